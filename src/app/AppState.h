@@ -1,0 +1,40 @@
+#pragma once
+// Process-wide state, created at start-up and living until the end.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/IniFile.h"
+
+// One record per game number (1 = Thief 1, 2 = Thief 2).
+struct GameRecord {
+    std::string installed = " Original";       // path of the installed archive
+    std::string installedCheck = "$00000000";  // its size text or checksum text
+    std::string gameDir;                       // ends in the separator; empty = not configured
+    uint8_t language = 0;                      // 1..4, 0 while install.cfg named none
+};
+
+inline constexpr std::array<const char*, 5> languageNames = {"", "english", "german", "french",
+                                                             "spanish"};
+
+struct AppState {
+    std::string exeDir;                      // ends in the separator
+    std::unique_ptr<IniFile> settings;       // exeDir + "Tallowmere.ini"
+    std::unique_ptr<IniFile> languageFile;   // exeDir + "Tallowmere.dat", read only
+    std::array<std::string, 81> languageSlots;  // 1..80
+    std::array<GameRecord, 3> thiefdata;        // 1..2
+    bool editorFlag = false;
+    bool installOnlyFlag = false;
+    std::string applicationTitle;  // product name + " v" + product version
+};
+
+AppState& app();
+// Opens the two files of `exeDir` (a missing file reads as empty).
+void openAppFiles(const std::string& exeDir);
+void closeAppFiles();
+
+// Language slot n (1..80); empty for other numbers.
+const std::string& slot(int n);

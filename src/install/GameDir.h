@@ -1,0 +1,40 @@
+#pragma once
+// What the program relies on in a game directory. Names are relative to the game
+// directory, which ends in the platform separator; "\" in a name below becomes the
+// separator when the name is joined to the directory (fsx::joinMember).
+
+#include <string>
+
+namespace gamedir {
+
+inline constexpr const char* kThiefExe = "thief.exe";
+inline constexpr const char* kThief2Exe = "thief2.exe";
+inline constexpr const char* kDromedExe = "dromed.exe";        // its presence enables DromEd
+inline constexpr const char* kDromedStartExe = "dromEd.exe";   // the name it is started by
+inline constexpr const char* kInstallCfg = "install.cfg";
+inline constexpr const char* kOldInstallCfg = "OLDinstall.cfg";
+inline constexpr const char* kDromedCfg = "dromed.cfg";
+inline constexpr const char* kMissFlagStr = "strings\\missflag.str";
+inline constexpr const char* kSavesDir = "SAVES";
+inline constexpr const char* kSavesPattern = "*.sav";
+inline constexpr const char* kMarker = "Tallowmere.Current";
+inline constexpr const char* kBackupZip = "tallowmere_backup.zip";
+inline constexpr const char* kAllSavesDir = "allsaves";
+inline constexpr const char* kEditorScript = "tallowmere.dromed";
+inline constexpr const char* kEditorScriptLine = "edit_script_tallowmere tallowmere.dromed";
+inline constexpr const char* kCrfsDir = "crfs";
+inline constexpr const char* kConvictOsm = "convict.osm";
+
+// Lines the program writes end with CR LF.
+inline constexpr const char* kLineEnd = "\r\n";
+
+// "miss" + number + ".mis"
+std::string missionFileName(int number);
+
+// Path of a file in a game directory (gameDir ends in the separator).
+std::string path(const std::string& gameDir, const std::string& relative);
+
+// Starts a game or editor executable with the game directory as working directory.
+bool start(const std::string& gameDir, const std::string& exeName);
+
+}  // namespace gamedir

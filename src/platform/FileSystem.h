@@ -1,0 +1,74 @@
+#pragma once
+// File-system layer. Paths are native byte strings (UTF-8 on Linux) with the platform's
+// separator; a directory held in a variable ends with it (kPathDelim).
+//
+// On a case-sensitive file system every path given to these functions is resolved
+// component by component before use: the exact name when it exists, otherwise an existing
+// entry that differs only in case (as Windows and Wine see names). A path to be created
+// keeps its last component as given and goes into the existing folder of other case.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fsx {
+
+#ifdef _WIN32
+inline constexpr char kPathDelim = '\\';
+#else
+inline constexpr char kPathDelim = '/';
+#endif
+
+// The path as it exists on disk, resolved without regard to case. Components that do not
+// exist are kept as given (so the result names where a new file would be created).
+std::string resolve(const std::string& path);
+
+bool fileExists(const std::string& path);       // a file (not a directory)
+bool directoryExists(const std::string& path);  // a directory
+bool pathExists(const std::string& path);       // either
+
+// Size in bytes of the first entry matching the path (wildcards allowed in the last
+// component), any attributes; -1 when there is none. Signed 32-bit as the callers expect.
+int32_t fileSize(const std::string& path);
+// 64-bit size of a file, -1 when it does not exist.
+int64_t fileSize64(const std::string& path);
+
+struct DirEntry {
+    std::string name;   // name as stored on disk
+    int64_t size = 0;   // bytes (0 for directories)
+    bool isDirectory = false;
+};
+// Entries of `dir` whose names match `pattern` ("*" and "?", no regard to case), in the
+// order the directory listing returns them. "." and ".." are never listed.
+std::vector<DirEntry> listDirectory(const std::string& dir, const std::string& pattern);
+
+// Last-write time of a file as a packed DOS date-time (time in the low 16 bits, date in
+// the high 16 bits, local time); -1 when the file does not exist.
+int32_t fileAgeDos(const std::string& path);
+// DOS date-time <-> time_t (local time).
+uint32_t unixToDos(int64_t t);
+int64_t dosToUnix(uint32_t dos);
+
+// Clears read-only (and on Windows hidden and system) attributes. Reports success.
+bool clearAttributes(const std::string& path);
+
+bool deleteFile(const std::string& path);
+bool moveFile(const std::string& from, const std::string& to);  // also directories
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists = false);
+bool createDirectory(const std::string& path);  // one level
+bool forceDirectories(const std::string& path); // every missing level
+bool removeDirectory(const std::string& path);  // only when empty
+
+std::string currentDirectory();  // ends without separator
+bool setCurrentDirectory(const std::string& path);
+
+// Directory of the running executable, ending in the separator.
+std::string exeDirectory();
+
+// Joins a directory and an archive member name ("\" or "/" separators) into a native path.
+std::string joinMember(const std::string& dir, const std::string& member);
+
+// Free bytes on the volume holding `path`; -1 when unknown.
+int64_t freeDiskSpace(const std::string& path);
+
+}  // namespace fsx

@@ -1,0 +1,73 @@
+#pragma once
+// Helpers shared by the tests.
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Prompter.h"
+
+// A fresh directory under the system's temporary directory, removed with the object.
+// path() ends in the separator.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    // path() + relative ("/" separators), parents created for write().
+    std::string file(const std::string& relative) const;
+    // Writes `content` to path() + relative, creating parent directories.
+    std::string write(const std::string& relative, const std::string& content) const;
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+// Runs a shell command, returns its exit status; output goes to `output` when given.
+int runCommand(const std::string& command, std::string* output = nullptr);
+// True when a program is on the PATH.
+bool haveProgram(const std::string& name);
+
+// A prompter that records every prompt and answers from scripts; installed for its life.
+class ScriptedPrompter : public Prompter {
+public:
+    ScriptedPrompter();
+    ~ScriptedPrompter() override;
+
+    struct Shown {
+        std::string text, caption;
+        PromptButtons buttons;
+        PromptIcon icon;
+    };
+    std::vector<Shown> messages;
+    std::deque<PromptResult> answers;  // next message answers; default button when empty
+
+    struct PasswordPrompt {
+        std::string title, prompt;
+    };
+    std::vector<PasswordPrompt> passwordPrompts;
+    std::deque<std::pair<bool, std::string>> passwords;  // next password answers
+
+    // Handlers by dialog name; a dialog without one returns 0 (cancelled).
+    std::map<std::string, std::function<int(ModalDialog&)>> dialogs;
+    std::vector<std::string> dialogsRun;
+
+    int busyDepth = 0;
+    int processEventsCalls = 0;
+
+    PromptResult message(const std::string& text, PromptButtons buttons, PromptIcon icon,
+                         const std::string& caption, PromptResult defaultButton) override;
+    bool password(const std::string& title, const std::string& prompt, std::string& text) override;
+    int runModal(ModalDialog& dialog) override;
+    void processEvents() override { ++processEventsCalls; }
+    void setBusyCursor(bool busy) override { busyDepth += busy ? 1 : -1; }
+
+private:
+    Prompter* previous_;
+};

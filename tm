@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Tallowmere's two set-up commands for a fresh Debian 12 machine:
+#   ./tm run    installs what the build needs, builds, prepares a demo setup and starts
+#               the program on it
+#   ./tm test   installs what the tests need, builds with AddressSanitizer and
+#               UndefinedBehaviorSanitizer and runs every test
+# Further: ./tm bench (benchmarks, see bench/README.md), ./tm format (clang-format).
+set -euo pipefail
+top=$(cd "$(dirname "$0")" && pwd)
+cd "$top"
+
+PACKAGES=(build-essential cmake ninja-build pkg-config git
+          qt6-base-dev qt6-svg-dev libgl1-mesa-dev zlib1g-dev libdeflate-dev libmpg123-dev
+          libgtest-dev googletest libbenchmark-dev
+          zip unzip p7zip-full libarchive-tools python3 xvfb xauth clang-format)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+install_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+configure_and_build() {  # dir, extra cmake args...
+    local dir=$1; shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+case "${1:-}" in
+run)
+    install_packages
+    configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_BUILD_TESTS=OFF
+    cmake --build build/release --target demo
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+        echo "No display is available. Start the program under a virtual display, for example:"
+        echo "    xvfb-run -a ./tm run"
+        exit 1
+    fi
+    exec build/release/bin/Tallowmere
+    ;;
+test)
+    install_packages
+    configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTM_SANITIZE=ON -DTM_BUILD_TESTS=ON
+    cd build/asan
+    export QT_QPA_PLATFORM=offscreen
+    ctest --output-on-failure -j "$jobs" --timeout 600
+    ;;
+bench)
+    install_packages
+    configure_and_build build/bench -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_TESTS=OFF -DTM_BUILD_BENCH=ON
+    shift
+    exec bench/run_all.sh build/bench "$@"
+    ;;
+format)
+    git ls-files '*.cpp' '*.h' | xargs clang-format -i
+    ;;
+*)
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac
