@@ -1,0 +1,744 @@
+#include "platform/FileSystem.h"
+
+#include <QString>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace fsx {
+
+namespace {
+
+bool isAscii(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// Strict UTF-8 validation (no overlongs, no surrogates, at most U+10FFFF).
+bool isValidUtf8(const std::string& s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    size_t n = s.size(), i = 0;
+    while (i < n) {
+        unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        uint32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > n) return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+char foldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool equalsAsciiNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
+}
+
+// Names equal without regard to case, as Windows sees them: ASCII folding for any bytes,
+// full Unicode folding when both names are valid UTF-8.
+bool namesEqualNoCase(const std::string& a, const std::string& b) {
+    if (equalsAsciiNoCase(a, b)) return true;
+    if (isAscii(a) && isAscii(b)) return false;
+    if (!isValidUtf8(a) || !isValidUtf8(b)) return false;
+    return QString::compare(QString::fromUtf8(a.data(), qsizetype(a.size())),
+                            QString::fromUtf8(b.data(), qsizetype(b.size())),
+                            Qt::CaseInsensitive) == 0;
+}
+
+// Wildcard match ("*" any run, "?" one element) over already case-folded sequences.
+template <typename S>
+bool wildMatch(const S& pat, const S& name) {
+    size_t p = 0, n = 0, starP = S::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pat.size() && pat[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pat.size() && (pat[p] == '?' || pat[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (starP != S::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pat.size() && pat[p] == '*') ++p;
+    return p == pat.size();
+}
+
+bool wildMatchNoCase(const std::string& pattern, const std::string& name) {
+    if (isAscii(pattern) && isAscii(name)) {
+        std::string p(pattern), n(name);
+        std::transform(p.begin(), p.end(), p.begin(), foldAscii);
+        std::transform(n.begin(), n.end(), n.begin(), foldAscii);
+        return wildMatch(p, n);
+    }
+    if (isValidUtf8(pattern) && isValidUtf8(name)) {
+        std::u32string p = QString::fromUtf8(pattern.data(), qsizetype(pattern.size()))
+                               .toCaseFolded()
+                               .toStdU32String();
+        std::u32string n =
+            QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toStdU32String();
+        return wildMatch(p, n);
+    }
+    std::string p(pattern), n(name);
+    std::transform(p.begin(), p.end(), p.begin(), foldAscii);
+    std::transform(n.begin(), n.end(), n.begin(), foldAscii);
+    return wildMatch(p, n);
+}
+
+// Windows pattern rules: "*.*" matches every name, and "name.*" also matches "name".
+bool patternMatches(const std::string& pattern, const std::string& name) {
+    if (pattern.empty() || pattern == "*" || pattern == "*.*") return true;
+    if (wildMatchNoCase(pattern, name)) return true;
+    if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+        name.find('.') == std::string::npos)
+        return wildMatchNoCase(pattern.substr(0, pattern.size() - 2), name);
+    return false;
+}
+
+bool hasWildcards(const std::string& s) {
+    return s.find_first_of("*?") != std::string::npos;
+}
+
+bool isSep(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+// Splits a path into its directory part (with trailing separator, or empty) and last name.
+void splitLast(const std::string& path, std::string& dir, std::string& name) {
+    size_t i = path.size();
+    while (i > 0 && !isSep(path[i - 1])) --i;
+    dir = path.substr(0, i);
+    name = path.substr(i);
+}
+
+int32_t clampSize(int64_t size) {
+    // Callers take sizes as signed 32-bit numbers; larger files report the largest one.
+    if (size > INT32_MAX) return INT32_MAX;
+    return int32_t(size);
+}
+
+#ifndef _WIN32
+
+bool lstatOk(const std::string& p, struct stat* st = nullptr) {
+    struct stat tmp;
+    return ::lstat(p.c_str(), st ? st : &tmp) == 0;
+}
+
+bool statOk(const std::string& p, struct stat* st) {
+    return ::stat(p.c_str(), st) == 0;
+}
+
+// The entry of directory `dir` ("" for the current directory) whose name equals `name`
+// without regard to case; the first in byte order when several do. Empty when none.
+std::string findNoCase(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return {};
+    std::string best;
+    bool found = false;
+    while (dirent* e = ::readdir(d)) {
+        std::string entry(e->d_name);
+        if (entry == "." || entry == "..") continue;
+        if (!namesEqualNoCase(entry, name)) continue;
+        if (!found || entry < best) {
+            best = entry;
+            found = true;
+        }
+    }
+    ::closedir(d);
+    return best;
+}
+
+bool copyRegularFile(const std::string& from, const std::string& to, bool failIfExists);
+bool removeTree(const std::string& path);
+bool copyTree(const std::string& from, const std::string& to);
+
+#endif
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Resolution
+
+std::string resolve(const std::string& path) {
+#ifdef _WIN32
+    return path;  // the file system ignores case already
+#else
+    if (path.empty() || lstatOk(path)) return path;
+
+    std::string result;
+    size_t i = 0;
+    if (path[0] == '/') {
+        result = "/";
+        while (i < path.size() && path[i] == '/') ++i;
+    }
+    bool missing = false;  // once a component is missing, nothing below it can exist
+    while (i < path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string comp = path.substr(i, j - i);
+        std::string chosen = comp;
+        if (!missing && comp != "." && comp != "..") {
+            if (!lstatOk(result + comp)) {
+                std::string other = findNoCase(result, comp);
+                if (other.empty())
+                    missing = true;
+                else
+                    chosen = other;
+            }
+        }
+        result += chosen;
+        // Keep one separator between components and a trailing one when given.
+        if (j < path.size()) result += '/';
+        i = j;
+        while (i < path.size() && path[i] == '/') ++i;
+    }
+    return result;
+#endif
+}
+
+// ---------------------------------------------------------------------------------------
+// Existence and size
+
+bool fileExists(const std::string& path) {
+#ifdef _WIN32
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    struct stat st;
+    return !path.empty() && statOk(resolve(path), &st) && !S_ISDIR(st.st_mode);
+#endif
+}
+
+bool directoryExists(const std::string& path) {
+#ifdef _WIN32
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    struct stat st;
+    return !path.empty() && statOk(resolve(path), &st) && S_ISDIR(st.st_mode);
+#endif
+}
+
+bool pathExists(const std::string& path) {
+#ifdef _WIN32
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    struct stat st;
+    return !path.empty() && statOk(resolve(path), &st);
+#endif
+}
+
+int32_t fileSize(const std::string& path) {
+    std::string dir, name;
+    splitLast(path, dir, name);
+    if (name.empty()) return -1;
+    if (hasWildcards(name)) {
+        auto entries = listDirectory(dir, name);
+        if (entries.empty()) return -1;
+        return clampSize(entries.front().size);
+    }
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    return clampSize((int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+#else
+    struct stat st;
+    std::string p = resolve(path);
+    if (!statOk(p, &st) && !lstatOk(p, &st)) return -1;
+    if (S_ISDIR(st.st_mode)) return 0;
+    return clampSize(int64_t(st.st_size));
+#endif
+}
+
+int64_t fileSize64(const std::string& path) {
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+    return (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+    struct stat st;
+    if (path.empty() || !statOk(resolve(path), &st) || S_ISDIR(st.st_mode)) return -1;
+    return int64_t(st.st_size);
+#endif
+}
+
+std::vector<DirEntry> listDirectory(const std::string& dir, const std::string& pattern) {
+    std::vector<DirEntry> out;
+#ifdef _WIN32
+    std::string base = dir;
+    if (!base.empty() && !isSep(base.back())) base += kPathDelim;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((base + "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        std::string name(fd.cFileName);
+        if (name == "." || name == "..") continue;
+        if (!patternMatches(pattern, name)) continue;
+        DirEntry e;
+        e.name = name;
+        e.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.size = e.isDirectory ? 0 : ((int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+        out.push_back(std::move(e));
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+#else
+    std::string base = dir.empty() ? std::string(".") : resolve(dir);
+    DIR* d = ::opendir(base.c_str());
+    if (!d) return out;
+    int fd = ::dirfd(d);
+    while (dirent* de = ::readdir(d)) {
+        std::string name(de->d_name);
+        if (name == "." || name == "..") continue;
+        if (!patternMatches(pattern, name)) continue;
+        DirEntry e;
+        e.name = name;
+        struct stat st;
+        if (::fstatat(fd, de->d_name, &st, 0) == 0 ||
+            ::fstatat(fd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            e.isDirectory = S_ISDIR(st.st_mode);
+            e.size = e.isDirectory ? 0 : int64_t(st.st_size);
+        }
+        out.push_back(std::move(e));
+    }
+    ::closedir(d);
+#endif
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// DOS date-time
+
+uint32_t unixToDos(int64_t t) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+#ifdef _WIN32
+    if (localtime_s(&tm, &tt) != 0) return (0u << 25) | (1u << 21) | (1u << 16);
+#else
+    if (!::localtime_r(&tt, &tm)) return (0u << 25) | (1u << 21) | (1u << 16);
+#endif
+    int year = tm.tm_year + 1900;
+    // The DOS format covers 1980-01-01 to 2107-12-31; times outside clamp to its ends.
+    if (year < 1980) return (0u << 25) | (1u << 21) | (1u << 16);
+    if (year > 2107)
+        return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+    uint32_t date =
+        (uint32_t(year - 1980) << 9) | (uint32_t(tm.tm_mon + 1) << 5) | uint32_t(tm.tm_mday);
+    uint32_t time =
+        (uint32_t(tm.tm_hour) << 11) | (uint32_t(tm.tm_min) << 5) | uint32_t(tm.tm_sec / 2);
+    return (date << 16) | time;
+}
+
+int64_t dosToUnix(uint32_t dos) {
+    std::tm tm{};
+    uint32_t date = dos >> 16, time = dos & 0xFFFF;
+    tm.tm_year = int((date >> 9) & 0x7F) + 80;
+    tm.tm_mon = int((date >> 5) & 0x0F) - 1;
+    tm.tm_mday = int(date & 0x1F);
+    tm.tm_hour = int((time >> 11) & 0x1F);
+    tm.tm_min = int((time >> 5) & 0x3F);
+    tm.tm_sec = int(time & 0x1F) * 2;
+    tm.tm_isdst = -1;
+    // A zero day or month (an unset stamp) is read as the first.
+    if (tm.tm_mon < 0) tm.tm_mon = 0;
+    if (tm.tm_mday == 0) tm.tm_mday = 1;
+    return int64_t(std::mktime(&tm));
+}
+
+int32_t fileAgeDos(const std::string& path) {
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+    FILETIME local;
+    WORD d, t;
+    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToDosDateTime(&local, &d, &t))
+        return -1;
+    return int32_t((uint32_t(d) << 16) | t);
+#else
+    struct stat st;
+    if (path.empty() || !statOk(resolve(path), &st) || S_ISDIR(st.st_mode)) return -1;
+    return int32_t(unixToDos(int64_t(st.st_mtime)));
+#endif
+}
+
+// ---------------------------------------------------------------------------------------
+// Changes
+
+bool clearAttributes(const std::string& path) {
+#ifdef _WIN32
+    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+#else
+    std::string p = resolve(path);
+    struct stat st;
+    if (p.empty() || !statOk(p, &st)) return false;
+    if (st.st_mode & S_IWUSR) return true;
+    return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+#endif
+}
+
+bool deleteFile(const std::string& path) {
+#ifdef _WIN32
+    return DeleteFileA(path.c_str()) != 0;
+#else
+    std::string p = resolve(path);
+    struct stat st;
+    if (p.empty() || !lstatOk(p, &st) || S_ISDIR(st.st_mode)) return false;
+    return ::unlink(p.c_str()) == 0;
+#endif
+}
+
+bool moveFile(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
+#else
+    std::string src = resolve(from);
+    struct stat st;
+    if (src.empty() || to.empty() || !lstatOk(src, &st)) return false;
+    std::string dst = resolve(to);
+    if (dst == src) {
+        // Same entry: a rename that changes only the case of the last name.
+        std::string dDir, dName, sDir, sName;
+        splitLast(to, dDir, dName);
+        splitLast(src, sDir, sName);
+        if (dName == sName) return true;
+        dst = sDir + dName;
+        return ::rename(src.c_str(), dst.c_str()) == 0;
+    }
+    // As on Windows, an existing target is never replaced.
+    if (lstatOk(dst)) return false;
+    if (::rename(src.c_str(), dst.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
+    // Across file systems: copy, then remove the source only when the copy is complete.
+    if (S_ISDIR(st.st_mode)) {
+        if (!copyTree(src, dst)) {
+            removeTree(dst);
+            return false;
+        }
+        return removeTree(src);
+    }
+    if (!S_ISREG(st.st_mode)) return false;
+    if (!copyRegularFile(src, dst, true)) return false;
+    if (::unlink(src.c_str()) != 0) {
+        ::unlink(dst.c_str());
+        return false;
+    }
+    return true;
+#endif
+}
+
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists) {
+#ifdef _WIN32
+    return CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != 0;
+#else
+    std::string src = resolve(from);
+    std::string dst = resolve(to);
+    if (src.empty() || dst.empty()) return false;
+    return copyRegularFile(src, dst, failIfExists);
+#endif
+}
+
+bool createDirectory(const std::string& path) {
+#ifdef _WIN32
+    return CreateDirectoryA(path.c_str(), nullptr) != 0;
+#else
+    std::string p = resolve(path);
+    if (p.empty()) return false;
+    return ::mkdir(p.c_str(), 0777) == 0;
+#endif
+}
+
+bool forceDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    std::string p = path;
+    while (p.size() > 1 && isSep(p.back())) p.pop_back();
+    if (directoryExists(p)) return true;
+    std::string parent, name;
+    splitLast(p, parent, name);
+    if (!parent.empty() && parent != p && !forceDirectories(parent)) return false;
+    if (name.empty()) return directoryExists(p);
+    return createDirectory(p) || directoryExists(p);
+}
+
+bool removeDirectory(const std::string& path) {
+#ifdef _WIN32
+    return RemoveDirectoryA(path.c_str()) != 0;
+#else
+    std::string p = resolve(path);
+    if (p.empty()) return false;
+    return ::rmdir(p.c_str()) == 0;
+#endif
+}
+
+// ---------------------------------------------------------------------------------------
+// Current and program directories
+
+std::string currentDirectory() {
+#ifdef _WIN32
+    char buf[MAX_PATH + 1];
+    DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+    if (n == 0 || n > MAX_PATH) return {};
+    return std::string(buf, n);
+#else
+    std::string buf(4096, '\0');
+    for (;;) {
+        if (::getcwd(buf.data(), buf.size())) return std::string(buf.c_str());
+        if (errno != ERANGE) return {};
+        buf.resize(buf.size() * 2);
+    }
+#endif
+}
+
+bool setCurrentDirectory(const std::string& path) {
+#ifdef _WIN32
+    return SetCurrentDirectoryA(path.c_str()) != 0;
+#else
+    std::string p = resolve(path);
+    return !p.empty() && ::chdir(p.c_str()) == 0;
+#endif
+}
+
+std::string exeDirectory() {
+    std::string exe;
+#ifdef _WIN32
+    char buf[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (n > 0 && n <= MAX_PATH) exe.assign(buf, n);
+#else
+    std::string buf(4096, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n > 0 && size_t(n) < buf.size()) exe.assign(buf.data(), size_t(n));
+#endif
+    std::string dir, name;
+    splitLast(exe, dir, name);
+    if (dir.empty()) {
+        dir = currentDirectory();
+        if (!dir.empty() && !isSep(dir.back())) dir += kPathDelim;
+    }
+    return dir;
+}
+
+std::string joinMember(const std::string& dir, const std::string& member) {
+    std::string out = dir;
+    if (!out.empty() && !isSep(out.back())) out += kPathDelim;
+    size_t i = 0;
+    while (i < member.size() && (member[i] == '\\' || member[i] == '/')) ++i;
+    for (; i < member.size(); ++i) {
+        char c = member[i];
+        out += (c == '\\' || c == '/') ? kPathDelim : c;
+    }
+    return out;
+}
+
+int64_t freeDiskSpace(const std::string& path) {
+#ifdef _WIN32
+    ULARGE_INTEGER avail;
+    if (!GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &avail, nullptr, nullptr))
+        return -1;
+    return int64_t(avail.QuadPart);
+#else
+    // The volume of the nearest existing folder when the path does not exist yet.
+    std::string p = path.empty() ? std::string(".") : resolve(path);
+    struct stat st;
+    while (!statOk(p, &st)) {
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        size_t k = p.rfind('/');
+        if (k == std::string::npos) {
+            p = ".";
+            break;
+        }
+        p = k == 0 ? std::string("/") : p.substr(0, k);
+    }
+    struct statvfs vfs;
+    if (::statvfs(p.c_str(), &vfs) != 0) return -1;
+    return int64_t(vfs.f_bavail) * int64_t(vfs.f_frsize);
+#endif
+}
+
+// ---------------------------------------------------------------------------------------
+// Copy helpers
+
+#ifndef _WIN32
+namespace {
+
+bool writeAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+// Copies a regular file into a temporary name beside the target and renames it into place,
+// so that the target is never left half written. Keeps the modification time and mode.
+bool copyRegularFile(const std::string& from, const std::string& to, bool failIfExists) {
+    struct stat st;
+    if (!statOk(from, &st) || !S_ISREG(st.st_mode)) return false;
+    struct stat dst;
+    bool exists = lstatOk(to, &dst);
+    if (exists && (failIfExists || S_ISDIR(dst.st_mode))) return false;
+    if (exists && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino) return false;
+
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    std::string dir, name;
+    splitLast(to, dir, name);
+    std::string tmp;
+    int out = -1;
+    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+        tmp = dir + "." + name + ".tmcopy" + std::to_string(::getpid()) + "_" +
+              std::to_string(attempt);
+        out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out < 0 && errno != EEXIST) break;
+    }
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        ssize_t r = ::read(in, buf.data(), buf.size());
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (r == 0) break;
+        if (!writeAll(out, buf.data(), size_t(r))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    if (ok) {
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+        ::fchmod(out, st.st_mode & 07777);
+    }
+    if (::close(out) != 0) ok = false;
+    if (ok) {
+        if (failIfExists) {
+            // link() never replaces, so a target that appeared meanwhile stays intact;
+            // file systems without hard links fall back to a checked rename.
+            if (::link(tmp.c_str(), to.c_str()) == 0)
+                ok = true;
+            else if (errno == EEXIST)
+                ok = false;
+            else
+                ok = !lstatOk(to) && ::rename(tmp.c_str(), to.c_str()) == 0;
+        } else {
+            ok = ::rename(tmp.c_str(), to.c_str()) == 0;
+        }
+    }
+    ::unlink(tmp.c_str());
+    return ok;
+}
+
+bool removeTree(const std::string& path) {
+    struct stat st;
+    if (!lstatOk(path, &st)) return false;
+    if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0;
+    DIR* d = ::opendir(path.c_str());
+    if (!d) return false;
+    bool ok = true;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        std::string n(e->d_name);
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    ::closedir(d);
+    for (const auto& n : names) ok = removeTree(path + "/" + n) && ok;
+    return ::rmdir(path.c_str()) == 0 && ok;
+}
+
+bool copyTree(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (!lstatOk(from, &st)) return false;
+    if (S_ISREG(st.st_mode)) return copyRegularFile(from, to, true);
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(4096, '\0');
+        ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+        if (n < 0 || size_t(n) >= target.size()) return false;
+        target.resize(size_t(n));
+        return ::symlink(target.c_str(), to.c_str()) == 0;
+    }
+    if (!S_ISDIR(st.st_mode)) return false;
+    if (::mkdir(to.c_str(), st.st_mode & 07777) != 0) return false;
+    DIR* d = ::opendir(from.c_str());
+    if (!d) return false;
+    bool ok = true;
+    while (dirent* e = ::readdir(d)) {
+        std::string n(e->d_name);
+        if (n == "." || n == "..") continue;
+        if (!copyTree(from + "/" + n, to + "/" + n)) {
+            ok = false;
+            break;
+        }
+    }
+    ::closedir(d);
+    return ok;
+}
+
+}  // namespace
+#endif
+
+}  // namespace fsx
