@@ -1,0 +1,480 @@
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <unordered_map>
+
+#include "platform/Errors.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr size_t kMaxValueLength = 1023;
+constexpr size_t kSectionBufferSize = 8192;
+
+#ifdef _WIN32
+constexpr const char* kDefaultEol = "\r\n";
+#else
+constexpr const char* kDefaultEol = "\n";
+#endif
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b])) ++b;
+    while (e > b && isBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+// Value text as a reader sees it: blanks dropped, one pair of enclosing quotes removed,
+// cut to the longest value a reader gets.
+std::string readerValue(std::string_view raw) {
+    std::string_view v = trimBlanks(raw);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    if (v.size() > kMaxValueLength) v = v.substr(0, kMaxValueLength);
+    return std::string(v);
+}
+
+// Identity of a file on disk; any difference means the file has changed.
+struct FileStamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+
+    static FileStamp of(const struct stat& st) {
+        FileStamp s;
+        s.exists = true;
+        s.dev = st.st_dev;
+        s.ino = st.st_ino;
+        s.size = st.st_size;
+        s.mtime = st.st_mtim;
+        s.ctime = st.st_ctim;
+        return s;
+    }
+    bool operator==(const FileStamp& o) const {
+        if (exists != o.exists) return false;
+        if (!exists) return true;
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+// One line of the file, with its line end as it was.
+struct RawLine {
+    std::string text;  // without line end
+    std::string eol;   // "\n", "\r\n" or "" for a last line without one
+};
+
+enum class LineKind { Other, Section, Key };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    std::string_view name;   // section or key name, blanks dropped
+    std::string_view value;  // raw value text after "=" (keys only)
+};
+
+// Parses one line (without its line end). A byte-order mark on the first line is skipped.
+ParsedLine parseLine(std::string_view line) {
+    ParsedLine p;
+    std::string_view s = trimBlanks(line);
+    if (s.empty() || s.front() == ';') return p;
+    if (s.front() == '[') {
+        size_t close = s.find(']');
+        std::string_view name = s.substr(1, close == std::string_view::npos ? s.npos : close - 1);
+        p.kind = LineKind::Section;
+        p.name = trimBlanks(name);
+        return p;
+    }
+    size_t eq = s.find('=');
+    if (eq == std::string_view::npos) return p;
+    p.kind = LineKind::Key;
+    p.name = trimBlanks(s.substr(0, eq));
+    p.value = s.substr(eq + 1);
+    return p;
+}
+
+struct Section {
+    std::string name;
+    std::vector<std::string> keys;                        // in file order, duplicates kept
+    std::unordered_map<std::string, std::string> values;  // lower-case key -> first value
+};
+
+// The file split into lines, with the sections a reader sees.
+struct Contents {
+    std::vector<RawLine> lines;
+    std::string eol = kDefaultEol;                         // line end for new lines
+    std::vector<Section> sections;                         // first occurrence of each name only
+    std::unordered_map<std::string, size_t> sectionIndex;  // lower-case name -> sections[]
+
+    void load(const std::string& data) {
+        lines.clear();
+        size_t pos = 0;
+        bool eolKnown = false;
+        while (pos < data.size()) {
+            size_t nl = data.find('\n', pos);
+            RawLine l;
+            if (nl == std::string::npos) {
+                l.text = data.substr(pos);
+                pos = data.size();
+            } else {
+                size_t end = nl;
+                l.eol = "\n";
+                if (end > pos && data[end - 1] == '\r') {
+                    --end;
+                    l.eol = "\r\n";
+                }
+                l.text = data.substr(pos, end - pos);
+                pos = nl + 1;
+                if (!eolKnown) {
+                    eol = l.eol;
+                    eolKnown = true;
+                }
+            }
+            lines.push_back(std::move(l));
+        }
+        index();
+    }
+
+    std::string serialise() const {
+        std::string out;
+        size_t total = 0;
+        for (const RawLine& l : lines) total += l.text.size() + l.eol.size();
+        out.reserve(total);
+        for (const RawLine& l : lines) {
+            out += l.text;
+            out += l.eol;
+        }
+        return out;
+    }
+
+    std::string_view lineView(size_t i) const {
+        std::string_view s = lines[i].text;
+        if (i == 0 && s.substr(0, 3) == "\xEF\xBB\xBF") s.remove_prefix(3);
+        return s;
+    }
+
+    void index() {
+        sections.clear();
+        sectionIndex.clear();
+        Section* current = nullptr;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            ParsedLine p = parseLine(lineView(i));
+            if (p.kind == LineKind::Section) {
+                std::string lower = text::lowerAscii(std::string(p.name));
+                auto [it, added] = sectionIndex.emplace(lower, sections.size());
+                if (added) {
+                    sections.push_back(Section{std::string(p.name), {}, {}});
+                    current = &sections.back();
+                } else {
+                    current = nullptr;  // a repeated section is not read
+                }
+            } else if (p.kind == LineKind::Key && current) {
+                current->keys.emplace_back(p.name);
+                current->values.emplace(text::lowerAscii(std::string(p.name)),
+                                        readerValue(p.value));
+            }
+        }
+    }
+
+    const Section* find(const std::string& section) const {
+        auto it = sectionIndex.find(text::lowerAscii(section));
+        return it == sectionIndex.end() ? nullptr : &sections[it->second];
+    }
+
+    // Line index of the first header of the section, or -1.
+    long headerLine(const std::string& section) const {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            ParsedLine p = parseLine(lineView(i));
+            if (p.kind == LineKind::Section && text::equalsNoCase(p.name, section))
+                return static_cast<long>(i);
+        }
+        return -1;
+    }
+
+    void insertLine(size_t at, std::string textLine) {
+        // A last line without a line end gets one before anything follows it.
+        if (at == lines.size() && !lines.empty() && lines.back().eol.empty())
+            lines.back().eol = eol;
+        lines.insert(lines.begin() + static_cast<long>(at), RawLine{std::move(textLine), eol});
+    }
+
+    void setValue(const std::string& section, const std::string& key, const std::string& value) {
+        long header = headerLine(section);
+        if (header < 0) {
+            insertLine(lines.size(), "[" + section + "]");
+            insertLine(lines.size(), key + "=" + value);
+            index();
+            return;
+        }
+        size_t lastKey = static_cast<size_t>(header);
+        for (size_t i = static_cast<size_t>(header) + 1; i < lines.size(); ++i) {
+            ParsedLine p = parseLine(lineView(i));
+            if (p.kind == LineKind::Section) break;
+            if (p.kind != LineKind::Key) continue;
+            if (text::equalsNoCase(p.name, key)) {
+                // Keep the name as spelt in the file and whatever stood before "=".
+                std::string& t = lines[i].text;
+                t = t.substr(0, t.find('=') + 1) + value;
+                index();
+                return;
+            }
+            lastKey = i;
+        }
+        insertLine(lastKey + 1, key + "=" + value);
+        index();
+    }
+
+    bool eraseSection(const std::string& section) {
+        bool changed = false;
+        bool inside = false;
+        std::vector<RawLine> kept;
+        kept.reserve(lines.size());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            ParsedLine p = parseLine(lineView(i));
+            if (p.kind == LineKind::Section) inside = text::equalsNoCase(p.name, section);
+            if (inside) {
+                changed = true;
+                continue;
+            }
+            kept.push_back(std::move(lines[i]));
+        }
+        lines = std::move(kept);
+        index();
+        return changed;
+    }
+};
+
+// Line breaks and NULs inside a name or value would split or cut the line; they become
+// blanks.
+std::string singleLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r' || c == '\0') c = ' ';
+    return s;
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path.front() == '/') return path;
+    char buf[PATH_MAX];
+    if (!getcwd(buf, sizeof buf)) return path;
+    std::string dir = buf;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir + path;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool readAll(int fd, std::string& out) {
+    out.clear();
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+}  // namespace
+
+struct IniFile::Impl {
+    std::string absPath;
+    FileStamp stamp;
+    bool loaded = false;
+    Contents contents;
+
+    // The parsed file, re-read when the file on disk differs from the one parsed.
+    const Contents& current() {
+        struct stat st;
+        FileStamp now;
+        if (::stat(absPath.c_str(), &st) == 0) now = FileStamp::of(st);
+        if (loaded && now == stamp) return contents;
+        reload();
+        return contents;
+    }
+
+    void reload() {
+        std::string data;
+        FileStamp now;
+        int fd = ::open(absPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st;
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                now = FileStamp::of(st);
+                if (!readAll(fd, data)) data.clear();  // unreadable: as empty
+            }
+            ::close(fd);
+        } else {
+            struct stat st;
+            if (::stat(absPath.c_str(), &st) == 0) now = FileStamp::of(st);
+        }
+        contents = Contents{};
+        contents.load(data);
+        stamp = now;
+        loaded = true;
+    }
+
+    [[noreturn]] void fail(int fd = -1, const std::string& temp = {}) {
+        if (fd >= 0) ::close(fd);
+        if (!temp.empty()) ::unlink(temp.c_str());
+        throw ESettingsWriteError(absPath);
+    }
+
+    // Replaces the file with the new contents: a temporary file in the same directory,
+    // flushed to disk, renamed over the old one, and the directory flushed.
+    void store(const Contents& next) {
+        std::string target = absPath;
+        // A symbolic link stays a link; its target is replaced.
+        if (char* real = ::realpath(absPath.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+        struct stat old;
+        bool hadFile = ::stat(target.c_str(), &old) == 0;
+        if (hadFile && !S_ISREG(old.st_mode)) fail();
+        // A file without any write permission is read-only, also for a privileged user.
+        if (hadFile && (old.st_mode & 0222) == 0) fail();
+
+        size_t slash = target.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+
+        std::string temp;
+        int fd = -1;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            temp = dir + "." + base + "." + std::to_string(::getpid()) + "." +
+                   std::to_string(tempCounter++) + ".tmp";
+            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) fail();
+        }
+        if (fd < 0) fail();
+        if (hadFile) {
+            if (::fchmod(fd, old.st_mode & 07777) != 0) fail(fd, temp);
+            struct stat mine;
+            if (::fstat(fd, &mine) == 0 &&
+                (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+                // Only a privileged user can keep the owner; anyone else owns the new file.
+                [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+            }
+        }
+        std::string data = next.serialise();
+        if (!writeAll(fd, data) || ::fsync(fd) != 0) fail(fd, temp);
+        if (::close(fd) != 0) fail(-1, temp);
+        if (::rename(temp.c_str(), target.c_str()) != 0) fail(-1, temp);
+
+        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd < 0) fail();
+        int synced = ::fsync(dfd);
+        ::close(dfd);
+
+        contents = next;
+        struct stat st;
+        stamp = ::stat(absPath.c_str(), &st) == 0 ? FileStamp::of(st) : FileStamp{};
+        loaded = true;
+        if (synced != 0) fail();
+    }
+};
+
+IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_unique<Impl>()) {
+    impl_->absPath = absolutePath(path_);
+}
+
+IniFile::~IniFile() = default;
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& def) const {
+    const Section* s = impl_->current().find(section);
+    if (!s) return def;
+    auto it = s->values.find(text::lowerAscii(key));
+    return it == s->values.end() ? def : it->second;
+}
+
+int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
+                             int32_t def) const {
+    const Section* s = impl_->current().find(section);
+    if (!s) return def;
+    auto it = s->values.find(text::lowerAscii(key));
+    if (it == s->values.end()) return def;
+    int32_t v;
+    return text::tryStrToInt(it->second, v) ? v : def;
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    Contents next = impl_->current();
+    next.setValue(singleLine(section), singleLine(key), singleLine(value));
+    impl_->store(next);
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::EraseSection(const std::string& section) {
+    Contents next = impl_->current();
+    if (!next.eraseSection(section)) return;
+    impl_->store(next);
+}
+
+std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+    std::vector<std::string> out;
+    const Section* s = impl_->current().find(section);
+    if (!s) return out;
+    // Names are returned as through a buffer of NUL-terminated names ending in one more NUL;
+    // a name that does not fit completely ends the list.
+    size_t used = 0;
+    for (const std::string& k : s->keys) {
+        if (used + k.size() + 1 + 1 > kSectionBufferSize) break;
+        used += k.size() + 1;
+        out.push_back(k);
+    }
+    return out;
+}
+
+bool IniFile::SectionExists(const std::string& section) const {
+    return impl_->current().find(section) != nullptr;
+}
+
+bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+    const Section* s = impl_->current().find(section);
+    return s && s->values.count(text::lowerAscii(key)) > 0;
+}
