@@ -267,6 +267,17 @@ TEST_F(IniFileTest, OtherProgramsChangesAreSeen) {
     EXPECT_EQ(ini.ReadString("s", "j", ""), "4");
 }
 
+TEST_F(IniFileTest, NameResolvedWithoutRegardToCase) {
+    std::string upper = dir.file("TALLOWMERE.INI");
+    IniFile ini(path);
+    EXPECT_EQ(ini.ReadString("s", "k", "none"), "none");
+    writeFile(upper, "[s]\nk=1\n");
+    EXPECT_EQ(ini.ReadString("s", "k", ""), "1");
+    ini.WriteString("s", "k", "2");
+    EXPECT_EQ(readFile(upper), "[s]\nk=2\n");
+    EXPECT_EQ(dirEntries(dir.path()), std::vector<std::string>{"TALLOWMERE.INI"});
+}
+
 TEST_F(IniFileTest, WriteKeepsPermissionsAndLeavesNoTemporary) {
     writeFile(path, "[s]\nk=1\n");
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -309,7 +310,8 @@ std::atomic<unsigned> tempCounter{0};
 }  // namespace
 
 struct IniFile::Impl {
-    std::string absPath;
+    std::string givenPath;  // absolute, as given
+    std::string absPath;    // resolved without regard to case
     FileStamp stamp;
     bool loaded = false;
     Contents contents;
@@ -318,7 +320,16 @@ struct IniFile::Impl {
     const Contents& current() {
         struct stat st;
         FileStamp now;
-        if (::stat(absPath.c_str(), &st) == 0) now = FileStamp::of(st);
+        if (::stat(absPath.c_str(), &st) == 0) {
+            now = FileStamp::of(st);
+        } else {
+            // Not (or no longer) there: a name of other case may have appeared.
+            std::string resolved = fsx::resolve(givenPath);
+            if (resolved != absPath) {
+                absPath = resolved;
+                if (::stat(absPath.c_str(), &st) == 0) now = FileStamp::of(st);
+            }
+        }
         if (loaded && now == stamp) return contents;
         reload();
         return contents;
@@ -407,7 +418,8 @@ struct IniFile::Impl {
 };
 
 IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_unique<Impl>()) {
-    impl_->absPath = absolutePath(path_);
+    impl_->givenPath = absolutePath(path_);
+    impl_->absPath = fsx::resolve(impl_->givenPath);
 }
 
 IniFile::~IniFile() = default;
