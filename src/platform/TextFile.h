@@ -15,7 +15,7 @@ void writeLines(const std::string& path, const std::vector<std::string>& lines);
 
 // Writes lines one at a time into a file created (or emptied) on construction.
 class Writer {
-public:
+  public:
     explicit Writer(const std::string& path);
     ~Writer();
     Writer(const Writer&) = delete;
@@ -23,7 +23,7 @@ public:
     void writeLine(const std::string& line);
     void close();  // flushes; throws EInOutError on failure
 
-private:
+  private:
     std::string path_;
     void* file_ = nullptr;  // FILE*
 };

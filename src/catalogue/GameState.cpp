@@ -1,0 +1,59 @@
+#include "catalogue/GameState.h"
+
+#include "install/GameDir.h"
+#include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+
+std::string UnknownLanguageMessage(const std::string& value) {
+    return "Your language \"" + value +
+           "\" is unknown to Tallowmere yet. Please send a copy of your install.cfg to " +
+           kContactAddress + " for future implementation.";
+}
+
+void ReadGameLanguage(GameRecord& game) {
+    const std::string cfg = gamedir::path(game.gameDir, gamedir::kInstallCfg);
+    if (!fsx::fileExists(cfg)) return;
+    for (const std::string& line : textfile::readLines(cfg)) {
+        if (line.find("language") == std::string::npos) continue;
+        const std::string value = text::trim(line.size() > 9 ? line.substr(9, 256) : "");
+        uint8_t number = 0;
+        for (uint8_t l = 1; l <= 4; ++l) {
+            if (value == languageNames[l]) number = l;
+        }
+        if (number == 0) {
+            prompter().message(UnknownLanguageMessage(value));
+            number = 1;
+        }
+        game.language = number;
+    }
+}
+
+void ReadInstalledState(GameRecord& game) {
+    const std::string marker = gamedir::path(game.gameDir, gamedir::kMarker);
+    if (!fsx::fileExists(marker)) {
+        game.installed = " Original";
+        game.installedCheck = "$00000000";
+        return;
+    }
+    const std::vector<std::string> lines = textfile::readLines(marker);
+    game.installed = lines.size() > 0 ? lines[0] : std::string();
+    game.installedCheck = lines.size() > 1 ? lines[1] : std::string();
+}
+
+std::string CurrentBarPart(int number, const GameRecord& game) {
+    return std::string(26, ' ') + "Thief " + std::to_string(number) + ": " +
+           text::extractFileName(game.installed);
+}
+
+std::string RefreshInstalledState() {
+    std::string bar = slot(16);
+    for (int i = 1; i <= 2; ++i) {
+        GameRecord& game = app().thiefdata[static_cast<size_t>(i)];
+        if (game.gameDir.empty()) continue;
+        ReadInstalledState(game);
+        bar += CurrentBarPart(i, game);
+    }
+    return bar;
+}

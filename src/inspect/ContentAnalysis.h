@@ -1,0 +1,35 @@
+#pragma once
+// Content analysis of the selected mission archive: one pass over the member names gives
+// the content indicators, the game, the title, the read-me text, the languages offered
+// and the warnings; a few small members are extracted into memory.
+
+#include <functional>
+#include <string>
+
+#include "app/AppState.h"
+#include "inspect/InfoPanel.h"
+
+class TZipArchiver;
+
+// Hooks into the main window that the analysis uses while it runs.
+struct AnalysisHooks {
+    std::function<void(const std::string&)> setOperationText;  // status-line action label
+    std::function<void()> clearStatusLine;
+};
+
+// Analyses the archive `zip` holds (its ZipFileName is the row's archive, which exists)
+// for the mission row whose record section is `recordKey`. Updates `panel` and
+// selectedMission(), sets zip.ExtrBaseDir to the game directory, writes counts, type and
+// title into the record.
+void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
+                    const AnalysisHooks& hooks);
+
+// True when the archive named by `zipFileName` is the one installed in `game`: same file
+// name (exact case) and either the same size text or, tried only when the size text
+// differs, the same checksum text.
+bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game);
+
+// The mission number a member name gives: a name (lower-cased) beginning with "miss",
+// less its first ".mis" and then its first "miss", read as a decimal number 0..255.
+// Returns false when it does not convert.
+bool MissionNumberFromName(const std::string& lowerName, uint8_t& number);

@@ -1,0 +1,44 @@
+#pragma once
+// What the information panel, the read-me memo and the command buttons show, and the
+// selected-mission state the installer reads. The main window mirrors InfoPanel onto its
+// controls; the analysis and the selection handler only change these values.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct InfoPanel {
+    std::string questinfo;  // heading
+    bool goalscheck = false, mapcheck = false, automapcheck = false, texturecheck = false,
+         soundscheck = false, objectscheck = false, creaturescheck = false, gamesyscheck = false,
+         bookscheck = false, moviescheck = false;
+    bool notesCaptionVisible = false;
+    std::string noteslabel;                  // lines separated by line feeds
+    std::vector<std::string> languageItems;  // LanguageCombo
+    int languageIndex = -1;                  // selected item, -1 none
+    bool languageComboVisible = false;
+    bool origPanelVisible = false;
+    std::string questMemo;  // raw 8-bit text
+    bool finished = false;
+    bool playEnabled = true;
+    bool dromedEnabled = true;
+    bool installOnlyEnabled = true;
+
+    // The selected language name, empty when none is selected.
+    std::string selectedLanguage() const {
+        return languageIndex >= 0 && languageIndex < static_cast<int>(languageItems.size())
+                   ? languageItems[static_cast<size_t>(languageIndex)]
+                   : std::string();
+    }
+};
+
+// State of the selected mission, overwritten by every analysis or game-row selection.
+struct SelectedMission {
+    uint8_t currentGame = 1;
+    std::string missionFileMember;  // last member with extension ".mis"
+    uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
+    bool missionFlagsPresent = false;
+    std::string titlesMember;  // last member holding "strings\" and "titles.str"
+};
+
+SelectedMission& selectedMission();
