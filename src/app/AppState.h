@@ -20,15 +20,21 @@ struct GameRecord {
 inline constexpr std::array<const char*, 5> languageNames = {"", "english", "german", "french",
                                                              "spanish"};
 
+// "options"/"compression level" and "window"/"top" read with this default mean: never set.
+inline constexpr int32_t kNotSet = 9999;
+
 struct AppState {
-    std::string exeDir;                      // ends in the separator
-    std::unique_ptr<IniFile> settings;       // exeDir + "Tallowmere.ini"
-    std::unique_ptr<IniFile> languageFile;   // exeDir + "Tallowmere.dat", read only
+    std::string exeDir;                         // ends in the separator
+    std::unique_ptr<IniFile> settings;          // exeDir + "Tallowmere.ini"
+    std::unique_ptr<IniFile> languageFile;      // exeDir + "Tallowmere.dat", read only
     std::array<std::string, 81> languageSlots;  // 1..80
     std::array<GameRecord, 3> thiefdata;        // 1..2
     bool editorFlag = false;
     bool installOnlyFlag = false;
     std::string applicationTitle;  // product name + " v" + product version
+    // Name of the archive step under way, shown in the status line by the progress
+    // handlers. Set before each step's archive work; never cleared.
+    std::string operationText;
 };
 
 AppState& app();

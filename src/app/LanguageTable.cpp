@@ -1,0 +1,39 @@
+#include "app/LanguageTable.h"
+
+#include <string>
+#include <utility>
+
+#include "app/AppState.h"
+
+namespace {
+
+std::function<void()>& applyHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+}  // namespace
+
+std::function<void()> setLanguageApplyHook(std::function<void()> hook) {
+    return std::exchange(applyHook(), std::move(hook));
+}
+
+void LoadLanguageTable() {
+    AppState& a = app();
+    std::array<std::string, 81> slots;
+    // The chosen section is read once: the store and the file do not change while the
+    // table is being filled, so every slot sees the same choice.
+    std::string choice = "1";
+    if (a.settings) choice = a.settings->ReadString("options", "language", "1");
+    std::string section = "English";
+    if (a.languageFile) section = a.languageFile->ReadString("languages", choice, "English");
+    if (a.languageFile) {
+        for (int n = 1; n <= kLanguageSlotCount; ++n) {
+            const std::string key = std::to_string(n);
+            const std::string english = a.languageFile->ReadString("English", key, "");
+            slots[static_cast<size_t>(n)] = a.languageFile->ReadString(section, key, english);
+        }
+    }
+    a.languageSlots = std::move(slots);
+    if (applyHook()) applyHook()();
+}

@@ -1,0 +1,421 @@
+#include "app/ui/MainForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QResizeEvent>
+#include <QSvgRenderer>
+#include <QToolButton>
+#include <exception>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "app/StartUp.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "platform/Prompter.h"
+#include "platform/TextUtil.h"
+#include "platform/ui/QtPrompter.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+// Resources of a static library are registered by name from outside any namespace.
+static void initMainFormResources() {
+    Q_INIT_RESOURCE(mainform);
+}
+
+Tmainform* mainform = nullptr;
+
+namespace {
+
+constexpr int kCurrentBarHeight = 19;
+constexpr int kStatusBarHeight = 17;
+constexpr int kPanel2Height = 41;
+constexpr int kPanel3Width = 337;
+constexpr int kBevel = 2;  // raised inner plus lowered outer bevel
+
+QPixmap renderSvg(const QString& resource, int width, int height) {
+    QPixmap pm(width, height);
+    pm.fill(Qt::transparent);
+    QSvgRenderer renderer(resource);
+    QPainter p(&pm);
+    renderer.render(&p);
+    return pm;
+}
+
+QFrame* makePanel(QWidget* parent, const char* name) {
+    auto* f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameShape(QFrame::Panel);
+    f->setFrameShadow(QFrame::Raised);
+    f->setLineWidth(kBevel);
+    return f;
+}
+
+}  // namespace
+
+MainFormHooks& mainFormHooks() {
+    static MainFormHooks hooks;
+    return hooks;
+}
+
+// --- TStatusLine ------------------------------------------------------------------------
+
+TStatusLine::TStatusLine(QWidget* parent) : QLabel(parent) {
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    setTextFormat(Qt::PlainText);
+    setIndent(2);
+}
+
+void TStatusLine::SetSimpleText(const std::string& text) {
+    text_ = text;
+    setText(text::display(text));
+}
+
+// --- Tmainform --------------------------------------------------------------------------
+
+Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
+    initMainFormResources();
+    mainform = this;
+    setObjectName("mainform");
+    createControls();
+    resize(643, 461);
+    setMinimumSize(610, 460);
+    FormCreate();
+    FormResize();
+}
+
+Tmainform::~Tmainform() {
+    setLanguageApplyHook(nullptr);
+    if (mainform == this) mainform = nullptr;
+}
+
+QCheckBox* Tmainform::makeContentBox(const char* name, int x, int y, int width) {
+    auto* box = new QCheckBox(Panel3);
+    box->setObjectName(name);
+    box->setGeometry(x, y, width, 17);
+    box->setFocusPolicy(Qt::NoFocus);
+    box->installEventFilter(this);
+    return box;
+}
+
+QToolButton* Tmainform::makeButton(const char* name, const char* glyph, int x, int width) {
+    auto* b = new QToolButton(Panel2);
+    b->setObjectName(name);
+    b->setAutoRaise(true);
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setIcon(QIcon(renderSvg(QString(":/mainform/icons/%1.svg").arg(glyph), 24, 24)));
+    b->setIconSize(QSize(24, 24));
+    b->setGeometry(x, 3, width, 36);
+    return b;
+}
+
+void Tmainform::createControls() {
+    CurrentBar = new TStatusLine(this);
+    CurrentBar->setObjectName("CurrentBar");
+
+    Panel1 = makePanel(this, "Panel1");
+    QuestGrid = new TStringGridEx(Panel1);
+    QuestGrid->setObjectName("QuestGrid");
+    QuestGrid->SetColCount(7);
+    QuestGrid->SetRowCount(2);
+    QuestGrid->OnDrawCell = [this](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p,
+                                   bool sel) {
+        RunHandler([&] { QuestGridDrawCell(s, c, r, rect, p, sel); });
+    };
+    QuestGrid->OnSelectCell = [this](TStringGridEx* s, int c, int r, bool& can) {
+        RunHandler([&] { QuestGridSelectCell(s, c, r, can); });
+    };
+
+    Panel3 = makePanel(Panel1, "Panel3");
+    Questinfo = new QLabel(Panel3);
+    Questinfo->setObjectName("Questinfo");
+    Questinfo->setTextFormat(Qt::PlainText);
+    Questinfo->setGeometry(9, 10, kPanel3Width - 18, 17);
+    QFont bold = Questinfo->font();
+    bold.setBold(true);
+    Questinfo->setFont(bold);
+
+    goalscheck = makeContentBox("goalscheck", 8, 34, 110);
+    mapcheck = makeContentBox("mapcheck", 8, 66, 110);
+    automapcheck = makeContentBox("automapcheck", 8, 82, 110);
+    texturecheck = makeContentBox("texturecheck", 120, 34, 110);
+    soundscheck = makeContentBox("soundscheck", 120, 50, 110);
+    objectscheck = makeContentBox("objectscheck", 120, 66, 110);
+    creaturescheck = makeContentBox("creaturescheck", 120, 82, 110);
+    gamesyscheck = makeContentBox("gamesyscheck", 232, 34, 100);
+    bookscheck = makeContentBox("bookscheck", 232, 50, 100);
+    moviescheck = makeContentBox("moviescheck", 232, 66, 100);
+    contentBoxes_ = {goalscheck,   mapcheck,       automapcheck, texturecheck, soundscheck,
+                     objectscheck, creaturescheck, gamesyscheck, bookscheck,   moviescheck};
+
+    NotesCaption = new QLabel(Panel3);
+    NotesCaption->setObjectName("NotesCaption");
+    NotesCaption->setTextFormat(Qt::PlainText);
+    NotesCaption->setGeometry(11, 104, 100, 14);
+    NotesCaption->setFont(bold);
+
+    noteslabel = new QLabel(Panel3);
+    noteslabel->setObjectName("noteslabel");
+    noteslabel->setTextFormat(Qt::PlainText);
+    noteslabel->setWordWrap(true);
+    noteslabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    noteslabel->setGeometry(16, 118, 313, 70);
+
+    LanguageCombo = new QComboBox(Panel3);
+    LanguageCombo->setObjectName("LanguageCombo");
+    LanguageCombo->setGeometry(112, 153, 129, 21);
+    LanguageCombo->hide();
+
+    OrigPanel = makePanel(Panel3, "OrigPanel");
+    OrigPanel->hide();
+
+    questMemo = new QPlainTextEdit(this);
+    questMemo->setObjectName("questMemo");
+    questMemo->setReadOnly(true);
+    questMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    questMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    questMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    {
+        QPalette pal = questMemo->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+        questMemo->setPalette(pal);
+    }
+
+    finished = new QCheckBox(this);
+    finished->setObjectName("finished");
+    finished->setFocusPolicy(Qt::NoFocus);
+    finished->resize(65, 17);
+    connect(finished, &QCheckBox::clicked, this,
+            [this] { RunHandler([this] { finishedClick(); }); });
+
+    Panel2 = makePanel(this, "Panel2");
+    playbutton = makeButton("playbutton", "play", 8, 85);
+    dromedbutton = makeButton("dromedbutton", "dromed", 104, 85);
+    installonlybutton = makeButton("installonlybutton", "install", 200, 110);
+    SetupButton = makeButton("SetupButton", "setup", 440, 93);
+    AboutButton = makeButton("AboutButton", "about", 536, 85);
+    connect(playbutton, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { playbuttonClick(); }); });
+    connect(dromedbutton, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { DromedButtonClick(); }); });
+    connect(installonlybutton, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { installonlybuttonClick(); }); });
+    connect(SetupButton, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { SetupButtonClick(); }); });
+    connect(AboutButton, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { AboutButtonClick(); }); });
+
+    ProgressBar = new QProgressBar(Panel2);
+    ProgressBar->setObjectName("ProgressBar");
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->hide();
+
+    StatusBar = new TStatusLine(this);
+    StatusBar->setObjectName("StatusBar");
+
+    ImageList = {renderSvg(":/mainform/icons/thief1.svg", 16, 16),
+                 renderSvg(":/mainform/icons/thief2.svg", 16, 16),
+                 renderSvg(":/mainform/icons/finished.svg", 16, 16)};
+}
+
+void Tmainform::ApplyLanguage() {
+    auto caption = [](QAbstractButton* b, int n) { b->setText(text::display(slot(n))); };
+    auto hint = [](QWidget* w, int n) { w->setToolTip(text::display(slot(n))); };
+    caption(AboutButton, 6);
+    hint(AboutButton, 7);
+    caption(installonlybutton, 8);
+    hint(installonlybutton, 9);
+    dromedbutton->setText("&DromEd");
+    hint(dromedbutton, 10);
+    caption(playbutton, 11);
+    hint(playbutton, 12);
+    caption(finished, 14);
+    NotesCaption->setText(text::display(slot(25)));
+    caption(gamesyscheck, 37);
+    caption(goalscheck, 38);
+    caption(mapcheck, 39);
+    caption(automapcheck, 40);
+    caption(texturecheck, 41);
+    caption(soundscheck, 42);
+    caption(objectscheck, 43);
+    caption(creaturescheck, 44);
+    caption(bookscheck, 45);
+    caption(moviescheck, 46);
+    caption(SetupButton, 72);
+    hint(SetupButton, 67);
+}
+
+int Tmainform::Panel1HeightFor(int clientHeight) {
+    return static_cast<int>(roundHalfEven(static_cast<int64_t>(clientHeight) * 5, 11));
+}
+
+void Tmainform::FormCreate() {
+    app().applicationTitle = std::string(TM_PRODUCT) + " v" + TM_VERSION;
+    setWindowTitle(text::display(app().applicationTitle));
+    if (qApp) qApp->setProperty(kApplicationTitleProperty, windowTitle());
+#ifdef _WIN32
+    autoPlayMessage_ = static_cast<uint16_t>(RegisterWindowMessageW(L"QueryCancelAutoPlay"));
+#endif
+    setLanguageApplyHook([this] { ApplyLanguage(); });
+}
+
+void Tmainform::FormResize() {
+    const int w = width();
+    const int h = height();
+    // Docked controls: status lines and Panel2 at the edges, the memo between.
+    CurrentBar->setGeometry(0, 0, w, kCurrentBarHeight);
+    const int panel1Height = Panel1HeightFor(h);
+    Panel1->setGeometry(0, kCurrentBarHeight, w, panel1Height);
+    StatusBar->setGeometry(0, h - kStatusBarHeight, w, kStatusBarHeight);
+    const int panel2Top = h - kStatusBarHeight - kPanel2Height;
+    Panel2->setGeometry(0, panel2Top, w, kPanel2Height);
+    const int memoTop = kCurrentBarHeight + panel1Height;
+    questMemo->setGeometry(0, memoTop, w, std::max(0, panel2Top - memoTop));
+
+    // Inside Panel1: Panel3 on the right, the grid fills the rest.
+    const int innerHeight = std::max(0, panel1Height - 2 * kBevel);
+    const int panel3Left = std::max(kBevel, w - kBevel - kPanel3Width);
+    Panel3->setGeometry(panel3Left, kBevel, kPanel3Width, innerHeight);
+    QuestGrid->setGeometry(kBevel, kBevel, std::max(0, panel3Left - kBevel), innerHeight);
+    OrigPanel->setGeometry(0, 0, kPanel3Width, innerHeight);
+    ProgressBar->setGeometry(0, 0, w, kPanel2Height);
+
+    // The layout rule.
+    AboutButton->move(Panel2->width() - AboutButton->width() - 5, AboutButton->y());
+    SetupButton->move(AboutButton->x() - SetupButton->width() - 10, SetupButton->y());
+    finished->move(w - 70, questMemo->y() - 25);
+    finished->raise();
+}
+
+void Tmainform::SaveWindowGeometry() {
+    writeWindowGeometry({pos().y(), pos().x(), height(), width()});
+}
+
+void Tmainform::RestoreWindowGeometry() {
+    const WindowGeometry g = readWindowGeometry();
+    move(g.left, g.top);
+    resize(g.width, g.height);
+}
+
+void Tmainform::FormClose() {
+    deleteEditorScripts();
+    if (remembersWindowGeometry()) SaveWindowGeometry();
+    const std::string flags = QuestGrid->ColumnFlags();
+    if (!flags.empty() && app().settings) app().settings->WriteString("options", "columns", flags);
+}
+
+void Tmainform::playbuttonClick() {
+    app().editorFlag = false;
+    app().installOnlyFlag = false;
+    InstallAndLaunch();
+}
+
+void Tmainform::DromedButtonClick() {
+    app().editorFlag = true;
+    app().installOnlyFlag = false;
+    InstallAndLaunch();
+}
+
+void Tmainform::installonlybuttonClick() {
+    app().installOnlyFlag = true;
+    InstallAndLaunch();
+}
+
+void Tmainform::SetupButtonClick() {
+    RunSetupDialog();
+}
+
+void Tmainform::AboutButtonClick() {
+    if (mainFormHooks().aboutBox) mainFormHooks().aboutBox();
+}
+
+void Tmainform::finishedClick() {
+    if (mainFormHooks().finishedClick) mainFormHooks().finishedClick();
+}
+
+void Tmainform::QuestGridDrawCell(TStringGridEx* sender, int col, int row, const QRect& rect,
+                                  QPainter& painter, bool selected) {
+    if (mainFormHooks().drawCell)
+        mainFormHooks().drawCell(sender, col, row, rect, painter, selected);
+}
+
+void Tmainform::QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect) {
+    if (mainFormHooks().selectCell) mainFormHooks().selectCell(sender, col, row, canSelect);
+}
+
+void Tmainform::ScanCatalogue(bool refreshOnly) {
+    if (mainFormHooks().scanCatalogue) mainFormHooks().scanCatalogue(refreshOnly);
+}
+
+void Tmainform::InstallAndLaunch() {
+    if (mainFormHooks().installAndLaunch) mainFormHooks().installAndLaunch();
+}
+
+void Tmainform::RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        showError(e.what());
+    } catch (...) {
+        showError("Unknown error");
+    }
+}
+
+void Tmainform::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    FormResize();
+}
+
+void Tmainform::closeEvent(QCloseEvent* e) {
+    // A failed settings write is shown, but never keeps the window from closing.
+    RunHandler([this] { FormClose(); });
+    e->accept();
+}
+
+bool Tmainform::eventFilter(QObject* watched, QEvent* e) {
+    // The content check boxes show the analysis result only: the user cannot change them.
+    for (QCheckBox* box : contentBoxes_) {
+        if (watched != box) continue;
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+                return true;
+            default:
+                return false;
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+#ifdef _WIN32
+bool Tmainform::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (eventType == "windows_generic_MSG") {
+        const MSG* msg = static_cast<const MSG*>(message);
+        if (autoPlayMessage_ != 0 && msg->message == autoPlayMessage_) {
+            *result = 1;
+            return true;
+        }
+    }
+    return QWidget::nativeEvent(eventType, message, result);
+}
+#endif
+
+void SaveWindowGeometry() {
+    if (mainform) mainform->SaveWindowGeometry();
+}
+
+void RestoreWindowGeometry() {
+    if (mainform) mainform->RestoreWindowGeometry();
+}

@@ -1,0 +1,149 @@
+#pragma once
+// The main window: mission grid, information panel, read-me text, two status lines, the
+// command buttons and the progress bar.
+
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QPainter;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolButton;
+class TStringGridEx;
+
+// A status line with one simple panel and no size grip.
+class TStatusLine : public QLabel {
+    Q_OBJECT
+  public:
+    explicit TStatusLine(QWidget* parent = nullptr);
+    std::string SimpleText() const { return text_; }
+    void SetSimpleText(const std::string& text);
+
+  private:
+    std::string text_;
+};
+
+// The actions of later features behind the main window's events. Each one that is not
+// set does nothing.
+struct MainFormHooks {
+    std::function<void(bool refreshOnly)> scanCatalogue;
+    std::function<void(TStringGridEx* sender, int col, int row, bool& canSelect)> selectCell;
+    std::function<void(TStringGridEx* sender, int col, int row, const QRect& rect,
+                       QPainter& painter, bool selected)>
+        drawCell;
+    std::function<void()> finishedClick;
+    std::function<void()> installAndLaunch;
+    // Shows the about box modally (its OK button captioned with slot 73).
+    std::function<void()> aboutBox;
+    // Shows the about box as a splash while `whileShown` runs; without it the function
+    // simply runs.
+    std::function<void(const std::function<void()>& whileShown)> splash;
+};
+MainFormHooks& mainFormHooks();
+
+class Tmainform : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Tmainform(QWidget* parent = nullptr);
+    ~Tmainform() override;
+
+    // Controls, named as the program knows them.
+    TStatusLine* CurrentBar;
+    QFrame* Panel1;
+    TStringGridEx* QuestGrid;
+    QFrame* Panel3;
+    QLabel* Questinfo;
+    QCheckBox* goalscheck;
+    QCheckBox* mapcheck;
+    QCheckBox* automapcheck;
+    QCheckBox* texturecheck;
+    QCheckBox* soundscheck;
+    QCheckBox* objectscheck;
+    QCheckBox* creaturescheck;
+    QCheckBox* gamesyscheck;
+    QCheckBox* bookscheck;
+    QCheckBox* moviescheck;
+    QLabel* NotesCaption;
+    QLabel* noteslabel;
+    QComboBox* LanguageCombo;
+    QFrame* OrigPanel;
+    QCheckBox* finished;
+    QPlainTextEdit* questMemo;
+    QFrame* Panel2;
+    QToolButton* playbutton;
+    QToolButton* dromedbutton;
+    QToolButton* installonlybutton;
+    QToolButton* SetupButton;
+    QToolButton* AboutButton;
+    QProgressBar* ProgressBar;
+    TStatusLine* StatusBar;
+
+    // Images of the grid: 0 Thief 1 mark, 1 Thief 2 mark, 2 finished mark (16 x 16).
+    std::array<QPixmap, 3> ImageList;
+
+    // Sum of the uncompressed sizes of the members of the extraction under way; 0 = none.
+    int64_t ExtractionTotal = 0;
+
+    // Applies the language table to captions and hints.
+    void ApplyLanguage();
+
+    // Window geometry in section "window": top and left of the frame, client height and
+    // width.
+    void SaveWindowGeometry();
+    void RestoreWindowGeometry();
+
+    // Events.
+    void FormCreate();
+    void FormResize();
+    void FormClose();
+    void playbuttonClick();
+    void DromedButtonClick();
+    void installonlybuttonClick();
+    void SetupButtonClick();
+    void AboutButtonClick();
+    void finishedClick();
+    void QuestGridDrawCell(TStringGridEx* sender, int col, int row, const QRect& rect,
+                           QPainter& painter, bool selected);
+    void QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect);
+
+    // Operations of later features.
+    void ScanCatalogue(bool refreshOnly);
+    void InstallAndLaunch();
+
+    // Height of Panel1 for a client height: 5/11 of it, rounded half to even.
+    static int Panel1HeightFor(int clientHeight);
+
+    // Runs an event handler; an error escaping it is shown and the program goes on.
+    static void RunHandler(const std::function<void()>& handler);
+
+  protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+#ifdef _WIN32
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
+
+  private:
+    void createControls();
+    QCheckBox* makeContentBox(const char* name, int x, int y, int width);
+    QToolButton* makeButton(const char* name, const char* glyph, int x, int width);
+
+    std::array<QCheckBox*, 10> contentBoxes_{};
+    uint16_t autoPlayMessage_ = 0;
+};
+
+// The one main window while it exists, else nullptr.
+extern Tmainform* mainform;
+
+// The main window's geometry persistence, for callers outside the window.
+void SaveWindowGeometry();
+void RestoreWindowGeometry();

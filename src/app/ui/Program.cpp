@@ -1,0 +1,103 @@
+#include "app/ui/Program.h"
+
+#include <QEventLoop>
+#include <cstdlib>
+#include <exception>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "app/StartUp.h"
+#include "app/ui/MainForm.h"
+#include "platform/Prompter.h"
+
+bool TmApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        showError(e.what());
+    } catch (...) {
+        showError("Unknown error");
+    }
+    return false;
+}
+
+Program::Program(const std::string& exeDir) {
+    openAppFiles(exeDir);
+}
+
+Program::~Program() {
+    form_.reset();
+    closeAppFiles();
+}
+
+bool Program::Start() {
+    try {
+        form_ = std::make_unique<Tmainform>();
+        if (!remembersWindowGeometry()) {
+            form_->setWindowState(form_->windowState() | Qt::WindowMaximized);
+        } else {
+            form_->RestoreWindowGeometry();
+        }
+        LoadLanguageTable();
+        if (isFirstRun()) RunSetupDialog();
+        if (isFirstRun()) return false;
+
+        Tmainform* form = form_.get();
+        auto scan = [form] { form->ScanCatalogue(false); };
+        if (mainFormHooks().splash) {
+            mainFormHooks().splash(scan);
+        } else {
+            scan();
+        }
+        if (form_->windowState() & Qt::WindowMaximized) {
+            form_->showMaximized();
+        } else {
+            form_->show();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        showError(e.what());
+    } catch (...) {
+        showError("Unknown error");
+    }
+    return false;
+}
+
+int Program::Exec() {
+    if (!form_ || !form_->isVisible()) return 0;
+    QEventLoop loop;
+    // The loop ends when the main window has been closed (hidden by its close event;
+    // a minimised window stays visible).
+    struct Watcher : QObject {
+        QWidget* form;
+        QEventLoop* loop;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (o == form && e->type() == QEvent::Hide && !form->isVisible()) loop->quit();
+            return false;
+        }
+    } watcher;
+    watcher.form = form_.get();
+    watcher.loop = &loop;
+    form_->installEventFilter(&watcher);
+    const int rc = loop.exec();
+    form_->removeEventFilter(&watcher);
+    return rc;
+}
+
+int RunProgram(const std::string& exeDir, bool enterEventLoop) {
+    Program program(exeDir);
+    if (program.Start() && enterEventLoop) return program.Exec();
+    return 0;
+}
+
+bool haveDisplay() {
+#if defined(_WIN32) || defined(__APPLE__)
+    return true;
+#else
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+#endif
+}

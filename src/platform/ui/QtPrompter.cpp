@@ -1,0 +1,125 @@
+#include "platform/ui/QtPrompter.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMessageBox>
+
+#include "archive/ui/PasswordDlg.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+QMessageBox::StandardButton toStandard(PromptResult r) {
+    switch (r) {
+        case PromptResult::Ok:
+            return QMessageBox::Ok;
+        case PromptResult::Cancel:
+            return QMessageBox::Cancel;
+        case PromptResult::Yes:
+            return QMessageBox::Yes;
+        case PromptResult::No:
+            return QMessageBox::No;
+        case PromptResult::Retry:
+            return QMessageBox::Retry;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::StandardButtons buttonsOf(PromptButtons b) {
+    switch (b) {
+        case PromptButtons::Ok:
+            return QMessageBox::Ok;
+        case PromptButtons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case PromptButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case PromptButtons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case PromptButtons::RetryCancel:
+            return QMessageBox::Retry | QMessageBox::Cancel;
+    }
+    return QMessageBox::Ok;
+}
+
+// What closing the box without a button (Escape, the title bar's close) answers.
+PromptResult escapeResult(PromptButtons b) {
+    switch (b) {
+        case PromptButtons::Ok:
+            return PromptResult::Ok;
+        case PromptButtons::YesNo:
+            return PromptResult::No;
+        default:
+            return PromptResult::Cancel;
+    }
+}
+
+QMessageBox::Icon iconOf(PromptIcon i) {
+    switch (i) {
+        case PromptIcon::None:
+            return QMessageBox::NoIcon;
+        case PromptIcon::Information:
+            return QMessageBox::Information;
+        case PromptIcon::Warning:
+            return QMessageBox::Warning;
+        case PromptIcon::Error:
+            return QMessageBox::Critical;
+        case PromptIcon::Question:
+            return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+PromptResult QtPrompter::message(const std::string& text, PromptButtons buttons, PromptIcon icon,
+                                 const std::string& caption, PromptResult defaultButton) {
+    QString title = text::display(caption);
+    if (title.isEmpty()) title = qApp->property(kApplicationTitleProperty).toString();
+    if (title.isEmpty()) title = QApplication::applicationName();
+    QMessageBox box(iconOf(icon), title, text::display(text), buttonsOf(buttons),
+                    QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    const QMessageBox::StandardButton def = toStandard(defaultButton);
+    if (box.button(def)) box.setDefaultButton(def);
+    // A message must be readable even while an operation shows the busy cursor.
+    const bool busy = busyDepth_ > 0;
+    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int r = box.exec();
+    if (busy) QApplication::restoreOverrideCursor();
+    switch (r) {
+        case QMessageBox::Ok:
+            return PromptResult::Ok;
+        case QMessageBox::Cancel:
+            return PromptResult::Cancel;
+        case QMessageBox::Yes:
+            return PromptResult::Yes;
+        case QMessageBox::No:
+            return PromptResult::No;
+        case QMessageBox::Retry:
+            return PromptResult::Retry;
+        default:
+            return escapeResult(buttons);
+    }
+}
+
+bool QtPrompter::password(const std::string& title, const std::string& prompt, std::string& text) {
+    return RunPasswordDialog(title, prompt, text);
+}
+
+int QtPrompter::runModal(ModalDialog& dialog) {
+    return dialog.execModal();
+}
+
+void QtPrompter::processEvents() {
+    QApplication::processEvents();
+}
+
+void QtPrompter::setBusyCursor(bool busy) {
+    if (busy) {
+        ++busyDepth_;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (busyDepth_ > 0) {
+        --busyDepth_;
+        QApplication::restoreOverrideCursor();
+    }
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The prompter of the running program: Qt message boxes, the password dialog, modal
+// dialogs, event processing and the busy cursor.
+
+#include "platform/Prompter.h"
+
+// Name of the application property holding the application title (a QString), the caption
+// of message boxes given without one.
+inline constexpr char kApplicationTitleProperty[] = "applicationTitle";
+
+class QtPrompter : public Prompter {
+  public:
+    PromptResult message(const std::string& text, PromptButtons buttons, PromptIcon icon,
+                         const std::string& caption, PromptResult defaultButton) override;
+    bool password(const std::string& title, const std::string& prompt, std::string& text) override;
+    int runModal(ModalDialog& dialog) override;
+    void processEvents() override;
+    void setBusyCursor(bool busy) override;
+
+  private:
+    int busyDepth_ = 0;
+};
