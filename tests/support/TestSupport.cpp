@@ -28,7 +28,9 @@ TempDir::~TempDir() {
     stdfs::remove_all(path_, ec);
 }
 
-std::string TempDir::file(const std::string& relative) const { return path_ + relative; }
+std::string TempDir::file(const std::string& relative) const {
+    return path_ + relative;
+}
 
 std::string TempDir::write(const std::string& relative, const std::string& content) const {
     std::string p = path_ + relative;
@@ -66,8 +68,42 @@ bool haveProgram(const std::string& name) {
     return runCommand("command -v " + name + " >/dev/null") == 0;
 }
 
+namespace {
+
+std::string hex(const std::string& s) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+}  // namespace
+
+bool makeZip(const std::string& zipPath,
+             const std::vector<std::pair<std::string, std::string>>& members, bool stored) {
+    std::string script = "import zipfile,sys\n";
+    script += "z=zipfile.ZipFile(bytes.fromhex('" + hex(zipPath) +
+              "').decode('utf-8','surrogateescape'),'w'," +
+              (stored ? "zipfile.ZIP_STORED" : "zipfile.ZIP_DEFLATED") + ")\n";
+    for (const auto& [name, content] : members) {
+        script += "i=zipfile.ZipInfo(bytes.fromhex('" + hex(name) +
+                  "').decode('utf-8','surrogateescape'),(2020,5,17,12,30,10))\n";
+        script += "i.compress_type=z.compression\n";
+        script += "z.writestr(i,bytes.fromhex('" + hex(content) + "'))\n";
+    }
+    script += "z.close()\n";
+    TempDir tmp;
+    const std::string py = tmp.write("make.py", script);
+    return runCommand("python3 " + py) == 0;
+}
+
 ScriptedPrompter::ScriptedPrompter() : previous_(setPrompter(this)) {}
-ScriptedPrompter::~ScriptedPrompter() { setPrompter(previous_); }
+ScriptedPrompter::~ScriptedPrompter() {
+    setPrompter(previous_);
+}
 
 PromptResult ScriptedPrompter::message(const std::string& text, PromptButtons buttons,
                                        PromptIcon icon, const std::string& caption,

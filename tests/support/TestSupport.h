@@ -12,7 +12,7 @@
 // A fresh directory under the system's temporary directory, removed with the object.
 // path() ends in the separator.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ public:
     // Writes `content` to path() + relative, creating parent directories.
     std::string write(const std::string& relative, const std::string& content) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -34,9 +34,14 @@ int runCommand(const std::string& command, std::string* output = nullptr);
 // True when a program is on the PATH.
 bool haveProgram(const std::string& name);
 
+// Writes a ZIP archive with Python's zipfile: members in the given order, names stored as
+// given ("/" separators), deflated unless `stored`. Returns false when python3 fails.
+bool makeZip(const std::string& zipPath,
+             const std::vector<std::pair<std::string, std::string>>& members, bool stored = false);
+
 // A prompter that records every prompt and answers from scripts; installed for its life.
 class ScriptedPrompter : public Prompter {
-public:
+  public:
     ScriptedPrompter();
     ~ScriptedPrompter() override;
 
@@ -68,6 +73,6 @@ public:
     void processEvents() override { ++processEventsCalls; }
     void setBusyCursor(bool busy) override { busyDepth += busy ? 1 : -1; }
 
-private:
+  private:
     Prompter* previous_;
 };
