@@ -5,6 +5,7 @@
 // unless Unattended, stored in ErrCode/Message, passed to OnMessage).
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -148,6 +149,14 @@ private:
     bool LocateEOCD(bool raising, EocdInfo& out);
     std::string ConvertOemName(const std::string& s, uint8_t hostSystem, uint8_t specVersion) const;
     bool DriveCheck();
+    // The archive file (or the part of a spanned set) being read.
+    bool OpenInput(const std::string& path);
+    void CloseInput();
+    // Opens part `disk` (0-based) of a spanned set for reading; raises 11001 when missing.
+    void OpenPart(int disk);
+    // Walks the central headers from the current position; returns the lowest local header
+    // offset seen, starting from `lowest`.
+    uint64_t ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowest);
 
     // Engine internals.
     int32_t HandleCallback(engine::EngineCallbackRecord& record);
@@ -172,6 +181,12 @@ private:
     uint32_t volumeSerial_ = 0;
     int64_t diskTotal_ = -1;
     int64_t diskFree_ = -1;
+    std::FILE* inFile_ = nullptr;
+    std::string inFileName_;   // the archive as opened (resolved path)
+    int currentDisk_ = 0;      // number of the part currently open
+    int volumeNumber_ = 0;     // from a "PKBACK# nnn" volume label
+    bool firstPartMarker_ = false;
+    bool structureWarning_ = false;
 
     std::string dllDirectory_;
     int passwordReqCount_ = 1;
@@ -179,4 +194,22 @@ private:
     bool unzipBusy_ = false;
     int64_t totalSize_ = 0;
     TZipStream memberStream_;
+
+    // --- Engine loading, requests and callbacks (ZipEngine.cpp, UnzipEngine.cpp,
+    // ZipCallback.cpp, ZipSpan.cpp) ---------------------------------------------------
+    enum EngineId { kZipEngineId = 0, kUnzipEngineId = 1 };
+    // Loads the engine into its process-wide slot, reporting 10601-10604 / 10701-10704;
+    // true when it is usable.
+    bool LoadEngine(int id);
+    static bool EngineLoaded(int id);
+    static void UnloadEngine(int id);
+    static void* EngineExecAddress(int id);
+    static int EngineVersionOf(int id);
+    // Runs an engine's exec function; a failure raised inside a callback stops the engine
+    // and is rethrown here as EZipArchiver with `failureId`.
+    int32_t CallEngine(int id, void* params, int failureId);
+    // A unique new archive name ("zip" prefix, ".zip") in TempDir or the system's
+    // temporary directory; empty when none could be made.
+    std::string MakeTempArchiveName();
+    bool callbackFailed_ = false;
 };

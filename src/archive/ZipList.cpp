@@ -1,0 +1,540 @@
+// The directory reader: finds the end-of-central-directory record (and its ZIP64 form) and
+// walks the central directory into Entries. Every count and length read from the file is
+// treated as untrusted: memory is only reserved when the file can hold what is declared,
+// and every loop consumes file bytes, so a damaged archive ends in a message.
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <optional>
+
+#include "archive/ZipArchiver.h"
+#include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/TextUtil.h"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <share.h>
+#include <windows.h>
+#else
+#include <sys/statvfs.h>
+#endif
+
+namespace {
+
+constexpr uint32_t kEocdSig = 0x06054B50;
+constexpr uint32_t kCentralSig = 0x02014B50;
+constexpr uint32_t kLocalSig = 0x04034B50;
+constexpr uint32_t kSpanSig = 0x08074B50;
+constexpr uint32_t kZip64LocatorSig = 0x07064B50;
+constexpr uint32_t kZip64EocdSig = 0x06064B50;
+constexpr int64_t kEocdSize = 22;
+constexpr int64_t kCentralHeaderSize = 46;
+constexpr int64_t kZip64LocatorSize = 20;
+constexpr int64_t kZip64EocdSize = 56;
+constexpr int64_t kMaxEocdWindow = 65535 + kEocdSize;
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kUtf8Flag = 0x0800;
+
+uint16_t le16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t le32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint64_t le64(const unsigned char* p) {
+    return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
+}
+uint64_t le64(const char* p) {
+    return le64(reinterpret_cast<const unsigned char*>(p));
+}
+uint16_t le16(const char* p) {
+    return le16(reinterpret_cast<const unsigned char*>(p));
+}
+
+bool seekTo(std::FILE* f, int64_t pos) {
+    if (f == nullptr || pos < 0) return false;
+#ifdef _WIN32
+    return _fseeki64(f, pos, SEEK_SET) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0;
+#endif
+}
+
+int64_t lengthOf(std::FILE* f) {
+#ifdef _WIN32
+    if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
+    return _ftelli64(f);
+#else
+    if (fseeko(f, 0, SEEK_END) != 0) return -1;
+    return static_cast<int64_t>(ftello(f));
+#endif
+}
+
+size_t readBytes(std::FILE* f, void* buffer, size_t n) {
+    return n == 0 ? 0 : std::fread(buffer, 1, n, f);
+}
+
+bool readAt(std::FILE* f, int64_t pos, void* buffer, size_t n) {
+    return seekTo(f, pos) && readBytes(f, buffer, n) == n;
+}
+
+int clampToInt(uint64_t v) {
+    return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+
+bool hasHighBytes(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return true;
+    return false;
+}
+
+// The drive part of a path with a trailing separator: "C:\", "\\server\share\", or "/" for
+// the single tree of a POSIX system.
+std::string driveRootOf(const std::string& path) {
+#ifdef _WIN32
+    char full[MAX_PATH * 2];
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    std::string p = (n > 0 && n < sizeof full) ? std::string(full, n) : path;
+    if (p.size() >= 2 && p[1] == ':') return p.substr(0, 2) + "\\";
+    if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
+        size_t server = p.find('\\', 2);
+        if (server == std::string::npos) return p + "\\";
+        size_t share = p.find('\\', server + 1);
+        return (share == std::string::npos ? p : p.substr(0, share)) + "\\";
+    }
+    return p.substr(0, std::min<size_t>(p.size(), 2)) + "\\";
+#else
+    (void)path;
+    return "/";
+#endif
+}
+
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return path.substr(0, 1);
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+struct TZipArchiver::EocdInfo {
+    int64_t position = 0;  // file offset of the 22-byte record
+    uint32_t thisDisk = 0;
+    uint32_t centralDisk = 0;
+    uint64_t totalEntries = 0;
+    uint64_t centralSize = 0;
+    uint64_t centralOffset = 0;  // as stored
+    uint16_t commentLength = 0;
+    bool zip64 = false;
+    int64_t zip64Position = 0;  // file offset of the ZIP64 end record when zip64
+};
+
+bool TZipArchiver::OpenInput(const std::string& path) {
+    CloseInput();
+#ifdef _WIN32
+    inFile_ = _fsopen(path.c_str(), "rb", _SH_DENYWR);
+#else
+    inFile_ = std::fopen(path.c_str(), "rb");
+#endif
+    return inFile_ != nullptr;
+}
+
+void TZipArchiver::CloseInput() {
+    if (inFile_ != nullptr) std::fclose(inFile_);
+    inFile_ = nullptr;
+}
+
+void TZipArchiver::OpenPart(int disk) {
+    std::string name = fsx::resolve(zipFileName_);
+    if (disk != lastDisk_) {
+        // Parts on a fixed drive carry their 1-based number in the three characters before
+        // the extension.
+        size_t nameStart = name.find_last_of("/\\");
+        nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+        size_t dot = name.rfind('.');
+        if (dot == std::string::npos || dot < nameStart) dot = name.size();
+        if (dot - nameStart >= 3) {
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%03d", (disk + 1) % 1000);
+            name.replace(dot - 3, 3, digits);
+            name = fsx::resolve(name);
+        }
+    }
+    if (!OpenInput(name)) throw EZipArchiver(11001, true);
+    currentDisk_ = disk;
+}
+
+bool TZipArchiver::DriveCheck() {
+    volumeLabel_.clear();
+    volumeSerial_ = 0;
+    diskTotal_ = -1;
+    diskFree_ = -1;
+#ifdef _WIN32
+    std::string root = text::upperAscii(driveRoot_);
+    if (root.empty() || root[0] != '\\') {
+        if (root.empty() || root[0] < 'A' || root[0] > 'Z') throw EZipArchiver(11003, root);
+        if ((GetLogicalDrives() & (1u << (root[0] - 'A'))) == 0) throw EZipArchiver(11004, root);
+    }
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    char label[256] = {};
+    DWORD serial = 0, maxComponent = 0, fsFlags = 0;
+    if (!GetVolumeInformationA(root.c_str(), label, sizeof label, &serial, &maxComponent, &fsFlags,
+                               nullptr, 0)) {
+        DWORD err = GetLastError();
+        SetErrorMode(oldMode);
+        return err == ERROR_GEN_FAILURE && AddOptions.has(AddOptsEnum::AddDiskSpanErase);
+    }
+    volumeLabel_ = label;
+    volumeSerial_ = serial;
+    ULARGE_INTEGER avail, total, freeBytes;
+    if (GetDiskFreeSpaceExA(root.c_str(), &avail, &total, &freeBytes)) {
+        diskTotal_ = static_cast<int64_t>(total.QuadPart);
+        diskFree_ = static_cast<int64_t>(avail.QuadPart);
+    }
+    SetErrorMode(oldMode);
+    return root[0] == '\\' || diskTotal_ != -1;
+#else
+    // Mounted volumes stand for drives; the tree's root always passes. The figures come
+    // from the volume that holds the archive.
+    struct statvfs st;
+    if (statvfs(directoryOf(inFileName_).c_str(), &st) == 0) {
+        diskTotal_ = static_cast<int64_t>(st.f_blocks) * static_cast<int64_t>(st.f_frsize);
+        diskFree_ = static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+    }
+    return true;
+#endif
+}
+
+std::string TZipArchiver::ConvertOemName(const std::string& s, uint8_t hostSystem,
+                                         uint8_t specVersion) const {
+    bool convert = (CodePage == CodePageOpts::cpAuto && hostSystem == 0) || hostSystem == 6 ||
+                   (hostSystem == 11 && specVersion == 50) || CodePage == CodePageOpts::cpOEM;
+    if (!convert || !hasHighBytes(s)) return s;
+    return text::oemToAnsi(s);
+}
+
+bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
+    archiveComment_.clear();
+    out = EocdInfo{};
+    firstPartMarker_ = false;
+    volumeNumber_ = 0;
+
+    if (!OpenInput(inFileName_)) {
+        if (raising) throw EZipArchiver(11001, true);
+        ReportMessage(11002);
+        return false;
+    }
+    if (volumeLabel_.compare(0, 8, "PKBACK# ") == 0 && volumeLabel_.size() >= 11) {
+        int n = 0;
+        bool digits = true;
+        for (size_t i = 8; i < 11; ++i) {
+            char c = volumeLabel_[i];
+            if (c < '0' || c > '9') digits = false;
+            n = n * 10 + (c - '0');
+        }
+        volumeNumber_ = digits ? n : 0;
+    }
+
+    unsigned char head[8];
+    if (readBytes(inFile_, head, 8) == 8 && le32(head) == kSpanSig && le32(head + 4) == kLocalSig) {
+        firstPartMarker_ = true;
+        isSpanned_ = true;
+    }
+
+    const int64_t length = lengthOf(inFile_);
+    bool found = false;
+    unsigned char rec[kEocdSize];
+
+    // An archive without a comment ends with the record.
+    if (length >= kEocdSize && readAt(inFile_, length - kEocdSize, rec, kEocdSize)) {
+        zipEnd_ = length;
+        fileLength_ = length;
+        if (le32(rec) == kEocdSig && le16(rec + 20) == 0) {
+            out.position = length - kEocdSize;
+            found = true;
+        }
+    }
+
+    if (!found) {
+        const int64_t window = std::clamp<int64_t>(length, 0, kMaxEocdWindow);
+        std::string buf(static_cast<size_t>(window), '\0');
+        if (length < 0 || !seekTo(inFile_, length - window)) {
+            if (!raising) return false;
+            throw EZipArchiver(11008, true);
+        }
+        if (readBytes(inFile_, buf.data(), buf.size()) != buf.size()) {
+            if (!raising) return false;
+            throw EZipArchiver(11011, true);
+        }
+        const auto* b = reinterpret_cast<const unsigned char*>(buf.data());
+        for (int64_t i = window - kEocdSize - 1; i >= 0; --i) {
+            if (b[i] != 'P' || b[i + 1] != 'K' || b[i + 2] != 5 || b[i + 3] != 6) continue;
+            out.position = length - window + i;
+            std::memcpy(rec, b + i, kEocdSize);
+            const uint16_t commentLength = le16(rec + 20);
+            zipEnd_ = out.position + kEocdSize + commentLength;
+            fileLength_ = length;
+            if (zipEnd_ != length) {
+                // A block device pads the last block with zeros: that is not garbage.
+                bool padding = length % 512 == 0 && zipEnd_ < length && length - zipEnd_ < 512;
+                for (int64_t k = zipEnd_ - (length - window); padding && k < window; ++k)
+                    if (b[k] != 0) padding = false;
+                if (!padding) ReportMessage(10204);
+            }
+            if (commentLength != 0) {
+                const int64_t from = i + kEocdSize;
+                const int64_t to = std::min<int64_t>(from + commentLength, window);
+                const void* zero = std::memchr(b + from, 0, static_cast<size_t>(to - from));
+                const int64_t stop =
+                    zero ? static_cast<const unsigned char*>(zero) - b : static_cast<int64_t>(to);
+                archiveComment_.assign(buf, static_cast<size_t>(from),
+                                       static_cast<size_t>(stop - from));
+            }
+            found = true;
+            break;
+        }
+    }
+
+    if (!found) {
+        if (!raising) return false;
+        if (!firstPartMarker_) {
+            if (volumeNumber_ != 0) throw EZipArchiver(11038, volumeNumber_);
+            throw EZipArchiver(11036, zipFileName_);
+        }
+        if (volumeNumber_ == 1) throw EZipArchiver(11037, true);
+        throw EZipArchiver(11045, true);
+    }
+
+    out.thisDisk = le16(rec + 4);
+    out.centralDisk = le16(rec + 6);
+    out.totalEntries = le16(rec + 10);
+    out.centralSize = le32(rec + 12);
+    out.centralOffset = le32(rec + 16);
+    out.commentLength = le16(rec + 20);
+
+    // ZIP64: a locator right before the record points at the ZIP64 end record, whose
+    // values replace the 16- and 32-bit ones.
+    unsigned char loc[kZip64LocatorSize];
+    const int64_t locPos = out.position - kZip64LocatorSize;
+    if (locPos >= 0 && readAt(inFile_, locPos, loc, sizeof loc) && le32(loc) == kZip64LocatorSig) {
+        unsigned char z[kZip64EocdSize];
+        std::optional<int64_t> recPos;
+        // Usually the record lies right before the locator (also behind a prefix, where the
+        // stored offset is off); else where the locator says.
+        const int64_t guess = locPos - kZip64EocdSize;
+        if (guess >= 0 && readAt(inFile_, guess, z, sizeof z) && le32(z) == kZip64EocdSig &&
+            le64(z + 4) == static_cast<uint64_t>(kZip64EocdSize - 12)) {
+            recPos = guess;
+        } else {
+            const uint64_t stored = le64(loc + 8);
+            if (stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
+                readAt(inFile_, static_cast<int64_t>(stored), z, sizeof z) &&
+                le32(z) == kZip64EocdSig)
+                recPos = static_cast<int64_t>(stored);
+        }
+        if (recPos) {
+            out.zip64 = true;
+            out.zip64Position = *recPos;
+            out.thisDisk = le32(z + 16);
+            out.centralDisk = le32(z + 20);
+            out.totalEntries = le64(z + 32);
+            out.centralSize = le64(z + 40);
+            out.centralOffset = le64(z + 48);
+        }
+    }
+    return true;
+}
+
+uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowest) {
+    // Reserve only what the file can hold: every header takes at least 46 bytes.
+    if (eocd.totalEntries <= eocd.centralSize / kCentralHeaderSize &&
+        eocd.centralSize <= static_cast<uint64_t>(std::max<int64_t>(fileLength_, 0)))
+        entries_.reserve(static_cast<size_t>(eocd.totalEntries));
+
+    unsigned char h[kCentralHeaderSize];
+    for (uint64_t k = 0; k < eocd.totalEntries; ++k) {
+        size_t got = readBytes(inFile_, h, sizeof h);
+        while (got < sizeof h) {
+            if (currentDisk_ >= lastDisk_) throw EZipArchiver(11013, true);
+            OpenPart(currentDisk_ + 1);
+            got = readBytes(inFile_, h, sizeof h);
+        }
+        if (le32(h) != kCentralSig) throw EZipArchiver(11015, true);
+
+        ZipDirEntry e;
+        e.MadeByVersion = h[4];
+        e.HostSystem = h[5];
+        e.VersionNeeded = le16(h + 6);
+        e.Flag = le16(h + 8);
+        e.CompressionMethod = le16(h + 10);
+        e.DateTime = le32(h + 12);
+        e.CRC32 = le32(h + 16);
+        e.CompressedSize = le32(h + 20);
+        e.UncompressedSize = le32(h + 24);
+        e.FileNameLength = le16(h + 28);
+        e.ExtraFieldLength = le16(h + 30);
+        e.FileCommentLength = le16(h + 32);
+        e.DiskNumberStart = le16(h + 34);
+        e.InternalAttributes = le16(h + 36);
+        e.ExternalAttributes = le32(h + 38);
+        e.LocalHeaderOffset = le32(h + 42);
+        e.Encrypted = (e.Flag & 1) != 0;
+        const bool utf8 = (e.Flag & kUtf8Flag) != 0;
+
+        std::string raw(e.FileNameLength, '\0');
+        if (readBytes(inFile_, raw.data(), raw.size()) != raw.size())
+            throw EZipArchiver(11017, true);
+        e.FileName = utf8 ? std::move(raw) : ConvertOemName(raw, e.HostSystem, e.MadeByVersion);
+        std::replace(e.FileName.begin(), e.FileName.end(), '/', '\\');
+
+        if (e.ExtraFieldLength != 0) {
+            e.ExtraData.resize(e.ExtraFieldLength);
+            if (readBytes(inFile_, e.ExtraData.data(), e.ExtraData.size()) != e.ExtraData.size())
+                throw EZipArchiver(10201, true);
+        }
+        if (e.FileCommentLength != 0) {
+            std::string comment(e.FileCommentLength, '\0');
+            if (readBytes(inFile_, comment.data(), comment.size()) != comment.size())
+                throw EZipArchiver(11022, true);
+            e.FileComment =
+                utf8 ? std::move(comment) : ConvertOemName(comment, e.HostSystem, e.MadeByVersion);
+        }
+
+        e.CompressedSize64 = e.CompressedSize;
+        e.UncompressedSize64 = e.UncompressedSize;
+        e.LocalHeaderOffset64 = e.LocalHeaderOffset;
+        // ZIP64 extended information: only the fields whose 32-bit form is saturated are
+        // present, in this order.
+        for (size_t p = 0; p + 4 <= e.ExtraData.size();) {
+            const uint16_t id = le16(e.ExtraData.data() + p);
+            const size_t size = le16(e.ExtraData.data() + p + 2);
+            const size_t body = p + 4;
+            if (body + size > e.ExtraData.size()) break;
+            if (id == kZip64ExtraId) {
+                size_t q = body;
+                const size_t end = body + size;
+                if (e.UncompressedSize == 0xFFFFFFFFu && q + 8 <= end) {
+                    e.UncompressedSize64 = le64(e.ExtraData.data() + q);
+                    q += 8;
+                }
+                if (e.CompressedSize == 0xFFFFFFFFu && q + 8 <= end) {
+                    e.CompressedSize64 = le64(e.ExtraData.data() + q);
+                    q += 8;
+                }
+                if (e.LocalHeaderOffset == 0xFFFFFFFFu && q + 8 <= end)
+                    e.LocalHeaderOffset64 = le64(e.ExtraData.data() + q);
+                break;
+            }
+            p = body + size;
+        }
+
+        lowest = std::min(lowest, e.LocalHeaderOffset64);
+
+        const size_t cut = e.FileName.find_last_of("\\:");
+        const bool namesFile =
+            cut == std::string::npos ? !e.FileName.empty() : cut + 1 < e.FileName.size();
+        if (UseDirOnlyEntries || namesFile) {
+            entries_.push_back(std::move(e));
+            if (OnNewName)
+                OnNewName(this, static_cast<int>(std::min<uint64_t>(k + 1, INT_MAX)),
+                          entries_.back());
+        } else {
+            ++dirOnlyCount_;
+        }
+    }
+    return lowest;
+}
+
+void TZipArchiver::List() {
+    entries_.clear();
+    centralDirOffset_ = 0;
+    sfxOffset_ = 0;
+    dirOnlyCount_ = 0;
+    fileLength_ = 0;
+    archiveComment_.clear();
+    isSpanned_ = false;
+    structureWarning_ = false;
+    bool failed = false;
+
+    if (!fsx::fileExists(zipFileName_)) {
+        if (OnDirUpdate) OnDirUpdate(this);
+        return;
+    }
+
+    std::optional<BusyCursor> busy;
+    busy.emplace();
+    int64_t start = 0;
+    uint64_t stored = 0;
+    uint64_t lowest = 0;
+    try {
+        inFileName_ = fsx::resolve(zipFileName_);
+        driveRoot_ = driveRootOf(inFileName_);
+        if (!DriveCheck()) throw EZipArchiver(11004, driveRoot_);
+
+        EocdInfo eocd;
+        LocateEOCD(true, eocd);
+        lastDisk_ = clampToInt(eocd.thisDisk);
+        if (lastDisk_ != 0) isSpanned_ = true;
+        currentDisk_ = lastDisk_;
+
+        stored = eocd.centralOffset;
+        if (eocd.centralDisk == eocd.thisDisk) {
+            // Counted back from the end record, so that a prefix (a stub) does not matter.
+            const int64_t base = eocd.zip64 ? eocd.zip64Position : eocd.position;
+            start = eocd.centralSize > static_cast<uint64_t>(base)
+                        ? -1
+                        : base - static_cast<int64_t>(eocd.centralSize);
+        } else {
+            OpenPart(clampToInt(eocd.centralDisk));
+            zipEnd_ = lengthOf(inFile_);
+            fileLength_ = zipEnd_;
+            start = stored > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(stored);
+        }
+        if (start >= 0) centralDirOffset_ = start;
+        // The lowest local header offset; with no members the central directory's own.
+        lowest = stored;
+
+        if (start < 0 || stored != static_cast<uint64_t>(start)) {
+            structureWarning_ = true;
+            ReportMessage(10203);
+        }
+        if (!seekTo(inFile_, start)) throw EZipArchiver(10201, true);
+
+        lowest = ReadCentralDirectory(eocd, lowest);
+        lastDisk_ = clampToInt(eocd.thisDisk);
+    } catch (const EZipArchiver& e) {
+        failed = true;
+        ReportException(e);
+    } catch (const std::bad_alloc&) {
+        failed = true;
+        ReportMessage(10103);
+    } catch (const std::exception& e) {
+        failed = true;
+        ReportMessage(10202, e.what());
+    } catch (...) {
+        failed = true;
+        ReportMessage(10202);
+    }
+
+    busy.reset();
+    CloseInput();
+    if (failed) {
+        zipFileName_.clear();
+        sfxOffset_ = 0;
+        entries_.clear();
+    } else {
+        // The members' real position: their stored offsets moved by as much as the
+        // central directory was found away from where it says it is.
+        const uint64_t before = stored - lowest;  // lowest <= stored
+        sfxOffset_ =
+            before >= static_cast<uint64_t>(start) ? 0 : start - static_cast<int64_t>(before);
+    }
+    if (OnDirUpdate) OnDirUpdate(this);
+}
