@@ -12,34 +12,47 @@
 
 class QMenu;
 class QAction;
+class QPainter;
 class StringGridModel;
+class StringGridTitleBar;
 
 class TStringGridEx : public QTableView {
     Q_OBJECT
-public:
+  public:
     explicit TStringGridEx(QWidget* parent = nullptr);
     ~TStringGridEx() override;
 
-    // Cells: columns 0..ColCount-1, rows 0..RowCount-1; row 0 is the title row.
+    // Cells: columns 0..ColCount-1, rows 0..RowCount-1; row 0 is the title row. Reads out
+    // of range give an empty text, writes out of range are ignored.
     int ColCount() const;
     void SetColCount(int n);
     int RowCount() const;
-    void SetRowCount(int n);
+    void SetRowCount(int n);  // at least 1 (the title row); new rows are empty
     const std::string& Cell(int col, int row) const;
     void SetCell(int col, int row, const std::string& value);
-    // The whole grid as rows of cells (row 0 included).
+    // The whole grid as rows of cells (row 0 included); every row has ColCount cells.
     const std::vector<std::vector<std::string>>& Rows() const;
+    // One row's cells (empty list when out of range) / replaces them (resized to ColCount).
+    std::vector<std::string> RowCells(int row) const;
+    void SetRowCells(int row, std::vector<std::string> cells);
 
-    // Selected row (a data row 1..RowCount-1, or 0 when none).
+    // Selected row (a data row 1..RowCount-1, or 0 when none). Setting it does not call
+    // OnSelectCell; a row out of range clears the selection.
     int Row() const;
     void SetRow(int row);
 
     int ColWidth(int col) const;           // -1 = hidden
-    void SetColWidth(int col, int width);  // -1 hides
+    void SetColWidth(int col, int width);  // below 0 hides
 
+    // Every column as wide as its title + 20 or its widest cell + 5 (grid font); shows hidden
+    // columns again.
     void AutoSizeColumns();
+    // Rebuilds the column menu from the current titles; hides each column whose character
+    // in `flags` is "0".
     void ApplyColumnFlags(const std::string& flags);
+    // "1"/"0" per menu entry (visible/hidden); empty before the first ApplyColumnFlags.
     std::string ColumnFlags() const;
+    // Sorts the data rows by SortIndex and SortDirection; the selected row stays selected.
     void SortRows();
 
     int SortIndex = 0;
@@ -50,18 +63,36 @@ public:
     // The column toggle of a menu entry, as a click on it.
     void ToggleColumn(QAction* entry);
 
-    // Cell drawing event, called after the default drawing of a cell.
+    // Cell drawing event, called after the default drawing of a cell (also for row 0).
     std::function<void(TStringGridEx* sender, int col, int row, const QRect& rect,
                        QPainter& painter, bool selected)>
         OnDrawCell;
-    // Selection event: a cell (col, row) is about to be selected.
+    // Selection event: the user is about to select cell (col, row); canSelect false refuses.
     std::function<void(TStringGridEx* sender, int col, int row, bool& canSelect)> OnSelectCell;
 
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
+    // Draws one cell (row 0 = title row) into `rect`; used by the view and the title bar.
+    void DrawCell(QPainter& painter, const QRect& rect, int col, int row, bool selected);
 
-private:
+    // Title-row mouse handling (the title row is the horizontal header).
+    void TitlePress(Qt::MouseButton button, const QPoint& pos, const QPoint& globalPos);
+    void TitleRelease(Qt::MouseButton button, const QPoint& pos);
+
+  protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    void keyboardSearch(const QString& search) override;
+
+  private:
+    // Asks OnSelectCell whether the user may move to `index`; true when it is the current
+    // row already or there is no handler.
+    bool askSelect(const QModelIndex& index);
+    int firstVisibleColumn() const;
+
     StringGridModel* model_;
+    StringGridTitleBar* titleBar_;
     QMenu* menu_;
+    std::vector<int> widths_;      // -1 = hidden
+    std::vector<int> lastWidths_;  // last visible width of each column
 };

@@ -1,0 +1,494 @@
+#include "catalogue/ui/StringGridEx.h"
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+#include "platform/Prompter.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr int kDefaultRowHeight = 19;
+constexpr int kDefaultColWidth = 64;
+constexpr int kTagFactor = 10000;  // menu entry tag = width + column * 10000
+constexpr int kMaxTagWidth = kTagFactor - 1;
+
+int clampTagWidth(int w) {
+    return std::clamp(w, 0, kMaxTagWidth);
+}
+
+const std::string& emptyText() {
+    static const std::string empty;
+    return empty;
+}
+
+}  // namespace
+
+// All cells as 8-bit texts; row 0 is the title row (the header), view row r is grid row r + 1.
+class StringGridModel : public QAbstractTableModel {
+  public:
+    explicit StringGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+    std::vector<std::vector<std::string>> rows{std::vector<std::string>()};
+    int cols = 0;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : static_cast<int>(rows.size()) - 1;
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : cols;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        return text::display(
+            rows[static_cast<size_t>(index.row()) + 1][static_cast<size_t>(index.column())]);
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+            section >= cols)
+            return {};
+        return text::display(rows[0][static_cast<size_t>(section)]);
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    void setRowCount(int n) {
+        const int cur = static_cast<int>(rows.size());
+        if (n > cur) {
+            beginInsertRows(QModelIndex(), cur - 1, n - 2);
+            rows.resize(static_cast<size_t>(n),
+                        std::vector<std::string>(static_cast<size_t>(cols)));
+            endInsertRows();
+        } else if (n < cur) {
+            beginRemoveRows(QModelIndex(), n - 1, cur - 2);
+            rows.resize(static_cast<size_t>(n));
+            endRemoveRows();
+        }
+    }
+    void setColCount(int n) {
+        if (n > cols) {
+            beginInsertColumns(QModelIndex(), cols, n - 1);
+            for (auto& r : rows) r.resize(static_cast<size_t>(n));
+            cols = n;
+            endInsertColumns();
+        } else if (n < cols) {
+            beginRemoveColumns(QModelIndex(), n, cols - 1);
+            for (auto& r : rows) r.resize(static_cast<size_t>(n));
+            cols = n;
+            endRemoveColumns();
+        }
+    }
+    void cellChanged(int col, int row) {
+        if (row == 0) {
+            emit headerDataChanged(Qt::Horizontal, col, col);
+        } else {
+            const QModelIndex i = index(row - 1, col);
+            emit dataChanged(i, i);
+        }
+    }
+    void rowChanged(int row) {
+        if (cols == 0) return;
+        if (row == 0) {
+            emit headerDataChanged(Qt::Horizontal, 0, cols - 1);
+        } else {
+            emit dataChanged(index(row - 1, 0), index(row - 1, cols - 1));
+        }
+    }
+    // Sorts the data rows; persistent indexes (current cell, selection) follow their rows.
+    void sortRows(int col, SortDirType dir) {
+        const int last = static_cast<int>(rows.size()) - 1;
+        if (last < 1) return;
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const std::vector<int> newRow = SortRowRange(rows, 1, last, col, dir);
+        const QModelIndexList from = persistentIndexList();
+        QModelIndexList to;
+        to.reserve(from.size());
+        for (const QModelIndex& i : from) {
+            const int r = newRow.empty() ? i.row() + 1 : newRow[static_cast<size_t>(i.row())];
+            to.append(index(r - 1, i.column()));
+        }
+        changePersistentIndexList(from, to);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+};
+
+// The title row: grid row 0, drawn by the grid and handing its mouse presses to it.
+class StringGridTitleBar : public QHeaderView {
+  public:
+    explicit StringGridTitleBar(TStringGridEx* grid)
+        : QHeaderView(Qt::Horizontal, grid), grid_(grid) {
+        setSectionsClickable(false);
+        setSectionsMovable(false);
+        setHighlightSections(false);
+        setStretchLastSection(false);
+        setMinimumSectionSize(0);
+        setSectionResizeMode(QHeaderView::Fixed);
+        setFixedHeight(kDefaultRowHeight);
+    }
+
+  protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        if (!rect.isValid()) return;
+        painter->save();
+        // The cell proper, then its grid lines at the right and bottom edge.
+        grid_->DrawCell(*painter, rect.adjusted(0, 0, -1, -1), logicalIndex, 0, false);
+        painter->setPen(palette().color(QPalette::Dark));
+        painter->drawLine(rect.topRight(), rect.bottomRight());
+        painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+        painter->restore();
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        grid_->TitlePress(e->button(), e->position().toPoint(), e->globalPosition().toPoint());
+        e->accept();
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override { mousePressEvent(e); }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        grid_->TitleRelease(e->button(), e->position().toPoint());
+        e->accept();
+    }
+    void mouseMoveEvent(QMouseEvent* e) override { e->accept(); }
+
+  private:
+    TStringGridEx* grid_;
+};
+
+namespace {
+
+class GridCellDelegate : public QStyledItemDelegate {
+  public:
+    explicit GridCellDelegate(TStringGridEx* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        painter->save();
+        grid_->DrawCell(*painter, option.rect, index.column(), index.row() + 1,
+                        option.state.testFlag(QStyle::State_Selected));
+        painter->restore();
+    }
+
+  private:
+    TStringGridEx* grid_;
+};
+
+}  // namespace
+
+TStringGridEx::TStringGridEx(QWidget* parent)
+    : QTableView(parent),
+      model_(new StringGridModel(this)),
+      titleBar_(new StringGridTitleBar(this)),
+      menu_(new QMenu(this)) {
+    setHorizontalHeader(titleBar_);
+    setModel(model_);
+    setItemDelegate(new GridCellDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(false);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setShowGrid(true);
+    setGridStyle(Qt::SolidLine);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    QHeaderView* vh = verticalHeader();
+    vh->hide();
+    vh->setMinimumSectionSize(1);
+    vh->setSectionResizeMode(QHeaderView::Fixed);
+    vh->setDefaultSectionSize(kDefaultRowHeight);
+    titleBar_->setDefaultSectionSize(kDefaultColWidth);
+}
+
+TStringGridEx::~TStringGridEx() = default;
+
+int TStringGridEx::ColCount() const {
+    return model_->cols;
+}
+
+void TStringGridEx::SetColCount(int n) {
+    n = std::max(n, 0);
+    const int old = model_->cols;
+    model_->setColCount(n);
+    widths_.resize(static_cast<size_t>(n), kDefaultColWidth);
+    lastWidths_.resize(static_cast<size_t>(n), kDefaultColWidth);
+    for (int c = old; c < n; ++c) SetColWidth(c, kDefaultColWidth);
+}
+
+int TStringGridEx::RowCount() const {
+    return static_cast<int>(model_->rows.size());
+}
+
+void TStringGridEx::SetRowCount(int n) {
+    model_->setRowCount(std::max(n, 1));
+}
+
+const std::string& TStringGridEx::Cell(int col, int row) const {
+    if (col < 0 || col >= model_->cols || row < 0 || row >= RowCount()) return emptyText();
+    return model_->rows[static_cast<size_t>(row)][static_cast<size_t>(col)];
+}
+
+void TStringGridEx::SetCell(int col, int row, const std::string& value) {
+    if (col < 0 || col >= model_->cols || row < 0 || row >= RowCount()) return;
+    model_->rows[static_cast<size_t>(row)][static_cast<size_t>(col)] = value;
+    model_->cellChanged(col, row);
+}
+
+const std::vector<std::vector<std::string>>& TStringGridEx::Rows() const {
+    return model_->rows;
+}
+
+std::vector<std::string> TStringGridEx::RowCells(int row) const {
+    if (row < 0 || row >= RowCount()) return {};
+    return model_->rows[static_cast<size_t>(row)];
+}
+
+void TStringGridEx::SetRowCells(int row, std::vector<std::string> cells) {
+    if (row < 0 || row >= RowCount()) return;
+    cells.resize(static_cast<size_t>(model_->cols));
+    model_->rows[static_cast<size_t>(row)] = std::move(cells);
+    model_->rowChanged(row);
+}
+
+int TStringGridEx::Row() const {
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.row() + 1 : 0;
+}
+
+int TStringGridEx::firstVisibleColumn() const {
+    for (int c = 0; c < model_->cols; ++c)
+        if (widths_[static_cast<size_t>(c)] >= 0) return c;
+    return 0;
+}
+
+void TStringGridEx::SetRow(int row) {
+    if (row < 1 || row >= RowCount() || model_->cols == 0) {
+        selectionModel()->clear();
+        return;
+    }
+    const QModelIndex cur = currentIndex();
+    const int col = cur.isValid() ? cur.column() : firstVisibleColumn();
+    const QModelIndex target = model_->index(row - 1, col);
+    selectionModel()->setCurrentIndex(
+        target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+int TStringGridEx::ColWidth(int col) const {
+    if (col < 0 || col >= model_->cols) return 0;
+    return widths_[static_cast<size_t>(col)];
+}
+
+void TStringGridEx::SetColWidth(int col, int width) {
+    if (col < 0 || col >= model_->cols) return;
+    const auto c = static_cast<size_t>(col);
+    if (width < 0) {
+        widths_[c] = -1;
+        setColumnHidden(col, true);
+        return;
+    }
+    widths_[c] = width;
+    lastWidths_[c] = width;
+    setColumnHidden(col, false);
+    setColumnWidth(col, width);
+}
+
+void TStringGridEx::AutoSizeColumns() {
+    const QFontMetrics fm(font());
+    const auto& rows = model_->rows;
+    for (int c = 0; c < model_->cols; ++c) {
+        const auto ci = static_cast<size_t>(c);
+        int width = fm.horizontalAdvance(text::display(rows[0][ci])) + 20;
+        for (size_t r = 1; r < rows.size(); ++r) {
+            const std::string& s = rows[r][ci];
+            if (s.empty()) continue;
+            width = std::max(width, fm.horizontalAdvance(text::display(s)) + 5);
+        }
+        SetColWidth(c, width);
+    }
+}
+
+void TStringGridEx::ApplyColumnFlags(const std::string& flags) {
+    menu_->clear();
+    for (int i = 0; i < model_->cols; ++i) {
+        const auto ci = static_cast<size_t>(i);
+        // Every entry starts checked, so its column must be visible to match it.
+        if (widths_[ci] < 0) SetColWidth(i, lastWidths_[ci]);
+        QAction* entry = menu_->addAction(text::display(Cell(i, 0)));
+        entry->setCheckable(true);
+        entry->setChecked(true);
+        entry->setData(clampTagWidth(widths_[ci]) + i * kTagFactor);
+        connect(entry, &QAction::triggered, this, [this, entry](bool nowChecked) {
+            // The menu has already flipped the check; the toggle decides by the old state.
+            entry->setChecked(!nowChecked);
+            ToggleColumn(entry);
+        });
+        if (flags.size() > ci && flags[ci] == '0') ToggleColumn(entry);
+    }
+}
+
+std::string TStringGridEx::ColumnFlags() const {
+    std::string flags;
+    for (const QAction* a : menu_->actions()) flags += a->isChecked() ? '1' : '0';
+    return flags;
+}
+
+void TStringGridEx::ToggleColumn(QAction* entry) {
+    if (entry == nullptr) return;
+    int checkedCount = 0;
+    for (const QAction* a : menu_->actions())
+        if (a->isChecked()) ++checkedCount;
+    if (entry->isChecked() && checkedCount < 2) return;  // the last visible column stays
+    entry->setChecked(!entry->isChecked());
+    const int tag = entry->data().toInt();
+    const int col = tag / kTagFactor;
+    if (col < 0 || col >= model_->cols) return;
+    if (entry->isChecked()) {
+        SetColWidth(col, tag % kTagFactor);
+    } else {
+        const int w = widths_[static_cast<size_t>(col)];
+        const int remembered = w >= 0 ? w : lastWidths_[static_cast<size_t>(col)];
+        entry->setData(clampTagWidth(remembered) + col * kTagFactor);
+        SetColWidth(col, -1);
+    }
+}
+
+void TStringGridEx::SortRows() {
+    if (SortIndex < 0 || SortIndex >= model_->cols || RowCount() < 2) return;
+    BusyCursor busy;
+    const int before = Row();
+    const int beforeCol = before > 0 ? currentIndex().column() : -1;
+    model_->sortRows(SortIndex, SortDirection);
+    // The current index followed its row; select that row as a whole again.
+    if (before > 0) {
+        const int now = Row();
+        if (now > 0) {
+            selectionModel()->setCurrentIndex(
+                model_->index(now - 1, std::max(beforeCol, 0)),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        }
+    }
+    viewport()->update();
+    titleBar_->viewport()->update();
+}
+
+void TStringGridEx::DrawCell(QPainter& painter, const QRect& rect, int col, int row,
+                             bool selected) {
+    if (col < 0 || col >= model_->cols || widths_[static_cast<size_t>(col)] < 0) return;
+    const bool title = row == 0;
+    const QPalette& pal = palette();
+    const QColor back = title      ? pal.color(QPalette::Button)
+                        : selected ? pal.color(QPalette::Highlight)
+                                   : pal.color(QPalette::Base);
+    const QColor fore = title      ? pal.color(QPalette::ButtonText)
+                        : selected ? pal.color(QPalette::HighlightedText)
+                                   : pal.color(QPalette::Text);
+
+    painter.save();
+    painter.setClipRect(rect, Qt::IntersectClip);
+    painter.setFont(font());
+    painter.fillRect(rect, back);
+    painter.setBrush(back);
+    painter.setPen(fore);
+    const QRect textRect(rect.left() + 2, rect.top() + 2, std::max(rect.width() - 2, 0),
+                         std::max(rect.height() - 2, 0));
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     text::display(Cell(col, row)));
+    if (OnDrawCell) {
+        painter.save();
+        OnDrawCell(this, col, row, rect, painter, selected);
+        painter.restore();
+    }
+
+    // R and B are the first pixels outside the cell.
+    const int R = rect.left() + rect.width();
+    const int T = rect.top();
+    const int B = rect.top() + rect.height();
+    if (col + 1 < model_->cols && widths_[static_cast<size_t>(col) + 1] < 0) {
+        painter.setPen(title ? QColor(0, 0, 0) : QColor(192, 192, 192));
+        painter.drawLine(R - 2, T, R - 2, B - 1);
+    }
+    if (title && col == SortIndex) {
+        const QColor shadow = pal.color(QPalette::Dark);
+        if (SortDirection == SortDirType::Ascending) {
+            painter.setPen(Qt::white);
+            painter.drawLine(R - 13, B - 6, R - 10, T + 6);
+            painter.setPen(shadow);
+            painter.drawLine(R - 10, T + 6, R - 6, B - 6);
+            painter.drawLine(R - 6, B - 6, R - 13, B - 6);
+        } else {
+            painter.setPen(Qt::white);
+            painter.drawLine(R - 6, T + 6, R - 13, T + 6);
+            painter.drawLine(R - 13, T + 6, R - 10, B - 6);
+            painter.setPen(shadow);
+            painter.drawLine(R - 10, B - 6, R - 6, T + 6);
+        }
+    }
+    painter.restore();
+}
+
+void TStringGridEx::TitlePress(Qt::MouseButton button, const QPoint& /*pos*/,
+                               const QPoint& globalPos) {
+    if (button == Qt::RightButton) menu_->popup(globalPos);
+}
+
+void TStringGridEx::TitleRelease(Qt::MouseButton button, const QPoint& pos) {
+    if (button != Qt::LeftButton) return;
+    const int col = titleBar_->logicalIndexAt(pos);
+    if (col < 0 || col >= model_->cols) return;  // beyond the last column
+    if (col == SortIndex) {
+        SortDirection = SortDirection == SortDirType::Ascending ? SortDirType::Descending
+                                                                : SortDirType::Ascending;
+    } else {
+        SortIndex = col;
+        SortDirection = SortDirType::Ascending;
+    }
+    SortRows();
+}
+
+bool TStringGridEx::askSelect(const QModelIndex& index) {
+    if (!index.isValid()) return true;
+    const QModelIndex cur = currentIndex();
+    if (cur.isValid() && cur.row() == index.row()) return true;
+    bool canSelect = true;
+    if (OnSelectCell) OnSelectCell(this, index.column(), index.row() + 1, canSelect);
+    return canSelect;
+}
+
+void TStringGridEx::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) {
+        e->accept();  // only the left button selects
+        return;
+    }
+    if (!askSelect(indexAt(e->position().toPoint()))) {
+        e->accept();
+        return;
+    }
+    QTableView::mousePressEvent(e);
+}
+
+void TStringGridEx::mouseMoveEvent(QMouseEvent* e) {
+    if (e->buttons() & Qt::LeftButton) {
+        if (!askSelect(indexAt(e->position().toPoint()))) {
+            e->accept();
+            return;
+        }
+    }
+    QTableView::mouseMoveEvent(e);
+}
+
+void TStringGridEx::mouseReleaseEvent(QMouseEvent* e) {
+    QTableView::mouseReleaseEvent(e);
+}
+
+QModelIndex TStringGridEx::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex next = QTableView::moveCursor(cursorAction, modifiers);
+    if (next.isValid() && !askSelect(next)) return currentIndex();
+    return next;
+}
+
+void TStringGridEx::keyboardSearch(const QString& /*search*/) {}
