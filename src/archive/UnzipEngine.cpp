@@ -1,0 +1,248 @@
+// Extract, ExtractToStream and the version query of the extraction engine UNZENG.DLL.
+
+#include <QString>
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "archive/ZipArchiver.h"
+#include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr int32_t kTrue = -1;
+inline int32_t flag(bool b) {
+    return b ? kTrue : 0;
+}
+constexpr size_t kMaxRecordPassword = 81;
+// Engines below 160 get this instead of an empty password when they must not ask.
+constexpr size_t kPlaceholderLength = 80;
+constexpr char kPlaceholderChar = '#';
+
+// Highest ratio of uncompressed to compressed size deflate can reach (1032:1).
+constexpr uint64_t kMaxDeflateRatio = 1032;
+constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFull;
+
+class StringPool {
+  public:
+    const char* keep(std::string s) {
+        strings_.push_back(std::move(s));
+        return strings_.back().c_str();
+    }
+
+  private:
+    std::deque<std::string> strings_;
+};
+
+// Member names compare as the archive's directory shows them, without regard to case.
+bool sameMemberName(const std::string& a, const std::string& b) {
+    if (text::equalsNoCase(a, b)) return true;
+    return text::display(a).compare(text::display(b), Qt::CaseInsensitive) == 0;
+}
+
+template <typename P>
+void fillUnzipCommon(P& p, TZipArchiver& z, StringPool& pool, const std::string& archive,
+                     const char* password) {
+    const ExtrOpts& o = z.ExtrOptions;
+    p.handle = z.Unattended ? nullptr : reinterpret_cast<void*>(1);
+    p.caller = &z;
+    p.version = engine::kInterfaceVersion;
+    p.callback = &TZipArchiver::EngineCallbackEntry;
+    p.trace = flag(z.Trace);
+    p.password = password;
+    p.test = flag(o.has(ExtrOptsEnum::ExtrTest));
+    p.reserved40 = kTrue;
+    p.verbose = flag(z.Verbose || z.Trace);
+    const bool update = o.has(ExtrOptsEnum::ExtrUpdate);
+    p.update = flag(update);
+    p.freshen = flag(o.has(ExtrOptsEnum::ExtrFreshen) && !update);
+    p.directories = flag(o.has(ExtrOptsEnum::ExtrDirNames));
+    p.overwrite = flag(o.has(ExtrOptsEnum::ExtrOverWrite));
+    p.archive = pool.keep(archive);
+}
+
+}  // namespace
+
+int TZipArchiver::GetUnzipEngineVersion() {
+    if (EngineLoaded(kUnzipEngineId)) return EngineVersionOf(kUnzipEngineId);
+    if (!LoadEngine(kUnzipEngineId)) return 0;
+    int version = EngineVersionOf(kUnzipEngineId);
+    UnloadEngine(kUnzipEngineId);
+    return version;
+}
+
+void TZipArchiver::Extract() {
+    RunExtract(false);
+}
+
+TZipStream* TZipArchiver::ExtractToStream(const std::string& memberName) {
+    // While an extraction runs the engine may be writing into MemberStream: a nested
+    // request must not touch it.
+    if (unzipBusy_) return nullptr;
+    if (!memberName.empty()) {
+        FSpecArgs.clear();
+        FSpecArgs.push_back(memberName);
+    }
+    memberStream_.Clear();
+    RunExtract(true);
+    if (SuccessCount < 1) {
+        memberStream_.Clear();
+        return nullptr;
+    }
+    memberStream_.SetPosition(0);
+    return &memberStream_;
+}
+
+void TZipArchiver::RunExtract(bool streamRequest) {
+    SuccessCount = 0;
+    const int savedReqCount = passwordReqCount_;
+    bool reqCountChanged = false;
+    bool busyHere = false;
+    bool loadedHere = false;
+    std::string tempArchive;  // the joined copy of a spanned set
+
+    auto finish = [&] {
+        FSpecArgs.clear();
+        if (!tempArchive.empty()) fsx::deleteFile(tempArchive);
+        if (reqCountChanged) passwordReqCount_ = savedReqCount;
+        if (loadedHere) UnloadEngine(kUnzipEngineId);
+        if (busyHere) {
+            Cancel = false;
+            unzipBusy_ = false;
+        }
+        if (streamRequest && SuccessCount < 1) memberStream_.Clear();
+    };
+
+    try {
+        if (ZipFileName().empty() || !fsx::fileExists(ZipFileName())) {
+            ReportMessage(10102);
+            finish();
+            return;
+        }
+        // A nested Extract started from a handler while the engine runs does nothing.
+        if (unzipBusy_) return;
+
+        if (Unattended && Password.empty() && !OnPasswordError) {
+            passwordReqCount_ = 0;
+            reqCountChanged = true;
+            ReportMessage(10502);
+        }
+
+        unzipBusy_ = true;
+        busyHere = true;
+        Cancel = false;
+        if (!EngineLoaded(kUnzipEngineId)) {
+            if (!LoadEngine(kUnzipEngineId)) {
+                finish();
+                return;
+            }
+            loadedHere = true;
+        }
+
+        std::string archive = fsx::resolve(ZipFileName());
+        if (LastDisk() != 0) {
+            std::string joined;
+            if (!JoinSpannedSet(joined)) {
+                finish();
+                return;
+            }
+            tempArchive = joined;
+            archive = joined;
+        }
+
+        if (!ExtrBaseDir.empty() && fsx::directoryExists(ExtrBaseDir))
+            fsx::setCurrentDirectory(ExtrBaseDir);
+
+        const int version = EngineVersionOf(kUnzipEngineId);
+        if (streamRequest && version < 160) {
+            ReportMessage(10503);
+            finish();
+            return;
+        }
+
+        // The member a stream request asks for, and the block it goes into.
+        const ZipDirEntry* member = nullptr;
+        if (streamRequest) {
+            if (!FSpecArgs.empty()) {
+                for (const ZipDirEntry& e : Entries()) {
+                    if (sameMemberName(e.FileName, FSpecArgs.front())) {
+                        member = &e;
+                        break;
+                    }
+                }
+            }
+            // A name that is not in the directory ends the request: it is never turned
+            // into an extraction onto the disk.
+            if (!member) {
+                finish();
+                return;
+            }
+            // The size comes from the archive and is not trusted: it must be one the
+            // member's data can actually produce.
+            const uint64_t size = member->UncompressedSize64;
+            const uint64_t archiveLength =
+                static_cast<uint64_t>(std::max<int64_t>(0, fsx::fileSize64(archive)));
+            const uint64_t limit = member->CompressionMethod == 0
+                                       ? member->CompressedSize64
+                                       : archiveLength * kMaxDeflateRatio;
+            if (size > kMaxStreamSize) throw EZipArchiver(10103, true);
+            if (size > limit) throw EZipArchiver(10203, true);
+            memberStream_.SetSize(static_cast<int64_t>(size));
+        }
+
+        try {
+            StringPool pool;
+            std::string passwordCopy = Password.substr(0, kMaxRecordPassword);
+            if (version < 160 && Unattended && AddOptions.has(AddOptsEnum::AddEncrypt) &&
+                Password.empty())
+                passwordCopy.assign(kPlaceholderLength, kPlaceholderChar);
+            const char* password = pool.keep(passwordCopy);
+            const int argc = static_cast<int>(FSpecArgs.size());
+
+            if (version < 152) {
+                // Older engines take the specs inline, at most 4096 of them.
+                if (argc > engine::kLegacySpecSlots) throw EZipArchiver(10501, true);
+                auto p = std::make_unique<engine::UnzipParamsLegacy>();
+                fillUnzipCommon(*p, *this, pool, archive, password);
+                p->argc = argc;
+                p->seven = engine::kEndMarker;
+                for (int i = 0; i < argc; ++i) p->specs[i] = pool.keep(FSpecArgs[size_t(i)]);
+                SuccessCount = CallEngine(kUnzipEngineId,
+                                          reinterpret_cast<engine::UnzipParams*>(p.get()), 10501);
+            } else {
+                auto p = std::make_unique<engine::UnzipParams>();
+                fillUnzipCommon(*p, *this, pool, archive, password);
+                std::vector<engine::UnzipFileSpec> specs(static_cast<size_t>(argc));
+                for (int i = 0; i < argc; ++i)
+                    specs[size_t(i)].pattern = pool.keep(FSpecArgs[size_t(i)]);
+                p->argc = argc;
+                p->fileSpecs = specs.empty() ? nullptr : specs.data();
+                if (member) {
+                    // The member by its directory name, so its case is exactly the stored one.
+                    specs[0].pattern = pool.keep(member->FileName);
+                    p->argc = 1;
+                    p->toMemory = kTrue;
+                    p->memory = memberStream_.Memory();
+                    p->memorySize = static_cast<uint32_t>(memberStream_.Size());
+                }
+                if (version >= 160) p->passwordReqCount = passwordReqCount_;
+                p->seven = engine::kEndMarker;
+                SuccessCount = CallEngine(kUnzipEngineId, p.get(), 10501);
+            }
+        } catch (...) {
+            SuccessCount = 0;
+            ReportMessage(10501);
+        }
+    } catch (const EZipArchiver& e) {
+        SuccessCount = 0;
+        ReportException(e);
+    } catch (const std::bad_alloc&) {
+        SuccessCount = 0;
+        ReportMessage(10103);
+    }
+    finish();
+}
