@@ -364,7 +364,7 @@ struct IniFile::Impl {
 
     // Replaces the file with the new contents: a temporary file in the same directory,
     // flushed to disk, renamed over the old one, and the directory flushed.
-    void store(const Contents& next) {
+    void store(Contents next) {
         std::string target = absPath;
         // A symbolic link stays a link; its target is replaced.
         if (char* real = ::realpath(absPath.c_str(), nullptr)) {
@@ -409,7 +409,7 @@ struct IniFile::Impl {
         int synced = ::fsync(dfd);
         ::close(dfd);
 
-        contents = next;
+        contents = std::move(next);
         struct stat st;
         stamp = ::stat(absPath.c_str(), &st) == 0 ? FileStamp::of(st) : FileStamp{};
         loaded = true;
@@ -450,7 +450,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
     Contents next = impl_->current();
     next.setValue(singleLine(section), singleLine(key), singleLine(value));
-    impl_->store(next);
+    impl_->store(std::move(next));
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
@@ -464,7 +464,7 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 void IniFile::EraseSection(const std::string& section) {
     Contents next = impl_->current();
     if (!next.eraseSection(section)) return;
-    impl_->store(next);
+    impl_->store(std::move(next));
 }
 
 std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
