@@ -1,0 +1,800 @@
+// UNZENG.DLL: the extraction engine.
+//
+// The calling thread reads the directory, decides every question (names, overwrite,
+// passwords) and runs every callback; two worker threads decompress members and write
+// them to temporary files beside their targets. The calling thread renames each file
+// into place, in archive order, once its CRC checked out.
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+#include <unordered_set>
+
+#include "EngineCommon.h"
+#include "PathResolver.h"
+#include "archive/EngineAbi.h"
+
+using namespace tmeng;
+using namespace engine;
+
+namespace {
+
+constexpr uint64_t kWholeLimit = 8u << 20;    // members up to this size are inflated in one piece
+constexpr uint64_t kProgressStep = 4u << 20;  // largest step reported with cbProgress
+constexpr size_t kChunk = 1u << 20;
+constexpr size_t kInChunk = 256u << 10;
+constexpr size_t kMaxInFlight = 16;   // members handed out and not yet finished
+constexpr uint64_t kMaxRatio = 1033;  // deflate cannot expand more than about 1032:1
+constexpr int kWorkers = 2;
+
+enum class Status { Ok, CrcBad, Damaged, WriteError, Cancelled };
+
+struct Job {
+    const Entry* entry = nullptr;
+    uint64_t dataPos = 0;  // first byte after any encryption header
+    uint64_t dataLen = 0;
+    std::optional<ZipCrypto> crypt;
+    std::string display;
+    std::string dir;        // target folder ("" or ending in "/")
+    std::string finalName;  // name inside dir
+    std::string tempPath;
+    bool test = false;
+    // Set by the worker, read under the pool's mutex.
+    uint64_t progress = 0;
+    bool done = false;
+    Status status = Status::Ok;
+    uint32_t foundCrc = 0;
+    std::string error;
+};
+
+using Sink = std::function<bool(const uint8_t*, size_t)>;
+using Progress = std::function<void(uint64_t)>;
+
+// Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
+Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
+              const Progress& progress, const std::atomic<bool>& stop, libdeflate_decompressor* dec,
+              uint32_t& crcOut, std::string& error) {
+    const Entry& e = *job.entry;
+    const uint64_t usize = e.usize;
+    uint32_t crc = 0;
+    uint64_t done = 0, unreported = 0;
+    auto emit = [&](const uint8_t* p, size_t n) -> bool {
+        if (done + n > usize) {
+            error = "member is larger than its directory entry says";
+            return false;
+        }
+        crc = libdeflate_crc32(crc, p, n);
+        if (direct)
+            std::memcpy(direct + done, p, n);
+        else if (!sink(p, n))
+            return false;
+        done += n;
+        unreported += n;
+        if (unreported >= kProgressStep) {
+            progress(unreported);
+            unreported = 0;
+        }
+        return true;
+    };
+    auto finish = [&](Status s) {
+        if (unreported) progress(unreported);
+        crcOut = crc;
+        return s;
+    };
+
+    try {
+        if (e.method == 0) {
+            std::vector<uint8_t> buf(
+                size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(job.dataLen, 1))));
+            uint64_t pos = 0;
+            while (pos < job.dataLen) {
+                if (stop) return Status::Cancelled;
+                size_t n = size_t(std::min<uint64_t>(buf.size(), job.dataLen - pos));
+                if (!arc.readAt(buf.data(), n, job.dataPos + pos)) {
+                    error = "cannot read member data";
+                    return Status::Damaged;
+                }
+                if (job.crypt) job.crypt->decrypt(buf.data(), n);
+                if (!emit(buf.data(), n))
+                    return error.empty() ? Status::WriteError : Status::Damaged;
+                pos += n;
+            }
+        } else if (usize <= kWholeLimit && job.dataLen <= kWholeLimit) {
+            std::vector<uint8_t> in(size_t(job.dataLen) + 1);
+            if (!arc.readAt(in.data(), size_t(job.dataLen), job.dataPos)) {
+                error = "cannot read member data";
+                return Status::Damaged;
+            }
+            if (job.crypt) job.crypt->decrypt(in.data(), size_t(job.dataLen));
+            std::vector<uint8_t> out;
+            uint8_t* target = direct;
+            uint8_t dummy = 0;
+            if (!target) {
+                out.resize(size_t(usize));
+                target = usize ? out.data() : &dummy;
+            }
+            if (libdeflate_deflate_decompress(dec, in.data(), size_t(job.dataLen), target,
+                                              size_t(usize), nullptr) != LIBDEFLATE_SUCCESS) {
+                error = "invalid compressed data";
+                return finish(Status::Damaged);
+            }
+            crc = libdeflate_crc32(0, target, size_t(usize));
+            done = usize;
+            if (!direct && usize && !sink(target, size_t(usize))) return finish(Status::WriteError);
+            unreported = usize;
+        } else {
+            z_stream zs{};
+            if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) {
+                error = "out of memory";
+                return Status::Damaged;
+            }
+            std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
+            std::vector<uint8_t> in(kInChunk), out(kChunk);
+            uint64_t pos = 0;
+            int rc = Z_OK;
+            while (rc != Z_STREAM_END) {
+                if (stop) return Status::Cancelled;
+                if (zs.avail_in == 0) {
+                    if (pos >= job.dataLen) {
+                        error = "compressed data ends early";
+                        return finish(Status::Damaged);
+                    }
+                    size_t n = size_t(std::min<uint64_t>(in.size(), job.dataLen - pos));
+                    if (!arc.readAt(in.data(), n, job.dataPos + pos)) {
+                        error = "cannot read member data";
+                        return finish(Status::Damaged);
+                    }
+                    if (job.crypt) job.crypt->decrypt(in.data(), n);
+                    pos += n;
+                    zs.next_in = in.data();
+                    zs.avail_in = uInt(n);
+                }
+                zs.next_out = out.data();
+                zs.avail_out = uInt(out.size());
+                rc = inflate(&zs, Z_NO_FLUSH);
+                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                    error = "invalid compressed data";
+                    return finish(Status::Damaged);
+                }
+                size_t have = out.size() - zs.avail_out;
+                if (have && !emit(out.data(), have))
+                    return finish(error.empty() ? Status::WriteError : Status::Damaged);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+        return Status::Damaged;
+    }
+    if (done != usize) {
+        error = "member is shorter than its directory entry says";
+        return finish(Status::Damaged);
+    }
+    Status s = finish(Status::Ok);
+    return crc == e.crc ? s : Status::CrcBad;
+}
+
+class Pool {
+  public:
+    explicit Pool(const File& arc, std::atomic<bool>& stop) : arc_(arc), stop_(stop) {
+        for (int i = 0; i < kWorkers; ++i) threads_.emplace_back([this] { run(); });
+    }
+    ~Pool() {
+        {
+            std::lock_guard lk(m);
+            quit_ = true;
+        }
+        queueCv_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+    void submit(std::shared_ptr<Job> job) {
+        {
+            std::lock_guard lk(m);
+            queue_.push_back(std::move(job));
+        }
+        queueCv_.notify_one();
+    }
+
+    std::mutex m;
+    std::condition_variable doneCv;
+
+  private:
+    void run() {
+        libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
+        std::mt19937_64 rng(std::random_device{}() ^
+                            std::hash<std::thread::id>{}(std::this_thread::get_id()));
+        for (;;) {
+            std::shared_ptr<Job> job;
+            {
+                std::unique_lock lk(m);
+                queueCv_.wait(lk, [&] { return quit_ || !queue_.empty(); });
+                if (queue_.empty()) break;
+                job = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            work(*job, dec, rng);
+            {
+                std::lock_guard lk(m);
+                job->done = true;
+            }
+            doneCv.notify_all();
+        }
+        libdeflate_free_decompressor(dec);
+    }
+
+    void work(Job& job, libdeflate_decompressor* dec, std::mt19937_64& rng) {
+        auto progress = [&](uint64_t n) {
+            {
+                std::lock_guard lk(m);
+                job.progress += n;
+            }
+            doneCv.notify_all();
+        };
+        if (!dec) {
+            job.status = Status::Damaged;
+            job.error = "out of memory";
+            return;
+        }
+        if (stop_) {
+            job.status = Status::Cancelled;
+            return;
+        }
+        uint32_t crc = 0;
+        if (job.test) {
+            job.status = decode(
+                arc_, job, nullptr, [](const uint8_t*, size_t) { return true; }, progress, stop_,
+                dec, crc, job.error);
+            job.foundCrc = crc;
+            return;
+        }
+        File out;
+        for (int attempt = 0; attempt < 16 && !out.isOpen(); ++attempt) {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, ".tm%012llx.part",
+                          (unsigned long long)(rng() & 0xFFFFFFFFFFFFull));
+            job.tempPath = job.dir + buf;
+            if (!out.createNew(job.tempPath) && errno != EEXIST) break;
+        }
+        if (!out.isOpen()) {
+            job.status = Status::WriteError;
+            job.error = std::string("cannot create a file in \"") +
+                        (job.dir.empty() ? "." : job.dir) + "\": " + std::strerror(errno);
+            job.tempPath.clear();
+            return;
+        }
+        std::string writeError;
+        Sink sink = [&](const uint8_t* p, size_t n) {
+            if (out.writeAll(p, n)) return true;
+            writeError = std::strerror(errno);
+            return false;
+        };
+        job.status = decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error);
+        job.foundCrc = crc;
+        if (job.status == Status::Ok || job.status == Status::CrcBad) {
+            std::time_t t = dosToTime(job.entry->dosTime);
+            struct timespec times[2] = {{0, UTIME_NOW}, {t, 0}};
+            ::futimens(out.fd(), times);
+        }
+        if (job.status == Status::WriteError && job.error.empty())
+            job.error = "cannot write \"" + job.dir + job.finalName + "\": " + writeError;
+        if (!out.close() && (job.status == Status::Ok || job.status == Status::CrcBad)) {
+            job.status = Status::WriteError;
+            job.error = "cannot write \"" + job.dir + job.finalName + "\": " + std::strerror(errno);
+        }
+        if (job.status != Status::Ok && job.status != Status::CrcBad) {
+            ::unlink(job.tempPath.c_str());
+            job.tempPath.clear();
+        }
+    }
+
+    const File& arc_;
+    std::atomic<bool>& stop_;
+    std::condition_variable queueCv_;
+    std::deque<std::shared_ptr<Job>> queue_;
+    bool quit_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// The OEM umlauts as the component shows them (code page 437 to Windows-1252).
+std::string oemUmlautsToAnsi(std::string s) {
+    for (char& c : s) {
+        switch (uint8_t(c)) {
+            case 0x81:
+                c = char(0xFC);
+                break;
+            case 0x84:
+                c = char(0xE4);
+                break;
+            case 0x8E:
+                c = char(0xC4);
+                break;
+            case 0x94:
+                c = char(0xF6);
+                break;
+            case 0x99:
+                c = char(0xD6);
+                break;
+            case 0x9A:
+                c = char(0xDC);
+                break;
+            case 0xE1:
+                c = char(0xDF);
+                break;
+            default:
+                break;
+        }
+    }
+    return s;
+}
+
+// The member name as it is written on this system.
+std::string diskName(const Entry& e) {
+    if ((e.flags & 0x800) || isAscii(e.name) || (e.hostSystem == 3 && isValidUtf8(e.name)))
+        return e.name;
+    return cp437ToUtf8(e.name);
+}
+
+class Extractor {
+  public:
+    explicit Extractor(const UnzipParams& p) : p_(p), cb_(p.callback, p.caller) {}
+
+    int32_t run() {
+        if (p_.seven != kEndMarker || p_.version < 152) {
+            cb_.message(errSevere, "unsupported parameter record");
+            return 0;
+        }
+        if (!p_.archive || !*p_.archive) {
+            cb_.message(errSevere, "no archive named");
+            return 0;
+        }
+        if (!arc_.openRead(p_.archive)) {
+            cb_.message(errSevere, std::string("cannot open archive \"") + p_.archive +
+                                       "\": " + std::strerror(errno));
+            return 0;
+        }
+        std::string err = readDirectory(arc_, dir_);
+        if (!err.empty()) {
+            cb_.message(errSevere, std::string(p_.archive) + ": " + err);
+            return 0;
+        }
+        computeLimits();
+        std::vector<std::string> specs;
+        for (int32_t i = 0; i < p_.argc && p_.fileSpecs; ++i)
+            if (p_.fileSpecs[i].pattern) specs.emplace_back(p_.fileSpecs[i].pattern);
+        if (p_.argc <= 0) specs.emplace_back("*.*");
+        password_ = p_.password ? p_.password : "";
+        askLeft_ = std::clamp(p_.passwordReqCount, 0, 15);
+
+        std::vector<const Entry*> selected;
+        for (const Entry& e : dir_.entries) {
+            std::string ansi = oemUmlautsToAnsi(e.name), utf = diskName(e);
+            for (const auto& s : specs) {
+                if (matchSpec(s, e.name) || matchSpec(s, ansi) || matchSpec(s, utf)) {
+                    selected.push_back(&e);
+                    break;
+                }
+            }
+        }
+        if (p_.toMemory == -1) return toMemory(selected);
+        if (selected.empty()) {
+            cb_.message(errNotFound, "no matching members in the archive");
+            return 0;
+        }
+        return toDisk(selected);
+    }
+
+  private:
+    // Each member's data must end before the next local header or the central directory:
+    // overlapping members (a known way to build decompression bombs) are refused.
+    void computeLimits() {
+        std::vector<uint64_t> offs;
+        offs.reserve(dir_.entries.size());
+        for (const Entry& e : dir_.entries) offs.push_back(e.offset);
+        std::sort(offs.begin(), offs.end());
+        std::map<uint64_t, int> seen;
+        for (const Entry& e : dir_.entries) {
+            auto it = std::upper_bound(offs.begin(), offs.end(), e.offset);
+            uint64_t next = it == offs.end() ? dir_.cdStart - dir_.prefix : *it;
+            limit_[&e] = next;
+            if (++seen[e.offset] > 1) shared_.insert(&e);
+        }
+    }
+
+    // Validates a member's local header and sizes; fills the data position in `job`.
+    bool locate(const Entry& e, Job& job, std::string& why) {
+        if (e.method != 0 && e.method != 8) {
+            why = "compression method " + std::to_string(e.method) + " is not supported";
+            return false;
+        }
+        if (shared_.count(&e)) {
+            why = "member shares its data with another member";
+            return false;
+        }
+        const uint64_t end = dir_.cdStart - dir_.prefix;
+        uint8_t h[30];
+        if (e.offset + 30 > end || !arc_.readAt(h, 30, e.offset + dir_.prefix) ||
+            rd32(h) != kSigLocal) {
+            why = "local header missing";
+            return false;
+        }
+        uint64_t data = e.offset + 30 + rd16(h + 26) + rd16(h + 28);
+        if (data > limit_[&e] || e.csize > limit_[&e] - data) {
+            why = "member data overlaps the next member or runs past the directory";
+            return false;
+        }
+        job.dataPos = data + dir_.prefix;
+        job.dataLen = e.csize;
+        uint64_t plain = e.csize;
+        if (e.encrypted()) {
+            if (e.csize < 12) {
+                why = "encrypted member too short";
+                return false;
+            }
+            plain -= 12;
+        }
+        if (e.method == 0 ? e.usize != plain : e.usize / kMaxRatio > plain + 1) {
+            why = "declared sizes are inconsistent";
+            return false;
+        }
+        return true;
+    }
+
+    // Tries passwords on the member's 12-byte header; on success the job carries the
+    // cipher state and the data range after the header.
+    bool unlock(const Entry& e, Job& job, const std::string& display) {
+        uint8_t head[12];
+        if (!arc_.readAt(head, 12, job.dataPos)) return false;
+        const uint8_t check = (e.flags & 8) ? uint8_t(e.dosTime >> 8) : uint8_t(e.crc >> 24);
+        auto tryPassword = [&](const std::string& pw) {
+            ZipCrypto z(pw);
+            uint8_t h[12];
+            std::memcpy(h, head, 12);
+            z.decrypt(h, 12);
+            if (h[11] != check) return false;
+            job.crypt = z;
+            job.dataPos += 12;
+            job.dataLen -= 12;
+            return true;
+        };
+        if (!password_.empty() && tryPassword(password_)) return true;
+        if (!lastGood_.empty() && lastGood_ != password_ && tryPassword(lastGood_)) return true;
+        for (int i = 0; i < askLeft_ && !cb_.stopped(); ++i) {
+            if (!cb_.send(cbPassword, 0, askLeft_ - i, display)) return false;
+            std::string answer = cb_.text();
+            if (cb_.record().arg1 != 1 || answer.empty()) {
+                askLeft_ = 0;  // the user gave up: do not ask again in this run
+                return false;
+            }
+            if (tryPassword(answer)) {
+                lastGood_ = answer;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void skip(const std::string& display, int32_t type, int32_t code, const std::string& why) {
+        cb_.skipped(display, type, code);
+        cb_.message(code, display + ": " + why);
+    }
+
+    int32_t toMemory(const std::vector<const Entry*>& selected) {
+        const Entry* e = nullptr;
+        for (const Entry* c : selected)
+            if (!c->isDir()) {
+                e = c;
+                break;
+            }
+        if (!e) {
+            cb_.message(errNotFound, "no matching member in the archive");
+            return 0;
+        }
+        std::string display = displayName(e->name);
+        if (e->usize != p_.memorySize || (!p_.memory && e->usize > 0)) {
+            cb_.message(errDamaged, display + ": member size does not match the memory block");
+            return 0;
+        }
+        Job job;
+        job.entry = e;
+        std::string why;
+        if (!locate(*e, job, why)) {
+            skip(display, e->method == 0 || e->method == 8 ? skipDamaged : skipUnsupported,
+                 e->method == 0 || e->method == 8 ? errDamaged : errUnsupported, why);
+            return 0;
+        }
+        cb_.send(cbTotalFiles, 0, 1);
+        cb_.send(cbTotalSize, 0, int64_t(e->usize));
+        if (e->encrypted() && !unlock(*e, job, display)) {
+            if (!cb_.stopped()) skip(display, skipPassword, errPassword, "no valid password");
+            return 0;
+        }
+        if (!cb_.send(cbNewFile, 0, int64_t(e->usize), display)) return 0;
+        libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
+        if (!dec) return 0;
+        std::atomic<bool> stop{false};
+        uint64_t progressed = 0;
+        uint32_t crc = 0;
+        Status s = decode(
+            arc_, job, static_cast<uint8_t*>(p_.memory), nullptr,
+            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why);
+        libdeflate_free_decompressor(dec);
+        if (progressed) cb_.send(cbProgress, 0, int64_t(progressed));
+        int32_t result = 0;
+        if (s == Status::Ok) {
+            result = 1;
+        } else if (s == Status::CrcBad) {
+            if (crcKept(display, crc, e->crc)) result = 1;
+        } else {
+            skip(display, skipDamaged, errDamaged, why);
+        }
+        cb_.send(cbEndOfBatch);
+        return result;
+    }
+
+    // Asks about a CRC mismatch. Only an explicit 1 keeps the file; 0 and the component's
+    // "no handler" answer 2 both drop it, so bad data never replaces a file unasked.
+    bool crcKept(const std::string& display, uint32_t found, uint32_t expected) {
+        if (!cb_.send(cbCrcError, int32_t(found), int64_t(int32_t(expected)), display))
+            return false;
+        if (cb_.record().arg1 == 1) return true;
+        char buf[96];
+        std::snprintf(buf, sizeof buf, ": CRC error (found %08x, expected %08x), file not kept",
+                      found, expected);
+        cb_.skipped(display, skipCrcError, errDamaged);
+        cb_.message(errDamaged, display + buf);
+        return false;
+    }
+
+    // Decides what happens with one member; returns a job to hand to a worker or null.
+    std::shared_ptr<Job> prepare(const Entry& e, PathResolver& paths,
+                                 std::unordered_set<std::string>& claimed) {
+        const bool test = p_.test != 0;
+        const std::string name = diskName(e);
+        const std::string display = displayName(name);
+        auto job = std::make_shared<Job>();
+        job->entry = &e;
+        job->display = display;
+        job->test = test;
+        std::vector<std::string> parts;
+        if (!test) {
+            if (e.isSymlink()) {
+                skip(display, skipBadName, errWarning, "symbolic links are not extracted");
+                return nullptr;
+            }
+            if (!splitMemberName(name, parts) || parts.empty()) {
+                skip(display, skipBadName, errWarning,
+                     "name would land outside the target folder, not extracted");
+                return nullptr;
+            }
+        }
+        std::string why;
+        if (!locate(e, *job, why)) {
+            bool unsupported = e.method != 0 && e.method != 8;
+            skip(display, unsupported ? skipUnsupported : skipDamaged,
+                 unsupported ? errUnsupported : errDamaged, why);
+            return nullptr;
+        }
+        if (e.flags & 0x40) {
+            skip(display, skipUnsupported, errUnsupported, "strong encryption is not supported");
+            return nullptr;
+        }
+        std::vector<std::string> dirParts;
+        std::string dirPath, fileName;
+        if (!test) {
+            fileName = parts.back();
+            if (p_.directories) dirParts.assign(parts.begin(), parts.end() - 1);
+            if (!paths.resolveDir(dirParts, false, dirPath, why)) {
+                skip(display, skipBadName, errWarning, why);
+                return nullptr;
+            }
+            fileName = paths.resolveName(dirPath, fileName);
+            std::string target = dirPath + fileName;
+            struct stat st {};
+            bool exists = ::lstat(target.c_str(), &st) == 0;
+            bool claimedHere = claimed.count(foldCase(target)) > 0;
+            if (exists && S_ISDIR(st.st_mode)) {
+                skip(display, skipWriteError, errDiskFull, "a folder of that name exists");
+                return nullptr;
+            }
+            bool older =
+                exists && !claimedHere && std::time_t(st.st_mtime) + 1 < dosToTime(e.dosTime);
+            exists = exists || claimedHere;
+            if (p_.update) {
+                if (exists && !older) {
+                    cb_.skipped(display, skipUpdate, 0);
+                    return nullptr;
+                }
+            } else if (p_.freshen) {
+                if (!exists) {
+                    cb_.skipped(display, skipFreshen, 0);
+                    return nullptr;
+                }
+                if (!older) {
+                    cb_.skipped(display, skipUpdate, 0);
+                    return nullptr;
+                }
+            } else if (exists && !p_.overwrite) {
+                if (!cb_.send(cbOverwrite, older ? 1 : 0, 0, display)) return nullptr;
+                if (cb_.record().arg2 != 1) {
+                    cb_.skipped(display, skipOverwrite, 0);
+                    return nullptr;
+                }
+            }
+        }
+        if (e.encrypted() && !unlock(e, *job, display)) {
+            if (!cb_.stopped())
+                skip(display, skipPassword, errPassword, "no valid password, not extracted");
+            return nullptr;
+        }
+        if (!test) {
+            if (!paths.resolveDir(dirParts, true, dirPath, why)) {
+                skip(display, skipWriteError, errDiskFull, why);
+                return nullptr;
+            }
+            fileName = paths.resolveName(dirPath, fileName);
+            paths.claim(dirPath, fileName);
+            claimed.insert(foldCase(dirPath + fileName));
+            job->dir = dirPath;
+            job->finalName = fileName;
+        }
+        return job;
+    }
+
+    void makeFolder(const Entry& e, PathResolver& paths) {
+        std::vector<std::string> parts;
+        std::string name = diskName(e), out, why;
+        if (!splitMemberName(name, parts)) {
+            skip(displayName(name), skipBadName, errWarning,
+                 "name would land outside the target folder");
+            return;
+        }
+        if (!paths.resolveDir(parts, true, out, why)) cb_.message(errWarning, why);
+    }
+
+    // Finishes a member on the calling thread; true when it counts as extracted.
+    bool finalize(Job& job) {
+        const std::string target = job.dir + job.finalName;
+        bool keep = false;
+        switch (job.status) {
+            case Status::Ok:
+                keep = true;
+                break;
+            case Status::CrcBad:
+                keep = !job.test && crcKept(job.display, job.foundCrc, job.entry->crc);
+                if (job.test && !cb_.stopped()) {
+                    char buf[80];
+                    std::snprintf(buf, sizeof buf, ": CRC error (found %08x, expected %08x)",
+                                  job.foundCrc, job.entry->crc);
+                    cb_.skipped(job.display, skipCrcError, errDamaged);
+                    cb_.message(errDamaged, job.display + buf);
+                }
+                break;
+            case Status::Damaged:
+                skip(job.display, skipDamaged, errDamaged, job.error);
+                break;
+            case Status::WriteError:
+                skip(job.display, skipWriteError, errDiskFull, job.error);
+                break;
+            case Status::Cancelled:
+                break;
+        }
+        if (job.test) return keep;
+        if (!keep) {
+            if (!job.tempPath.empty()) ::unlink(job.tempPath.c_str());
+            return false;
+        }
+        if (::rename(job.tempPath.c_str(), target.c_str()) != 0) {
+            std::string why =
+                std::string("cannot replace \"") + target + "\": " + std::strerror(errno);
+            ::unlink(job.tempPath.c_str());
+            skip(job.display, skipWriteError, errDiskFull, why);
+            return false;
+        }
+        return true;
+    }
+
+    int32_t toDisk(const std::vector<const Entry*>& selected) {
+        int64_t files = 0, bytes = 0;
+        for (const Entry* e : selected)
+            if (!e->isDir()) {
+                ++files;
+                bytes += int64_t(std::min<uint64_t>(e->usize, uint64_t(INT64_MAX / 2)));
+            }
+        cb_.send(cbTotalFiles, 0, files);
+        cb_.send(cbTotalSize, 0, bytes);
+
+        PathResolver paths;
+        std::unordered_set<std::string> claimed;
+        std::atomic<bool> stop{false};
+        int32_t count = 0;
+        std::deque<std::shared_ptr<Job>> inflight;
+        {
+            Pool pool(arc_, stop);
+            size_t next = 0;
+            bool announced = false;
+            for (;;) {
+                while (!cb_.stopped() && next < selected.size() && inflight.size() < kMaxInFlight) {
+                    const Entry& e = *selected[next++];
+                    if (e.isDir()) {
+                        if (p_.directories && !p_.test) makeFolder(e, paths);
+                        continue;
+                    }
+                    if (auto job = prepare(e, paths, claimed)) {
+                        inflight.push_back(job);
+                        pool.submit(job);
+                    }
+                }
+                if (cb_.stopped()) stop = true;
+                if (inflight.empty()) {
+                    if (cb_.stopped() || next >= selected.size()) break;
+                    continue;
+                }
+                Job& head = *inflight.front();
+                if (!announced && !cb_.stopped()) {
+                    cb_.send(cbNewFile, 0, int64_t(head.entry->usize), head.display);
+                    announced = true;
+                    if (cb_.stopped()) stop = true;
+                }
+                uint64_t step = 0;
+                bool done = false;
+                {
+                    std::unique_lock lk(pool.m);
+                    pool.doneCv.wait(lk, [&] { return head.done || head.progress > 0; });
+                    step = head.progress;
+                    head.progress = 0;
+                    done = head.done;
+                }
+                if (step && !cb_.stopped() && !cb_.send(cbProgress, 0, int64_t(step))) stop = true;
+                if (!done) continue;
+                if (cb_.stopped()) {
+                    if (!head.tempPath.empty()) ::unlink(head.tempPath.c_str());
+                } else if (finalize(head)) {
+                    ++count;
+                }
+                inflight.pop_front();
+                announced = false;
+            }
+        }  // the pool's threads end here
+        cb_.send(cbEndOfBatch);
+        return count;
+    }
+
+    const UnzipParams& p_;
+    Callback cb_;
+    File arc_;
+    Directory dir_;
+    std::map<const Entry*, uint64_t> limit_;
+    std::unordered_set<const Entry*> shared_;
+    std::string password_, lastGood_;
+    int askLeft_ = 0;
+};
+
+}  // namespace
+
+TM_ENGINE_EXPORT int32_t TM_ENGINE_CALL UnzipEngineExec(UnzipParams* params) {
+    if (!params) return 0;
+    try {
+        Extractor x(*params);
+        return x.run();
+    } catch (...) {
+        return 0;
+    }
+}
+
+TM_ENGINE_EXPORT int32_t TM_ENGINE_CALL GetUnzipEngineVersion() {
+    return kInterfaceVersion;
+}
