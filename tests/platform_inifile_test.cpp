@@ -184,6 +184,11 @@ TEST_F(IniFileTest, WritesKeepEveryOtherLine) {
     ini.WriteString("window", "left", "1\n[options]\nlanguage=9");
     EXPECT_EQ(ini.ReadString("options", "language", ""), "3");
     EXPECT_EQ(ini.ReadString("window", "left", ""), "1 [options] language=9");
+
+    // Blanks around names are not part of them: the key is replaced, not added again.
+    ini.WriteString(" window ", " top\t", "11");
+    EXPECT_EQ(ini.ReadString("window ", "  top", ""), "11");
+    EXPECT_EQ(ini.ReadSection("window"), (std::vector<std::string>{"top", "left"}));
 }
 
 TEST_F(IniFileTest, LineEndsAndMissingFinalLineEnd) {
@@ -341,6 +346,25 @@ TEST_F(IniFileTest, WriteIntoReadOnlyDirectory) {
         return "";
     });
     chmod(sub.c_str(), 0755);
+}
+
+TEST_F(IniFileTest, AnotherUsersFileIsNotReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    std::string sub = dir.path() + "shared";
+    ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0711), 0);
+    const std::string file = sub + "/Tallowmere.ini";
+    writeFile(file, "[s]\nk=1\n");  // root's, 0644, in a directory the other user owns
+    runUnprivileged(sub, [&]() -> std::string {
+        IniFile ini(file);
+        if (ini.ReadString("s", "k", "") != "1") return "cannot read";
+        try {
+            ini.WriteString("s", "k", "2");
+            return "write succeeded";
+        } catch (const ESettingsWriteError&) {
+        }
+        return readFile(file) == "[s]\nk=1\n" ? "" : "file changed";
+    });
 }
 
 TEST_F(IniFileTest, FailureMidWriteLeavesOldFileWhole) {

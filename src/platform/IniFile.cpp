@@ -74,6 +74,11 @@ struct FileStamp {
     }
 };
 
+// Names as the file holds them: blanks around them are not part of them.
+std::string lowerName(std::string_view name) {
+    return text::lowerAscii(std::string(trimBlanks(name)));
+}
+
 // One line of the file, with its line end as it was.
 struct RawLine {
     std::string text;  // without line end
@@ -192,7 +197,7 @@ struct Contents {
     }
 
     const Section* find(const std::string& section) const {
-        auto it = sectionIndex.find(text::lowerAscii(section));
+        auto it = sectionIndex.find(lowerName(section));
         return it == sectionIndex.end() ? nullptr : &sections[it->second];
     }
 
@@ -265,6 +270,10 @@ std::string singleLine(std::string s) {
     for (char& c : s)
         if (c == '\n' || c == '\r' || c == '\0') c = ' ';
     return s;
+}
+
+std::string nameOnLine(const std::string& name) {
+    return singleLine(std::string(trimBlanks(name)));
 }
 
 std::string absolutePath(const std::string& path) {
@@ -376,6 +385,8 @@ struct IniFile::Impl {
         if (hadFile && !S_ISREG(old.st_mode)) fail();
         // A file without any write permission is read-only, also for a privileged user.
         if (hadFile && (old.st_mode & 0222) == 0) fail();
+        // Nor is a file of another user that this one may not write.
+        if (hadFile && ::access(target.c_str(), W_OK) != 0) fail();
 
         size_t slash = target.rfind('/');
         std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
@@ -428,7 +439,7 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
                                 const std::string& def) const {
     const Section* s = impl_->current().find(section);
     if (!s) return def;
-    auto it = s->values.find(text::lowerAscii(key));
+    auto it = s->values.find(lowerName(key));
     return it == s->values.end() ? def : it->second;
 }
 
@@ -436,7 +447,7 @@ int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
                              int32_t def) const {
     const Section* s = impl_->current().find(section);
     if (!s) return def;
-    auto it = s->values.find(text::lowerAscii(key));
+    auto it = s->values.find(lowerName(key));
     if (it == s->values.end()) return def;
     int32_t v;
     return text::tryStrToInt(it->second, v) ? v : def;
@@ -449,7 +460,7 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
     Contents next = impl_->current();
-    next.setValue(singleLine(section), singleLine(key), singleLine(value));
+    next.setValue(nameOnLine(section), nameOnLine(key), singleLine(value));
     impl_->store(std::move(next));
 }
 
@@ -463,7 +474,7 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 
 void IniFile::EraseSection(const std::string& section) {
     Contents next = impl_->current();
-    if (!next.eraseSection(section)) return;
+    if (!next.eraseSection(nameOnLine(section))) return;
     impl_->store(std::move(next));
 }
 
@@ -488,5 +499,5 @@ bool IniFile::SectionExists(const std::string& section) const {
 
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
     const Section* s = impl_->current().find(section);
-    return s && s->values.count(text::lowerAscii(key)) > 0;
+    return s && s->values.count(lowerName(key)) > 0;
 }

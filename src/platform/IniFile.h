@@ -12,7 +12,8 @@
 //   ESettingsWriteError ("Unable to write to <full path>") and leaves earlier values intact;
 // - the key list of a section is in file order, limited as by an 8,192-byte buffer.
 // Reads may come from a cache, which is dropped whenever the file on disk has changed
-// (another program's edits are seen at the next read).
+// (another program's edits are seen at the next read). An object is used from one thread
+// at a time.
 
 #include <cstdint>
 #include <memory>
@@ -20,7 +21,7 @@
 #include <vector>
 
 class IniFile {
-public:
+  public:
     explicit IniFile(std::string path);
     ~IniFile();
     IniFile(const IniFile&) = delete;
@@ -44,7 +45,7 @@ public:
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& key) const;
 
-private:
+  private:
     struct Impl;
     std::string path_;
     std::unique_ptr<Impl> impl_;
