@@ -95,6 +95,49 @@ TEST(FileSystemResolve, UnicodeCaseAndRelativePaths) {
     EXPECT_EQ(fsx::resolve("../ärger/ÖL.txt"), "../Ärger/Öl.txt");
 }
 
+// Lookups of names that do not exist as given are served from a folder index; every change
+// made afterwards, by this process or another, must be seen by the next lookup.
+TEST(FileSystemResolve, SeesChangesAfterEarlierLookups) {
+    TempDir t;
+    t.write("dir/keep", "");
+    const std::string d = t.path() + "dir/";
+    EXPECT_EQ(fsx::resolve(d + "new.txt"), d + "new.txt");
+    writeFile(d + "NEW.TXT", "1");
+    EXPECT_EQ(fsx::resolve(d + "new.txt"), d + "NEW.TXT");
+    writeFile(d + "New.txt", "2");  // two spellings: the first in byte order wins
+    EXPECT_EQ(fsx::resolve(d + "nEW.txt"), d + "NEW.TXT");
+    ASSERT_EQ(::unlink((d + "NEW.TXT").c_str()), 0);
+    EXPECT_EQ(fsx::resolve(d + "new.txt"), d + "New.txt");
+    ASSERT_EQ(::rename((d + "New.txt").c_str(), (d + "Other.txt").c_str()), 0);
+    EXPECT_EQ(fsx::resolve(d + "new.txt"), d + "new.txt");
+    EXPECT_EQ(fsx::resolve(d + "OTHER.TXT"), d + "Other.txt");
+    ASSERT_EQ(runCommand("touch '" + d + "FROMSHELL'"), 0);
+    EXPECT_EQ(fsx::resolve(d + "fromshell"), d + "FROMSHELL");
+
+    // The folder replaced by another of the same name: the new one's entries count.
+    ASSERT_EQ(::rename(d.substr(0, d.size() - 1).c_str(), (t.path() + "old").c_str()), 0);
+    t.write("dir/Fresh", "");
+    EXPECT_EQ(fsx::resolve(d + "other.txt"), d + "other.txt");
+    EXPECT_EQ(fsx::resolve(d + "FRESH"), d + "Fresh");
+    EXPECT_EQ(fsx::resolve(t.path() + "OLD/other.TXT"), t.path() + "old/Other.txt");
+}
+
+TEST(FileSystemResolve, ManyFoldersStayExact) {
+    TempDir t;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 150; ++i) {
+            std::string d = t.path() + "f" + std::to_string(i) + "/";
+            if (round == 0) {
+                t.write("f" + std::to_string(i) + "/x", "");
+                EXPECT_EQ(fsx::resolve(d + "Y"), d + "Y");
+            } else {
+                EXPECT_EQ(fsx::resolve(d + "y"), d + "Y") << i;
+            }
+        }
+        for (int i = 0; i < 150; ++i) t.write("f" + std::to_string(i) + "/Y", "");
+    }
+}
+
 TEST(FileSystemList, MatchesPatternWithoutRegardToCase) {
     TempDir t;
     t.write("A.ZIP", "aa");
@@ -298,6 +341,7 @@ TEST(FileSystemMisc, JoinDirectoriesAndSpace) {
     TempDir t;
     EXPECT_GT(fsx::freeDiskSpace(t.path()), 0);
     EXPECT_GT(fsx::freeDiskSpace(t.path() + "not/yet/there"), 0);
+    EXPECT_GE(fsx::totalDiskSpace(t.path()), fsx::freeDiskSpace(t.path()));
 
     CwdGuard guard;
     t.write("Work/x", "");

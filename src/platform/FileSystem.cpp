@@ -1,11 +1,15 @@
 #include "platform/FileSystem.h"
 
+#include <QByteArray>
 #include <QString>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
+#include <unordered_map>
 
 #ifdef _WIN32
 #include <direct.h>
@@ -14,6 +18,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
@@ -69,24 +74,6 @@ bool isValidUtf8(const std::string& s) {
 
 char foldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool equalsAsciiNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-    return true;
-}
-
-// Names equal without regard to case, as Windows sees them: ASCII folding for any bytes,
-// full Unicode folding when both names are valid UTF-8.
-bool namesEqualNoCase(const std::string& a, const std::string& b) {
-    if (equalsAsciiNoCase(a, b)) return true;
-    if (isAscii(a) && isAscii(b)) return false;
-    if (!isValidUtf8(a) || !isValidUtf8(b)) return false;
-    return QString::compare(QString::fromUtf8(a.data(), qsizetype(a.size())),
-                            QString::fromUtf8(b.data(), qsizetype(b.size())),
-                            Qt::CaseInsensitive) == 0;
 }
 
 // Wildcard match ("*" any run, "?" one element) over already case-folded sequences.
@@ -179,21 +166,188 @@ bool statOk(const std::string& p, struct stat* st) {
     return ::stat(p.c_str(), st) == 0;
 }
 
+// Key under which names that differ only in case meet: the Unicode case folding of a valid
+// UTF-8 name (the folding QString::compare uses without regard to case), ASCII lower case
+// of any other byte string.
+std::string foldKey(const char* name, size_t len) {
+    bool ascii = true;
+    for (size_t i = 0; i < len && ascii; ++i) ascii = (unsigned char)name[i] < 0x80;
+    std::string s(name, len);
+    if (!ascii && isValidUtf8(s)) {
+        QByteArray folded = QString::fromUtf8(name, qsizetype(len)).toCaseFolded().toUtf8();
+        return std::string(folded.constData(), size_t(folded.size()));
+    }
+    std::transform(s.begin(), s.end(), s.begin(), foldAscii);
+    return s;
+}
+
+bool isDotOrDotDot(const char* n) {
+    return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
+}
+
+// Case-folded name index of recently searched directories. Extracting a mission resolves
+// every new file against its folder, and listing a large folder for each of them would make
+// the extraction quadratic; the index is kept exact through inotify, whose events the kernel
+// queues before the changing call returns, so every change made before a lookup is seen by
+// it. Without inotify every lookup lists the folder.
+class NameIndex {
+  public:
+    // Sets `best` to the first (byte order) entry of `dir` whose key is `key`, empty when none.
+    // False when the index cannot serve the folder.
+    bool lookup(const std::string& dir, const std::string& key, std::string& best) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (fd_ == kUntried) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ < 0) return false;
+        drain();
+        struct stat st;
+        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+        Folder* f = nullptr;
+        auto it = byInode_.find({st.st_dev, st.st_ino});
+        if (it != byInode_.end()) {
+            f = &folders_[it->second];
+        } else {
+            f = add(dir, st);
+            if (!f) return false;
+        }
+        f->lastUse = ++clock_;
+        best.clear();
+        auto hit = f->byKey.find(key);
+        if (hit != f->byKey.end())
+            for (const auto& n : hit->second)
+                if (best.empty() || n < best) best = n;
+        return true;
+    }
+
+  private:
+    static constexpr int kUntried = -2;
+    static constexpr size_t kMaxFolders = 128;
+    static constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                      IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+    struct Folder {
+        std::pair<dev_t, ino_t> inode;
+        uint64_t lastUse = 0;
+        std::unordered_map<std::string, std::vector<std::string>> byKey;
+
+        void insert(const char* name) {
+            auto& v = byKey[foldKey(name, std::strlen(name))];
+            if (std::find(v.begin(), v.end(), name) == v.end()) v.emplace_back(name);
+        }
+        void erase(const char* name) {
+            auto it = byKey.find(foldKey(name, std::strlen(name)));
+            if (it == byKey.end()) return;
+            auto& v = it->second;
+            v.erase(std::remove(v.begin(), v.end(), name), v.end());
+            if (v.empty()) byKey.erase(it);
+        }
+    };
+
+    Folder* add(const std::string& dir, const struct stat& st) {
+        if (folders_.size() >= kMaxFolders) evictOldest();
+        int wd = ::inotify_add_watch(fd_, dir.c_str(), kMask);
+        if (wd < 0) return nullptr;
+        // The watch must be on the folder that was examined, not on one put in its place.
+        struct stat again;
+        if (::stat(dir.c_str(), &again) != 0 || again.st_dev != st.st_dev ||
+            again.st_ino != st.st_ino || folders_.count(wd)) {
+            if (!folders_.count(wd)) ::inotify_rm_watch(fd_, wd);
+            return nullptr;
+        }
+        Folder& f = folders_[wd];
+        f.inode = {st.st_dev, st.st_ino};
+        byInode_[f.inode] = wd;
+        // Changes made while the listing runs are queued on the watch and applied below.
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) {
+            drop(wd, true);
+            return nullptr;
+        }
+        while (dirent* e = ::readdir(d))
+            if (!isDotOrDotDot(e->d_name)) f.insert(e->d_name);
+        ::closedir(d);
+        drain();
+        auto it = folders_.find(wd);
+        return it == folders_.end() ? nullptr : &it->second;
+    }
+
+    void drop(int wd, bool removeWatch) {
+        auto it = folders_.find(wd);
+        if (it == folders_.end()) return;
+        byInode_.erase(it->second.inode);
+        folders_.erase(it);
+        if (removeWatch) ::inotify_rm_watch(fd_, wd);
+    }
+
+    void evictOldest() {
+        auto oldest = folders_.begin();
+        for (auto it = folders_.begin(); it != folders_.end(); ++it)
+            if (it->second.lastUse < oldest->second.lastUse) oldest = it;
+        if (oldest != folders_.end()) drop(oldest->first, true);
+    }
+
+    void reset() {
+        // Events were lost: start afresh (closing the descriptor removes every watch).
+        ::close(fd_);
+        fd_ = kUntried;
+        folders_.clear();
+        byInode_.clear();
+    }
+
+    void drain() {
+        alignas(struct inotify_event) char buf[16384];
+        for (;;) {
+            ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n < 0 && errno != EAGAIN) reset();
+                return;
+            }
+            for (ssize_t off = 0; off < n;) {
+                auto* ev = reinterpret_cast<struct inotify_event*>(buf + off);
+                off += ssize_t(sizeof(struct inotify_event) + ev->len);
+                if (ev->mask & IN_Q_OVERFLOW) {
+                    reset();
+                    return;
+                }
+                auto it = folders_.find(ev->wd);
+                if (it == folders_.end()) continue;
+                if (ev->mask & (IN_IGNORED | IN_UNMOUNT)) {
+                    drop(ev->wd, false);
+                } else if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+                    drop(ev->wd, true);
+                } else if (ev->len > 0) {
+                    if (ev->mask & (IN_CREATE | IN_MOVED_TO)) it->second.insert(ev->name);
+                    if (ev->mask & (IN_DELETE | IN_MOVED_FROM)) it->second.erase(ev->name);
+                }
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    int fd_ = kUntried;
+    uint64_t clock_ = 0;
+    std::unordered_map<int, Folder> folders_;
+    std::map<std::pair<dev_t, ino_t>, int> byInode_;
+};
+
+NameIndex& nameIndex() {
+    static NameIndex* index = new NameIndex;  // lives to the end of the process
+    return *index;
+}
+
 // The entry of directory `dir` ("" for the current directory) whose name equals `name`
 // without regard to case; the first in byte order when several do. Empty when none.
 std::string findNoCase(const std::string& dir, const std::string& name) {
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return {};
+    const std::string folder = dir.empty() ? std::string(".") : dir;
+    const std::string key = foldKey(name.data(), name.size());
     std::string best;
-    bool found = false;
+    if (nameIndex().lookup(folder, key, best)) return best;
+    DIR* d = ::opendir(folder.c_str());
+    if (!d) return {};
     while (dirent* e = ::readdir(d)) {
-        std::string entry(e->d_name);
-        if (entry == "." || entry == "..") continue;
-        if (!namesEqualNoCase(entry, name)) continue;
-        if (!found || entry < best) {
-            best = entry;
-            found = true;
-        }
+        if (isDotOrDotDot(e->d_name)) continue;
+        if (foldKey(e->d_name, std::strlen(e->d_name)) != key) continue;
+        if (best.empty() || best > e->d_name) best = e->d_name;
     }
     ::closedir(d);
     return best;
@@ -460,7 +614,12 @@ bool moveFile(const std::string& from, const std::string& to) {
     }
     // As on Windows, an existing target is never replaced.
     if (lstatOk(dst)) return false;
-    if (::rename(src.c_str(), dst.c_str()) == 0) return true;
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // File systems without the no-replace flag: the check above has to do.
+        if (::rename(src.c_str(), dst.c_str()) == 0) return true;
+    }
     if (errno != EXDEV) return false;
     // Across file systems: copy, then remove the source only when the copy is complete.
     if (S_ISDIR(st.st_mode)) {
@@ -583,12 +742,14 @@ std::string joinMember(const std::string& dir, const std::string& member) {
     return out;
 }
 
-int64_t freeDiskSpace(const std::string& path) {
+namespace {
+
+int64_t diskSpace(const std::string& path, bool total) {
 #ifdef _WIN32
-    ULARGE_INTEGER avail;
-    if (!GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &avail, nullptr, nullptr))
+    ULARGE_INTEGER avail, size;
+    if (!GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &avail, &size, nullptr))
         return -1;
-    return int64_t(avail.QuadPart);
+    return int64_t(total ? size.QuadPart : avail.QuadPart);
 #else
     // The volume of the nearest existing folder when the path does not exist yet.
     std::string p = path.empty() ? std::string(".") : resolve(path);
@@ -604,8 +765,19 @@ int64_t freeDiskSpace(const std::string& path) {
     }
     struct statvfs vfs;
     if (::statvfs(p.c_str(), &vfs) != 0) return -1;
-    return int64_t(vfs.f_bavail) * int64_t(vfs.f_frsize);
+    return total ? int64_t(vfs.f_blocks) * int64_t(vfs.f_frsize)
+                 : int64_t(vfs.f_bavail) * int64_t(vfs.f_frsize);
 #endif
+}
+
+}  // namespace
+
+int64_t freeDiskSpace(const std::string& path) {
+    return diskSpace(path, false);
+}
+
+int64_t totalDiskSpace(const std::string& path) {
+    return diskSpace(path, true);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -34,8 +34,8 @@ int32_t fileSize(const std::string& path);
 int64_t fileSize64(const std::string& path);
 
 struct DirEntry {
-    std::string name;   // name as stored on disk
-    int64_t size = 0;   // bytes (0 for directories)
+    std::string name;  // name as stored on disk
+    int64_t size = 0;  // bytes (0 for directories)
     bool isDirectory = false;
 };
 // Entries of `dir` whose names match `pattern` ("*" and "?", no regard to case), in the
@@ -55,9 +55,9 @@ bool clearAttributes(const std::string& path);
 bool deleteFile(const std::string& path);
 bool moveFile(const std::string& from, const std::string& to);  // also directories
 bool copyFile(const std::string& from, const std::string& to, bool failIfExists = false);
-bool createDirectory(const std::string& path);  // one level
-bool forceDirectories(const std::string& path); // every missing level
-bool removeDirectory(const std::string& path);  // only when empty
+bool createDirectory(const std::string& path);   // one level
+bool forceDirectories(const std::string& path);  // every missing level
+bool removeDirectory(const std::string& path);   // only when empty
 
 std::string currentDirectory();  // ends without separator
 bool setCurrentDirectory(const std::string& path);
@@ -68,7 +68,9 @@ std::string exeDirectory();
 // Joins a directory and an archive member name ("\" or "/" separators) into a native path.
 std::string joinMember(const std::string& dir, const std::string& member);
 
-// Free bytes on the volume holding `path`; -1 when unknown.
+// Free bytes (available to the caller) and total bytes of the volume holding `path`, or
+// of the volume of its nearest existing parent folder; -1 when unknown.
 int64_t freeDiskSpace(const std::string& path);
+int64_t totalDiskSpace(const std::string& path);
 
 }  // namespace fsx
