@@ -30,18 +30,32 @@ char localeDecimalPoint() {
     return point;
 }
 
+// Orders work-list elements by key; equal keys by the rows' cells in column order, so that
+// the order is a function of the rows alone and a second sort of the same column in the
+// other direction is the exact reverse of the first, ties included.
 template <typename Key>
-void quickSort(std::vector<std::pair<int, Key>>& list, int lo, int hi) {
+struct ElementLess {
+    const std::vector<std::vector<std::string>>& rows;
+    bool operator()(const std::pair<int, Key>& a, const std::pair<int, Key>& b) const {
+        if (a.second < b.second) return true;
+        if (b.second < a.second) return false;
+        return rows[static_cast<size_t>(a.first)] < rows[static_cast<size_t>(b.first)];
+    }
+};
+
+template <typename Key>
+void quickSort(std::vector<std::pair<int, Key>>& list, int lo, int hi,
+               const ElementLess<Key>& less) {
     // Partition as a classic Hoare quicksort with the middle element as pivot. The smaller
     // part is sorted by recursion and the larger one by the loop, which bounds the depth;
     // the parts are disjoint, so the result equals that of recursing on both.
     while (lo < hi) {
-        const Key pivot = list[static_cast<size_t>((lo + hi) / 2)].second;
+        const std::pair<int, Key> pivot = list[static_cast<size_t>((lo + hi) / 2)];
         int i = lo;
         int j = hi;
         do {
-            while (list[static_cast<size_t>(i)].second < pivot) ++i;
-            while (pivot < list[static_cast<size_t>(j)].second) --j;
+            while (less(list[static_cast<size_t>(i)], pivot)) ++i;
+            while (less(pivot, list[static_cast<size_t>(j)])) --j;
             if (i <= j) {
                 std::swap(list[static_cast<size_t>(i)], list[static_cast<size_t>(j)]);
                 ++i;
@@ -49,10 +63,10 @@ void quickSort(std::vector<std::pair<int, Key>>& list, int lo, int hi) {
             }
         } while (i <= j);
         if (j - lo < hi - i) {
-            quickSort(list, lo, j);
+            quickSort(list, lo, j, less);
             lo = i;
         } else {
-            quickSort(list, i, hi);
+            quickSort(list, i, hi, less);
             hi = j;
         }
     }
@@ -64,7 +78,7 @@ std::vector<int> orderBy(const std::vector<std::vector<std::string>>& rows, int 
     std::vector<std::pair<int, Key>> list;
     list.reserve(static_cast<size_t>(last - first + 1));
     for (int r = first; r <= last; ++r) list.emplace_back(r, makeKey(cellOf(rows, r, col)));
-    quickSort(list, 0, static_cast<int>(list.size()) - 1);
+    quickSort(list, 0, static_cast<int>(list.size()) - 1, ElementLess<Key>{rows});
     std::vector<int> order(list.size());
     const size_t n = list.size();
     for (size_t p = 0; p < n; ++p) {

@@ -24,8 +24,9 @@ bool IsNumericColumn(const std::vector<std::vector<std::string>>& rows, int firs
 
 // The order of rows first..last after sorting by column `col`: element i is the former row
 // number of the row that goes to row first + i. Numeric or text keys as `numeric` says;
-// text keys are compared upper-cased (a-z only), byte by byte as unsigned bytes. The quicksort
-// is not stable; Descending is the exact reverse of Ascending, ties included.
+// text keys are compared upper-cased (a-z only), byte by byte as unsigned bytes. Rows with
+// equal keys are ordered by their cells in column order (byte-wise), so the result does not
+// depend on the rows' former order; Descending is the exact reverse of Ascending.
 std::vector<int> SortOrder(const std::vector<std::vector<std::string>>& rows, int first, int last,
                            int col, bool numeric, SortDirType dir);
 

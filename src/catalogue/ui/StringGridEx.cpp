@@ -327,8 +327,13 @@ void TStringGridEx::ApplyColumnFlags(const std::string& flags) {
             entry->setChecked(!nowChecked);
             ToggleColumn(entry);
         });
-        if (flags.size() > ci && flags[ci] == '0') ToggleColumn(entry);
     }
+    // Hide only once every entry exists: otherwise column 0 would always count as the last
+    // visible column and could never stay hidden.
+    const QList<QAction*> entries = menu_->actions();
+    for (int i = 0; i < entries.size(); ++i)
+        if (flags.size() > static_cast<size_t>(i) && flags[static_cast<size_t>(i)] == '0')
+            ToggleColumn(entries[i]);
 }
 
 std::string TStringGridEx::ColumnFlags() const {

@@ -95,4 +95,6 @@ class TStringGridEx : public QTableView {
     QMenu* menu_;
     std::vector<int> widths_;      // -1 = hidden
     std::vector<int> lastWidths_;  // last visible width of each column
+    bool pressRefused_ = false;    // OnSelectCell refused the current left press
+    int refusedRow_ = -1;          // view row refused during the current drag
 };
