@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QToolButton>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "app/StartUp.h"
+#include "app/ui/MainForm.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// A main window on the files of a temporary program directory.
+class MainForm : public ::testing::Test {
+  protected:
+    void SetUp() override { openAppFiles(dir.path()); }
+    void TearDown() override {
+        form.reset();
+        mainFormHooks() = {};
+        closeAppFiles();
+        app() = AppState{};
+    }
+    Tmainform& create() {
+        form = std::make_unique<Tmainform>();
+        return *form;
+    }
+    // A language file whose slot n reads "<prefix><n>".
+    void writeLanguage(const std::string& prefix) {
+        std::string s = "[languages]\n1=English\n[English]\n";
+        for (int n = 1; n <= 80; ++n)
+            s += std::to_string(n) + "=" + prefix + std::to_string(n) + "\n";
+        dir.write("Tallowmere.dat", s);
+    }
+    static void click(QWidget* w) {
+        const QPointF at(7, w->height() / 2.0);  // on the check indicator
+        QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QApplication::sendEvent(w, &release);
+    }
+
+    TempDir dir;
+    ScriptedPrompter prompts;
+    std::unique_ptr<Tmainform> form;
+};
+
+TEST_F(MainForm, EveryControlExistsUnderItsName) {
+    Tmainform& f = create();
+    const char* names[] = {
+        "CurrentBar",   "Panel1",         "QuestGrid",     "Panel3",       "Questinfo",
+        "goalscheck",   "mapcheck",       "automapcheck",  "texturecheck", "soundscheck",
+        "objectscheck", "creaturescheck", "gamesyscheck",  "bookscheck",   "moviescheck",
+        "NotesCaption", "noteslabel",     "LanguageCombo", "OrigPanel",    "finished",
+        "questMemo",    "Panel2",         "playbutton",    "dromedbutton", "installonlybutton",
+        "SetupButton",  "AboutButton",    "ProgressBar",   "StatusBar"};
+    for (const char* name : names) EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
+    EXPECT_EQ(f.objectName(), "mainform");
+    EXPECT_EQ(mainform, &f);
+    EXPECT_EQ(f.QuestGrid->ColCount(), 7);
+    EXPECT_EQ(f.QuestGrid->RowCount(), 2);
+    EXPECT_TRUE(f.LanguageCombo->isHidden());
+    EXPECT_TRUE(f.OrigPanel->isHidden());
+    EXPECT_TRUE(f.ProgressBar->isHidden());
+    EXPECT_EQ(f.ProgressBar->maximum(), 100);
+    EXPECT_TRUE(f.questMemo->isReadOnly());
+    EXPECT_EQ(f.minimumSize(), QSize(610, 460));
+    for (const QPixmap& image : f.ImageList) {
+        EXPECT_EQ(image.size(), QSize(16, 16));
+        EXPECT_FALSE(image.toImage().allGray());  // drawn, not blank
+    }
+    EXPECT_FALSE(f.playbutton->icon().isNull());
+    EXPECT_EQ(f.windowTitle().toStdString(), std::string("Tallowmere v") + TM_VERSION);
+    EXPECT_EQ(app().applicationTitle, std::string("Tallowmere v") + TM_VERSION);
+}
+
+TEST_F(MainForm, LayoutRuleOnResize) {
+    Tmainform& f = create();
+    f.show();
+    f.resize(700, 500);
+    QApplication::processEvents();
+    ASSERT_EQ(f.size(), QSize(700, 500));
+    EXPECT_EQ(f.Panel1->height(), 227);  // 500 * 5 / 11 = 227.27
+    EXPECT_EQ(f.AboutButton->x(), 700 - 85 - 5);
+    EXPECT_EQ(f.SetupButton->x(), 700 - 85 - 5 - 93 - 10);
+    EXPECT_EQ(f.finished->y(), f.questMemo->y() - 25);
+    EXPECT_EQ(f.finished->x(), 700 - 70);
+    EXPECT_EQ(f.questMemo->y(), f.Panel1->geometry().bottom() + 1);
+    EXPECT_EQ(f.questMemo->geometry().bottom() + 1, f.Panel2->y());
+    EXPECT_EQ(f.Panel2->height(), 41);
+    EXPECT_EQ(f.StatusBar->geometry().bottom(), 499);
+    EXPECT_EQ(f.Panel3->width(), 337);
+
+    f.resize(800, 470);
+    QApplication::processEvents();
+    EXPECT_EQ(f.Panel1->height(), 214);  // 213.64
+    EXPECT_EQ(f.AboutButton->x(), 710);
+    EXPECT_EQ(f.finished->x(), 730);
+}
+
+TEST_F(MainForm, Panel1HeightRoundsToNearest) {
+    EXPECT_EQ(Tmainform::Panel1HeightFor(434), 197);  // 197.27
+    EXPECT_EQ(Tmainform::Panel1HeightFor(435), 198);  // 197.73
+    EXPECT_EQ(Tmainform::Panel1HeightFor(11), 5);
+    EXPECT_EQ(Tmainform::Panel1HeightFor(0), 0);
+    // Halves go to the even neighbour.
+    EXPECT_EQ(roundHalfEven(5, 2), 2);
+    EXPECT_EQ(roundHalfEven(7, 2), 4);
+    EXPECT_EQ(roundHalfEven(1, 2), 0);
+    EXPECT_EQ(roundHalfEven(-5, 2), -2);
+    EXPECT_EQ(roundHalfEven(-7, 2), -4);
+    EXPECT_EQ(roundHalfEven(-4, 3), -1);
+}
+
+TEST_F(MainForm, LanguageLoadsRenameTheControlsAtOnce) {
+    writeLanguage("a");
+    Tmainform& f = create();
+    LoadLanguageTable();
+    EXPECT_EQ(f.AboutButton->text(), "a6");
+    EXPECT_EQ(f.AboutButton->toolTip(), "a7");
+    EXPECT_EQ(f.installonlybutton->text(), "a8");
+    EXPECT_EQ(f.installonlybutton->toolTip(), "a9");
+    EXPECT_EQ(f.dromedbutton->text(), "&DromEd");
+    EXPECT_EQ(f.dromedbutton->toolTip(), "a10");
+    EXPECT_EQ(f.playbutton->text(), "a11");
+    EXPECT_EQ(f.playbutton->toolTip(), "a12");
+    EXPECT_EQ(f.finished->text(), "a14");
+    EXPECT_EQ(f.NotesCaption->text(), "a25");
+    EXPECT_EQ(f.gamesyscheck->text(), "a37");
+    EXPECT_EQ(f.goalscheck->text(), "a38");
+    EXPECT_EQ(f.mapcheck->text(), "a39");
+    EXPECT_EQ(f.automapcheck->text(), "a40");
+    EXPECT_EQ(f.texturecheck->text(), "a41");
+    EXPECT_EQ(f.soundscheck->text(), "a42");
+    EXPECT_EQ(f.objectscheck->text(), "a43");
+    EXPECT_EQ(f.creaturescheck->text(), "a44");
+    EXPECT_EQ(f.bookscheck->text(), "a45");
+    EXPECT_EQ(f.moviescheck->text(), "a46");
+    EXPECT_EQ(f.SetupButton->text(), "a72");
+    EXPECT_EQ(f.SetupButton->toolTip(), "a67");
+
+    writeLanguage("b");
+    LoadLanguageTable();
+    EXPECT_EQ(f.playbutton->text(), "b11");
+    EXPECT_EQ(f.moviescheck->text(), "b46");
+
+    // Without a language file every caption is empty, the editor button's excepted.
+    dir.write("Tallowmere.dat", "");
+    LoadLanguageTable();
+    EXPECT_EQ(f.playbutton->text(), "");
+    EXPECT_EQ(f.SetupButton->toolTip(), "");
+    EXPECT_EQ(f.goalscheck->text(), "");
+    EXPECT_EQ(f.dromedbutton->text(), "&DromEd");
+}
+
+TEST_F(MainForm, CommandButtonsSetTheEditorAndInstallOnlyFlags) {
+    Tmainform& f = create();
+    std::vector<std::pair<bool, bool>> runs;
+    mainFormHooks().installAndLaunch = [&] {
+        runs.emplace_back(app().editorFlag, app().installOnlyFlag);
+    };
+    f.DromedButtonClick();
+    f.installonlybuttonClick();  // keeps the editor flag of the last command
+    f.playbuttonClick();
+    f.installonlybuttonClick();
+    f.dromedbutton->click();  // through the button's own signal
+    using P = std::pair<bool, bool>;
+    EXPECT_EQ(runs, (std::vector<P>{P{true, false}, P{true, true}, P{false, false}, P{false, true},
+                                    P{true, false}}));
+}
+
+TEST_F(MainForm, OtherEventsReachTheirHooks) {
+    Tmainform& f = create();
+    int setups = 0, abouts = 0, finishes = 0;
+    std::vector<bool> scans;
+    auto previous = setSetupDialogHook([&] { ++setups; });
+    mainFormHooks().aboutBox = [&] { ++abouts; };
+    mainFormHooks().finishedClick = [&] { ++finishes; };
+    mainFormHooks().scanCatalogue = [&](bool refresh) { scans.push_back(refresh); };
+    f.SetupButton->click();
+    f.AboutButton->click();
+    f.finished->click();
+    f.ScanCatalogue(true);
+    setSetupDialogHook(previous);
+    EXPECT_EQ(setups, 1);
+    EXPECT_EQ(abouts, 1);
+    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(scans, std::vector<bool>{true});
+}
+
+TEST_F(MainForm, AnErrorEscapingAHandlerIsShownAndTheWindowGoesOn) {
+    Tmainform& f = create();
+    int runs = 0;
+    mainFormHooks().installAndLaunch = [&] {
+        ++runs;
+        throw std::runtime_error("Unable to write to /x/Tallowmere.ini");
+    };
+    f.playbutton->click();
+    f.playbutton->click();
+    EXPECT_EQ(runs, 2);
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(prompts.messages[0].text, "Unable to write to /x/Tallowmere.ini");
+    EXPECT_EQ(prompts.messages[0].icon, PromptIcon::Error);
+}
+
+TEST_F(MainForm, ContentBoxesCannotBeChangedByTheUser) {
+    Tmainform& f = create();
+    f.show();
+    f.mapcheck->setChecked(true);
+    click(f.mapcheck);
+    click(f.goalscheck);
+    f.goalscheck->setText("Goals");  // a caption widens the area that takes clicks
+    click(f.goalscheck);
+    EXPECT_TRUE(f.mapcheck->isChecked());
+    EXPECT_FALSE(f.goalscheck->isChecked());
+    EXPECT_EQ(f.mapcheck->focusPolicy(), Qt::NoFocus);
+    // The finished box is the user's to change.
+    click(f.finished);
+    EXPECT_TRUE(f.finished->isChecked());
+}
+
+TEST_F(MainForm, CloseDeletesEditorScriptsOfConfiguredGames) {
+    const std::string g1 = dir.path() + "t1/", g2 = dir.path() + "t2/";
+    dir.write("t1/tallowmere.dromed", "x");
+    dir.write("t2/Tallowmere.DromEd", "x");  // found without regard to case
+    dir.write("t3/tallowmere.dromed", "x");  // not a configured game
+    app().thiefdata[1].gameDir = g1;
+    app().thiefdata[2].gameDir = g2;
+    Tmainform& f = create();
+    f.show();
+    f.close();
+    EXPECT_FALSE(fsx::fileExists(g1 + "tallowmere.dromed"));
+    EXPECT_FALSE(fsx::fileExists(g2 + "Tallowmere.DromEd"));
+    EXPECT_TRUE(fsx::fileExists(dir.path() + "t3/tallowmere.dromed"));
+}
+
+TEST_F(MainForm, CloseWritesColumnsOnlyOnceTheGridHasAColumnMenu) {
+    dir.write("Tallowmere.ini", "[options]\ncolumns=1010101\n");
+    {
+        Tmainform& f = create();
+        f.show();
+        f.close();
+        EXPECT_EQ(app().settings->ReadString("options", "columns", "@"), "1010101");
+        form.reset();
+    }
+    Tmainform& f = create();
+    f.QuestGrid->ApplyColumnFlags("1111111");
+    ASSERT_EQ(f.QuestGrid->ColumnFlags(), "1111111");
+    f.show();
+    f.close();
+    EXPECT_EQ(app().settings->ReadString("options", "columns", "@"), "1111111");
+}
+
+TEST_F(MainForm, CloseSavesGeometryOnlyInRememberedMode) {
+    Tmainform& f = create();
+    f.show();
+    f.move(30, 40);
+    f.resize(650, 480);
+    QApplication::processEvents();
+    f.close();
+    EXPECT_FALSE(app().settings->SectionExists("window"));
+
+    dir.write("Tallowmere.ini", "[window]\ntop=9999\n");
+    f.show();
+    f.close();
+    EXPECT_EQ(readFile(dir.file("Tallowmere.ini")), "[window]\ntop=9999\n");
+
+    dir.write("Tallowmere.ini", "[window]\ntop=1\n");
+    f.show();
+    f.move(30, 40);
+    f.resize(650, 480);
+    QApplication::processEvents();
+    f.close();
+    const WindowGeometry g = readWindowGeometry();
+    EXPECT_EQ(g.top, f.pos().y());
+    EXPECT_EQ(g.left, f.pos().x());
+    EXPECT_EQ(g.height, 480);
+    EXPECT_EQ(g.width, 650);
+    EXPECT_EQ(app().settings->ReadSection("window"),
+              (std::vector<std::string>{"top", "left", "height", "width"}));
+}
+
+TEST_F(MainForm, AFailedSettingsWriteOnCloseIsShownAndTheWindowStillCloses) {
+    Tmainform& f = create();
+    f.QuestGrid->ApplyColumnFlags("1111111");
+    f.show();
+    // The program directory is gone: the settings file cannot be written.
+    runCommand("rm -rf '" + dir.path() + "'");
+    f.close();
+    EXPECT_FALSE(f.isVisible());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("Unable to write to"), std::string::npos);
+}
+
+}  // namespace
