@@ -755,13 +755,14 @@ int64_t diskSpace(const std::string& path, bool total) {
     std::string p = path.empty() ? std::string(".") : resolve(path);
     struct stat st;
     while (!statOk(p, &st)) {
-        while (p.size() > 1 && p.back() == '/') p.pop_back();
-        size_t k = p.rfind('/');
+        size_t end = p.find_last_not_of('/');
+        size_t k = end == std::string::npos ? 0 : p.rfind('/', end);
         if (k == std::string::npos) {
-            p = ".";
+            p.assign(1, '.');  // a relative path: the current folder
             break;
         }
-        p = k == 0 ? std::string("/") : p.substr(0, k);
+        p.resize(k == 0 ? 1 : k);
+        if (k == 0) break;
     }
     struct statvfs vfs;
     if (::statvfs(p.c_str(), &vfs) != 0) return -1;
