@@ -16,6 +16,7 @@
 #include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
+#include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
@@ -303,6 +304,79 @@ TEST_F(MainForm, AFailedSettingsWriteOnCloseIsShownAndTheWindowStillCloses) {
     EXPECT_FALSE(f.isVisible());
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_NE(prompts.messages[0].text.find("Unable to write to"), std::string::npos);
+}
+
+TEST_F(MainForm, ArchiveComponentsAreSetUp) {
+    app().exeDir = dir.path();
+    Tmainform& f = create();
+    using S = AddStoreSuffixEnum;
+    const AddStoreExts stored = {S::assGIF, S::assPNG, S::assZ,   S::assZIP, S::assZOO, S::assARC,
+                                 S::assLZH, S::assARJ, S::assTAZ, S::assTGZ, S::assLHA};
+    for (TZipArchiver* z : {f.Zip.get(), f.Zip2.get()}) {
+        ASSERT_NE(z, nullptr);
+        EXPECT_EQ(z->AddCompLevel, 5);
+        EXPECT_EQ(z->ExtrOptions,
+                  (ExtrOpts{ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite}));
+        EXPECT_EQ(z->AddStoreSuffixes, stored);
+        EXPECT_FALSE(z->Unattended);
+        EXPECT_FALSE(z->Verbose);
+        EXPECT_FALSE(z->ConfirmErase);
+        EXPECT_EQ(z->DLLDirectory() + "/", dir.path());
+        EXPECT_TRUE(z->OnProgress);
+    }
+}
+
+TEST_F(MainForm, ProgressHandlersShowFileAndBytes) {
+    writeLanguage("s");
+    Tmainform& f = create();
+    LoadLanguageTable();
+    app().operationText = slot(1);
+    f.ProgressBar->setValue(0);
+
+    // Extracting a mission: the bar's end is the extraction total, not the engine's.
+    f.ExtractionTotal = 1000;
+    f.Zip->OnProgress(f.Zip.get(), progTotalSize, "", 4000);
+    f.Zip->OnProgress(f.Zip.get(), progNewFile, "miss20.mis", 300);
+    EXPECT_EQ(f.StatusBar->SimpleText(), "s1 s18 miss20.mis...");
+    f.Zip->OnProgress(f.Zip.get(), progAdvance, "", 250);
+    f.Zip->OnProgress(f.Zip.get(), progAdvance, "", 250);
+    f.Zip->OnProgress(f.Zip.get(), progEndOfBatch, "ignored", 7);
+    EXPECT_EQ(f.ProgressMax(), 1000);
+    EXPECT_EQ(f.ProgressBar->maximum(), 1000);
+    EXPECT_EQ(f.ProgressBar->value(), 500);
+    EXPECT_EQ(f.StatusBar->SimpleText(), "s1 s18 miss20.mis...");
+    EXPECT_TRUE(f.ProgressBar->isHidden());  // the handlers never show the bar
+    EXPECT_EQ(prompts.processEventsCalls, 5);
+
+    // Without an extraction total the engine's total counts; Zip2 uses slot 19.
+    f.ExtractionTotal = 0;
+    f.ProgressBar->setValue(0);  // the steps reset the bar directly
+    f.Zip->OnProgress(f.Zip.get(), progTotalSize, "", 4000);
+    EXPECT_EQ(f.ProgressBar->maximum(), 4000);
+    f.Zip->OnProgress(f.Zip.get(), progAdvance, "", 100);
+    EXPECT_EQ(f.ProgressBar->value(), 100);
+    f.ExtractionTotal = 77;
+    app().operationText = slot(28);
+    f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", 5000);
+    f.Zip2->OnProgress(f.Zip2.get(), progNewFile, "gamesys.dat", 1);
+    EXPECT_EQ(f.ProgressBar->maximum(), 5000);
+    EXPECT_EQ(f.StatusBar->SimpleText(), "s28 s19 gamesys.dat...");
+}
+
+TEST_F(MainForm, ProgressBeyondTheBarsRangeIsScaled) {
+    Tmainform& f = create();
+    const int64_t total = int64_t{6} << 30;  // 6 GiB
+    f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", total);
+    f.Zip2->OnProgress(f.Zip2.get(), progAdvance, "", total / 2);
+    EXPECT_EQ(f.ProgressPosition(), total / 2);
+    EXPECT_NEAR(double(f.ProgressBar->value()) / f.ProgressBar->maximum(), 0.5, 1e-6);
+    f.Zip2->OnProgress(f.Zip2.get(), progAdvance, "", total);  // past the end: stays full
+    EXPECT_EQ(f.ProgressBar->value(), f.ProgressBar->maximum());
+    // A total of 0 gives an empty bar, not a busy animation.
+    f.ProgressBar->setValue(0);
+    f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", 0);
+    EXPECT_GT(f.ProgressBar->maximum(), 0);
+    EXPECT_EQ(f.ProgressBar->value(), 0);
 }
 
 }  // namespace

@@ -11,11 +11,14 @@
 #include <QResizeEvent>
 #include <QSvgRenderer>
 #include <QToolButton>
+#include <algorithm>
+#include <climits>
 #include <exception>
 
 #include "app/AppState.h"
 #include "app/LanguageTable.h"
 #include "app/StartUp.h"
+#include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
@@ -86,6 +89,16 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     mainform = this;
     setObjectName("mainform");
     createControls();
+    Zip = std::make_unique<TZipArchiver>();
+    Zip2 = std::make_unique<TZipArchiver>();
+    setUpArchiver(*Zip);
+    setUpArchiver(*Zip2);
+    Zip->OnProgress = [this](TZipArchiver* s, ProgressType t, const std::string& f, int64_t n) {
+        ZipProgress(s, t, f, n);
+    };
+    Zip2->OnProgress = [this](TZipArchiver* s, ProgressType t, const std::string& f, int64_t n) {
+        Zip2Progress(s, t, f, n);
+    };
     resize(643, 461);
     setMinimumSize(610, 460);
     FormCreate();
@@ -95,6 +108,18 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
 Tmainform::~Tmainform() {
     setLanguageApplyHook(nullptr);
     if (mainform == this) mainform = nullptr;
+}
+
+void Tmainform::setUpArchiver(TZipArchiver& zip) {
+    using S = AddStoreSuffixEnum;
+    zip.AddCompLevel = 5;
+    zip.ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
+    zip.Verbose = false;
+    zip.Unattended = false;
+    zip.ConfirmErase = false;
+    zip.AddStoreSuffixes = {S::assGIF, S::assPNG, S::assZ,   S::assZIP, S::assZOO, S::assARC,
+                            S::assLZH, S::assARJ, S::assTAZ, S::assTGZ, S::assLHA};
+    zip.SetDLLDirectory(app().exeDir);
 }
 
 QCheckBox* Tmainform::makeContentBox(const char* name, int x, int y, int width) {
@@ -350,6 +375,60 @@ void Tmainform::QuestGridDrawCell(TStringGridEx* sender, int col, int row, const
 
 void Tmainform::QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect) {
     if (mainFormHooks().selectCell) mainFormHooks().selectCell(sender, col, row, canSelect);
+}
+
+int64_t Tmainform::ProgressPosition() const {
+    // A position set on the bar itself (for example a reset to 0) wins over the count.
+    const int64_t shown = std::min(progressPosition_, progressMax_) >> progressShift_;
+    if (ProgressBar->value() != shown)
+        progressPosition_ = static_cast<int64_t>(ProgressBar->value()) << progressShift_;
+    return progressPosition_;
+}
+
+void Tmainform::SetProgressPosition(int64_t bytes) {
+    progressPosition_ = std::max<int64_t>(0, bytes);
+    ProgressBar->setValue(
+        static_cast<int>(std::min(progressPosition_, progressMax_) >> progressShift_));
+}
+
+void Tmainform::SetProgressMax(int64_t bytes) {
+    const int64_t position = ProgressPosition();
+    // A bar of range 0..0 would show a busy animation instead of an empty bar.
+    progressMax_ = std::max<int64_t>(1, bytes);
+    progressShift_ = 0;
+    while ((progressMax_ >> progressShift_) > INT_MAX) ++progressShift_;
+    ProgressBar->setRange(0, static_cast<int>(progressMax_ >> progressShift_));
+    SetProgressPosition(position);
+}
+
+void Tmainform::showProgress(ProgressType type, const std::string& filename, int64_t size,
+                             int wordSlot, int64_t total) {
+    switch (type) {
+        case progNewFile:
+            StatusBar->SetSimpleText(app().operationText + " " + slot(wordSlot) + " " + filename +
+                                     "...");
+            break;
+        case progAdvance:
+            SetProgressPosition(ProgressPosition() + size);
+            break;
+        case progTotalSize:
+            SetProgressMax(total);
+            break;
+        default:
+            break;
+    }
+    prompter().processEvents();
+}
+
+void Tmainform::ZipProgress(TZipArchiver*, ProgressType ProgrType, const std::string& Filename,
+                            int64_t FileSize) {
+    showProgress(ProgrType, Filename, FileSize, 18,
+                 ExtractionTotal > 0 ? ExtractionTotal : FileSize);
+}
+
+void Tmainform::Zip2Progress(TZipArchiver*, ProgressType ProgrType, const std::string& Filename,
+                             int64_t FileSize) {
+    showProgress(ProgrType, Filename, FileSize, 19, FileSize);
 }
 
 void Tmainform::ScanCatalogue(bool refreshOnly) {

@@ -8,7 +8,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "archive/ZipTypes.h"
 
 class QCheckBox;
 class QComboBox;
@@ -18,6 +21,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QToolButton;
 class TStringGridEx;
+class TZipArchiver;
 
 // A status line with one simple panel and no size grip.
 class TStatusLine : public QLabel {
@@ -89,8 +93,20 @@ class Tmainform : public QWidget {
     // Images of the grid: 0 Thief 1 mark, 1 Thief 2 mark, 2 finished mark (16 x 16).
     std::array<QPixmap, 3> ImageList;
 
+    // The archive components: Zip holds the selected archive and does every extraction;
+    // Zip2 tests archives for missions and creates the backup and saves archives.
+    std::unique_ptr<TZipArchiver> Zip;
+    std::unique_ptr<TZipArchiver> Zip2;
+
     // Sum of the uncompressed sizes of the members of the extraction under way; 0 = none.
     int64_t ExtractionTotal = 0;
+
+    // The progress bar in bytes. Byte counts beyond the bar's int range are scaled down
+    // for display; a value set on ProgressBar directly is taken over.
+    int64_t ProgressPosition() const;
+    void SetProgressPosition(int64_t bytes);
+    int64_t ProgressMax() const { return progressMax_; }
+    void SetProgressMax(int64_t bytes);
 
     // Applies the language table to captions and hints.
     void ApplyLanguage();
@@ -113,6 +129,10 @@ class Tmainform : public QWidget {
     void QuestGridDrawCell(TStringGridEx* sender, int col, int row, const QRect& rect,
                            QPainter& painter, bool selected);
     void QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect);
+    void ZipProgress(TZipArchiver* Sender, ProgressType ProgrType, const std::string& Filename,
+                     int64_t FileSize);
+    void Zip2Progress(TZipArchiver* Sender, ProgressType ProgrType, const std::string& Filename,
+                      int64_t FileSize);
 
     // Operations of later features.
     void ScanCatalogue(bool refreshOnly);
@@ -136,9 +156,15 @@ class Tmainform : public QWidget {
     void createControls();
     QCheckBox* makeContentBox(const char* name, int x, int y, int width);
     QToolButton* makeButton(const char* name, const char* glyph, int x, int width);
+    void setUpArchiver(TZipArchiver& zip);
+    void showProgress(ProgressType type, const std::string& filename, int64_t size, int wordSlot,
+                      int64_t total);
 
     std::array<QCheckBox*, 10> contentBoxes_{};
     uint16_t autoPlayMessage_ = 0;
+    mutable int64_t progressPosition_ = 0;
+    int64_t progressMax_ = 100;
+    int progressShift_ = 0;  // bar units = bytes >> progressShift_
 };
 
 // The one main window while it exists, else nullptr.
