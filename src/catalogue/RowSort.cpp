@@ -108,12 +108,10 @@ bool CellToNumber(std::string_view text, double& out) {
     }
     const char* p = s.data();
     const char* end = s.data() + s.size();
+    const char* digits = (*p == '+' || *p == '-') ? p + 1 : p;
+    if (digits == end || !(std::isdigit(static_cast<unsigned char>(*digits)) || *digits == '.'))
+        return false;
     if (*p == '+') ++p;  // from_chars takes "-" only
-    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '.' || *p == '-'))
-        return false;
-    if (*p == '-' &&
-        (p + 1 == end || !(std::isdigit(static_cast<unsigned char>(p[1])) || p[1] == '.')))
-        return false;
     double v = 0;
     const auto res = std::from_chars(p, end, v, std::chars_format::general);
     if (res.ec != std::errc() || res.ptr != end) return false;

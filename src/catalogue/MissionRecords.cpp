@@ -1,0 +1,51 @@
+#include "catalogue/MissionRecords.h"
+
+#include "app/AppState.h"
+#include "platform/Errors.h"
+#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+const std::string& cellOf(const std::vector<std::string>& row, size_t col) {
+    static const std::string empty;
+    return col < row.size() ? row[col] : empty;
+}
+
+IniFile& store() {
+    if (!app().settings) throw EInOutError("The settings store is not open");
+    return *app().settings;
+}
+
+}  // namespace
+
+std::string RecordKey(const std::vector<std::string>& row) {
+    const std::string& name = cellOf(row, 2);
+    const std::string& size = cellOf(row, 4);
+    if (!size.empty()) return text::removeChars(name + "." + size, "]");
+    if (name.size() <= 1) return std::string();
+    return name.substr(1, 30);
+}
+
+void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row) {
+    if (row.size() < 7) row.resize(7);
+    const std::string key = RecordKey(row);
+    row[1] = text::oemUmlautsToAnsi(settings.ReadString(key, "title", ""));
+    row[0] = settings.ReadString(key, "type", "") + "1";
+    row[5] = settings.ReadBool(key, "finished", false) ? "F" : "";
+    row[6] = settings.ReadString(key, "date", "");
+}
+
+void LoadRecordIntoRow(std::vector<std::string>& row) {
+    LoadRecordIntoRow(store(), row);
+}
+
+void SetRowFinished(IniFile& settings, std::vector<std::string>& row, bool checked) {
+    settings.WriteBool(RecordKey(row), "finished", checked);
+    if (row.size() < 7) row.resize(7);
+    row[5] = checked ? "F" : "";
+}
+
+void SetRowFinished(std::vector<std::string>& row, bool checked) {
+    SetRowFinished(store(), row, checked);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Mission records: one settings section per mission archive (and one per game's own
+// state), named by the record key of its grid row, holding "type", "title", "finished",
+// "date" and the content counts. Rows are the grid's cells (column 0..6, see the catalogue).
+
+#include <string>
+#include <vector>
+
+class IniFile;
+
+// The section name of a grid row: mission row (column 4 not empty): column 2 + "." +
+// column 4 with every "]" removed; game row: column 2 from its second character, at most
+// 30 characters (" Original (Thief 1)" -> "Original (Thief 1)"). Missing cells read empty.
+std::string RecordKey(const std::vector<std::string>& row);
+
+// Copies the row's record into columns 0 ("type" + "1"), 1 (title, OEM umlauts turned into
+// their Windows forms), 5 ("F" when finished) and 6 (day number of the last start). The
+// row is widened to 7 cells when shorter.
+void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row);
+void LoadRecordIntoRow(std::vector<std::string>& row);  // the program's settings store
+
+// The finished box of the selected row changed: writes "finished" into the row's record,
+// then sets column 5 ("F" or empty). When the write fails the error propagates and the row
+// keeps its old mark.
+void SetRowFinished(IniFile& settings, std::vector<std::string>& row, bool checked);
+void SetRowFinished(std::vector<std::string>& row, bool checked);

@@ -1,0 +1,140 @@
+#include "catalogue/ui/QuestGridDraw.h"
+
+#include <QBitmap>
+#include <QDate>
+#include <QFontMetrics>
+#include <QPainter>
+#include <charconv>
+
+#include "catalogue/ui/StringGridEx.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr int64_t kMB = 1024 * 1024;
+
+int64_t pow10(int n) {
+    int64_t v = 1;
+    while (n-- > 0) v *= 10;
+    return v;
+}
+
+int digitCount(uint64_t v) {
+    int d = 0;
+    while (v > 0) {
+        ++d;
+        v /= 10;
+    }
+    return d;
+}
+
+// Draws `text` with its right edge 2 pixels left of the cell's right edge, 2 pixels below
+// the top, in the painter's current pen.
+void drawRightAligned(QPainter& painter, const QRect& rect, const QString& text) {
+    const QFontMetrics fm(painter.font());
+    const int w = fm.horizontalAdvance(text);
+    const int left = rect.left() + rect.width() - w - 2;
+    painter.drawText(QRect(left, rect.top() + 2, w + 2, std::max(rect.height() - 2, 0)),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+}
+
+// Centred across the cell, 2 pixels below its top; white is transparent in an image that
+// has no transparency of its own.
+void drawImage(QPainter& painter, const QRect& rect, const QPixmap& image) {
+    if (image.isNull()) return;
+    QPixmap pm = image;
+    if (!pm.hasAlphaChannel()) pm.setMask(pm.createMaskFromColor(Qt::white));
+    const int left = rect.left() + (rect.width() - pm.width()) / 2;
+    painter.drawPixmap(left, rect.top() + 2, pm);
+}
+
+}  // namespace
+
+QString SizeInMBText(int64_t bytes, const QString& decimalPoint) {
+    const bool negative = bytes < 0;
+    // Work on the magnitude in unsigned arithmetic (covers INT64_MIN as well).
+    const uint64_t b = negative ? 0 - static_cast<uint64_t>(bytes) : static_cast<uint64_t>(bytes);
+    const uint64_t whole = b / kMB;
+    const uint64_t rest = b % kMB;
+    const int intDigits = digitCount(whole);
+    // Decimals kept by the rounding: two, fewer when five significant digits are reached.
+    const int decimals = std::clamp(5 - intDigits, 0, 2);
+    const auto scale = static_cast<uint64_t>(pow10(decimals));
+    uint64_t scaled = 0;
+    if (intDigits > 5) {
+        // Whole megabytes rounded to a multiple of `unit`, in one rounding step.
+        const auto unit = static_cast<uint64_t>(pow10(intDigits - 5)) * kMB;
+        scaled = (b + unit / 2) / unit * (unit / kMB);
+    } else {
+        scaled = whole * scale + (rest * scale + kMB / 2) / kMB;  // half away from zero
+    }
+    const uint64_t intPart = scaled / scale;
+    uint64_t frac = (scaled % scale) * static_cast<uint64_t>(pow10(2 - decimals));
+    QString s = negative && scaled != 0 ? QStringLiteral("-") : QString();
+    s += QString::number(intPart);
+    s += decimalPoint;
+    s += QStringLiteral("%1").arg(frac, 2, 10, QLatin1Char('0'));
+    s += QStringLiteral(" MB");
+    return s;
+}
+
+QString DayNumberText(int64_t dayNumber, const QLocale& locale) {
+    const QDate d = QDate(1899, 12, 30).addDays(dayNumber);
+    if (!d.isValid()) return QString();
+    return locale.toString(d, QLocale::ShortFormat);
+}
+
+bool CellToInt64(const std::string& cell, int64_t& out) {
+    if (cell.empty()) return false;
+    const char* b = cell.data();
+    const char* e = b + cell.size();
+    int64_t v = 0;
+    const auto r = std::from_chars(b, e, v, 10);
+    if (r.ec != std::errc() || r.ptr != e) return false;
+    out = v;
+    return true;
+}
+
+QString SizeCellText(const std::string& cell, const QLocale& locale) {
+    int64_t v = 0;
+    if (!CellToInt64(cell, v)) return text::display(cell);
+    return SizeInMBText(v, locale.decimalPoint());
+}
+
+QString DateCellText(const std::string& cell, const QLocale& locale) {
+    int64_t v = 0;
+    if (!CellToInt64(cell, v)) return text::display(cell);
+    const QString s = DayNumberText(v, locale);
+    return s.isEmpty() ? text::display(cell) : s;
+}
+
+void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
+                       bool selected, const QuestGridImages& images) {
+    if (grid == nullptr || row < 1) return;
+    const std::string& cell = grid->Cell(col, row);
+    const QColor fill = selected ? grid->palette().color(QPalette::Highlight) : QColor(Qt::white);
+    switch (col) {
+        case 0:
+            painter.fillRect(rect, fill);
+            if (!cell.empty() && cell[0] == '1') drawImage(painter, rect, images[0]);
+            if (!cell.empty() && cell[0] == '2') drawImage(painter, rect, images[1]);
+            break;
+        case 4:
+            if (cell.empty()) break;
+            painter.fillRect(rect, fill);
+            drawRightAligned(painter, rect, SizeCellText(cell));
+            break;
+        case 5:
+            if (cell.empty()) break;
+            painter.fillRect(rect, fill);
+            drawImage(painter, rect, images[2]);
+            break;
+        case 6:
+            if (cell.empty()) break;
+            painter.fillRect(rect, fill);
+            drawRightAligned(painter, rect, DateCellText(cell));
+            break;
+        default:
+            break;
+    }
+}

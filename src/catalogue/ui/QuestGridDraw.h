@@ -1,0 +1,37 @@
+#pragma once
+// Cell drawing of the mission grid: game marks (column 0), sizes in megabytes (column 4),
+// finished marks (column 5) and dates (column 6). Data rows only; the title row keeps the
+// grid's default drawing.
+
+#include <QLocale>
+#include <QPixmap>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <string>
+
+class QPainter;
+class QRect;
+class TStringGridEx;
+
+// The three 16 x 16 images: 0 Thief 1 mark, 1 Thief 2 mark, 2 finished mark.
+using QuestGridImages = std::array<QPixmap, 3>;
+
+// A size in bytes as megabytes: bytes / 1024 / 1024 rounded (half away from zero) to at most
+// five significant digits, written with exactly two decimals and `decimalPoint`, no thousands
+// separator, followed by " MB" (0 -> "0.00 MB", 1,572,864 -> "1.50 MB").
+QString SizeInMBText(int64_t bytes, const QString& decimalPoint);
+// The date of a day number (days since 30 December 1899) in the locale's short date format;
+// empty when the day number gives no valid date.
+QString DayNumberText(int64_t dayNumber, const QLocale& locale);
+// Strict decimal integer of a cell (optional "-", digits only); false otherwise.
+bool CellToInt64(const std::string& cell, int64_t& out);
+
+// What column 4 or 6 of a cell shows: the formatted value, or the raw text when the cell
+// is not an integer (or its day number gives no date).
+QString SizeCellText(const std::string& cell, const QLocale& locale = QLocale::system());
+QString DateCellText(const std::string& cell, const QLocale& locale = QLocale::system());
+
+// The mission grid's cell-drawing event (call after the grid's default drawing).
+void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
+                       bool selected, const QuestGridImages& images);

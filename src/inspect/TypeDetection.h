@@ -1,0 +1,39 @@
+#pragma once
+// Mission type detection: whether a ZIP archive is a mission archive, and which game a
+// mission is for. Both answers are kept in the archive's record under "type" (0 = mission,
+// game unknown; 1 = Thief 1; 2 = Thief 2).
+
+#include <cstdint>
+#include <string>
+
+class IniFile;
+class TZipArchiver;
+class TZipStream;
+
+// The text whose presence in a mission file marks a Thief 2 mission (case-sensitive).
+inline constexpr char kMissionMarker[] = "SKYOBJVAR";
+
+// Record section of an archive: file name less its last four characters, ".", size in
+// bytes, every "]" removed.
+std::string ArchiveRecordKey(const std::string& fileName, int64_t size);
+
+// Whether dir + fileName is a mission archive. A record with a "type" answers at once
+// without opening the archive; otherwise the archive's member list is read through `zip2`
+// and the first member whose lower-cased name contains ".mis" makes it a mission
+// ("type" := 0 is written). `dir` ends in the separator.
+bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName,
+                      TZipArchiver& zip2);
+bool IsMissionArchive(const std::string& dir, const std::string& fileName, TZipArchiver& zip2);
+
+// The game (1 or 2) of the mission in record `section`: a stored 1 or 2 is taken; otherwise
+// `missionMember` is extracted into memory through `zip` and searched for the marker (2
+// when found; 1 when not or when nothing was extracted), and the result is stored.
+uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
+                   TZipArchiver& zip);
+uint8_t DecideGame(const std::string& section, const std::string& missionMember, TZipArchiver& zip);
+
+// Whether `marker` occurs anywhere in the whole content of `stream` (from its start,
+// whatever its position). False without a stream or with an empty marker.
+bool ContainsMarker(const std::string& marker, const TZipStream* stream);
+// The same search over a block of memory.
+bool ContainsMarker(const std::string& marker, const char* data, size_t size);

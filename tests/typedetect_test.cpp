@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/ZipArchiver.h"
+#include "catalogue/MissionRecords.h"
+#include "inspect/TypeDetection.h"
+#include "platform/IniFile.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+bool found(const std::string& data, const std::string& marker = kMissionMarker) {
+    return ContainsMarker(marker, data.data(), data.size());
+}
+
+bool haveUnzipEngine() {
+    return std::filesystem::exists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL");
+}
+
+}  // namespace
+
+TEST(ContainsMarker, FindsEveryPlacement) {
+    EXPECT_TRUE(found("SKYOBJVAR"));
+    EXPECT_TRUE(found("SKYOBJVARtrailing"));
+    EXPECT_TRUE(found(std::string(1000, 'x') + "SKYOBJVAR"));  // in the last nine bytes
+    EXPECT_TRUE(found("SSKYOBJVAR"));                          // after its own first letter
+    EXPECT_TRUE(found("SKYOBJSKYOBJVAR"));                     // inside a partial match
+    EXPECT_TRUE(found("SKYOBJVASKYOBJVAR"));
+    EXPECT_TRUE(found(std::string("\0\x01SKYOBJVAR\0", 12)));  // binary data around it
+    EXPECT_FALSE(found("skyobjvar"));                          // case matters
+    EXPECT_FALSE(found("SkyObjVar"));
+    EXPECT_FALSE(found("SKYOBJVA"));  // shorter than the marker
+    EXPECT_FALSE(found("SKYOBJ VAR"));
+    EXPECT_FALSE(found(""));
+    EXPECT_FALSE(found("abc", ""));  // an empty marker marks nothing
+}
+
+TEST(ContainsMarker, ReadsTheWholeStream) {
+    EXPECT_FALSE(ContainsMarker(kMissionMarker, static_cast<const TZipStream*>(nullptr)));
+    std::string block = std::string(1 << 20, 'S') + "KYOBJVAR";
+    TZipStream s;
+    s.SetPointer(block.data(), static_cast<int64_t>(block.size()));
+    s.SetPosition(s.Size());  // the search starts at the beginning whatever the position
+    EXPECT_TRUE(ContainsMarker(kMissionMarker, &s));
+    s.SetPointer(block.data(), static_cast<int64_t>(block.size()) - 1);
+    EXPECT_FALSE(ContainsMarker(kMissionMarker, &s));
+    TZipStream empty;
+    EXPECT_FALSE(ContainsMarker(kMissionMarker, &empty));
+}
+
+TEST(TypeDetection, RecordKeyMatchesTheGridRow) {
+    EXPECT_EQ(ArchiveRecordKey("Vault.zip", 1234567), "Vault.1234567");
+    EXPECT_EQ(ArchiveRecordKey("Lost]City.zip", 1048576),
+              RecordKey({"", "", "Lost]City", "/m/", "1048576"}));
+    EXPECT_EQ(ArchiveRecordKey("gone.zip", -1), "gone.-1");
+    EXPECT_EQ(ArchiveRecordKey("zip", 3), ".3");
+}
+
+TEST(TypeDetection, StoredTypeAnswersWithoutOpening) {
+    TempDir dir;
+    IniFile ini(dir.file("Tallowmere.ini"));
+    dir.write("m/NotAZip.zip", "this is not an archive at all");
+    ini.WriteInteger("NotAZip.29", "type", 1);
+    ScriptedPrompter sp;
+    TZipArchiver zip2;
+    EXPECT_TRUE(IsMissionArchive(ini, dir.file("m/"), "NotAZip.zip", zip2));
+    EXPECT_TRUE(zip2.ZipFileName().empty());  // never opened
+    EXPECT_TRUE(sp.messages.empty());
+    ini.WriteInteger("NotAZip.29", "type", 7);  // any stored value but -1 counts
+    EXPECT_TRUE(IsMissionArchive(ini, dir.file("m/"), "NotAZip.zip", zip2));
+}
+
+TEST(TypeDetection, MissionArchiveTestListsTheArchiveOnce) {
+    TempDir dir;
+    IniFile ini(dir.file("Tallowmere.ini"));
+    const std::string m = dir.file("m/");
+    std::filesystem::create_directories(m);
+    if (!makeZip(m + "Miss.zip", {{"readme.txt", "hi"}, {"MISS20.MIS", "SKYOBJVAR"}}))
+        GTEST_SKIP() << "python3 not available";
+    ASSERT_TRUE(makeZip(m + "Notes.zip", {{"docs/notes.mission.txt", "x"}}));
+    ASSERT_TRUE(makeZip(m + "Plain.zip", {{"readme.txt", "x"}}));
+    ScriptedPrompter sp;
+    TZipArchiver zip2;
+    zip2.Unattended = true;
+
+    const auto size = [&](const std::string& f) {
+        return static_cast<int64_t>(std::filesystem::file_size(m + f));
+    };
+    EXPECT_TRUE(IsMissionArchive(ini, m, "Miss.zip", zip2));
+    EXPECT_EQ(ini.ReadString(ArchiveRecordKey("Miss.zip", size("Miss.zip")), "type", ""), "0");
+    EXPECT_TRUE(IsMissionArchive(ini, m, "Notes.zip", zip2));  // ".mis" anywhere in the name
+    EXPECT_EQ(ini.ReadString(ArchiveRecordKey("Notes.zip", size("Notes.zip")), "type", ""), "0");
+    EXPECT_FALSE(IsMissionArchive(ini, m, "Plain.zip", zip2));
+    EXPECT_FALSE(ini.SectionExists(ArchiveRecordKey("Plain.zip", size("Plain.zip"))));
+    EXPECT_FALSE(IsMissionArchive(ini, m, "Vanished.zip", zip2));  // no file: not a mission
+    EXPECT_FALSE(ini.SectionExists("Vanished.-1"));
+}
+
+TEST(TypeDetection, DecideGameSearchesTheMissionFileOnce) {
+    if (!haveUnzipEngine()) GTEST_SKIP() << "extraction engine not built";
+    TempDir dir;
+    IniFile ini(dir.file("Tallowmere.ini"));
+    const std::string m = dir.file("m/");
+    std::filesystem::create_directories(m);
+    const std::string big(200000, 'x');
+    if (!makeZip(m + "T2.zip", {{"miss20.mis", big + "SKYOBJVAR"}}))
+        GTEST_SKIP() << "python3 not available";
+    ASSERT_TRUE(makeZip(m + "T1.zip", {{"miss20.mis", big + "skyobjvar"}}));
+    ScriptedPrompter sp;
+    TZipArchiver zip;
+    zip.Unattended = true;
+    zip.SetDLLDirectory(TM_TEST_BIN_DIR);
+
+    zip.SetZipFileName(m + "T2.zip");
+    EXPECT_EQ(DecideGame(ini, "T2.1", "miss20.mis", zip), 2);
+    EXPECT_EQ(ini.ReadInteger("T2.1", "type", -1), 2);
+    zip.SetZipFileName(m + "T1.zip");
+    EXPECT_EQ(DecideGame(ini, "T1.1", "miss20.mis", zip), 1);
+    EXPECT_EQ(ini.ReadInteger("T1.1", "type", -1), 1);
+    // Stored answers are taken; an unknown stored value is decided anew.
+    ini.WriteInteger("T1.1", "type", 2);
+    EXPECT_EQ(DecideGame(ini, "T1.1", "miss20.mis", zip), 2);
+    ini.WriteInteger("T1.1", "type", 5);
+    EXPECT_EQ(DecideGame(ini, "T1.1", "miss20.mis", zip), 1);
+    // Nothing extracted: game 1.
+    EXPECT_EQ(DecideGame(ini, "T1.2", "absent.mis", zip), 1);
+    EXPECT_EQ(ini.ReadInteger("T1.2", "type", -1), 1);
+}
