@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QToolButton>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -377,6 +379,58 @@ TEST_F(MainForm, ProgressBeyondTheBarsRangeIsScaled) {
     f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", 0);
     EXPECT_GT(f.ProgressBar->maximum(), 0);
     EXPECT_EQ(f.ProgressBar->value(), 0);
+}
+
+// Not a check: with TM_SCREENSHOT=<file.png> it saves a picture of a filled main window
+// (used for the read-me).
+TEST_F(MainForm, Screenshot) {
+    const char* out = std::getenv("TM_SCREENSHOT");
+    if (!out) GTEST_SKIP() << "TM_SCREENSHOT not set";
+    dir.write("Tallowmere.dat", readFile(std::string(TM_SOURCE_DIR) + "/data/Tallowmere.dat"));
+    Tmainform& f = create();
+    LoadLanguageTable();
+    mainFormHooks().drawCell = [&f](TStringGridEx* g, int col, int row, const QRect& rect,
+                                    QPainter& p, bool selected) {
+        if (row == 0 || col != 0) return;
+        p.fillRect(rect, selected ? f.palette().color(QPalette::Highlight)
+                                  : f.palette().color(QPalette::Base));
+        const int game = g->Cell(0, row)[0] - '0';
+        if (game >= 1) p.drawPixmap(rect.left() + 2, rect.top() + 1, f.ImageList[game - 1]);
+        if (g->Cell(5, row) == "F") p.drawPixmap(rect.left() + 20, rect.top() + 1, f.ImageList[2]);
+    };
+    const std::vector<std::vector<std::string>> rows = {
+        {"", slot(75), slot(77), slot(79), slot(76), slot(14), slot(80)},
+        {"20", " Original (Thief 2)", " Original (Thief 2)", "", "", "", ""},
+        {"21", "\"Ashes of Stonemarket\"", "AshesOfStonemarket", "missions/", "1749", "", ""},
+        {"11", "\"Cellar of the Mechanist\"", "CellarOfTheMechanist", "missions/", "1866", "", ""},
+        {"21", "\"Der graue Turm\"", "Grauturm", "missions/", "2017", "F", ""},
+        {"21", "\"The Lost Courier\"", "TheLostCourier", "missions/", "1743", "F", ""},
+    };
+    TStringGridEx* g = f.QuestGrid;
+    g->SetRowCount(static_cast<int>(rows.size()));
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t c = 0; c < rows[r].size(); ++c)
+            g->SetCell(static_cast<int>(c), static_cast<int>(r), rows[r][c]);
+    g->AutoSizeColumns();
+    g->ApplyColumnFlags("1110011");
+    g->SetRow(5);
+    f.setWindowTitle(QString::fromStdString(app().applicationTitle + "  -  5 " + slot(15)));
+    f.CurrentBar->SetSimpleText(slot(16) + std::string(26, ' ') + "Thief 2: TheLostCourier.zip");
+    f.Questinfo->setText("Thief 2 : \"The Lost Courier\"");
+    for (QCheckBox* b : {f.goalscheck, f.texturecheck, f.soundscheck, f.objectscheck,
+                         f.creaturescheck, f.mapcheck})
+        b->setChecked(true);
+    f.finished->setChecked(true);
+    f.questMemo->setPlainText(
+        "A courier carrying the Baron's seal never reached the keep.\n"
+        "Find him, take the seal and leave the Old Quarter unseen.\n\n"
+        "Difficulty: normal\nLength: about an hour\n");
+    f.installonlybutton->setEnabled(false);
+    f.dromedbutton->setEnabled(false);
+    f.resize(760, 520);
+    f.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(f.grab().save(QString::fromLocal8Bit(out)));
 }
 
 }  // namespace

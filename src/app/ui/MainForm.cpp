@@ -88,6 +88,10 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     initMainFormResources();
     mainform = this;
     setObjectName("mainform");
+    // The window's texts are laid out for a small font: 11 pixels high.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
     createControls();
     Zip = std::make_unique<TZipArchiver>();
     Zip2 = std::make_unique<TZipArchiver>();
