@@ -132,25 +132,21 @@ struct Contents {
         bool eolKnown = false;
         while (pos < data.size()) {
             size_t nl = data.find('\n', pos);
-            RawLine l;
-            if (nl == std::string::npos) {
-                l.text = data.substr(pos);
-                pos = data.size();
-            } else {
-                size_t end = nl;
-                l.eol = "\n";
+            size_t end = nl == std::string::npos ? data.size() : nl;
+            const char* lineEnd = "";
+            if (nl != std::string::npos) {
+                lineEnd = "\n";
                 if (end > pos && data[end - 1] == '\r') {
                     --end;
-                    l.eol = "\r\n";
+                    lineEnd = "\r\n";
                 }
-                l.text = data.substr(pos, end - pos);
-                pos = nl + 1;
                 if (!eolKnown) {
-                    eol = l.eol;
+                    eol = lineEnd;
                     eolKnown = true;
                 }
             }
-            lines.push_back(std::move(l));
+            lines.emplace_back(RawLine{data.substr(pos, end - pos), std::string(lineEnd)});
+            pos = nl == std::string::npos ? data.size() : nl + 1;
         }
         index();
     }
