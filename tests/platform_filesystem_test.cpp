@@ -285,6 +285,10 @@ TEST(FileSystemChange, CopyReplacesOrRefusesAndKeepsTime) {
     EXPECT_FALSE(fsx::copyFile(src, t.path() + "nodir/y"));
     EXPECT_FALSE(fsx::copyFile(src, t.path() + "SRC.BIN"));
     EXPECT_EQ(fsx::fileSize64(src), (3 << 20) + 3);
+    // A target name of the longest length a folder entry can have.
+    std::string longName(255, 'n');
+    EXPECT_TRUE(fsx::copyFile(src, t.path() + longName));
+    EXPECT_TRUE(fsx::deleteFile(t.path() + longName));
     // No temporary files stay behind.
     EXPECT_EQ(names(fsx::listDirectory(t.path(), "*")),
               (std::vector<std::string>{"Dst.bin", "d", "new.bin", "src.bin"}));

@@ -817,8 +817,8 @@ bool copyRegularFile(const std::string& from, const std::string& to, bool failIf
     std::string tmp;
     int out = -1;
     for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-        tmp = dir + "." + name + ".tmcopy" + std::to_string(::getpid()) + "_" +
-              std::to_string(attempt);
+        // Short enough for any target name: the name itself may already be at the limit.
+        tmp = dir + ".tm-copy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (out < 0 && errno != EEXIST) break;
     }
