@@ -2,12 +2,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDate>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 
+#include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "platform/TextUtil.h"
 #include "support/TestSupport.h"
@@ -331,4 +334,106 @@ TEST(StringGridEx, DrawsHiddenColumnLineAndSortArrow) {
     EXPECT_NE(down.pixel(hp + QPoint(R - 9, B - 6)), shadow);
     // No arrow in the other titles.
     EXPECT_NE(down.pixel(hp + QPoint(hr1 - 9, 6)), white);
+}
+
+TEST(QuestGridDraw, SizeText) {
+    const QString dot = ".";
+    EXPECT_EQ(SizeInMBText(0, dot), "0.00 MB");
+    EXPECT_EQ(SizeInMBText(1572864, dot), "1.50 MB");
+    EXPECT_EQ(SizeInMBText(1048576, dot), "1.00 MB");
+    EXPECT_EQ(SizeInMBText(131072, dot), "0.13 MB");  // 0.125: half away from zero
+    EXPECT_EQ(SizeInMBText(5242, dot), "0.00 MB");
+    EXPECT_EQ(SizeInMBText(5243, dot), "0.01 MB");
+    // Five significant digits at most, still two decimals, no thousands separator.
+    EXPECT_EQ(SizeInMBText(1234LL * 1048576 + 595000, dot), "1234.60 MB");
+    EXPECT_EQ(SizeInMBText(12345LL * 1048576 + 700000, dot), "12346.00 MB");
+    EXPECT_EQ(SizeInMBText(123456LL * 1048576 + 700000, dot), "123460.00 MB");
+    EXPECT_EQ(SizeInMBText(4294967295LL, dot), "4096.00 MB");
+    EXPECT_EQ(SizeInMBText(1048576LL * 999 + 1048570, dot), "1000.00 MB");
+    EXPECT_EQ(SizeInMBText(-1572864, dot), "-1.50 MB");
+    EXPECT_EQ(SizeInMBText(1572864, ","), "1,50 MB");
+    EXPECT_EQ(SizeCellText("1572864", QLocale::c()), "1.50 MB");
+    EXPECT_EQ(SizeCellText("1.5e6", QLocale::c()), "1.5e6");  // not an integer: raw text
+    EXPECT_EQ(SizeCellText("12 ", QLocale::c()), "12 ");
+}
+
+TEST(QuestGridDraw, DateText) {
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    EXPECT_EQ(DayNumberText(2, en), en.toString(QDate(1900, 1, 1), QLocale::ShortFormat));
+    EXPECT_EQ(DayNumberText(45000, en), en.toString(QDate(2023, 3, 15), QLocale::ShortFormat));
+    EXPECT_EQ(DateCellText("45000", en), DayNumberText(45000, en));
+    EXPECT_EQ(DateCellText("tomorrow", en), "tomorrow");
+    EXPECT_EQ(DateCellText("45000.5", en), "45000.5");
+    int64_t v = 0;
+    EXPECT_FALSE(CellToInt64("", v));
+    EXPECT_FALSE(CellToInt64("0x10", v));
+    EXPECT_TRUE(CellToInt64("-7", v));
+    EXPECT_EQ(v, -7);
+}
+
+TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
+    TStringGridEx g;
+    fill(g, {{"11", "a", "A", "/d/", "1572864", "F", "45000"},
+             {"01", "b", "B", "/d/", "", "", ""},
+             {"21", "c", "C", "/d/", "0", "", ""}});
+    g.resize(800, 200);
+    g.show();
+    for (int c = 0; c < 7; ++c) g.SetColWidth(c, 90);
+    QuestGridImages images;
+    for (int i = 0; i < 3; ++i) {
+        QImage im(16, 16, QImage::Format_RGB32);
+        im.fill(Qt::white);  // a white border, transparent when drawn
+        const QColor colours[3] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
+        for (int y = 2; y < 14; ++y)
+            for (int x = 2; x < 14; ++x) im.setPixelColor(x, y, colours[i]);
+        images[static_cast<size_t>(i)] = QPixmap::fromImage(im);
+    }
+    g.OnDrawCell = [&](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p, bool sel) {
+        QuestGridDrawCell(s, c, r, rect, p, sel, images);
+    };
+    g.SetRow(1);
+    const QImage img = g.grab().toImage();
+    const QPoint vp = g.viewport()->mapTo(&g, QPoint(0, 0));
+    auto cellRect = [&](int col, int row) {
+        const QRect r = g.visualRect(g.model()->index(row - 1, col));
+        return QRect(r.topLeft() + vp, QSize(r.width() - 1, r.height() - 1));
+    };
+    const QRgb highlight = g.palette().color(QPalette::Highlight).rgb();
+    const QRgb white = QColor(Qt::white).rgb();
+
+    // Row 1 is selected: Thief 1 mark centred, 2 px below the top, on the highlight colour.
+    QRect c0 = cellRect(0, 1);
+    const int imgLeft = c0.left() + (c0.width() - 16) / 2;
+    EXPECT_EQ(img.pixel(imgLeft + 8, c0.top() + 2 + 8), qRgb(255, 0, 0));
+    EXPECT_EQ(img.pixel(imgLeft + 1, c0.top() + 2 + 1), highlight);  // white is transparent
+    EXPECT_EQ(img.pixel(c0.left() + 1, c0.bottom() - 1), highlight);
+    // Finished mark in column 5.
+    const QRect c5 = cellRect(5, 1);
+    EXPECT_EQ(img.pixel(c5.left() + (c5.width() - 16) / 2 + 8, c5.top() + 10), qRgb(0, 0, 255));
+    // Row 2 ("01", no size, not finished): empty white game-mark cell, no finished mark.
+    c0 = cellRect(0, 2);
+    for (int x = c0.left(); x <= c0.right(); ++x) ASSERT_EQ(img.pixel(x, c0.top() + 10), white);
+    const QRect c5b = cellRect(5, 2);
+    EXPECT_EQ(img.pixel(c5b.center()), white);
+    // Row 3: Thief 2 mark; its size "0" is drawn right-aligned (ink near the right edge only).
+    c0 = cellRect(0, 3);
+    EXPECT_EQ(img.pixel(c0.left() + (c0.width() - 16) / 2 + 8, c0.top() + 10), qRgb(0, 255, 0));
+    const QRect c4 = cellRect(4, 3);
+    int inkRightmost = -1;
+    bool inkLeft = false;
+    for (int y = c4.top(); y <= c4.bottom(); ++y) {
+        for (int x = c4.left(); x <= c4.right(); ++x) {
+            if (img.pixel(x, y) == white) continue;
+            inkRightmost = std::max(inkRightmost, x);
+            if (x < c4.left() + 10) inkLeft = true;
+        }
+    }
+    // The text ends 2 px left of the right edge (a glyph's edge may touch that gap).
+    EXPECT_GE(inkRightmost, c4.right() - 5);
+    EXPECT_LT(inkRightmost, c4.right());
+    EXPECT_FALSE(inkLeft);
+    // The title row keeps the default drawing: no mark images there.
+    QHeaderView* h = g.horizontalHeader();
+    const QPoint hp = h->viewport()->mapTo(&g, QPoint(0, 0));
+    EXPECT_NE(img.pixel(hp + QPoint(h->sectionViewportPosition(0) + 45, 10)), qRgb(255, 0, 0));
 }
