@@ -1,0 +1,911 @@
+// ZIPENG.DLL: the compression engine.
+//
+// The new archive is written to a temporary file beside the old one and renamed over it
+// once complete and synced; source files are deleted (move) only after that rename.
+// Members up to a few MB are compressed by two worker threads with libdeflate; the
+// calling thread writes them in order, streams larger files through zlib, copies kept
+// members raw and runs every callback.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+#include <unordered_map>
+
+#include "EngineCommon.h"
+#include "archive/EngineAbi.h"
+
+using namespace tmeng;
+using namespace engine;
+
+namespace {
+
+constexpr uint64_t kWholeLimit = 8u << 20;  // files up to this size are compressed in one piece
+constexpr uint64_t kInFlightBytes = 24u
+                                    << 20;  // source bytes handed to workers and not yet written
+constexpr size_t kMaxInFlight = 64;
+constexpr size_t kChunk = 1u << 20;
+constexpr uint64_t kZip64Threshold = 0xFFFFFFFFull;
+
+struct Source {
+    std::string path;  // on disk
+    std::string name;  // member name, "/" separators
+    std::string comment;
+    std::string password;  // non-empty: encrypt
+    uint64_t size = 0;
+    uint32_t dosTime = 0;
+    uint32_t mode = 0;
+    bool store = false;
+    bool written = false;
+};
+
+struct CJob {
+    Source* src = nullptr;
+    int level = 5;
+    // results
+    bool done = false;
+    std::string error;
+    uint16_t method = 8;
+    uint32_t crc = 0;
+    uint64_t usize = 0;
+    std::vector<uint8_t> data;  // what goes into the archive (encrypted when asked)
+};
+
+std::string toSlash(std::string s) {
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+}
+
+bool hasWildcard(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+
+// Removes "./", "../" and leading "/" so a path can serve as a member name.
+std::string cleanName(const std::string& path) {
+    std::string r;
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string part = path.substr(i, j - i);
+        if (!part.empty() && part != "." && part != "..") r += (r.empty() ? "" : "/") + part;
+        i = j + 1;
+    }
+    return r;
+}
+
+std::string encryptionHeader(uint32_t crc, std::mt19937_64& rng) {
+    std::string h(12, '\0');
+    for (int i = 0; i < 11; ++i) h[i] = char(rng());
+    h[11] = char(crc >> 24);
+    return h;
+}
+
+class Pool {
+  public:
+    Pool() {
+        for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { run(); });
+    }
+    ~Pool() {
+        {
+            std::lock_guard lk(m);
+            quit_ = true;
+        }
+        queueCv_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+    void submit(std::shared_ptr<CJob> j) {
+        {
+            std::lock_guard lk(m);
+            queue_.push_back(std::move(j));
+        }
+        queueCv_.notify_one();
+    }
+    void wait(CJob& j) {
+        std::unique_lock lk(m);
+        doneCv_.wait(lk, [&] { return j.done; });
+    }
+    std::mutex m;
+
+  private:
+    void run() {
+        std::mt19937_64 rng(std::random_device{}() ^
+                            std::hash<std::thread::id>{}(std::this_thread::get_id()));
+        std::unordered_map<int, libdeflate_compressor*> comps;
+        for (;;) {
+            std::shared_ptr<CJob> j;
+            {
+                std::unique_lock lk(m);
+                queueCv_.wait(lk, [&] { return quit_ || !queue_.empty(); });
+                if (queue_.empty()) break;
+                j = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            try {
+                work(*j, comps, rng);
+            } catch (const std::bad_alloc&) {
+                j->error = "out of memory";
+                j->data.clear();
+            }
+            {
+                std::lock_guard lk(m);
+                j->done = true;
+            }
+            doneCv_.notify_all();
+        }
+        for (auto& [level, c] : comps) libdeflate_free_compressor(c);
+    }
+
+    static void work(CJob& j, std::unordered_map<int, libdeflate_compressor*>& comps,
+                     std::mt19937_64& rng) {
+        File f;
+        if (!f.openRead(j.src->path)) {
+            j.error = "cannot open \"" + j.src->path + "\": " + std::strerror(errno);
+            return;
+        }
+        uint64_t size = std::min(f.size(), j.src->size);
+        std::vector<uint8_t> in(size_t(size) + 1);
+        if (size && !f.readAt(in.data(), size_t(size), 0)) {
+            j.error = "cannot read \"" + j.src->path + "\"";
+            return;
+        }
+        j.usize = size;
+        j.crc = libdeflate_crc32(0, in.data(), size_t(size));
+        j.method = 0;
+        if (!j.src->store && j.level > 0 && size > 0) {
+            int level = std::clamp(j.level, 1, 12);
+            auto& c = comps[level];
+            if (!c) c = libdeflate_alloc_compressor(level);
+            if (c) {
+                std::vector<uint8_t> out(libdeflate_deflate_compress_bound(c, size_t(size)));
+                size_t n =
+                    libdeflate_deflate_compress(c, in.data(), size_t(size), out.data(), out.size());
+                if (n > 0 && n < size) {
+                    out.resize(n);
+                    j.data = std::move(out);
+                    j.method = 8;
+                }
+            }
+        }
+        if (j.method == 0) {
+            in.resize(size_t(size));
+            j.data = std::move(in);
+        }
+        if (!j.src->password.empty()) {
+            std::string h = encryptionHeader(j.crc, rng);
+            j.data.insert(j.data.begin(), h.begin(), h.end());
+            ZipCrypto z(j.src->password);
+            z.encrypt(j.data.data(), j.data.size());
+        }
+    }
+
+    std::vector<std::thread> threads_;
+    std::condition_variable queueCv_, doneCv_;
+    std::deque<std::shared_ptr<CJob>> queue_;
+    bool quit_ = false;
+};
+
+// The archive being written: buffered sequential output plus patching at offsets.
+class Writer {
+  public:
+    bool open(const std::string& path) { return file_.createNew(path); }
+    uint64_t offset() const { return pos_; }
+    bool put(const void* p, size_t n) {
+        if (buf_.size() + n > kChunk && !flush()) return false;
+        if (n >= kChunk) return file_.writeAll(p, n) && (pos_ += n, true);
+        buf_.append(static_cast<const char*>(p), n);
+        pos_ += n;
+        return true;
+    }
+    bool put(const std::string& s) { return put(s.data(), s.size()); }
+    bool patch(const std::string& s, uint64_t at) {
+        return flush() && file_.writeAt(s.data(), s.size(), at);
+    }
+    bool flush() {
+        if (buf_.empty()) return true;
+        bool ok = file_.writeAll(buf_.data(), buf_.size());
+        buf_.clear();
+        return ok;
+    }
+    bool finish() { return flush() && file_.sync() && file_.close(); }
+    void abandon() { file_.close(); }
+
+  private:
+    File file_;
+    std::string buf_;
+    uint64_t pos_ = 0;
+};
+
+struct CentralRecord {
+    Entry e;                // values as they go into the central directory
+    std::string keptExtra;  // extra fields other than ZIP64
+};
+
+// Extra field without its ZIP64 block (that one is written anew).
+std::string stripZip64(const std::string& extra) {
+    std::string r;
+    const auto* p = reinterpret_cast<const uint8_t*>(extra.data());
+    size_t i = 0;
+    while (i + 4 <= extra.size()) {
+        uint16_t id = rd16(p + i), len = rd16(p + i + 2);
+        if (i + 4 + len > extra.size()) break;
+        if (id != 0x0001) r.append(extra, i, 4 + len);
+        i += 4 + size_t(len);
+    }
+    return r;
+}
+
+std::string localHeader(const Entry& e, bool zip64) {
+    std::string h;
+    put32(h, kSigLocal);
+    put16(h, zip64 ? 45 : e.needed);
+    put16(h, e.flags);
+    put16(h, e.method);
+    put32(h, e.dosTime);
+    put32(h, e.crc);
+    put32(h, zip64 ? 0xFFFFFFFF : uint32_t(e.csize));
+    put32(h, zip64 ? 0xFFFFFFFF : uint32_t(e.usize));
+    put16(h, uint16_t(e.name.size()));
+    put16(h, zip64 ? 20 : 0);
+    h += e.name;
+    if (zip64) {
+        put16(h, 0x0001);
+        put16(h, 16);
+        put64(h, e.usize);
+        put64(h, e.csize);
+    }
+    return h;
+}
+
+class Zipper {
+  public:
+    explicit Zipper(const ZipParams& p)
+        : p_(p), cb_(p.callback, p.caller), rng_(std::random_device{}()) {}
+    ~Zipper() {
+        if (!temp_.empty() && !renamed_) {
+            out_.abandon();
+            ::unlink(temp_.c_str());
+        }
+    }
+    Zipper(const Zipper&) = delete;
+    Zipper& operator=(const Zipper&) = delete;
+
+    int32_t run() {
+        if (p_.seven != kEndMarker || p_.version < 151) {
+            cb_.message(errSevere, "unsupported parameter record");
+            return 0;
+        }
+        if (!p_.archive || !*p_.archive) {
+            cb_.message(errSevere, "no archive named");
+            return 0;
+        }
+        archive_ = toSlash(p_.archive);
+        struct stat ast {};
+        haveOld_ = ::stat(archive_.c_str(), &ast) == 0;
+        if (haveOld_) {
+            archiveDev_ = ast.st_dev;
+            archiveIno_ = ast.st_ino;
+            if (!old_.openRead(archive_)) {
+                cb_.message(errSevere, "cannot open \"" + archive_ + "\": " + std::strerror(errno));
+                return 0;
+            }
+            std::string err = readDirectory(old_, oldDir_);
+            if (!err.empty()) {
+                cb_.message(errSevere, archive_ + ": " + err + "; the archive is left unchanged");
+                return 0;
+            }
+        }
+        if (!collect()) return 0;
+        if (sources_.empty()) {
+            cb_.message(errNotFound, "nothing to add");
+            return 0;
+        }
+        if (!askNames()) return 0;
+        if (!filterAgainstOld()) return 0;
+        if (sources_.empty()) {
+            cb_.message(0, "nothing to update");
+            return 0;
+        }
+        return write();
+    }
+
+  private:
+    // --- gathering files -------------------------------------------------------------
+
+    bool excluded(const std::string& name, const std::string& path) const {
+        std::string base = name.substr(name.rfind('/') + 1);
+        for (int32_t i = 0; i < p_.excludeCount && p_.excludeSpecs; ++i) {
+            if (!p_.excludeSpecs[i]) continue;
+            std::string x = toSlash(p_.excludeSpecs[i]);
+            if (matchSpec(x, name) || matchSpec(x, base) || matchSpec(x, path)) return true;
+        }
+        return false;
+    }
+
+    void walk(const std::string& fsDir, const std::string& namePrefix, const std::string& pattern,
+              bool recurse, const ZipFileSpec* spec, int depth) {
+        if (depth > 64) return;
+        DIR* d = ::opendir(fsDir.empty() ? "." : fsDir.c_str());
+        if (!d) return;
+        std::vector<std::string> names;
+        while (dirent* de = ::readdir(d)) {
+            std::string n = de->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        ::closedir(d);
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> subdirs;
+        for (const auto& n : names) {
+            if (n[0] == '.' && !p_.hiddenFiles) continue;
+            std::string path = fsDir + n;
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                struct stat lst {};
+                if (recurse && ::lstat(path.c_str(), &lst) == 0 && !S_ISLNK(lst.st_mode))
+                    subdirs.push_back(n);
+                continue;
+            }
+            if (S_ISREG(st.st_mode) && matchSpec(pattern, n))
+                addFile(path, namePrefix + n, st, spec);
+        }
+        for (const auto& n : subdirs)
+            walk(fsDir + n + "/", namePrefix + n + "/", pattern, recurse, spec, depth + 1);
+    }
+
+    void addFile(const std::string& path, const std::string& relName, const struct stat& st,
+                 const ZipFileSpec* spec) {
+        if (haveOld_ && st.st_dev == archiveDev_ && st.st_ino == archiveIno_)
+            return;  // never the archive itself
+        std::string name =
+            p_.junkDirs ? relName.substr(relName.rfind('/') + 1) : cleanName(relName);
+        if (name.empty() || excluded(name, path)) return;
+        std::string key = nameKey(name);
+        if (seen_.count(key)) return;
+        seen_[key] = sources_.size();
+        Source s;
+        s.path = path;
+        s.name = name;
+        s.size = uint64_t(st.st_size);
+        s.dosTime = timeToDos(st.st_mtime);
+        s.mode = uint32_t(st.st_mode);
+        s.store = storedSuffix(name);
+        bool encrypt = spec ? spec->encrypt != 0 : p_.encrypt != 0;
+        if (encrypt) {
+            const char* pw = spec && spec->password ? spec->password : p_.password;
+            if (pw && *pw)
+                s.password = pw;
+            else
+                s.password = askedPassword();
+            if (s.password.empty()) needPassword_ = true;
+        }
+        sources_.push_back(std::move(s));
+    }
+
+    std::string askedPassword() {
+        if (!askedOnce_) {
+            askedOnce_ = true;
+            if (cb_.send(cbPassword, 1, 1, "") && cb_.record().arg1 == 1) asked_ = cb_.text();
+        }
+        return asked_;
+    }
+
+    bool storedSuffix(const std::string& name) const {
+        if (!p_.suffixes) return false;
+        std::string lower = foldCase(name);
+        std::string list = foldCase(p_.suffixes);
+        size_t i = 0;
+        while (i <= list.size()) {
+            size_t j = list.find(':', i);
+            if (j == std::string::npos) j = list.size();
+            std::string suf = list.substr(i, j - i);
+            if (!suf.empty() && lower.size() >= suf.size() &&
+                lower.compare(lower.size() - suf.size(), suf.size(), suf) == 0)
+                return true;
+            i = j + 1;
+        }
+        return false;
+    }
+
+    bool collect() {
+        for (int32_t i = 0; i < p_.argc && p_.fileSpecs; ++i) {
+            const ZipFileSpec& spec = p_.fileSpecs[i];
+            if (!spec.pattern || !*spec.pattern) continue;
+            std::string pattern = toSlash(spec.pattern);
+            std::string root = spec.rootDir && *spec.rootDir ? toSlash(spec.rootDir) : "";
+            if (!root.empty() && root.back() != '/') root += '/';
+            bool absolute = pattern[0] == '/';
+            std::string full = absolute ? pattern : root + pattern;
+            bool recurse = spec.recurse == 0xFFFF;
+            std::string fsDir, last, prefix;
+            struct stat st {};
+            if (!hasWildcard(full) && ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                fsDir = full.back() == '/' ? full : full + "/";
+                last = "*";
+            } else {
+                size_t slash = full.rfind('/');
+                fsDir = slash == std::string::npos ? "" : full.substr(0, slash + 1);
+                last = slash == std::string::npos ? full : full.substr(slash + 1);
+            }
+            if (hasWildcard(fsDir)) {
+                cb_.message(errWarning, "wildcards only in the last part of a path: " + pattern);
+                continue;
+            }
+            // The member name is the path below the root (or below the current folder).
+            if (absolute && !root.empty() && fsDir.compare(0, root.size(), root) == 0)
+                prefix = fsDir.substr(root.size());
+            else if (absolute)
+                prefix = fsDir.substr(1);
+            else
+                prefix = fsDir.substr(root.size());
+            if (!hasWildcard(last)) {
+                std::string path = fsDir + last;
+                if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                    addFile(path, prefix + last, st, &spec);
+                    continue;
+                }
+                if (!recurse) {
+                    cb_.message(errWarning, "not found: " + pattern);
+                    continue;
+                }
+            }
+            walk(fsDir, prefix, last, recurse, &spec, 0);
+            if (cb_.stopped()) return false;
+        }
+        if (needPassword_) {
+            cb_.message(errPassword, "encryption asked for but no password given; nothing added");
+            return false;
+        }
+        return !cb_.stopped();
+    }
+
+    bool askNames() {
+        for (auto& s : sources_) {
+            if (!cb_.send(cbNewName, 0, 0, s.name)) return false;
+            if (cb_.record().arg1 == 1) {
+                std::string n = cleanName(toSlash(cb_.text()));
+                if (!n.empty()) s.name = n;
+            }
+            if (!cb_.send(cbFileComment, 0, 0, s.name)) return false;
+            if (cb_.record().arg1 != 0) {
+                std::string c = cb_.text();
+                c.resize(std::min<size_t>(c.size(), size_t(std::max(cb_.record().arg2, 0))));
+                s.comment = c;
+            }
+        }
+        return true;
+    }
+
+    bool filterAgainstOld() {
+        std::unordered_map<std::string, size_t> oldByName;
+        for (size_t i = 0; i < oldDir_.entries.size(); ++i)
+            oldByName.emplace(nameKey(oldDir_.entries[i].name), i);
+        std::vector<Source> keep;
+        for (auto& s : sources_) {
+            auto it = oldByName.find(nameKey(s.name));
+            bool inOld = it != oldByName.end();
+            bool newer = !inOld || s.dosTime > oldDir_.entries[it->second].dosTime;
+            if (p_.freshen && (!inOld || !newer)) continue;
+            if (p_.update && !newer) continue;
+            keep.push_back(std::move(s));
+        }
+        sources_ = std::move(keep);
+        // Where each kept old member goes: replaced in place by a new file of its name.
+        std::unordered_map<std::string, size_t> newByName;
+        for (size_t i = 0; i < sources_.size(); ++i)
+            newByName.emplace(nameKey(sources_[i].name), i);
+        std::vector<bool> placed(sources_.size());
+        for (size_t i = 0; i < oldDir_.entries.size(); ++i) {
+            auto it = newByName.find(nameKey(oldDir_.entries[i].name));
+            if (it == newByName.end()) {
+                slots_.push_back({false, i});
+            } else if (!placed[it->second]) {
+                placed[it->second] = true;
+                slots_.push_back({true, it->second});
+            }
+        }
+        for (size_t i = 0; i < sources_.size(); ++i)
+            if (!placed[i]) slots_.push_back({true, i});
+        return true;
+    }
+
+    // --- writing ---------------------------------------------------------------------
+
+    struct Slot {
+        bool isNew;
+        size_t index;
+    };
+
+    Entry newEntry(const Source& s, uint16_t method, uint32_t crc, uint64_t usize,
+                   uint64_t csize) const {
+        Entry e;
+        e.name = s.name;
+        e.comment = s.comment;
+        e.hostSystem = 3;
+        e.madeByVersion = 30;
+        e.needed = method == 8 || !s.password.empty() ? 20 : 10;
+        e.flags = uint16_t((s.password.empty() ? 0 : 1) |
+                           (!isAscii(s.name) && isValidUtf8(s.name) ? 0x800 : 0));
+        e.method = method;
+        e.dosTime = s.dosTime;
+        e.crc = crc;
+        e.usize = usize;
+        e.csize = csize;
+        e.externalAttr = (s.mode & 0xFFFF) << 16;
+        return e;
+    }
+
+    bool fail(const std::string& why) {
+        if (!why.empty()) cb_.message(errDiskFull, why);
+        return false;
+    }
+
+    bool writeSmall(CJob& j) {
+        Source& s = *j.src;
+        Entry e = newEntry(s, j.method, j.crc, j.usize, j.data.size());
+        e.offset = out_.offset();
+        if (!out_.put(localHeader(e, false)) || !out_.put(j.data.data(), j.data.size()))
+            return fail("cannot write the archive: " + std::string(std::strerror(errno)));
+        central_.push_back({e, {}});
+        s.written = true;
+        return true;
+    }
+
+    // Streams a large file through zlib straight into the archive, then fills in the
+    // local header. Encrypted files are read twice: the cipher header needs the CRC.
+    bool writeLarge(Source& s) {
+        File f;
+        if (!f.openRead(s.path)) {
+            cb_.message(errWarning,
+                        "cannot open \"" + s.path + "\": " + std::strerror(errno) + "; not added");
+            return true;
+        }
+        const uint64_t size = std::min(f.size(), s.size);
+        std::vector<uint8_t> in(kChunk), outBuf(kChunk);
+        std::optional<ZipCrypto> crypt;
+        uint32_t preCrc = 0;
+        if (!s.password.empty()) {
+            for (uint64_t pos = 0; pos < size;) {
+                size_t n = size_t(std::min<uint64_t>(kChunk, size - pos));
+                if (!f.readAt(in.data(), n, pos)) return fail("cannot read \"" + s.path + "\"");
+                preCrc = libdeflate_crc32(preCrc, in.data(), n);
+                pos += n;
+            }
+            crypt.emplace(s.password);
+        }
+        const bool compress = !s.store && p_.level > 0;
+        const bool zip64 = size >= kZip64Threshold - (64u << 20);
+        Entry e = newEntry(s, compress ? 8 : 0, 0, size, 0);
+        e.offset = out_.offset();
+        if (!out_.put(localHeader(e, zip64))) return fail("cannot write the archive");
+        uint64_t csize = 0;
+        if (crypt) {
+            std::string h = encryptionHeader(preCrc, rng_);
+            crypt->encrypt(reinterpret_cast<uint8_t*>(h.data()), 12);
+            if (!out_.put(h)) return fail("cannot write the archive");
+            csize += 12;
+        }
+        auto emit = [&](uint8_t* p, size_t n) {
+            if (crypt) crypt->encrypt(p, n);
+            csize += n;
+            return out_.put(p, n);
+        };
+        z_stream zs{};
+        if (compress && deflateInit2(&zs, std::clamp(p_.level, 1, 9), Z_DEFLATED, -MAX_WBITS, 8,
+                                     Z_DEFAULT_STRATEGY) != Z_OK)
+            return fail("out of memory");
+        std::unique_ptr<z_stream, int (*)(z_stream*)> guard(compress ? &zs : nullptr, deflateEnd);
+        uint32_t crc = 0;
+        uint64_t pos = 0;
+        for (;;) {
+            size_t n = size_t(std::min<uint64_t>(kChunk, size - pos));
+            if (n && !f.readAt(in.data(), n, pos)) return fail("cannot read \"" + s.path + "\"");
+            crc = libdeflate_crc32(crc, in.data(), n);
+            pos += n;
+            const bool last = pos >= size;
+            if (!compress) {
+                if (n && !emit(in.data(), n)) return fail("cannot write the archive");
+            } else {
+                zs.next_in = in.data();
+                zs.avail_in = uInt(n);
+                int rc;
+                do {
+                    zs.next_out = outBuf.data();
+                    zs.avail_out = uInt(outBuf.size());
+                    rc = ::deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
+                    size_t have = outBuf.size() - zs.avail_out;
+                    if (have && !emit(outBuf.data(), have)) return fail("cannot write the archive");
+                } while (zs.avail_out == 0 || (last && rc != Z_STREAM_END));
+            }
+            if (n && !cb_.send(cbProgress, 0, int64_t(n))) return false;
+            if (last) break;
+        }
+        if (crypt && crc != preCrc)
+            return fail("\"" + s.path + "\" changed while it was being added");
+        e.crc = crc;
+        e.csize = csize;
+        if (!zip64 && csize >= kZip64Threshold)
+            return fail("\"" + s.path + "\" does not compress below 4 GB");
+        if (!out_.patch(localHeader(e, zip64), e.offset)) return fail("cannot write the archive");
+        central_.push_back({e, {}});
+        s.written = true;
+        return true;
+    }
+
+    // Copies a member of the old archive without recompressing it.
+    bool copyOld(const Entry& old) {
+        uint8_t h[30];
+        const uint64_t end = oldDir_.cdStart;
+        uint64_t at = old.offset + oldDir_.prefix;
+        if (at + 30 > end || !old_.readAt(h, 30, at) || rd32(h) != kSigLocal)
+            return fail(archive_ + ": member \"" + old.name +
+                        "\" is damaged; the archive is left unchanged");
+        uint64_t data = at + 30 + rd16(h + 26) + rd16(h + 28);
+        if (data > end || old.csize > end - data)
+            return fail(archive_ + ": member \"" + old.name +
+                        "\" is damaged; the archive is left unchanged");
+        Entry e = old;
+        e.offset = out_.offset();
+        e.extra.clear();
+        e.comment = old.comment;
+        const bool zip64 = e.csize >= kZip64Threshold || e.usize >= kZip64Threshold;
+        if (!out_.put(localHeader(e, zip64))) return fail("cannot write the archive");
+        std::vector<uint8_t> buf(
+            size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(old.csize, 1))));
+        for (uint64_t pos = 0; pos < old.csize;) {
+            size_t n = size_t(std::min<uint64_t>(buf.size(), old.csize - pos));
+            if (!old_.readAt(buf.data(), n, data + pos))
+                return fail("cannot read \"" + archive_ + "\"");
+            if (!out_.put(buf.data(), n)) return fail("cannot write the archive");
+            pos += n;
+        }
+        if (e.flags & 8) {  // keep the data descriptor the flag announces
+            std::string d;
+            put32(d, kSigDescriptor);
+            put32(d, e.crc);
+            if (zip64) {
+                put64(d, e.csize);
+                put64(d, e.usize);
+            } else {
+                put32(d, uint32_t(e.csize));
+                put32(d, uint32_t(e.usize));
+            }
+            if (!out_.put(d)) return fail("cannot write the archive");
+        }
+        central_.push_back({e, stripZip64(old.extra)});
+        return true;
+    }
+
+    bool writeCentral() {
+        const uint64_t cdStart = out_.offset();
+        for (const auto& c : central_) {
+            const Entry& e = c.e;
+            std::string z64;
+            if (e.usize >= kZip64Threshold) put64(z64, e.usize);
+            if (e.csize >= kZip64Threshold) put64(z64, e.csize);
+            if (e.offset >= kZip64Threshold) put64(z64, e.offset);
+            std::string extra;
+            if (!z64.empty()) {
+                put16(extra, 0x0001);
+                put16(extra, uint16_t(z64.size()));
+                extra += z64;
+            }
+            extra += c.keptExtra;
+            if (extra.size() > 0xFFFF) extra.resize(0);
+            std::string comment = e.comment.substr(0, 0xFFFF);
+            std::string h;
+            put32(h, kSigCentral);
+            h.push_back(char(e.madeByVersion));
+            h.push_back(char(e.hostSystem));
+            put16(h, z64.empty() ? e.needed : std::max<uint16_t>(e.needed, 45));
+            put16(h, e.flags);
+            put16(h, e.method);
+            put32(h, e.dosTime);
+            put32(h, e.crc);
+            put32(h, e.csize >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.csize));
+            put32(h, e.usize >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.usize));
+            put16(h, uint16_t(e.name.size()));
+            put16(h, uint16_t(extra.size()));
+            put16(h, uint16_t(comment.size()));
+            put16(h, 0);
+            put16(h, e.internalAttr);
+            put32(h, e.externalAttr);
+            put32(h, e.offset >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.offset));
+            h += e.name;
+            h += extra;
+            h += comment;
+            if (!out_.put(h)) return false;
+        }
+        const uint64_t cdEnd = out_.offset();
+        const uint64_t cdSize = cdEnd - cdStart, count = central_.size();
+        std::string t;
+        const bool zip64 =
+            count >= 0xFFFF || cdSize >= kZip64Threshold || cdStart >= kZip64Threshold;
+        if (zip64) {
+            put32(t, kSigEnd64);
+            put64(t, 44);
+            put16(t, (3 << 8) | 45);
+            put16(t, 45);
+            put32(t, 0);
+            put32(t, 0);
+            put64(t, count);
+            put64(t, count);
+            put64(t, cdSize);
+            put64(t, cdStart);
+            put32(t, kSigLocator64);
+            put32(t, 0);
+            put64(t, cdEnd);
+            put32(t, 1);
+        }
+        std::string comment = p_.comment ? std::string(p_.comment) : oldDir_.comment;
+        comment.resize(std::min<size_t>(comment.size(), 0xFFFF));
+        put32(t, kSigEnd);
+        put16(t, 0);
+        put16(t, 0);
+        put16(t, uint16_t(std::min<uint64_t>(count, 0xFFFF)));
+        put16(t, uint16_t(std::min<uint64_t>(count, 0xFFFF)));
+        put32(t, uint32_t(std::min<uint64_t>(cdSize, 0xFFFFFFFF)));
+        put32(t, uint32_t(std::min<uint64_t>(cdStart, 0xFFFFFFFF)));
+        put16(t, uint16_t(comment.size()));
+        t += comment;
+        return out_.put(t);
+    }
+
+    int32_t write() {
+        int64_t total = 0;
+        for (const auto& s : sources_) total += int64_t(s.size);
+        if (!cb_.send(cbTotalFiles, 0, int64_t(sources_.size())) ||
+            !cb_.send(cbTotalSize, 0, total))
+            return 0;
+
+        std::string folder = archive_.substr(0, archive_.rfind('/') + 1);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char buf[40];
+            std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
+                          (unsigned long long)(rng_() & 0xFFFFFFFFFFFFull));
+            temp_ = archive_ + buf;
+            if (out_.open(temp_)) break;
+            temp_.clear();
+            if (errno != EEXIST) break;
+        }
+        if (temp_.empty()) {
+            cb_.message(errDiskFull, "cannot create a temporary archive in \"" +
+                                         (folder.empty() ? "." : folder) +
+                                         "\": " + std::strerror(errno));
+            return 0;
+        }
+        bool ok = writeMembers() && writeCentral() && out_.finish();
+        if (!ok) {
+            out_.abandon();
+            ::unlink(temp_.c_str());
+            if (!cb_.stopped()) cb_.message(errDiskFull, "the archive was not changed");
+            return 0;
+        }
+        if (::rename(temp_.c_str(), archive_.c_str()) != 0) {
+            cb_.message(errDiskFull,
+                        "cannot replace \"" + archive_ + "\": " + std::strerror(errno));
+            ::unlink(temp_.c_str());
+            return 0;
+        }
+        renamed_ = true;
+        int dfd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+        if (p_.latestTime && !central_.empty()) {
+            uint32_t newest = 0;
+            for (const auto& c : central_) newest = std::max(newest, c.e.dosTime);
+            std::time_t t = dosToTime(newest);
+            struct timespec times[2] = {{t, 0}, {t, 0}};
+            ::utimensat(AT_FDCWD, archive_.c_str(), times, 0);
+        }
+        int32_t count = 0;
+        for (const auto& s : sources_) {
+            if (!s.written) continue;
+            ++count;
+            if (p_.move && ::unlink(s.path.c_str()) != 0)
+                cb_.message(errWarning,
+                            "cannot delete \"" + s.path + "\": " + std::strerror(errno));
+        }
+        cb_.send(cbEndOfBatch);
+        return count;
+    }
+
+    bool writeMembers() {
+        Pool pool;
+        std::vector<std::shared_ptr<CJob>> jobs(slots_.size());
+        size_t next = 0, inFlight = 0;
+        uint64_t inFlightBytes = 0;
+        auto dispatch = [&] {
+            while (next < slots_.size() && inFlight < kMaxInFlight &&
+                   inFlightBytes < kInFlightBytes) {
+                const Slot& sl = slots_[next];
+                if (sl.isNew && sources_[sl.index].size <= kWholeLimit) {
+                    auto j = std::make_shared<CJob>();
+                    j->src = &sources_[sl.index];
+                    j->level = p_.level;
+                    jobs[next] = j;
+                    pool.submit(j);
+                    ++inFlight;
+                    inFlightBytes += j->src->size;
+                }
+                ++next;
+            }
+        };
+        bool ok = true;
+        for (size_t i = 0; i < slots_.size() && ok; ++i) {
+            dispatch();
+            const Slot& sl = slots_[i];
+            if (!sl.isNew) {
+                ok = copyOld(oldDir_.entries[sl.index]);
+                continue;
+            }
+            Source& s = sources_[sl.index];
+            if (!cb_.send(cbNewFile, 0, int64_t(s.size), displayName(s.name))) {
+                ok = false;
+                break;
+            }
+            if (!jobs[i]) {
+                ok = writeLarge(s);
+                continue;
+            }
+            CJob& j = *jobs[i];
+            pool.wait(j);
+            --inFlight;
+            inFlightBytes -= s.size;
+            if (!j.error.empty()) {
+                cb_.message(errWarning, j.error + "; not added");
+            } else {
+                ok = writeSmall(j) && cb_.send(cbProgress, 0, int64_t(j.usize));
+            }
+            jobs[i].reset();
+        }
+        return ok;  // the pool finishes what it holds before it goes
+    }
+
+    const ZipParams& p_;
+    Callback cb_;
+    std::mt19937_64 rng_;
+    std::string archive_, temp_;
+    bool haveOld_ = false;
+    dev_t archiveDev_ = 0;
+    ino_t archiveIno_ = 0;
+    File old_;
+    Directory oldDir_;
+    std::vector<Source> sources_;
+    std::unordered_map<std::string, size_t> seen_;
+    std::vector<Slot> slots_;
+    std::vector<CentralRecord> central_;
+    Writer out_;
+    bool askedOnce_ = false, needPassword_ = false, renamed_ = false;
+    std::string asked_;
+};
+
+}  // namespace
+
+TM_ENGINE_EXPORT int32_t TM_ENGINE_CALL ZipEngineExec(ZipParams* params) {
+    if (!params) return 0;
+    try {
+        Zipper z(*params);
+        return z.run();
+    } catch (...) {
+        return 0;
+    }
+}
+
+TM_ENGINE_EXPORT int32_t TM_ENGINE_CALL GetZipEngineVersion() {
+    return kInterfaceVersion;
+}
