@@ -44,7 +44,15 @@ struct CwdGuard {
 
 }  // namespace
 
-TEST(FileSystemResolve, FindsEntriesWithOtherCase) {
+// Every resolution case runs with the folder name index and without it.
+class FileSystemResolve : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override { fsx::detail::setFolderIndexEnabled(GetParam()); }
+    void TearDown() override { fsx::detail::setFolderIndexEnabled(true); }
+};
+INSTANTIATE_TEST_SUITE_P(IndexOnOff, FileSystemResolve, ::testing::Bool());
+
+TEST_P(FileSystemResolve, FindsEntriesWithOtherCase) {
     TempDir t;
     t.write("saves/X.SAV", "x");
     EXPECT_EQ(fsx::resolve(t.path() + "SAVES/x.sav"), t.path() + "saves/X.SAV");
@@ -57,7 +65,7 @@ TEST(FileSystemResolve, FindsEntriesWithOtherCase) {
     EXPECT_EQ(fsx::resolve(t.path() + "SAVES/"), t.path() + "saves/");
 }
 
-TEST(FileSystemResolve, PrefersExactNameThenFirstInOrder) {
+TEST_P(FileSystemResolve, PrefersExactNameThenFirstInOrder) {
     TempDir t;
     t.write("Foo/a", "1");
     t.write("foo/b", "2");
@@ -68,7 +76,7 @@ TEST(FileSystemResolve, PrefersExactNameThenFirstInOrder) {
     EXPECT_EQ(fsx::resolve(t.path() + "FOO/b"), t.path() + "Foo/b");
 }
 
-TEST(FileSystemResolve, MissingComponentsKeptAsGiven) {
+TEST_P(FileSystemResolve, MissingComponentsKeptAsGiven) {
     TempDir t;
     t.write("Strings/other.str", "");
     // A new file in a folder that exists with other case goes into that folder.
@@ -80,7 +88,7 @@ TEST(FileSystemResolve, MissingComponentsKeptAsGiven) {
     EXPECT_EQ(fsx::resolve(t.path() + "nothing/here"), t.path() + "nothing/here");
 }
 
-TEST(FileSystemResolve, UnicodeCaseAndRelativePaths) {
+TEST_P(FileSystemResolve, UnicodeCaseAndRelativePaths) {
     TempDir t;
     t.write("Ärger/Öl.txt", "oil");
     EXPECT_EQ(fsx::resolve(t.path() + "äRGER/öl.TXT"), t.path() + "Ärger/Öl.txt");
@@ -97,7 +105,7 @@ TEST(FileSystemResolve, UnicodeCaseAndRelativePaths) {
 
 // Lookups of names that do not exist as given are served from a folder index; every change
 // made afterwards, by this process or another, must be seen by the next lookup.
-TEST(FileSystemResolve, SeesChangesAfterEarlierLookups) {
+TEST_P(FileSystemResolve, SeesChangesAfterEarlierLookups) {
     TempDir t;
     t.write("dir/keep", "");
     const std::string d = t.path() + "dir/";
@@ -122,7 +130,7 @@ TEST(FileSystemResolve, SeesChangesAfterEarlierLookups) {
     EXPECT_EQ(fsx::resolve(t.path() + "OLD/other.TXT"), t.path() + "old/Other.txt");
 }
 
-TEST(FileSystemResolve, ManyFoldersStayExact) {
+TEST_P(FileSystemResolve, ManyFoldersStayExact) {
     TempDir t;
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 150; ++i) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include <stdio.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -242,7 +244,30 @@ class NameIndex {
         }
     };
 
+    // Folders on network and user-space file systems can change without local events.
+    static bool eventsComplete(const std::string& dir) {
+        struct statfs fs;
+        if (::statfs(dir.c_str(), &fs) != 0) return false;
+        switch (static_cast<unsigned long>(fs.f_type)) {
+            case 0x6969:      // NFS
+            case 0x517B:      // SMB
+            case 0xFF534D42:  // CIFS
+            case 0xFE534D42:  // SMB2
+            case 0x65735546:  // FUSE
+            case 0x01021997:  // 9P
+            case 0x00C36400:  // Ceph
+            case 0x73757245:  // Coda
+            case 0x5346414F:  // AFS
+            case 0x7461636F:  // OCFS2
+            case 0x01161970:  // GFS2
+                return false;
+            default:
+                return true;
+        }
+    }
+
     Folder* add(const std::string& dir, const struct stat& st) {
+        if (!eventsComplete(dir)) return nullptr;
         if (folders_.size() >= kMaxFolders) evictOldest();
         int wd = ::inotify_add_watch(fd_, dir.c_str(), kMask);
         if (wd < 0) return nullptr;
@@ -330,6 +355,8 @@ class NameIndex {
     std::map<std::pair<dev_t, ino_t>, int> byInode_;
 };
 
+std::atomic<bool> folderIndexEnabled{true};
+
 NameIndex& nameIndex() {
     static NameIndex* index = new NameIndex;  // lives to the end of the process
     return *index;
@@ -341,7 +368,8 @@ std::string findNoCase(const std::string& dir, const std::string& name) {
     const std::string folder = dir.empty() ? std::string(".") : dir;
     const std::string key = foldKey(name.data(), name.size());
     std::string best;
-    if (nameIndex().lookup(folder, key, best)) return best;
+    if (folderIndexEnabled.load(std::memory_order_relaxed) && nameIndex().lookup(folder, key, best))
+        return best;
     DIR* d = ::opendir(folder.c_str());
     if (!d) return {};
     while (dirent* e = ::readdir(d)) {
@@ -772,6 +800,14 @@ int64_t diskSpace(const std::string& path, bool total) {
 }
 
 }  // namespace
+
+void detail::setFolderIndexEnabled(bool enabled) {
+#ifndef _WIN32
+    folderIndexEnabled.store(enabled, std::memory_order_relaxed);
+#else
+    (void)enabled;
+#endif
+}
 
 int64_t freeDiskSpace(const std::string& path) {
     return diskSpace(path, false);

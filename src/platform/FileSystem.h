@@ -73,4 +73,10 @@ std::string joinMember(const std::string& dir, const std::string& member);
 int64_t freeDiskSpace(const std::string& path);
 int64_t totalDiskSpace(const std::string& path);
 
+namespace detail {
+// Turns the folder name index behind resolve() on or off (on by default). Without it every
+// lookup of a name in other case lists the folder; tests use this to compare both ways.
+void setFolderIndexEnabled(bool enabled);
+}  // namespace detail
+
 }  // namespace fsx
