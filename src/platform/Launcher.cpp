@@ -21,11 +21,11 @@ namespace launcher {
 
 namespace {
 
+#ifndef _WIN32
 QString q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-#ifndef _WIN32
 // An absolute form of a path, so that a bare name is never looked up on PATH.
 std::string absolute(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
