@@ -17,12 +17,26 @@ IniFile& store() {
     return *app().settings;
 }
 
+// The finished mark of column 5: "F" or empty.
+void setMark(std::string& cell, bool finished) {
+    if (finished) {
+        cell.assign(1, 'F');
+    } else {
+        cell.clear();
+    }
+}
+
 }  // namespace
 
 std::string RecordKey(const std::vector<std::string>& row) {
     const std::string& name = cellOf(row, 2);
     const std::string& size = cellOf(row, 4);
-    if (!size.empty()) return text::removeChars(name + "." + size, "]");
+    if (!size.empty()) {
+        std::string key;
+        key.reserve(name.size() + 1 + size.size());
+        key.append(name).append(1, '.').append(size);
+        return text::removeChars(key, "]");
+    }
     if (name.size() <= 1) return std::string();
     return name.substr(1, 30);
 }
@@ -32,7 +46,7 @@ void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row) {
     const std::string key = RecordKey(row);
     row[1] = text::oemUmlautsToAnsi(settings.ReadString(key, "title", ""));
     row[0] = settings.ReadString(key, "type", "") + "1";
-    row[5] = settings.ReadBool(key, "finished", false) ? "F" : "";
+    setMark(row[5], settings.ReadBool(key, "finished", false));
     row[6] = settings.ReadString(key, "date", "");
 }
 
@@ -43,7 +57,7 @@ void LoadRecordIntoRow(std::vector<std::string>& row) {
 void SetRowFinished(IniFile& settings, std::vector<std::string>& row, bool checked) {
     settings.WriteBool(RecordKey(row), "finished", checked);
     if (row.size() < 7) row.resize(7);
-    row[5] = checked ? "F" : "";
+    setMark(row[5], checked);
 }
 
 void SetRowFinished(std::vector<std::string>& row, bool checked) {
