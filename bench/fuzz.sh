@@ -1,0 +1,49 @@
+#!/bin/sh
+# Fuzzes the ZIP directory reader with libFuzzer for a while (not part of CI).
+#
+#   bench/fuzz.sh [SECONDS] [BUILD_DIR]      (defaults: 120, build/fuzz)
+#
+# Seeds come from small archives made here by zip, 7z, bsdtar and Python's zipfile
+# (ZIP64 and comments included). Crashes land in BUILD_DIR/fuzz-artifacts/; replay one
+# with the plain program: bench program fuzz_list (TM_BUILD_BENCH=ON) FILE.
+set -eu
+SECONDS_TO_RUN=${1:-120}
+BUILD=${2:-build/fuzz}
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$BUILD"
+BUILD=$(cd "$BUILD" && pwd)
+
+cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DTM_FUZZ=ON -DTM_BUILD_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target fuzz_list_fuzzer -j2
+
+CORPUS="$BUILD/fuzz-corpus/list"
+ARTIFACTS="$BUILD/fuzz-artifacts"
+mkdir -p "$CORPUS" "$ARTIFACTS"
+if [ -z "$(ls -A "$CORPUS")" ]; then
+    WORK=$(mktemp -d)
+    mkdir -p "$WORK/t/maps" "$WORK/t/books"
+    printf 'intro' > "$WORK/t/maps/intro.pcx"
+    printf 'note' > "$WORK/t/books/note.str"
+    (cd "$WORK/t" && zip -qr "$CORPUS/iz.zip" maps books && printf 'c\n' | zip -qz "$CORPUS/iz.zip") || true
+    (cd "$WORK/t" && 7z a -tzip -bd "$CORPUS/7z.zip" maps books >/dev/null) || true
+    (cd "$WORK/t" && bsdtar --format zip -cf "$CORPUS/bsd.zip" maps books) || true
+    python3 - "$CORPUS" <<'PY'
+import sys, zipfile
+d = sys.argv[1]
+with zipfile.ZipFile(d + "/py.zip", "w") as z:
+    z.writestr("m\x81.txt", b"x")
+    z.writestr("dir/", b"")
+zipfile.ZIP64_LIMIT = 4
+zipfile.ZIP_FILECOUNT_LIMIT = 1
+with zipfile.ZipFile(d + "/z64.zip", "w") as z:
+    z.comment = b"zip64"
+    z.writestr("a/b.txt", b"hello" * 10)
+PY
+    rm -rf "$WORK"
+fi
+
+cd "$ARTIFACTS"
+"$BUILD/bin/fuzz_list_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=4096 \
+    -print_final_stats=1 "$CORPUS"
