@@ -34,7 +34,8 @@ using namespace engine;
 
 namespace {
 
-constexpr uint64_t kWholeLimit = 8u << 20;    // members up to this size are inflated in one piece
+constexpr uint64_t kWholeLimit = 24u << 20;   // members up to this size are inflated in one piece
+constexpr uint64_t kBudget = 30u << 20;       // whole-piece buffers of all workers together
 constexpr uint64_t kProgressStep = 4u << 20;  // largest step reported with cbProgress
 constexpr size_t kChunk = 1u << 20;
 constexpr size_t kInChunk = 256u << 10;
@@ -65,10 +66,46 @@ struct Job {
 using Sink = std::function<bool(const uint8_t*, size_t)>;
 using Progress = std::function<void(uint64_t)>;
 
+// Bounds the memory the workers' whole-piece buffers take together. A worker holds at
+// most one reservation at a time, so waiting here cannot deadlock.
+class Budget {
+  public:
+    void acquire(uint64_t n) {
+        std::unique_lock lk(m_);
+        cv_.wait(lk, [&] { return left_ >= n; });
+        left_ -= n;
+    }
+    void release(uint64_t n) {
+        {
+            std::lock_guard lk(m_);
+            left_ += n;
+        }
+        cv_.notify_all();
+    }
+
+  private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    uint64_t left_ = kBudget;
+};
+
+struct Reservation {
+    Budget* budget;
+    uint64_t n;
+    Reservation(Budget* b, uint64_t bytes) : budget(b), n(bytes) {
+        if (budget) budget->acquire(n);
+    }
+    ~Reservation() {
+        if (budget) budget->release(n);
+    }
+    Reservation(const Reservation&) = delete;
+    Reservation& operator=(const Reservation&) = delete;
+};
+
 // Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
 Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
               const Progress& progress, const std::atomic<bool>& stop, libdeflate_decompressor* dec,
-              uint32_t& crcOut, std::string& error) {
+              uint32_t& crcOut, std::string& error, Budget* budget = nullptr) {
     const Entry& e = *job.entry;
     const uint64_t usize = e.usize;
     uint32_t crc = 0;
@@ -114,7 +151,9 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
                     return error.empty() ? Status::WriteError : Status::Damaged;
                 pos += n;
             }
-        } else if (usize <= kWholeLimit && job.dataLen <= kWholeLimit) {
+        } else if (usize <= kWholeLimit && job.dataLen <= kWholeLimit &&
+                   (direct ? 0 : usize) + job.dataLen <= kBudget) {
+            Reservation hold(budget, (direct ? 0 : usize) + job.dataLen);
             std::vector<uint8_t> in(size_t(job.dataLen) + 1);
             if (!arc.readAt(in.data(), size_t(job.dataLen), job.dataPos)) {
                 error = "cannot read member data";
@@ -257,7 +296,7 @@ class Pool {
         if (job.test) {
             job.status = decode(
                 arc_, job, nullptr, [](const uint8_t*, size_t) { return true; }, progress, stop_,
-                dec, crc, job.error);
+                dec, crc, job.error, &budget_);
             job.foundCrc = crc;
             return;
         }
@@ -282,7 +321,8 @@ class Pool {
             writeError = std::strerror(errno);
             return false;
         };
-        job.status = decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error);
+        job.status =
+            decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, &budget_);
         job.foundCrc = crc;
         if (job.status == Status::Ok || job.status == Status::CrcBad) {
             std::time_t t = dosToTime(job.entry->dosTime);
@@ -303,6 +343,7 @@ class Pool {
 
     const File& arc_;
     std::atomic<bool>& stop_;
+    Budget budget_;
     std::condition_variable queueCv_;
     std::deque<std::shared_ptr<Job>> queue_;
     bool quit_ = false;

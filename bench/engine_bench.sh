@@ -1,0 +1,57 @@
+#!/bin/bash
+# Engine speed against Info-ZIP, on the benchmark corpus, in tmpfs.
+#   bench/engine_bench.sh [BUILD_DIR]   (BUILD_DIR: a Release build holding bin/ZIPENG.DLL
+#                                        and bin/UNZENG.DLL; default build/engines-release)
+# Goals: extraction at most 0.25 of `unzip -qo`, adding at level 5 at most 0.3 of
+# `zip -5 -r -q`, peak memory while extracting under 64 MB.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(dirname "$HERE")
+BUILD=$(cd "${1:-$ROOT/build/engines-release}" && pwd)
+CORPUS=${TM_BENCH_DIR:-/tmp/tm-bench}
+DIGEST=/work/shared/bench/tree_digest.sh
+RUNS=${RUNS:-3}
+WORK=/dev/shm/tm-engine-bench.$$
+trap 'rm -rf "$WORK"' EXIT
+
+[ -f "$CORPUS/big.zip" ] || python3 /work/shared/bench/make_corpus.py
+DRIVER=$BUILD/engine_bench_driver
+c++ -O2 -std=c++20 -I"$ROOT/src" "$HERE/engine_bench.cpp" -o "$DRIVER" -ldl
+
+now() { date +%s.%N; }
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# time_cmd DIR CMD...: runs CMD in a fresh DIR, prints seconds
+time_cmd() {
+    local dir=$1; shift
+    rm -rf "$dir"; mkdir -p "$dir"
+    local t0; t0=$(now)
+    (cd "$dir" && "$@" >/dev/null)
+    echo "$(now) - $t0" | bc -l
+}
+
+mkdir -p "$WORK"
+cp "$CORPUS/big.zip" "$WORK/big.zip"
+want=$(cat "$CORPUS/big.tree.md5")
+
+echo "== extract big.zip ($(du -h "$CORPUS/big.zip" | cut -f1)) into tmpfs, median of $RUNS"
+ref=$(for i in $(seq "$RUNS"); do time_cmd "$WORK/x-unzip" unzip -qo "$WORK/big.zip"; done | median)
+ours=$(for i in $(seq "$RUNS"); do time_cmd "$WORK/x-ours" "$DRIVER" "$BUILD/bin" extract "$WORK/big.zip"; done | median)
+got=$("$DIGEST" "$WORK/x-ours")
+[ "$got" = "$want" ] && echo "tree digest OK" || { echo "TREE DIGEST MISMATCH: $got"; exit 1; }
+printf "unzip -qo %.2f s, engine %.2f s, ratio %.3f (goal <= 0.25)\n" "$ref" "$ours" "$(echo "$ours / $ref" | bc -l)"
+
+rm -rf "$WORK/x-ours"; mkdir "$WORK/x-ours"
+rss=$(cd "$WORK/x-ours" && /usr/bin/time -v "$DRIVER" "$BUILD/bin" extract "$WORK/big.zip" 2>&1 >/dev/null |
+      awk '/Maximum resident/ {print $NF}')
+printf "peak memory while extracting: %.1f MB (goal < 64 MB)\n" "$(echo "$rss / 1024" | bc -l)"
+
+echo "== add the extracted tree at level 5, median of $RUNS"
+ref=$(for i in $(seq "$RUNS"); do rm -f "$WORK/ref.zip"; time_cmd "$WORK/a-tree" true >/dev/null;
+      cp -r "$WORK/x-unzip/." "$WORK/a-tree/"; t0=$(now); (cd "$WORK/a-tree" && zip -5 -r -q "$WORK/ref.zip" .);
+      echo "$(now) - $t0" | bc -l; done | median)
+ours=$(for i in $(seq "$RUNS"); do rm -f "$WORK/ours.zip"; t0=$(now);
+       (cd "$WORK/a-tree" && "$DRIVER" "$BUILD/bin" add "$WORK/ours.zip" 5 >/dev/null);
+       echo "$(now) - $t0" | bc -l; done | median)
+unzip -tq "$WORK/ours.zip"
+printf "zip -5 -r -q %.2f s, engine %.2f s, ratio %.3f (goal <= 0.3)\n" "$ref" "$ours" "$(echo "$ours / $ref" | bc -l)"
+printf "sizes: zip %s bytes, engine %s bytes\n" "$(stat -c %s "$WORK/ref.zip")" "$(stat -c %s "$WORK/ours.zip")"
