@@ -404,3 +404,62 @@ TEST_F(IniFileTest, FailureMidWriteLeavesOldFileWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same writes, one at a time or in a batch, give the same file.
+TEST_F(IniFileTest, BatchGivesTheSameFileAsSingleWrites) {
+    const std::string original =
+        "[options]\r\nLanguage = 2\r\n; note\r\ncolumns=1111111\r\n\r\n[A.1]\r\ntype=0\r\n"
+        "junk\r\n[a.1]\r\ntype=9\r\n[B.2]\r\ntitle=x";
+    auto apply = [](IniFile& ini) {
+        ini.WriteString("options", "language", "3");
+        ini.WriteString("A.1", "type", "2");
+        ini.WriteString("a.1", "title", "\"T\"");
+        ini.WriteString("New.5", "type", "0");
+        ini.WriteString("b.2", "finished", "1");
+        ini.WriteString("new.5", "TYPE", "1");  // the pending key is replaced
+        ini.WriteString("Other.7", "date", "45000");
+    };
+    const std::string single = dir.file("single.ini");
+    writeFile(single, original);
+    IniFile one(single);
+    apply(one);
+
+    writeFile(path, original);
+    IniFile ini(path);
+    IniBatch batch(ini);
+    apply(ini);
+    // Reads see the batch at once, the file does not change until its end.
+    EXPECT_EQ(ini.ReadInteger("NEW.5", "type", -1), 1);
+    EXPECT_EQ(ini.ReadString("a.1", "title", ""), "T");
+    EXPECT_EQ(readFile(path), original);
+    batch.Commit();
+    EXPECT_EQ(readFile(path), readFile(single));
+    EXPECT_EQ(ini.ReadSection("new.5"), (std::vector<std::string>{"type"}));
+}
+
+TEST_F(IniFileTest, BatchEndsWithOneWriteAndReportsItsFailure) {
+    IniFile ini(path);
+    {
+        IniBatch batch(ini);
+        for (int i = 0; i < 500; ++i) ini.WriteInteger("M." + std::to_string(i), "type", i % 3);
+        ini.EraseSection("M.7");  // erase inside a batch applies what came before
+        EXPECT_FALSE(ini.SectionExists("m.7"));
+        EXPECT_TRUE(ini.SectionExists("m.8"));
+    }  // the destructor stores the batch
+    IniFile again(path);
+    EXPECT_EQ(again.ReadInteger("M.499", "type", -1), 1);
+    EXPECT_EQ(again.ReadInteger("M.7", "type", -1), -1);
+
+    // A failing store surfaces at Commit, with the file's path.
+    writeFile(path, "[x]\ny=1\n");
+    chmod(path.c_str(), 0444);
+    IniFile ro(path);
+    IniBatch batch(ro);
+    ro.WriteString("x", "y", "2");
+    EXPECT_THROW(batch.Commit(), ESettingsWriteError);
+    EXPECT_EQ(readFile(path), "[x]\ny=1\n");
+}
+
+}  // namespace

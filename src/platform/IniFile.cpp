@@ -207,6 +207,82 @@ struct Contents {
         return -1;
     }
 
+    // Applies many key writes in one pass over the lines, each as setValue would: the first
+    // matching key of the section's first header is replaced, a new key goes after the
+    // section's last key, a new section is appended at the end. `pending` lists sections
+    // in the order of their first write, each with its keys in the order of their first
+    // write.
+    struct PendingSection {
+        std::string name;
+        std::vector<std::pair<std::string, std::string>> keys;  // name on line, value
+    };
+    void applyWrites(const std::vector<PendingSection>& pending) {
+        std::unordered_map<std::string, size_t> bySection;
+        for (size_t i = 0; i < pending.size(); ++i)
+            bySection.emplace(text::lowerAscii(pending[i].name), i);
+        std::vector<bool> sectionSeen(pending.size(), false);
+        std::vector<RawLine> out;
+        out.reserve(lines.size() + pending.size() * 4);
+
+        const PendingSection* current = nullptr;
+        std::vector<bool> keyDone;
+        size_t lastKeyOut = 0;  // index in `out` after which new keys go
+        auto finishSection = [&] {
+            if (!current) return;
+            std::vector<RawLine> added;
+            for (size_t k = 0; k < current->keys.size(); ++k) {
+                if (!keyDone[k])
+                    added.push_back(
+                        RawLine{current->keys[k].first + "=" + current->keys[k].second, eol});
+            }
+            if (!added.empty()) {
+                // A line without a line end gets one before anything follows it.
+                if (out[lastKeyOut].eol.empty()) out[lastKeyOut].eol = eol;
+                out.insert(out.begin() + static_cast<long>(lastKeyOut) + 1, added.begin(),
+                           added.end());
+            }
+            current = nullptr;
+        };
+        for (size_t i = 0; i < lines.size(); ++i) {
+            ParsedLine p = parseLine(lineView(i));
+            if (p.kind == LineKind::Section) {
+                finishSection();
+                auto it = bySection.find(text::lowerAscii(std::string(p.name)));
+                out.push_back(std::move(lines[i]));
+                if (it != bySection.end() && !sectionSeen[it->second]) {
+                    sectionSeen[it->second] = true;
+                    current = &pending[it->second];
+                    keyDone.assign(current->keys.size(), false);
+                    lastKeyOut = out.size() - 1;
+                }
+                continue;
+            }
+            if (current && p.kind == LineKind::Key) {
+                for (size_t k = 0; k < current->keys.size(); ++k) {
+                    if (!keyDone[k] && text::equalsNoCase(p.name, current->keys[k].first)) {
+                        std::string& t = lines[i].text;
+                        t = t.substr(0, t.find('=') + 1) + current->keys[k].second;
+                        keyDone[k] = true;
+                        break;
+                    }
+                }
+                out.push_back(std::move(lines[i]));
+                lastKeyOut = out.size() - 1;
+                continue;
+            }
+            out.push_back(std::move(lines[i]));
+        }
+        finishSection();
+        lines = std::move(out);
+        for (size_t i = 0; i < pending.size(); ++i) {
+            if (sectionSeen[i]) continue;
+            insertLine(lines.size(), "[" + pending[i].name + "]");
+            for (const auto& [key, value] : pending[i].keys)
+                insertLine(lines.size(), key + "=" + value);
+        }
+        index();
+    }
+
     void insertLine(size_t at, std::string textLine) {
         // A last line without a line end gets one before anything follows it.
         if (at == lines.size() && !lines.empty() && lines.back().eol.empty())
@@ -320,9 +396,49 @@ struct IniFile::Impl {
     FileStamp stamp;
     bool loaded = false;
     Contents contents;
+    int batchDepth = 0;  // > 0: writes wait for the end of the batch
+    bool dirty = false;  // the batch holds changes not yet stored
+    // Writes of the running batch, not yet in `contents`.
+    std::vector<Contents::PendingSection> pending;
+    // lower-case section -> index in pending; lower-case section + "\n" + key -> (section
+    // index, key index)
+    std::unordered_map<std::string, size_t> pendingSections;
+    std::unordered_map<std::string, std::pair<size_t, size_t>> pendingKeys;
 
-    // The parsed file, re-read when the file on disk differs from the one parsed.
+    void addPending(const std::string& section, const std::string& key, const std::string& value) {
+        const std::string ls = text::lowerAscii(section);
+        auto [sit, newSection] = pendingSections.emplace(ls, pending.size());
+        if (newSection) pending.push_back(Contents::PendingSection{section, {}});
+        const std::string lk = ls + "\n" + text::lowerAscii(key);
+        auto kit = pendingKeys.find(lk);
+        if (kit != pendingKeys.end()) {
+            pending[kit->second.first].keys[kit->second.second].second = value;
+        } else {
+            auto& keys = pending[sit->second].keys;
+            pendingKeys.emplace(lk, std::make_pair(sit->second, keys.size()));
+            keys.emplace_back(key, value);
+        }
+        dirty = true;
+    }
+    // A pending value as a reader sees it, or nullptr.
+    const std::string* pendingValue(const std::string& section, const std::string& key) const {
+        if (pendingKeys.empty()) return nullptr;
+        auto it = pendingKeys.find(text::lowerAscii(section) + "\n" + text::lowerAscii(key));
+        if (it == pendingKeys.end()) return nullptr;
+        return &pending[it->second.first].keys[it->second.second].second;
+    }
+    void applyPending() {
+        if (pending.empty()) return;
+        contents.applyWrites(pending);
+        pending.clear();
+        pendingSections.clear();
+        pendingKeys.clear();
+    }
+
+    // The parsed file, re-read when the file on disk differs from the one parsed. Within a
+    // batch the cached contents (with the batch's writes) are what counts.
     const Contents& current() {
+        if (batchDepth > 0 && loaded) return contents;
         struct stat st;
         FileStamp now;
         if (::stat(absPath.c_str(), &st) == 0) {
@@ -433,6 +549,7 @@ IniFile::~IniFile() = default;
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
+    if (const std::string* v = impl_->pendingValue(section, key)) return readerValue(*v);
     const Section* s = impl_->current().find(section);
     if (!s) return def;
     auto it = s->values.find(lowerName(key));
@@ -441,6 +558,10 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
 
 int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
                              int32_t def) const {
+    if (const std::string* p = impl_->pendingValue(section, key)) {
+        int32_t v;
+        return text::tryStrToInt(readerValue(*p), v) ? v : def;
+    }
     const Section* s = impl_->current().find(section);
     if (!s) return def;
     auto it = s->values.find(lowerName(key));
@@ -455,6 +576,10 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
+    if (impl_->batchDepth > 0) {
+        impl_->addPending(nameOnLine(section), nameOnLine(key), singleLine(value));
+        return;
+    }
     Contents next = impl_->current();
     next.setValue(nameOnLine(section), nameOnLine(key), singleLine(value));
     impl_->store(std::move(next));
@@ -468,13 +593,31 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
     WriteString(section, key, value ? "1" : "0");
 }
 
+void IniFile::BeginBatch() {
+    impl_->current();
+    ++impl_->batchDepth;
+}
+
+void IniFile::EndBatch() {
+    if (impl_->batchDepth == 0 || --impl_->batchDepth > 0 || !impl_->dirty) return;
+    impl_->dirty = false;
+    impl_->applyPending();
+    impl_->store(Contents(impl_->contents));
+}
+
 void IniFile::EraseSection(const std::string& section) {
+    if (impl_->batchDepth > 0) {
+        impl_->applyPending();
+        if (impl_->contents.eraseSection(nameOnLine(section))) impl_->dirty = true;
+        return;
+    }
     Contents next = impl_->current();
     if (!next.eraseSection(nameOnLine(section))) return;
     impl_->store(std::move(next));
 }
 
 std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+    impl_->applyPending();
     std::vector<std::string> out;
     const Section* s = impl_->current().find(section);
     if (!s) return out;
@@ -490,10 +633,12 @@ std::vector<std::string> IniFile::ReadSection(const std::string& section) const 
 }
 
 bool IniFile::SectionExists(const std::string& section) const {
+    impl_->applyPending();
     return impl_->current().find(section) != nullptr;
 }
 
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+    impl_->applyPending();
     const Section* s = impl_->current().find(section);
     return s && s->values.count(lowerName(key)) > 0;
 }

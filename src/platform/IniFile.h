@@ -42,11 +42,45 @@ class IniFile {
     void EraseSection(const std::string& section);
     // Key names of the section in file order (empty when the section is absent).
     std::vector<std::string> ReadSection(const std::string& section) const;
+
+    // Writes between BeginBatch and the matching EndBatch change only the cached contents
+    // (reads see them at once) and reach the disk together, in one atomic write, at
+    // EndBatch, which throws ESettingsWriteError when that write fails. Meant for many
+    // writes of values that are a cache (a catalogue scan's mission types).
+    void BeginBatch();
+    void EndBatch();
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& key) const;
 
   private:
+    friend class IniBatch;
     struct Impl;
     std::string path_;
     std::unique_ptr<Impl> impl_;
+};
+
+// A batch for the life of the object: its end stores the batch's writes. An error then is
+// thrown from Commit(); the destructor of a batch not committed stores what it can and
+// swallows errors (it runs while another error unwinds the stack).
+class IniBatch {
+  public:
+    explicit IniBatch(IniFile& ini) : ini_(ini) { ini_.BeginBatch(); }
+    ~IniBatch() {
+        if (open_) {
+            try {
+                ini_.EndBatch();
+            } catch (...) {
+            }
+        }
+    }
+    IniBatch(const IniBatch&) = delete;
+    IniBatch& operator=(const IniBatch&) = delete;
+    void Commit() {
+        open_ = false;
+        ini_.EndBatch();
+    }
+
+  private:
+    IniFile& ini_;
+    bool open_ = true;
 };
