@@ -39,6 +39,11 @@ class Program {
     std::unique_ptr<Tmainform> form_;
 };
 
+// Connects the main window's events and the start-up to the features that carry them out
+// (catalogue scan, selection, install and launch, setup dialog, about box and splash).
+// Called once by main() before the start-up; tests set the hooks they need themselves.
+void InstallFeatureHooks();
+
 // The whole program: Start, then (when the window is shown and `enterEventLoop`) Exec.
 int RunProgram(const std::string& exeDir, bool enterEventLoop = true);
 

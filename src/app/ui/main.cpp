@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     TmApplication::setApplicationName("Tallowmere");
     QtPrompter prompter;
     setPrompter(&prompter);
+    InstallFeatureHooks();
     const int rc = RunProgram(fsx::exeDirectory());
     setPrompter(nullptr);
     return rc;
