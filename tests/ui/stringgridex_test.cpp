@@ -124,6 +124,9 @@ TEST(StringGridEx, ColumnMenuFlags) {
     EXPECT_EQ(g.ColWidth(1), width1);
     ASSERT_EQ(g.ColumnMenu()->actions().size(), 7);
     EXPECT_EQ(g.ColumnMenu()->actions()[3]->text(), "c3");
+    g.SetCell(3, 0, "Size & date");
+    g.ApplyColumnFlags("0100");
+    EXPECT_EQ(g.ColumnMenu()->actions()[3]->iconText(), "Size & date");
 
     g.AutoSizeColumns();
     g.ApplyColumnFlags("11111110000");  // longer: ignored past the last column

@@ -318,7 +318,9 @@ void TStringGridEx::ApplyColumnFlags(const std::string& flags) {
         const auto ci = static_cast<size_t>(i);
         // Every entry starts checked, so its column must be visible to match it.
         if (widths_[ci] < 0) SetColWidth(i, lastWidths_[ci]);
-        QAction* entry = menu_->addAction(text::display(Cell(i, 0)));
+        // "&" in a title is a letter, not a mnemonic mark.
+        QAction* entry =
+            menu_->addAction(text::display(Cell(i, 0)).replace(QLatin1Char('&'), "&&"));
         entry->setCheckable(true);
         entry->setChecked(true);
         entry->setData(clampTagWidth(widths_[ci]) + i * kTagFactor);
