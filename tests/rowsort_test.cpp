@@ -136,9 +136,6 @@ TEST(RowSort, AgreesWithReferenceSortOnRandomRows) {
         const Rows original = rows;
         const std::vector<int> newRow =
             SortRowRange(rows, 1, static_cast<int>(rows.size()) - 1, 0, SortDirType::Ascending);
-        std::vector<std::string> keys = columnOf(rows, 0);
-        for (auto& k : keys)
-            for (auto& c : k) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         auto up = [](std::string s) {
             for (auto& c : s)
                 if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
