@@ -30,7 +30,7 @@ const std::vector<std::pair<std::string, std::string>>& sampleTree() {
         {"readme.txt", randomBytes(10000, 1, true)},
         {"sub/deep/data.bin", randomBytes(300000, 2, false)},
         {"sub/empty.txt", ""},
-        {"big/large.bin", randomBytes(12u << 20, 3, true)},
+        {"big/large.bin", randomBytes(26u << 20, 3, true)},  // streamed
         {"with space.txt", "hello\n"},
     };
     return files;

@@ -402,7 +402,7 @@ bool Callback::send(int32_t action, int32_t arg1, int64_t arg2, std::string_view
         rec_.arg2Wide = 0;
     }
     size_t n = std::min(text.size(), sizeof(rec_.text) - 1);
-    std::memcpy(rec_.text, text.data(), n);
+    if (n) std::memcpy(rec_.text, text.data(), n);
     std::memset(rec_.text + n, 0, sizeof(rec_.text) - n);
     if (fn_(&rec_) == -1) stopped_ = true;
     return !stopped_;

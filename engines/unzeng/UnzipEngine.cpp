@@ -174,8 +174,11 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
             }
             crc = libdeflate_crc32(0, target, size_t(usize));
             done = usize;
-            if (!direct && usize && !sink(target, size_t(usize))) return finish(Status::WriteError);
-            unreported = usize;
+            for (uint64_t off = 0; off < usize; off += kProgressStep) {
+                size_t n = size_t(std::min(kProgressStep, usize - off));
+                if (!direct && !sink(target + off, n)) return finish(Status::WriteError);
+                progress(n);
+            }
         } else {
             z_stream zs{};
             if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) {
