@@ -29,6 +29,10 @@ void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& 
 // differs, the same checksum text.
 bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game);
 
+// The checksum function the already-installed test uses (replaceable, so that a test can
+// see whether it ran).
+std::function<std::string(const std::string&)>& ArchiveChecksum();
+
 // The mission number a member name gives: a name (lower-cased) beginning with "miss",
 // less its first ".mis" and then its first "miss", read as a decimal number 0..255.
 // Returns false when it does not convert.

@@ -204,6 +204,8 @@ void Tmainform::createControls() {
     LanguageCombo->hide();
 
     OrigPanel = makePanel(Panel3, "OrigPanel");
+    // Opaque, so that it hides the panel's contents when it is shown over them.
+    OrigPanel->setAutoFillBackground(true);
     OrigPanel->hide();
 
     questMemo = new QPlainTextEdit(this);

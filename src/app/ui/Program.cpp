@@ -84,14 +84,6 @@ int Program::Exec() {
     return rc;
 }
 
-void InstallFeatureHooks() {
-    // Features not present in this build leave their hooks empty; an empty hook does
-    // nothing (RunSetupDialog then never confirms, so a first run ends at once).
-    // MainFormHooks& hooks = mainFormHooks();
-    // hooks.scanCatalogue, hooks.selectCell, hooks.drawCell, hooks.finishedClick,
-    // hooks.installAndLaunch, hooks.aboutBox, hooks.splash; setSetupDialogHook(...).
-}
-
 int RunProgram(const std::string& exeDir, bool enterEventLoop) {
     Program program(exeDir);
     if (program.Start() && enterEventLoop) return program.Exec();

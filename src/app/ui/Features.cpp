@@ -1,0 +1,125 @@
+// Connects the main window's events and the start-up to the features that carry them out.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+#include "app/AppState.h"
+#include "app/StartUp.h"
+#include "app/ui/MainForm.h"
+#include "app/ui/Program.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/MissionRecords.h"
+#include "catalogue/ui/CatalogueScan.h"
+#include "catalogue/ui/QuestGridDraw.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "inspect/Selection.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+InfoPanel g_panel;
+SelectionHandler g_selection;
+
+// A text of the program on screen, with DOS line ends as plain ones.
+QString memoText(const std::string& s) {
+    QString t = text::display(s);
+    t.replace("\r\n", "\n");
+    t.replace('\r', '\n');
+    return t;
+}
+
+// Mirrors the panel state onto the main window's controls.
+void showPanel() {
+    Tmainform& f = *mainform;
+    const InfoPanel& p = g_panel;
+    f.Questinfo->setText(text::display(p.questinfo));
+    const std::pair<QCheckBox*, bool> boxes[] = {
+        {f.goalscheck, p.goalscheck},         {f.mapcheck, p.mapcheck},
+        {f.automapcheck, p.automapcheck},     {f.texturecheck, p.texturecheck},
+        {f.soundscheck, p.soundscheck},       {f.objectscheck, p.objectscheck},
+        {f.creaturescheck, p.creaturescheck}, {f.gamesyscheck, p.gamesyscheck},
+        {f.bookscheck, p.bookscheck},         {f.moviescheck, p.moviescheck}};
+    for (const auto& [box, checked] : boxes) box->setChecked(checked);
+    f.noteslabel->setText(text::display(p.noteslabel));
+    f.NotesCaption->setVisible(p.notesCaptionVisible);
+    f.LanguageCombo->clear();
+    for (const std::string& item : p.languageItems) f.LanguageCombo->addItem(text::display(item));
+    f.LanguageCombo->setCurrentIndex(p.languageIndex);
+    f.LanguageCombo->setVisible(p.languageComboVisible);
+    f.OrigPanel->setVisible(p.origPanelVisible);
+    if (p.origPanelVisible) f.OrigPanel->raise();
+    if (f.questMemo->toPlainText() != memoText(p.questMemo))
+        f.questMemo->setPlainText(memoText(p.questMemo));
+    {
+        // Showing a row never writes its record.
+        QSignalBlocker block(f.finished);
+        f.finished->setChecked(p.finished);
+    }
+    f.playbutton->setEnabled(p.playEnabled);
+    f.dromedbutton->setEnabled(p.dromedEnabled);
+    f.installonlybutton->setEnabled(p.installOnlyEnabled);
+}
+
+void selectRow(int col, int row) {
+    Tmainform& f = *mainform;
+    TStringGridEx& grid = *f.QuestGrid;
+    SelectionEnv env;
+    env.rowCount = [&grid] { return grid.RowCount(); };
+    env.cell = [&grid](int c, int r) { return grid.Cell(c, r); };
+    env.reloadRow = [&grid](int r) {
+        std::vector<std::string> cells = grid.RowCells(r);
+        LoadRecordIntoRow(cells);
+        grid.SetRowCells(r, std::move(cells));
+    };
+    env.fullScan = [] { mainform->ScanCatalogue(false); };
+    env.showPanel = showPanel;
+    env.analysisHooks.setOperationText = [](const std::string& t) { app().operationText = t; };
+    env.analysisHooks.clearStatusLine = [&f] { f.StatusBar->SetSimpleText(""); };
+    g_selection.QuestGridSelectCell(col, row, *f.Zip, g_panel, env);
+    showPanel();
+}
+
+ScanEnv scanEnv() {
+    Tmainform& f = *mainform;
+    ScanEnv env;
+    env.grid = f.QuestGrid;
+    env.zip2 = f.Zip2.get();
+    env.setCurrentBar = [&f](const std::string& t) { f.CurrentBar->SetSimpleText(t); };
+    env.setCaption = [&f](const std::string& t) { f.setWindowTitle(text::display(t)); };
+    env.runSetupDialog = [] { RunSetupDialog(); };
+    env.selectCell = [](int col, int row) { selectRow(col, row); };
+    return env;
+}
+
+}  // namespace
+
+void InstallFeatureHooks() {
+    MainFormHooks& hooks = mainFormHooks();
+    hooks.scanCatalogue = [](bool refreshOnly) { ScanCatalogue(refreshOnly, scanEnv()); };
+    hooks.drawCell = [](TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
+                        bool selected) {
+        QuestGridDrawCell(grid, col, row, rect, painter, selected, mainform->ImageList);
+    };
+    hooks.selectCell = [](TStringGridEx*, int col, int row, bool& canSelect) {
+        // Selections made by events while the handler runs are not handled.
+        if (!g_selection.attached()) return;
+        const unsigned scans = FullScanCount();
+        selectRow(col, row);
+        // A rescan inside the handler has selected its own row; keep that one.
+        if (FullScanCount() != scans) canSelect = false;
+    };
+    hooks.finishedClick = [] {
+        TStringGridEx& grid = *mainform->QuestGrid;
+        const int row = grid.Row();
+        if (row < 1) return;
+        std::vector<std::string> cells = grid.RowCells(row);
+        SetRowFinished(cells, mainform->finished->isChecked());
+        grid.SetRowCells(row, std::move(cells));
+        g_panel.finished = mainform->finished->isChecked();
+    };
+}

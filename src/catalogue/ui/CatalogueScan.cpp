@@ -1,0 +1,138 @@
+#include "catalogue/ui/CatalogueScan.h"
+
+#include <optional>
+
+#include "app/AppState.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/GameState.h"
+#include "catalogue/MissionRecords.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "inspect/TypeDetection.h"
+#include "install/GameDir.h"
+#include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+unsigned g_fullScans = 0;
+
+// Column titles of row 0, by column.
+constexpr int kTitleSlots[7] = {78, 75, 77, 79, 76, 14, 80};
+
+std::string gameRowText(int game) {
+    return " Original (Thief " + std::to_string(game) + ")";
+}
+
+// Appends the working row (always the last row) to the grid and opens a new working row.
+void commitWorkingRow(TStringGridEx& grid, std::vector<std::string> cells) {
+    const int row = grid.RowCount() - 1;
+    grid.SetRowCells(row, std::move(cells));
+    grid.SetRowCount(grid.RowCount() + 1);
+    grid.SetRowCells(grid.RowCount() - 1, {});
+}
+
+}  // namespace
+
+unsigned FullScanCount() {
+    return g_fullScans;
+}
+
+void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
+    if (refreshOnly) {
+        if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
+        return;
+    }
+    const unsigned myScan = ++g_fullScans;
+    IniFile& settings = *app().settings;
+    TStringGridEx& grid = *env.grid;
+
+    std::optional<BusyCursor> busy;
+    busy.emplace();
+
+    // Keep the column layout.
+    const std::string flags = grid.ColumnFlags();
+    if (!flags.empty()) settings.WriteString("options", "columns", flags);
+
+    grid.SetRowCount(2);
+    grid.SetRowCells(1, {});
+
+    app().thiefdata[1].gameDir =
+        text::withTrailingDelim(settings.ReadString("options", "thief1dir", ""));
+    app().thiefdata[2].gameDir =
+        text::withTrailingDelim(settings.ReadString("options", "thief2dir", ""));
+
+    std::string bar = slot(16);
+    if (env.setCurrentBar) env.setCurrentBar(bar);
+
+    std::string lastGameRow;
+    for (int i = 1; i <= 2; ++i) {
+        GameRecord& game = app().thiefdata[static_cast<size_t>(i)];
+        if (game.gameDir.empty()) continue;
+        std::vector<std::string> row(7);
+        row[2] = gameRowText(i);
+        LoadRecordIntoRow(row);
+        row[0] = std::to_string(i) + "0";
+        row[1] = row[2];
+        lastGameRow = row[2];
+        commitWorkingRow(grid, std::move(row));
+
+        if (fsx::fileExists(gamedir::path(game.gameDir, gamedir::kInstallCfg))) {
+            ReadGameLanguage(game);
+        } else {
+            busy.reset();
+            if (env.runSetupDialog) env.runSetupDialog();
+            // The dialog rescanned on confirm: this scan's rows would come twice.
+            if (g_fullScans != myScan) return;
+            busy.emplace();
+        }
+        ReadInstalledState(game);
+        bar += CurrentBarPart(i, game);
+        if (env.setCurrentBar) env.setCurrentBar(bar);
+    }
+
+    // Mission archives of every mission directory, in the listing's order.
+    for (const std::string& key : settings.ReadSection("mission directories")) {
+        if (!fsx::directoryExists(key)) continue;
+        const std::string dir = text::withTrailingDelim(key);
+        for (const fsx::DirEntry& entry : fsx::listDirectory(dir, "*.zip")) {
+            if (entry.isDirectory) continue;
+            if (text::lowerAscii(text::extractFileExt(entry.name)) != ".zip") continue;
+            if (!IsMissionArchive(dir, entry.name, *env.zip2)) continue;
+            std::vector<std::string> row(7);
+            row[2] = entry.name.substr(0, entry.name.size() - 4);
+            row[3] = dir;
+            row[4] = std::to_string(entry.size);
+            LoadRecordIntoRow(row);
+            commitWorkingRow(grid, std::move(row));
+        }
+    }
+
+    grid.SetRowCount(grid.RowCount() - 1);
+    for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, slot(kTitleSlots[c]));
+    grid.AutoSizeColumns();
+    grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
+    grid.SortIndex = 1;
+    grid.SortRows();
+
+    if (env.setCaption)
+        env.setCaption(app().applicationTitle + "  -  " + std::to_string(grid.RowCount() - 1) +
+                       " " + slot(15));
+
+    // The row to select: the remembered one, else the last game row.
+    if (settings.ReadString("options", "last selection", "@") == "@")
+        settings.WriteString("options", "last selection", lastGameRow);
+    const std::string remembered = settings.ReadString("options", "last selection", "@");
+    int selected = 0;
+    for (int r = 1; r < grid.RowCount() && selected == 0; ++r) {
+        if (text::equalsNoCase(grid.Cell(2, r), remembered)) selected = r;
+    }
+    for (int r = 1; r < grid.RowCount() && selected == 0 && !lastGameRow.empty(); ++r) {
+        if (text::equalsNoCase(grid.Cell(1, r), lastGameRow)) selected = r;
+    }
+    if (selected == 0 && grid.RowCount() > 1) selected = 1;
+    grid.SetRow(selected);
+
+    busy.reset();
+    if (env.selectCell) env.selectCell(0, grid.Row());
+}
