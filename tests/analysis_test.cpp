@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include "app/AppState.h"
+#include "archive/ZipArchiver.h"
+#include "inspect/ContentAnalysis.h"
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+struct AnalysisTest : ::testing::Test {
+    TempDir dir;
+    ScriptedPrompter prompts;
+    TZipArchiver zip;
+    InfoPanel panel;
+    std::vector<std::string> operations;
+
+    void SetUp() override {
+        if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL"))
+            GTEST_SKIP() << "extraction engine not built";
+        openAppFiles(dir.path());
+        for (int n = 1; n <= 80; ++n)
+            app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + ">";
+        app().thiefdata[1] = GameRecord{};
+        app().thiefdata[2] = GameRecord{};
+        app().thiefdata[1].gameDir = dir.path() + "T1/";
+        app().thiefdata[2].gameDir = dir.path() + "T2/";
+        app().thiefdata[1].language = 1;
+        app().thiefdata[2].language = 1;
+        zip.Unattended = true;
+        zip.SetDLLDirectory(TM_TEST_BIN_DIR);
+        ArchiveChecksum() = [](const std::string& p) {
+            return ChecksumCalls()++, std::string("$x") + p;
+        };
+        ChecksumCalls() = 0;
+    }
+    void TearDown() override { closeAppFiles(); }
+
+    static int& ChecksumCalls() {
+        static int n = 0;
+        return n;
+    }
+
+    // Makes the archive, points zip at it and analyses it; returns the record key.
+    std::string analyse(const std::string& name, const Members& members) {
+        const std::string path = dir.path() + name;
+        EXPECT_TRUE(makeZip(path, members));
+        zip.SetZipFileName(path);
+        const std::string key =
+            name.substr(0, name.size() - 4) + "." + std::to_string(fsx::fileSize(path));
+        AnalysisHooks hooks;
+        hooks.setOperationText = [this](const std::string& t) { operations.push_back(t); };
+        AnalyseArchive(zip, key, panel, hooks);
+        return key;
+    }
+    IniFile& ini() { return *app().settings; }
+};
+
+TEST_F(AnalysisTest, ArchiveWithoutMissionFileIsThiefOneAndStoresNoType) {
+    const std::string key = analyse("plain.zip", {{"readme.txt", "hello"}});
+    EXPECT_EQ(selectedMission().currentGame, 1);
+    EXPECT_EQ(ini().ReadString(key, "type", "none"), "none");
+    EXPECT_EQ(zip.ExtrBaseDir, dir.path() + "T1/");
+    EXPECT_EQ(panel.questMemo, "hello");
+    EXPECT_EQ(operations, std::vector<std::string>{"<71>"});
+    // Warnings: no goals, and a Thief 1 mission without a map.
+    EXPECT_EQ(panel.noteslabel, "<32>\n<33>\n");
+    EXPECT_TRUE(panel.notesCaptionVisible);
+}
+
+TEST_F(AnalysisTest, MissionNumberOnlyFromRootMembers) {
+    analyse("a.zip", {{"maps/miss20.mis", "x"}});
+    EXPECT_EQ(selectedMission().missionFileMember, "maps\\miss20.mis");
+    EXPECT_EQ(selectedMission().missionNumber, 0);
+    analyse("b.zip", {{"MISS20.MIS", "x"}});
+    EXPECT_EQ(selectedMission().missionFileMember, "MISS20.MIS");
+    EXPECT_EQ(selectedMission().missionNumber, 20);
+    // The later ".mis" member is the mission file; the number comes from the root one.
+    analyse("c.zip", {{"miss21.mis", "x"}, {"maps/other.mis", "y"}});
+    EXPECT_EQ(selectedMission().missionFileMember, "maps\\other.mis");
+    EXPECT_EQ(selectedMission().missionNumber, 21);
+    analyse("d.zip", {{"mission.mis", "x"}, {"miss300.mis", "y"}});
+    EXPECT_EQ(selectedMission().missionNumber, 0);
+}
+
+TEST_F(AnalysisTest, IndicatorsAndCountsFromNames) {
+    const std::string key = analyse("m.zip", {{"intrface/english/page001.pcx", ""},
+                                              {"english/foo.str", ""},
+                                              {"newmesh/a.bin", ""},
+                                              {"myobj/b.bin", ""},
+                                              {"snd/ambient.wav", ""},
+                                              {"music/theme.wav", ""},
+                                              {"fam/stone/wall.pcx", ""},
+                                              {"books/book1.str", ""},
+                                              {"intrface/miss20/ra.bin", ""},
+                                              {"strings/missflag.str", ""},
+                                              {"dark.gam", ""}});
+    EXPECT_TRUE(panel.mapcheck);
+    EXPECT_TRUE(panel.automapcheck);
+    EXPECT_TRUE(panel.creaturescheck);
+    EXPECT_TRUE(panel.objectscheck);
+    EXPECT_TRUE(panel.soundscheck);
+    EXPECT_TRUE(panel.texturecheck);
+    EXPECT_TRUE(panel.bookscheck);
+    EXPECT_TRUE(panel.gamesyscheck);
+    EXPECT_FALSE(panel.moviescheck);
+    EXPECT_FALSE(panel.goalscheck);
+    EXPECT_TRUE(selectedMission().missionFlagsPresent);
+    EXPECT_EQ(ini().ReadInteger(key, "sounds", 0), 1);
+    EXPECT_EQ(ini().ReadInteger(key, "meshes", 0), 1);
+    EXPECT_EQ(ini().ReadInteger(key, "objects", 0), 1);
+    EXPECT_EQ(ini().ReadString(key, "movies", "none"), "none");
+    // Only "intrface\english\" set a language flag; it is the game's own, so no choice.
+    EXPECT_TRUE(panel.languageItems.empty());
+    EXPECT_FALSE(panel.languageComboVisible);
+}
+
+TEST_F(AnalysisTest, NamedReadmeWinsOverEarlierText) {
+    analyse("MyMission.zip", {{"notes.txt", "notes"}, {"docs/MyMission.TXT", "the readme"}});
+    EXPECT_EQ(panel.questMemo, "the readme");
+}
+
+TEST_F(AnalysisTest, TitleFromTitlesMemberIsStoredAndReadBackWithoutQuotes) {
+    const std::string key = analyse(
+        "t.zip", {{"miss20.mis", "no marker"},
+                  {"strings/titles.str",
+                   "title_2: \"Wrong\"\r\ntitle_20: \"First\"\r\ntitle_20: \"The Vault\"\r\n"}});
+    EXPECT_EQ(ini().ReadString(key, "title", ""), "The Vault");
+    EXPECT_EQ(panel.questinfo, "Thief 1 : \"The Vault\"");
+    EXPECT_EQ(ini().ReadInteger(key, "type", 0), 1);
+}
+
+TEST_F(AnalysisTest, ShortTitleCountsAsNone) {
+    analyse("s.zip", {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", "title_20: \"X\"\r\n"}});
+    EXPECT_EQ(selectedMission().currentGame, 2);
+    // "X" with its quotes is three characters: no usable title.
+    EXPECT_EQ(panel.questinfo, "Thief 2 <47>");
+    analyse("n.zip", {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", "title_21: \"Y\"\r\n"}});
+    EXPECT_EQ(panel.questinfo, "Thief 2 <47>");
+}
+
+TEST_F(AnalysisTest, LanguageChoiceForThiefTwo) {
+    app().thiefdata[2].language = 1;  // english game
+    analyse("l.zip", {{"miss20.mis", "SKYOBJVAR"},
+                      {"intrface/german/goals.str", ""},
+                      {"intrface/french/goals.str", ""}});
+    EXPECT_EQ(panel.languageItems, (std::vector<std::string>{"german", "french"}));
+    EXPECT_EQ(panel.selectedLanguage(), "german");
+    EXPECT_TRUE(panel.languageComboVisible);
+    EXPECT_EQ(panel.noteslabel, "<29>\n\n<30>\n\n");
+
+    analyse("e.zip", {{"miss20.mis", "SKYOBJVAR"}, {"intrface/english/goals.str", ""}});
+    EXPECT_TRUE(panel.languageItems.empty());
+    EXPECT_EQ(panel.noteslabel, "");
+}
+
+TEST_F(AnalysisTest, UnconfiguredGameDisablesCommands) {
+    app().thiefdata[2].gameDir.clear();
+    analyse("u.zip", {{"miss20.mis", "SKYOBJVAR"}, {"intrface/goals.str", ""}});
+    EXPECT_EQ(panel.noteslabel, "<60> 2 <61>");
+    EXPECT_FALSE(panel.playEnabled);
+    EXPECT_FALSE(panel.dromedEnabled);
+    EXPECT_FALSE(panel.installOnlyEnabled);
+}
+
+TEST_F(AnalysisTest, InstalledArchiveRecognisedBySizeWithoutChecksum) {
+    const std::string path = dir.path() + "inst.zip";
+    ASSERT_TRUE(makeZip(path, {{"miss20.mis", "x"}}));
+    app().thiefdata[1].installed = "/elsewhere/inst.zip";
+    app().thiefdata[1].installedCheck = std::to_string(fsx::fileSize(path));
+    analyse("inst.zip", {{"miss20.mis", "x"}});
+    EXPECT_FALSE(panel.installOnlyEnabled);
+    EXPECT_EQ(ChecksumCalls(), 0);
+
+    // Size text differs: the checksum decides, computed once.
+    app().thiefdata[1].installedCheck = "$x" + path;
+    analyse("inst.zip", {{"miss20.mis", "x"}});
+    EXPECT_FALSE(panel.installOnlyEnabled);
+    EXPECT_EQ(ChecksumCalls(), 1);
+}
+
+}  // namespace
