@@ -59,6 +59,8 @@ bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game) 
 void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
                     const AnalysisHooks& hooks) {
     IniFile& settings = *app().settings;
+    // Counts, type and title reach the disk in one store.
+    IniBatch batch(settings);
     SelectedMission& sel = selectedMission();
 
     // 1. Reset.
@@ -212,4 +214,5 @@ void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& 
         panel.dromedEnabled = false;
         panel.installOnlyEnabled = false;
     }
+    batch.Commit();
 }

@@ -49,6 +49,9 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 
     std::optional<BusyCursor> busy;
     busy.emplace();
+    // The scan writes the type of every archive seen for the first time: one store for all.
+    std::optional<IniBatch> batch;
+    batch.emplace(settings);
 
     // Keep the column layout.
     const std::string flags = grid.ColumnFlags();
@@ -80,11 +83,14 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
         if (fsx::fileExists(gamedir::path(game.gameDir, gamedir::kInstallCfg))) {
             ReadGameLanguage(game);
         } else {
+            batch->Commit();
+            batch.reset();
             busy.reset();
             if (env.runSetupDialog) env.runSetupDialog();
             // The dialog rescanned on confirm: this scan's rows would come twice.
             if (g_fullScans != myScan) return;
             busy.emplace();
+            batch.emplace(settings);
         }
         ReadInstalledState(game);
         bar += CurrentBarPart(i, game);
@@ -123,6 +129,8 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (settings.ReadString("options", "last selection", "@") == "@")
         settings.WriteString("options", "last selection", lastGameRow);
     const std::string remembered = settings.ReadString("options", "last selection", "@");
+    batch->Commit();
+    batch.reset();
     int selected = 0;
     for (int r = 1; r < grid.RowCount() && selected == 0; ++r) {
         if (text::equalsNoCase(grid.Cell(2, r), remembered)) selected = r;
