@@ -19,6 +19,11 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
+    // Extraction makes its target the current directory: do not leave the process in a
+    // directory that is about to vanish.
+    const std::string cwd = stdfs::current_path(ec).string() + "/";
+    if (!ec && cwd.compare(0, path_.size(), path_) == 0)
+        stdfs::current_path(stdfs::temp_directory_path(), ec);
     // Make everything writable again so read-only test files do not stay behind.
     for (auto it = stdfs::recursive_directory_iterator(path_, ec);
          it != stdfs::recursive_directory_iterator(); it.increment(ec)) {

@@ -99,6 +99,8 @@ ScanEnv scanEnv() {
 }  // namespace
 
 void InstallFeatureHooks() {
+    g_panel = InfoPanel{};
+    g_selection = SelectionHandler{};
     MainFormHooks& hooks = mainFormHooks();
     hooks.scanCatalogue = [](bool refreshOnly) { ScanCatalogue(refreshOnly, scanEnv()); };
     hooks.drawCell = [](TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,

@@ -41,7 +41,8 @@ class Program {
 
 // Connects the main window's events and the start-up to the features that carry them out
 // (catalogue scan, selection, install and launch, setup dialog, about box and splash).
-// Called once by main() before the start-up; tests set the hooks they need themselves.
+// Called once by main() before the start-up (it also starts the selection state afresh);
+// tests call it for each main window they create.
 void InstallFeatureHooks();
 
 // The whole program: Start, then (when the window is shown and `enterEventLoop`) Exec.

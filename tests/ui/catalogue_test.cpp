@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QPlainTextEdit>
+#include <QToolButton>
+#include <memory>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "app/StartUp.h"
+#include "app/ui/MainForm.h"
+#include "app/ui/Program.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "inspect/InfoPanel.h"
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// A main window with every feature connected, on a temporary program directory holding a
+// Thief 2 game directory and a mission directory.
+class Catalogue : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL"))
+            GTEST_SKIP() << "extraction engine not built";
+        std::string lang = "[languages]\n1=English\n[English]\n";
+        for (int n = 1; n <= 80; ++n) lang += std::to_string(n) + "=<" + std::to_string(n) + ">\n";
+        dir.write("Tallowmere.dat", lang);
+        game = dir.path() + "Thief2/";
+        missions = dir.path() + "Missions/";
+        dir.write("Thief2/install.cfg", "language english\r\n");
+        dir.write("Thief2/thief2.exe", "stand-in");
+        fsx::forceDirectories(missions);
+        openAppFiles(dir.path());
+        settings().WriteString("options", "thief2dir", game);
+        settings().WriteString("options", "compression level", "5");
+        settings().WriteString("mission directories", missions, "1");
+        InstallFeatureHooks();
+        LoadLanguageTable();
+        form = std::make_unique<Tmainform>();
+        app().applicationTitle = "Tallowmere v9";
+    }
+    void TearDown() override {
+        form.reset();
+        mainFormHooks() = {};
+        setSetupDialogHook({});
+        closeAppFiles();
+        app() = AppState{};
+    }
+    IniFile& settings() { return *app().settings; }
+    TStringGridEx& grid() { return *form->QuestGrid; }
+    std::string mission(const std::string& name, const std::string& misContent = "SKYOBJVAR",
+                        const std::string& where = "") {
+        const std::string path = (where.empty() ? missions : where) + name;
+        EXPECT_TRUE(
+            makeZip(path, {{"miss20.mis", misContent},
+                           {"strings/titles.str", "title_20: \"Title of " + name + "\"\r\n"},
+                           {"intrface/goals.str", "goal"}}));
+        return path;
+    }
+    int rowOf(const std::string& col2) {
+        for (int r = 1; r < grid().RowCount(); ++r)
+            if (grid().Cell(2, r) == col2) return r;
+        return 0;
+    }
+    void select(int row, int col = 0) {
+        bool canSelect = true;
+        mainFormHooks().selectCell(form->QuestGrid, col, row, canSelect);
+    }
+
+    TempDir dir;
+    ScriptedPrompter prompts;
+    std::string game, missions;
+    std::unique_ptr<Tmainform> form;
+};
+
+TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
+    mission("A.ZIP");
+    mission("b.Zip");
+    mission("x.zipx");
+    dir.write("Missions/notzip.txt", "x");
+    form->ScanCatalogue(false);
+
+    ASSERT_EQ(grid().RowCount(), 4);
+    const int gameRow = rowOf(" Original (Thief 2)");
+    ASSERT_GT(gameRow, 0);
+    EXPECT_EQ(grid().Cell(0, gameRow), "20");
+    EXPECT_EQ(grid().Cell(1, gameRow), " Original (Thief 2)");
+    EXPECT_EQ(grid().Cell(3, gameRow), "");
+    for (const char* name : {"A", "b"}) {
+        const int r = rowOf(name);
+        ASSERT_GT(r, 0) << name;
+        EXPECT_EQ(grid().Cell(3, r), missions);
+        EXPECT_EQ(
+            grid().Cell(4, r),
+            std::to_string(fsx::fileSize(missions + name + (name[0] == 'A' ? ".ZIP" : ".Zip"))));
+    }
+    // Titles of row 0 and the caption with the row count.
+    EXPECT_EQ(grid().Cell(1, 0), "<75>");
+    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  3 <15>");
+    // The status line holds only the Thief 2 part.
+    EXPECT_EQ(form->CurrentBar->SimpleText(), "<16>" + std::string(26, ' ') + "Thief 2:  Original");
+    // Nothing remembered: the last game row is remembered (its leading blank, as any blank
+    // around a value, does not read back) and selected.
+    EXPECT_EQ(settings().ReadString("options", "last selection", "@"), "Original (Thief 2)");
+    EXPECT_EQ(grid().Row(), gameRow);
+}
+
+TEST_F(Catalogue, FirstScanStoresTypesAndSelectionDecidesTheGame) {
+    const std::string path = mission("Vault]One.zip");
+    form->ScanCatalogue(false);
+    const int r = rowOf("Vault]One");
+    ASSERT_GT(r, 0);
+    const std::string key = "VaultOne." + std::to_string(fsx::fileSize(path));
+    EXPECT_EQ(settings().ReadString(key, "type", "none"), "0");
+    EXPECT_EQ(grid().Cell(0, r), "01");
+
+    select(r);
+    // The analysis decided Thief 2 and stored the title; the row shows both at once.
+    EXPECT_EQ(settings().ReadString(key, "type", ""), "2");
+    EXPECT_EQ(grid().Cell(0, r), "21");
+    EXPECT_EQ(grid().Cell(1, r), "Title of Vault]One.zip");
+    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(form->Zip->ExtrBaseDir, game);
+    EXPECT_TRUE(form->goalscheck->isChecked());
+    EXPECT_TRUE(form->OrigPanel->isHidden());
+
+    // Another cell of the same row is not analysed again.
+    app().operationText = "unchanged";
+    select(r, 3);
+    EXPECT_EQ(app().operationText, "unchanged");
+}
+
+TEST_F(Catalogue, SameArchiveThroughTwoDirectoriesIsListedTwice) {
+    const std::string other = dir.path() + "More/";
+    fsx::forceDirectories(other);
+    mission("Twin.zip");
+    fsx::copyFile(missions + "Twin.zip", other + "Twin.zip");
+    settings().WriteString("mission directories", other, "1");
+    settings().WriteString("mission directories", dir.path() + "Missing/", "1");
+    form->ScanCatalogue(false);
+    int count = 0;
+    for (int r = 1; r < grid().RowCount(); ++r) count += grid().Cell(2, r) == "Twin";
+    EXPECT_EQ(count, 2);
+}
+
+TEST_F(Catalogue, RememberedSelectionAndDeletedArchive) {
+    mission("Keep.zip");
+    mission("Gone.zip");
+    settings().WriteString("options", "last selection", "keep");  // any case
+    form->ScanCatalogue(false);
+    EXPECT_EQ(grid().Cell(2, grid().Row()), "Keep");
+
+    settings().WriteString("options", "last selection", "Gone");
+    fsx::deleteFile(missions + "Gone.zip");
+    form->ScanCatalogue(false);
+    EXPECT_EQ(grid().Cell(2, grid().Row()), " Original (Thief 2)");
+}
+
+TEST_F(Catalogue, VanishedArchiveShowsMessageAndRescans) {
+    mission("Fleeting.zip");
+    form->ScanCatalogue(false);
+    const int r = rowOf("Fleeting");
+    ASSERT_GT(r, 0);
+    fsx::deleteFile(missions + "Fleeting.zip");
+    prompts.messages.clear();
+    select(r);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "<36> " + missions + "Fleeting.zip");
+    EXPECT_EQ(rowOf("Fleeting"), 0);
+    EXPECT_EQ(grid().RowCount(), 2);
+}
+
+TEST_F(Catalogue, GameRowShowsTheGameAndItsCommands) {
+    form->ScanCatalogue(false);
+    const int r = rowOf(" Original (Thief 2)");
+    select(r);
+    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(form->Zip->ZipFileName(), " Original");
+    EXPECT_EQ(form->questMemo->toPlainText().toStdString(), "<34>\n<35>");
+    EXPECT_FALSE(form->OrigPanel->isHidden());
+    EXPECT_FALSE(form->dromedbutton->isEnabled());  // no dromed.exe
+    // No mission installed: the game's own state is installed already.
+    EXPECT_FALSE(form->installonlybutton->isEnabled());
+
+    // With DromEd present and a mission installed, a new selection enables both.
+    dir.write("Thief2/DROMED.EXE", "editor");
+    dir.write("Thief2/Tallowmere.Current", missions + "x.zip\r\n123\r\n");
+    mission("Other.zip");
+    form->ScanCatalogue(false);
+    select(rowOf("Other"));
+    select(rowOf(" Original (Thief 2)"));
+    EXPECT_TRUE(form->dromedbutton->isEnabled());
+    EXPECT_TRUE(form->installonlybutton->isEnabled());
+    EXPECT_EQ(form->CurrentBar->SimpleText(), "<16>" + std::string(26, ' ') + "Thief 2: x.zip");
+}
+
+TEST_F(Catalogue, FinishedBoxWritesTheSelectedRowsRecord) {
+    form->ScanCatalogue(false);
+    select(rowOf(" Original (Thief 2)"));
+    form->finished->click();
+    EXPECT_EQ(settings().ReadString("Original (Thief 2)", "finished", ""), "1");
+    EXPECT_EQ(grid().Cell(5, grid().Row()), "F");
+}
+
+TEST_F(Catalogue, GameDirectoryWithoutInstallCfgOpensSetupAndIsNotScannedTwice) {
+    fsx::deleteFile(game + "install.cfg");
+    mission("One.zip");
+    int dialogs = 0;
+    setSetupDialogHook([&] {
+        ++dialogs;
+        // A confirmed dialog rescans on its own, with the file in place by then.
+        dir.write("Thief2/install.cfg", "language french\r\n");
+        form->ScanCatalogue(false);
+    });
+    form->ScanCatalogue(false);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(grid().RowCount(), 3);  // title, game row, One
+    EXPECT_EQ(app().thiefdata[2].language, 3);
+}
+
+TEST_F(Catalogue, ReplacedArchiveGetsANewRecord) {
+    const std::string path = mission("Again.zip");
+    form->ScanCatalogue(false);
+    const std::string oldKey = "Again." + std::to_string(fsx::fileSize(path));
+    mission("Again.zip", "a longer mission file without the marker, so the size differs");
+    const std::string newKey = "Again." + std::to_string(fsx::fileSize(path));
+    ASSERT_NE(oldKey, newKey);
+    form->ScanCatalogue(false);
+    EXPECT_EQ(settings().ReadString(newKey, "type", "none"), "0");
+    EXPECT_EQ(settings().ReadString(oldKey, "type", "none"), "0");
+}
+
+}  // namespace
