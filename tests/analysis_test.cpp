@@ -182,3 +182,86 @@ TEST_F(AnalysisTest, InstalledArchiveRecognisedBySizeWithoutChecksum) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same realistic mission packed by Info-ZIP zip, 7-Zip and Python's zipfile gives the
+// same analysis.
+TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
+    const Members layout = {
+        {"miss20.mis", std::string(5000, 'x') + "SKYOBJVAR" + std::string(100, 'y')},
+        {"strings/titles.str",
+         "title_19: \"Old\"\r\ntitle_20: \"Bafford's \x81"
+         "ber Vault\"\r\n"},
+        {"strings/missflag.str", "miss_20: \"no_briefing\"\r\n"},
+        {"intrface/english/goals.str", "goal_0: \"Steal it\"\r\n"},
+        {"intrface/german/goals.str", "goal_0: \"Stiehl es\"\r\n"},
+        {"intrface/miss20/page001.pcx", "pcx"},
+        {"fam/stone/wall1.pcx", "pcx"},
+        {"fam/stone/wall2.pcx", "pcx"},
+        {"obj/chest.bin", "bin"},
+        {"mesh/guard.bin", "bin"},
+        {"snd/ambient.wav", "wav"},
+        {"snd/music.mp3", "mp3"},
+        {"books/note1.str", "note"},
+        {"movies/intro.avi", "avi"},
+        {"Vault.txt", "Read me first.\r\n"},
+    };
+    // The tree on disk for the command-line tools.
+    TempDir tree;
+    for (const auto& [name, content] : layout) tree.write(name, content);
+    std::string names;
+    for (const auto& [name, content] : layout) names += " '" + name + "'";
+
+    struct Made {
+        std::string tool, path;
+    };
+    std::vector<Made> made;
+    fsx::forceDirectories(dir.path() + "py");
+    ASSERT_TRUE(makeZip(dir.path() + "py/Vault.zip", layout));
+    made.push_back({"python", dir.path() + "py/Vault.zip"});
+    if (haveProgram("zip")) {
+        fsx::forceDirectories(dir.path() + "zip");
+        ASSERT_EQ(runCommand("cd '" + tree.path() + "' && zip -q -X '" + dir.path() +
+                             "zip/Vault.zip'" + names),
+                  0);
+        made.push_back({"zip", dir.path() + "zip/Vault.zip"});
+    }
+    if (haveProgram("7z")) {
+        fsx::forceDirectories(dir.path() + "7z");
+        ASSERT_EQ(runCommand("cd '" + tree.path() + "' && 7z a -tzip -bd '" + dir.path() +
+                             "7z/Vault.zip'" + names + " >/dev/null"),
+                  0);
+        made.push_back({"7z", dir.path() + "7z/Vault.zip"});
+    }
+    for (const Made& m : made) {
+        SCOPED_TRACE(m.tool);
+        closeAppFiles();
+        openAppFiles(dir.path() + "ini-" + m.tool + "-");  // a fresh settings file each
+        zip.SetZipFileName(m.path);
+        ASSERT_EQ(zip.Count(), static_cast<int>(layout.size()));
+        panel = InfoPanel{};
+        AnalysisHooks hooks;
+        AnalyseArchive(zip, "Vault.1", panel, hooks);
+        EXPECT_EQ(selectedMission().currentGame, 2);
+        EXPECT_EQ(selectedMission().missionNumber, 20);
+        EXPECT_TRUE(selectedMission().missionFlagsPresent);
+        EXPECT_EQ(selectedMission().titlesMember, "strings\\titles.str");
+        EXPECT_EQ(panel.questinfo,
+                  "Thief 2 : \"Bafford's \xFC"
+                  "ber Vault\"");
+        EXPECT_EQ(panel.questMemo, "Read me first.\r\n");
+        for (bool box :
+             {panel.goalscheck, panel.mapcheck, panel.texturecheck, panel.soundscheck,
+              panel.objectscheck, panel.creaturescheck, panel.bookscheck, panel.moviescheck})
+            EXPECT_TRUE(box);
+        EXPECT_FALSE(panel.gamesyscheck);
+        EXPECT_FALSE(panel.automapcheck);
+        // The game's own language is there: no choice offered.
+        EXPECT_TRUE(panel.languageItems.empty());
+        EXPECT_EQ(app().settings->ReadInteger("Vault.1", "textures", 0), 2);
+        EXPECT_EQ(app().settings->ReadInteger("Vault.1", "sounds", 0), 2);
+    }
+}
+
+}  // namespace

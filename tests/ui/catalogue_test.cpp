@@ -235,3 +235,16 @@ TEST_F(Catalogue, ReplacedArchiveGetsANewRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Catalogue, GameDirectoryWithoutTrailingSeparatorWorksTheSame) {
+    settings().WriteString("options", "thief2dir", game.substr(0, game.size() - 1));
+    dir.write("Thief2/install.cfg", "language german\r\n");
+    form->ScanCatalogue(false);
+    EXPECT_EQ(app().thiefdata[2].gameDir, game);
+    EXPECT_EQ(app().thiefdata[2].language, 2);
+    EXPECT_EQ(grid().Cell(0, rowOf(" Original (Thief 2)")), "20");
+}
+
+}  // namespace
