@@ -248,7 +248,8 @@ TEST_F(ZipTest, UpdateAndFreshenCompareTimes) {
 }
 
 TEST_F(ZipTest, EncryptionBothWays) {
-    const std::string small = noise(30000, 5, true), large = noise(9u << 20, 6, true);
+    // The large file is written in pieces (see LargeFilesAreWrittenInPiecesOfOneStream).
+    const std::string small = noise(30000, 5, true), large = noise(34u << 20, 6, true);
     src.write("s.txt", small);
     src.write("l.bin", large);
     const std::string a = tmp.path() + "e.zip";
@@ -360,6 +361,74 @@ TEST_F(ZipTest, LatestTimeCommentAndLevelZero) {
     std::string comment;
     runCommand("unzip -z " + a, &comment);
     EXPECT_NE(comment.find("archive note"), std::string::npos);
+}
+
+// Files beyond the one-piece size are compressed in parts by both workers; the parts must
+// join into one valid deflate stream, also where a part does not compress and goes in
+// as stored blocks, and progress must still add up file by file.
+TEST_F(ZipTest, LargeFilesAreWrittenInPiecesOfOneStream) {
+    const std::string mixed =
+        noise(13u << 20, 21, true) + noise(9u << 20, 22, false) + noise((14u << 20) + 7, 23, true);
+    const std::string stored = noise((33u << 20) + 1, 24, true);
+    const std::string random = noise(1u << 20, 25, false);
+    src.write("a/mixed.mis", mixed);
+    src.write("a/packed.zip", stored);  // stored by its suffix
+    src.write("a/random.ogg", random);
+    src.write("a/z.txt", "after the large ones");
+    const std::string a = tmp.path() + "big.zip";
+    Opts o;
+    o.specs = {"a/*.*"};
+    EXPECT_EQ(run(a, o), 4) << rec.messages();
+    std::string listing = verify(a);
+    EXPECT_NE(listing.find("a/mixed.mis " + std::to_string(mixed.size()) + " 8"), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("a/packed.zip " + std::to_string(stored.size()) + " 0"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("a/random.ogg 1048576 0"), std::string::npos) << listing;
+    EXPECT_TRUE(extracted(a, "a/mixed.mis") == mixed);
+    EXPECT_TRUE(extracted(a, "a/packed.zip") == stored);
+    EXPECT_EQ(extracted(a, "a/z.txt"), "after the large ones");
+    // The compressible parts of the mixed file did compress.
+    EXPECT_LT(fs::file_size(a), stored.size() + random.size() + mixed.size() - (10u << 20));
+
+    // Each file's progress adds up to its size before the next file begins.
+    std::string current;
+    int64_t done = 0, expected = 0;
+    for (const auto& e : rec.events) {
+        if (e.action == cbNewFile) {
+            EXPECT_EQ(done, expected) << current;
+            current = e.text;
+            expected = e.arg2;
+            done = 0;
+        } else if (e.action == cbProgress) {
+            done += e.arg2;
+        }
+    }
+    EXPECT_EQ(done, expected) << current;
+    EXPECT_EQ(rec.sum(cbProgress), rec.of(cbTotalSize).at(0).arg2);
+}
+
+// A large file that shrinks after it was listed cannot be read to its end: it is taken
+// out of the archive again, reported, and the files after it are stored correctly.
+TEST_F(ZipTest, LargeFileThatShrinksIsLeftOutAndTheRestIsKept) {
+    const std::string path = src.path() + "a.bin";
+    src.write("a.bin", noise(40u << 20, 31, true));
+    src.write("b.txt", "second");
+    const std::string a = tmp.path() + "s.zip";
+    rec.answer = [&](EngineCallbackRecord& r) {
+        if (r.actionCode == cbTotalSize) fs::resize_file(path, 10u << 20);
+        return 0;
+    };
+    Opts o;
+    o.specs = {"*.*"};
+    EXPECT_EQ(run(a, o), 1);
+    EXPECT_NE(rec.messages().find("a.bin"), std::string::npos) << rec.messages();
+    EXPECT_NE(rec.messages().find("not added"), std::string::npos) << rec.messages();
+    std::string listing = verify(a);
+    EXPECT_EQ(listing.find("a.bin"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("b.txt 6 "), std::string::npos) << listing;
+    EXPECT_LT(fs::file_size(a), 4096u);  // nothing of the left-out file remains
 }
 
 TEST_F(ZipTest, MoreThan65535MembersGetZip64Records) {

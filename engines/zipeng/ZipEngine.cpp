@@ -2,9 +2,9 @@
 //
 // The new archive is written to a temporary file beside the old one and renamed over it
 // once complete and synced; source files are deleted (move) only after that rename.
-// Members up to a few MB are compressed by two worker threads with libdeflate; the
-// calling thread writes them in order, streams larger files through zlib, copies kept
-// members raw and runs every callback.
+// Two worker threads read and compress: files up to 32 MB whole with libdeflate, larger
+// ones in pieces with zlib. The calling thread writes them in order, copies kept members
+// raw and runs every callback.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,12 +33,24 @@ using namespace engine;
 
 namespace {
 
-constexpr uint64_t kWholeLimit = 8u << 20;  // files up to this size are compressed in one piece
-constexpr uint64_t kInFlightBytes = 24u
-                                    << 20;  // source bytes handed to workers and not yet written
+// Files up to kWholeLimit are compressed in one piece by libdeflate; larger ones are cut
+// into kPiece parts that zlib compresses independently (each primed with the 32 KB in
+// front of it and ended with a sync flush), which concatenate into one deflate stream.
+// The workers are kept fed as long as the source bytes handed out and not yet written
+// stay within kInFlightBytes; that bounds the memory an add takes.
+constexpr uint64_t kWholeLimit = 32u << 20;
+constexpr uint64_t kPiece = 4u << 20;
+constexpr size_t kWindow = 32u << 10;
+constexpr uint64_t kInFlightBytes = 64u << 20;
 constexpr size_t kMaxInFlight = 64;
 constexpr size_t kChunk = 1u << 20;
 constexpr uint64_t kZip64Threshold = 0xFFFFFFFFull;
+// Data of at least kProbeFrom bytes whose samples (start, middle, end) do not shrink
+// below kProbeKeep of their size with the fastest level is stored: audio, video and
+// images in their own compressed formats would only cost time.
+constexpr size_t kProbeFrom = 256u << 10;
+constexpr size_t kProbeSample = 32u << 10;
+constexpr double kProbeKeep = 0.985;
 
 struct Source {
     std::string path;  // on disk
@@ -51,16 +64,30 @@ struct Source {
     bool written = false;
 };
 
+// Uninitialised bytes: buffers that are filled at once need no clearing first.
+using Bytes = std::unique_ptr<uint8_t[]>;
+Bytes rawBytes(size_t n) {
+    return Bytes(new uint8_t[n ? n : 1]);
+}
+
+// One unit of work: a whole file, or one piece of a large one.
 struct CJob {
-    Source* src = nullptr;
+    const Source* src = nullptr;
     int level = 5;
+    bool piece = false;  // part of a file written in several pieces
+    bool last = false;   // the file's final piece
+    uint64_t offset = 0;
+    uint64_t length = 0;
     // results
     bool done = false;
     std::string error;
     uint16_t method = 8;
     uint32_t crc = 0;
     uint64_t usize = 0;
-    std::vector<uint8_t> data;  // what goes into the archive (encrypted when asked)
+    Bytes data;  // what goes into the archive (a whole file's encrypted when asked)
+    size_t dataSize = 0;
+
+    uint64_t memory() const { return length + (piece && offset ? kWindow : 0); }
 };
 
 std::string toSlash(std::string s) {
@@ -123,7 +150,7 @@ class Pool {
     void run() {
         std::mt19937_64 rng(std::random_device{}() ^
                             std::hash<std::thread::id>{}(std::this_thread::get_id()));
-        std::unordered_map<int, libdeflate_compressor*> comps;
+        Compressors comps;
         for (;;) {
             std::shared_ptr<CJob> j;
             {
@@ -137,7 +164,7 @@ class Pool {
                 work(*j, comps, rng);
             } catch (const std::bad_alloc&) {
                 j->error = "out of memory";
-                j->data.clear();
+                j->data.reset();
             }
             {
                 std::lock_guard lk(m);
@@ -145,50 +172,132 @@ class Pool {
             }
             doneCv_.notify_all();
         }
-        for (auto& [level, c] : comps) libdeflate_free_compressor(c);
     }
 
-    static void work(CJob& j, std::unordered_map<int, libdeflate_compressor*>& comps,
-                     std::mt19937_64& rng) {
+    // A worker's libdeflate compressors, one per level met.
+    struct Compressors {
+        std::unordered_map<int, libdeflate_compressor*> byLevel;
+        std::unique_ptr<uint8_t[]> probeOut = std::make_unique<uint8_t[]>(kProbeSample);
+        ~Compressors() {
+            for (auto& [level, c] : byLevel) libdeflate_free_compressor(c);
+        }
+        libdeflate_compressor* get(int level) {
+            auto& c = byLevel[level];
+            if (!c) c = libdeflate_alloc_compressor(level);
+            return c;
+        }
+        bool incompressible(const uint8_t* p, size_t n) {
+            if (n < kProbeFrom) return false;
+            libdeflate_compressor* fast = get(1);
+            if (!fast) return false;
+            const size_t keep = size_t(double(kProbeSample) * kProbeKeep);
+            for (size_t at : {size_t(0), (n - kProbeSample) / 2, n - kProbeSample})
+                if (libdeflate_deflate_compress(fast, p + at, kProbeSample, probeOut.get(), keep))
+                    return false;  // this sample fits: worth compressing
+            return true;
+        }
+    };
+
+    static void work(CJob& j, Compressors& comps, std::mt19937_64& rng) {
         File f;
         if (!f.openRead(j.src->path)) {
             j.error = "cannot open \"" + j.src->path + "\": " + std::strerror(errno);
             return;
         }
-        uint64_t size = std::min(f.size(), j.src->size);
-        std::vector<uint8_t> in(size_t(size) + 1);
-        if (size && !f.readAt(in.data(), size_t(size), 0)) {
+        if (j.piece) return workPiece(j, f, comps);
+        uint64_t size = std::min(f.size(), j.length);
+        Bytes in = rawBytes(size_t(size));
+        if (size && !f.readAt(in.get(), size_t(size), 0)) {
             j.error = "cannot read \"" + j.src->path + "\"";
             return;
         }
         j.usize = size;
-        j.crc = libdeflate_crc32(0, in.data(), size_t(size));
+        j.crc = libdeflate_crc32(0, in.get(), size_t(size));
         j.method = 0;
-        if (!j.src->store && j.level > 0 && size > 0) {
-            int level = std::clamp(j.level, 1, 12);
-            auto& c = comps[level];
-            if (!c) c = libdeflate_alloc_compressor(level);
-            if (c) {
-                std::vector<uint8_t> out(libdeflate_deflate_compress_bound(c, size_t(size)));
-                size_t n =
-                    libdeflate_deflate_compress(c, in.data(), size_t(size), out.data(), out.size());
+        if (!j.src->store && j.level > 0 && size > 0 &&
+            !comps.incompressible(in.get(), size_t(size))) {
+            if (libdeflate_compressor* c = comps.get(std::clamp(j.level, 1, 12))) {
+                // Only output smaller than the input is kept, so a larger buffer would
+                // be wasted; small files get the full bound in case libdeflate wants it.
+                size_t cap = size > 65536 ? size_t(size) - 1
+                                          : libdeflate_deflate_compress_bound(c, size_t(size));
+                Bytes out = rawBytes(cap);
+                size_t n = libdeflate_deflate_compress(c, in.get(), size_t(size), out.get(), cap);
                 if (n > 0 && n < size) {
-                    out.resize(n);
                     j.data = std::move(out);
+                    j.dataSize = n;
                     j.method = 8;
                 }
             }
         }
         if (j.method == 0) {
-            in.resize(size_t(size));
             j.data = std::move(in);
+            j.dataSize = size_t(size);
         }
         if (!j.src->password.empty()) {
             std::string h = encryptionHeader(j.crc, rng);
-            j.data.insert(j.data.begin(), h.begin(), h.end());
+            Bytes enc = rawBytes(j.dataSize + 12);
+            std::memcpy(enc.get(), h.data(), 12);
+            if (j.dataSize) std::memcpy(enc.get() + 12, j.data.get(), j.dataSize);
+            j.data = std::move(enc);
+            j.dataSize += 12;
             ZipCrypto z(j.src->password);
-            z.encrypt(j.data.data(), j.data.size());
+            z.encrypt(j.data.get(), j.dataSize);
         }
+    }
+
+    // One piece of a large file: raw deflate primed with the window in front of it,
+    // ended with a sync flush (byte-aligned, not final) or, for the last piece, finished.
+    static void workPiece(CJob& j, const File& f, Compressors& comps) {
+        const bool compress = !j.src->store && j.level > 0;
+        const size_t dict = compress ? size_t(std::min<uint64_t>(j.offset, kWindow)) : 0;
+        const size_t len = size_t(j.length);
+        Bytes in = rawBytes(dict + len);
+        if (!f.readAt(in.get(), dict + len, j.offset - dict)) {
+            j.error = "cannot read \"" + j.src->path + "\" (did it shrink?)";
+            return;
+        }
+        j.usize = len;
+        j.crc = libdeflate_crc32(0, in.get() + dict, len);
+        if (!compress) {
+            j.method = 0;
+            if (dict == 0) {
+                j.data = std::move(in);
+            } else {
+                j.data = rawBytes(len);
+                std::memcpy(j.data.get(), in.get() + dict, len);
+            }
+            j.dataSize = len;
+            return;
+        }
+        // An incompressible piece goes in as stored blocks (level 0) within the stream.
+        const int level =
+            comps.incompressible(in.get() + dict, len) ? 0 : std::clamp(j.level, 1, 9);
+        z_stream zs{};
+        if (deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            j.error = "out of memory";
+            return;
+        }
+        std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, deflateEnd);
+        if (dict && deflateSetDictionary(&zs, in.get(), uInt(dict)) != Z_OK) {
+            j.error = "compression failed";
+            return;
+        }
+        const size_t cap = deflateBound(&zs, uLong(len)) + 64;  // room for the sync marker
+        j.data = rawBytes(cap);
+        zs.next_in = in.get() + dict;
+        zs.avail_in = uInt(len);
+        zs.next_out = j.data.get();
+        zs.avail_out = uInt(cap);
+        int rc = ::deflate(&zs, j.last ? Z_FINISH : Z_SYNC_FLUSH);
+        const bool complete = j.last ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_out > 0;
+        if (!complete || zs.avail_in != 0) {
+            j.error = "compression failed";
+            j.data.reset();
+            return;
+        }
+        j.method = 8;
+        j.dataSize = cap - zs.avail_out;
     }
 
     std::vector<std::thread> threads_;
@@ -218,6 +327,14 @@ class Writer {
         bool ok = file_.writeAll(buf_.data(), buf_.size());
         buf_.clear();
         return ok;
+    }
+    // Drops everything written from `at` on (a member that could not be completed).
+    bool rewind(uint64_t at) {
+        if (!flush() || ::ftruncate(file_.fd(), off_t(at)) != 0 ||
+            ::lseek(file_.fd(), off_t(at), SEEK_SET) != off_t(at))
+            return false;
+        pos_ = at;
+        return true;
     }
     bool finish() { return flush() && file_.sync() && file_.close(); }
     void abandon() { file_.close(); }
@@ -552,92 +669,79 @@ class Zipper {
         return false;
     }
 
-    bool writeSmall(CJob& j) {
-        Source& s = *j.src;
-        Entry e = newEntry(s, j.method, j.crc, j.usize, j.data.size());
+    bool writeWhole(Source& s, CJob& j) {
+        Entry e = newEntry(s, j.method, j.crc, j.usize, j.dataSize);
         e.offset = out_.offset();
-        if (!out_.put(localHeader(e, false)) || !out_.put(j.data.data(), j.data.size()))
+        if (!out_.put(localHeader(e, false)) || !out_.put(j.data.get(), j.dataSize))
             return fail("cannot write the archive: " + std::string(std::strerror(errno)));
         central_.push_back({e, {}});
         s.written = true;
         return true;
     }
 
-    // Streams a large file through zlib straight into the archive, then fills in the
-    // local header. Encrypted files are read twice: the cipher header needs the CRC.
-    bool writeLarge(Source& s) {
-        File f;
-        if (!f.openRead(s.path)) {
-            cb_.message(errWarning,
-                        "cannot open \"" + s.path + "\": " + std::strerror(errno) + "; not added");
-            return true;
-        }
-        const uint64_t size = std::min(f.size(), s.size);
-        std::vector<uint8_t> in(kChunk), outBuf(kChunk);
-        std::optional<ZipCrypto> crypt;
-        uint32_t preCrc = 0;
-        if (!s.password.empty()) {
-            for (uint64_t pos = 0; pos < size;) {
-                size_t n = size_t(std::min<uint64_t>(kChunk, size - pos));
-                if (!f.readAt(in.data(), n, pos)) return fail("cannot read \"" + s.path + "\"");
-                preCrc = libdeflate_crc32(preCrc, in.data(), n);
-                pos += n;
-            }
-            crypt.emplace(s.password);
-        }
+    // Writes a large file from its pieces, in order, as the workers finish them; the
+    // local header is filled in at the end. Encrypted files are read once beforehand:
+    // the cipher header needs the CRC. A file that cannot be read through is taken out
+    // of the archive again and reported; only write failures end the whole add.
+    bool writePieces(Source& s, std::vector<std::shared_ptr<CJob>>& pieces,
+                     const std::function<CJob&(size_t)>& next) {
+        const uint64_t size = s.size;
         const bool compress = !s.store && p_.level > 0;
         const bool zip64 = size >= kZip64Threshold - (64u << 20);
         Entry e = newEntry(s, compress ? 8 : 0, 0, size, 0);
         e.offset = out_.offset();
-        if (!out_.put(localHeader(e, zip64))) return fail("cannot write the archive");
-        uint64_t csize = 0;
-        if (crypt) {
-            std::string h = encryptionHeader(preCrc, rng_);
-            crypt->encrypt(reinterpret_cast<uint8_t*>(h.data()), 12);
-            if (!out_.put(h)) return fail("cannot write the archive");
-            csize += 12;
-        }
-        auto emit = [&](uint8_t* p, size_t n) {
-            if (crypt) crypt->encrypt(p, n);
-            csize += n;
-            return out_.put(p, n);
-        };
-        z_stream zs{};
-        if (compress && deflateInit2(&zs, std::clamp(p_.level, 1, 9), Z_DEFLATED, -MAX_WBITS, 8,
-                                     Z_DEFAULT_STRATEGY) != Z_OK)
-            return fail("out of memory");
-        std::unique_ptr<z_stream, int (*)(z_stream*)> guard(compress ? &zs : nullptr, deflateEnd);
-        uint32_t crc = 0;
-        uint64_t pos = 0;
-        for (;;) {
-            size_t n = size_t(std::min<uint64_t>(kChunk, size - pos));
-            if (n && !f.readAt(in.data(), n, pos)) return fail("cannot read \"" + s.path + "\"");
-            crc = libdeflate_crc32(crc, in.data(), n);
-            pos += n;
-            const bool last = pos >= size;
-            if (!compress) {
-                if (n && !emit(in.data(), n)) return fail("cannot write the archive");
-            } else {
-                zs.next_in = in.data();
-                zs.avail_in = uInt(n);
-                int rc;
-                do {
-                    zs.next_out = outBuf.data();
-                    zs.avail_out = uInt(outBuf.size());
-                    rc = ::deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
-                    size_t have = outBuf.size() - zs.avail_out;
-                    if (have && !emit(outBuf.data(), have)) return fail("cannot write the archive");
-                } while (zs.avail_out == 0 || (last && rc != Z_STREAM_END));
+        std::string problem;
+        std::optional<ZipCrypto> crypt;
+        uint32_t preCrc = 0;
+        if (!s.password.empty()) {
+            File f;
+            Bytes buf = rawBytes(kChunk);
+            if (!f.openRead(s.path))
+                problem = "cannot open \"" + s.path + "\": " + std::strerror(errno);
+            for (uint64_t pos = 0; problem.empty() && pos < size;) {
+                size_t n = size_t(std::min<uint64_t>(kChunk, size - pos));
+                if (!f.readAt(buf.get(), n, pos)) problem = "cannot read \"" + s.path + "\"";
+                preCrc = libdeflate_crc32(preCrc, buf.get(), n);
+                pos += n;
             }
-            if (n && !cb_.send(cbProgress, 0, int64_t(n))) return false;
-            if (last) break;
+            crypt.emplace(s.password);
         }
-        if (crypt && crc != preCrc)
-            return fail("\"" + s.path + "\" changed while it was being added");
+        uint64_t csize = 0;
+        uint32_t crc = 0;
+        if (problem.empty()) {
+            if (!out_.put(localHeader(e, zip64))) return fail("cannot write the archive");
+            if (crypt) {
+                std::string h = encryptionHeader(preCrc, rng_);
+                crypt->encrypt(reinterpret_cast<uint8_t*>(h.data()), 12);
+                if (!out_.put(h)) return fail("cannot write the archive");
+                csize += 12;
+            }
+        }
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            CJob& j = next(k);
+            if (!problem.empty()) continue;  // the rest is only waited for
+            if (!j.error.empty()) {
+                problem = j.error;
+                continue;
+            }
+            if (crypt) crypt->encrypt(j.data.get(), j.dataSize);
+            if (!out_.put(j.data.get(), j.dataSize)) return fail("cannot write the archive");
+            csize += j.dataSize;
+            crc = k == 0 ? j.crc : uint32_t(crc32_combine(crc, j.crc, z_off_t(j.usize)));
+            j.data.reset();
+            if (!cb_.send(cbProgress, 0, int64_t(j.usize))) return false;
+        }
+        if (problem.empty() && crypt && crc != preCrc)
+            problem = "\"" + s.path + "\" changed while it was being added";
+        if (problem.empty() && !zip64 && csize >= kZip64Threshold)
+            problem = "\"" + s.path + "\" does not compress below 4 GB";
+        if (!problem.empty()) {
+            if (!out_.rewind(e.offset)) return fail("cannot write the archive");
+            cb_.message(errWarning, problem + "; not added");
+            return true;
+        }
         e.crc = crc;
         e.csize = csize;
-        if (!zip64 && csize >= kZip64Threshold)
-            return fail("\"" + s.path + "\" does not compress below 4 GB");
         if (!out_.patch(localHeader(e, zip64), e.offset)) return fail("cannot write the archive");
         central_.push_back({e, {}});
         s.written = true;
@@ -824,26 +928,59 @@ class Zipper {
         return count;
     }
 
+    // The calling thread hands files (or pieces of large ones) to the workers ahead of
+    // the one it writes, within the in-flight bound, and writes them in archive order.
     bool writeMembers() {
         Pool pool;
-        std::vector<std::shared_ptr<CJob>> jobs(slots_.size());
-        size_t next = 0, inFlight = 0;
+        std::vector<std::vector<std::shared_ptr<CJob>>> jobs(slots_.size());
+        size_t nextSlot = 0, nextPiece = 0, inFlight = 0;
         uint64_t inFlightBytes = 0;
-        auto dispatch = [&] {
-            while (next < slots_.size() && inFlight < kMaxInFlight &&
-                   inFlightBytes < kInFlightBytes) {
-                const Slot& sl = slots_[next];
-                if (sl.isNew && sources_[sl.index].size <= kWholeLimit) {
-                    auto j = std::make_shared<CJob>();
-                    j->src = &sources_[sl.index];
-                    j->level = p_.level;
-                    jobs[next] = j;
-                    pool.submit(j);
-                    ++inFlight;
-                    inFlightBytes += j->src->size;
-                }
-                ++next;
+        auto plan = [&](size_t i) {
+            const Source& s = sources_[slots_[i].index];
+            auto& list = jobs[i];
+            const bool whole = s.size <= kWholeLimit;
+            const uint64_t count = whole ? 1 : (s.size + kPiece - 1) / kPiece;
+            for (uint64_t k = 0; k < count; ++k) {
+                auto j = std::make_shared<CJob>();
+                j->src = &s;
+                j->level = p_.level;
+                j->piece = !whole;
+                j->offset = k * kPiece;
+                j->length = whole ? s.size : std::min<uint64_t>(kPiece, s.size - j->offset);
+                j->last = k + 1 == count;
+                list.push_back(std::move(j));
             }
+        };
+        auto dispatch = [&] {
+            while (nextSlot < slots_.size() && inFlight < kMaxInFlight) {
+                if (!slots_[nextSlot].isNew) {
+                    ++nextSlot;
+                    continue;
+                }
+                if (nextPiece == 0 && jobs[nextSlot].empty()) plan(nextSlot);
+                auto& list = jobs[nextSlot];
+                if (nextPiece >= list.size()) {
+                    ++nextSlot;
+                    nextPiece = 0;
+                    continue;
+                }
+                const auto& j = list[nextPiece];
+                // Whatever the bound, the piece written next is always handed out.
+                if (inFlight > 0 && inFlightBytes + j->memory() > kInFlightBytes) break;
+                ++inFlight;
+                inFlightBytes += j->memory();
+                pool.submit(j);
+                ++nextPiece;
+            }
+        };
+        auto collect = [&](std::shared_ptr<CJob>& slot) -> CJob& {
+            dispatch();
+            CJob& j = *slot;
+            pool.wait(j);
+            --inFlight;
+            inFlightBytes -= j.memory();
+            dispatch();
+            return j;
         };
         bool ok = true;
         for (size_t i = 0; i < slots_.size() && ok; ++i) {
@@ -858,20 +995,18 @@ class Zipper {
                 ok = false;
                 break;
             }
-            if (!jobs[i]) {
-                ok = writeLarge(s);
-                continue;
-            }
-            CJob& j = *jobs[i];
-            pool.wait(j);
-            --inFlight;
-            inFlightBytes -= s.size;
-            if (!j.error.empty()) {
-                cb_.message(errWarning, j.error + "; not added");
+            auto& list = jobs[i];
+            if (list.front()->piece) {
+                ok = writePieces(s, list, [&](size_t k) -> CJob& { return collect(list[k]); });
             } else {
-                ok = writeSmall(j) && cb_.send(cbProgress, 0, int64_t(j.usize));
+                CJob& j = collect(list.front());
+                if (!j.error.empty())
+                    cb_.message(errWarning, j.error + "; not added");
+                else
+                    ok = writeWhole(s, j) && cb_.send(cbProgress, 0, int64_t(j.usize));
             }
-            jobs[i].reset();
+            list.clear();
+            list.shrink_to_fit();
         }
         return ok;  // the pool finishes what it holds before it goes
     }
