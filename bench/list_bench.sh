@@ -5,7 +5,7 @@
 #
 #   bench/list_bench.sh [BUILD_DIR]      (BUILD_DIR configured with -DTM_BUILD_BENCH=ON)
 #
-# The corpus comes from /work/shared/bench/make_corpus.py ($TM_BENCH_DIR, default
+# The corpus comes from ../shared/bench/make_corpus.py ($TM_BENCH_DIR, default
 # /tmp/tm-bench); without it, 2,000 small archives are made here with Python's zipfile.
 set -eu
 BUILD=${1:-build/bench}
