@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "archive/EngineRecordSupport.h"
 #include "archive/ZipArchiver.h"
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
 
 namespace {
 
-constexpr int32_t kTrue = -1;
-inline int32_t flag(bool b) {
-    return b ? kTrue : 0;
-}
-constexpr size_t kMaxRecordPassword = 81;
+using engine_records::flag;
+using engine_records::kMaxRecordPassword;
+using engine_records::kTrue;
+using engine_records::StringPool;
 // Engines below 160 get this instead of an empty password when they must not ask.
 constexpr size_t kPlaceholderLength = 80;
 constexpr char kPlaceholderChar = '#';
@@ -26,17 +26,6 @@ constexpr char kPlaceholderChar = '#';
 // Highest ratio of uncompressed to compressed size deflate can reach (1032:1).
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFull;
-
-class StringPool {
-  public:
-    const char* keep(std::string s) {
-        strings_.push_back(std::move(s));
-        return strings_.back().c_str();
-    }
-
-  private:
-    std::deque<std::string> strings_;
-};
 
 // Member names compare as the archive's directory shows them, without regard to case.
 bool sameMemberName(const std::string& a, const std::string& b) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/EngineRecordSupport.h"
 #include "archive/ZipArchiver.h"
 #include "platform/FileSystem.h"
 
@@ -89,17 +90,7 @@ void* findAndOpenEngine(const std::string& dllDirectory, const char* file) {
     return openLibrary(file);
 }
 
-// Strings and arrays handed to an engine; they live until the request has returned.
-class StringPool {
-  public:
-    const char* keep(std::string s) {
-        strings_.push_back(std::move(s));
-        return strings_.back().c_str();
-    }
-
-  private:
-    std::deque<std::string> strings_;
-};
+using engine_records::StringPool;
 
 bool upperExtensionIsExe(const std::string& name) {
     size_t sep = name.find_last_of("\\/");
@@ -153,11 +144,9 @@ AddSpec parseAddSpec(const std::string& spec) {
     return out;
 }
 
-constexpr int32_t kTrue = -1;
-inline int32_t flag(bool b) {
-    return b ? kTrue : 0;
-}
-constexpr size_t kMaxRecordPassword = 81;
+using engine_records::flag;
+using engine_records::kMaxRecordPassword;
+using engine_records::kTrue;
 
 // Fields shared by the record layouts of every engine version.
 template <typename P>
