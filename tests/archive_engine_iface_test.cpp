@@ -1,5 +1,5 @@
 // The engine interface against stand-in engines: loading and its messages, the parameter
-// records of every layout, the spec syntax, request flow and the callback actions.
+// records of every layout, the file-spec syntax, request flow and the callback actions.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
