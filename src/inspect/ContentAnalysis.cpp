@@ -119,7 +119,10 @@ void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& 
                                                   {"movies", movies}, {"objects", objects},
                                                   {"sounds", sounds}, {"textures", textures}};
     for (const auto& [key, count] : counts) {
-        if (count > 0) settings.WriteInteger(recordKey, key, count);
+        // A record that holds the count already is left alone: selecting an analysed
+        // archive again then stores nothing (each store is a synced rewrite of the file).
+        if (count > 0 && settings.ReadString(recordKey, key, "") != std::to_string(count))
+            settings.WriteInteger(recordKey, key, count);
     }
     panel.bookscheck = books > 0;
     panel.creaturescheck = meshes > 0;
