@@ -3,18 +3,18 @@
 #   bench/engine_bench.sh [BUILD_DIR]   (BUILD_DIR: a Release build holding bin/ZIPENG.DLL
 #                                        and bin/UNZENG.DLL; default build/engines-release)
 # Goals: extraction at most 0.25 of `unzip -qo`, adding at level 5 at most 0.3 of
-# `zip -5 -r -q`, peak memory while extracting under 64 MB.
+# `zip -5 -r -q`, peak memory while extracting under 64 MB and while adding under 128 MB.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$HERE")
 BUILD=$(cd "${1:-$ROOT/build/engines-release}" && pwd)
 CORPUS=${TM_BENCH_DIR:-/tmp/tm-bench}
-DIGEST=/work/shared/bench/tree_digest.sh
+DIGEST=$ROOT/../shared/bench/tree_digest.sh
 RUNS=${RUNS:-3}
 WORK=/dev/shm/tm-engine-bench.$$
 trap 'rm -rf "$WORK"' EXIT
 
-[ -f "$CORPUS/big.zip" ] || python3 /work/shared/bench/make_corpus.py
+[ -f "$CORPUS/big.zip" ] || python3 "$ROOT/../shared/bench/make_corpus.py"
 DRIVER=$BUILD/engine_bench_driver
 c++ -O2 -std=c++20 -I"$ROOT/src" "$HERE/engine_bench.cpp" -o "$DRIVER" -ldl
 
@@ -53,5 +53,12 @@ ours=$(for i in $(seq "$RUNS"); do rm -f "$WORK/ours.zip"; t0=$(now);
        (cd "$WORK/a-tree" && "$DRIVER" "$BUILD/bin" add "$WORK/ours.zip" 5 >/dev/null);
        echo "$(now) - $t0" | bc -l; done | median)
 unzip -tq "$WORK/ours.zip"
+rm -rf "$WORK/rt"; mkdir "$WORK/rt"; (cd "$WORK/rt" && unzip -q "$WORK/ours.zip")
+got=$("$DIGEST" "$WORK/rt")
+[ "$got" = "$want" ] && echo "round trip digest OK" || { echo "ROUND TRIP DIGEST MISMATCH: $got"; exit 1; }
+rm -rf "$WORK/rt" "$WORK/ours.zip"
+rss=$(cd "$WORK/a-tree" && /usr/bin/time -v "$DRIVER" "$BUILD/bin" add "$WORK/ours.zip" 5 2>&1 >/dev/null |
+      awk '/Maximum resident/ {print $NF}')
+printf "peak memory while adding: %.1f MB (goal < 128 MB)\n" "$(echo "$rss / 1024" | bc -l)"
 printf "zip -5 -r -q %.2f s, engine %.2f s, ratio %.3f (goal <= 0.3)\n" "$ref" "$ours" "$(echo "$ours / $ref" | bc -l)"
 printf "sizes: zip %s bytes, engine %s bytes\n" "$(stat -c %s "$WORK/ref.zip")" "$(stat -c %s "$WORK/ours.zip")"
