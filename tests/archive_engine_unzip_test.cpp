@@ -355,6 +355,10 @@ TEST_F(UnzipTest, OverwriteUpdateAndFreshen) {
     EXPECT_EQ(readFile(out.path() + "new.txt"), "archive new");
     EXPECT_EQ(readFile(out.path() + "old.txt"), "disk");
     EXPECT_EQ(rec.of(cbSkipped).at(0).arg2, skipOverwrite);
+    // The totals count only what is extracted: the declined old.txt is left out.
+    EXPECT_EQ(rec.of(cbTotalFiles).at(0).arg2, 2);
+    EXPECT_EQ(rec.of(cbTotalSize).at(0).arg2, 11 + 15);
+    EXPECT_EQ(rec.sum(cbProgress), 11 + 15);
 
     prime();
     rec = Recorder{};
@@ -370,6 +374,8 @@ TEST_F(UnzipTest, OverwriteUpdateAndFreshen) {
     EXPECT_EQ(run(a, o), 1);
     EXPECT_EQ(readFile(out.path() + "new.txt"), "archive new");
     EXPECT_FALSE(fs::exists(out.path() + "only.txt"));
+    EXPECT_EQ(rec.of(cbTotalFiles).at(0).arg2, 1);
+    EXPECT_EQ(rec.of(cbTotalSize).at(0).arg2, 11);
 }
 
 TEST_F(UnzipTest, EncryptedMembersFromInfoZip) {

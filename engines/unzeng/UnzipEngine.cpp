@@ -751,18 +751,26 @@ class Extractor {
         return true;
     }
 
+    // Every question (names, overwrite, passwords) is settled before the totals go out,
+    // so the totals count only what will be extracted.
     int32_t toDisk(const std::vector<const Entry*>& selected) {
-        int64_t files = 0, bytes = 0;
-        for (const Entry* e : selected)
-            if (!e->isDir()) {
-                ++files;
-                bytes += int64_t(std::min<uint64_t>(e->usize, uint64_t(INT64_MAX / 2)));
-            }
-        cb_.send(cbTotalFiles, 0, files);
-        cb_.send(cbTotalSize, 0, bytes);
-
         PathResolver paths;
         std::unordered_set<std::string> claimed;
+        std::vector<std::shared_ptr<Job>> ready;
+        for (const Entry* e : selected) {
+            if (cb_.stopped()) break;
+            if (e->isDir()) {
+                if (p_.directories && !p_.test) makeFolder(*e, paths);
+            } else if (auto job = prepare(*e, paths, claimed)) {
+                ready.push_back(std::move(job));
+            }
+        }
+        int64_t bytes = 0;
+        for (const auto& job : ready)
+            bytes += int64_t(std::min<uint64_t>(job->entry->usize, uint64_t(INT64_MAX / 2)));
+        cb_.send(cbTotalFiles, 0, int64_t(ready.size()));
+        cb_.send(cbTotalSize, 0, bytes);
+
         std::atomic<bool> stop{false};
         int32_t count = 0;
         std::deque<std::shared_ptr<Job>> inflight;
@@ -771,22 +779,12 @@ class Extractor {
             size_t next = 0;
             bool announced = false;
             for (;;) {
-                while (!cb_.stopped() && next < selected.size() && inflight.size() < kMaxInFlight) {
-                    const Entry& e = *selected[next++];
-                    if (e.isDir()) {
-                        if (p_.directories && !p_.test) makeFolder(e, paths);
-                        continue;
-                    }
-                    if (auto job = prepare(e, paths, claimed)) {
-                        inflight.push_back(job);
-                        pool.submit(job);
-                    }
+                while (!cb_.stopped() && next < ready.size() && inflight.size() < kMaxInFlight) {
+                    inflight.push_back(ready[next]);
+                    pool.submit(std::move(ready[next++]));
                 }
                 if (cb_.stopped()) stop = true;
-                if (inflight.empty()) {
-                    if (cb_.stopped() || next >= selected.size()) break;
-                    continue;
-                }
+                if (inflight.empty()) break;
                 Job& head = *inflight.front();
                 if (!announced && !cb_.stopped()) {
                     cb_.send(cbNewFile, 0, int64_t(head.entry->usize), head.display);
