@@ -53,9 +53,10 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     std::optional<IniBatch> batch;
     batch.emplace(settings);
 
-    // Keep the column layout.
+    // Keep the column layout (a layout stored already is not stored again).
     const std::string flags = grid.ColumnFlags();
-    if (!flags.empty()) settings.WriteString("options", "columns", flags);
+    if (!flags.empty() && settings.ReadString("options", "columns", "") != flags)
+        settings.WriteString("options", "columns", flags);
 
     grid.SetRowCount(2);
     grid.SetRowCells(1, {});
