@@ -4,8 +4,8 @@
     bench/make_missions.py [DIR]        (default /tmp/tm-bench/missions)
 
 Makes, deterministically (fixed seed, fixed member dates):
-  DIR/one/, DIR/two/   2,000 mission archives (1,000 per directory), 20 KB to 2 MB each
-                       (log-uniform), 5 to 60 members laid out as fan missions are: a
+  DIR/one/, DIR/two/   2,000 mission archives (1,000 per directory), about 20 KB to 2 MB
+                       each (log-uniform), 5 to 60 members laid out as fan missions are: a
                        missNN.mis, strings/titles.str, intrface/<language>/goals.str, obj/,
                        mesh/, snd/, fam/ textures, books, maps, a read-me; half of the mission
                        files carry the Thief 2 marker near their end; a few archives hold a
@@ -24,7 +24,7 @@ import shutil
 import sys
 import zipfile
 
-VERSION = "missions-1"
+VERSION = "missions-3"
 SEED = 20240611
 COUNT = 2000
 DATE = (2004, 3, 14, 12, 0, 0)
@@ -103,7 +103,7 @@ def write_mission(path, rng, pool, target, members, mission_size, thief2):
     # What the members outside the mission file may weigh, compressed (random bytes keep
     # their size).
     mis_share = 0.45 if mission_size is None else 0.0
-    rest = max(extra * 200, int(target * (1 - mis_share)) - 4096)
+    rest = max(extra * 200, int(target * (1 - mis_share)) - 2048)
     kinds = ["obj/%s%02d.bin", "mesh/%s%02d.bin", "snd/%s%02d.wav", "fam/%s/tex%02d.pcx",
              "books/english/%s%02d.str", "intrface/miss%d/page%03d.pcx", "snd/%s%02d.mp3",
              "intrface/miss%d/ra%03d.bin", "movies/%s%02d.avi", "obj/txt16/%s%02d.pcx"]
@@ -114,7 +114,7 @@ def write_mission(path, rng, pool, target, members, mission_size, thief2):
         for name, data in fixed:
             if data is None:
                 size = mission_size if mission_size is not None else max(
-                    4096, int(target * mis_share * 2.8))
+                    4096, int(target * mis_share * 3.3))
                 data = mission_file(pool, rng, size, thief2)
             add(zf, name, data)
         for i in range(extra):
@@ -170,7 +170,7 @@ def main():
         os.makedirs(d)
     big_ones = set(rng.sample(range(COUNT), 4))
     for i in range(COUNT):
-        target = int(math.exp(rng.uniform(math.log(20 * 1024), math.log(2 * 1024 * 1024))))
+        target = int(math.exp(rng.uniform(math.log(24 * 1024), math.log(1900 * 1024))))
         members = rng.randrange(5, 61)
         path = os.path.join(dirs[i % 2], archive_name(rng, i))
         write_mission(path, rng, pool, target, members,
