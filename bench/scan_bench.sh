@@ -20,7 +20,10 @@ if [ ! -f "$BUILD/build.ninja" ] && [ ! -f "$BUILD/Makefile" ]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_BENCH=ON \
         -DTM_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$BUILD" --target scan_bench select_bench zipeng unzeng -j2 >/dev/null
+log=$(mktemp)
+cmake --build "$BUILD" --target scan_bench select_bench zipeng unzeng -j2 >"$log" 2>&1 ||
+    { cat "$log"; rm -f "$log"; exit 1; }
+rm -f "$log"
 
 [ -f "$CORPUS/.complete" ] || python3 "$HERE/make_missions.py" "$CORPUS"
 # Archives in the page cache, as after the corpus was made or once listed.
