@@ -1,14 +1,18 @@
 #!/bin/sh
-# Fuzzes the ZIP directory reader with libFuzzer for a while (not part of CI).
+# Fuzzes the ZIP directory reader (list) or the extraction engine (extract) with
+# libFuzzer for a while (not part of CI).
 #
-#   bench/fuzz.sh [SECONDS] [BUILD_DIR]      (defaults: 120, build/fuzz)
+#   bench/fuzz.sh [SECONDS] [BUILD_DIR] [list|extract]   (defaults: 120, build/fuzz, list)
 #
 # Seeds come from small archives made here by zip, 7z, bsdtar and Python's zipfile
-# (ZIP64 and comments included). Crashes land in BUILD_DIR/fuzz-artifacts/; replay one
-# with the plain program: bench program fuzz_list (TM_BUILD_BENCH=ON) FILE.
+# (ZIP64, comments, encryption, hostile names and links included). Crashes land in
+# BUILD_DIR/fuzz-artifacts/; replay one with the plain program: bench program fuzz_list
+# or fuzz_extract (TM_BUILD_BENCH=ON) FILE.
 set -eu
 SECONDS_TO_RUN=${1:-120}
 BUILD=${2:-build/fuzz}
+TARGET=${3:-list}
+case "$TARGET" in list | extract) ;; *) echo "target: list or extract" >&2; exit 2 ;; esac
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$BUILD"
 BUILD=$(cd "$BUILD" && pwd)
@@ -16,9 +20,9 @@ BUILD=$(cd "$BUILD" && pwd)
 cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DTM_FUZZ=ON -DTM_BUILD_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target fuzz_list_fuzzer -j2
+cmake --build "$BUILD" --target "fuzz_${TARGET}_fuzzer" -j2
 
-CORPUS="$BUILD/fuzz-corpus/list"
+CORPUS="$BUILD/fuzz-corpus/$TARGET"
 ARTIFACTS="$BUILD/fuzz-artifacts"
 mkdir -p "$CORPUS" "$ARTIFACTS"
 if [ -z "$(ls -A "$CORPUS")" ]; then
@@ -29,12 +33,22 @@ if [ -z "$(ls -A "$CORPUS")" ]; then
     (cd "$WORK/t" && zip -qr "$CORPUS/iz.zip" maps books && printf 'c\n' | zip -qz "$CORPUS/iz.zip") || true
     (cd "$WORK/t" && 7z a -tzip -bd "$CORPUS/7z.zip" maps books >/dev/null) || true
     (cd "$WORK/t" && bsdtar --format zip -cf "$CORPUS/bsd.zip" maps books) || true
+    if [ "$TARGET" = extract ]; then
+        (cd "$WORK/t" && zip -qr -P secret "$CORPUS/enc.zip" maps books) || true
+        (cd "$WORK/t" && zip -qr0 "$CORPUS/stored.zip" maps books) || true
+        (cd "$WORK/t" && ln -s maps link && zip -qry "$CORPUS/link.zip" link books) || true
+    fi
     python3 - "$CORPUS" <<'PY'
 import sys, zipfile
 d = sys.argv[1]
 with zipfile.ZipFile(d + "/py.zip", "w") as z:
     z.writestr("m\x81.txt", b"x")
     z.writestr("dir/", b"")
+with zipfile.ZipFile(d + "/names.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("../up.txt", b"up")
+    z.writestr("/abs.txt", b"abs")
+    z.writestr("A/x.txt", b"one" * 40)
+    z.writestr("a/X.TXT", b"two" * 40)
 zipfile.ZIP64_LIMIT = 4
 zipfile.ZIP_FILECOUNT_LIMIT = 1
 with zipfile.ZipFile(d + "/z64.zip", "w") as z:
@@ -45,5 +59,5 @@ PY
 fi
 
 cd "$ARTIFACTS"
-"$BUILD/bin/fuzz_list_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=4096 \
-    -print_final_stats=1 "$CORPUS"
+"$BUILD/bin/fuzz_${TARGET}_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=4096 \
+    -timeout=10 -print_final_stats=1 "$CORPUS"
