@@ -14,6 +14,9 @@ PACKAGES=(build-essential cmake ninja-build pkg-config git
           libgtest-dev googletest libbenchmark-dev
           zip unzip p7zip-full libarchive-tools python3 xvfb xauth clang-format)
 
+# Further packages for the benchmark corpus and measurements.
+BENCH_PACKAGES=(lame sox espeak-ng time)
+
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
@@ -56,6 +59,7 @@ test)
     ctest --output-on-failure -j "$jobs" --timeout 600
     ;;
 bench)
+    PACKAGES+=("${BENCH_PACKAGES[@]}")
     install_packages
     configure_and_build build/bench -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_TESTS=OFF -DTM_BUILD_BENCH=ON
     shift
