@@ -460,6 +460,26 @@ TEST_F(IniFileTest, BatchEndsWithOneWriteAndReportsItsFailure) {
     ro.WriteString("x", "y", "2");
     EXPECT_THROW(batch.Commit(), ESettingsWriteError);
     EXPECT_EQ(readFile(path), "[x]\ny=1\n");
+    // What failed to reach the file is not read back, nor stored by a later write.
+    EXPECT_EQ(ro.ReadInteger("x", "y", -1), 1);
+    chmod(path.c_str(), 0644);
+    ro.WriteString("x", "z", "3");
+    EXPECT_EQ(readFile(path), "[x]\ny=1\nz=3\n");
+}
+
+TEST_F(IniFileTest, FailedBatchWithErasedSectionKeepsTheSection) {
+    writeFile(path, "[options]\nlanguage=2\n[Mission directories]\n/m/=1\n");
+    chmod(path.c_str(), 0444);
+    IniFile ini(path);
+    {
+        IniBatch batch(ini);
+        ini.EraseSection("mission directories");
+        ini.WriteBool("Mission directories", "/n/", true);
+    }  // the destructor swallows the failure
+    EXPECT_EQ(ini.ReadSection("mission directories"), std::vector<std::string>{"/m/"});
+    chmod(path.c_str(), 0644);
+    ini.WriteString("options", "language", "3");
+    EXPECT_EQ(readFile(path), "[options]\nlanguage=3\n[Mission directories]\n/m/=1\n");
 }
 
 }  // namespace

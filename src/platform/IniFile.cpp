@@ -602,7 +602,14 @@ void IniFile::EndBatch() {
     if (impl_->batchDepth == 0 || --impl_->batchDepth > 0 || !impl_->dirty) return;
     impl_->dirty = false;
     impl_->applyPending();
-    impl_->store(Contents(impl_->contents));
+    try {
+        impl_->store(Contents(impl_->contents));
+    } catch (...) {
+        // The cached contents hold the batch's writes; after a failed store the file is
+        // what counts, so that no later write stores them unannounced.
+        impl_->loaded = false;
+        throw;
+    }
 }
 
 void IniFile::EraseSection(const std::string& section) {
