@@ -214,6 +214,14 @@ TEST(StringGridEx, TitleClickSortsAndReverses) {
     sendMouse(h->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(beyond, 5));
     EXPECT_EQ(g.SortIndex, 0);
     EXPECT_EQ(g.SortDirection, SortDirType::Ascending);
+
+    // A press on a title released over the data rows (dragged off the title row) is no click.
+    const QPoint onTitle(h->sectionViewportPosition(1) + 5, 5);
+    const QPoint below(onTitle.x(), h->viewport()->height() + 30);
+    sendMouse(h->viewport(), QEvent::MouseButtonPress, Qt::LeftButton, onTitle);
+    sendMouse(h->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, below);
+    EXPECT_EQ(g.SortIndex, 0);
+    EXPECT_EQ(column(g, 0), (std::vector<std::string>{"01", "10", "11", "20", "21"}));
 }
 
 TEST(StringGridEx, SortShowsBusyCursor) {

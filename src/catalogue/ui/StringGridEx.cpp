@@ -445,6 +445,9 @@ void TStringGridEx::TitlePress(Qt::MouseButton button, const QPoint& /*pos*/,
 
 void TStringGridEx::TitleRelease(Qt::MouseButton button, const QPoint& pos) {
     if (button != Qt::LeftButton) return;
+    // The title bar keeps the mouse from its press on: a release dragged off the title row
+    // (into the data rows, say) is no title click.
+    if (pos.y() < 0 || pos.y() >= titleBar_->viewport()->height()) return;
     const int col = titleBar_->logicalIndexAt(pos);
     if (col < 0 || col >= model_->cols) return;  // beyond the last column
     if (col == SortIndex) {
