@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -568,12 +567,12 @@ TEST(ZipList, HugeEntryCountInATinyFile) {
     put32(bytes, 0xFFFFFFFF);
     put32(bytes, 0xFFFFFFFF);
     put16(bytes, 0);
-    const auto t0 = std::chrono::steady_clock::now();
     Listing l2;
     l2.zip.Unattended = true;
     l2.list(dir.write("z64.zip", bytes));
-    EXPECT_EQ(l2.ids(), Ids{11015});  // the second "header" is the ZIP64 end record
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    // The second "header" is the ZIP64 end record; nothing was reserved for 2^60 entries
+    // (that would have ended in 10103).
+    EXPECT_EQ(l2.ids(), Ids{11015});
 
     // The same with an absurd directory size as well.
     std::string worse = bytes;
