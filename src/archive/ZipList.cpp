@@ -231,11 +231,12 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
         ReportMessage(11002);
         return false;
     }
-    if (volumeLabel_.compare(0, 8, "PKBACK# ") == 0 && volumeLabel_.size() >= 11) {
+    if (volumeLabel_.compare(0, 8, "PKBACK# ") == 0) {
+        // Up to three characters after the prefix; a label cut short still counts.
+        const std::string number = volumeLabel_.substr(8, 3);
         int n = 0;
-        bool digits = true;
-        for (size_t i = 8; i < 11; ++i) {
-            char c = volumeLabel_[i];
+        bool digits = !number.empty();
+        for (char c : number) {
             if (c < '0' || c > '9') digits = false;
             n = n * 10 + (c - '0');
         }
