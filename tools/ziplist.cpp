@@ -3,14 +3,15 @@
 //
 //   ziplist [--dir-entries] [--codepage=auto|none|oem] ARCHIVE...
 //
-// Exit status: 0 when every archive listed without an error, 1 when one failed, 2 on a
-// usage error.
+// Exit status: 0 when every archive listed without an error, 1 when one failed or does
+// not exist, 2 on a usage error.
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "archive/ZipArchiver.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -102,6 +103,12 @@ int main(int argc, char** argv) {
         for (const auto& [id, text] : messages)
             std::printf("message %d: %s\n", id, printable(text).c_str());
         if (zip.ZipFileName().empty()) status = 1;
+        // The component lists a missing file silently (an Add would create it); here it is
+        // an error.
+        if (!fsx::fileExists(file)) {
+            std::printf("missing: no such file\n");
+            status = 1;
+        }
     }
     return status;
 }
