@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -458,6 +460,60 @@ TEST(ZipList, DamagedCentralSignature) {
     EXPECT_EQ(l.zip.SFXOffset(), 0);
     EXPECT_EQ(l.dirUpdates, 1);
     EXPECT_EQ(l.prompts.busyDepth, 0);
+}
+
+// The main window re-reads an archive it has changed by assigning the same name again.
+TEST(ZipList, AssigningTheSameNameReadsAgain) {
+    TempDir dir;
+    const std::string path = dir.write("m.zip", build({{"a.txt", "a"}}));
+    Listing l;
+    l.list(path);
+    EXPECT_EQ(l.names(), Names{"a.txt"});
+
+    writeFile(path, build({{"a.txt", "a"}, {"b.txt", "b"}}));
+    l.list(path);
+    EXPECT_EQ(l.names(), (Names{"a.txt", "b.txt"}));
+    EXPECT_EQ(l.dirUpdates, 2);
+
+    // A later failure leaves nothing of the earlier listing.
+    writeFile(path, withCentralByte(0, 'X'));
+    l.list(path);
+    EXPECT_EQ(l.ids(), Ids{11015});
+    EXPECT_TRUE(l.zip.Entries().empty());
+    EXPECT_EQ(l.zip.Count(), 0);
+    EXPECT_EQ(l.zip.ZipFileName(), "");
+    EXPECT_EQ(l.dirUpdates, 3);
+}
+
+// Failures that are not the component's own end the listing the same way, with their text.
+TEST(ZipList, OtherFailuresAreReportedAtTheBoundary) {
+    TempDir dir;
+    const std::string path = dir.write("h.zip", build(threeMembers()));
+    {
+        Listing l;
+        l.zip.OnNewName = [](TZipArchiver*, int seq, const ZipDirEntry&) {
+            if (seq == 3) throw std::runtime_error("handler broke");
+        };
+        l.list(path);
+        EXPECT_EQ(l.ids(), Ids{10202});
+        ASSERT_EQ(l.prompts.messages.size(), 1u);
+        EXPECT_EQ(l.prompts.messages[0].text, "Unknown error in List() function\nhandler broke");
+        EXPECT_EQ(l.zip.ZipFileName(), "");
+        EXPECT_EQ(l.zip.Count(), 0);
+        EXPECT_EQ(l.zip.SFXOffset(), 0);
+        EXPECT_EQ(l.dirUpdates, 1);
+        EXPECT_EQ(l.prompts.busyDepth, 0);
+    }
+    {
+        Listing l;
+        l.zip.OnNewName = [](TZipArchiver*, int, const ZipDirEntry&) { throw std::bad_alloc(); };
+        l.list(path);
+        EXPECT_EQ(l.ids(), Ids{10103});
+        EXPECT_EQ(l.zip.Message, "Requested memory not available");
+        EXPECT_EQ(l.zip.ZipFileName(), "");
+        EXPECT_EQ(l.dirUpdates, 1);
+        EXPECT_EQ(l.prompts.busyDepth, 0);
+    }
 }
 
 TEST(ZipList, UnattendedReportsWithoutABox) {
