@@ -311,6 +311,52 @@ TEST_F(EngineIfaceTest, OlderZipRecordLayouts) {
     EXPECT_EQ(d[1]["zeroFields"], "0");
 }
 
+TEST_F(EngineIfaceTest, OldZipEngineTakesAtMost4096Specs) {
+    useEngine("v150");
+    zip.SetZipFileName(tmp.file("out.zip"));
+    setenv("TM_FAKE_RESULT", "0", 1);
+    zip.FSpecArgs.assign(4096, "a.txt");
+    zip.Add();
+    ASSERT_EQ(dumps().size(), 1u);
+    EXPECT_EQ(dumps()[0]["argc"], "4096");
+    EXPECT_EQ(dumps()[0]["tail"], "0");
+
+    // One more does not fit the record: the request fails before the engine runs.
+    zip.FSpecArgs.assign(4097, "a.txt");
+    zip.Add();
+    EXPECT_EQ(dumps().size(), 1u);
+    EXPECT_TRUE(reported(10101));
+    EXPECT_EQ(zip.SuccessCount, 0);
+    EXPECT_TRUE(zip.FSpecArgs.empty());
+    EXPECT_FALSE(zip.ZipBusy());
+}
+
+TEST_F(EngineIfaceTest, PasswordsInTheRecordsAreCut) {
+    useEngine("v160");
+    useArchive();
+    zip.Password = std::string(81, 'p') + "tail";
+    zip.FSpecArgs = {"x.txt"};
+    zip.Extract();
+    zip.SetZipFileName(tmp.file("out.zip"));
+    setenv("TM_FAKE_RESULT", "0", 1);
+    zip.FSpecArgs = {"a.txt", "b.txt<" + std::string(90, 'o')};
+    zip.Add();
+    auto d = dumps();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0]["password"], std::string(81, 'p'));
+    EXPECT_EQ(d[1]["password"], std::string(81, 'p'));
+    EXPECT_EQ(d[1]["spec0.password"], std::string(81, 'p'));
+    EXPECT_EQ(d[1]["spec1.encrypt"], "65535");
+}
+
+TEST_F(EngineIfaceTest, EngineDirectoryWithTrailingSeparator) {
+    zip.SetDLLDirectory(fakeDir("v152") + "\\");
+    EXPECT_EQ(zip.DLLDirectory(), fakeDir("v152"));
+    EXPECT_EQ(zip.GetUnzipEngineVersion(), 152);
+    zip.SetDLLDirectory(fakeDir("v151") + "/");
+    EXPECT_EQ(zip.GetZipEngineVersion(), 151);
+}
+
 // --- Extraction records ----------------------------------------------------------------
 
 TEST_F(EngineIfaceTest, CurrentUnzipRecordAndPasswordRequestCount) {
@@ -388,6 +434,34 @@ TEST_F(EngineIfaceTest, OlderUnzipRecordLayouts) {
     EXPECT_EQ(d[2]["password"], std::string(80, '#'));
 }
 
+TEST_F(EngineIfaceTest, OldUnzipEngineTakesAtMost4096Specs) {
+    useEngine("v150");
+    useArchive();
+    zip.FSpecArgs.assign(4097, "x.txt");
+    zip.Extract();
+    EXPECT_TRUE(dumps().empty());
+    EXPECT_TRUE(reported(10501));
+    EXPECT_EQ(zip.SuccessCount, 0);
+    EXPECT_TRUE(zip.FSpecArgs.empty());
+    EXPECT_FALSE(zip.UnzipBusy());
+}
+
+TEST_F(EngineIfaceTest, PlaceholderPasswordOnlyForOldUnattendedEncryptingRequests) {
+    useArchive();
+    zip.AddOptions = {AddOptsEnum::AddEncrypt};
+    useEngine("v160");  // new engines are told the request count instead
+    zip.Extract();
+    zip.Unattended = false;  // attended: the engine may ask
+    useEngine("v152");
+    zip.Extract();
+    zip.Unattended = true;
+    zip.AddOptions = {};  // not encrypting
+    zip.Extract();
+    auto d = dumps();
+    ASSERT_EQ(d.size(), 3u);
+    for (const Dump& x : d) EXPECT_EQ(x.at("password"), "");
+}
+
 // --- Request flow ----------------------------------------------------------------------
 
 TEST_F(EngineIfaceTest, AddStopsBeforeTheEngineWithItsMessages) {
@@ -440,6 +514,8 @@ TEST_F(EngineIfaceTest, SpannedAddFailsCleanlyAndLeavesNoTemporaryArchive) {
     Dump d = single();
     EXPECT_EQ(d["archive"].rfind(tmp.file("spool/zip"), 0), 0u) << d["archive"];
     EXPECT_EQ(d["archive"].substr(d["archive"].size() - 4), ".zip");
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0], (std::pair<int, std::string>{0, "Temporary zipfile: " + d["archive"]}));
     EXPECT_EQ(zip.SuccessCount, 0);
     EXPECT_TRUE(fsx::listDirectory(tmp.file("spool"), "*").empty());
     EXPECT_FALSE(fsx::fileExists(tmp.file("out.zip")));
@@ -494,6 +570,28 @@ TEST_F(EngineIfaceTest, NestedRequestsOnTheSameComponentReturnAtOnce) {
     EXPECT_EQ(d[1]["spec0"], "x.txt");
     EXPECT_FALSE(zip.UnzipBusy());
     EXPECT_FALSE(zip.ZipBusy());
+}
+
+TEST_F(EngineIfaceTest, AddRereadsTheDirectoryOnlyAfterSuccessAndExtractNever) {
+    useEngine("v160");
+    useArchive();
+    int rereads = 0;
+    zip.OnDirUpdate = [&](TZipArchiver*) { ++rereads; };
+    zip.FSpecArgs = {"x.txt"};
+    zip.Extract();
+    EXPECT_EQ(zip.SuccessCount, 1);
+    EXPECT_EQ(rereads, 0);
+
+    zip.FSpecArgs = {"a.txt"};
+    setenv("TM_FAKE_RESULT", "0", 1);
+    zip.Add();
+    EXPECT_EQ(rereads, 0);
+    unsetenv("TM_FAKE_RESULT");
+    zip.FSpecArgs = {"a.txt"};
+    zip.Add();
+    EXPECT_EQ(zip.SuccessCount, 1);
+    EXPECT_EQ(rereads, 1);
+    EXPECT_EQ(zip.Count(), 1);  // the stand-in wrote nothing: the old member is still listed
 }
 
 TEST_F(EngineIfaceTest, StreamRequestNeedsEngine160) {

@@ -151,6 +151,7 @@ int32_t TZipArchiver::HandleCallback(engine::EngineCallbackRecord& record) {
                     record.text[0] = '\0';
                 }
                 record.arg1 = changed ? 1 : 0;
+                // The length of what the text field now holds: 0 when it was emptied.
                 record.arg2 =
                     changed ? static_cast<int32_t>(std::min(comment.size(), kMaxNewName)) : 0;
             }
