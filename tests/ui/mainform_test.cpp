@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStyle>
 #include <QToolButton>
 #include <cstdlib>
 #include <memory>
@@ -379,6 +380,34 @@ TEST_F(MainForm, ProgressBeyondTheBarsRangeIsScaled) {
     f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", 0);
     EXPECT_GT(f.ProgressBar->maximum(), 0);
     EXPECT_EQ(f.ProgressBar->value(), 0);
+}
+
+// The shipped texts fit the fixed sizes of the controls that show them, in every language:
+// a caption must not be cut off.
+TEST_F(MainForm, ShippedCaptionsFitTheirControls) {
+    dir.write("Tallowmere.dat", readFile(std::string(TM_SOURCE_DIR) + "/data/Tallowmere.dat"));
+    Tmainform& f = create();
+    auto textWidth = [](QWidget* w) {
+        QString t = w->property("text").toString();
+        t.remove(QLatin1Char('&'));
+        return w->fontMetrics().horizontalAdvance(t);
+    };
+    for (int language = 1; language <= 4; ++language) {
+        dir.write("Tallowmere.ini", "[options]\nlanguage=" + std::to_string(language) + "\n");
+        LoadLanguageTable();
+        for (QToolButton* b :
+             {f.playbutton, f.dromedbutton, f.installonlybutton, f.SetupButton, f.AboutButton}) {
+            const int room = b->width() - b->iconSize().width() - 6;  // icon, gap, margins
+            EXPECT_LE(textWidth(b), room) << language << " " << b->text().toStdString();
+        }
+        const int box = f.finished->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                        f.finished->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+        for (QCheckBox* c :
+             {f.finished, f.goalscheck, f.mapcheck, f.automapcheck, f.texturecheck, f.soundscheck,
+              f.objectscheck, f.creaturescheck, f.gamesyscheck, f.bookscheck, f.moviescheck})
+            EXPECT_LE(textWidth(c), c->width() - box) << language << " " << c->text().toStdString();
+        EXPECT_LE(textWidth(f.NotesCaption), f.NotesCaption->width()) << language;
+    }
 }
 
 // Not a check: with TM_SCREENSHOT=<file.png> it saves a picture of a filled main window
