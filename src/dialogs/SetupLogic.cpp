@@ -1,0 +1,272 @@
+#include "dialogs/SetupLogic.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "install/GameDir.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+const char kOptions[] = "options";
+const char kMissionDirs[] = "mission directories";
+const char kWindow[] = "window";
+const char kResnameBase[] = "resname_base";
+
+void errorBox(const std::string& text) {
+    prompter().message(text, PromptButtons::Ok, PromptIcon::Error);
+}
+
+// The game directory text as the checks use it: with the separator appended.
+std::string gameDirOf(const std::string& typed) {
+    return text::withTrailingDelim(typed);
+}
+
+// slot 62 + file + slot 63 + " n " + slot 64
+std::string missingFileMessage(const char* file, int game) {
+    return slot(62) + file + slot(63) + " " + std::to_string(game) + " " + slot(64);
+}
+
+// Whole contents of a file; throws EInOutError when it cannot be read.
+std::string readAll(const std::string& path) {
+    std::ifstream in(fsx::resolve(path), std::ios::binary);
+    if (!in) throw EInOutError("Cannot open " + path);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw EInOutError("Cannot read " + path);
+    return data;
+}
+
+// Replaces `path` with the lines (CR LF ends) in one step: the new contents go to a
+// temporary file beside it, reach the disk, and take its place by a rename, so the file
+// is never seen half-written.
+void replaceLinesAtomically(const std::string& path, const std::vector<std::string>& lines) {
+    std::string data;
+    for (const std::string& line : lines) {
+        data += line;
+        data += gamedir::kLineEnd;
+    }
+    QSaveFile file(QFile::decodeName(fsx::resolve(path).c_str()));
+    if (!file.open(QIODevice::WriteOnly))
+        throw EInOutError("Cannot create " + path + ": " + file.errorString().toStdString());
+    if (file.write(data.data(), static_cast<qint64>(data.size())) !=
+        static_cast<qint64>(data.size())) {
+        const std::string why = file.errorString().toStdString();
+        file.cancelWriting();
+        throw EInOutError("Cannot write " + path + ": " + why);
+    }
+    if (!file.commit())
+        throw EInOutError("Cannot write " + path + ": " + file.errorString().toStdString());
+}
+
+// Check 3 of the OK: the Thief 1 directory. Returns false when it failed; `aborted` is
+// set when the rearrangement failed (which ends the OK at once).
+bool checkThief1(const std::string& typed, bool& aborted) {
+    const std::string d = gameDirOf(typed);
+    if (!fsx::fileExists(d + gamedir::kThiefExe)) {
+        errorBox(missingFileMessage(gamedir::kThiefExe, 1));
+        return false;
+    }
+    if (!fsx::fileExists(d + gamedir::kInstallCfg)) {
+        errorBox(missingFileMessage(gamedir::kInstallCfg, 1));
+        return false;
+    }
+    if (!fsx::fileExists(d + gamedir::kConvictOsm))
+        prompter().message(slot(17), PromptButtons::Ok, PromptIcon::Warning);
+    if (!fsx::directoryExists(d + gamedir::kCrfsDir) && !RearrangeThief1Resources(d))
+        aborted = true;
+    return true;
+}
+
+// Check 4 of the OK: the Thief 2 directory.
+bool checkThief2(const std::string& typed) {
+    const std::string d = gameDirOf(typed);
+    if (!fsx::fileExists(d + gamedir::kThief2Exe)) {
+        errorBox(missingFileMessage(gamedir::kThief2Exe, 2));
+        return false;
+    }
+    if (!fsx::fileExists(d + gamedir::kInstallCfg)) {
+        errorBox(missingFileMessage(gamedir::kInstallCfg, 2));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool missionDirLess(const std::string& a, const std::string& b) {
+    const std::string la = text::lowerAscii(a);
+    const std::string lb = text::lowerAscii(b);
+    if (la != lb) return la < lb;
+    return a < b;
+}
+
+size_t insertMissionDir(std::vector<std::string>& dirs, const std::string& dir) {
+    const auto index =
+        std::upper_bound(dirs.begin(), dirs.end(), dir, missionDirLess) - dirs.begin();
+    dirs.insert(dirs.begin() + index, dir);
+    return static_cast<size_t>(index);
+}
+
+SetupState LoadSetupState() {
+    const AppState& a = app();
+    const IniFile* settings = a.settings.get();
+    const IniFile* languageFile = a.languageFile.get();
+    SetupState s;
+
+    auto gameDir = [&](const char* key, const char* exe) {
+        std::string dir = settings ? settings->ReadString(kOptions, key, "") : std::string();
+        if (dir.empty() && !a.exeDir.empty() && fsx::fileExists(a.exeDir + exe)) dir = a.exeDir;
+        return dir;
+    };
+    s.t1dir = gameDir("thief1dir", gamedir::kThiefExe);
+    s.t2dir = gameDir("thief2dir", gamedir::kThief2Exe);
+
+    if (languageFile) {
+        for (int n = 1;; ++n) {
+            std::string name = languageFile->ReadString("languages", std::to_string(n), "@");
+            if (name == "@") break;
+            s.languages.push_back(std::move(name));
+        }
+    }
+    const int64_t chosen =
+        static_cast<int64_t>(settings ? settings->ReadInteger(kOptions, "language", 1) : 1) - 1;
+    s.languageIndex =
+        chosen >= 0 && chosen < static_cast<int64_t>(s.languages.size()) ? int(chosen) : -1;
+
+    if (settings) {
+        for (const std::string& dir : settings->ReadSection(kMissionDirs))
+            insertMissionDir(s.missionDirs, dir);
+    }
+
+    // The spin edit holds 1 to 9; a stored value outside (such as the never-set marker)
+    // shows as the default.
+    const int32_t level =
+        settings ? settings->ReadInteger(kOptions, "compression level", kDefaultCompressLevel)
+                 : kDefaultCompressLevel;
+    s.compressLevel =
+        level >= kMinCompressLevel && level <= kMaxCompressLevel ? level : kDefaultCompressLevel;
+
+    s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
+    return s;
+}
+
+std::string gameConfigPath(const std::string& dir) {
+#ifdef _WIN32
+    return dir;
+#else
+    std::string p = dir;
+    if (p.empty() || p[0] != '/') return p;
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return "Z:" + p;
+#endif
+}
+
+std::string rearrangedResnameLine(const std::string& line, const std::string& crfsPath) {
+    if (line.find(kResnameBase) == std::string::npos) return line;
+    const size_t plus = line.find('+');
+    return std::string(kResnameBase) + " " + crfsPath +
+           (plus == std::string::npos ? std::string() : line.substr(plus));
+}
+
+bool RearrangeThief1Resources(const std::string& dir) {
+    if (prompter().message(slot(2) + "\n" + slot(3), PromptButtons::YesNo, PromptIcon::Warning,
+                           std::string(), PromptResult::No) != PromptResult::Yes)
+        return true;
+
+    BusyCursor busy;
+    const std::string crfs = dir + gamedir::kCrfsDir;
+    const std::string cfg = dir + gamedir::kInstallCfg;
+    const std::string oldCfg = dir + gamedir::kOldInstallCfg;
+    bool createdDir = false;
+    std::vector<std::pair<std::string, std::string>> moved;  // (from, to)
+    try {
+        if (!fsx::createDirectory(crfs)) throw EInOutError("Cannot create the folder " + crfs);
+        createdDir = true;
+        // A file that cannot be moved stays where it is; the others go on.
+        for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*.crf")) {
+            if (e.isDirectory) continue;
+            std::string from = dir + e.name;
+            std::string to = crfs + fsx::kPathDelim + e.name;
+            if (fsx::moveFile(from, to)) moved.emplace_back(std::move(from), std::move(to));
+        }
+
+        // The copy must be complete before the file it keeps is rewritten.
+        const std::string original = readAll(cfg);
+        if (!fsx::copyFile(cfg, oldCfg) || readAll(oldCfg) != original)
+            throw EInOutError("Cannot copy " + cfg + " to " + oldCfg);
+
+        std::vector<std::string> lines = textfile::readLines(oldCfg);
+        const std::string crfsPath = gameConfigPath(crfs);
+        for (std::string& line : lines) line = rearrangedResnameLine(line, crfsPath);
+        replaceLinesAtomically(cfg, lines);
+    } catch (const EInOutError& e) {
+        // The game must find its resource files where install.cfg says: the files go
+        // back and the folder goes, so the question comes again at the next OK.
+        for (auto it = moved.rbegin(); it != moved.rend(); ++it)
+            fsx::moveFile(it->second, it->first);
+        if (createdDir) fsx::removeDirectory(crfs);
+        errorBox(e.what());
+        return false;
+    }
+    return true;
+}
+
+bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
+    IniFile* settings = app().settings.get();
+    try {
+        // The language first, so that a change takes effect even when a check fails.
+        if (settings) settings->WriteInteger(kOptions, "language", state.languageIndex + 1);
+        LoadLanguageTable();
+
+        if (state.missionDirs.empty()) {
+            errorBox(slot(66));
+            return false;
+        }
+        if (state.t1dir.empty() && state.t2dir.empty()) {
+            errorBox(slot(65));
+            return false;
+        }
+        bool passed = true;
+        if (!state.t1dir.empty()) {
+            bool aborted = false;
+            passed = checkThief1(state.t1dir, aborted);
+            if (aborted) return false;
+        }
+        if (!state.t2dir.empty() && !checkThief2(state.t2dir)) passed = false;
+        if (!passed) return false;
+
+        if (settings) {
+            // One atomic store: a failure leaves the earlier settings whole.
+            IniBatch batch(*settings);
+            settings->EraseSection("Mission directories");
+            for (const std::string& dir : state.missionDirs)
+                settings->WriteString(kMissionDirs, dir, "1");
+            settings->WriteString(kOptions, "thief1dir", state.t1dir);
+            settings->WriteString(kOptions, "thief2dir", state.t2dir);
+            settings->WriteInteger(kOptions, "compression level", state.compressLevel);
+            if (state.windowMode == 0) {
+                settings->EraseSection(kWindow);
+            } else if (hooks.saveWindowGeometry) {
+                hooks.saveWindowGeometry();
+            }
+            batch.Commit();
+        }
+    } catch (const ESettingsWriteError& e) {
+        errorBox(e.what());
+        return false;
+    }
+    if (state.windowMode == 0 && hooks.maximiseMainWindow) hooks.maximiseMainWindow();
+    if (hooks.scanCatalogue) hooks.scanCatalogue();
+    return true;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// What the setup dialog does, without its widgets: the settings it shows, the checks and
+// writes of its OK, and the one-time rearrangement of a Thief 1 installation's resource
+// files into a "crfs" folder.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The contents of the setup dialog's controls.
+struct SetupState {
+    std::vector<std::string> missionDirs;  // kept sorted (missionDirLess)
+    std::string t1dir;
+    std::string t2dir;
+    std::vector<std::string> languages;  // names of the languages of the language file
+    int languageIndex = -1;              // selected entry of `languages`; -1 = none
+    int compressLevel = 5;               // 1..9
+    int windowMode = 0;                  // 0 = start maximised, 1 = remember place and size
+};
+
+inline constexpr int kMinCompressLevel = 1;
+inline constexpr int kMaxCompressLevel = 9;
+inline constexpr int kDefaultCompressLevel = 5;
+
+// The order of the mission directory list: without regard to case, ties by bytes.
+bool missionDirLess(const std::string& a, const std::string& b);
+// Inserts `dir` at its sorted place; a directory already listed is added once more.
+// Returns its index.
+size_t insertMissionDir(std::vector<std::string>& dirs, const std::string& dir);
+
+// Reads the settings store, the language file and the program's directory into a state.
+SetupState LoadSetupState();
+
+// What the OK needs of the main window. Each one not set is skipped.
+struct SetupHooks {
+    std::function<void()> maximiseMainWindow;
+    std::function<void()> saveWindowGeometry;  // writes section "window"
+    std::function<void()> scanCatalogue;       // a full scan
+};
+
+// The OK of the setup dialog. Returns true when the dialog may close; false when a check
+// failed, the rearrangement failed or a setting could not be written (each shown to the
+// user through the prompter). Errors of the scan are thrown.
+bool SetupOk(const SetupState& state, const SetupHooks& hooks);
+
+// The path a game started from `dir` sees for it in its configuration files. The games
+// run under Wine on Linux, where the whole file system is drive Z:.
+std::string gameConfigPath(const std::string& dir);
+
+// The "install.cfg" line for resource files kept in `crfsPath` (as written in the file):
+// a line without "resname_base" unchanged, one with it as "resname_base " + `crfsPath`
+// followed by the old line's text from its first "+" on.
+std::string rearrangedResnameLine(const std::string& line, const std::string& crfsPath);
+
+// Asks whether to rearrange the Thief 1 installation in `dir` (ending in the separator)
+// and does so when the answer is Yes. Returns false when the rearrangement failed (the
+// error has been shown and the installation is as it was before).
+bool RearrangeThief1Resources(const std::string& dir);
