@@ -1,0 +1,300 @@
+#include "dialogs/ui/Setup.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <exception>
+
+#include "app/ui/MainForm.h"
+#include "dialogs/ui/DirDlg.h"
+#include "dialogs/ui/Hintctrl.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr int kRadioCaptionHeight = 14;
+constexpr int kRadioItemHeight = 17;
+
+QByteArray bytes(const std::string& s) {
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string itemPath(const QListWidgetItem* item) {
+    return item->data(Qt::UserRole).toByteArray().toStdString();
+}
+
+SetupHooks mainWindowHooks() {
+    SetupHooks h;
+    h.maximiseMainWindow = [] {
+        if (!mainform) return;
+        if (mainform->isVisible())
+            mainform->showMaximized();
+        else
+            mainform->setWindowState(mainform->windowState() | Qt::WindowMaximized);
+    };
+    h.saveWindowGeometry = [] { SaveWindowGeometry(); };
+    h.scanCatalogue = [] {
+        if (mainform) mainform->ScanCatalogue(false);
+    };
+    return h;
+}
+
+}  // namespace
+
+TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
+
+void TRadioGroup::AddItem(const QString& caption) {
+    auto* item = new QRadioButton(caption, this);
+    item->setObjectName(objectName() + QString::number(Items.size()));
+    Items.push_back(item);
+    if (itemIndex_ == static_cast<int>(Items.size()) - 1) item->setChecked(true);
+    item->show();
+    layoutItems();
+}
+
+int TRadioGroup::ItemIndex() const {
+    for (size_t i = 0; i < Items.size(); ++i)
+        if (Items[i]->isChecked()) return static_cast<int>(i);
+    return -1;
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+    itemIndex_ = index;
+    for (size_t i = 0; i < Items.size(); ++i) {
+        // Radio buttons of one group uncheck each other only when one gets checked.
+        Items[i]->setAutoExclusive(false);
+        Items[i]->setChecked(static_cast<int>(i) == index);
+        Items[i]->setAutoExclusive(true);
+    }
+}
+
+void TRadioGroup::resizeEvent(QResizeEvent* e) {
+    QGroupBox::resizeEvent(e);
+    layoutItems();
+}
+
+void TRadioGroup::layoutItems() {
+    const int n = static_cast<int>(Items.size());
+    if (n == 0) return;
+    const int columns = std::max(1, Columns);
+    const int perColumn = (n + columns - 1) / columns;
+    const int columnWidth = (width() - 16) / columns;
+    for (int i = 0; i < n; ++i) {
+        const int col = i / perColumn, row = i % perColumn;
+        Items[static_cast<size_t>(i)]->setGeometry(8 + col * columnWidth,
+                                                   kRadioCaptionHeight + row * kRadioItemHeight,
+                                                   columnWidth, kRadioItemHeight);
+    }
+}
+
+TSetupDlg::TSetupDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      Hooks(mainWindowHooks()) {
+    setObjectName("SetupDlg");
+    setModal(true);
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(11);  // 8 points at 96 dots per inch
+    setFont(f);
+    setFixedSize(345, 396);
+
+    auto group = [this](const char* name, int x, int y, int w, int h) {
+        auto* box = new QGroupBox(this);
+        box->setObjectName(name);
+        box->setGeometry(x, y, w, h);
+        return box;
+    };
+    auto button = [](QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
+                     int h) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(name);
+        b->setGeometry(x, y, w, h);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto label = [](QWidget* parent, const char* name, const QString& caption, int x, int y) {
+        auto* l = new QLabel(caption, parent);
+        l->setObjectName(name);
+        l->move(x, y);
+        l->adjustSize();
+        return l;
+    };
+
+    MissionBox = group("MissionBox", 8, 8, 329, 129);
+    missiondirs = new THListBox(MissionBox);
+    missiondirs->setObjectName("missiondirs");
+    missiondirs->setGeometry(8, 14, 225, 105);
+    missiondirs->SpHint = true;
+    missiondirs->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    AddBtn = button(MissionBox, "AddBtn", QString(), 248, 32, 64, 25);
+    RemoveBtn = button(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
+
+    ThiefBox = group("ThiefBox", 8, 140, 329, 67);
+    Label3 = label(ThiefBox, "Label3", QStringLiteral("Thief 1"), 8, 20);
+    Label2 = label(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 44);
+    t1dir = new THEdit(ThiefBox);
+    t1dir->setObjectName("t1dir");
+    t1dir->setGeometry(48, 16, 249, 21);
+    t1dir->SpHint = true;
+    t2dir = new THEdit(ThiefBox);
+    t2dir->setObjectName("t2dir");
+    t2dir->setGeometry(48, 40, 249, 21);
+    t2dir->SpHint = true;
+    Button3 = button(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
+    Button4 = button(ThiefBox, "Button4", QStringLiteral("..."), 300, 40, 21, 21);
+
+    OptionBox = group("OptionBox", 8, 210, 329, 50);
+    CompressLabel = label(OptionBox, "CompressLabel", QString(), 8, 21);
+    compresslevel = new QSpinBox(OptionBox);
+    compresslevel->setObjectName("compresslevel");
+    compresslevel->setGeometry(160, 17, 41, 22);
+    compresslevel->setRange(kMinCompressLevel, kMaxCompressLevel);
+    compresslevel->setValue(kDefaultCompressLevel);
+    compressrates = new QLabel(OptionBox);
+    compressrates->setObjectName("compressrates");
+    compressrates->setGeometry(208, 14, 113, 28);
+    compressrates->setWordWrap(true);
+    {
+        QPalette p = compressrates->palette();
+        p.setColor(QPalette::WindowText, p.color(QPalette::Disabled, QPalette::WindowText));
+        compressrates->setPalette(p);
+    }
+
+    Window = new TRadioGroup(this);
+    Window->setObjectName("Window");
+    Window->Columns = 2;
+    Window->setGeometry(8, 263, 329, 38);
+
+    LangBox = group("LangBox", 8, 304, 329, 46);
+    Language = new QComboBox(LangBox);
+    Language->setObjectName("Language");
+    Language->setEditable(false);
+    Language->setGeometry(8, 16, 313, Language->sizeHint().height());
+
+    OKBtn = button(this, "OKBtn", QString(), 79, 362, 75, 25);
+    OKBtn->setDefault(true);
+    OKBtn->setAutoDefault(true);
+    CancelBtn = button(this, "CancelBtn", QString(), 199, 362, 75, 25);
+
+    connect(AddBtn, &QPushButton::clicked, this, &TSetupDlg::AddBtnClick);
+    connect(RemoveBtn, &QPushButton::clicked, this, &TSetupDlg::RemoveBtnClick);
+    connect(Button3, &QPushButton::clicked, this, &TSetupDlg::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
+    connect(OKBtn, &QPushButton::clicked, this, &TSetupDlg::OKBtnClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &TSetupDlg::CancelBtnClick);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+TSetupDlg::~TSetupDlg() = default;
+
+void TSetupDlg::LoadSettings() {
+    SetState(LoadSetupState());
+}
+
+void TSetupDlg::SetState(const SetupState& s) {
+    missiondirs->clear();
+    for (const std::string& dir : s.missionDirs) {
+        auto* item = new QListWidgetItem(text::display(dir));
+        item->setData(Qt::UserRole, bytes(dir));
+        missiondirs->addItem(item);
+    }
+    setPath(t1dir, t1text_, s.t1dir);
+    setPath(t2dir, t2text_, s.t2dir);
+    Language->clear();
+    for (const std::string& name : s.languages) Language->addItem(text::display(name));
+    Language->setCurrentIndex(s.languageIndex);
+    compresslevel->setValue(s.compressLevel);
+    Window->SetItemIndex(s.windowMode);
+}
+
+SetupState TSetupDlg::State() const {
+    SetupState s;
+    for (int i = 0; i < missiondirs->count(); ++i)
+        s.missionDirs.push_back(itemPath(missiondirs->item(i)));
+    s.t1dir = pathOf(t1dir, t1text_);
+    s.t2dir = pathOf(t2dir, t2text_);
+    for (int i = 0; i < Language->count(); ++i)
+        s.languages.push_back(text::fromDisplay(Language->itemText(i)));
+    s.languageIndex = Language->currentIndex();
+    s.compressLevel = compresslevel->value();
+    s.windowMode = Window->ItemIndex() == 1 ? 1 : 0;
+    return s;
+}
+
+void TSetupDlg::setPath(THEdit* edit, std::string& typed, const std::string& value) {
+    typed = value;
+    edit->setText(text::display(value));
+}
+
+std::string TSetupDlg::pathOf(const THEdit* edit, const std::string& typed) const {
+    const QString shown = edit->text();
+    return shown == text::display(typed) ? typed : text::fromDisplay(shown);
+}
+
+TSelectDirDlg& TSetupDlg::chooser() {
+    if (SelectDirDlg) return *SelectDirDlg;
+    if (!ownChooser_) ownChooser_ = std::make_unique<TSelectDirDlg>(this);
+    return *ownChooser_;
+}
+
+void TSetupDlg::AddBtnClick() {
+    TSelectDirDlg& dlg = chooser();
+    if (prompter().runModal(dlg) != QDialog::Accepted) return;
+    const std::string dir = dlg.Directory();
+    std::vector<std::string> dirs = State().missionDirs;
+    const int at = static_cast<int>(insertMissionDir(dirs, dir));
+    auto* item = new QListWidgetItem(text::display(dir));
+    item->setData(Qt::UserRole, bytes(dir));
+    missiondirs->insertItem(at, item);
+    missiondirs->setCurrentItem(item);
+}
+
+void TSetupDlg::RemoveBtnClick() {
+    for (QListWidgetItem* item : missiondirs->selectedItems()) delete item;
+}
+
+void TSetupDlg::browse(THEdit* edit, std::string& typed) {
+    TSelectDirDlg& dlg = chooser();
+    // An empty box opens where the chooser stands.
+    dlg.SetDirectory(pathOf(edit, typed));
+    if (prompter().runModal(dlg) != QDialog::Accepted) return;
+    setPath(edit, typed, dlg.Directory());
+}
+
+void TSetupDlg::Button3Click() {
+    browse(t1dir, t1text_);
+}
+
+void TSetupDlg::Button4Click() {
+    browse(t2dir, t2text_);
+}
+
+void TSetupDlg::OKBtnClick() {
+    // An error stays with this dialog, which remains open.
+    try {
+        if (SetupOk(State(), Hooks)) accept();
+    } catch (const std::exception& e) {
+        showError(e.what());
+    } catch (...) {
+        showError("Unknown error");
+    }
+}
+
+void TSetupDlg::CancelBtnClick() {
+    reject();
+}
+
+std::string TSetupDlg::dialogName() const {
+    return objectName().toStdString();
+}
+
+int TSetupDlg::execModal() {
+    return exec();
+}
