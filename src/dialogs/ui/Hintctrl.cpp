@@ -38,7 +38,6 @@ class THintWindow : public QWidget {
         setFont(font);
         setGeometry(screenRect);
         show();
-        raise();
         update();
     }
 
