@@ -103,6 +103,16 @@ TAboutForm::TAboutForm(const TFileVersionInfo& info, QWidget* parent)
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setLineWidth(kBevel);
     SetBlack(Panel1);
+    {
+        // The bevel in the usual button-face highlight and shadow, not shades of black.
+        QPalette p = Panel1->palette();
+        p.setColor(QPalette::Light, Qt::white);
+        p.setColor(QPalette::Midlight, QColor(0xDF, 0xDF, 0xDF));
+        p.setColor(QPalette::Mid, QColor(0xA0, 0xA0, 0xA0));
+        p.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
+        p.setColor(QPalette::Shadow, QColor(0x40, 0x40, 0x40));
+        Panel1->setPalette(p);
+    }
     layout->addWidget(Panel1);
 
     // The labels stack from the top, each the full width inside the bevel.
