@@ -253,7 +253,8 @@ void TSetupDlg::AddBtnClick() {
     auto* item = new QListWidgetItem(text::display(dir));
     item->setData(Qt::UserRole, bytes(dir));
     missiondirs->insertItem(at, item);
-    missiondirs->setCurrentItem(item);
+    // The new entry alone is selected, so that a Remove right after takes only it.
+    missiondirs->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
 }
 
 void TSetupDlg::RemoveBtnClick() {

@@ -1,0 +1,383 @@
+// The setup dialog and the directory chooser as windows: captions, filling, the buttons,
+// and the chooser's drive and folder lists.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "app/StartUp.h"
+#include "dialogs/ui/DirDlg.h"
+#include "dialogs/ui/Hintctrl.h"
+#include "dialogs/ui/Setup.h"
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+const char kLanguageFile[] =
+    "[languages]\n1=English\n2=German\n"
+    "[English]\n31=Choose\n51=Missions\n52=Games\n53=Options\n54=Language\n55=&Add\n"
+    "56=&Remove\n57=Compression\n58=rates\n59=Cancel\n65=No game\n66=No missions\n"
+    "68=Window\n69=Maximised\n70=Remembered\n72=Setup\n73=OK\n";
+
+std::vector<std::string> listed(const QListWidget* list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
+    return out;
+}
+
+class SetupDialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir.write("Tallowmere.dat", kLanguageFile);
+        openAppFiles(dir.path());
+        LoadLanguageTable();
+        previous_ = setSetupDialogHook(nullptr);
+        InstallSetupDialog();
+    }
+    void TearDown() override {
+        setSetupDialogHook(previous_);
+        closeAppFiles();
+        app() = AppState{};
+    }
+    // Runs the dialog through RunSetupDialog; `act` plays the user and returns its result.
+    void run(std::function<int(TSetupDlg&)> act) {
+        prompts.dialogs["SetupDlg"] = [act](ModalDialog& d) {
+            return act(dynamic_cast<TSetupDlg&>(d));
+        };
+        RunSetupDialog();
+    }
+    // The chooser answers with `to` (OK) or cancels when it is empty.
+    void chooserAnswers(const std::string& to, std::string* openedAt = nullptr) {
+        prompts.dialogs["SelectDirDlg"] = [to, openedAt](ModalDialog& d) {
+            auto& c = dynamic_cast<TSelectDirDlg&>(d);
+            if (openedAt) *openedAt = c.Directory();
+            if (to.empty()) return 0;
+            c.SetDirectory(to);
+            return 1;
+        };
+    }
+
+    TempDir dir;
+    ScriptedPrompter prompts;
+
+  private:
+    std::function<void()> previous_;
+};
+
+TEST_F(SetupDialog, CaptionsLayoutAndNames) {
+    bool ran = false;
+    run([&](TSetupDlg& d) {
+        ran = true;
+        EXPECT_EQ(d.windowTitle(), "Setup");
+        EXPECT_EQ(d.size(), QSize(345, 396));
+        EXPECT_EQ(d.minimumSize(), d.maximumSize());
+        EXPECT_EQ(d.MissionBox->title(), "Missions");
+        EXPECT_EQ(d.ThiefBox->title(), "Games");
+        EXPECT_EQ(d.OptionBox->title(), "Options");
+        EXPECT_EQ(d.LangBox->title(), "Language");
+        EXPECT_EQ(d.AddBtn->text(), "&Add");
+        EXPECT_EQ(d.RemoveBtn->text(), "&Remove");
+        EXPECT_EQ(d.CompressLabel->text(), "Compression");
+        EXPECT_EQ(d.compressrates->text(), "rates");
+        EXPECT_TRUE(d.compressrates->wordWrap());
+        EXPECT_EQ(d.CancelBtn->text(), "Cancel");
+        EXPECT_EQ(d.OKBtn->text(), "OK");
+        EXPECT_TRUE(d.OKBtn->isDefault());
+        EXPECT_EQ(d.Window->title(), "Window");
+        EXPECT_EQ(d.Window->Items.size(), 2u);
+        if (d.Window->Items.size() != 2) return 0;
+        EXPECT_EQ(d.Window->Items[0]->text(), "Maximised");
+        EXPECT_EQ(d.Window->Items[1]->text(), "Remembered");
+        EXPECT_EQ(d.Window->Items[0]->y(), d.Window->Items[1]->y());  // two columns
+        EXPECT_EQ(d.Label3->text(), "Thief 1");
+        EXPECT_EQ(d.Label2->text(), "Thief 2");
+        EXPECT_EQ(d.missiondirs->geometry(), QRect(8, 14, 225, 105));
+        EXPECT_EQ(d.t1dir->geometry(), QRect(48, 16, 249, 21));
+        EXPECT_EQ(d.Button4->geometry(), QRect(300, 40, 21, 21));
+        EXPECT_EQ(d.compresslevel->minimum(), 1);
+        EXPECT_EQ(d.compresslevel->maximum(), 9);
+        EXPECT_EQ(d.OKBtn->geometry(), QRect(79, 362, 75, 25));
+        for (const char* name :
+             {"MissionBox", "missiondirs", "AddBtn",        "RemoveBtn",     "ThiefBox",
+              "Label3",     "Label2",      "t1dir",         "t2dir",         "Button3",
+              "Button4",    "OptionBox",   "CompressLabel", "compresslevel", "compressrates",
+              "Window",     "LangBox",     "Language",      "OKBtn",         "CancelBtn"})
+            EXPECT_NE(d.findChild<QWidget*>(name), nullptr) << name;
+        EXPECT_TRUE(d.missiondirs->SpHint);
+        EXPECT_TRUE(d.t1dir->SpHint && d.t2dir->SpHint);
+
+        EXPECT_NE(d.SelectDirDlg, nullptr);
+        if (!d.SelectDirDlg) return 0;
+        EXPECT_EQ(d.SelectDirDlg->windowTitle(), "Choose");
+        EXPECT_EQ(d.SelectDirDlg->OKBtn->text(), "OK");
+        EXPECT_EQ(d.SelectDirDlg->CancelBtn->text(), "Cancel");
+        EXPECT_EQ(d.SelectDirDlg->size(), QSize(233, 236));
+        return 0;
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(fsx::fileExists(dir.file("Tallowmere.ini")));  // Cancel writes nothing
+}
+
+TEST_F(SetupDialog, FilledFromTheSettings) {
+    dir.write("Tallowmere.ini",
+              "[options]\nthief2dir=/g/t2\nlanguage=2\ncompression level=3\n[window]\ntop=7\n"
+              "[mission directories]\n/z=1\n/A=1\n");
+    run([&](TSetupDlg& d) {
+        EXPECT_EQ(listed(d.missiondirs), (std::vector<std::string>{"/A", "/z"}));
+        EXPECT_EQ(d.t1dir->text(), "");
+        EXPECT_EQ(d.t2dir->text(), "/g/t2");
+        EXPECT_EQ(d.Language->count(), 2);
+        EXPECT_EQ(d.Language->currentIndex(), 1);
+        EXPECT_EQ(d.compresslevel->value(), 3);
+        EXPECT_EQ(d.Window->ItemIndex(), 1);
+        return 0;
+    });
+}
+
+TEST_F(SetupDialog, LanguageBeyondTheListSelectsNoneAndOkStoresZero) {
+    dir.write("Tallowmere.ini", "[options]\nlanguage=3\n");
+    run([&](TSetupDlg& d) {
+        EXPECT_EQ(d.Language->currentIndex(), -1);
+        EXPECT_EQ(d.Window->ItemIndex(), 0);
+        d.OKBtn->click();
+        EXPECT_EQ(d.result(), QDialog::Rejected);  // still open: no mission directory
+        return 0;
+    });
+    EXPECT_EQ(app().settings->ReadString("options", "language", ""), "0");
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "No missions");
+}
+
+TEST_F(SetupDialog, AddRemoveAndTheOnlyDirectoryRemoved) {
+    dir.write("Tallowmere.ini", "[mission directories]\n/m=1\n");
+    run([&](TSetupDlg& d) {
+        chooserAnswers(dir.path() + "b");
+        dir.write("b/x", "");
+        dir.write("a/x", "");
+        d.AddBtn->click();
+        d.AddBtn->click();  // the same directory once more
+        chooserAnswers(dir.path() + "a");
+        d.AddBtn->click();
+        chooserAnswers("");  // cancelled
+        d.AddBtn->click();
+        const std::string a = dir.path() + "a", b = dir.path() + "b";
+        EXPECT_EQ(listed(d.missiondirs), (std::vector<std::string>{"/m", a, b, b}));
+
+        // Only the entry added last is selected.
+        EXPECT_EQ(d.missiondirs->selectedItems().size(), 1);
+        d.missiondirs->clearSelection();
+        d.missiondirs->item(0)->setSelected(true);
+        d.missiondirs->item(2)->setSelected(true);
+        d.RemoveBtn->click();
+        EXPECT_EQ(listed(d.missiondirs), (std::vector<std::string>{a, b}));
+        d.missiondirs->selectAll();
+        d.RemoveBtn->click();
+        EXPECT_EQ(d.missiondirs->count(), 0);
+        d.OKBtn->click();
+        EXPECT_EQ(d.result(), QDialog::Rejected);
+        return 0;
+    });
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "No missions");
+    EXPECT_EQ(app().settings->ReadSection("mission directories"), (std::vector<std::string>{"/m"}));
+}
+
+TEST_F(SetupDialog, BrowseOpensAtTheBoxAndCancelKeepsIt) {
+    dir.write("t1/thief.exe", "MZ");
+    dir.write("other/x", "");
+    run([&](TSetupDlg& d) {
+        d.t1dir->setText(QString::fromStdString(dir.path() + "t1/"));
+        std::string openedAt;
+        chooserAnswers("", &openedAt);
+        d.Button3->click();
+        EXPECT_EQ(openedAt, dir.path() + "t1");  // without the separator
+        EXPECT_EQ(d.t1dir->text().toStdString(), dir.path() + "t1/");
+
+        // A box naming no directory opens at its nearest existing parent.
+        d.t2dir->setText(QString::fromStdString(dir.path() + "missing/deeper"));
+        chooserAnswers(dir.path() + "other", &openedAt);
+        d.Button4->click();
+        EXPECT_EQ(openedAt, dir.path().substr(0, dir.path().size() - 1));
+        EXPECT_EQ(d.t2dir->text().toStdString(), dir.path() + "other");
+        return 0;
+    });
+}
+
+TEST_F(SetupDialog, OkWritesAndCloses) {
+    dir.write("t1/thief.exe", "MZ");
+    dir.write("t1/install.cfg", "");
+    dir.write("t1/convict.osm", "");
+    dir.write("t1/crfs/x", "");
+    int scans = 0;
+    TSetupDlg d;
+    d.Hooks = {{}, {}, [&] { ++scans; }};
+    d.Window->AddItem("max");
+    d.Window->AddItem("remember");
+    d.LoadSettings();
+    auto* item = new QListWidgetItem("/m");
+    item->setData(Qt::UserRole, QByteArray("/m"));
+    d.missiondirs->addItem(item);
+    d.t1dir->setText(QString::fromStdString(dir.path() + "t1"));
+    d.compresslevel->setValue(9);
+    d.OKBtn->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(app().settings->ReadInteger("options", "compression level", 0), 9);
+    EXPECT_EQ(app().settings->ReadString("options", "thief1dir", ""), dir.path() + "t1");
+    EXPECT_EQ(app().settings->ReadSection("mission directories"), (std::vector<std::string>{"/m"}));
+}
+
+TEST_F(SetupDialog, UnwritableSettingsKeepItOpenWithTheError) {
+    const std::string ini = dir.write("Tallowmere.ini", "[options]\n");
+    ASSERT_EQ(chmod(ini.c_str(), 0444), 0);
+    TSetupDlg d;
+    d.OKBtn->click();
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "Unable to write to " + ini);
+}
+
+// The directory chooser.
+
+TEST(DirDlg, VolumesOfAMountsTable) {
+    const std::string table =
+        "proc /proc proc rw 0 0\n"
+        "/dev/sda1 / ext4 rw 0 0\n"
+        "sysfs /sys sysfs rw 0 0\n"
+        "tmpfs /run tmpfs rw 0 0\n"
+        "/dev/sdb1 /run/media/u/My\\040Disk vfat rw 0 0\n"
+        "/dev/sdc1 /nonexistent-mount ext4 rw 0 0\n"
+        "cgroup /sys/fs/cgroup/cpu cgroup rw 0 0\n";
+    const std::vector<std::string> v = mountedVolumes(table, "/root");
+    EXPECT_EQ(v, (std::vector<std::string>{"/"}));  // the listed others are not here
+    EXPECT_EQ(mountedVolumes("", ""), (std::vector<std::string>{"/"}));
+
+    const std::vector<std::string> vols = {"/", "/home", "/home/u/media"};
+    EXPECT_EQ(volumeOf(vols, "/home/u/x"), "/home");
+    EXPECT_EQ(volumeOf(vols, "/homework"), "/");
+    EXPECT_EQ(volumeOf(vols, "/home/u/media"), "/home/u/media");
+    EXPECT_EQ(volumeOf(vols, "relative"), "");
+}
+
+TEST(DirDlg, TheHomeVolumeIsAlwaysListed) {
+    TempDir dir;
+    const std::string point = dir.path().substr(0, dir.path().size() - 1);
+    // A system-looking file system type still counts when it holds the home directory.
+    const std::string table = "none " + point + " proc rw 0 0\n";
+    EXPECT_EQ(mountedVolumes(table, dir.path() + "home"), (std::vector<std::string>{"/", point}));
+    EXPECT_EQ(mountedVolumes("x " + point + " ext4 rw 0 0\n", "/elsewhere"),
+              (std::vector<std::string>{"/", point}));
+}
+
+TEST(DirDlg, DirectoryForANameThatIsNoDirectory) {
+    TempDir dir;
+    dir.write("Games/Thief/x", "");
+    const std::string base = dir.path().substr(0, dir.path().size() - 1);
+    EXPECT_EQ(existingDirectoryFor(dir.path() + "Games/Thief/", "/fb"), base + "/Games/Thief");
+    EXPECT_EQ(existingDirectoryFor(dir.path() + "games/THIEF", "/fb"), base + "/Games/Thief");
+    EXPECT_EQ(existingDirectoryFor(dir.path() + "Games/Thief/x", "/fb"), base + "/Games/Thief");
+    EXPECT_EQ(existingDirectoryFor(dir.path() + "Games/no/such", "/fb"), base + "/Games");
+    EXPECT_EQ(existingDirectoryFor(dir.path() + "Games/../Games", "/fb"), base + "/Games");
+    EXPECT_EQ(existingDirectoryFor("relative/dir", "/fb"), "/fb");
+    EXPECT_EQ(existingDirectoryFor("", "/fb"), "/fb");
+    EXPECT_EQ(existingDirectoryFor("/", "/fb"), "/");
+}
+
+TEST(DirDlg, FolderListAndSingleClick) {
+    TempDir dir;
+    dir.write("top/beta/x", "");
+    dir.write("top/Alpha/x", "");
+    dir.write("top/.hidden/x", "");
+    dir.write("top/.wine/drive_c/x", "");
+    dir.write("top/file.txt", "");
+    const std::string top = dir.path() + "top";
+    TSelectDirDlg d;
+    d.SetDirectory(top + "/");
+    EXPECT_EQ(d.Directory(), top);
+
+    QListWidget* list = d.DirectoryListBox;
+    std::vector<std::string> items = listed(list);
+    ASSERT_GE(items.size(), 4u);
+    EXPECT_EQ(items.front(), "/");
+    const size_t n = items.size();
+    // The current folder, then its subfolders one level deeper: hidden ones only when
+    // they are Wine prefixes.
+    EXPECT_EQ(list->currentRow(), static_cast<int>(n) - 4);
+    auto trimmed = [](std::string s) { return s.substr(s.find_first_not_of(' ')); };
+    EXPECT_EQ(trimmed(items[n - 4]), "top");
+    EXPECT_EQ(trimmed(items[n - 3]), ".wine");
+    EXPECT_EQ(trimmed(items[n - 2]), "Alpha");
+    EXPECT_EQ(trimmed(items[n - 1]), "beta");
+    EXPECT_GT(items[n - 1].find_first_not_of(' '), items[n - 4].find_first_not_of(' '));
+
+    // One click opens a folder; one on a parent goes up.
+    emit list->itemClicked(list->item(static_cast<int>(n) - 1));
+    EXPECT_EQ(d.Directory(), top + "/beta");
+    EXPECT_EQ(trimmed(listed(list).back()), "beta");
+    emit list->itemClicked(list->item(0));
+    EXPECT_EQ(d.Directory(), "/");
+}
+
+TEST(DirDlg, KeepsItsDirectoryAndCancelRestoresIt) {
+    TempDir dir;
+    dir.write("a/x", "");
+    dir.write("b/x", "");
+    TSelectDirDlg d;
+    EXPECT_EQ(d.Directory(), existingDirectoryFor(QDir::homePath().toStdString(), "/"));
+    d.SetDirectory(dir.path() + "a");
+    d.SetDirectory("");  // an empty name keeps where it stands
+    EXPECT_EQ(d.Directory(), dir.path() + "a");
+
+    QTimer::singleShot(0, [&] {
+        d.SetDirectory(dir.path() + "b");
+        d.CancelBtn->click();
+    });
+    EXPECT_EQ(d.execModal(), QDialog::Rejected);
+    EXPECT_EQ(d.Directory(), dir.path() + "a");
+
+    QTimer::singleShot(0, [&] {
+        d.SetDirectory(dir.path() + "b");
+        d.OKBtn->click();
+    });
+    EXPECT_EQ(d.execModal(), QDialog::Accepted);
+    EXPECT_EQ(d.Directory(), dir.path() + "b");
+}
+
+TEST(DirDlg, ChoosingADriveShowsItsCurrentFolder) {
+    TempDir dir;
+    dir.write("a/x", "");
+    TSelectDirDlg d;
+    d.SetDirectory(dir.path() + "a");
+    const int root = d.DriveComboBox->findText("/");
+    ASSERT_GE(root, 0);
+    d.SetDirectory("/");
+    d.SetDirectory(dir.path() + "a");
+    EXPECT_GE(d.DriveComboBox->currentIndex(), 0);
+    // The drive of the folder remembers it as its current folder.
+    const std::string drive = d.DriveComboBox->currentText().toStdString();
+    d.DriveComboBox->setCurrentIndex(root);
+    d.DriveComboBoxChange(root);
+    if (drive == "/") {
+        EXPECT_EQ(d.Directory(), dir.path() + "a");
+    } else {
+        EXPECT_EQ(d.Directory(), "/");
+    }
+    EXPECT_EQ(d.DirectoryListBox->item(0)->text(), "/");
+}
+
+}  // namespace
