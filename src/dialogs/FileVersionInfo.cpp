@@ -515,7 +515,7 @@ void TFileVersionInfo::read() {
     if (buffer_.empty()) return;
     valid_ = true;
     const versioninfo::QueryValue fixed = versioninfo::Query(buffer_, "\\");
-    if (fixed.found && !fixed.text)
+    if (fixed.found && !fixed.text && !fixed.bytes.empty())
         std::memcpy(&fixed_, fixed.bytes.data(), std::min(fixed.bytes.size(), sizeof fixed_));
     const versioninfo::QueryValue translation =
         versioninfo::Query(buffer_, "\\VarFileInfo\\Translation");
