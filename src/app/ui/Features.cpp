@@ -17,6 +17,7 @@
 #include "catalogue/ui/CatalogueScan.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/ui/About.h"
 #include "inspect/Selection.h"
 #include "platform/TextUtil.h"
 
@@ -115,6 +116,8 @@ void InstallFeatureHooks() {
         // A rescan inside the handler has selected its own row; keep that one.
         if (FullScanCount() != scans) canSelect = false;
     };
+    hooks.aboutBox = [] { ShowAboutBox(); };
+    hooks.splash = [](const std::function<void()>& whileShown) { ShowSplashWhile(whileShown); };
     hooks.finishedClick = [] {
         TStringGridEx& grid = *mainform->QuestGrid;
         const int row = grid.Row();

@@ -1,4 +1,5 @@
 #include "app/ui/MainForm.h"
+#include "dialogs/FileVersionInfo.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -290,7 +291,13 @@ int Tmainform::Panel1HeightFor(int clientHeight) {
 }
 
 void Tmainform::FormCreate() {
-    app().applicationTitle = std::string(TM_PRODUCT) + " v" + TM_VERSION;
+    // Product name and version from the program's version information; a build without it
+    // falls back to the build's own values.
+    const TFileVersionInfo& version = ProgramVersionInfo();
+    const std::string product = version.Entry(viProductName);
+    const std::string productVersion = version.Entry(viProductVersion);
+    app().applicationTitle = (product.empty() ? std::string(TM_PRODUCT) : product) + " v" +
+                             (productVersion.empty() ? std::string(TM_VERSION) : productVersion);
     setWindowTitle(text::display(app().applicationTitle));
     if (qApp) qApp->setProperty(kApplicationTitleProperty, windowTitle());
 #ifdef _WIN32
