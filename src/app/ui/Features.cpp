@@ -18,6 +18,7 @@
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/ui/About.h"
+#include "dialogs/ui/Setup.h"
 #include "inspect/Selection.h"
 #include "platform/TextUtil.h"
 
@@ -102,6 +103,7 @@ ScanEnv scanEnv() {
 void InstallFeatureHooks() {
     g_panel = InfoPanel{};
     g_selection = SelectionHandler{};
+    InstallSetupDialog();
     MainFormHooks& hooks = mainFormHooks();
     hooks.scanCatalogue = [](bool refreshOnly) { ScanCatalogue(refreshOnly, scanEnv()); };
     hooks.drawCell = [](TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
