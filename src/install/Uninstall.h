@@ -1,0 +1,22 @@
+#pragma once
+// Removing the installed mission of the current game: its files, its saved games (into its
+// saves archive) and the game's own files back from the backup archive.
+
+#include <string>
+
+#include "install/InstallUi.h"
+
+class TZipArchiver;
+
+// The archive base name of a path: its file-name part without leading and trailing blanks
+// and, when its extension in upper case is ".ZIP", without its last four characters
+// (" Original" gives "Original").
+std::string ArchiveBaseName(const std::string& path);
+
+// The saves archive of an installed archive path in game directory `gameDir`:
+// gameDir + "allsaves" + separator + ArchiveBaseName(installed) + "_saves.zip".
+std::string SavesArchivePath(const std::string& gameDir, const std::string& installed);
+
+// Uninstalls the mission installed in the current game (selectedMission().currentGame and
+// app().thiefdata). On return zip.ZipFileName() is what it was on entry, assigned again.
+void UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui);
