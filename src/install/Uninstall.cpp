@@ -1,0 +1,250 @@
+#include "install/Uninstall.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "app/AppState.h"
+#include "archive/ZipArchiver.h"
+#include "inspect/Checksum.h"
+#include "inspect/InfoPanel.h"
+#include "install/GameDir.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/TextFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDefaultCompressionLevel = 5;
+
+#ifdef _WIN32
+constexpr const char* kNameSeparators = "\\/:";
+#else
+constexpr const char* kNameSeparators = "/";
+#endif
+
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// The path with symbolic links and "." / ".." resolved, as far as it exists; empty when
+// it cannot be worked out.
+fs::path realPath(const fs::path& p) {
+    std::error_code ec;
+    fs::path r = fs::weakly_canonical(p, ec);
+    if (ec) return {};
+    // A trailing separator leaves an empty last element; drop it for comparisons.
+    if (!r.empty() && r.filename().empty()) r = r.parent_path();
+    return r;
+}
+
+// Where a directory entry really lives: its folder resolved, its own name kept, so that a
+// symbolic link stands for itself and not for its target.
+fs::path realEntryPath(const std::string& path) {
+    fs::path p(path);
+    const fs::path name = p.filename();
+    if (name.empty() || name == "." || name == "..") return realPath(p);
+    const fs::path folder = realPath(p.parent_path());
+    return folder.empty() ? fs::path() : folder / name;
+}
+
+// True when `p` lies below `dir` (not `dir` itself); both resolved.
+bool isBelow(const fs::path& p, const fs::path& dir) {
+    if (p.empty() || dir.empty()) return false;
+    auto pi = p.begin();
+    for (auto di = dir.begin(); di != dir.end(); ++di, ++pi)
+        if (pi == p.end() || *pi != *di) return false;
+    return pi != p.end();
+}
+
+// The game directory and the files of the program that live in it. A marker line may name
+// any path; only paths below the game directory are ever deleted or removed, and never
+// the program's own marker, backup archive or saves archives.
+class GameDirGuard {
+  public:
+    explicit GameDirGuard(const std::string& gameDir)
+        : root_(realPath(fs::path(fsx::resolve(gameDir)))),
+          marker_(realEntryPath(gamedir::path(gameDir, gamedir::kMarker))),
+          backup_(realEntryPath(gamedir::path(gameDir, gamedir::kBackupZip))),
+          allSaves_(realEntryPath(gamedir::path(gameDir, gamedir::kAllSavesDir))) {}
+
+    // May the file or folder at `path` (resolved without regard to case) be deleted?
+    bool mayRemove(const std::string& path) const {
+        if (path.empty() || !fs::path(path).is_absolute()) return false;
+        const fs::path real = realEntryPath(path);
+        if (!isBelow(real, root_)) return false;
+        if (real == marker_ || real == backup_ || real == allSaves_) return false;
+        return !isBelow(real, allSaves_);
+    }
+
+  private:
+    fs::path root_, marker_, backup_, allSaves_;
+};
+
+bool isSymlink(const std::string& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(path, ec));
+}
+
+// Deletes the installed files listed from the third marker line on, then removes the
+// folders that became empty, from each file's folder upwards.
+void removeInstalledFiles(const std::string& gameDir, const std::string& markerPath) {
+    const std::vector<std::string> lines = textfile::readLines(markerPath);
+    if (lines.size() <= 2) return;
+    const GameDirGuard guard(gameDir);
+
+    for (size_t i = 2; i < lines.size(); ++i) {
+        const std::string p = fsx::resolve(lines[i]);
+        if (!fsx::fileExists(p) && !isSymlink(p)) continue;
+        if (!guard.mayRemove(p)) continue;
+        // A link is removed as itself; its target's attributes stay untouched.
+        if (!isSymlink(p)) fsx::clearAttributes(p);
+        fsx::deleteFile(p);
+    }
+
+    for (size_t i = 2; i < lines.size(); ++i) {
+        std::string p = lines[i];
+        for (;;) {
+            const std::string real = fsx::resolve(p);
+            if (fsx::directoryExists(real) && !isSymlink(real) && guard.mayRemove(real))
+                fsx::removeDirectory(real);
+            const size_t cut = p.find_last_of(fsx::kPathDelim);
+            if (cut == std::string::npos) break;
+            p.erase(cut);
+            if (p.find(fsx::kPathDelim) == std::string::npos) break;
+        }
+    }
+}
+
+// True when the file is the stored member byte for byte as far as the directory tells:
+// the same DOS time, the same size and the same CRC-32.
+bool storedUnchanged(const std::string& file, const ZipDirEntry& member) {
+    if (fsx::fileAgeDos(file) != static_cast<int32_t>(member.DateTime)) return false;
+    if (fsx::fileSize64(file) != static_cast<int64_t>(member.UncompressedSize64)) return false;
+    try {
+        return ChecksumText(file) == HexText(member.CRC32);
+    } catch (const EInOutError&) {
+        return false;
+    }
+}
+
+// A member of a saves archive names a saved game only when it is a bare file name.
+bool isBareName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("\\/:") == std::string::npos;
+}
+
+void storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::string& installed,
+                     const InstallUi& ui) {
+    app().operationText = slot(24);
+    ui.operation(slot(24));
+    ui.position(0);
+    ui.progressShown(true);
+
+    zip2.AddOptions = {AddOptsEnum::AddMove};
+    fsx::forceDirectories(gamedir::path(gameDir, gamedir::kAllSavesDir));
+    const std::string savesZip = fsx::resolve(SavesArchivePath(gameDir, installed));
+    zip2.SetZipFileName(savesZip);
+
+    const std::string savesDir = gamedir::path(gameDir, gamedir::kSavesDir);
+    if (fsx::fileExists(savesZip)) {
+        for (const ZipDirEntry& member : zip2.Entries()) {
+            if (!isBareName(member.FileName)) continue;
+            const std::string file = fsx::resolve(savesDir + fsx::kPathDelim + member.FileName);
+            if (fsx::fileExists(file) && storedUnchanged(file, member)) fsx::deleteFile(file);
+        }
+    }
+
+    // The saved games leave SAVES only through AddMove, which removes each source once
+    // the archive is completely written. With none left there is nothing to store.
+    if (!fsx::listDirectory(savesDir, gamedir::kSavesPattern).empty()) {
+        zip2.FSpecArgs = {savesDir + fsx::kPathDelim + gamedir::kSavesPattern};
+        zip2.AddCompLevel = app().settings
+                                ? app().settings->ReadInteger("options", "compression level",
+                                                              kDefaultCompressionLevel)
+                                : kDefaultCompressionLevel;
+        zip2.Add();
+    }
+
+    ui.status("");
+    ui.paint();
+    ui.progressShown(false);
+}
+
+void restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const InstallUi& ui) {
+    const std::string backup = gamedir::path(gameDir, gamedir::kBackupZip);
+    zip.SetZipFileName(backup);
+    if (!fsx::fileExists(backup)) return;
+
+    ui.position(0);
+    ui.progressShown(true);
+    app().operationText = slot(27);
+    ui.operation(slot(27));
+    ui.paint();
+    const int members = zip.Count();
+    zip.FSpecArgs = {"*.*"};
+    zip.ExtrBaseDir = gameDir;
+    zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+    zip.Extract();
+    const bool complete = members > 0 && zip.SuccessCount >= members;
+    ui.progressShown(false);
+    ui.status("");
+    ui.paint();
+
+    // The backup holds the game's own files: it goes only once every one is back.
+    if (complete) {
+        fsx::deleteFile(backup);
+    } else {
+        const std::string text = slot(27) + " " + std::to_string(zip.SuccessCount) + " / " +
+                                 std::to_string(members) + " - " + backup;
+        ui.status(text);
+        prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+    }
+}
+
+}  // namespace
+
+std::string ArchiveBaseName(const std::string& path) {
+    const size_t cut = path.find_last_of(kNameSeparators);
+    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    size_t first = 0, last = name.size();
+    while (first < last && isBlank(name[first])) ++first;
+    while (last > first && isBlank(name[last - 1])) --last;
+    name = name.substr(first, last - first);
+    if (name.size() >= 4 && upper(name.substr(name.size() - 4)) == ".ZIP")
+        name.resize(name.size() - 4);
+    return name;
+}
+
+std::string SavesArchivePath(const std::string& gameDir, const std::string& installed) {
+    return gameDir + gamedir::kAllSavesDir + fsx::kPathDelim + ArchiveBaseName(installed) +
+           "_saves.zip";
+}
+
+void UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
+    ui.status(slot(26));
+    ui.paint();
+    const std::string remembered = zip.ZipFileName();
+
+    const GameRecord& game = app().thiefdata[selectedMission().currentGame];
+    const std::string& gameDir = game.gameDir;
+    // Without a game directory every name below would be relative to whatever folder is
+    // current: nothing is touched then.
+    if (!gameDir.empty()) {
+        const std::string marker = gamedir::path(gameDir, gamedir::kMarker);
+        if (fsx::fileExists(marker)) removeInstalledFiles(gameDir, marker);
+        storeSavedGames(zip2, gameDir, game.installed, ui);
+        restoreGameFiles(zip, gameDir, ui);
+    }
+
+    zip.SetZipFileName(remembered);
+}
