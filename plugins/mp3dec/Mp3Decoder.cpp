@@ -1,0 +1,521 @@
+// The sound plug-in "mp3dec.plg": decodes MPEG audio files (layers 1 to 3) with libmpg123.
+// Supported: file input to file output, written as a 16-bit PCM WAV file with the stream's
+// sample rate and channel count. Decoding runs on a thread of its own after SMPlay; the
+// player mode becomes 3 (finished) when it ends, successfully or not (SMLastError tells).
+// The output is written under a temporary name and renamed to the requested name only
+// when complete, so a failed decoding never leaves a truncated WAV file behind.
+
+#include <mpg123.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "install/SoundPlayer.h"
+
+namespace {
+
+// Error codes of the player's table.
+enum Error : int32_t {
+    eNone = 0,
+    eNotImplemented = 1,
+    eBadMode = 2,
+    eInternal = 3,
+    eBadHandle = 4,
+    eInput = 5,
+    eOutput = 6,
+    eNoMemory = 7,
+    eResources = 8,
+};
+
+constexpr uint8_t kInputFile = 0;   // imFile
+constexpr uint8_t kOutputFile = 1;  // omFile
+
+struct Module {
+    std::mutex lock;  // guards everything below against the calls of other threads
+    uint8_t inputMode = kInputFile;
+    uint8_t outputMode = 0;
+    std::string inputName, outputName;
+    int32_t priority = 0, devNum = 0, startPos = 0, endPos = 0;
+    int32_t buffers = 8, bufferSize = 16384;
+    bool useOutCB = false;
+
+    mpg123_handle* mh = nullptr;
+    long rate = 0;
+    int channels = 0;
+    std::thread worker;
+    std::atomic<uint8_t> mode{sm::kModeClosed};
+    std::atomic<int32_t> lastError{eNone};
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> framesDone{0};
+};
+
+std::mutex gRegistry;
+std::set<Module*> gModules;
+// Last error of calls made with a handle that is not a module.
+std::atomic<int32_t> gStrayError{eNone};
+
+Module* lookup(sm::Handle h) {
+    std::lock_guard<std::mutex> g(gRegistry);
+    auto m = reinterpret_cast<Module*>(h);
+    if (gModules.count(m)) return m;
+    gStrayError = eBadHandle;
+    return nullptr;
+}
+
+sm::Bool fail(Module* m, int32_t code) {
+    if (m) m->lastError = code;
+    return 0;
+}
+
+sm::Bool succeed(Module* m) {
+    m->lastError = eNone;
+    return 1;
+}
+
+sm::Bool answerText(const std::string& text, char* buffer, uint32_t* size) {
+    if (!size) return 0;
+    if (!buffer) {
+        *size = static_cast<uint32_t>(text.size());
+        return 1;
+    }
+    if (*size == 0) return 0;
+    size_t n = std::min<size_t>(text.size(), *size - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    *size = static_cast<uint32_t>(n);
+    return 1;
+}
+
+void put16(unsigned char* p, uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void put32(unsigned char* p, uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+void wavHeader(unsigned char* h, uint32_t rate, uint16_t channels, uint32_t dataBytes) {
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36 + dataBytes);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);  // PCM
+    put16(h + 22, channels);
+    put32(h + 24, rate);
+    put32(h + 28, rate * channels * 2);
+    put16(h + 32, static_cast<uint32_t>(channels * 2));
+    put16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, dataBytes);
+}
+
+// Releases the decoder of a module whose worker has ended.
+void closeDecoder(Module* m) {
+    if (m->mh) {
+        mpg123_close(m->mh);
+        mpg123_delete(m->mh);
+        m->mh = nullptr;
+    }
+}
+
+void joinWorker(Module* m) {
+    m->stop = true;
+    if (m->worker.joinable()) m->worker.join();
+    m->stop = false;
+}
+
+// The decoding thread: MPEG stream -> temporary file -> rename to the output name.
+void decode(Module* m, std::string outName) {
+    const std::string tempName = outName + ".part";
+    int32_t error = eNone;
+    FILE* out = std::fopen(tempName.c_str(), "wb");
+    if (!out) {
+        error = eOutput;
+    } else {
+        unsigned char header[44];
+        wavHeader(header, static_cast<uint32_t>(m->rate), static_cast<uint16_t>(m->channels), 0);
+        uint64_t dataBytes = 0;
+        if (std::fwrite(header, 1, sizeof header, out) != sizeof header) error = eOutput;
+        std::vector<unsigned char> buffer(static_cast<size_t>(std::max(m->bufferSize, 4096)));
+        while (error == eNone) {
+            if (m->stop) {
+                error = eInternal;
+                break;
+            }
+            size_t done = 0;
+            int rc = mpg123_read(m->mh, buffer.data(), buffer.size(), &done);
+            if (done > 0) {
+                if (std::fwrite(buffer.data(), 1, done, out) != done) {
+                    error = eOutput;
+                    break;
+                }
+                dataBytes += done;
+                m->framesDone =
+                    static_cast<int64_t>(dataBytes / (2u * static_cast<unsigned>(m->channels)));
+                if (dataBytes > 0xFFFFFFFFull - 36) {
+                    error = eOutput;  // beyond what a WAV file can hold
+                    break;
+                }
+            }
+            if (rc == MPG123_DONE) break;
+            if (rc == MPG123_NEW_FORMAT) {
+                long rate = 0;
+                int channels = 0, encoding = 0;
+                if (mpg123_getformat(m->mh, &rate, &channels, &encoding) != MPG123_OK ||
+                    rate != m->rate || channels != m->channels)
+                    error = eInput;  // a format change cannot be told in one WAV header
+                continue;
+            }
+            if (rc != MPG123_OK) error = eInput;
+        }
+        if (error == eNone) {
+            wavHeader(header, static_cast<uint32_t>(m->rate), static_cast<uint16_t>(m->channels),
+                      static_cast<uint32_t>(dataBytes));
+            if (std::fseek(out, 0, SEEK_SET) != 0 ||
+                std::fwrite(header, 1, sizeof header, out) != sizeof header ||
+                std::fflush(out) != 0)
+                error = eOutput;
+        }
+        if (std::fclose(out) != 0 && error == eNone) error = eOutput;
+        if (error == eNone) {
+            std::error_code ec;
+            std::filesystem::rename(tempName, outName, ec);
+            if (ec) error = eOutput;
+        }
+        if (error != eNone) std::remove(tempName.c_str());
+    }
+    m->lastError = error;
+    m->mode = sm::kModeFinished;
+}
+
+}  // namespace
+
+TM_SOUND_EXPORT sm::Handle TM_SOUND_CALL SMInitModule() {
+    static std::once_flag once;
+    static int initResult = MPG123_OK;
+    std::call_once(once, [] {
+#if MPG123_API_VERSION < 46
+        initResult = mpg123_init();
+#endif
+    });
+    if (initResult != MPG123_OK) return 0;
+    auto m = new (std::nothrow) Module;
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(gRegistry);
+    gModules.insert(m);
+    return reinterpret_cast<sm::Handle>(m);
+}
+
+TM_SOUND_EXPORT void TM_SOUND_CALL SMDeInitModule(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return;
+    {
+        std::lock_guard<std::mutex> g(gRegistry);
+        gModules.erase(m);
+    }
+    joinWorker(m);
+    closeDecoder(m);
+    delete m;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMOpen(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (m->mode == sm::kModePlaying) return fail(m, eBadMode);
+    if (m->inputMode != kInputFile || m->outputMode != kOutputFile) return fail(m, eNotImplemented);
+    joinWorker(m);
+    closeDecoder(m);
+    m->mode = sm::kModeClosed;
+    int err = MPG123_OK;
+    m->mh = mpg123_new(nullptr, &err);
+    if (!m->mh) return fail(m, eResources);
+    mpg123_param(m->mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    mpg123_format_none(m->mh);
+    const long* rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i)
+        mpg123_format(m->mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    int encoding = 0;
+    if (mpg123_open(m->mh, m->inputName.c_str()) != MPG123_OK ||
+        mpg123_getformat(m->mh, &m->rate, &m->channels, &encoding) != MPG123_OK || m->rate <= 0 ||
+        m->channels < 1 || m->channels > 2) {
+        closeDecoder(m);
+        return fail(m, eInput);
+    }
+    m->framesDone = 0;
+    m->mode = sm::kModeOpened;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMClose(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    joinWorker(m);
+    closeDecoder(m);
+    m->mode = sm::kModeClosed;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMInitStream(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (m->outputMode != kOutputFile) return fail(m, eNotImplemented);
+    if (m->mode != sm::kModeOpened) return fail(m, eBadMode);
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMPlay(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (m->mode != sm::kModeOpened) return fail(m, eBadMode);
+    if (m->outputName.empty()) return fail(m, eOutput);
+    if (m->useOutCB) return fail(m, eNotImplemented);
+    m->lastError = eNone;
+    m->mode = sm::kModePlaying;
+    try {
+        m->worker = std::thread(decode, m, m->outputName);
+    } catch (...) {
+        m->mode = sm::kModeOpened;
+        return fail(m, eResources);
+    }
+    return 1;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMCanPause(sm::Handle h) {
+    Module* m = lookup(h);
+    return m ? fail(m, eNone) : 0;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMPause(sm::Handle h) {
+    return fail(lookup(h), eNotImplemented);
+}
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMResume(sm::Handle h) {
+    return fail(lookup(h), eNotImplemented);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMStop(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (m->mode != sm::kModePlaying && m->mode != sm::kModeFinished) return fail(m, eBadMode);
+    joinWorker(m);
+    m->mode = sm::kModeFinished;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMCanSetPos(sm::Handle h) {
+    Module* m = lookup(h);
+    return m ? fail(m, eNone) : 0;
+}
+
+// Position in milliseconds of what has been decoded.
+TM_SOUND_EXPORT int32_t TM_SOUND_CALL SMGetPos(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m || m->rate <= 0) return 0;
+    return static_cast<int32_t>(m->framesDone * 1000 / m->rate);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetPos(sm::Handle h, int32_t) {
+    return fail(lookup(h), eNotImplemented);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMGetAbout(sm::Handle, char* buffer, uint32_t* size) {
+    return answerText("MPEG audio decoder plug-in, built on libmpg123", buffer, size);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMGetName(sm::Handle, char* buffer, uint32_t* size) {
+    return answerText("MP3 decoder", buffer, size);
+}
+
+// Length of the opened stream in milliseconds (0 while unknown).
+TM_SOUND_EXPORT int32_t TM_SOUND_CALL SMGetSize(sm::Handle h) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (!m->mh || m->rate <= 0 || m->mode == sm::kModePlaying) return 0;
+    off_t samples = mpg123_length(m->mh);
+    return samples > 0 ? static_cast<int32_t>(static_cast<int64_t>(samples) * 1000 / m->rate) : 0;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetInputMode(sm::Handle h, uint8_t mode) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (mode > 1) return fail(m, eBadMode);
+    m->inputMode = mode;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetOutputMode(sm::Handle h, uint8_t mode) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (mode > 3) return fail(m, eBadMode);
+    m->outputMode = mode;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetInputName(sm::Handle h, const char* name) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    m->inputName = name ? name : "";
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetOutputName(sm::Handle h, const char* name) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (m->mode == sm::kModePlaying) return fail(m, eBadMode);
+    m->outputName = name ? name : "";
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetOutputDev(sm::Handle h, int32_t device) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    m->devNum = device;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT uint8_t TM_SOUND_CALL SMGetPlayerMode(sm::Handle h) {
+    Module* m = lookup(h);
+    return m ? m->mode.load() : sm::kModeClosed;
+}
+
+TM_SOUND_EXPORT int32_t TM_SOUND_CALL SMLastError(sm::Handle h) {
+    Module* m = lookup(h);
+    return m ? m->lastError.load() : gStrayError.load();
+}
+
+TM_SOUND_EXPORT int32_t TM_SOUND_CALL SMGetVersion() {
+    return 100;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetBuffers(sm::Handle h, int32_t count, int32_t size) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (count < 1 || size < 1) return fail(m, eBadMode);
+    m->buffers = count;
+    m->bufferSize = size;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetPriority(sm::Handle h, int32_t priority) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    m->priority = priority;
+    return succeed(m);
+}
+
+// Only the whole stream (start 0, end 0) is supported.
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetLimits(sm::Handle h, int32_t start, int32_t end) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (start != 0 || end != 0) return fail(m, eNotImplemented);
+    m->startPos = start;
+    m->endPos = end;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT void TM_SOUND_CALL SMSetOutCB(sm::Handle h, sm::OutputDataFn, sm::OutputInitDoneFn,
+                                              void*) {
+    lookup(h);  // output callbacks are not used by file output
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMGetVolume(sm::Handle h, uint32_t*) {
+    return fail(lookup(h), eNotImplemented);
+}
+
+TM_SOUND_EXPORT void TM_SOUND_CALL SMSetVolume(sm::Handle, uint32_t) {}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMCanSetVolume(sm::Handle h, sm::Bool* can) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    if (can) *can = 0;  // file output has no volume
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMGetExts(sm::Handle, char* buffer, uint32_t* size) {
+    return answerText("*.mp3;*.mp2;*.mp1", buffer, size);
+}
+
+// Sample rate and channel count of the opened stream.
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMGetInfo1(sm::Handle h, int32_t* rate, int32_t* channels) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    if (m->mode == sm::kModeClosed) return fail(m, eBadMode);
+    if (rate) *rate = static_cast<int32_t>(m->rate);
+    if (channels) *channels = m->channels;
+    return succeed(m);
+}
+
+// Bits per output sample and the stream's bit rate in kbit/s.
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMGetInfo2(sm::Handle h, int32_t* bits, int32_t* bitrate) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    if (m->mode != sm::kModeOpened) return fail(m, eBadMode);
+    mpg123_frameinfo info{};
+    if (bits) *bits = 16;
+    if (bitrate) *bitrate = mpg123_info(m->mh, &info) == MPG123_OK ? info.bitrate : 0;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetDevNum(sm::Handle h, int32_t device) {
+    Module* m = lookup(h);
+    if (!m) return 0;
+    std::lock_guard<std::mutex> g(m->lock);
+    m->devNum = device;
+    return succeed(m);
+}
+
+TM_SOUND_EXPORT void TM_SOUND_CALL SMSetInCB(sm::Handle h, sm::InputOpenFn, sm::InputCloseFn,
+                                             sm::InputGetSizeFn, sm::InputSeekFn, sm::InputReadFn,
+                                             void*) {
+    lookup(h);  // input callbacks are not used by file input
+}
+
+TM_SOUND_EXPORT void TM_SOUND_CALL SMSetWindow(sm::Handle h, void*) {
+    lookup(h);
+}
+
+TM_SOUND_EXPORT void TM_SOUND_CALL SMUseOutCB(sm::Handle h, sm::Bool use) {
+    Module* m = lookup(h);
+    if (!m) return;
+    std::lock_guard<std::mutex> g(m->lock);
+    m->useOutCB = use != 0;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMUseEQ(sm::Handle h, sm::Bool) {
+    return fail(lookup(h), eNotImplemented);
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMHasEQ(sm::Handle h) {
+    Module* m = lookup(h);
+    return m ? fail(m, eNone) : 0;
+}
+
+TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMEQ(sm::Handle h, int32_t, int32_t) {
+    return fail(lookup(h), eNotImplemented);
+}
