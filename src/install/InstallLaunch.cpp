@@ -1,0 +1,473 @@
+#include "install/InstallLaunch.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <set>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include "app/AppState.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/MissionRecords.h"
+#include "inspect/ContentAnalysis.h"
+#include "inspect/InfoPanel.h"
+#include "install/GameDir.h"
+#include "install/MissionFlags.h"
+#include "install/Mp3Conversion.h"
+#include "install/Uninstall.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+const std::string kOriginal = " Original";
+
+std::string lowerExt(const std::string& name) {
+    return text::lowerAscii(text::extractFileExt(name));
+}
+
+std::string cell(const std::vector<std::string>& row, size_t col) {
+    return col < row.size() ? row[col] : std::string();
+}
+
+// Pushes file contents from the system's buffers to the disk.
+void syncToDisk(const std::string& path) {
+#ifndef _WIN32
+    const int fd = ::open(fsx::resolve(path).c_str(), O_RDONLY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    (void)path;
+#endif
+}
+
+// The installation marker. Its lines are rewritten whole and synced at each save, so that
+// what it lists is on disk before the files it names are put into the game directory.
+class Marker {
+  public:
+    explicit Marker(std::string path) : path_(std::move(path)) {}
+    void add(const std::string& line) { lines_.push_back(line); }
+    void save() {
+        textfile::writeLines(path_, lines_);
+        syncToDisk(path_);
+        saved_ = lines_.size();
+    }
+    bool pending() const { return saved_ != lines_.size(); }
+
+  private:
+    std::string path_;
+    std::vector<std::string> lines_;
+    size_t saved_ = 0;
+};
+
+// Makes a folder the process's current directory for the life of the object.
+class CurrentDirectory {
+  public:
+    explicit CurrentDirectory(const std::string& dir) : saved_(fsx::currentDirectory()) {
+        fsx::setCurrentDirectory(dir);
+    }
+    ~CurrentDirectory() { fsx::setCurrentDirectory(saved_); }
+    CurrentDirectory(const CurrentDirectory&) = delete;
+    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+  private:
+    std::string saved_;
+};
+
+// The name of an existing file of the game directory as stored on disk, relative to the
+// game directory; nothing when there is no such file.
+std::optional<std::string> existingRelative(const std::string& gameDir,
+                                            const std::string& relative) {
+    const std::string full = fsx::joinMember(gameDir, relative);
+    if (!fsx::fileExists(full)) return std::nullopt;
+    const std::string resolved = fsx::resolve(full);
+    const std::string base = text::withTrailingDelim(fsx::resolve(gameDir));
+    if (resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0)
+        return resolved.substr(base.size());
+    return fsx::joinMember("", relative);
+}
+
+bool hasWildcard(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+// One member the installation puts into the game directory.
+struct PlannedMember {
+    std::string member;                 // M, as listed
+    std::string target;                 // T, where it ends up ("\" separators)
+    uint64_t size = 0;                  // uncompressed
+    std::string moveTarget;             // language-specific: where the extracted file is moved
+    std::string mp3;                    // lower-case name of the .mp3 file to decode
+    std::vector<std::string> replaces;  // existing game files it replaces (backup names)
+};
+
+void moveLegacySaves(const std::string& archive, const std::string& gameDir, const InstallUi& ui) {
+    const std::string legacy = archive + "SAVES";
+    if (archive == kOriginal || !fsx::directoryExists(legacy)) return;
+    ui.status(slot(23) + "...");
+    ui.paint();
+    const std::string saves = gamedir::path(gameDir, gamedir::kSavesDir);
+    if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
+    const std::string from = text::withTrailingDelim(fsx::resolve(legacy));
+    const std::string to = text::withTrailingDelim(saves);
+    std::vector<std::string> kept;
+    for (const fsx::DirEntry& e : fsx::listDirectory(legacy, "*")) {
+        // A saved game already in the game's folder is never overwritten.
+        if (fsx::pathExists(to + e.name)) {
+            kept.push_back(e.name);
+            continue;
+        }
+        fsx::moveFile(from + e.name, to + e.name);
+    }
+    if (!kept.empty()) {
+        std::string names;
+        for (const std::string& n : kept) names += (names.empty() ? "" : ", ") + n;
+        prompter().message("These saved games stay in " + legacy + " because " + saves +
+                               " already holds files of the same name: " + names,
+                           PromptButtons::Ok, PromptIcon::Warning);
+        return;
+    }
+    if (!fsx::removeDirectory(legacy)) throw EInOutError("Cannot remove folder " + legacy);
+}
+
+void restoreSavedGames(TZipArchiver& zip, const std::string& archive, const std::string& gameDir,
+                       const InstallUi& ui) {
+    const std::string savesZip = SavesArchivePath(gameDir, archive);
+    zip.SetZipFileName(savesZip);
+    if (fsx::fileExists(savesZip)) {
+        ui.position(0);
+        ui.progressShown(true);
+        ui.operation(slot(23) + ":");
+        ui.paint();
+        zip.FSpecArgs = {"*.*"};
+        zip.ExtrBaseDir = gamedir::path(gameDir, gamedir::kSavesDir);
+        zip.Extract();
+        zip.ExtrBaseDir = gameDir;
+        ui.progressShown(false);
+        ui.status("");
+        ui.paint();
+    }
+    zip.SetZipFileName(archive);
+}
+
+void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker) {
+    TZipArchiver& zip = ctx.Zip;
+    TZipArchiver& zip2 = ctx.Zip2;
+    const InstallUi& ui = ctx.ui;
+    const SelectedMission& sel = selectedMission();
+    const GameRecord& rec = app().thiefdata[game];
+
+    // 1. Effective language.
+    unsigned lang = rec.language;
+    if (!ctx.languageItems.empty())
+        for (unsigned i = 1; i <= 4; ++i)
+            if (ctx.selectedLanguage == languageNames[i]) lang = i;
+    const std::string L = lang >= 1 && lang <= 4 ? languageNames[lang] : "";
+
+    // 2. Prepare.
+    ui.position(0);
+    ui.extractionTotal(0);
+    ui.progressShown(true);
+    zip.FSpecArgs.clear();
+    zip2.FSpecArgs.clear();
+    zip2.SetZipFileName(gamedir::path(G, gamedir::kBackupZip));
+
+    // 3. What each member becomes. Names that would lead out of the game directory are
+    // left out, as are programs and libraries.
+    std::vector<PlannedMember> plan;
+    int64_t extractionTotal = 0;
+    for (const ZipDirEntry& e : zip.Entries()) {
+        const std::string& M = e.FileName;
+        const std::string ext = lowerExt(M);
+        if (ext == ".exe" || ext == ".dll") continue;
+        if (!StaysInside(M) || hasWildcard(M)) continue;
+        PlannedMember p;
+        p.member = M;
+        p.size = e.UncompressedSize64;
+        if (auto b = existingRelative(G, M)) p.replaces.push_back(*b);
+        std::string T = M;
+        const std::string lm = text::lowerAscii(M);
+        const size_t at = L.empty() ? std::string::npos : lm.find("\\" + L + "\\");
+        if (!ctx.languageItems.empty() && at != std::string::npos) {
+            // The language folder that made it language-specific goes.
+            T = lm.substr(0, at + 1) + lm.substr(at + L.size() + 2);
+            p.moveTarget = T;
+            if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+        }
+        if (lowerExt(T) == ".mp3") {
+            p.mp3 = text::lowerAscii(T);
+            T = T.substr(0, T.size() - 4) + ".wav";
+            if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+        }
+        if (!StaysInside(T)) continue;
+        p.target = T;
+        extractionTotal += static_cast<int64_t>(p.size);
+        plan.push_back(std::move(p));
+    }
+    ui.extractionTotal(extractionTotal);
+
+    // 4. Mission number and flags file.
+    const bool writeFlags = !sel.missionFlagsPresent;
+    std::optional<std::string> flagsReplaced;
+    unsigned N = sel.missionNumber;
+    if (writeFlags) {
+        flagsReplaced = existingRelative(G, gamedir::kMissFlagStr);
+        if (N == 0) {
+            N = 20;
+            while (fsx::fileExists(gamedir::path(G, gamedir::missionFileName(static_cast<int>(N)))))
+                if (++N > 255) throw TmError("No free mission number in " + G);
+        }
+    }
+
+    // 5. Back up the game files the mission replaces.
+    zip2.AddOptions = {AddOptsEnum::AddDirNames, AddOptsEnum::AddMove};
+    zip2.AddCompLevel = app().settings->ReadInteger("options", "compression level", 5);
+    ui.operation(slot(28));
+    std::vector<std::string> backup;
+    std::set<std::string> seen;
+    auto addBackup = [&](const std::string& name) {
+        if (seen.insert(text::lowerAscii(name)).second) backup.push_back(name);
+    };
+    for (const PlannedMember& p : plan)
+        for (const std::string& r : p.replaces) addBackup(r);
+    if (flagsReplaced) addBackup(*flagsReplaced);
+    if (!backup.empty()) {
+        CurrentDirectory inGame(G);
+        zip2.FSpecArgs = backup;
+        zip2.Add();
+    }
+
+    // A game file still in place was not stored in the backup archive: the member that
+    // would overwrite it is left out, and the marker does not list it (the uninstall
+    // would delete the game's own file).
+    std::set<std::string> notStored;
+    for (const std::string& b : backup)
+        if (fsx::fileExists(fsx::joinMember(G, b))) notStored.insert(b);
+    std::erase_if(plan, [&](const PlannedMember& p) {
+        for (const std::string& r : p.replaces)
+            if (notStored.count(r)) return true;
+        return false;
+    });
+    const bool flagsFile = writeFlags && !(flagsReplaced && notStored.count(*flagsReplaced));
+
+    // The marker names every file before any of them is put there.
+    for (const PlannedMember& p : plan) marker.add(fsx::joinMember(G, p.target));
+    if (flagsFile) marker.add(fsx::joinMember(G, gamedir::kMissFlagStr));
+    if (writeFlags && sel.missionNumber == 0)
+        marker.add(fsx::joinMember(G, gamedir::missionFileName(static_cast<int>(N))));
+    marker.save();
+
+    // 6. Extract.
+    ui.position(0);
+    ui.operation(slot(1));
+    std::vector<std::string> extraction;
+    extractionTotal = 0;
+    for (const PlannedMember& p : plan) {
+        extraction.push_back(p.member);
+        extractionTotal += static_cast<int64_t>(p.size);
+    }
+    ui.extractionTotal(extractionTotal);
+    if (!extraction.empty()) {
+        zip.FSpecArgs = extraction;
+        zip.ExtrBaseDir = G;
+        zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+        zip.Extract();
+    }
+    ui.extractionTotal(0);
+
+    // 7. Language-specific files into place.
+    for (const PlannedMember& p : plan) {
+        if (p.moveTarget.empty()) continue;
+        const std::string from = fsx::resolve(fsx::joinMember(G, p.member));
+        const std::string to = fsx::joinMember(G, p.moveTarget);
+        if (fsx::fileExists(to)) fsx::deleteFile(to);
+        fsx::moveFile(from, to);
+        const size_t cut = from.find_last_of(fsx::kPathDelim);
+        if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
+    }
+
+    // 8. MP3 files to WAV.
+    std::vector<std::string> mp3s;
+    int64_t mp3Total = 0;
+    for (const PlannedMember& p : plan) {
+        if (p.mp3.empty()) continue;
+        mp3s.push_back(gamedir::path(G, p.mp3));
+        mp3Total += static_cast<int64_t>(p.size);
+    }
+    if (!mp3s.empty()) {
+        ui.position(0);
+        ui.maximum(mp3Total);
+        ConvertMp3Files(mp3s, ui);
+    }
+
+    // 9. Mission flags and the numbered copy of the mission file.
+    if (flagsFile) {
+        const std::string flags = gamedir::path(G, gamedir::kMissFlagStr);
+        fsx::forceDirectories(flags.substr(0, flags.find_last_of(fsx::kPathDelim)));
+        WriteMissionFlags(flags, static_cast<uint8_t>(N), game);
+    }
+    if (writeFlags && sel.missionNumber == 0 && !sel.missionFileMember.empty() &&
+        StaysInside(sel.missionFileMember))
+        fsx::copyFile(gamedir::path(G, sel.missionFileMember),
+                      gamedir::path(G, gamedir::missionFileName(static_cast<int>(N))), false);
+
+    // 10.
+    ui.progressShown(false);
+    ui.status("");
+    ui.paint();
+}
+
+void appendLines(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(fsx::resolve(path).c_str(), "ab");
+    if (!f) throw EInOutError("Cannot write " + path);
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (std::fclose(f) != 0 || !ok) throw EInOutError("Cannot write " + path);
+}
+
+void startEditor(const std::string& G, bool gameRow) {
+    const std::string cfg = gamedir::path(G, gamedir::kDromedCfg);
+    const std::string line = gamedir::kEditorScriptLine;
+    if (fsx::fileExists(cfg)) {
+        bool present = false;
+        for (const std::string& l : textfile::readLines(cfg)) present = present || l == line;
+        if (!present) appendLines(cfg, std::string(gamedir::kLineEnd) + line + gamedir::kLineEnd);
+    } else {
+        textfile::writeLines(cfg, {line});
+    }
+    // A game row has no mission to load: its script stays empty rather than naming the
+    // file of a mission analysed earlier.
+    std::vector<std::string> script;
+    if (!gameRow) script.push_back("load_file " + selectedMission().missionFileMember);
+    textfile::writeLines(gamedir::path(G, gamedir::kEditorScript), script);
+    if (!gamedir::start(G, gamedir::kDromedStartExe)) prompter().message(slot(20));
+}
+
+void startGame(const std::string& G, const std::vector<std::string>& row) {
+    const bool thief1 = fsx::fileExists(gamedir::path(G, gamedir::kThiefExe));
+    if (gamedir::start(G, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe))
+        app().settings->WriteInteger(RecordKey(row), "date", TodayDayNumber());
+    else
+        prompter().message(slot(thief1 ? 21 : 22));
+}
+
+void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
+    AppState& a = app();
+    const SelectedMission& sel = selectedMission();
+    const uint8_t game = sel.currentGame;
+    if (game < 1 || game > 2) return;
+    GameRecord& rec = a.thiefdata[game];
+    const std::string G = rec.gameDir;
+
+    // 2. Remember the selection.
+    a.settings->WriteString("options", "last selection", cell(ctx.row, 2));
+    if (G.empty()) return;
+
+    // 3. Already installed.
+    if (!IsAlreadyInstalled(ctx.Zip.ZipFileName(), rec)) {
+        // 4.
+        UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui);
+        const std::string archive = ctx.Zip.ZipFileName();
+        // 5.
+        marker.emplace(gamedir::path(G, gamedir::kMarker));
+        marker->add(archive);
+        marker->add(std::to_string(fsx::fileSize(archive)));
+        marker->save();
+        // 6.-8.
+        moveLegacySaves(archive, G, ctx.ui);
+        const std::string saves = gamedir::path(G, gamedir::kSavesDir);
+        if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
+        restoreSavedGames(ctx.Zip, archive, G, ctx.ui);
+        // 9.-10.
+        if (archive != kOriginal) installMission(ctx, G, game, *marker);
+        // 11.
+        if (marker->pending()) marker->save();
+    }
+
+    // 12. Start.
+    if (!a.installOnlyFlag) {
+        if (a.editorFlag)
+            startEditor(G, ctx.Zip.ZipFileName() == kOriginal);
+        else
+            startGame(G, ctx.row);
+    }
+
+    // 13. Show what is installed now.
+    LoadRecordIntoRow(ctx.row);
+    if (ctx.storeRow) ctx.storeRow(ctx.row);
+    if (ctx.refreshCatalogue) ctx.refreshCatalogue();
+}
+
+}  // namespace
+
+bool StaysInside(const std::string& relative) {
+    if (relative.empty()) return true;
+    if (relative[0] == '\\' || relative[0] == '/' || relative.find(':') != std::string::npos)
+        return false;
+    int depth = 0;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find_first_of("\\/", start);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        if (part == "..") {
+            if (--depth < 0) return false;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+int32_t DayNumber(int year, unsigned month, unsigned day) {
+    using namespace std::chrono;
+    const sys_days d{std::chrono::year{year} / std::chrono::month{month} / std::chrono::day{day}};
+    const sys_days epoch{std::chrono::year{1899} / December / 30};
+    return static_cast<int32_t>((d - epoch).count());
+}
+
+int32_t TodayDayNumber() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return DayNumber(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                     static_cast<unsigned>(local.tm_mday));
+}
+
+void InstallAndLaunch(InstallContext& ctx) {
+    // 1. Busy state; the closing part runs however the operation ends.
+    if (ctx.setBusy) ctx.setBusy(true);
+    std::optional<Marker> marker;
+    auto closing = [&] {
+        if (ctx.disableInstallOnly) ctx.disableInstallOnly();
+        if (ctx.setBusy) ctx.setBusy(false);
+    };
+    try {
+        runOperation(ctx, marker);
+    } catch (...) {
+        // What the marker has gathered so far is kept, so that the uninstall finds it.
+        if (marker && marker->pending()) {
+            try {
+                marker->save();
+            } catch (...) {
+            }
+        }
+        closing();
+        throw;
+    }
+    closing();
+}

@@ -1,0 +1,411 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "app/AppState.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/MissionRecords.h"
+#include "inspect/ContentAnalysis.h"
+#include "inspect/InfoPanel.h"
+#include "install/InstallLaunch.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+// Every file below a folder with its content.
+void snapshot(const std::string& dir, const std::string& prefix,
+              std::map<std::string, std::string>& out) {
+    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
+        if (e.isDirectory)
+            snapshot(dir + e.name + "/", prefix + e.name + "/", out);
+        else
+            out[prefix + e.name] = readFile(dir + e.name);
+    }
+}
+
+// Waits for a started stand-in to leave its record.
+bool waitForFile(const std::string& path) {
+    for (int i = 0; i < 250 && !fsx::fileExists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return fsx::fileExists(path);
+}
+
+struct InstallTest : ::testing::Test {
+    TempDir dir;
+    ScriptedPrompter prompts;
+    TZipArchiver zip, zip2;
+    std::string G;
+    std::string record;  // written by the stand-in game when it starts
+    std::vector<std::string> storedRow;
+    std::vector<bool> busy;
+    int installOnlyDisabled = 0, refreshes = 0;
+    std::vector<std::string> languageItems;
+    std::string language;
+
+    void SetUp() override {
+        if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
+            !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL"))
+            GTEST_SKIP() << "engines not built";
+        openAppFiles(dir.path());
+        for (int n = 1; n <= 80; ++n)
+            app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + ">";
+        G = dir.path() + "Thief2/";
+        dir.write("Thief2/strings/default.str", "game");
+        fsx::createDirectory(G + "SAVES");
+        record = dir.path() + "started";
+        standIn("thief2.exe");
+        app().thiefdata[2] = GameRecord{};
+        app().thiefdata[2].gameDir = G;
+        app().thiefdata[2].language = 1;
+        app().editorFlag = app().installOnlyFlag = false;
+        selectedMission() = SelectedMission{};
+        selectedMission().currentGame = 2;
+        for (TZipArchiver* z : {&zip, &zip2}) {
+            z->Unattended = true;
+            z->SetDLLDirectory(TM_TEST_BIN_DIR);
+            z->ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
+        }
+        ArchiveChecksum() = [](const std::string&) { return std::string("$00000000"); };
+    }
+    void TearDown() override { closeAppFiles(); }
+
+    // A stand-in game or editor in G that records its start.
+    void standIn(const std::string& name) {
+        const std::string p =
+            dir.write("Thief2/" + name, "#!/bin/sh\necho " + name + " > '" + record + "'\n");
+        ::chmod(p.c_str(), 0755);
+    }
+
+    // An archive in the mission folder, selected as the analysis would leave it.
+    std::string select(const std::string& name, const Members& members,
+                       const std::string& misMember = "", uint8_t number = 0, bool flags = false) {
+        const std::string path = dir.path() + "missions/" + name;
+        fsx::forceDirectories(dir.path() + "missions");
+        EXPECT_TRUE(makeZip(path, members));
+        zip.SetZipFileName(path);
+        zip.ExtrBaseDir = G;
+        selectedMission().missionFileMember = misMember;
+        selectedMission().missionNumber = number;
+        selectedMission().missionFlagsPresent = flags;
+        return path;
+    }
+    void selectGameRow() {
+        zip.SetZipFileName(" Original");
+        zip.ExtrBaseDir = G;
+    }
+
+    std::vector<std::string> row() const {
+        const std::string name = text::extractFileName(zip.ZipFileName());
+        if (name == " Original") return {"", "", " Original (Thief 2)", "", "", "", ""};
+        return {"",
+                "",
+                name.substr(0, name.size() - 4),
+                "",
+                std::to_string(fsx::fileSize(zip.ZipFileName())),
+                "",
+                ""};
+    }
+
+    void run() {
+        InstallContext ctx(zip, zip2);
+        ctx.row = row();
+        ctx.storeRow = [this](const std::vector<std::string>& r) { storedRow = r; };
+        ctx.languageItems = languageItems;
+        ctx.selectedLanguage = language;
+        ctx.setBusy = [this](bool b) { busy.push_back(b); };
+        ctx.disableInstallOnly = [this] { ++installOnlyDisabled; };
+        // The refresh scan reads the marker into the game record.
+        ctx.refreshCatalogue = [this] {
+            ++refreshes;
+            if (!fsx::fileExists(G + "Tallowmere.Current")) return;
+            auto lines = textfile::readLines(G + "Tallowmere.Current");
+            app().thiefdata[2].installed = lines.at(0);
+            app().thiefdata[2].installedCheck = lines.at(1);
+        };
+        InstallAndLaunch(ctx);
+    }
+
+    std::vector<std::string> marker() const {
+        return textfile::readLines(G + "Tallowmere.Current");
+    }
+    bool listed(const std::string& relative) const {
+        for (const std::string& l : marker())
+            if (l == G + relative) return true;
+        return false;
+    }
+    std::string date(const std::vector<std::string>& r) const {
+        return app().settings->ReadString(RecordKey(r), "date", "");
+    }
+};
+
+TEST(InstallHelpers, DayNumbersAndContainedNames) {
+    EXPECT_EQ(DayNumber(1899, 12, 30), 0);
+    EXPECT_EQ(DayNumber(1900, 1, 1), 2);
+    EXPECT_EQ(DayNumber(2000, 1, 1), 36526);
+    EXPECT_GT(TodayDayNumber(), DayNumber(2024, 1, 1));
+
+    EXPECT_TRUE(StaysInside("intrface\\english\\goals.str"));
+    EXPECT_TRUE(StaysInside("a\\..\\b.txt"));
+    EXPECT_FALSE(StaysInside("..\\thief.exe"));
+    EXPECT_FALSE(StaysInside("a\\..\\..\\b.txt"));
+    EXPECT_FALSE(StaysInside("\\etc\\passwd"));
+    EXPECT_FALSE(StaysInside("/etc/passwd"));
+    EXPECT_FALSE(StaysInside("C:\\x.txt"));
+}
+
+TEST_F(InstallTest, AlreadyInstalledMissionStartsWithoutTouchingFiles) {
+    const std::string path = select("calendra.zip", {{"miss20.mis", "m"}}, "miss20.mis", 20);
+    app().thiefdata[2].installed = path;
+    app().thiefdata[2].installedCheck = std::to_string(fsx::fileSize(path));
+    std::map<std::string, std::string> before, after;
+    snapshot(G, "", before);
+
+    run();
+    ASSERT_TRUE(waitForFile(record));
+    EXPECT_EQ(readFile(record), "thief2.exe\n");
+    snapshot(G, "", after);
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(date(row()), std::to_string(TodayDayNumber()));
+    EXPECT_EQ(app().settings->ReadString("options", "last selection", ""), "calendra");
+    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(installOnlyDisabled, 1);
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(storedRow.size(), 7u);
+
+    // Install only on it: the selection is remembered and the row shown again, nothing else.
+    fsx::deleteFile(record);
+    app().settings->EraseSection(RecordKey(row()));
+    app().installOnlyFlag = true;
+    run();
+    after.clear();
+    snapshot(G, "", after);
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(fsx::fileExists(record));
+    EXPECT_EQ(date(row()), "");
+    EXPECT_EQ(refreshes, 2);
+}
+
+TEST_F(InstallTest, MissionInstallsWithBackupAndGameRowRemovesIt) {
+    dir.write("Thief2/strings/goals.str", "original");
+    dir.write("Thief2/SAVES/game.sav", "game save");
+    const std::string path = select("calendra.zip",
+                                    {{"calendra.mis", "mission"},
+                                     {"strings/goals.str", "mission goals"},
+                                     {"Setup.EXE", "program"},
+                                     {"lib/helper.Dll", "library"},
+                                     {"../outside.txt", "escape"}},
+                                    "calendra.mis");
+    dir.write("Thief2/miss20.mis", "20");
+    dir.write("Thief2/miss21.mis", "21");
+    app().installOnlyFlag = true;
+    run();
+
+    // The marker: archive, size, each file put there.
+    std::vector<std::string> m = marker();
+    ASSERT_GE(m.size(), 2u);
+    EXPECT_EQ(m[0], path);
+    EXPECT_EQ(m[1], std::to_string(fsx::fileSize(path)));
+    EXPECT_TRUE(listed("calendra.mis"));
+    EXPECT_TRUE(listed("strings/goals.str"));
+    EXPECT_TRUE(listed("strings/missflag.str"));
+    EXPECT_TRUE(listed("miss22.mis"));
+    EXPECT_EQ(m.size(), 6u);
+    // Programs, libraries and names leading out are left out.
+    EXPECT_FALSE(fsx::fileExists(G + "Setup.EXE"));
+    EXPECT_FALSE(fsx::pathExists(G + "lib"));
+    EXPECT_FALSE(fsx::fileExists(dir.path() + "outside.txt"));
+    // The free mission number 22, its copy and its flags file.
+    EXPECT_EQ(readFile(G + "miss22.mis"), "mission");
+    auto flags = textfile::readLines(G + "strings/missflag.str");
+    ASSERT_EQ(flags.size(), 22u);
+    EXPECT_EQ(flags.back(), "miss_22: \"no_briefing, no_loadout, end\"");
+    // The replaced game file lives only in the backup archive.
+    EXPECT_EQ(readFile(G + "strings/goals.str"), "mission goals");
+    TZipArchiver check;
+    check.Unattended = true;
+    check.SetZipFileName(G + "tallowmere_backup.zip");
+    ASSERT_EQ(check.Entries().size(), 1u);
+    EXPECT_EQ(check.Entries()[0].FileName, "strings\\goals.str");
+    EXPECT_FALSE(fsx::fileExists(record));
+    // The game's own saved game went to its saves archive.
+    EXPECT_FALSE(fsx::fileExists(G + "SAVES/game.sav"));
+    EXPECT_TRUE(fsx::fileExists(G + "allsaves/Original_saves.zip"));
+
+    // Play on the game row: the mission goes, the game's saves come back, the game starts.
+    dir.write("Thief2/SAVES/mission.sav", "mission save");
+    app().installOnlyFlag = false;
+    selectGameRow();
+    run();
+    EXPECT_EQ(marker(), (std::vector<std::string>{" Original", "-1"}));
+    EXPECT_FALSE(fsx::fileExists(G + "calendra.mis"));
+    EXPECT_FALSE(fsx::fileExists(G + "miss22.mis"));
+    EXPECT_FALSE(fsx::fileExists(G + "strings/missflag.str"));
+    EXPECT_EQ(readFile(G + "strings/goals.str"), "original");
+    EXPECT_EQ(readFile(G + "miss20.mis"), "20");
+    EXPECT_EQ(readFile(G + "SAVES/game.sav"), "game save");
+    EXPECT_FALSE(fsx::fileExists(G + "SAVES/mission.sav"));
+    EXPECT_TRUE(fsx::fileExists(G + "allsaves/calendra_saves.zip"));
+    ASSERT_TRUE(waitForFile(record));
+    EXPECT_EQ(date(row()), std::to_string(TodayDayNumber()));
+}
+
+TEST_F(InstallTest, LanguageSpecificMembersMoveIntoPlace) {
+    const Members members = {{"intrface/english/goals.str", "english"},
+                             {"intrface/german/goals.str", "german"},
+                             {"miss5.mis", "five"}};
+    select("lang.zip", members, "miss5.mis", 5);
+    languageItems = {"english", "german"};
+    language = "english";
+    app().installOnlyFlag = true;
+    run();
+    EXPECT_EQ(readFile(G + "intrface/goals.str"), "english");
+    EXPECT_FALSE(fsx::pathExists(G + "intrface/english"));
+    EXPECT_EQ(readFile(G + "intrface/german/goals.str"), "german");
+    EXPECT_TRUE(listed("intrface/goals.str"));
+    EXPECT_FALSE(listed("intrface/english/goals.str"));
+    // miss5.mis at the root: mission number 5, no numbered copy.
+    EXPECT_EQ(textfile::readLines(G + "strings/missflag.str").size(), 5u);
+    EXPECT_FALSE(fsx::fileExists(G + "miss20.mis"));
+    EXPECT_EQ(marker().size(), 2u + 3u + 1u);
+
+    // Without language choice the member stays where it is.
+    languageItems.clear();
+    select("lang2.zip", members, "miss5.mis", 5);
+    run();
+    EXPECT_EQ(readFile(G + "intrface/english/goals.str"), "english");
+    EXPECT_FALSE(fsx::fileExists(G + "intrface/goals.str"));
+    EXPECT_TRUE(listed("intrface/english/goals.str"));
+}
+
+TEST_F(InstallTest, Mp3MembersBecomeWav) {
+    const std::string plugin = std::string(TM_TEST_BIN_DIR) + "/mp3dec.plg";
+    if (!fsx::fileExists(plugin) || !haveProgram("lame") || !haveProgram("sox"))
+        GTEST_SKIP() << "no sound plug-in or no MP3 encoder";
+    const std::string wav = dir.path() + "tone.wav", mp3 = dir.path() + "tone.mp3";
+    ASSERT_EQ(runCommand("sox -n -r 22050 -c 1 '" + wav + "' synth 0.2 sine 440"), 0);
+    ASSERT_EQ(runCommand("lame --quiet '" + wav + "' '" + mp3 + "'"), 0);
+    app().exeDir = std::string(TM_TEST_BIN_DIR) + "/";
+    select("sound.zip", {{"snd/music.mp3", readFile(mp3)}}, "", 0, true);
+    app().installOnlyFlag = true;
+    run();
+    EXPECT_TRUE(fsx::fileExists(G + "snd/music.wav"));
+    EXPECT_FALSE(fsx::fileExists(G + "snd/music.mp3"));
+    EXPECT_TRUE(listed("snd/music.wav"));
+    EXPECT_FALSE(listed("snd/music.mp3"));
+    // The mission brings its flags: no flags file, no numbered copy.
+    EXPECT_FALSE(fsx::fileExists(G + "strings/missflag.str"));
+    EXPECT_EQ(marker().size(), 3u);
+}
+
+TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {
+    standIn("dromed.exe");
+    app().editorFlag = true;
+    const std::string line = "edit_script_tallowmere tallowmere.dromed";
+
+    // No configuration file: created with the one line.
+    const std::string path = select("ed.zip", {{"ed.mis", "m"}}, "ed.mis", 0, true);
+    run();
+    EXPECT_EQ(readFile(G + "dromed.cfg"), line + "\r\n");
+    EXPECT_EQ(readFile(G + "tallowmere.dromed"), "load_file ed.mis\r\n");
+    ASSERT_TRUE(waitForFile(record));
+    EXPECT_EQ(readFile(record), "dromed.exe\n");
+    EXPECT_EQ(date(row()), "");  // the editor records nothing
+
+    // The exact line present: left as it is.
+    writeFile(G + "dromed.cfg", "a\r\n" + line + "\r\nb\r\n");
+    fsx::deleteFile(record);
+    run();
+    ASSERT_TRUE(waitForFile(record));
+    EXPECT_EQ(readFile(G + "dromed.cfg"), "a\r\n" + line + "\r\nb\r\n");
+
+    // Other spacing or case: a second line goes at the end.
+    const std::string other = "Edit_Script_tallowmere  tallowmere.dromed";
+    writeFile(G + "dromed.cfg", other + "\r\n");
+    fsx::deleteFile(record);
+    run();
+    ASSERT_TRUE(waitForFile(record));
+    EXPECT_EQ(readFile(G + "dromed.cfg"), other + "\r\n\r\n" + line + "\r\n");
+    (void)path;
+}
+
+TEST_F(InstallTest, FailedGameStartIsReportedWithoutDate) {
+    fsx::deleteFile(G + "thief2.exe");
+    select("a.zip", {{"a.mis", "m"}}, "a.mis", 0, true);
+    run();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "<22>");
+    EXPECT_EQ(date(row()), "");
+    EXPECT_TRUE(fsx::fileExists(G + "a.mis"));  // the installation stays
+
+    // thief.exe present (here not startable): its own message.
+    dir.write("Thief2/thief.exe", "not a program");
+    run();
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(prompts.messages[1].text, "<21>");
+    EXPECT_EQ(date(row()), "");
+}
+
+TEST_F(InstallTest, GameFileNotBackedUpIsNeverOverwritten) {
+    dir.write("Thief2/strings/goals.str", "original");
+    select("b.zip", {{"b.mis", "m"}, {"strings/goals.str", "mission"}}, "b.mis", 0, true);
+    fsx::forceDirectories(G + "tallowmere_backup.zip/x");  // the backup cannot be made
+    app().installOnlyFlag = true;
+    run();
+    EXPECT_EQ(readFile(G + "strings/goals.str"), "original");
+    EXPECT_FALSE(listed("strings/goals.str"));
+    EXPECT_TRUE(listed("b.mis"));
+    EXPECT_EQ(readFile(G + "b.mis"), "m");
+}
+
+TEST_F(InstallTest, ErrorEndsOperationWithMarkerKeptAndClosingDone) {
+    // The flags file cannot be written: "strings" is a file here.
+    fsx::deleteFile(G + "strings/default.str");
+    fsx::removeDirectory(G + "strings");
+    writeFile(G + "strings", "not a folder");
+    select("c.zip", {{"c.mis", "m"}}, "c.mis");
+    EXPECT_THROW(run(), EInOutError);
+    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(installOnlyDisabled, 1);
+    EXPECT_EQ(refreshes, 0);
+    EXPECT_FALSE(fsx::fileExists(record));
+    // The marker lists what was put there, so that an uninstall can take it out.
+    EXPECT_TRUE(listed("c.mis"));
+    EXPECT_TRUE(fsx::fileExists(G + "c.mis"));
+}
+
+TEST_F(InstallTest, LegacySavesFolderNeverOverwritesSavedGames) {
+    const std::string path = select("old.zip", {{"old.mis", "m"}}, "old.mis", 0, true);
+    dir.write("missions/old.zipSAVES/a.sav", "legacy a");
+    dir.write("missions/old.zipSAVES/notes.txt", "legacy notes");
+    dir.write("Thief2/SAVES/notes.txt", "game notes");  // not a saved game: stays in SAVES
+    app().installOnlyFlag = true;
+    run();
+    EXPECT_EQ(readFile(G + "SAVES/a.sav"), "legacy a");
+    EXPECT_EQ(readFile(G + "SAVES/notes.txt"), "game notes");
+    // The clashing entry stays in the old folder, reported; the install goes on.
+    EXPECT_EQ(readFile(path + "SAVES/notes.txt"), "legacy notes");
+    EXPECT_FALSE(fsx::fileExists(path + "SAVES/a.sav"));
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("notes.txt"), std::string::npos);
+    EXPECT_TRUE(listed("old.mis"));
+
+    // Without a clash the old folder is emptied and removed.
+    fsx::deleteFile(G + "SAVES/notes.txt");
+    fsx::deleteFile(G + "Tallowmere.Current");
+    app().thiefdata[2] = GameRecord{};
+    app().thiefdata[2].gameDir = G;
+    run();
+    EXPECT_FALSE(fsx::pathExists(path + "SAVES"));
+    EXPECT_EQ(readFile(G + "SAVES/notes.txt"), "legacy notes");
+}
+
+}  // namespace
