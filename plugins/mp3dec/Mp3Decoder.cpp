@@ -135,7 +135,7 @@ void joinWorker(Module* m) {
 }
 
 // The decoding thread: MPEG stream -> temporary file -> rename to the output name.
-void decode(Module* m, std::string outName) {
+void decode(Module* m, std::string outName, size_t bufferSize) {
     const std::string tempName = outName + ".part";
     int32_t error = eNone;
     FILE* out = std::fopen(tempName.c_str(), "wb");
@@ -146,7 +146,7 @@ void decode(Module* m, std::string outName) {
         wavHeader(header, static_cast<uint32_t>(m->rate), static_cast<uint16_t>(m->channels), 0);
         uint64_t dataBytes = 0;
         if (std::fwrite(header, 1, sizeof header, out) != sizeof header) error = eOutput;
-        std::vector<unsigned char> buffer(static_cast<size_t>(std::max(m->bufferSize, 4096)));
+        std::vector<unsigned char> buffer(std::max<size_t>(bufferSize, 4096));
         while (error == eNone) {
             if (m->stop) {
                 error = eInternal;
@@ -288,7 +288,7 @@ TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMPlay(sm::Handle h) {
     m->lastError = eNone;
     m->mode = sm::kModePlaying;
     try {
-        m->worker = std::thread(decode, m, m->outputName);
+        m->worker = std::thread(decode, m, m->outputName, static_cast<size_t>(m->bufferSize));
     } catch (...) {
         m->mode = sm::kModeOpened;
         return fail(m, eResources);

@@ -3,7 +3,8 @@
 // goes), answers false for the export named by TM_FAKE_PLUGIN_FAIL with the error code
 // TM_FAKE_PLUGIN_ERROR, reports a volume when TM_FAKE_PLUGIN_VOLUME is set, and on SMPlay
 // writes a small file under the output name unless TM_FAKE_PLUGIN_NOWAV is set. The
-// player mode is 3 right after SMPlay. Built with FAKE_ALL_EXPORTS=0 it lacks SMEQ.
+// player mode is 3 right after SMPlay, or after TM_FAKE_PLUGIN_BUSY queries answered 2. Built with
+// FAKE_ALL_EXPORTS=0 it lacks SMEQ.
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,14 @@
 #include "install/SoundPlayer.h"
 
 namespace {
+
+// Decimal text of a number. (std::to_string is avoided: its unique template statics would keep
+// the library loaded after dlclose.)
+std::string num(long long v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%lld", v);
+    return b;
+}
 
 std::string env(const char* name) {
     const char* v = std::getenv(name);
@@ -44,7 +53,7 @@ bool call(const char* name, const std::string& args = std::string()) {
 }
 
 sm::Bool text(const char* name, const char* value, char* buffer, uint32_t* size) {
-    if (!call(name, buffer ? "buffer " + std::to_string(*size) : "size")) return 0;
+    if (!call(name, buffer ? "buffer " + num(*size) : "size")) return 0;
     if (!buffer) {
         *size = static_cast<uint32_t>(std::strlen(value));
         return 1;
@@ -68,15 +77,15 @@ __attribute__((destructor)) void unloaded() {
     }
 #define FAKE_INT(name)                                                   \
     TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL name(sm::Handle, int32_t v) { \
-        return call(#name, std::to_string(v)) ? 1 : 0;                   \
+        return call(#name, num(v)) ? 1 : 0;                              \
     }
 #define FAKE_TWO_INTS(name)                                                         \
     TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL name(sm::Handle, int32_t a, int32_t b) { \
-        return call(#name, std::to_string(a) + "," + std::to_string(b)) ? 1 : 0;    \
+        return call(#name, num(a) + "," + num(b)) ? 1 : 0;                          \
     }
 #define FAKE_MODE(name)                                                  \
     TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL name(sm::Handle, uint8_t v) { \
-        return call(#name, std::to_string(v)) ? 1 : 0;                   \
+        return call(#name, num(v)) ? 1 : 0;                              \
     }
 
 TM_SOUND_EXPORT sm::Handle TM_SOUND_CALL SMInitModule() {
@@ -84,7 +93,7 @@ TM_SOUND_EXPORT sm::Handle TM_SOUND_CALL SMInitModule() {
     return call("SMInitModule") ? 0x5A : 0;
 }
 TM_SOUND_EXPORT void TM_SOUND_CALL SMDeInitModule(sm::Handle h) {
-    call("SMDeInitModule", std::to_string(h));
+    call("SMDeInitModule", num(static_cast<long long>(h)));
 }
 FAKE_HANDLE_BOOL(SMOpen)
 FAKE_HANDLE_BOOL(SMClose)
@@ -129,6 +138,8 @@ TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMSetOutputName(sm::Handle, const char* n
 }
 FAKE_INT(SMSetOutputDev)
 TM_SOUND_EXPORT uint8_t TM_SOUND_CALL SMGetPlayerMode(sm::Handle) {
+    static int queries = 0;
+    if (gMode == 3 && ++queries <= std::atoi(env("TM_FAKE_PLUGIN_BUSY").c_str())) return 2;
     return gMode;
 }
 TM_SOUND_EXPORT int32_t TM_SOUND_CALL SMLastError(sm::Handle) {
@@ -179,10 +190,10 @@ TM_SOUND_EXPORT void TM_SOUND_CALL SMSetWindow(sm::Handle, void*) {
     call("SMSetWindow");
 }
 TM_SOUND_EXPORT void TM_SOUND_CALL SMUseOutCB(sm::Handle, sm::Bool u) {
-    call("SMUseOutCB", std::to_string(u));
+    call("SMUseOutCB", num(u));
 }
 TM_SOUND_EXPORT sm::Bool TM_SOUND_CALL SMUseEQ(sm::Handle, sm::Bool u) {
-    return call("SMUseEQ", std::to_string(u)) ? 1 : 0;
+    return call("SMUseEQ", num(u)) ? 1 : 0;
 }
 FAKE_HANDLE_BOOL(SMHasEQ)
 #if FAKE_ALL_EXPORTS
