@@ -1,0 +1,53 @@
+#include "install/ui/InstallWiring.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QProgressBar>
+#include <QToolButton>
+
+#include "app/AppState.h"
+#include "app/ui/MainForm.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "install/InstallLaunch.h"
+#include "platform/Prompter.h"
+#include "platform/TextUtil.h"
+
+void InstallAndLaunchFromMainForm() {
+    if (!mainform) return;
+    Tmainform& f = *mainform;
+    TStringGridEx& grid = *f.QuestGrid;
+    const int row = grid.Row();
+    if (row < 1) return;
+
+    InstallContext ctx(*f.Zip, *f.Zip2);
+    ctx.row = grid.RowCells(row);
+    ctx.storeRow = [&grid, row](const std::vector<std::string>& cells) {
+        grid.SetRowCells(row, cells);
+    };
+    for (int i = 0; i < f.LanguageCombo->count(); ++i)
+        ctx.languageItems.push_back(text::fromDisplay(f.LanguageCombo->itemText(i)));
+    ctx.selectedLanguage = text::fromDisplay(f.LanguageCombo->currentText());
+
+    InstallUi& ui = ctx.ui;
+    ui.setStatus = [&f](const std::string& t) { f.StatusBar->SetSimpleText(t); };
+    ui.setOperationText = [](const std::string& t) { app().operationText = t; };
+    ui.showProgress = [&f](bool shown) { f.ProgressBar->setVisible(shown); };
+    ui.setProgressPosition = [&f](int64_t v) { f.SetProgressPosition(v); };
+    ui.progressPosition = [&f] { return f.ProgressPosition(); };
+    ui.setProgressMax = [&f](int64_t v) { f.SetProgressMax(v); };
+    ui.setExtractionTotal = [&f](int64_t v) { f.ExtractionTotal = v; };
+    ui.repaint = [] { prompter().processEvents(); };
+
+    ctx.setBusy = [&f](bool busy) {
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            f.setEnabled(false);
+        } else {
+            f.setEnabled(true);
+            QApplication::restoreOverrideCursor();
+        }
+    };
+    ctx.disableInstallOnly = [&f] { f.installonlybutton->setEnabled(false); };
+    ctx.refreshCatalogue = [&f] { f.ScanCatalogue(true); };
+    InstallAndLaunch(ctx);
+}
