@@ -378,3 +378,28 @@ TEST(Mp3Decoder, AnswersItsQueriesAndRefusesDeviceOutput) {
     p.setOutputName(dir.path() + "t.wav");
     EXPECT_EQ(codeOf([&] { p.Play(); }), 2);
 }
+
+TEST(Mp3Decoder, UnloadingDuringDecodingLeavesNoPartialFile) {
+    TempDir dir;
+    std::string mp3 = dir.path() + "t.mp3", wav = dir.path() + "t.wav";
+    writeFile(mp3, sample("tone_stereo44k.mp3"));
+    TSoundPlayer p;
+    p.setPathToDLL(kRealDir + "mp3dec.plg");
+    p.setInputMode(TSoundInputMode::imFile);
+    p.setOutputMode(TSoundOutputMode::omFile);
+    p.LoadModule();
+    p.setInputName(mp3);
+    p.OpenInput();
+    p.OpenOutput();
+    p.setOutputName(wav);
+    p.Play();
+    p.UnloadModule();  // stops the decoding thread wherever it is
+    EXPECT_FALSE(fsx::pathExists(wav + ".part"));
+    // Either no WAV at all or a complete one.
+    if (fsx::fileExists(wav)) {
+        std::string w = readFile(wav);
+        ASSERT_GT(w.size(), 44u);
+        EXPECT_EQ(le32(w, 40), w.size() - 44);
+    }
+    EXPECT_TRUE(fsx::fileExists(mp3));
+}
