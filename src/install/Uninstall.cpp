@@ -86,6 +86,13 @@ class GameDirGuard {
         return !isBelow(real, allSaves_);
     }
 
+    // True when `path` is the game directory or one of the folders holding it: nothing
+    // further up can be below the game directory.
+    bool holdsGameDir(const std::string& path) const {
+        const fs::path real = realPath(fs::path(path));
+        return !real.empty() && (real == root_ || isBelow(root_, real));
+    }
+
   private:
     fs::path root_, marker_, backup_, allSaves_;
 };
@@ -115,8 +122,10 @@ void removeInstalledFiles(const std::string& gameDir, const std::string& markerP
         std::string p = lines[i];
         for (;;) {
             const std::string real = fsx::resolve(p);
-            if (fsx::directoryExists(real) && !isSymlink(real) && guard.mayRemove(real))
-                fsx::removeDirectory(real);
+            if (fsx::directoryExists(real) && !isSymlink(real)) {
+                if (guard.holdsGameDir(real)) break;
+                if (guard.mayRemove(real)) fsx::removeDirectory(real);
+            }
             const size_t cut = p.find_last_of(fsx::kPathDelim);
             if (cut == std::string::npos) break;
             p.erase(cut);
