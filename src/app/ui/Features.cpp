@@ -20,6 +20,7 @@
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
 #include "inspect/Selection.h"
+#include "install/ui/InstallWiring.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -118,6 +119,7 @@ void InstallFeatureHooks() {
         // A rescan inside the handler has selected its own row; keep that one.
         if (FullScanCount() != scans) canSelect = false;
     };
+    hooks.installAndLaunch = [] { InstallAndLaunchFromMainForm(); };
     hooks.aboutBox = [] { ShowAboutBox(); };
     hooks.splash = [](const std::function<void()>& whileShown) { ShowSplashWhile(whileShown); };
     hooks.finishedClick = [] {
