@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "app/AppState.h"
 #include "app/LanguageTable.h"
 #include "app/ui/MainForm.h"
@@ -33,23 +34,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-bool writeFile(const std::string& path, const std::string& content) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    return std::fclose(f) == 0 && ok;
-}
+using bench::Clock;
+using bench::median;
+using bench::msSince;
+using bench::writeFile;
 
 // A program directory of its own with a Thief 2 game directory and the mission directory
 // `missions`, a main window with every feature connected, the catalogue scanned.
