@@ -212,4 +212,13 @@ private:
     // temporary directory; empty when none could be made.
     std::string MakeTempArchiveName();
     bool callbackFailed_ = false;
+
+    // --- Spanned sets and self-extractor stubs (ZipSpan.cpp) ----------------------------
+    // Joins the set ZipFileName belongs to into `output`; 0, or -7/-8/-9 on failure (the
+    // output is then deleted).
+    int ReadSpan(const std::string& output);
+    // Writes the built archive `source` as numbered parts beside ZipFileName.
+    int WriteSpan(const std::string& source);
+    // Icon file (22-byte header and one 744-byte image) put into the stub; empty: none.
+    std::string sfxIcon_;
 };
