@@ -186,6 +186,24 @@ TEST_F(UninstallTest, MarkerFilesDeletedAndEmptyFoldersRemovedUpThePath) {
     EXPECT_TRUE(zip2Messages.empty());
 }
 
+TEST_F(UninstallTest, RunAgainItNeverDeletesTheRestoredGameFiles) {
+    // The mission replaced a game file; the game's copy is in the backup archive.
+    put(G + "strings/missflag.str", "mission's flags");
+    put(G + "miss20.mis", "m");
+    ASSERT_TRUE(makeZip(G + "tallowmere_backup.zip", {{"strings/missflag.str", "game's flags"}}));
+    writeMarker("/missions/demo.zip", {G + "strings/missflag.str", G + "miss20.mis"});
+    run();
+    EXPECT_EQ(readFile(G + "strings/missflag.str"), "game's flags");
+    EXPECT_FALSE(fsx::fileExists(G + "tallowmere_backup.zip"));
+    // The marker still names the installed archive, but no longer the removed files.
+    EXPECT_EQ(textfile::readLines(G + "Tallowmere.Current"),
+              (std::vector<std::string>{"/missions/demo.zip", "123"}));
+
+    // A second uninstall before a new marker is written (an install that ended early).
+    run();
+    EXPECT_EQ(readFile(G + "strings/missflag.str"), "game's flags");
+}
+
 TEST_F(UninstallTest, PathsOutsideTheGameDirectoryAreNeverTouched) {
     put(dir.path() + "outside.txt", "o");
     put(dir.path() + "outside2.txt", "o2");

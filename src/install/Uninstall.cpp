@@ -132,6 +132,12 @@ void removeInstalledFiles(const std::string& gameDir, const std::string& markerP
             if (p.find(fsx::kPathDelim) == std::string::npos) break;
         }
     }
+
+    // The files are gone: the marker keeps only the installed archive. Were it to go on
+    // listing them, an uninstall run again before a new marker is written (an install
+    // that ended early) would delete the game's own files the backup brings back under
+    // the same names.
+    textfile::writeLines(markerPath, {lines[0], lines[1]});
 }
 
 // True when the file is the stored member byte for byte as far as the directory tells:
