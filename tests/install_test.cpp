@@ -382,6 +382,25 @@ TEST_F(InstallTest, ErrorEndsOperationWithMarkerKeptAndClosingDone) {
     EXPECT_TRUE(fsx::fileExists(G + "c.mis"));
 }
 
+TEST_F(InstallTest, SavedGamesThatCouldNotBeStoredStopTheInstall) {
+    // The installed mission's saved game cannot go into its saves archive (a folder is in
+    // its place); the selected mission's saves archive holds a save of the same name.
+    app().thiefdata[2].installed = dir.path() + "missions/old.zip";
+    app().thiefdata[2].installedCheck = "1";
+    textfile::writeLines(G + "Tallowmere.Current", {dir.path() + "missions/old.zip", "1"});
+    fsx::forceDirectories(G + "allsaves/old_saves.zip");
+    dir.write("Thief2/SAVES/game0000.sav", "old mission's save");
+    ASSERT_TRUE(makeZip(G + "allsaves/new_saves.zip", {{"game0000.sav", "new mission's save"}}));
+    select("new.zip", {{"new.mis", "m"}}, "new.mis", 0, true);
+    EXPECT_THROW(run(), EInOutError);
+    EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "old mission's save");
+    EXPECT_FALSE(fsx::fileExists(G + "new.mis"));
+    EXPECT_EQ(marker()[0], dir.path() + "missions/old.zip");
+    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(installOnlyDisabled, 1);
+    EXPECT_FALSE(fsx::fileExists(record));
+}
+
 TEST_F(InstallTest, LegacySavesFolderNeverOverwritesSavedGames) {
     const std::string path = select("old.zip", {{"old.mis", "m"}}, "old.mis", 0, true);
     dir.write("missions/old.zipSAVES/a.sav", "legacy a");

@@ -376,6 +376,13 @@ void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
     if (!IsAlreadyInstalled(ctx.Zip.ZipFileName(), rec)) {
         // 4.
         UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui);
+        // Saved games the uninstall could not store would be overwritten by the saves of
+        // the selected mission, which often carry the same names: nothing more is done.
+        const std::string savesDir = gamedir::path(G, gamedir::kSavesDir);
+        for (const fsx::DirEntry& e : fsx::listDirectory(savesDir, gamedir::kSavesPattern))
+            if (!e.isDirectory)
+                throw EInOutError("Saved games in " + savesDir + " could not be stored in " +
+                                  SavesArchivePath(G, rec.installed));
         const std::string archive = ctx.Zip.ZipFileName();
         // 5.
         marker.emplace(gamedir::path(G, gamedir::kMarker));
