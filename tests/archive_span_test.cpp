@@ -248,6 +248,35 @@ TEST_F(SpanTest, ExtractFromLastPartJoinsAndCleansUp) {
     EXPECT_EQ(tempFiles(), 0);
 }
 
+TEST_F(SpanTest, AddWithSpanningWritesASetTheEnginesReadBack) {
+    if (!fsx::fileExists(kBin + "/ZIPENG.DLL") || !fsx::fileExists(kBin + "/UNZENG.DLL"))
+        GTEST_SKIP() << "engines not built";
+    for (const auto& m : members()) tmp.write("src/" + m.first, m.second);
+    const std::string cwd = fsx::currentDirectory();
+    ASSERT_TRUE(fsx::setCurrentDirectory(tmp.file("src")));
+    zip.SetZipFileName(tmp.file("made.zip"));
+    zip.AddOptions = {AddOptsEnum::AddDiskSpan, AddOptsEnum::AddDirNames,
+                      AddOptsEnum::AddRecurseDirs};
+    zip.AddStoreSuffixes = {AddStoreSuffixEnum::assZIP};
+    zip.MaxVolumeSize = 4000;
+    zip.FSpecArgs = {"*.*"};
+    zip.Add();
+    fsx::setCurrentDirectory(cwd);
+    EXPECT_EQ(zip.SuccessCount, 4) << zip.Message;
+    EXPECT_EQ(tempFiles(), 0);
+    ASSERT_TRUE(fsx::fileExists(tmp.file("made002.zip")));
+    EXPECT_FALSE(fsx::fileExists(tmp.file("made.zip")));
+    int last = 2;
+    while (fsx::fileExists(tmp.file("made00" + std::to_string(last + 1) + ".zip"))) ++last;
+
+    zip.SetZipFileName(tmp.file("made00" + std::to_string(last) + ".zip"));
+    ASSERT_EQ(zip.Count(), 4) << zip.Message;
+    std::string joined;
+    ASSERT_TRUE(Access::join(zip, joined)) << zip.Message;
+    EXPECT_TRUE(unzipTests(joined));
+    fsx::deleteFile(joined);
+}
+
 // --- Self-extractor stub -----------------------------------------------------------------
 
 // A minimal PE image whose resource section holds one icon (type 3, name 1) of `iconSize`.
