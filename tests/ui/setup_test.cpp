@@ -7,12 +7,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,37 @@ TEST_F(SetupDialog, FilledFromTheSettings) {
         EXPECT_EQ(d.Language->currentIndex(), 1);
         EXPECT_EQ(d.compresslevel->value(), 3);
         EXPECT_EQ(d.Window->ItemIndex(), 1);
+        return 0;
+    });
+}
+
+TEST_F(SetupDialog, ControlsSitInsideTheGroupFramesAndLongPathsShowTheirStart) {
+    const std::string longDir = "/games/" + std::string(200, 'x') + "/thief";
+    dir.write("Tallowmere.ini", "[options]\nthief1dir=" + longDir + "\n");
+    run([&](TSetupDlg& d) {
+        d.show();
+        QApplication::processEvents();
+        // The frame's top line lies above the controls the layout places in the box, so
+        // that it never runs through them.
+        for (QGroupBox* box : {d.MissionBox, d.ThiefBox, d.OptionBox,
+                               static_cast<QGroupBox*>(d.Window), d.LangBox}) {
+            // The box alone, without its controls: below the background of its top row,
+            // the first row that differs at its right end is the frame's top line.
+            QImage image(box->size(), QImage::Format_RGB32);
+            image.fill(box->palette().color(QPalette::Window));
+            box->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+            const int x = box->width() - 10;
+            const QRgb background = image.pixel(x, 0);
+            int line = box->height();
+            for (int y = 1; y < box->height() && line == box->height(); ++y)
+                if (image.pixel(x, y) != background) line = y;
+            int topmost = box->height();
+            for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                topmost = std::min(topmost, child->y());
+            EXPECT_LT(line, topmost) << box->objectName().toStdString();
+        }
+        EXPECT_EQ(d.t1dir->text().toStdString(), longDir);
+        EXPECT_EQ(d.t1dir->cursorPosition(), 0);
         return 0;
     });
 }

@@ -102,6 +102,12 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     f.setPixelSize(11);  // 8 points at 96 dots per inch
     setFont(f);
     setFixedSize(345, 396);
+    // The controls are placed below a caption that sits on the frame's top line; a style
+    // that puts the caption above the frame would run the frame through the controls.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; padding: 0px 2px; }"));
 
     auto group = [this](const char* name, int x, int y, int w, int h) {
         auto* box = new QGroupBox(this);
@@ -231,6 +237,8 @@ SetupState TSetupDlg::State() const {
 void TSetupDlg::setPath(THEdit* edit, std::string& typed, const std::string& value) {
     typed = value;
     edit->setText(text::display(value));
+    // A long path shows from its start; the hint shows the rest.
+    edit->setCursorPosition(0);
 }
 
 std::string TSetupDlg::pathOf(const THEdit* edit, const std::string& typed) const {
