@@ -304,3 +304,13 @@ TEST_F(Hints, OnShowHintAndTheControlsLife) {
     EXPECT_EQ(hc().state(), S::Idle);
     EXPECT_EQ(hc().registeredCount(), before);
 }
+
+TEST_F(Hints, AWideListEntryIsCutOffNotScrolledOrShortened) {
+    THListBox* list = makeList(120, 80, {kLong, kShort});
+    QApplication::processEvents();
+    // The hint lies over the entry's own text, which starts at the left edge and keeps its
+    // characters; a horizontal scroll bar would also hide the last entry.
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(list->textElideMode(), Qt::ElideNone);
+}

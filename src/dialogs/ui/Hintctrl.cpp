@@ -243,6 +243,10 @@ void deregister(QWidget* control) {
 THListBox::THListBox(QWidget* parent) : QListWidget(parent) {
     // Items lie at whole multiples of the item height from the first visible one.
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // A wide item is cut off at the right edge and shown whole by its hint; a scroll bar
+    // or an ellipsis would hide the text the hint is laid over.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTextElideMode(Qt::ElideNone);
     viewport()->setMouseTracking(true);
     setMouseTracking(true);
     THintController::instance().registerControl(
