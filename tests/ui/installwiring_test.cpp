@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QEvent>
+#include <QToolButton>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/AppState.h"
+#include "app/LanguageTable.h"
+#include "app/StartUp.h"
+#include "app/ui/MainForm.h"
+#include "app/ui/Program.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "inspect/InfoPanel.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Records every change of a widget's enabled state.
+class EnabledLog : public QObject {
+  public:
+    std::vector<bool> states;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::EnabledChange)
+            states.push_back(static_cast<QWidget*>(watched)->isEnabled());
+        return false;
+    }
+};
+
+// A main window with every feature connected, on a temporary program directory holding a
+// Thief 2 game directory and a mission directory.
+class InstallWiring : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
+            !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL"))
+            GTEST_SKIP() << "engines not built";
+        std::string lang = "[languages]\n1=English\n[English]\n";
+        for (int n = 1; n <= 80; ++n) lang += std::to_string(n) + "=<" + std::to_string(n) + ">\n";
+        dir.write("Tallowmere.dat", lang);
+        game = dir.path() + "Thief2/";
+        missions = dir.path() + "Missions/";
+        record = dir.path() + "started";
+        dir.write("Thief2/install.cfg", "language english\r\n");
+        const std::string exe =
+            dir.write("Thief2/thief2.exe", "#!/bin/sh\necho started > '" + record + "'\n");
+        ::chmod(exe.c_str(), 0755);
+        dir.write("Thief2/strings/goals.str", "game's goals");
+        fsx::forceDirectories(missions);
+        openAppFiles(dir.path());
+        app().settings->WriteString("options", "thief2dir", game);
+        app().settings->WriteString("options", "compression level", "5");
+        app().settings->WriteString("mission directories", missions, "1");
+        InstallFeatureHooks();
+        LoadLanguageTable();
+        form = std::make_unique<Tmainform>();
+        for (TZipArchiver* z : {form->Zip.get(), form->Zip2.get()}) {
+            z->Unattended = true;
+            z->SetDLLDirectory(TM_TEST_BIN_DIR);
+        }
+    }
+    void TearDown() override {
+        form.reset();
+        mainFormHooks() = {};
+        setSetupDialogHook({});
+        closeAppFiles();
+        app() = AppState{};
+    }
+    TStringGridEx& grid() { return *form->QuestGrid; }
+    int rowOf(const std::string& col2) {
+        for (int r = 1; r < grid().RowCount(); ++r)
+            if (grid().Cell(2, r) == col2) return r;
+        return 0;
+    }
+    void select(int row) {
+        bool canSelect = true;
+        grid().SetRow(row);
+        mainFormHooks().selectCell(form->QuestGrid, 0, row, canSelect);
+    }
+
+    TempDir dir;
+    ScriptedPrompter prompts;
+    std::string game, missions, record;
+    std::unique_ptr<Tmainform> form;
+};
+
+TEST_F(InstallWiring, PlayInstallsTheSelectedMissionAndStartsTheGame) {
+    const std::string path = missions + "Vault.zip";
+    ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"},
+                               {"strings/titles.str", "title_20: \"The Vault\"\r\n"},
+                               {"strings/goals.str", "mission goals"}}));
+    form->ScanCatalogue(false);
+    const int r = rowOf("Vault");
+    ASSERT_GT(r, 0);
+    select(r);
+    ASSERT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(form->CurrentBar->SimpleText().find("Vault"), std::string::npos);
+
+    EnabledLog log;
+    form->installEventFilter(&log);
+    form->playbutton->click();
+    form->removeEventFilter(&log);
+
+    // The mission is in place, the game's file in the backup, the marker names the archive.
+    EXPECT_EQ(readFile(game + "strings/goals.str"), "mission goals");
+    EXPECT_TRUE(fsx::fileExists(game + "tallowmere_backup.zip"));
+    const auto marker = textfile::readLines(game + "Tallowmere.Current");
+    ASSERT_GE(marker.size(), 2u);
+    EXPECT_EQ(marker[0], path);
+    // The window was disabled for the run and is enabled again; install-only stays off.
+    EXPECT_EQ(log.states, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_FALSE(form->installonlybutton->isEnabled());
+    // The refresh shows the installed mission in the top status line.
+    EXPECT_NE(form->CurrentBar->SimpleText().find("Vault"), std::string::npos);
+    EXPECT_EQ(app().thiefdata[2].installed, path);
+    EXPECT_TRUE(prompts.messages.empty());
+    for (int i = 0; i < 250 && !fsx::fileExists(record); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(fsx::fileExists(record));
+}
+
+TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
+    ASSERT_TRUE(makeZip(missions + "Keep.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    form->ScanCatalogue(false);
+    const int r = rowOf("Keep");
+    ASSERT_GT(r, 0);
+    select(r);
+    ASSERT_TRUE(form->installonlybutton->isEnabled());
+    form->installonlybutton->click();
+    EXPECT_FALSE(form->installonlybutton->isEnabled());
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(fsx::fileExists(game + "miss20.mis"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fsx::fileExists(record));
+}
+
+}  // namespace
