@@ -178,6 +178,7 @@ int TZipArchiver::ReadSpan(const std::string& output) {
         // The file named by ZipFileName must be the last part: it holds the end record.
         inFileName_ = fsx::resolve(zipFileName_);
         lastPart = inFileName_;
+        if (!fsx::fileExists(inFileName_)) throw EZipArchiver(11001, true);
         EocdInfo eocd;
         if (!LocateEOCD(false, eocd)) {
             const int number = partNumberOf(inFileName_);
@@ -541,13 +542,14 @@ int TZipArchiver::WriteSpan(const std::string& source) {
                 throw EZipArchiver(11013, true);
             const unsigned char* h = bytes(rec.raw);
             if (get32(h) != kCentralSig) throw EZipArchiver(11015, true);
-            const size_t rest = size_t(get16(h + 28)) + get16(h + 30) + get16(h + 32);
+            const size_t nameLength = get16(h + 28);
+            const size_t rest = nameLength + get16(h + 30) + get16(h + 32);
             rec.compressedSize = get32(h + 20);
             rec.outputOffset = get32(h + 42);  // its place in the built archive, for now
             rec.raw.resize(kCentralSize + rest);
             if (std::fread(rec.raw.data() + kCentralSize, 1, rest, in.get()) != rest)
                 throw EZipArchiver(11017, true);
-            rec.name = rec.raw.substr(kCentralSize, get16(h + 28));
+            rec.name = rec.raw.substr(kCentralSize, nameLength);
             totalSize += rest + rec.compressedSize;
             central.push_back(std::move(rec));
         }
