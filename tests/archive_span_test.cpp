@@ -17,7 +17,7 @@ class ZipArchiverTestAccess {
     static int stub(TZipArchiver& z, const std::string& archive) { return z.WriteSFXStub(archive); }
     // What an Extract sees when it is pointed at a part without a List before.
     static void setName(TZipArchiver& z, const std::string& n) { z.zipFileName_ = n; }
-    static void setIcon(TZipArchiver& z, const std::string& icon) { z.sfxIcon_ = icon; }
+    static void setIcon(TZipArchiver& z, const std::string& icon) { z.SFXIcon = icon; }
 };
 using Access = ZipArchiverTestAccess;
 

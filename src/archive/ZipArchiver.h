@@ -129,6 +129,8 @@ public:
     std::string SFXDefaultDir, SFXCommandLine, SFXMessage;
     SFXOpts SFXOptions{SFXOptsEnum::SFXCheckSize};
     OvrOpts SFXOverWriteMode = OvrOpts::OvrConfirm;
+    // Icon file (22-byte header and one 744-byte image) put into the stub; empty: none.
+    std::string SFXIcon;
     TGetNextDiskEvent OnGetNextDisk;
     TStatusDiskEvent OnStatusDisk;
 
@@ -219,6 +221,4 @@ private:
     int ReadSpan(const std::string& output);
     // Writes the built archive `source` as numbered parts beside ZipFileName.
     int WriteSpan(const std::string& source);
-    // Icon file (22-byte header and one 744-byte image) put into the stub; empty: none.
-    std::string sfxIcon_;
 };

@@ -796,7 +796,7 @@ int TZipArchiver::WriteSFXStub(const std::string& archive) {
         }
         if (result == 0) {
             // An icon that does not fit leaves the stub's own icon in place.
-            if (!sfxIcon_.empty()) replaceStubIcon(stub, sfxIcon_);
+            if (!SFXIcon.empty()) replaceStubIcon(stub, SFXIcon);
             unsigned char e[kEocdSize] = {};
             put32(e, kEocdSig);
             put32(e + 16, static_cast<uint32_t>(stub.size() + header.size()));
