@@ -491,12 +491,15 @@ TEST_F(EngineIfaceTest, AddStopsBeforeTheEngineWithItsMessages) {
     zip.Add();
     EXPECT_TRUE(reported(11041));
 
-    // A new self-extracting archive needs its stub first; that failure stops the request.
+    // A new self-extracting archive needs its stub first; without a stub file the request
+    // stops before the engine.
     zip.AddOptions = {};
+    zip.SFXPath = tmp.file("no-such-stub.bin");
     zip.FSpecArgs = {"a.txt"};
     zip.Add();
-    EXPECT_EQ(zip.ErrCode, 10304);
-    EXPECT_EQ(zip.Message, "Error -3 occurred during Auto SFX creation.");
+    EXPECT_EQ(zip.ErrCode, 10802);
+    EXPECT_EQ(zip.Message, "Error - ZIPSFX.BIN not found!");
+    EXPECT_FALSE(fsx::fileExists(tmp.file("out.exe")));
     EXPECT_TRUE(zip.FSpecArgs.empty());
     EXPECT_TRUE(dumps().empty());
     EXPECT_EQ(zip.SuccessCount, 0);
