@@ -115,8 +115,9 @@ int partNumberOf(const std::string& name) {
 
 // The name of part `number` (1-based) of a set written as `archive`.
 std::string writtenPartName(const std::string& archive, int number) {
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%03d", number);
+    // Three digits, zero-padded (more when a set ever has 1,000 parts or more).
+    std::string digits = std::to_string(number);
+    if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
     std::string name = archive;
     name.insert(extensionStart(name), digits);
     return name;
