@@ -51,6 +51,10 @@ run)
     fi
     exec build/release/bin/Tallowmere
     ;;
+test-deps)
+    # Only the packages (used by CI before its first build).
+    install_packages
+    ;;
 test)
     install_packages
     configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTM_SANITIZE=ON -DTM_BUILD_TESTS=ON
