@@ -35,6 +35,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 configure_and_build() {  # dir, extra cmake args...
     local dir=$1; shift
+    # ccache, when installed, keeps rebuilds of other checkouts and build folders short.
+    if command -v ccache >/dev/null 2>&1; then
+        set -- -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@"
+    fi
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
 }

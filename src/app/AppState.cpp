@@ -20,6 +20,6 @@ void closeAppFiles() {
 
 const std::string& slot(int n) {
     static const std::string empty;
-    if (n < 1 || n > 80) return empty;
+    if (n < 1 || n > kLanguageSlotCount) return empty;
     return app().languageSlots[static_cast<size_t>(n)];
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/LanguageTable.h"
 #include "platform/IniFile.h"
 
 // One record per game number (1 = Thief 1, 2 = Thief 2).
@@ -27,7 +28,7 @@ struct AppState {
     std::string exeDir;                         // ends in the separator
     std::unique_ptr<IniFile> settings;          // exeDir + "Tallowmere.ini"
     std::unique_ptr<IniFile> languageFile;      // exeDir + "Tallowmere.dat", read only
-    std::array<std::string, 81> languageSlots;  // 1..80
+    std::array<std::string, kLanguageSlotCount + 1> languageSlots;  // 1..kLanguageSlotCount
     std::array<GameRecord, 3> thiefdata;        // 1..2
     bool editorFlag = false;
     bool installOnlyFlag = false;
@@ -42,5 +43,5 @@ AppState& app();
 void openAppFiles(const std::string& exeDir);
 void closeAppFiles();
 
-// Language slot n (1..80); empty for other numbers.
+// Language slot n (1..kLanguageSlotCount); empty for other numbers.
 const std::string& slot(int n);

@@ -20,7 +20,7 @@ std::function<void()> setLanguageApplyHook(std::function<void()> hook) {
 
 void LoadLanguageTable() {
     AppState& a = app();
-    std::array<std::string, 81> slots;
+    std::array<std::string, kLanguageSlotCount + 1> slots;
     // The chosen section is read once: the store and the file do not change while the
     // table is being filled, so every slot sees the same choice.
     std::string choice = "1";

@@ -1,10 +1,13 @@
 #pragma once
-// The language table: 80 user-interface texts read from the language file, in the language
+// The language table: the user-interface texts read from the language file, in the language
 // chosen in the settings, with English as the fallback of each text separately.
 
 #include <functional>
 
-inline constexpr int kLanguageSlotCount = 80;
+// Slots 1 to 80 are the original table; later texts are numbered from 81 on, in blocks per
+// subject: 81-99 install and uninstall, 100-119 mission archives and read-mes, 120-139
+// desktop integration and game start, 140-159 catalogue and dialogs.
+inline constexpr int kLanguageSlotCount = 159;
 
 // Fills app().languageSlots from app().languageFile (slots stay empty without one) and
 // then runs the apply hook, so that the main window takes its captions and hints at once.
