@@ -35,6 +35,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 configure_and_build() {  # dir, extra cmake args...
     local dir=$1; shift
+    # Warnings are errors for us; a plain build (a packager's) only reports them.
+    set -- -DTM_WERROR=ON "$@"
     # ccache, when installed, keeps rebuilds of other checkouts and build folders short.
     if command -v ccache >/dev/null 2>&1; then
         set -- -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@"
