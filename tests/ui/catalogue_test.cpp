@@ -148,16 +148,25 @@ TEST_F(Catalogue, SameArchiveThroughTwoDirectoriesIsListedTwice) {
 }
 
 TEST_F(Catalogue, RememberedSelectionAndDeletedArchive) {
+    // Both games configured: a remembered Thief 1 row must not fall back to the Thief 2 row.
+    dir.write("Thief1/install.cfg", "language english\r\n");
+    settings().WriteString("options", "thief1dir", dir.path() + "Thief1/");
     mission("Keep.zip");
     mission("Gone.zip");
-    settings().WriteString("options", "last selection", "keep");  // any case
-    form->ScanCatalogue(false);
-    EXPECT_EQ(grid().Cell(2, grid().Row()), "Keep");
-
-    settings().WriteString("options", "last selection", "Gone");
     fsx::deleteFile(missions + "Gone.zip");
-    form->ScanCatalogue(false);
-    EXPECT_EQ(grid().Cell(2, grid().Row()), " Original (Thief 2)");
+    const struct {
+        std::string stored, selected;
+    } cases[] = {
+        {"keep", "Keep"},  // any case
+        {" Original (Thief 1)", " Original (Thief 1)"},
+        {" Original (Thief 2)", " Original (Thief 2)"},
+        {"Gone", " Original (Thief 2)"},  // deleted: the last game row
+    };
+    for (const auto& c : cases) {
+        settings().WriteString("options", "last selection", c.stored);
+        form->ScanCatalogue(false);
+        EXPECT_EQ(grid().Cell(2, grid().Row()), c.selected) << c.stored;
+    }
 }
 
 TEST_F(Catalogue, VanishedArchiveShowsMessageAndRescans) {

@@ -32,6 +32,17 @@ void commitWorkingRow(TStringGridEx& grid, std::vector<std::string> cells) {
     grid.SetRowCells(grid.RowCount() - 1, {});
 }
 
+// The first data row whose cell in column `col`, passed through `form`, equals `value`
+// without regard to case; 0 when there is none.
+int findRow(const TStringGridEx& grid, int col, const std::string& value,
+            std::string (*form)(const std::string&) = nullptr) {
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        const std::string& cell = grid.Cell(col, r);
+        if (text::equalsNoCase(form ? form(cell) : cell, value)) return r;
+    }
+    return 0;
+}
+
 }  // namespace
 
 unsigned FullScanCount() {
@@ -132,13 +143,11 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     const std::string remembered = settings.ReadString("options", "last selection", "@");
     batch->Commit();
     batch.reset();
-    int selected = 0;
-    for (int r = 1; r < grid.RowCount() && selected == 0; ++r) {
-        if (text::equalsNoCase(grid.Cell(2, r), remembered)) selected = r;
-    }
-    for (int r = 1; r < grid.RowCount() && selected == 0 && !lastGameRow.empty(); ++r) {
-        if (text::equalsNoCase(grid.Cell(1, r), lastGameRow)) selected = r;
-    }
+    int selected = findRow(grid, 2, remembered);
+    // A stored value loses the blanks around it (a game row's text begins with one): then
+    // the row is found without them.
+    if (selected == 0) selected = findRow(grid, 2, remembered, text::trim);
+    if (selected == 0 && !lastGameRow.empty()) selected = findRow(grid, 1, lastGameRow);
     if (selected == 0 && grid.RowCount() > 1) selected = 1;
     grid.SetRow(selected);
 
