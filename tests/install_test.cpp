@@ -256,6 +256,7 @@ TEST_F(InstallTest, MissionInstallsWithBackupAndGameRowRemovesIt) {
     EXPECT_TRUE(fsx::fileExists(G + "allsaves/calendra_saves.zip"));
     ASSERT_TRUE(waitForFile(record));
     EXPECT_EQ(date(row()), std::to_string(TodayDayNumber()));
+    EXPECT_EQ(storedRow.at(0), "20");  // the game row keeps its game's mark
 }
 
 TEST_F(InstallTest, LanguageSpecificMembersMoveIntoPlace) {

@@ -67,6 +67,13 @@ TEST(LoadRecordIntoRow, CopiesTheRecord) {
     EXPECT_EQ(none[5], "");
     EXPECT_EQ(none[6], "");
 
+    // A game row keeps its game's mark and its own text whatever its record holds.
+    ini.WriteInteger("Original (Thief 2)", "date", 45001);
+    Row game = gameRow(2);
+    game[1] = "stale";
+    LoadRecordIntoRow(ini, game);
+    EXPECT_EQ(game, (Row{"20", " Original (Thief 2)", " Original (Thief 2)", "", "", "", "45001"}));
+
     Row shortRow{"", "", "Lost]City", "/m/", "1048576"};
     LoadRecordIntoRow(ini, shortRow);
     ASSERT_EQ(shortRow.size(), 7u);

@@ -26,6 +26,16 @@ void setMark(std::string& cell, bool finished) {
     }
 }
 
+// A game row (no size) shows its game's mark, "10" or "20", and its own text as title,
+// whatever its record holds. Its text names the game at kGameDigit.
+void keepGameRowMark(std::vector<std::string>& row) {
+    constexpr size_t kGameDigit = 17;  // " Original (Thief 2)"
+    const std::string& name = row[2];
+    if (!row[4].empty() || name.size() <= kGameDigit) return;
+    row[0] = std::string(1, name[kGameDigit]) + "0";
+    row[1] = name;
+}
+
 }  // namespace
 
 std::string RecordKey(const std::vector<std::string>& row) {
@@ -48,6 +58,7 @@ void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row) {
     row[0] = settings.ReadString(key, "type", "") + "1";
     setMark(row[5], settings.ReadBool(key, "finished", false));
     row[6] = settings.ReadString(key, "date", "");
+    keepGameRowMark(row);
 }
 
 void LoadRecordIntoRow(std::vector<std::string>& row) {

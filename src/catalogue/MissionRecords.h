@@ -15,7 +15,8 @@ std::string RecordKey(const std::vector<std::string>& row);
 
 // Copies the row's record into columns 0 ("type" + "1"), 1 (title, OEM umlauts turned into
 // their Windows forms), 5 ("F" when finished) and 6 (day number of the last start). The
-// row is widened to 7 cells when shorter.
+// row is widened to 7 cells when shorter. A game row keeps its own mark ("10"/"20") in
+// column 0 and its text in column 1.
 void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row);
 void LoadRecordIntoRow(std::vector<std::string>& row);  // the program's settings store
 
