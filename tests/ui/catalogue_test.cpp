@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QPlainTextEdit>
 #include <QToolButton>
@@ -12,6 +13,7 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "inspect/InfoPanel.h"
 #include "platform/FileSystem.h"
@@ -82,6 +84,7 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
     mission("b.Zip");
     mission("x.zipx");
     dir.write("Missions/notzip.txt", "x");
+    app().languageSlots[76] = "";  // a size title narrower than any size
     form->ScanCatalogue(false);
 
     ASSERT_EQ(grid().RowCount(), 4);
@@ -98,6 +101,10 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
             grid().Cell(4, r),
             std::to_string(fsx::fileSize(missions + name + (name[0] == 'A' ? ".ZIP" : ".Zip"))));
     }
+    // The size column fits the drawn "x.xx MB", not the shorter byte count.
+    const QFontMetrics fm(grid().font());
+    EXPECT_GE(grid().ColWidth(4),
+              fm.horizontalAdvance(SizeCellText(grid().Cell(4, rowOf("A")))) + 5);
     // Titles of row 0 and the caption with the row count.
     EXPECT_EQ(grid().Cell(1, 0), "<75>");
     EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  3 <15>");

@@ -387,6 +387,11 @@ TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
     fill(g, {{"11", "a", "A", "/d/", "1572864", "F", "45000"},
              {"01", "b", "B", "/d/", "", "", ""},
              {"21", "c", "C", "/d/", "0", "", ""}});
+    // A dark colour scheme: cells are filled with the grid's own background.
+    QPalette dark = g.palette();
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    g.setPalette(dark);
     g.resize(800, 200);
     g.show();
     for (int c = 0; c < 7; ++c) g.SetColWidth(c, 90);
@@ -410,7 +415,7 @@ TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
         return QRect(r.topLeft() + vp, QSize(r.width() - 1, r.height() - 1));
     };
     const QRgb highlight = g.palette().color(QPalette::Highlight).rgb();
-    const QRgb white = QColor(Qt::white).rgb();
+    const QRgb base = dark.color(QPalette::Base).rgb();
 
     // Row 1 is selected: Thief 1 mark centred, 2 px below the top, on the highlight colour.
     QRect c0 = cellRect(0, 1);
@@ -421,11 +426,11 @@ TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
     // Finished mark in column 5.
     const QRect c5 = cellRect(5, 1);
     EXPECT_EQ(img.pixel(c5.left() + (c5.width() - 16) / 2 + 8, c5.top() + 10), qRgb(0, 0, 255));
-    // Row 2 ("01", no size, not finished): empty white game-mark cell, no finished mark.
+    // Row 2 ("01", no size, not finished): empty game-mark cell, no finished mark.
     c0 = cellRect(0, 2);
-    for (int x = c0.left(); x <= c0.right(); ++x) ASSERT_EQ(img.pixel(x, c0.top() + 10), white);
+    for (int x = c0.left(); x <= c0.right(); ++x) ASSERT_EQ(img.pixel(x, c0.top() + 10), base);
     const QRect c5b = cellRect(5, 2);
-    EXPECT_EQ(img.pixel(c5b.center()), white);
+    EXPECT_EQ(img.pixel(c5b.center()), base);
     // Row 3: Thief 2 mark; its size "0" is drawn right-aligned (ink near the right edge only).
     c0 = cellRect(0, 3);
     EXPECT_EQ(img.pixel(c0.left() + (c0.width() - 16) / 2 + 8, c0.top() + 10), qRgb(0, 255, 0));
@@ -434,7 +439,7 @@ TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
     bool inkLeft = false;
     for (int y = c4.top(); y <= c4.bottom(); ++y) {
         for (int x = c4.left(); x <= c4.right(); ++x) {
-            if (img.pixel(x, y) == white) continue;
+            if (img.pixel(x, y) == base) continue;
             inkRightmost = std::max(inkRightmost, x);
             if (x < c4.left() + 10) inkLeft = true;
         }

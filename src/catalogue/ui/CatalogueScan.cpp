@@ -6,6 +6,7 @@
 #include "archive/ZipArchiver.h"
 #include "catalogue/GameState.h"
 #include "catalogue/MissionRecords.h"
+#include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "inspect/TypeDetection.h"
 #include "install/GameDir.h"
@@ -128,7 +129,7 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 
     grid.SetRowCount(grid.RowCount() - 1);
     for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, slot(kTitleSlots[c]));
-    grid.AutoSizeColumns();
+    grid.AutoSizeColumns(QuestGridCellText);
     grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
     grid.SortIndex = 1;
     grid.SortRows();

@@ -108,11 +108,17 @@ QString DateCellText(const std::string& cell, const QLocale& locale) {
     return s.isEmpty() ? text::display(cell) : s;
 }
 
+QString QuestGridCellText(int col, const std::string& cell) {
+    if (col == 4) return SizeCellText(cell);
+    if (col == 6) return DateCellText(cell);
+    return text::display(cell);
+}
+
 void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
                        bool selected, const QuestGridImages& images) {
     if (grid == nullptr || row < 1) return;
     const std::string& cell = grid->Cell(col, row);
-    const QColor fill = selected ? grid->palette().color(QPalette::Highlight) : QColor(Qt::white);
+    const QColor fill = grid->palette().color(selected ? QPalette::Highlight : QPalette::Base);
     switch (col) {
         case 0:
             painter.fillRect(rect, fill);

@@ -1,7 +1,7 @@
 #pragma once
 // Cell drawing of the mission grid: game marks (column 0), sizes in megabytes (column 4),
-// finished marks (column 5) and dates (column 6). Data rows only; the title row keeps the
-// grid's default drawing.
+// finished marks (column 5) and dates (column 6), on the grid's own background colours.
+// Data rows only; the title row keeps the grid's default drawing.
 
 #include <QLocale>
 #include <QPixmap>
@@ -31,6 +31,9 @@ bool CellToInt64(const std::string& cell, int64_t& out);
 // is not an integer (or its day number gives no date).
 QString SizeCellText(const std::string& cell, const QLocale& locale = QLocale::system());
 QString DateCellText(const std::string& cell, const QLocale& locale = QLocale::system());
+
+// The text a data cell of column `col` shows (sizes and dates formatted as above).
+QString QuestGridCellText(int col, const std::string& cell);
 
 // The mission grid's cell-drawing event (call after the grid's default drawing).
 void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,

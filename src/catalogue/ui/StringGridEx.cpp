@@ -297,7 +297,7 @@ void TStringGridEx::SetColWidth(int col, int width) {
     setColumnWidth(col, width);
 }
 
-void TStringGridEx::AutoSizeColumns() {
+void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
     const QFontMetrics fm(font());
     const auto& rows = model_->rows;
     for (int c = 0; c < model_->cols; ++c) {
@@ -306,7 +306,8 @@ void TStringGridEx::AutoSizeColumns() {
         for (size_t r = 1; r < rows.size(); ++r) {
             const std::string& s = rows[r][ci];
             if (s.empty()) continue;
-            width = std::max(width, fm.horizontalAdvance(text::display(s)) + 5);
+            const QString t = shown ? shown(c, s) : text::display(s);
+            width = std::max(width, fm.horizontalAdvance(t) + 5);
         }
         SetColWidth(c, width);
     }
