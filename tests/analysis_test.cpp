@@ -83,6 +83,13 @@ TEST_F(AnalysisTest, MissionNumberOnlyFromRootMembers) {
     EXPECT_EQ(selectedMission().missionNumber, 21);
     analyse("d.zip", {{"mission.mis", "x"}, {"miss300.mis", "y"}});
     EXPECT_EQ(selectedMission().missionNumber, 0);
+    // Leading zeros: a decimal number all the same; far too many digits do not fit.
+    const std::pair<const char*, int> numbers[] = {
+        {"miss0020.mis", 20}, {"miss00000000000000255.mis", 255}, {"miss99999999999999999.mis", 0}};
+    for (const auto& [name, number] : numbers) {
+        analyse(std::string(name) + ".zip", {{name, "x"}});
+        EXPECT_EQ(selectedMission().missionNumber, number) << name;
+    }
 }
 
 TEST_F(AnalysisTest, IndicatorsAndCountsFromNames) {

@@ -1,5 +1,6 @@
 #include "inspect/ContentAnalysis.h"
 
+#include <algorithm>
 #include <string>
 
 #include "archive/ZipArchiver.h"
@@ -34,11 +35,12 @@ bool loadMemo(TZipArchiver& zip, const std::string& member, InfoPanel& panel) {
 bool MissionNumberFromName(const std::string& lowerName, uint8_t& number) {
     if (lowerName.rfind("miss", 0) != 0) return false;
     std::string rest = text::removeFirst("miss", text::removeFirst(".mis", lowerName));
-    if (rest.empty() || rest.size() > 3) return false;
+    if (rest.empty()) return false;
+    // Leading zeros are allowed ("0020" is 20); the value stops growing past the limit.
     int value = 0;
     for (char c : rest) {
         if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
+        value = std::min(value * 10 + (c - '0'), 256);
     }
     if (value > 255) return false;
     number = static_cast<uint8_t>(value);

@@ -34,6 +34,7 @@ bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game);
 std::function<std::string(const std::string&)>& ArchiveChecksum();
 
 // The mission number a member name gives: a name (lower-cased) beginning with "miss",
-// less its first ".mis" and then its first "miss", read as a decimal number 0..255.
+// less its first ".mis" and then its first "miss", read as a decimal number 0..255
+// (leading zeros allowed).
 // Returns false when it does not convert.
 bool MissionNumberFromName(const std::string& lowerName, uint8_t& number);
