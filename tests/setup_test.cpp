@@ -84,9 +84,12 @@ TEST_F(Setup, LoadsStoredValues) {
     EXPECT_EQ(s.compressLevel, 8);
     EXPECT_EQ(s.windowMode, 1);
 
-    // The never-set marker and other values outside the spin edit's range show as 5.
-    ini().WriteInteger("options", "compression level", 9999);
-    EXPECT_EQ(LoadSetupState().compressLevel, 5);
+    // Values outside the spin edit's range show as its nearer end.
+    const std::pair<int, int> levels[] = {{9999, 9}, {10, 9}, {0, 1}, {-3, 1}};
+    for (const auto& [stored, shown] : levels) {
+        ini().WriteInteger("options", "compression level", stored);
+        EXPECT_EQ(LoadSetupState().compressLevel, shown) << stored;
+    }
     ini().WriteInteger("window", "top", 9999);
     EXPECT_EQ(LoadSetupState().windowMode, 0);
 }

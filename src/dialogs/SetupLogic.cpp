@@ -149,13 +149,11 @@ SetupState LoadSetupState() {
             insertMissionDir(s.missionDirs, dir);
     }
 
-    // The spin edit holds 1 to 9; a stored value outside (such as the never-set marker)
-    // shows as the default.
+    // The spin edit holds 1 to 9: a stored value outside shows as the nearer end.
     const int32_t level =
         settings ? settings->ReadInteger(kOptions, "compression level", kDefaultCompressLevel)
                  : kDefaultCompressLevel;
-    s.compressLevel =
-        level >= kMinCompressLevel && level <= kMaxCompressLevel ? level : kDefaultCompressLevel;
+    s.compressLevel = std::clamp(level, kMinCompressLevel, kMaxCompressLevel);
 
     s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
     return s;
