@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTest>
 #include <QToolTip>
 #include <memory>
 
@@ -264,6 +266,43 @@ TEST_F(Hints, LosingTheMouseToItsHintKeepsItTouchingTheHintResets) {
     move(w, w->mapFromGlobal(cursor) + QPoint(1, 0));
     EXPECT_FALSE(hc().hintVisible());
     EXPECT_EQ(hc().state(), S::Idle);
+}
+
+// Input goes through the window system here, which withholds it from windows that a modal
+// dialog blocks (the setup dialog runs application-modal).
+TEST_F(Hints, HintInAModalDialogTakesTheMouse) {
+    QDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setGeometry(100, 100, 400, 200);
+    THEdit* edit = new THEdit(&dialog);
+    edit->setGeometry(10, 10, 80, 24);
+    edit->setText(kLong);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    // (A move to where the mouse already is does not count as one.)
+    const auto showHint = [&](QPoint local) {
+        cursor = edit->mapToGlobal(local);
+        QTest::mouseMove(dialog.windowHandle(), dialog.mapFromGlobal(cursor));
+        ticks(2);
+        return hc().hintVisible() && QTest::qWaitForWindowExposed(hc().hintWindow());
+    };
+    const auto onHint = [&](QPoint offset) {
+        cursor += offset;
+        return hc().hintWindow()->mapFromGlobal(cursor);
+    };
+
+    ASSERT_TRUE(showHint({5, 5}));
+    QTest::mousePress(hc().hintWindow()->windowHandle(), Qt::LeftButton, {}, onHint({}));
+    EXPECT_FALSE(hc().hintVisible()) << "a press on the hint";
+    QTest::mouseRelease(dialog.windowHandle(), Qt::LeftButton, {}, dialog.mapFromGlobal(cursor));
+
+    ASSERT_TRUE(showHint({8, 5}));
+    QTest::mouseMove(hc().hintWindow()->windowHandle(), onHint({2, 0}));
+    EXPECT_FALSE(hc().hintVisible()) << "the mouse touching the hint";
+    // The hint is out of the way: a click there reaches the edit and moves its cursor.
+    edit->end(false);
+    QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {}, dialog.mapFromGlobal(cursor));
+    EXPECT_LT(edit->cursorPosition(), kLong.size());
 }
 
 TEST_F(Hints, SpHintOffOrHeldKeysNeverHint) {

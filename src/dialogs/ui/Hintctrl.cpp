@@ -17,13 +17,14 @@
 
 // ---------------------------------------------------------------------------------------
 // The hint window: a frameless top-most pop-up in tooltip colours that never takes the
-// focus. Touching it with the mouse resets the controller.
+// focus. Touching it with the mouse resets the controller. It belongs to the window of the
+// control it serves: a modal dialog would otherwise block its mouse input.
 
 class THintWindow : public QWidget {
   public:
-    explicit THintWindow(THintController& owner)
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                               Qt::WindowDoesNotAcceptFocus),
+    THintWindow(THintController& owner, QWidget* host)
+        : QWidget(host, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                            Qt::WindowDoesNotAcceptFocus),
           owner_(owner) {
         setObjectName("hintwindow");
         setAttribute(Qt::WA_ShowWithoutActivating);
@@ -114,6 +115,7 @@ THintController::THintController() : cursorPos([] { return QCursor::pos(); }) {
 
 THintController::~THintController() {
     timer_.stop();
+    delete window_.data();  // gone already when the window it belonged to was destroyed
 }
 
 int THintController::indexOf(const QWidget* control) const {
@@ -197,7 +199,9 @@ void THintController::showHint(const QRect& screenRect, const QString& text, con
         if (r.left() < desk.left()) r.moveLeft(desk.left());
         if (r.top() < desk.top()) r.moveTop(desk.top());
     }
-    if (!window_) window_ = std::make_unique<THintWindow>(*this);
+    QWidget* const host = current_ ? current_->window() : nullptr;
+    if (window_ && window_->parentWidget() != host) delete window_.data();
+    if (!window_) window_ = new THintWindow(*this, host);
     window_->activate(r, text, font, cursorPos());
 }
 
@@ -211,7 +215,7 @@ bool THintController::hintCoversCursor(const QWidget* control) const {
 }
 
 QWidget* THintController::hintWindow() const {
-    return window_.get();
+    return window_.data();
 }
 
 bool THintController::hintVisible() const {

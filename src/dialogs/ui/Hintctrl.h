@@ -7,11 +7,11 @@
 #include <QListWidget>
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QTimer>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,7 +38,8 @@ class THintProcList {
 };
 
 // The one hint window of the program and the delay logic that decides when it shows.
-// Created on first use, destroyed when the application shuts down.
+// Created on first use, destroyed when the application shuts down. The hint window is
+// shown as a child window of the served control's window.
 class THintController : public QObject {
     Q_OBJECT
   public:
@@ -99,7 +100,7 @@ class THintController : public QObject {
     QWidget* current_ = nullptr;
     State state_ = Idle;
     int ticks_ = 0;
-    std::unique_ptr<THintWindow> window_;
+    QPointer<THintWindow> window_;  // a child of the served control's window
 };
 
 // A list box that shows the full text of a cut-off item as a hint.
