@@ -45,8 +45,8 @@ class TStringGridEx : public QTableView {
     void SetColWidth(int col, int width);  // below 0 hides
 
     // Every column as wide as its title + 20 or its widest cell + 5 (grid font); shows hidden
-    // columns again. A data cell is measured as `shown` gives its text (the cell's own text
-    // when empty), so that a column fits what the cell drawing shows.
+    // columns again. With `shown`, a data cell is measured by the text it gives for the cell,
+    // so that a column fits what the cell drawing shows.
     using ShownText = std::function<QString(int col, const std::string& cell)>;
     void AutoSizeColumns(const ShownText& shown = {});
     // Rebuilds the column menu from the current titles; hides each column whose character
