@@ -448,6 +448,7 @@ void TZipArchiver::List() {
     sfxOffset_ = 0;
     dirOnlyCount_ = 0;
     fileLength_ = 0;
+    centralStoredOffset_ = 0;
     archiveComment_.clear();
     isSpanned_ = false;
     structureWarning_ = false;
@@ -475,6 +476,7 @@ void TZipArchiver::List() {
         currentDisk_ = lastDisk_;
 
         stored = eocd.centralOffset;
+        centralStoredOffset_ = stored;
         if (eocd.centralDisk == eocd.thisDisk) {
             // Counted back from the end record, so that a prefix (a stub) does not matter.
             const int64_t base = eocd.zip64 ? eocd.zip64Position : eocd.position;
