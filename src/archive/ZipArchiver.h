@@ -150,7 +150,8 @@ private:
     // Directory reader internals.
     struct EocdInfo;
     bool LocateEOCD(bool raising, EocdInfo& out);
-    std::string ConvertOemName(const std::string& s, uint8_t hostSystem, uint8_t specVersion) const;
+    std::string ConvertOemName(const std::string& s, uint16_t flags, uint8_t hostSystem,
+                               uint8_t specVersion) const;
     bool DriveCheck();
     // The archive file (or the part of a spanned set) being read.
     bool OpenInput(const std::string& path);

@@ -11,6 +11,7 @@
 
 #include "archive/ZipArchiver.h"
 #include "archive/ZipEocdInfo.h"
+#include "archive/ZipNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
@@ -39,7 +40,6 @@ constexpr int64_t kZip64LocatorSize = 20;
 constexpr int64_t kZip64EocdSize = 56;
 constexpr int64_t kMaxEocdWindow = 65535 + kEocdSize;
 constexpr uint16_t kZip64ExtraId = 0x0001;
-constexpr uint16_t kUtf8Flag = 0x0800;
 
 uint16_t le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -87,12 +87,6 @@ bool readAt(std::FILE* f, int64_t pos, void* buffer, size_t n) {
 
 int clampToInt(uint64_t v) {
     return v > INT_MAX ? INT_MAX : static_cast<int>(v);
-}
-
-bool hasHighBytes(const std::string& s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return true;
-    return false;
 }
 
 // The drive part of a path with a trailing separator: "C:\", "\\server\share\", or "/" for
@@ -201,12 +195,12 @@ bool TZipArchiver::DriveCheck() {
 #endif
 }
 
-std::string TZipArchiver::ConvertOemName(const std::string& s, uint8_t hostSystem,
+std::string TZipArchiver::ConvertOemName(const std::string& s, uint16_t flags, uint8_t hostSystem,
                                          uint8_t specVersion) const {
-    bool convert = (CodePage == CodePageOpts::cpAuto && hostSystem == 0) || hostSystem == 6 ||
-                   (hostSystem == 11 && specVersion == 50) || CodePage == CodePageOpts::cpOEM;
-    if (!convert || !hasHighBytes(s)) return s;
-    return text::oemToAnsi(s);
+    const auto codePage = CodePage == CodePageOpts::cpOEM    ? zipnames::CodePage::Oem
+                          : CodePage == CodePageOpts::cpNone ? zipnames::CodePage::None
+                                                             : zipnames::CodePage::Auto;
+    return zipnames::localName(s, flags, hostSystem, specVersion, codePage);
 }
 
 bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
@@ -242,11 +236,12 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
     bool found = false;
     unsigned char rec[kEocdSize];
 
-    // An archive without a comment ends with the record.
+    // An archive without a comment ends with the record. A record there whose comment
+    // would run past the end of the file is taken too, its comment cut at the end.
     if (length >= kEocdSize && readAt(inFile_, length - kEocdSize, rec, kEocdSize)) {
         zipEnd_ = length;
         fileLength_ = length;
-        if (le32(rec) == kEocdSig && le16(rec + 20) == 0) {
+        if (le32(rec) == kEocdSig) {
             out.position = length - kEocdSize;
             found = true;
         }
@@ -324,7 +319,8 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
             recPos = guess;
         } else {
             const uint64_t stored = le64(loc + 8);
-            if (stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
+            if (locPos >= kZip64EocdSize &&
+                stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
                 readAt(inFile_, static_cast<int64_t>(stored), z, sizeof z) &&
                 le32(z) == kZip64EocdSig)
                 recPos = static_cast<int64_t>(stored);
@@ -376,12 +372,11 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
         e.ExternalAttributes = le32(h + 38);
         e.LocalHeaderOffset = le32(h + 42);
         e.Encrypted = (e.Flag & 1) != 0;
-        const bool utf8 = (e.Flag & kUtf8Flag) != 0;
 
         std::string raw(e.FileNameLength, '\0');
         if (readBytes(inFile_, raw.data(), raw.size()) != raw.size())
             throw EZipArchiver(11017, true);
-        e.FileName = utf8 ? std::move(raw) : ConvertOemName(raw, e.HostSystem, e.MadeByVersion);
+        e.FileName = ConvertOemName(raw, e.Flag, e.HostSystem, e.MadeByVersion);
         std::replace(e.FileName.begin(), e.FileName.end(), '/', '\\');
 
         if (e.ExtraFieldLength != 0) {
@@ -393,8 +388,7 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
             std::string comment(e.FileCommentLength, '\0');
             if (readBytes(inFile_, comment.data(), comment.size()) != comment.size())
                 throw EZipArchiver(11022, true);
-            e.FileComment =
-                utf8 ? std::move(comment) : ConvertOemName(comment, e.HostSystem, e.MadeByVersion);
+            e.FileComment = ConvertOemName(comment, e.Flag, e.HostSystem, e.MadeByVersion);
         }
 
         e.CompressedSize64 = e.CompressedSize;
