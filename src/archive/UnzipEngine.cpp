@@ -3,6 +3,7 @@
 #include <QString>
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -29,6 +30,12 @@ constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFull;
 
 // The local header takes at least this much of a member's room.
 constexpr uint64_t kLocalHeaderSize = 30;
+
+std::string absolutePath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
+}
 
 // Member names compare as the archive's directory shows them, without regard to case.
 bool sameMemberName(const std::string& a, const std::string& b) {
@@ -155,7 +162,8 @@ void TZipArchiver::RunExtract(bool streamRequest) {
             loadedHere = true;
         }
 
-        std::string archive = fsx::resolve(ZipFileName());
+        // A full path: the current directory changes below, before the engine opens it.
+        std::string archive = absolutePath(fsx::resolve(ZipFileName()));
         if (LastDisk() != 0) {
             std::string joined;
             if (!JoinSpannedSet(joined)) {
