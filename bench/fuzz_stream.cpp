@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "archive/ZipArchiver.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -46,6 +48,12 @@ const std::string& engineDir() {
     return dir;
 }
 
+// As the component compares member names.
+bool sameName(const std::string& a, const std::string& b) {
+    return text::equalsNoCase(a, b) ||
+           text::display(a).compare(text::display(b), Qt::CaseInsensitive) == 0;
+}
+
 std::string scratchFile() {
     const char* base = std::getenv("TMPDIR");
     std::string dir = base && *base ? base : "/tmp";
@@ -68,8 +76,13 @@ void streamOnce(const uint8_t* data, size_t size) {
     const size_t count = std::min<size_t>(zip.Entries().size(), 8);
     for (size_t i = 0; i < count; ++i) {
         const ZipDirEntry entry = zip.Entries()[i];
+        // A name is looked up without regard to case: the first entry of that name counts.
+        const auto first = std::find_if(
+            zip.Entries().begin(), zip.Entries().end(),
+            [&](const ZipDirEntry& e) { return sameName(e.FileName, entry.FileName); });
+        const uint64_t expected = first->UncompressedSize64;
         TZipStream* s = zip.ExtractToStream(entry.FileName);
-        if (s && static_cast<uint64_t>(s->Size()) != entry.UncompressedSize64) __builtin_trap();
+        if (s && static_cast<uint64_t>(s->Size()) != expected) __builtin_trap();
     }
     std::remove(path.c_str());
 }
