@@ -22,8 +22,6 @@
 #endif
 #include <share.h>
 #include <windows.h>
-#else
-#include <sys/statvfs.h>
 #endif
 
 namespace {
@@ -110,13 +108,6 @@ std::string driveRootOf(const std::string& path) {
 #endif
 }
 
-std::string directoryOf(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return path.substr(0, 1);
-    return path.substr(0, slash);
-}
-
 }  // namespace
 
 bool TZipArchiver::OpenInput(const std::string& path) {
@@ -184,13 +175,9 @@ bool TZipArchiver::DriveCheck() {
     SetErrorMode(oldMode);
     return root[0] == '\\' || diskTotal_ != -1;
 #else
-    // Mounted volumes stand for drives; the tree's root always passes. The figures come
-    // from the volume that holds the archive.
-    struct statvfs st;
-    if (statvfs(directoryOf(inFileName_).c_str(), &st) == 0) {
-        diskTotal_ = static_cast<int64_t>(st.f_blocks) * static_cast<int64_t>(st.f_frsize);
-        diskFree_ = static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
-    }
+    // Mounted volumes stand for drives; the tree's root always passes. Nothing here reads
+    // the disk figures (the spanned-set writer asks for free space when it opens a part),
+    // so listing does not ask the file system for them.
     return true;
 #endif
 }
