@@ -30,6 +30,10 @@ const Expected kArchives[] = {
     {"comment-past-end.zip", 1, 1, 1},
     // A ZIP64 offset that wraps around onto the first member's data.
     {"offset-wraps-onto-another-member.zip", 2, 1, 1},
+    // Fuzzer finds: a ZIP64 directory offset far past the end, with a member of 4 GB
+    // stored "between"; the same archive with its directory on disk 0xFFFFFFFF.
+    {"zip64-directory-offset-past-the-end.zip", 1, 0, 0},
+    {"zip64-central-directory-on-disk-4g.zip", 0, 0, 0},
 };
 
 int64_t peakKilobytes() {

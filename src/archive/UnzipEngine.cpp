@@ -66,22 +66,21 @@ void fillUnzipCommon(P& p, TZipArchiver& z, StringPool& pool, const std::string&
 
 }  // namespace
 
-uint64_t TZipArchiver::ProducibleSize(const ZipDirEntry& member,
-                                      const std::string& archive) const {
+uint64_t TZipArchiver::ProducibleSize(const ZipDirEntry& member, const std::string& archive) const {
     // The member's data lies between its local header and the next member or the central
-    // directory (stored offsets throughout); in a joined spanned set only the joined
-    // archive's length is known.
+    // directory (stored offsets throughout), and never exceeds the archive file; in a
+    // joined spanned set only the joined archive's length is known.
     const uint64_t offset = member.LocalHeaderOffset64;
-    uint64_t end = LastDisk() == 0 ? centralStoredOffset_
-                                   : static_cast<uint64_t>(
-                                         std::max<int64_t>(0, fsx::fileSize64(archive)));
+    const auto length = static_cast<uint64_t>(std::max<int64_t>(0, fsx::fileSize64(archive)));
+    uint64_t end = LastDisk() == 0 ? centralStoredOffset_ : length;
     if (LastDisk() == 0) {
         for (const ZipDirEntry& e : Entries())
             if (e.LocalHeaderOffset64 > offset && e.LocalHeaderOffset64 < end)
                 end = e.LocalHeaderOffset64;
     }
     if (offset > end || end - offset < kLocalHeaderSize) return 0;
-    const uint64_t room = std::min(end - offset - kLocalHeaderSize, member.CompressedSize64);
+    const uint64_t room =
+        std::min({end - offset - kLocalHeaderSize, member.CompressedSize64, length});
     if (member.CompressionMethod == 0) return room;
     return room > kMaxStreamSize ? kMaxStreamSize + 1 : (room + 1) * kMaxDeflateRatio;
 }

@@ -136,7 +136,7 @@ void TZipArchiver::OpenPart(int disk) {
         if (dot == std::string::npos || dot < nameStart) dot = name.size();
         if (dot - nameStart >= 3) {
             char digits[16];
-            std::snprintf(digits, sizeof digits, "%03d", (disk + 1) % 1000);
+            std::snprintf(digits, sizeof digits, "%03d", int((int64_t{disk} + 1) % 1000));
             name.replace(dot - 3, 3, digits);
             name = fsx::resolve(name);
         }
