@@ -1,8 +1,10 @@
 #!/bin/sh
-# Fuzzes the ZIP directory reader (list) or the extraction engine (extract) with
-# libFuzzer for a while (not part of CI).
+# Fuzzes the ZIP directory reader (list), the extraction engine (extract) or in-memory
+# extraction through the archive component (stream) with libFuzzer for a while (not part
+# of CI). Memory is limited: a process above RSS_MB (default 512) or a single allocation
+# above MALLOC_MB (default 256) counts as a finding.
 #
-#   bench/fuzz.sh [SECONDS] [BUILD_DIR] [list|extract]   (defaults: 120, build/fuzz, list)
+#   bench/fuzz.sh [SECONDS] [BUILD_DIR] [list|extract|stream]   (defaults: 120, build/fuzz, list)
 #
 # Seeds come from small archives made here by zip, 7z, bsdtar and Python's zipfile
 # (ZIP64, comments, encryption, hostile names and links included). Crashes land in
@@ -12,7 +14,9 @@ set -eu
 SECONDS_TO_RUN=${1:-120}
 BUILD=${2:-build/fuzz}
 TARGET=${3:-list}
-case "$TARGET" in list | extract) ;; *) echo "target: list or extract" >&2; exit 2 ;; esac
+RSS_MB=${RSS_MB:-512}
+MALLOC_MB=${MALLOC_MB:-256}
+case "$TARGET" in list | extract | stream) ;; *) echo "target: list, extract or stream" >&2; exit 2 ;; esac
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$BUILD"
 BUILD=$(cd "$BUILD" && pwd)
@@ -33,7 +37,7 @@ if [ -z "$(ls -A "$CORPUS")" ]; then
     (cd "$WORK/t" && zip -qr "$CORPUS/iz.zip" maps books && printf 'c\n' | zip -qz "$CORPUS/iz.zip") || true
     (cd "$WORK/t" && 7z a -tzip -bd "$CORPUS/7z.zip" maps books >/dev/null) || true
     (cd "$WORK/t" && bsdtar --format zip -cf "$CORPUS/bsd.zip" maps books) || true
-    if [ "$TARGET" = extract ]; then
+    if [ "$TARGET" != list ]; then
         (cd "$WORK/t" && zip -qr -P secret "$CORPUS/enc.zip" maps books) || true
         (cd "$WORK/t" && zip -qr0 "$CORPUS/stored.zip" maps books) || true
         (cd "$WORK/t" && ln -s maps link && zip -qry "$CORPUS/link.zip" link books) || true
@@ -60,4 +64,5 @@ fi
 
 cd "$ARTIFACTS"
 "$BUILD/bin/fuzz_${TARGET}_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=4096 \
-    -timeout=10 -print_final_stats=1 "$CORPUS"
+    -timeout=10 -rss_limit_mb="$RSS_MB" -malloc_limit_mb="$MALLOC_MB" -print_final_stats=1 \
+    "$CORPUS"

@@ -88,8 +88,8 @@ TEST_F(SpanTest, WrittenSetHasSmallPartsAndJoinsBack) {
     for (int i = 1; i <= parts; ++i) {
         const std::string p = readFile(tmp.file("set00" + std::to_string(i) + ".zip"));
         EXPECT_LE(p.size(), 4000u);
-        EXPECT_FALSE(fsx::fileExists(tmp.file("set00" + std::to_string(i) + ".zip.tmp")));
     }
+    EXPECT_TRUE(fsx::listDirectory(tmp.path(), "*.tmp").empty());
     EXPECT_EQ(le32(readFile(tmp.file("set001.zip")), 0), 0x08074B50u);
     EXPECT_NE(std::find(messages.begin(), messages.end(), "Copying: Central directory"),
               messages.end());
@@ -208,6 +208,22 @@ TEST_F(SpanTest, ExistingPartIsNotOverwrittenUnattendedOrWhenRefused) {
 
     zip.OnStatusDisk = [](TZipArchiver*, int, const std::string&, int, int& action) { action = 1; };
     EXPECT_EQ(writeSet(4000), 0) << zip.Message;
+    EXPECT_NE(readFile(tmp.file("set002.zip")), "precious");
+}
+
+TEST_F(SpanTest, ExistingPartQuestionDefaultsToNoAndNoOtherFileIsEmptied) {
+    tmp.write("set002.zip", "precious");
+    tmp.write("set001.zip.tmp", "someone else's file");
+    zip.Unattended = false;
+    EXPECT_NE(writeSet(4000), 0);  // the question is answered with its default button
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].caption, "Confirm");
+    EXPECT_EQ(zip.ErrCode, 11007);
+    EXPECT_EQ(readFile(tmp.file("set002.zip")), "precious");
+
+    prompts.answers = {PromptResult::Yes};
+    EXPECT_EQ(writeSet(4000), 0) << zip.Message;
+    EXPECT_EQ(readFile(tmp.file("set001.zip.tmp")), "someone else's file");
     EXPECT_NE(readFile(tmp.file("set002.zip")), "precious");
 }
 

@@ -140,10 +140,13 @@ std::string readDirectory(const File& file, Directory& dir) {
     const size_t tailLen = size_t(std::min<uint64_t>(fileSize, 22 + 65535 + 64));
     std::vector<uint8_t> tail(tailLen);
     if (!file.readAt(tail.data(), tailLen, fileSize - tailLen)) return "cannot read the archive";
+    // A record that ends the file is taken whatever its comment length says (a comment
+    // running past the end is cut there); further in, the comment must reach the end.
     long found = -1;
     for (long i = long(tailLen) - 22; i >= 0; --i) {
         const uint8_t* p = tail.data() + i;
-        if (rd32(p) == kSigEnd && size_t(i) + 22 + rd16(p + 20) <= tailLen) {
+        const size_t after = tailLen - size_t(i) - 22;
+        if (rd32(p) == kSigEnd && (after == 0 || rd16(p + 20) <= after)) {
             found = i;
             break;
         }
@@ -151,7 +154,9 @@ std::string readDirectory(const File& file, Directory& dir) {
     if (found < 0) return "not a ZIP archive (end of central directory not found)";
     const uint8_t* end = tail.data() + found;
     const uint64_t endPos = fileSize - tailLen + uint64_t(found);
-    dir.comment.assign(reinterpret_cast<const char*>(end + 22), rd16(end + 20));
+    const size_t commentRoom = tailLen - size_t(found) - 22;
+    dir.comment.assign(reinterpret_cast<const char*>(end + 22),
+                       std::min<size_t>(rd16(end + 20), commentRoom));
     uint64_t total = rd16(end + 10);
     uint64_t cdSize = rd32(end + 12);
     uint64_t cdOff = rd32(end + 16);
@@ -165,7 +170,7 @@ std::string readDirectory(const File& file, Directory& dir) {
             uint8_t rec[56];
             uint64_t candidates[2] = {stored, endPos >= 76 ? endPos - 76 : UINT64_MAX};
             for (uint64_t pos : candidates) {
-                if (pos == UINT64_MAX || pos + 56 > endPos - 20) continue;
+                if (pos == UINT64_MAX || pos > endPos - 20 || endPos - 20 - pos < 56) continue;
                 if (file.readAt(rec, 56, pos) && rd32(rec) == kSigEnd64) {
                     zip64 = true;
                     recordPos = pos;
@@ -300,41 +305,6 @@ bool isValidUtf8(std::string_view s) {
         i += len;
     }
     return true;
-}
-
-std::string cp437ToUtf8(std::string_view s) {
-    static const uint16_t high[128] = {
-        0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8,
-        0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2,
-        0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1,
-        0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD,
-        0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562,
-        0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534,
-        0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560,
-        0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
-        0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393,
-        0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6,
-        0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0,
-        0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
-    std::string r;
-    r.reserve(s.size() * 2);
-    for (char ch : s) {
-        uint8_t c = uint8_t(ch);
-        if (c < 0x80) {
-            r.push_back(ch);
-            continue;
-        }
-        uint16_t u = high[c - 0x80];
-        if (u < 0x800) {
-            r.push_back(char(0xC0 | (u >> 6)));
-            r.push_back(char(0x80 | (u & 0x3F)));
-        } else {
-            r.push_back(char(0xE0 | (u >> 12)));
-            r.push_back(char(0x80 | ((u >> 6) & 0x3F)));
-            r.push_back(char(0x80 | (u & 0x3F)));
-        }
-    }
-    return r;
 }
 
 std::string displayName(std::string_view name) {

@@ -120,8 +120,6 @@ std::string nameKey(std::string_view s);
 
 bool isValidUtf8(std::string_view s);
 bool isAscii(std::string_view s);
-// Code page 437 text converted to UTF-8.
-std::string cp437ToUtf8(std::string_view s);
 
 // DOS date-time (date high, time low) from and to local time.
 std::time_t dosToTime(uint32_t dos);

@@ -28,6 +28,7 @@
 #include "EngineCommon.h"
 #include "PathResolver.h"
 #include "archive/EngineAbi.h"
+#include "archive/ZipNames.h"
 
 using namespace tmeng;
 using namespace engine;
@@ -101,6 +102,18 @@ struct Reservation {
     Reservation(const Reservation&) = delete;
     Reservation& operator=(const Reservation&) = delete;
 };
+
+// The permission bits a member made on a Unix host carries for a regular file, as the
+// extracted file gets them: never setuid, setgid or sticky, always readable by its owner.
+// 0 when the member carries none.
+mode_t storedMode(const Entry& e) {
+    if (e.hostSystem != 3) return 0;
+    const uint32_t mode = e.externalAttr >> 16;
+    const uint32_t type = mode & S_IFMT;
+    const mode_t permissions = mode_t(mode & 0777);
+    if ((type != 0 && type != S_IFREG) || permissions == 0) return 0;
+    return permissions | S_IRUSR;
+}
 
 // Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
 Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
@@ -331,6 +344,7 @@ class Pool {
             std::time_t t = dosToTime(job.entry->dosTime);
             struct timespec times[2] = {{0, UTIME_NOW}, {t, 0}};
             ::futimens(out.fd(), times);
+            if (mode_t mode = storedMode(*job.entry)) ::fchmod(out.fd(), mode);
         }
         if (job.status == Status::WriteError && job.error.empty())
             job.error = "cannot write \"" + job.dir + job.finalName + "\": " + writeError;
@@ -385,11 +399,9 @@ std::string oemUmlautsToAnsi(std::string s) {
     return s;
 }
 
-// The member name as it is written on this system.
+// The member name as it is written on this system: as the component lists it.
 std::string diskName(const Entry& e) {
-    if ((e.flags & 0x800) || isAscii(e.name) || (e.hostSystem == 3 && isValidUtf8(e.name)))
-        return e.name;
-    return cp437ToUtf8(e.name);
+    return zipnames::localName(e.name, e.flags, e.hostSystem, e.madeByVersion);
 }
 
 class Extractor {
@@ -450,10 +462,10 @@ class Extractor {
         for (const Entry& e : dir_.entries) offs.push_back(e.offset);
         std::sort(offs.begin(), offs.end());
         std::map<uint64_t, int> seen;
+        const uint64_t end = dir_.cdStart - dir_.prefix;
         for (const Entry& e : dir_.entries) {
             auto it = std::upper_bound(offs.begin(), offs.end(), e.offset);
-            uint64_t next = it == offs.end() ? dir_.cdStart - dir_.prefix : *it;
-            limit_[&e] = next;
+            limit_[&e] = it == offs.end() ? end : std::min(*it, end);
             if (++seen[e.offset] > 1) shared_.insert(&e);
         }
     }
@@ -470,7 +482,7 @@ class Extractor {
         }
         const uint64_t end = dir_.cdStart - dir_.prefix;
         uint8_t h[30];
-        if (e.offset + 30 > end || !arc_.readAt(h, 30, e.offset + dir_.prefix) ||
+        if (e.offset > end || end - e.offset < 30 || !arc_.readAt(h, 30, e.offset + dir_.prefix) ||
             rd32(h) != kSigLocal) {
             why = "local header missing";
             return false;

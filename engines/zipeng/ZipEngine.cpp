@@ -27,6 +27,7 @@
 
 #include "EngineCommon.h"
 #include "archive/EngineAbi.h"
+#include "archive/ZipNames.h"
 
 using namespace tmeng;
 using namespace engine;
@@ -97,6 +98,11 @@ std::string toSlash(std::string s) {
 
 bool hasWildcard(std::string_view s) {
     return s.find_first_of("*?") != std::string_view::npos;
+}
+
+// An old member's name as it would be extracted, to compare with the names of new files.
+std::string localName(const Entry& e) {
+    return zipnames::localName(e.name, e.flags, e.hostSystem, e.madeByVersion);
 }
 
 // Removes "./", "../" and leading "/" so a path can serve as a member name.
@@ -608,7 +614,7 @@ class Zipper {
     bool filterAgainstOld() {
         std::unordered_map<std::string, size_t> oldByName;
         for (size_t i = 0; i < oldDir_.entries.size(); ++i)
-            oldByName.emplace(nameKey(oldDir_.entries[i].name), i);
+            oldByName.emplace(nameKey(localName(oldDir_.entries[i])), i);
         std::vector<Source> keep;
         for (auto& s : sources_) {
             auto it = oldByName.find(nameKey(s.name));
@@ -625,7 +631,7 @@ class Zipper {
             newByName.emplace(nameKey(sources_[i].name), i);
         std::vector<bool> placed(sources_.size());
         for (size_t i = 0; i < oldDir_.entries.size(); ++i) {
-            auto it = newByName.find(nameKey(oldDir_.entries[i].name));
+            auto it = newByName.find(nameKey(localName(oldDir_.entries[i])));
             if (it == newByName.end()) {
                 slots_.push_back({false, i});
             } else if (!placed[it->second]) {
@@ -748,12 +754,31 @@ class Zipper {
         return true;
     }
 
+    // The bytes in front of the old archive's first member (a self-extractor stub with its
+    // header, or a prefix another tool wrote) stay in front; the members follow them, at
+    // offsets counted from the start of the file.
+    bool copyLead() {
+        if (!haveOld_) return true;
+        uint64_t lead = oldDir_.cdStart;
+        for (const Entry& e : oldDir_.entries)
+            if (e.offset < lead - oldDir_.prefix) lead = e.offset + oldDir_.prefix;
+        std::vector<uint8_t> buf(size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(lead, 1))));
+        for (uint64_t pos = 0; pos < lead;) {
+            size_t n = size_t(std::min<uint64_t>(buf.size(), lead - pos));
+            if (!old_.readAt(buf.data(), n, pos)) return fail("cannot read \"" + archive_ + "\"");
+            if (!out_.put(buf.data(), n)) return fail("cannot write the archive");
+            pos += n;
+        }
+        return true;
+    }
+
     // Copies a member of the old archive without recompressing it.
     bool copyOld(const Entry& old) {
         uint8_t h[30];
         const uint64_t end = oldDir_.cdStart;
-        uint64_t at = old.offset + oldDir_.prefix;
-        if (at + 30 > end || !old_.readAt(h, 30, at) || rd32(h) != kSigLocal)
+        const uint64_t at = old.offset + oldDir_.prefix;
+        if (old.offset > end - oldDir_.prefix || end - at < 30 || !old_.readAt(h, 30, at) ||
+            rd32(h) != kSigLocal)
             return fail(archive_ + ": member \"" + old.name +
                         "\" is damaged; the archive is left unchanged");
         uint64_t data = at + 30 + rd16(h + 26) + rd16(h + 28);
@@ -890,7 +915,7 @@ class Zipper {
                                          "\": " + std::strerror(errno));
             return 0;
         }
-        bool ok = writeMembers() && writeCentral() && out_.finish();
+        bool ok = copyLead() && writeMembers() && writeCentral() && out_.finish();
         if (!ok) {
             out_.abandon();
             ::unlink(temp_.c_str());

@@ -3,6 +3,7 @@
 #include <QString>
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -26,6 +27,15 @@ constexpr char kPlaceholderChar = '#';
 // Highest ratio of uncompressed to compressed size deflate can reach (1032:1).
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFull;
+
+// The local header takes at least this much of a member's room.
+constexpr uint64_t kLocalHeaderSize = 30;
+
+std::string absolutePath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
+}
 
 // Member names compare as the archive's directory shows them, without regard to case.
 bool sameMemberName(const std::string& a, const std::string& b) {
@@ -55,6 +65,25 @@ void fillUnzipCommon(P& p, TZipArchiver& z, StringPool& pool, const std::string&
 }
 
 }  // namespace
+
+uint64_t TZipArchiver::ProducibleSize(const ZipDirEntry& member, const std::string& archive) const {
+    // The member's data lies between its local header and the next member or the central
+    // directory (stored offsets throughout), and never exceeds the archive file; in a
+    // joined spanned set only the joined archive's length is known.
+    const uint64_t offset = member.LocalHeaderOffset64;
+    const auto length = static_cast<uint64_t>(std::max<int64_t>(0, fsx::fileSize64(archive)));
+    uint64_t end = LastDisk() == 0 ? centralStoredOffset_ : length;
+    if (LastDisk() == 0) {
+        for (const ZipDirEntry& e : Entries())
+            if (e.LocalHeaderOffset64 > offset && e.LocalHeaderOffset64 < end)
+                end = e.LocalHeaderOffset64;
+    }
+    if (offset > end || end - offset < kLocalHeaderSize) return 0;
+    const uint64_t room =
+        std::min({end - offset - kLocalHeaderSize, member.CompressedSize64, length});
+    if (member.CompressionMethod == 0) return room;
+    return room > kMaxStreamSize ? kMaxStreamSize + 1 : (room + 1) * kMaxDeflateRatio;
+}
 
 int TZipArchiver::GetUnzipEngineVersion() {
     if (EngineLoaded(kUnzipEngineId)) return EngineVersionOf(kUnzipEngineId);
@@ -132,7 +161,8 @@ void TZipArchiver::RunExtract(bool streamRequest) {
             loadedHere = true;
         }
 
-        std::string archive = fsx::resolve(ZipFileName());
+        // A full path: the current directory changes below, before the engine opens it.
+        std::string archive = absolutePath(fsx::resolve(ZipFileName()));
         if (LastDisk() != 0) {
             std::string joined;
             if (!JoinSpannedSet(joined)) {
@@ -173,13 +203,8 @@ void TZipArchiver::RunExtract(bool streamRequest) {
             // The size comes from the archive and is not trusted: it must be one the
             // member's data can actually produce.
             const uint64_t size = member->UncompressedSize64;
-            const uint64_t archiveLength =
-                static_cast<uint64_t>(std::max<int64_t>(0, fsx::fileSize64(archive)));
-            const uint64_t limit = member->CompressionMethod == 0
-                                       ? member->CompressedSize64
-                                       : archiveLength * kMaxDeflateRatio;
             if (size > kMaxStreamSize) throw EZipArchiver(10103, true);
-            if (size > limit) throw EZipArchiver(10203, true);
+            if (size > ProducibleSize(*member, archive)) throw EZipArchiver(10203, true);
             memberStream_.SetSize(static_cast<int64_t>(size));
         }
 

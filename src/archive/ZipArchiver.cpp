@@ -9,8 +9,7 @@
 // --- TZipStream ---------------------------------------------------------------------------
 
 void TZipStream::SetPointer(void* memory, int64_t size) {
-    owned_.clear();
-    owned_.shrink_to_fit();
+    owned_.reset();
     data_ = static_cast<char*>(memory);
     size_ = (memory && size > 0) ? size : 0;
     position_ = 0;
@@ -18,22 +17,25 @@ void TZipStream::SetPointer(void* memory, int64_t size) {
 
 void TZipStream::SetSize(int64_t size) {
     if (size < 0) size = 0;
-    if (data_ != nullptr && data_ != owned_.data()) {
-        // Leave the outside block: copy what fits into a block of our own.
-        std::vector<char> block(static_cast<size_t>(size));
-        std::memcpy(block.data(), data_, static_cast<size_t>(std::min(size, size_)));
-        owned_.swap(block);
-    } else {
-        owned_.resize(static_cast<size_t>(size));
+    if (size == 0) {
+        Clear();
+        return;
     }
-    data_ = owned_.empty() ? nullptr : owned_.data();
+    if (data_ == nullptr || data_ != owned_.get() || size > size_) {
+        // A new block, left uninitialised: its pages are only taken from the system as
+        // they are written, so a block larger than what arrives costs little.
+        std::unique_ptr<char[]> block(new char[static_cast<size_t>(size)]);
+        if (data_ != nullptr)
+            std::memcpy(block.get(), data_, static_cast<size_t>(std::min(size, size_)));
+        owned_ = std::move(block);
+        data_ = owned_.get();
+    }
     size_ = size;
     position_ = std::min(position_, size_);
 }
 
 void TZipStream::Clear() {
-    owned_.clear();
-    owned_.shrink_to_fit();
+    owned_.reset();
     data_ = nullptr;
     size_ = 0;
     position_ = 0;

@@ -23,7 +23,8 @@ public:
 
     // Use an outside block of `size` bytes without copying it and without owning it.
     void SetPointer(void* memory, int64_t size);
-    // Resizes the owned block (content undefined past the old size); position kept in range.
+    // Resizes the owned block (content undefined past the old size, and not cleared:
+    // memory is only committed as it is written); position kept in range.
     void SetSize(int64_t size);
     void Clear();  // size 0, position 0
 
@@ -38,7 +39,7 @@ public:
     std::vector<std::string> Lines() const;
 
 private:
-    std::vector<char> owned_;
+    std::unique_ptr<char[]> owned_;
     char* data_ = nullptr;
     int64_t size_ = 0;
     int64_t position_ = 0;
@@ -149,7 +150,8 @@ private:
     // Directory reader internals.
     struct EocdInfo;
     bool LocateEOCD(bool raising, EocdInfo& out);
-    std::string ConvertOemName(const std::string& s, uint8_t hostSystem, uint8_t specVersion) const;
+    std::string ConvertOemName(const std::string& s, uint16_t flags, uint8_t hostSystem,
+                               uint8_t specVersion) const;
     bool DriveCheck();
     // The archive file (or the part of a spanned set) being read.
     bool OpenInput(const std::string& path);
@@ -163,6 +165,9 @@ private:
     // Engine internals.
     int32_t HandleCallback(engine::EngineCallbackRecord& record);
     void RunExtract(bool streamRequest);
+    // The most bytes `member` can give when extracted: what its data, as far as the
+    // archive holds it, can expand to.
+    uint64_t ProducibleSize(const ZipDirEntry& member, const std::string& archive) const;
     // Spanned-set branches (joining for Extract, writing for Add, stub for .EXE).
     bool JoinSpannedSet(std::string& tempArchive);
     bool WriteSpannedSet(const std::string& tempArchive);
@@ -175,6 +180,7 @@ private:
     int64_t zipEnd_ = 0;
     int64_t sfxOffset_ = 0;
     int64_t fileLength_ = 0;
+    uint64_t centralStoredOffset_ = 0;  // the central directory's offset as the EOCD says
     int lastDisk_ = 0;
     bool isSpanned_ = false;
     int dirOnlyCount_ = 0;

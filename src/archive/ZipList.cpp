@@ -11,6 +11,7 @@
 
 #include "archive/ZipArchiver.h"
 #include "archive/ZipEocdInfo.h"
+#include "archive/ZipNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
@@ -21,8 +22,6 @@
 #endif
 #include <share.h>
 #include <windows.h>
-#else
-#include <sys/statvfs.h>
 #endif
 
 namespace {
@@ -39,7 +38,6 @@ constexpr int64_t kZip64LocatorSize = 20;
 constexpr int64_t kZip64EocdSize = 56;
 constexpr int64_t kMaxEocdWindow = 65535 + kEocdSize;
 constexpr uint16_t kZip64ExtraId = 0x0001;
-constexpr uint16_t kUtf8Flag = 0x0800;
 
 uint16_t le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -89,12 +87,6 @@ int clampToInt(uint64_t v) {
     return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
 
-bool hasHighBytes(const std::string& s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return true;
-    return false;
-}
-
 // The drive part of a path with a trailing separator: "C:\", "\\server\share\", or "/" for
 // the single tree of a POSIX system.
 std::string driveRootOf(const std::string& path) {
@@ -114,13 +106,6 @@ std::string driveRootOf(const std::string& path) {
     (void)path;
     return "/";
 #endif
-}
-
-std::string directoryOf(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return path.substr(0, 1);
-    return path.substr(0, slash);
 }
 
 }  // namespace
@@ -151,7 +136,7 @@ void TZipArchiver::OpenPart(int disk) {
         if (dot == std::string::npos || dot < nameStart) dot = name.size();
         if (dot - nameStart >= 3) {
             char digits[16];
-            std::snprintf(digits, sizeof digits, "%03d", (disk + 1) % 1000);
+            std::snprintf(digits, sizeof digits, "%03d", int((int64_t{disk} + 1) % 1000));
             name.replace(dot - 3, 3, digits);
             name = fsx::resolve(name);
         }
@@ -190,23 +175,19 @@ bool TZipArchiver::DriveCheck() {
     SetErrorMode(oldMode);
     return root[0] == '\\' || diskTotal_ != -1;
 #else
-    // Mounted volumes stand for drives; the tree's root always passes. The figures come
-    // from the volume that holds the archive.
-    struct statvfs st;
-    if (statvfs(directoryOf(inFileName_).c_str(), &st) == 0) {
-        diskTotal_ = static_cast<int64_t>(st.f_blocks) * static_cast<int64_t>(st.f_frsize);
-        diskFree_ = static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
-    }
+    // Mounted volumes stand for drives; the tree's root always passes. Nothing here reads
+    // the disk figures (the spanned-set writer asks for free space when it opens a part),
+    // so listing does not ask the file system for them.
     return true;
 #endif
 }
 
-std::string TZipArchiver::ConvertOemName(const std::string& s, uint8_t hostSystem,
+std::string TZipArchiver::ConvertOemName(const std::string& s, uint16_t flags, uint8_t hostSystem,
                                          uint8_t specVersion) const {
-    bool convert = (CodePage == CodePageOpts::cpAuto && hostSystem == 0) || hostSystem == 6 ||
-                   (hostSystem == 11 && specVersion == 50) || CodePage == CodePageOpts::cpOEM;
-    if (!convert || !hasHighBytes(s)) return s;
-    return text::oemToAnsi(s);
+    const auto codePage = CodePage == CodePageOpts::cpOEM    ? zipnames::CodePage::Oem
+                          : CodePage == CodePageOpts::cpNone ? zipnames::CodePage::None
+                                                             : zipnames::CodePage::Auto;
+    return zipnames::localName(s, flags, hostSystem, specVersion, codePage);
 }
 
 bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
@@ -242,11 +223,12 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
     bool found = false;
     unsigned char rec[kEocdSize];
 
-    // An archive without a comment ends with the record.
+    // An archive without a comment ends with the record. A record there whose comment
+    // would run past the end of the file is taken too, its comment cut at the end.
     if (length >= kEocdSize && readAt(inFile_, length - kEocdSize, rec, kEocdSize)) {
         zipEnd_ = length;
         fileLength_ = length;
-        if (le32(rec) == kEocdSig && le16(rec + 20) == 0) {
+        if (le32(rec) == kEocdSig) {
             out.position = length - kEocdSize;
             found = true;
         }
@@ -324,7 +306,8 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
             recPos = guess;
         } else {
             const uint64_t stored = le64(loc + 8);
-            if (stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
+            if (locPos >= kZip64EocdSize &&
+                stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
                 readAt(inFile_, static_cast<int64_t>(stored), z, sizeof z) &&
                 le32(z) == kZip64EocdSig)
                 recPos = static_cast<int64_t>(stored);
@@ -376,12 +359,11 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
         e.ExternalAttributes = le32(h + 38);
         e.LocalHeaderOffset = le32(h + 42);
         e.Encrypted = (e.Flag & 1) != 0;
-        const bool utf8 = (e.Flag & kUtf8Flag) != 0;
 
         std::string raw(e.FileNameLength, '\0');
         if (readBytes(inFile_, raw.data(), raw.size()) != raw.size())
             throw EZipArchiver(11017, true);
-        e.FileName = utf8 ? std::move(raw) : ConvertOemName(raw, e.HostSystem, e.MadeByVersion);
+        e.FileName = ConvertOemName(raw, e.Flag, e.HostSystem, e.MadeByVersion);
         std::replace(e.FileName.begin(), e.FileName.end(), '/', '\\');
 
         if (e.ExtraFieldLength != 0) {
@@ -393,8 +375,7 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
             std::string comment(e.FileCommentLength, '\0');
             if (readBytes(inFile_, comment.data(), comment.size()) != comment.size())
                 throw EZipArchiver(11022, true);
-            e.FileComment =
-                utf8 ? std::move(comment) : ConvertOemName(comment, e.HostSystem, e.MadeByVersion);
+            e.FileComment = ConvertOemName(comment, e.Flag, e.HostSystem, e.MadeByVersion);
         }
 
         e.CompressedSize64 = e.CompressedSize;
@@ -448,6 +429,7 @@ void TZipArchiver::List() {
     sfxOffset_ = 0;
     dirOnlyCount_ = 0;
     fileLength_ = 0;
+    centralStoredOffset_ = 0;
     archiveComment_.clear();
     isSpanned_ = false;
     structureWarning_ = false;
@@ -475,6 +457,7 @@ void TZipArchiver::List() {
         currentDisk_ = lastDisk_;
 
         stored = eocd.centralOffset;
+        centralStoredOffset_ = stored;
         if (eocd.centralDisk == eocd.thisDisk) {
             // Counted back from the end record, so that a prefix (a stub) does not matter.
             const int64_t base = eocd.zip64 ? eocd.zip64Position : eocd.position;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -404,10 +405,9 @@ class PartWriter {
         if (index_ + 1 > kMaxParts) throw SpanFailure(11024, ZipMessageText(11024) + "> 999");
         const std::string name = fsx::resolve(writtenPartName(archive_, index_ + 1));
         if (fsx::fileExists(name)) confirmOverwrite(name);
-        temp_ = name + ".tmp";
+        partName_ = name;
         for (;;) {
-            file_ = std::fopen(temp_.c_str(), "wb");
-            if (!file_) throw EZipArchiver(11009, true);
+            openFreshTemp(name);
             int64_t space = fsx::freeDiskSpace(temp_);
             if (zip_.MaxVolumeSize > 0 && (space < 0 || space > zip_.MaxVolumeSize))
                 space = zip_.MaxVolumeSize;
@@ -435,6 +435,22 @@ class PartWriter {
         }
     }
 
+    // A new file beside the part, under a name no other file has: an existing file is
+    // never emptied.
+    void openFreshTemp(const std::string& name) {
+        std::random_device seed;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char suffix[24];
+            std::snprintf(suffix, sizeof suffix, ".%08x.tmp", seed());
+            temp_ = name + suffix;
+            file_ = std::fopen(temp_.c_str(), "wbx");
+            if (file_) return;
+            if (!fsx::pathExists(temp_)) break;
+        }
+        temp_.clear();
+        throw EZipArchiver(11009, true);
+    }
+
     // An existing file of the part's name: a part of an earlier set, or anything else.
     void confirmOverwrite(const std::string& name) {
         if (zip_.Unattended) throw EZipArchiver(11025, true);
@@ -448,7 +464,7 @@ class PartWriter {
         } else {
             overwrite = prompter().message(ZipFormat(ZipMessageText(11039), {name}),
                                            PromptButtons::YesNoCancel, PromptIcon::Warning,
-                                           "Confirm") == PromptResult::Yes;
+                                           "Confirm", PromptResult::No) == PromptResult::Yes;
         }
         if (!overwrite) throw EZipArchiver(11007, false);
     }
@@ -460,7 +476,7 @@ class PartWriter {
             fsx::deleteFile(temp_);
             throw EZipArchiver(11010, true);
         }
-        const std::string name = temp_.substr(0, temp_.size() - 4);
+        const std::string name = partName_;
         copyFileTime(dateSource_, temp_);
         std::error_code ec;
         std::filesystem::rename(temp_, name, ec);
@@ -487,6 +503,7 @@ class PartWriter {
     std::string archive_;
     std::string dateSource_;
     std::FILE* file_ = nullptr;
+    std::string partName_;
     std::string temp_;
     std::vector<std::string> done_;
     int index_ = 0;

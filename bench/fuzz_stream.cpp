@@ -1,0 +1,107 @@
+// Fuzz target for in-memory extraction: every input is written to a file, listed by the
+// archive component and each listed member (at most eight) read with ExtractToStream.
+// Run with libFuzzer's memory limits (bench/fuzz.sh stream sets -rss_limit_mb and
+// -malloc_limit_mb): a block reserved for more than the archive can produce counts as a
+// finding. A returned stream must hold exactly the member's listed size.
+//
+// Built as a libFuzzer target with -DTM_FUZZ=ON, beside an instrumented UNZENG.DLL of its
+// own. Otherwise a replay program: fuzz_stream FILE... runs each file the same way with
+// the UNZENG.DLL beside it.
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "archive/ZipArchiver.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+std::string engineDirectory() {
+#ifdef TM_FUZZ_ENGINE_DIR
+    return TM_FUZZ_ENGINE_DIR;
+#else
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+#endif
+}
+
+// Keeps the engine mapped for the whole run, so that the component's loading and
+// unloading per request only counts references (and coverage stays registered).
+const std::string& engineDir() {
+    static const std::string dir = [] {
+        std::string d = engineDirectory();
+        if (!dlopen((d + "/UNZENG.DLL").c_str(), RTLD_NOW | RTLD_NODELETE)) {
+            std::fprintf(stderr, "%s\n", dlerror());
+            std::exit(2);
+        }
+        return d;
+    }();
+    return dir;
+}
+
+// As the component compares member names.
+bool sameName(const std::string& a, const std::string& b) {
+    return text::equalsNoCase(a, b) ||
+           text::display(a).compare(text::display(b), Qt::CaseInsensitive) == 0;
+}
+
+std::string scratchFile() {
+    const char* base = std::getenv("TMPDIR");
+    std::string dir = base && *base ? base : "/tmp";
+    return dir + "/fuzz_stream." + std::to_string(getpid()) + ".zip";
+}
+
+void streamOnce(const uint8_t* data, size_t size) {
+    static const std::string path = scratchFile();
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) return;
+        if (size) std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    TZipArchiver zip;
+    zip.Unattended = true;
+    zip.SetDLLDirectory(engineDir());
+    zip.Password = size && (data[size - 1] & 1) ? "secret" : "";
+    zip.SetZipFileName(path);
+    const size_t count = std::min<size_t>(zip.Entries().size(), 8);
+    for (size_t i = 0; i < count; ++i) {
+        const ZipDirEntry entry = zip.Entries()[i];
+        // A name is looked up without regard to case: the first entry of that name counts.
+        const auto first = std::find_if(
+            zip.Entries().begin(), zip.Entries().end(),
+            [&](const ZipDirEntry& e) { return sameName(e.FileName, entry.FileName); });
+        const uint64_t expected = first->UncompressedSize64;
+        TZipStream* s = zip.ExtractToStream(entry.FileName);
+        if (s && static_cast<uint64_t>(s->Size()) != expected) __builtin_trap();
+    }
+    std::remove(path.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    streamOnce(data, size);
+    return 0;
+}
+
+#ifndef TM_LIBFUZZER
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::ifstream in(argv[i], std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        streamOnce(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        std::printf("%s: read\n", argv[i]);
+    }
+    return 0;
+}
+#endif
