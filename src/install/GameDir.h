@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/Launcher.h"
+
 namespace gamedir {
 
 inline constexpr const char* kThiefExe = "thief.exe";
@@ -34,7 +36,12 @@ std::string missionFileName(int number);
 // Path of a file in a game directory (gameDir ends in the separator).
 std::string path(const std::string& gameDir, const std::string& relative);
 
-// Starts a game or editor executable with the game directory as working directory.
-bool start(const std::string& gameDir, const std::string& exeName);
+// Starts a game or editor executable with the game directory as working directory; a
+// Windows program through the start command of the settings, in the game's Wine prefix.
+launcher::StartResult start(const std::string& gameDir, const std::string& exeName);
+
+// The message for a failed start: `failed` (the language text naming the program), and
+// what to do when the start command of Windows programs could not be found.
+std::string startFailureMessage(const std::string& failed, const launcher::StartResult& result);
 
 }  // namespace gamedir

@@ -21,6 +21,7 @@
 #include "app/StartUp.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "platform/AppPaths.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
@@ -124,7 +125,7 @@ void Tmainform::setUpArchiver(TZipArchiver& zip) {
     zip.ConfirmErase = false;
     zip.AddStoreSuffixes = {S::assGIF, S::assPNG, S::assZ,   S::assZIP, S::assZOO, S::assARC,
                             S::assLZH, S::assARJ, S::assTAZ, S::assTGZ, S::assLHA};
-    zip.SetDLLDirectory(app().exeDir);
+    zip.SetDLLDirectory(apppaths::libraryDir(app().exeDir));
 }
 
 QCheckBox* Tmainform::makeContentBox(const char* name, int x, int y, int width) {
