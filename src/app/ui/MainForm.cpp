@@ -45,8 +45,12 @@ constexpr int kPanel2Height = 41;
 constexpr int kPanel3Width = 337;
 constexpr int kBevel = 2;  // raised inner plus lowered outer bevel
 
+// Rendered for the densest screen, so that the image stays sharp at any scaling; its
+// logical size is width x height.
 QPixmap renderSvg(const QString& resource, int width, int height) {
-    QPixmap pm(width, height);
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pm(qRound(width * ratio), qRound(height * ratio));
+    pm.setDevicePixelRatio(ratio);
     pm.fill(Qt::transparent);
     QSvgRenderer renderer(resource);
     QPainter p(&pm);
