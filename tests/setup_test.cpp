@@ -329,15 +329,15 @@ TEST_F(Setup, StartCommandIsStoredAndAMissingOneIsPointedOutOnce) {
         {"'" + dir.path() + "no such/umu-run' --verbose", 1},
         {"'" + dir.path() + "no such/umu-run' --verbose", 1},  // confirmed before: no warning
         {"sh -c true", 1},                                     // found on PATH
-        {"no-such-wine", 2},
+        {"\"" + dir.path() + "no such/umu-run\"", 2},  // quoted as a whole: read back the same
+        {"no-such-wine", 3},
     };
     for (const Step& step : steps) {
         s.startCommand = step.command;
         EXPECT_TRUE(SetupOk(s, hooks));
-        EXPECT_EQ(ini().ReadString("options", "start command", ""), step.command);
         EXPECT_EQ(LoadSetupState().startCommand, step.command);
         EXPECT_EQ(prompts.messages.size(), step.messages) << step.command;
     }
-    EXPECT_EQ(texts(), (std::vector<std::string>{"Not found: " + dir.path() + "no such/umu-run",
-                                                 "Not found: no-such-wine"}));
+    const std::string umu = "Not found: " + dir.path() + "no such/umu-run";
+    EXPECT_EQ(texts(), (std::vector<std::string>{umu, umu, "Not found: no-such-wine"}));
 }

@@ -231,8 +231,9 @@ namespace {
 // A start command that was changed (or confirmed the first time) and cannot be found is
 // pointed out; it is kept all the same, so that Wine can be installed later.
 void warnOfMissingStartCommand(const std::string& command, const IniFile* settings) {
-    const bool confirmed =
-        settings && settings->ReadString(kOptions, launcher::kStartCommandKey, "@") == command;
+    const bool confirmed = settings &&
+                           settings->ValueExists(kOptions, launcher::kStartCommandKey) &&
+                           launcher::startCommandSetting(settings) == command;
     if (confirmed || !launcher::findStartCommand(command).empty()) return;
     const std::vector<std::string> words = launcher::splitStartCommand(command);
     std::string text = slot(kStartCommandNotFoundSlot);
@@ -279,7 +280,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             settings->WriteString(kOptions, "thief1dir", state.t1dir);
             settings->WriteString(kOptions, "thief2dir", state.t2dir);
             settings->WriteInteger(kOptions, "compression level", state.compressLevel);
-            settings->WriteString(kOptions, launcher::kStartCommandKey, state.startCommand);
+            launcher::storeStartCommand(*settings, state.startCommand);
             if (state.windowMode == 0) {
                 settings->EraseSection(kWindow);
             } else if (hooks.saveWindowGeometry) {

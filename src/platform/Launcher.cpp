@@ -231,4 +231,11 @@ std::string startCommandSetting(const IniFile* settings) {
     return splitStartCommand(command).empty() ? std::string(kDefaultStartCommand) : command;
 }
 
+void storeStartCommand(IniFile& settings, const std::string& command) {
+    // The store reads a value quoted at both ends without its outer quotes.
+    const bool quotedWhole = command.size() >= 2 && command.front() == command.back() &&
+                             (command.front() == '"' || command.front() == '\'');
+    settings.WriteString("options", kStartCommandKey, quotedWhole ? '"' + command + '"' : command);
+}
+
 }  // namespace launcher

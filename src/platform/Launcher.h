@@ -56,6 +56,8 @@ std::string findStartCommand(const std::string& command);
 
 // "options"/"start command" of the settings; the default when unset or empty.
 std::string startCommandSetting(const IniFile* settings);
+// Stores it so that it reads back the same, also when it is quoted as a whole.
+void storeStartCommand(IniFile& settings, const std::string& command);
 inline constexpr const char* kStartCommandKey = "start command";
 
 }  // namespace launcher

@@ -50,12 +50,22 @@ for name, symbol in (("ZIPENG.DLL", "ZipEngineExec"), ("UNZENG.DLL", "UnzipEngin
 ctypes.CDLL(d + "/mp3dec.plg")
 PY
 
-# A first start for a new user: the setup dialog comes up (stopped after a few seconds).
+# A first start for a new user: the setup dialog comes up; stopped once it has looked for
+# its settings (or after 60 seconds).
 home=$work/home
 mkdir -p "$home"
+# (timeout runs them in a process group of their own and passes a TERM on to all of it)
 env -i PATH="$PATH" HOME="$home" ASAN_OPTIONS=detect_leaks=0 \
-    xvfb-run -a strace -f -qq -e trace=openat,open -o "$work/trace" \
-    timeout 8 "$usr/bin/tallowmere" >/dev/null 2>&1 || true
+    timeout 60 xvfb-run -a strace -f -qq -e trace=openat,open -o "$work/trace" \
+    "$usr/bin/tallowmere" >/dev/null 2>&1 &
+run=$!
+for _ in $(seq 600); do
+    grep -qs "Tallowmere.ini\"" "$work/trace" && grep -qs "Tallowmere.dat\"" "$work/trace" && break
+    sleep 0.1
+done
+sleep 0.5
+kill -TERM "$run" 2>/dev/null || true
+wait "$run" || true
 grep -q "$usr/share/tallowmere/Tallowmere.dat\"" "$work/trace" ||
     fail "the language file was not read from share/tallowmere/"
 grep -q "$home/.config/tallowmere/Tallowmere.ini\"" "$work/trace" ||
