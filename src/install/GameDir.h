@@ -37,11 +37,8 @@ std::string missionFileName(int number);
 std::string path(const std::string& gameDir, const std::string& relative);
 
 // Starts a game or editor executable with the game directory as working directory; a
-// Windows program through the start command of the settings, in the game's Wine prefix.
-launcher::StartResult start(const std::string& gameDir, const std::string& exeName);
-
-// The message for a failed start: `failed` (the language text naming the program), and
-// what to do when the start command of Windows programs could not be found.
-std::string startFailureMessage(const std::string& failed, const launcher::StartResult& result);
+// Windows program through `windowsCommand`, in the game's Wine prefix.
+launcher::StartResult start(const std::string& gameDir, const std::string& exeName,
+                            const std::string& windowsCommand = launcher::kDefaultStartCommand);
 
 }  // namespace gamedir

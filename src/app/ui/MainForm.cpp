@@ -54,7 +54,7 @@ QPixmap renderSvg(const QString& resource, int width, int height) {
     pm.fill(Qt::transparent);
     QSvgRenderer renderer(resource);
     QPainter p(&pm);
-    renderer.render(&p);
+    renderer.render(&p, QRectF(0, 0, width, height));
     return pm;
 }
 

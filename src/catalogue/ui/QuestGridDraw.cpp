@@ -112,7 +112,8 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
                        bool selected, const QuestGridImages& images) {
     if (grid == nullptr || row < 1) return;
     const std::string& cell = grid->Cell(col, row);
-    const QColor fill = selected ? grid->palette().color(QPalette::Highlight) : QColor(Qt::white);
+    const QPalette& pal = grid->palette();
+    const QColor fill = pal.color(selected ? QPalette::Highlight : QPalette::Base);
     switch (col) {
         case 0:
             painter.fillRect(rect, fill);
