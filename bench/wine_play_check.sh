@@ -21,7 +21,7 @@ cat > "$work/standin.c" <<'C'
 #include <stdlib.h>
 int main(void) {
     const char* prefix = getenv("WINEPREFIX");
-    FILE* f = fopen("started.txt", "w");
+    FILE* f = fopen("started.txt", "wb");
     if (!f) return 1;
     fprintf(f, "%s\n", prefix ? prefix : "(none)");
     return fclose(f) != 0;
