@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Tallowmere's two set-up commands for a fresh Debian 12 machine:
+# Tallowmere's set-up commands for a fresh Debian 12 machine:
 #   ./tm run    installs what the build needs, builds, prepares a demo setup and starts
 #               the program on it
 #   ./tm test   installs what the tests need, builds with AddressSanitizer and
 #               UndefinedBehaviorSanitizer and runs every test
+#   ./tm package  builds the Debian package build/package/tallowmere_<version>_<arch>.deb
+#               (install it with: apt-get install ./build/package/tallowmere_*.deb)
 # Further: ./tm bench (benchmarks, see bench/README.md), ./tm format (clang-format).
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
@@ -12,7 +14,8 @@ cd "$top"
 PACKAGES=(build-essential cmake ninja-build pkg-config git
           qt6-base-dev qt6-svg-dev libgl1-mesa-dev zlib1g-dev libdeflate-dev libmpg123-dev
           libgtest-dev googletest libbenchmark-dev
-          zip unzip p7zip-full libarchive-tools python3 xvfb xauth clang-format)
+          zip unzip p7zip-full libarchive-tools python3 xvfb xauth clang-format
+          dpkg-dev desktop-file-utils appstream strace)
 
 # Further packages for the benchmark corpus and measurements.
 BENCH_PACKAGES=(lame sox espeak-ng time)
@@ -75,11 +78,18 @@ bench)
     shift
     exec bench/run_all.sh build/bench "$@"
     ;;
+package)
+    install_packages
+    configure_and_build build/package -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_TESTS=OFF \
+        -DCMAKE_INSTALL_PREFIX=/usr
+    (cd build/package && cpack -G DEB)
+    ls -1 build/package/*.deb
+    ;;
 format)
     git ls-files '*.cpp' '*.h' | xargs clang-format -i
     ;;
 *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

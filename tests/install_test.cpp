@@ -353,6 +353,19 @@ TEST_F(InstallTest, FailedGameStartIsReportedWithoutDate) {
     ASSERT_EQ(prompts.messages.size(), 2u);
     EXPECT_EQ(prompts.messages[1].text, "<21>");
     EXPECT_EQ(date(row()), "");
+
+    // A Windows game, and the start command of the settings cannot be found: said so.
+    std::string pe(0x100, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = char(0x80);
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    dir.write("Thief2/thief.exe", pe);
+    app().settings->WriteString("options", "start command", "no-such-wine --flag");
+    app().languageSlots[121] = "<121 %s>";
+    run();
+    ASSERT_EQ(prompts.messages.size(), 3u);
+    EXPECT_EQ(prompts.messages[2].text, "<21>\n\n<121 no-such-wine>");
+    EXPECT_EQ(date(row()), "");
 }
 
 TEST_F(InstallTest, GameFileNotBackedUpIsNeverOverwritten) {

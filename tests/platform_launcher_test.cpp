@@ -136,3 +136,78 @@ TEST(Launcher, OpenLinkHandsOverToXdgOpen) {
     PathGuard none(t.path() + "nothing");
     EXPECT_FALSE(launcher::openLink("mailto:someone@example.org"));
 }
+
+TEST(Launcher, FindsTheWinePrefixHoldingAGameDirectory) {
+    TempDir t;
+    t.write("wine/system.reg", "");
+    t.write("wine/drive_c/Games/Thief2/thief2.exe", "");
+    t.write("half/drive_c/Games/x", "");  // no system.reg: not a prefix
+    t.write("Games/Thief2/thief2.exe", "");
+    const std::string prefix = t.path() + "wine";
+    const std::pair<std::string, std::string> cases[] = {
+        {t.path() + "wine/drive_c/Games/Thief2", prefix},
+        {t.path() + "wine/drive_c/Games/Thief2/", prefix},
+        {t.path() + "WINE/Drive_C/games/thief2", prefix},  // found without regard to case
+        {t.path() + "wine", prefix},
+        {t.path() + "half/drive_c/Games", ""},
+        {t.path() + "Games/Thief2", ""},
+        {"", ""},
+    };
+    for (const auto& [dir, expected] : cases)
+        EXPECT_EQ(launcher::findWinePrefix(dir), expected) << dir;
+}
+
+TEST(Launcher, WindowsProgramStartsInItsPrefixThroughTheStartCommand) {
+    TempDir t;
+    const std::string record = t.path() + "record.txt";
+    // Records its arguments, working directory and Wine prefix.
+    const std::string recorder =
+        "#!/bin/sh\n{ echo \"args:$*\"; echo \"cwd:$(pwd)\"; "
+        "echo \"prefix:${WINEPREFIX-unset}\"; echo end; } > '" +
+        record + "'\n";
+    for (const char* tool : {"bin/wine", "my tools/umu-run"})
+        ::chmod(t.write(tool, recorder).c_str(), 0755);
+    t.write("pfx/system.reg", "");
+    const std::string inPrefix = t.write("pfx/drive_c/Thief2/thief2.exe", peImage());
+    const std::string outside = t.write("Thief2/thief2.exe", peImage());
+    PathGuard path(t.path() + "bin:/usr/bin:/bin");
+
+    struct Case {
+        std::string command, exe, environmentPrefix;
+        launcher::StartFailure failure;
+        std::string args, prefix;
+    };
+    const Case cases[] = {
+        {"", inPrefix, "", launcher::StartFailure::none, inPrefix, t.path() + "pfx"},
+        {"wine", outside, "", launcher::StartFailure::none, outside, "unset"},
+        {"wine", outside, "/home/p/.wine-thief", launcher::StartFailure::none, outside,
+         "/home/p/.wine-thief"},
+        {"wine", inPrefix, "/elsewhere", launcher::StartFailure::none, inPrefix, t.path() + "pfx"},
+        {"'" + t.path() + "my tools/umu-run' --no-gui \"a b\"", inPrefix, "",
+         launcher::StartFailure::none, "--no-gui a b " + inPrefix, t.path() + "pfx"},
+        {"no-such-wrapper run", inPrefix, "", launcher::StartFailure::startCommandMissing, "", ""},
+        {t.path() + "my tools/missing", inPrefix, "", launcher::StartFailure::startCommandMissing,
+         "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        ::unlink(record.c_str());
+        if (c.environmentPrefix.empty())
+            unsetenv("WINEPREFIX");
+        else
+            setenv("WINEPREFIX", c.environmentPrefix.c_str(), 1);
+        const launcher::StartResult r = launcher::startProgram(c.exe, t.path(), c.command);
+        unsetenv("WINEPREFIX");
+        EXPECT_EQ(r.failure, c.failure);
+        if (c.failure != launcher::StartFailure::none) {
+            EXPECT_FALSE(r.startCommand.empty());
+            continue;
+        }
+        const std::string rec = waitForRecord(record);
+        EXPECT_NE(rec.find("args:" + c.args + "\n"), std::string::npos) << rec;
+        EXPECT_NE(rec.find("cwd:" + t.path().substr(0, t.path().size() - 1) + "\n"),
+                  std::string::npos)
+            << rec;
+        EXPECT_NE(rec.find("prefix:" + c.prefix + "\n"), std::string::npos) << rec;
+    }
+}

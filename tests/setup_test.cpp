@@ -18,6 +18,7 @@ const char kLanguageFile[] =
     "[languages]\n1=English\n2=German\n"
     "[English]\n2=Move?\n3=Really?\n17=No convict\n62=\"Cannot find \"\n"
     "63=\" in the directory given for Thief\"\n64=- please check.\n65=No game\n66=No missions\n"
+    "123=Not found: %s\n"
     "[German]\n66=Keine Missionen\n";
 
 class Setup : public ::testing::Test {
@@ -318,3 +319,28 @@ TEST_F(Setup, FailedStoreLeavesTheEarlierSettingsWhole) {
 }
 
 }  // namespace
+
+TEST_F(Setup, StartCommandIsStoredAndAMissingOneIsPointedOutOnce) {
+    SetupState s = valid();
+    dir.write("t1/crfs/x", "");
+    EXPECT_EQ(s.startCommand, "wine");
+    struct Step {
+        std::string command;
+        size_t messages;  // after the OK
+    };
+    const Step steps[] = {
+        {"'" + dir.path() + "no such/umu-run' --verbose", 1},
+        {"'" + dir.path() + "no such/umu-run' --verbose", 1},  // confirmed before: no warning
+        {"sh -c true", 1},                                     // found on PATH
+        {"\"" + dir.path() + "no such/umu-run\"", 2},  // quoted as a whole: read back the same
+        {"no-such-wine", 3},
+    };
+    for (const Step& step : steps) {
+        s.startCommand = step.command;
+        EXPECT_TRUE(SetupOk(s, hooks));
+        EXPECT_EQ(LoadSetupState().startCommand, step.command);
+        EXPECT_EQ(prompts.messages.size(), step.messages) << step.command;
+    }
+    const std::string umu = "Not found: " + dir.path() + "no such/umu-run";
+    EXPECT_EQ(texts(), (std::vector<std::string>{umu, umu, "Not found: no-such-wine"}));
+}

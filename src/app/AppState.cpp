@@ -1,5 +1,8 @@
 #include "app/AppState.h"
 
+#include "platform/AppPaths.h"
+#include "platform/FileSystem.h"
+
 AppState& app() {
     static AppState state;
     return state;
@@ -8,8 +11,12 @@ AppState& app() {
 void openAppFiles(const std::string& exeDir) {
     AppState& a = app();
     a.exeDir = exeDir;
-    a.settings = std::make_unique<IniFile>(exeDir + "Tallowmere.ini");
-    a.languageFile = std::make_unique<IniFile>(exeDir + "Tallowmere.dat");
+    const std::string settingsDir = apppaths::settingsDir(exeDir);
+    // The user's configuration folder may not exist yet; a failure shows at the first write.
+    if (settingsDir != exeDir && !fsx::directoryExists(settingsDir))
+        fsx::forceDirectories(settingsDir);
+    a.settings = std::make_unique<IniFile>(settingsDir + apppaths::kSettingsName);
+    a.languageFile = std::make_unique<IniFile>(apppaths::languageFile(exeDir));
 }
 
 void closeAppFiles() {

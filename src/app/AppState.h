@@ -26,8 +26,8 @@ inline constexpr int32_t kNotSet = 9999;
 
 struct AppState {
     std::string exeDir;                         // ends in the separator
-    std::unique_ptr<IniFile> settings;          // exeDir + "Tallowmere.ini"
-    std::unique_ptr<IniFile> languageFile;      // exeDir + "Tallowmere.dat", read only
+    std::unique_ptr<IniFile> settings;          // "Tallowmere.ini", apppaths::settingsFile
+    std::unique_ptr<IniFile> languageFile;      // "Tallowmere.dat", read only
     std::array<std::string, kLanguageSlotCount + 1> languageSlots;  // 1..kLanguageSlotCount
     std::array<GameRecord, 3> thiefdata;        // 1..2
     bool editorFlag = false;
@@ -39,7 +39,8 @@ struct AppState {
 };
 
 AppState& app();
-// Opens the two files of `exeDir` (a missing file reads as empty).
+// Opens the settings and the language file of the program in `exeDir` where they live
+// (platform/AppPaths.h; a missing file reads as empty).
 void openAppFiles(const std::string& exeDir);
 void closeAppFiles();
 

@@ -13,6 +13,7 @@
 #include "install/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/Launcher.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
@@ -23,6 +24,8 @@ const char kOptions[] = "options";
 const char kMissionDirs[] = "mission directories";
 const char kWindow[] = "window";
 const char kResnameBase[] = "resname_base";
+// 'The command "%s" cannot be found...'
+constexpr int kStartCommandNotFoundSlot = 123;
 
 void errorBox(const std::string& text) {
     prompter().message(text, PromptButtons::Ok, PromptIcon::Error);
@@ -156,6 +159,7 @@ SetupState LoadSetupState() {
     s.compressLevel = std::clamp(level, kMinCompressLevel, kMaxCompressLevel);
 
     s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
+    s.startCommand = launcher::startCommandSetting(settings);
     return s;
 }
 
@@ -220,6 +224,26 @@ bool RearrangeThief1Resources(const std::string& dir) {
     return true;
 }
 
+namespace {
+
+// A start command that was changed (or confirmed the first time) and cannot be found is
+// pointed out; it is kept all the same, so that Wine can be installed later.
+void warnOfMissingStartCommand(const std::string& command, const IniFile* settings) {
+    const bool confirmed = settings &&
+                           settings->ValueExists(kOptions, launcher::kStartCommandKey) &&
+                           launcher::startCommandSetting(settings) == command;
+    if (confirmed || !launcher::findStartCommand(command).empty()) return;
+    const std::vector<std::string> words = launcher::splitStartCommand(command);
+    std::string text = slot(kStartCommandNotFoundSlot);
+    const size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2,
+                     words.empty() ? std::string(launcher::kDefaultStartCommand) : words.front());
+    prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+}
+
+}  // namespace
+
 bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
     IniFile* settings = app().settings.get();
     try {
@@ -243,6 +267,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
         }
         if (!state.t2dir.empty() && !checkThief2(state.t2dir)) passed = false;
         if (!passed) return false;
+        warnOfMissingStartCommand(state.startCommand, settings);
 
         if (settings) {
             // One atomic store: a failure leaves the earlier settings whole.
@@ -253,6 +278,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             settings->WriteString(kOptions, "thief1dir", state.t1dir);
             settings->WriteString(kOptions, "thief2dir", state.t2dir);
             settings->WriteInteger(kOptions, "compression level", state.compressLevel);
+            launcher::storeStartCommand(*settings, state.startCommand);
             if (state.windowMode == 0) {
                 settings->EraseSection(kWindow);
             } else if (hooks.saveWindowGeometry) {

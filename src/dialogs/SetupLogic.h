@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Launcher.h"
+
 // The contents of the setup dialog's controls.
 struct SetupState {
     std::vector<std::string> missionDirs;  // kept sorted (missionDirLess)
@@ -16,6 +18,7 @@ struct SetupState {
     int languageIndex = -1;              // selected entry of `languages`; -1 = none
     int compressLevel = 5;               // 1..9
     int windowMode = 0;                  // 0 = start maximised, 1 = remember place and size
+    std::string startCommand = launcher::kDefaultStartCommand;  // starts Windows programs
 };
 
 inline constexpr int kMinCompressLevel = 1;

@@ -13,8 +13,9 @@ std::string path(const std::string& gameDir, const std::string& relative) {
     return fsx::resolve(fsx::joinMember(gameDir, relative));
 }
 
-bool start(const std::string& gameDir, const std::string& exeName) {
-    return launcher::startProgram(path(gameDir, exeName), gameDir);
+launcher::StartResult start(const std::string& gameDir, const std::string& exeName,
+                            const std::string& windowsCommand) {
+    return launcher::startProgram(path(gameDir, exeName), gameDir, windowsCommand);
 }
 
 }  // namespace gamedir

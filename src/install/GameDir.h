@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/Launcher.h"
+
 namespace gamedir {
 
 inline constexpr const char* kThiefExe = "thief.exe";
@@ -34,7 +36,9 @@ std::string missionFileName(int number);
 // Path of a file in a game directory (gameDir ends in the separator).
 std::string path(const std::string& gameDir, const std::string& relative);
 
-// Starts a game or editor executable with the game directory as working directory.
-bool start(const std::string& gameDir, const std::string& exeName);
+// Starts a game or editor executable with the game directory as working directory; a
+// Windows program through `windowsCommand`, in the game's Wine prefix.
+launcher::StartResult start(const std::string& gameDir, const std::string& exeName,
+                            const std::string& windowsCommand = launcher::kDefaultStartCommand);
 
 }  // namespace gamedir

@@ -17,6 +17,7 @@
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 #include "install/GameDir.h"
+#include "install/GameStart.h"
 #include "install/MissionFlags.h"
 #include "install/Mp3Conversion.h"
 #include "install/Uninstall.h"
@@ -349,15 +350,18 @@ void startEditor(const std::string& G, bool gameRow) {
     std::vector<std::string> script;
     if (!gameRow) script.push_back("load_file " + selectedMission().missionFileMember);
     textfile::writeLines(gamedir::path(G, gamedir::kEditorScript), script);
-    if (!gamedir::start(G, gamedir::kDromedStartExe)) prompter().message(slot(20));
+    const launcher::StartResult started = startFromGameDir(G, gamedir::kDromedStartExe);
+    if (!started) prompter().message(startFailureMessage(slot(20), started));
 }
 
 void startGame(const std::string& G, const std::vector<std::string>& row) {
     const bool thief1 = fsx::fileExists(gamedir::path(G, gamedir::kThiefExe));
-    if (gamedir::start(G, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe))
+    const launcher::StartResult started =
+        startFromGameDir(G, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe);
+    if (started)
         app().settings->WriteInteger(RecordKey(row), "date", TodayDayNumber());
     else
-        prompter().message(slot(thief1 ? 21 : 22));
+        prompter().message(startFailureMessage(slot(thief1 ? 21 : 22), started));
 }
 
 void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {

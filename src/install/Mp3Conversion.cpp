@@ -5,6 +5,7 @@
 
 #include "app/AppState.h"
 #include "install/SoundPlayer.h"
+#include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
@@ -24,7 +25,7 @@ std::string withWavExtension(const std::string& path) {
 void ConvertMp3Files(const std::vector<std::string>& files, const InstallUi& ui) {
     if (files.empty()) return;
     TSoundPlayer player;
-    player.setPathToDLL(app().exeDir + "mp3dec.plg");
+    player.setPathToDLL(apppaths::libraryDir(app().exeDir) + apppaths::kPluginName);
     player.setInputMode(TSoundInputMode::imFile);
     player.setOutputMode(TSoundOutputMode::omFile);
     player.setOutputDevNum(-1);

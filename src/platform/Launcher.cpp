@@ -1,30 +1,36 @@
 #include "platform/Launcher.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string_view>
+#include <utility>
 
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 
 #ifdef _WIN32
 #include <shellapi.h>
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace launcher {
 
 namespace {
 
-#ifndef _WIN32
 QString q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
+
+#ifndef _WIN32
 
 // An absolute form of a path, so that a bare name is never looked up on PATH.
 std::string absolute(const std::string& path) {
@@ -34,13 +40,62 @@ std::string absolute(const std::string& path) {
     if (cwd.back() != '/') cwd += '/';
     return cwd + path;
 }
+#endif
 
-bool startDetached(const QString& program, const QStringList& args, const std::string& dir) {
+bool startDetached(const QString& program, const QStringList& args, const std::string& dir,
+                   const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(args);
+    if (!dir.empty()) process.setWorkingDirectory(q(dir));
+    process.setProcessEnvironment(environment);
     // startDetached reports false when the program could not be executed (or the working
     // directory could not be entered), true only once exec has succeeded.
-    return QProcess::startDetached(program, args, dir.empty() ? QString() : q(dir));
+    return process.startDetached();
 }
+
+std::string homeDirectory() {
+    const char* home = std::getenv("HOME");
+    return home ? std::string(home) : std::string();
+}
+
+std::string parentOf(const std::string& path) {
+    const size_t sep = path.find_last_of('/');
+    if (sep == std::string::npos) return std::string();
+    return sep == 0 ? std::string("/") : path.substr(0, sep);
+}
+
+// A program word of a start command: looked up on PATH when it holds no separator.
+std::string findProgram(const std::string& program) {
+    if (program.find('/') == std::string::npos)
+        return QStandardPaths::findExecutable(q(program)).toStdString();
+#ifndef _WIN32
+    struct stat st;
+    const std::string path = absolute(program);
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0)
+        return path;
 #endif
+    return std::string();
+}
+
+// The command words and the environment for `exe`, then the start.
+StartResult startWindowsProgram(const std::string& exe, const std::string& dir,
+                                const std::string& windowsCommand) {
+    std::vector<std::string> words = splitStartCommand(windowsCommand);
+    if (words.empty()) words = {kDefaultStartCommand};
+    const std::string found = findProgram(words.front());
+    if (found.empty()) return {StartFailure::startCommandMissing, words.front()};
+
+    QStringList args;
+    for (size_t i = 1; i < words.size(); ++i) args << q(words[i]);
+    args << q(exe);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const std::string prefix = findWinePrefix(parentOf(exe));
+    if (!prefix.empty()) environment.insert(QStringLiteral("WINEPREFIX"), q(prefix));
+    if (!startDetached(q(found), args, dir, environment))
+        return {StartFailure::notStarted, words.front()};
+    return {StartFailure::none, words.front()};
+}
 
 }  // namespace
 
@@ -59,28 +114,31 @@ bool isWindowsProgram(const std::string& path) {
     return sig[0] == 'P' && sig[1] == 'E' && sig[2] == '\0' && sig[3] == '\0';
 }
 
-bool startProgram(const std::string& program, const std::string& workingDir) {
-    if (program.empty()) return false;
+StartResult startProgram(const std::string& program, const std::string& workingDir,
+                         const std::string& windowsCommand) {
+    StartResult result;
+    if (program.empty()) return {StartFailure::programMissing, {}};
 #ifdef _WIN32
+    (void)windowsCommand;
     auto r = reinterpret_cast<intptr_t>(
         ShellExecuteA(nullptr, "open", program.c_str(), nullptr,
                       workingDir.empty() ? nullptr : workingDir.c_str(), SW_SHOWNORMAL));
-    return r > 32;
+    if (r <= 32) result.failure = StartFailure::notStarted;
+    return result;
 #else
     std::string exe = absolute(fsx::resolve(program));
     std::string dir = workingDir.empty() ? std::string() : absolute(fsx::resolve(workingDir));
-    if (!dir.empty() && !fsx::directoryExists(dir)) return false;
+    if (!dir.empty() && !fsx::directoryExists(dir)) return {StartFailure::notStarted, {}};
 
     struct stat st;
-    if (::stat(exe.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::stat(exe.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {StartFailure::programMissing, {}};
 
-    if (isWindowsProgram(exe)) {
-        QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
-        if (wine.isEmpty()) return false;
-        return startDetached(wine, {q(exe)}, dir);
-    }
-    if ((st.st_mode & 0111) == 0) return false;
-    return startDetached(q(exe), {}, dir);
+    if (isWindowsProgram(exe)) return startWindowsProgram(exe, dir, windowsCommand);
+    if ((st.st_mode & 0111) == 0) return {StartFailure::programMissing, {}};
+    if (!startDetached(q(exe), {}, dir, QProcessEnvironment::systemEnvironment()))
+        result.failure = StartFailure::notStarted;
+    return result;
 #endif
 }
 
@@ -108,8 +166,76 @@ bool openLink(const std::string& link) {
     }
     QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty()) return false;
-    return startDetached(opener, {q(target)}, std::string());
+    return startDetached(opener, {q(target)}, std::string(),
+                         QProcessEnvironment::systemEnvironment());
 #endif
+}
+
+std::string findWinePrefix(const std::string& dir) {
+    std::string folder = dir;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (!folder.empty()) {
+        const std::string base = folder == "/" ? folder : folder + "/";
+        if (fsx::directoryExists(base + "drive_c") && fsx::fileExists(base + "system.reg"))
+            return fsx::resolve(folder);
+        const std::string parent = parentOf(folder);
+        if (parent == folder) break;
+        folder = parent;
+    }
+    return std::string();
+}
+
+std::vector<std::string> splitStartCommand(const std::string& command) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (quote) {
+            if (c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote == '"' && i + 1 < command.size()) {
+                word += command[++i];
+            } else {
+                word += c;
+            }
+        } else if (c == ' ' || c == '\t') {
+            if (inWord) words.push_back(std::exchange(word, std::string()));
+            inWord = false;
+        } else {
+            inWord = true;
+            if (c == '\'' || c == '"') {
+                quote = c;
+            } else if (c == '\\' && i + 1 < command.size()) {
+                word += command[++i];
+            } else {
+                word += c;
+            }
+        }
+    }
+    if (inWord) words.push_back(word);
+    if (!words.empty() && words.front().rfind("~/", 0) == 0)
+        words.front() = homeDirectory() + words.front().substr(1);
+    return words;
+}
+
+std::string findStartCommand(const std::string& command) {
+    const std::vector<std::string> words = splitStartCommand(command);
+    if (words.empty()) return std::string();
+    return findProgram(words.front());
+}
+
+std::string startCommandSetting(const IniFile* settings) {
+    std::string command = settings ? settings->ReadString("options", kStartCommandKey, "") : "";
+    return splitStartCommand(command).empty() ? std::string(kDefaultStartCommand) : command;
+}
+
+void storeStartCommand(IniFile& settings, const std::string& command) {
+    // The store reads a value quoted at both ends without its outer quotes.
+    const bool quotedWhole = command.size() >= 2 && command.front() == command.back() &&
+                             (command.front() == '"' || command.front() == '\'');
+    settings.WriteString("options", kStartCommandKey, quotedWhole ? '"' + command + '"' : command);
 }
 
 }  // namespace launcher

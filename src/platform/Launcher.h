@@ -1,20 +1,63 @@
 #pragma once
 // Start request: start a program (or open a document or link) without waiting for it.
+//
+// A Windows program starts through the start command of Windows programs (default "wine";
+// a Proton or umu-run wrapper with its arguments also serves), in the Wine prefix that
+// holds it: the nearest folder at or above its own that holds "drive_c" and "system.reg"
+// is passed as WINEPREFIX. Outside any prefix the environment's WINEPREFIX (or Wine's
+// default prefix) applies.
 
 #include <string>
+#include <vector>
+
+class IniFile;
 
 namespace launcher {
 
+inline constexpr const char* kDefaultStartCommand = "wine";
+
+// Why a start failed.
+enum class StartFailure {
+    none,
+    programMissing,       // no such file, or not a program
+    startCommandMissing,  // a Windows program, and the start command cannot be found
+    notStarted,           // the process could not be executed
+};
+
+struct StartResult {
+    StartFailure failure = StartFailure::none;
+    std::string startCommand;  // the start command's program word, when it was used
+    explicit operator bool() const { return failure == StartFailure::none; }
+};
+
 // Starts `program` with `workingDir` as its working directory and no arguments, not waited
 // for. A native executable (or a script with its run bit) starts directly; a Windows
-// program (a PE image, known by its content) starts through Wine when Wine is installed
-// and fails otherwise. Returns true when the process was started.
-bool startProgram(const std::string& program, const std::string& workingDir);
+// program (a PE image, known by its content) starts through `windowsCommand`.
+StartResult startProgram(const std::string& program, const std::string& workingDir,
+                         const std::string& windowsCommand = kDefaultStartCommand);
 
 // Hands a link (http:, mailto:, a document path) to the desktop's handler.
 bool openLink(const std::string& link);
 
 // True when `path` is a PE image (MZ header pointing at a "PE\0\0" signature).
 bool isWindowsProgram(const std::string& path);
+
+// The Wine prefix holding `dir`: the nearest folder at or above it with a "drive_c" folder
+// and a "system.reg" file, without a trailing separator; empty when there is none.
+std::string findWinePrefix(const std::string& dir);
+
+// A start command taken apart into words, as a shell would: blanks separate, quotes ('...'
+// or "...") and a backslash keep blanks; a leading "~/" stands for the home folder.
+std::vector<std::string> splitStartCommand(const std::string& command);
+
+// The executable the start command runs (its first word found on PATH, or its path); empty
+// when it cannot be found.
+std::string findStartCommand(const std::string& command);
+
+// "options"/"start command" of the settings; the default when unset or empty.
+std::string startCommandSetting(const IniFile* settings);
+// Stores it so that it reads back the same, also when it is quoted as a whole.
+void storeStartCommand(IniFile& settings, const std::string& command);
+inline constexpr const char* kStartCommandKey = "start command";
 
 }  // namespace launcher

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QToolButton>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -141,3 +142,31 @@ TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
 }
 
 }  // namespace
+
+// Run by bench/wine_play_check.sh, which builds a Windows stand-in game and prepares a Wine
+// prefix: Play starts the game through Wine in the prefix that holds its directory.
+TEST_F(InstallWiring, PlayStartsAWindowsGameInTheWinePrefixHoldingIt) {
+    const char* prefix = std::getenv("TM_WINE_PREFIX");
+    const char* standIn = std::getenv("TM_WINE_STANDIN");
+    if (!prefix || !standIn) GTEST_SKIP() << "run by bench/wine_play_check.sh";
+    const std::string thief2 =
+        std::string(prefix) + "/drive_c/Games/" + dir.path().substr(dir.path().size() - 7, 6) + "/";
+    ASSERT_TRUE(fsx::forceDirectories(thief2));
+    ASSERT_TRUE(fsx::copyFile(standIn, thief2 + "thief2.exe"));
+    writeFile(thief2 + "install.cfg", "language english\r\n");
+    app().settings->WriteString("options", "thief2dir", thief2);
+    ASSERT_TRUE(makeZip(missions + "Wine.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    setenv("WINEPREFIX", "/nonexistent", 1);  // the game's own prefix wins
+    form->ScanCatalogue(false);
+    select(rowOf("Wine"));
+    form->playbutton->click();
+    unsetenv("WINEPREFIX");
+
+    EXPECT_TRUE(prompts.messages.empty());
+    const std::string started = thief2 + "started.txt";
+    for (int i = 0; i < 1200 && readFile(started).find('\n') == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(readFile(started), std::string(prefix) + "\n");
+    EXPECT_TRUE(fsx::fileExists(thief2 + "miss20.mis"));
+    runCommand("rm -rf '" + thief2 + "'");
+}

@@ -86,7 +86,7 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
     run([&](TSetupDlg& d) {
         ran = true;
         EXPECT_EQ(d.windowTitle(), "Setup");
-        EXPECT_EQ(d.size(), QSize(345, 396));
+        EXPECT_EQ(d.size(), QSize(345, 396 + 49));  // with the start command's group
         EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_EQ(d.MissionBox->title(), "Missions");
         EXPECT_EQ(d.ThiefBox->title(), "Games");
@@ -111,7 +111,8 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
              {"MissionBox", "missiondirs", "AddBtn",        "RemoveBtn",     "ThiefBox",
               "Label3",     "Label2",      "t1dir",         "t2dir",         "Button3",
               "Button4",    "OptionBox",   "CompressLabel", "compresslevel", "compressrates",
-              "Window",     "LangBox",     "Language",      "OKBtn",         "CancelBtn"})
+              "Window",     "LangBox",     "Language",      "OKBtn",         "CancelBtn",
+              "StartBox",   "startcommand"})
             EXPECT_NE(d.findChild<QWidget*>(name), nullptr) << name;
 
         EXPECT_NE(d.SelectDirDlg, nullptr);

@@ -21,6 +21,7 @@
 #include "app/StartUp.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "platform/AppPaths.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
@@ -44,12 +45,16 @@ constexpr int kPanel2Height = 41;
 constexpr int kPanel3Width = 337;
 constexpr int kBevel = 2;  // raised inner plus lowered outer bevel
 
+// Rendered for the densest screen, so that the image stays sharp at any scaling; its
+// logical size is width x height.
 QPixmap renderSvg(const QString& resource, int width, int height) {
-    QPixmap pm(width, height);
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pm(qRound(width * ratio), qRound(height * ratio));
+    pm.setDevicePixelRatio(ratio);
     pm.fill(Qt::transparent);
     QSvgRenderer renderer(resource);
     QPainter p(&pm);
-    renderer.render(&p);
+    renderer.render(&p, QRectF(0, 0, width, height));
     return pm;
 }
 
@@ -124,7 +129,7 @@ void Tmainform::setUpArchiver(TZipArchiver& zip) {
     zip.ConfirmErase = false;
     zip.AddStoreSuffixes = {S::assGIF, S::assPNG, S::assZ,   S::assZIP, S::assZOO, S::assARC,
                             S::assLZH, S::assARJ, S::assTAZ, S::assTGZ, S::assLHA};
-    zip.SetDLLDirectory(app().exeDir);
+    zip.SetDLLDirectory(apppaths::libraryDir(app().exeDir));
 }
 
 QCheckBox* Tmainform::makeContentBox(const char* name, int x, int y, int width) {

@@ -1,5 +1,6 @@
 // Tallowmere: loader for Thief 1 and Thief 2 fan missions.
 
+#include <QIcon>
 #include <cstdio>
 
 #include "app/ui/Program.h"
@@ -11,13 +12,18 @@ int main(int argc, char** argv) {
         std::fputs(
             "Tallowmere needs a graphical display, and none is available (neither DISPLAY nor\n"
             "WAYLAND_DISPLAY is set). Start it from a desktop session, or under a virtual\n"
-            "display, for example:\n"
-            "    xvfb-run -a ./tm run\n",
+            "display, for example:\n",
             stderr);
+        std::fprintf(stderr, "    xvfb-run -a %s\n", argc > 0 ? argv[0] : "tallowmere");
         return 1;
     }
     TmApplication application(argc, argv);
     TmApplication::setApplicationName("Tallowmere");
+    // The desktop entry's name, so that a Wayland desktop shows the window with its icon.
+    TmApplication::setDesktopFileName(QStringLiteral("org.example.tallowmere"));
+    TmApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("org.example.tallowmere"),
+                         QIcon(QStringLiteral(":/mainform/icons/tallowmere.svg"))));
     QtPrompter prompter;
     setPrompter(&prompter);
     InstallFeatureHooks();

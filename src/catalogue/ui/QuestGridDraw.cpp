@@ -44,7 +44,7 @@ void drawImage(QPainter& painter, const QRect& rect, const QPixmap& image) {
     if (image.isNull()) return;
     QPixmap pm = image;
     if (!pm.hasAlphaChannel()) pm.setMask(pm.createMaskFromColor(Qt::white));
-    const int left = rect.left() + (rect.width() - pm.width()) / 2;
+    const int left = rect.left() + (rect.width() - qRound(pm.deviceIndependentSize().width())) / 2;
     painter.drawPixmap(left, rect.top() + 2, pm);
 }
 

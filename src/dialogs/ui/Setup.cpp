@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <exception>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
@@ -193,12 +194,28 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
     connect(OKBtn, &QPushButton::clicked, this, &TSetupDlg::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &TSetupDlg::CancelBtnClick);
+    addStartCommandField();
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 TSetupDlg::~TSetupDlg() = default;
+
+// A group below the language, the buttons moved down to make room for it.
+void TSetupDlg::addStartCommandField() {
+    constexpr int kRoom = 49;
+    setFixedSize(width(), height() + kRoom);
+    for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
+    StartBox = new QGroupBox(text::display(slot(120)), this);
+    StartBox->setObjectName("StartBox");
+    StartBox->setGeometry(8, 353, 329, 46);
+    StartBox->setToolTip(text::display(slot(122)));
+    startcommand = new THEdit(StartBox);
+    startcommand->setObjectName("startcommand");
+    startcommand->setGeometry(8, 16, 313, 21);
+    startcommand->SpHint = true;
+}
 
 void TSetupDlg::LoadSettings() {
     SetState(LoadSetupState());
@@ -218,6 +235,7 @@ void TSetupDlg::SetState(const SetupState& s) {
     Language->setCurrentIndex(s.languageIndex);
     compresslevel->setValue(s.compressLevel);
     Window->SetItemIndex(s.windowMode);
+    startcommand->setText(text::display(s.startCommand));
 }
 
 SetupState TSetupDlg::State() const {
@@ -231,6 +249,7 @@ SetupState TSetupDlg::State() const {
     s.languageIndex = Language->currentIndex();
     s.compressLevel = compresslevel->value();
     s.windowMode = Window->ItemIndex() == 1 ? 1 : 0;
+    s.startCommand = text::fromDisplay(startcommand->text());
     return s;
 }
 

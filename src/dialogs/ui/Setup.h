@@ -70,6 +70,9 @@ class TSetupDlg : public QDialog, public ModalDialog {
     QComboBox* Language = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
+    // The command that starts Windows programs (games, DromEd).
+    QGroupBox* StartBox = nullptr;
+    THEdit* startcommand = nullptr;
 
     // The directory chooser used by Add and the browse buttons (not owned). Without one
     // the dialog makes its own.
@@ -94,6 +97,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
     int execModal() override;
 
   private:
+    void addStartCommandField();
     TSelectDirDlg& chooser();
     void browse(THEdit* edit, std::string& typed);
     void setPath(THEdit* edit, std::string& typed, const std::string& value);
