@@ -46,7 +46,7 @@ struct InstallTest : ::testing::Test {
     std::string G;
     std::string record;  // written by the stand-in game when it starts
     std::vector<std::string> storedRow;
-    std::vector<bool> busy;
+    std::vector<bool> busy, progressShown;
     int installOnlyDisabled = 0, refreshes = 0;
     std::vector<std::string> languageItems;
     std::string language;
@@ -122,6 +122,7 @@ struct InstallTest : ::testing::Test {
         ctx.languageItems = languageItems;
         ctx.selectedLanguage = language;
         ctx.setBusy = [this](bool b) { busy.push_back(b); };
+        ctx.ui.showProgress = [this](bool b) { progressShown.push_back(b); };
         ctx.disableInstallOnly = [this] { ++installOnlyDisabled; };
         // The refresh scan reads the marker into the game record.
         ctx.refreshCatalogue = [this] {
@@ -164,8 +165,7 @@ TEST(InstallHelpers, DayNumbersAndContainedNames) {
 
 TEST_F(InstallTest, AlreadyInstalledMissionStartsWithoutTouchingFiles) {
     const std::string path = select("calendra.zip", {{"miss20.mis", "m"}}, "miss20.mis", 20);
-    app().thiefdata[2].installed = path;
-    app().thiefdata[2].installedCheck = std::to_string(fsx::fileSize(path));
+    textfile::writeLines(G + "Tallowmere.Current", {path, std::to_string(fsx::fileSize(path))});
     std::map<std::string, std::string> before, after;
     snapshot(G, "", before);
 
@@ -271,11 +271,12 @@ TEST_F(InstallTest, LanguageSpecificMembersMoveIntoPlace) {
     EXPECT_FALSE(fsx::pathExists(G + "intrface/english"));
     EXPECT_EQ(readFile(G + "intrface/german/goals.str"), "german");
     EXPECT_TRUE(listed("intrface/goals.str"));
-    EXPECT_FALSE(listed("intrface/english/goals.str"));
+    // The extracted name too: it stays when the install is interrupted before the move.
+    EXPECT_TRUE(listed("intrface/english/goals.str"));
     // miss5.mis at the root: mission number 5, no numbered copy.
     EXPECT_EQ(textfile::readLines(G + "strings/missflag.str").size(), 5u);
     EXPECT_FALSE(fsx::fileExists(G + "miss20.mis"));
-    EXPECT_EQ(marker().size(), 2u + 3u + 1u);
+    EXPECT_EQ(marker().size(), 2u + 4u + 1u);
 
     // Without language choice the member stays where it is.
     languageItems.clear();
@@ -300,10 +301,11 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
     EXPECT_TRUE(fsx::fileExists(G + "snd/music.wav"));
     EXPECT_FALSE(fsx::fileExists(G + "snd/music.mp3"));
     EXPECT_TRUE(listed("snd/music.wav"));
-    EXPECT_FALSE(listed("snd/music.mp3"));
+    // The .mp3 too: it stays when the decoding fails or is interrupted.
+    EXPECT_TRUE(listed("snd/music.mp3"));
     // The mission brings its flags: no flags file, no numbered copy.
     EXPECT_FALSE(fsx::fileExists(G + "strings/missflag.str"));
-    EXPECT_EQ(marker().size(), 3u);
+    EXPECT_EQ(marker().size(), 4u);
 }
 
 TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {
@@ -375,7 +377,9 @@ TEST_F(InstallTest, ErrorEndsOperationWithMarkerKeptAndClosingDone) {
     EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
     EXPECT_EQ(installOnlyDisabled, 1);
-    EXPECT_EQ(refreshes, 0);
+    EXPECT_EQ(refreshes, 1);  // the window shows what the marker says
+    ASSERT_FALSE(progressShown.empty());
+    EXPECT_FALSE(progressShown.back());
     EXPECT_FALSE(fsx::fileExists(record));
     // The marker lists what was put there, so that an uninstall can take it out.
     EXPECT_TRUE(listed("c.mis"));

@@ -9,6 +9,7 @@
 #include "archive/ZipArchiver.h"
 #include "inspect/InfoPanel.h"
 #include "install/Uninstall.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "support/TestSupport.h"
@@ -197,7 +198,7 @@ TEST_F(UninstallTest, RunAgainItNeverDeletesTheRestoredGameFiles) {
     EXPECT_FALSE(fsx::fileExists(G + "tallowmere_backup.zip"));
     // The marker still names the installed archive, but no longer the removed files.
     EXPECT_EQ(textfile::readLines(G + "Tallowmere.Current"),
-              (std::vector<std::string>{"/missions/demo.zip", "123"}));
+              (std::vector<std::string>{"/missions/demo.zip", "unfinished"}));
 
     // A second uninstall before a new marker is written (an install that ended early).
     run();
@@ -284,14 +285,14 @@ TEST_F(UninstallTest, SavesStayWhenTheArchiveCannotBeWritten) {
     writeMarker("/missions/demo.zip", {});
     // The saves archive's place is taken by a folder: nothing can be written there.
     fsx::forceDirectories(saves("demo"));
-    run();
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "precious");
     EXPECT_LT(zip2.SuccessCount, 1);
 
     // A damaged saves archive: Add fails and keeps every source.
     fsx::removeDirectory(saves("demo"));
     put(saves("demo"), std::string("PK\x03\x04", 4) + std::string(100, '\x7f'));
-    run();
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "precious");
     EXPECT_LT(zip2.SuccessCount, 1);
 }
@@ -299,7 +300,7 @@ TEST_F(UninstallTest, SavesStayWhenTheArchiveCannotBeWritten) {
 TEST_F(UninstallTest, SavesStayWhenTheSavesFolderCannotBeCreated) {
     put(G + "SAVES/game0000.sav", "precious");
     put(G + "allsaves", "a file where the folder belongs");
-    run();
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "precious");
     EXPECT_LT(zip2.SuccessCount, 1);
 }
