@@ -339,4 +339,30 @@ TEST_F(UninstallTest, UnconfiguredGameTouchesNothing) {
     EXPECT_EQ(zip.ZipFileName(), " Original");
 }
 
+TEST_F(UninstallTest, TemporaryFilesOfACrashAreRemovedOnlyWhenOurs) {
+    struct Row {
+        std::string name;
+        bool ours;
+    };
+    const std::vector<Row> rows = {
+        {".tm0123456789ab.part", true},
+        {"SAVES/.tm00000000abcd.part", true},
+        {"allsaves/x_saves.zip.tm0123456789ab.tmp", true},
+        {"Tallowmere.Current.tmABCDEFabcdef.tmp", true},
+        {".tm-copy-12-3", true},
+        {"strings/.tm0123456789ab.part", true},  // a folder the marker lists a file in
+        {"notes.tmp", false},
+        {".tmfoo.part", false},
+        {"game.tm12.tmp", false},
+        {"SAVES/.tm0123456789ab.partial", false},
+        {"tm0123456789ab.part", false},
+        {".tm-copy-x-1", false},
+        {"fam/.tm0123456789ab.part", false},  // a folder the program did not work in
+    };
+    for (const Row& row : rows) put(G + row.name, "x");
+    writeMarker("/missions/demo.zip", {G + "strings/missflag.str"});
+    run();
+    for (const Row& row : rows) EXPECT_EQ(fsx::fileExists(G + row.name), !row.ours) << row.name;
+}
+
 }  // namespace

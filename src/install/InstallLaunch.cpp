@@ -1,5 +1,6 @@
 #include "install/InstallLaunch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -70,6 +71,11 @@ bool hasWildcard(const std::string& name) {
     return name.find_first_of("*?") != std::string::npos;
 }
 
+bool climbs(std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return ("\\" + name + "\\").find("\\..\\") != std::string::npos;
+}
+
 // One member the installation puts into the game directory.
 struct PlannedMember {
     std::string member;                 // M, as listed
@@ -88,7 +94,8 @@ std::optional<PlannedMember> planMember(const ZipDirEntry& e, const std::string&
     const std::string& M = e.FileName;
     const std::string ext = lowerExt(M);
     if (ext == ".exe" || ext == ".dll") return std::nullopt;
-    if (!StaysInside(M) || hasWildcard(M)) return std::nullopt;
+    // A name that climbs out of a folder could reach a game file the backup does not know.
+    if (!StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
     PlannedMember p;
     p.member = M;
     p.size = e.UncompressedSize64;

@@ -219,17 +219,23 @@ bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
     return !savedGamesLeft(savesDir);
 }
 
-// Pushes the restored files and their folders to the disk, so that a power loss after the
-// backup archive is deleted cannot leave them empty.
-void syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
+// The folders the members of an archive extracted into the game directory go to.
+std::vector<std::string> memberFolders(TZipArchiver& zip, const std::string& gameDir) {
     std::vector<std::string> folders;
     for (const ZipDirEntry& member : zip.Entries()) {
         const std::string file = gamedir::path(gameDir, member.FileName);
-        fsx::syncPath(file);
         const std::string folder = file.substr(0, file.find_last_of(fsx::kPathDelim));
         if (folders.empty() || folders.back() != folder) folders.push_back(folder);
     }
-    for (const std::string& f : folders) fsx::syncPath(f);
+    return folders;
+}
+
+// Pushes the restored files and their folders to the disk, so that a power loss after the
+// backup archive is deleted cannot leave them empty.
+void syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
+    for (const ZipDirEntry& member : zip.Entries())
+        fsx::syncPath(gamedir::path(gameDir, member.FileName));
+    for (const std::string& f : memberFolders(zip, gameDir)) fsx::syncPath(f);
     fsx::syncPath(gameDir);
 }
 
@@ -239,6 +245,8 @@ bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const Insta
     const std::string backup = gamedir::path(gameDir, gamedir::kBackupZip);
     zip.SetZipFileName(backup);
     if (!fsx::fileExists(backup)) return true;
+    // A restore killed half-way leaves its temporary files beside the members.
+    RemoveTemporaryFiles(gameDir, memberFolders(zip, gameDir));
 
     ui.position(0);
     ui.progressShown(true);
