@@ -72,7 +72,7 @@ bool runChild(long step, const std::function<void()>& body) {
 struct CrashTest : ::testing::Test {
     TempDir dir;
     ScriptedPrompter prompts;
-    std::string G, world, missions;
+    std::string G, world, missions;  // world: the game and mission folders to start from
 
     void SetUp() override {
         if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
@@ -103,6 +103,8 @@ struct CrashTest : ::testing::Test {
         dir.write("game/fam/sky.pcx", "original sky");
         dir.write("game/SAVES/game0000.sav", "O save 0");
         dir.write("game/SAVES/game0001.sav", "O save 1");
+        runCommand("rm -rf '" + missions + "b.zipSAVES'");
+        dir.write("missions/b.zipSAVES/game0007.sav", "B legacy");
     }
 
     // What a program start does: the game record read from the settings and the marker.
@@ -141,12 +143,17 @@ struct CrashTest : ::testing::Test {
         InstallAndLaunch(ctx);
     }
 
-    // Operation k of the scenario and what the player saves after it.
-    static constexpr int kOperations = 3;
-    void operation(int k) { install(k == 0 ? "a" : k == 1 ? "b" : ""); }
+    // Operation k of the scenario (a mission, another one, the first again, the original
+    // game) and what the player saves after it.
+    static constexpr int kOperations = 4;
+    void operation(int k) {
+        static const char* const missionOf[kOperations] = {"a", "b", "a", ""};
+        install(missionOf[k]);
+    }
     void play(int k) {
         if (k == 0) dir.write("game/SAVES/game0000.sav", "A save 0");
         if (k == 1) dir.write("game/SAVES/game0000.sav", "B save 0");
+        if (k == 2) dir.write("game/SAVES/game0001.sav", "A save 1");
     }
 
     // From a fresh start after a crash in operation k: the operation again and the rest.
@@ -175,9 +182,12 @@ struct CrashTest : ::testing::Test {
         expect(files["SAVES/game0000.sav"] == "O save 0", "original save 0");
         expect(files["SAVES/game0001.sav"] == "O save 1", "original save 1");
         const Files a = storedSaves(G + "allsaves/a_saves.zip");
-        expect(a == Files{{"game0000.sav", "A save 0"}, {"game0005.sav", "A shipped"}},
+        expect(a == Files{{"game0000.sav", "A save 0"},
+                          {"game0001.sav", "A save 1"},
+                          {"game0005.sav", "A shipped"}},
                "a's saves");
-        expect(storedSaves(G + "allsaves/b_saves.zip") == Files{{"game0000.sav", "B save 0"}},
+        expect(storedSaves(G + "allsaves/b_saves.zip") ==
+                   Files{{"game0000.sav", "B save 0"}, {"game0007.sav", "B legacy"}},
                "b's saves");
         expect(textfile::readLines(G + "Tallowmere.Current") ==
                    std::vector<std::string>{" Original", "-1"},
@@ -190,6 +200,7 @@ struct CrashTest : ::testing::Test {
             if (name.find(".tm") != std::string::npos) found.push_back("temporary: " + name);
         }
         expect(files.size() == 9, "file count " + std::to_string(files.size()));
+        expect(!fsx::pathExists(missions + "b.zipSAVES"), "legacy saves folder");
         return found;
     }
 };
@@ -207,10 +218,12 @@ TEST_F(CrashTest, KilledAtAnyStepNothingIsLost) {
             play(i);
         }
         fsx::setCurrentDirectory(dir.path());
-        runCommand("rm -rf '" + world + "' && cp -a '" + G + "' '" + world + "'");
+        runCommand("rm -rf '" + world + "' && mkdir -p '" + world + "' && cp -a '" + G + "' '" +
+                   missions + "' '" + world + "'");
         for (long step = 1 + k;; step += stride) {
             fsx::setCurrentDirectory(dir.path());
-            runCommand("rm -rf '" + G + "' && cp -a '" + world + "' '" + G + "'");
+            runCommand("rm -rf '" + G + "' '" + missions + "' && cp -a '" + world + "game' '" +
+                       world + "missions' '" + dir.path() + "'");
             startUp();
             if (!runChild(step, [&] { operation(k); })) break;
             ++tried;
