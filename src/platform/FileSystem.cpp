@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -731,7 +732,12 @@ void crashPoint() {
         const char* v = std::getenv("TALLOWMERE_CRASH_STEP");
         crashStep = v ? std::strtol(v, nullptr, 10) : 0L;
     }
-    if (crashStep > 0 && ++stepsTaken == crashStep) std::raise(SIGKILL);
+    if (crashStep <= 0 || ++stepsTaken != crashStep) return;
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), 9);
+#else
+    std::raise(SIGKILL);
+#endif
 }
 
 namespace detail {
