@@ -9,6 +9,7 @@
 #include "archive/ZipArchiver.h"
 #include "inspect/InfoPanel.h"
 #include "install/Uninstall.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "support/TestSupport.h"
@@ -197,7 +198,7 @@ TEST_F(UninstallTest, RunAgainItNeverDeletesTheRestoredGameFiles) {
     EXPECT_FALSE(fsx::fileExists(G + "tallowmere_backup.zip"));
     // The marker still names the installed archive, but no longer the removed files.
     EXPECT_EQ(textfile::readLines(G + "Tallowmere.Current"),
-              (std::vector<std::string>{"/missions/demo.zip", "123"}));
+              (std::vector<std::string>{"/missions/demo.zip", "unfinished"}));
 
     // A second uninstall before a new marker is written (an install that ended early).
     run();
@@ -284,14 +285,14 @@ TEST_F(UninstallTest, SavesStayWhenTheArchiveCannotBeWritten) {
     writeMarker("/missions/demo.zip", {});
     // The saves archive's place is taken by a folder: nothing can be written there.
     fsx::forceDirectories(saves("demo"));
-    run();
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "precious");
     EXPECT_LT(zip2.SuccessCount, 1);
 
     // A damaged saves archive: Add fails and keeps every source.
     fsx::removeDirectory(saves("demo"));
     put(saves("demo"), std::string("PK\x03\x04", 4) + std::string(100, '\x7f'));
-    run();
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "precious");
     EXPECT_LT(zip2.SuccessCount, 1);
 }
@@ -299,7 +300,7 @@ TEST_F(UninstallTest, SavesStayWhenTheArchiveCannotBeWritten) {
 TEST_F(UninstallTest, SavesStayWhenTheSavesFolderCannotBeCreated) {
     put(G + "SAVES/game0000.sav", "precious");
     put(G + "allsaves", "a file where the folder belongs");
-    run();
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "precious");
     EXPECT_LT(zip2.SuccessCount, 1);
 }
@@ -336,6 +337,32 @@ TEST_F(UninstallTest, UnconfiguredGameTouchesNothing) {
     EXPECT_TRUE(fsx::fileExists(G + "SAVES/game0000.sav"));
     EXPECT_FALSE(fsx::pathExists(G + "allsaves"));
     EXPECT_EQ(zip.ZipFileName(), " Original");
+}
+
+TEST_F(UninstallTest, TemporaryFilesOfACrashAreRemovedOnlyWhenOurs) {
+    struct Row {
+        std::string name;
+        bool ours;
+    };
+    const std::vector<Row> rows = {
+        {".tm0123456789ab.part", true},
+        {"SAVES/.tm00000000abcd.part", true},
+        {"allsaves/x_saves.zip.tm0123456789ab.tmp", true},
+        {"Tallowmere.Current.tmABCDEFabcdef.tmp", true},
+        {".tm-copy-12-3", true},
+        {"strings/.tm0123456789ab.part", true},  // a folder the marker lists a file in
+        {"notes.tmp", false},
+        {".tmfoo.part", false},
+        {"game.tm12.tmp", false},
+        {"SAVES/.tm0123456789ab.partial", false},
+        {"tm0123456789ab.part", false},
+        {".tm-copy-x-1", false},
+        {"fam/.tm0123456789ab.part", false},  // a folder the program did not work in
+    };
+    for (const Row& row : rows) put(G + row.name, "x");
+    writeMarker("/missions/demo.zip", {G + "strings/missflag.str"});
+    run();
+    for (const Row& row : rows) EXPECT_EQ(fsx::fileExists(G + row.name), !row.ours) << row.name;
 }
 
 }  // namespace

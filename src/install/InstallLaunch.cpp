@@ -1,5 +1,6 @@
 #include "install/InstallLaunch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include "inspect/InfoPanel.h"
 #include "install/GameDir.h"
 #include "install/GameStart.h"
+#include "install/InstallState.h"
 #include "install/MissionFlags.h"
 #include "install/Mp3Conversion.h"
 #include "install/Uninstall.h"
@@ -38,38 +40,6 @@ std::string lowerExt(const std::string& name) {
 std::string cell(const std::vector<std::string>& row, size_t col) {
     return col < row.size() ? row[col] : std::string();
 }
-
-// Pushes file contents from the system's buffers to the disk.
-void syncToDisk(const std::string& path) {
-#ifndef _WIN32
-    const int fd = ::open(fsx::resolve(path).c_str(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    (void)path;
-#endif
-}
-
-// The installation marker. Its lines are rewritten whole and synced at each save, so that
-// what it lists is on disk before the files it names are put into the game directory.
-class Marker {
-  public:
-    explicit Marker(std::string path) : path_(std::move(path)) {}
-    void add(const std::string& line) { lines_.push_back(line); }
-    void save() {
-        textfile::writeLines(path_, lines_);
-        syncToDisk(path_);
-        saved_ = lines_.size();
-    }
-    bool pending() const { return saved_ != lines_.size(); }
-
-  private:
-    std::string path_;
-    std::vector<std::string> lines_;
-    size_t saved_ = 0;
-};
 
 // Makes a folder the process's current directory for the life of the object.
 class CurrentDirectory {
@@ -102,6 +72,11 @@ bool hasWildcard(const std::string& name) {
     return name.find_first_of("*?") != std::string::npos;
 }
 
+bool climbs(std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return ("\\" + name + "\\").find("\\..\\") != std::string::npos;
+}
+
 // One member the installation puts into the game directory.
 struct PlannedMember {
     std::string member;                 // M, as listed
@@ -110,7 +85,72 @@ struct PlannedMember {
     std::string moveTarget;             // language-specific: where the extracted file is moved
     std::string mp3;                    // lower-case name of the .mp3 file to decode
     std::vector<std::string> replaces;  // existing game files it replaces (backup names)
+    bool savedGame = false;             // a saved game of its own, put only into a free slot
 };
+
+// What a member becomes in the game directory; nothing for programs, libraries and names
+// that would lead out of the game directory.
+std::optional<PlannedMember> planMember(const ZipDirEntry& e, const std::string& G,
+                                        const std::string& L, bool languageChoice) {
+    const std::string& M = e.FileName;
+    const std::string ext = lowerExt(M);
+    if (ext == ".exe" || ext == ".dll") return std::nullopt;
+    // A name that climbs out of a folder could reach a game file the backup does not know.
+    if (!StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
+    PlannedMember p;
+    p.member = M;
+    p.size = e.UncompressedSize64;
+    if (auto b = existingRelative(G, M)) p.replaces.push_back(*b);
+    std::string T = M;
+    const std::string lm = text::lowerAscii(M);
+    const size_t at = L.empty() ? std::string::npos : lm.find("\\" + L + "\\");
+    if (languageChoice && at != std::string::npos) {
+        // The language folder that made it language-specific goes.
+        T = lm.substr(0, at + 1) + lm.substr(at + L.size() + 2);
+        p.moveTarget = T;
+        if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+    }
+    if (lowerExt(T) == ".mp3") {
+        p.mp3 = text::lowerAscii(T);
+        T = T.substr(0, T.size() - 4) + ".wav";
+        if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+    }
+    if (!StaysInside(T)) return std::nullopt;
+    p.target = T;
+    return p;
+}
+
+// A name for a saved game that is free in SAVES: the first unused "game" + four digits.
+std::string freeSaveName(const std::string& savesDir) {
+    for (int n = 0;; ++n) {
+        std::string digits = std::to_string(n);
+        const std::string name =
+            "game" + std::string(4 - std::min<size_t>(4, digits.size()), '0') + digits + ".sav";
+        if (!fsx::pathExists(text::withTrailingDelim(savesDir) + name)) return name;
+    }
+}
+
+int64_t modificationTime(const std::string& path) {
+    const int32_t dos = fsx::fileAgeDos(path);
+    return dos == -1 ? -1 : fsx::dosToUnix(static_cast<uint32_t>(dos));
+}
+
+// Moves one entry of the legacy folder into SAVES. Two saved games of the same name are
+// both kept: the newer one under the name, the older one under a free slot name.
+bool moveLegacyEntry(const std::string& from, const std::string& saves, const std::string& name,
+                     std::string& renamed) {
+    const std::string to = text::withTrailingDelim(saves) + name;
+    if (!fsx::pathExists(to)) return fsx::moveFile(from, to);
+    if (!fsx::fileExists(to) || !fsx::fileExists(from) || lowerExt(name) != ".sav") return false;
+    const std::string free = text::withTrailingDelim(saves) + freeSaveName(saves);
+    if (modificationTime(from) > modificationTime(to)) {
+        if (!fsx::moveFile(to, free)) return false;
+        renamed += "\n" + name + " -> " + text::extractFileName(free);
+        return fsx::moveFile(from, to);
+    }
+    renamed += "\n" + name + " -> " + text::extractFileName(free);
+    return fsx::moveFile(from, free);
+}
 
 void moveLegacySaves(const std::string& archive, const std::string& gameDir, const InstallUi& ui) {
     const std::string legacy = archive + "SAVES";
@@ -120,27 +160,23 @@ void moveLegacySaves(const std::string& archive, const std::string& gameDir, con
     const std::string saves = gamedir::path(gameDir, gamedir::kSavesDir);
     if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
     const std::string from = text::withTrailingDelim(fsx::resolve(legacy));
-    const std::string to = text::withTrailingDelim(saves);
-    std::vector<std::string> kept;
-    for (const fsx::DirEntry& e : fsx::listDirectory(legacy, "*")) {
-        // A saved game already in the game's folder is never overwritten.
-        if (fsx::pathExists(to + e.name)) {
-            kept.push_back(e.name);
-            continue;
-        }
-        fsx::moveFile(from + e.name, to + e.name);
-    }
-    if (!kept.empty()) {
-        std::string names;
-        for (const std::string& n : kept) names += (names.empty() ? "" : ", ") + n;
-        prompter().message("These saved games stay in " + legacy + " because " + saves +
-                               " already holds files of the same name: " + names,
-                           PromptButtons::Ok, PromptIcon::Warning);
+    std::string renamed, stayed;
+    for (const fsx::DirEntry& e : fsx::listDirectory(legacy, "*"))
+        if (!moveLegacyEntry(from + e.name, saves, e.name, renamed)) stayed += "\n" + e.name;
+    if (!renamed.empty())
+        prompter().message(slot(84) + renamed, PromptButtons::Ok, PromptIcon::Information);
+    if (!stayed.empty()) {
+        prompter().message(slot(86) + " " + legacy + stayed, PromptButtons::Ok,
+                           PromptIcon::Warning);
         return;
     }
-    if (!fsx::removeDirectory(legacy)) throw EInOutError("Cannot remove folder " + legacy);
+    fsx::syncPath(saves);
+    if (!fsx::removeDirectory(legacy)) throw EInOutError(slot(86) + " " + legacy);
 }
 
+// Brings back the mission's saved games from its saves archive into SAVES, which holds no
+// saved game at this point, and pushes them to the disk before the archive can be
+// rewritten.
 void restoreSavedGames(TZipArchiver& zip, const std::string& archive, const std::string& gameDir,
                        const InstallUi& ui) {
     const std::string savesZip = SavesArchivePath(gameDir, archive);
@@ -150,10 +186,16 @@ void restoreSavedGames(TZipArchiver& zip, const std::string& archive, const std:
         ui.progressShown(true);
         ui.operation(slot(23) + ":");
         ui.paint();
+        const std::string savesDir = gamedir::path(gameDir, gamedir::kSavesDir);
         zip.FSpecArgs = {"*.*"};
-        zip.ExtrBaseDir = gamedir::path(gameDir, gamedir::kSavesDir);
+        zip.ExtrBaseDir = savesDir;
+        fsx::crashPoint();
         zip.Extract();
+        fsx::crashPoint();
         zip.ExtrBaseDir = gameDir;
+        for (const ZipDirEntry& e : zip.Entries())
+            fsx::syncPath(text::withTrailingDelim(savesDir) + e.FileName);
+        fsx::syncPath(savesDir);
         ui.progressShown(false);
         ui.status("");
         ui.paint();
@@ -183,38 +225,28 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     zip2.FSpecArgs.clear();
     zip2.SetZipFileName(gamedir::path(G, gamedir::kBackupZip));
 
-    // 3. What each member becomes. Names that would lead out of the game directory are
-    // left out, as are programs and libraries.
+    // 3. What each member becomes.
     std::vector<PlannedMember> plan;
-    int64_t extractionTotal = 0;
+    std::string ownNames;
     for (const ZipDirEntry& e : zip.Entries()) {
-        const std::string& M = e.FileName;
-        const std::string ext = lowerExt(M);
-        if (ext == ".exe" || ext == ".dll") continue;
-        if (!StaysInside(M) || hasWildcard(M)) continue;
-        PlannedMember p;
-        p.member = M;
-        p.size = e.UncompressedSize64;
-        if (auto b = existingRelative(G, M)) p.replaces.push_back(*b);
-        std::string T = M;
-        const std::string lm = text::lowerAscii(M);
-        const size_t at = L.empty() ? std::string::npos : lm.find("\\" + L + "\\");
-        if (!ctx.languageItems.empty() && at != std::string::npos) {
-            // The language folder that made it language-specific goes.
-            T = lm.substr(0, at + 1) + lm.substr(at + L.size() + 2);
-            p.moveTarget = T;
-            if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+        std::optional<PlannedMember> p = planMember(e, G, L, !ctx.languageItems.empty());
+        if (!p) continue;
+        // Never over the program's own files: the backup archive, the marker, the saves.
+        if (IsOwnFile(p->member) || IsOwnFile(p->target) || IsOwnFile(p->mp3)) {
+            ownNames += "\n" + p->member;
+            continue;
         }
-        if (lowerExt(T) == ".mp3") {
-            p.mp3 = text::lowerAscii(T);
-            T = T.substr(0, T.size() - 4) + ".wav";
-            if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+        // A saved game the mission brings joins the player's saves, never replacing one.
+        if (IsSavedGame(p->target)) {
+            if (!p->replaces.empty()) continue;
+            p->savedGame = true;
         }
-        if (!StaysInside(T)) continue;
-        p.target = T;
-        extractionTotal += static_cast<int64_t>(p.size);
-        plan.push_back(std::move(p));
+        plan.push_back(std::move(*p));
     }
+    if (!ownNames.empty())
+        prompter().message(slot(82) + ownNames, PromptButtons::Ok, PromptIcon::Warning);
+    int64_t extractionTotal = 0;
+    for (const PlannedMember& p : plan) extractionTotal += static_cast<int64_t>(p.size);
     ui.extractionTotal(extractionTotal);
 
     // 4. Mission number and flags file.
@@ -226,7 +258,7 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         if (N == 0) {
             N = 20;
             while (fsx::fileExists(gamedir::path(G, gamedir::missionFileName(static_cast<int>(N)))))
-                if (++N > 255) throw TmError("No free mission number in " + G);
+                if (++N > 255) throw TmError(slot(83) + " " + G);
         }
     }
 
@@ -245,7 +277,9 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     if (!backup.empty()) {
         CurrentDirectory inGame(G);
         zip2.FSpecArgs = backup;
+        fsx::crashPoint();
         zip2.Add();
+        fsx::crashPoint();
     }
 
     // A game file still in place was not stored in the backup archive: the member that
@@ -261,8 +295,16 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     });
     const bool flagsFile = writeFlags && !(flagsReplaced && notStored.count(*flagsReplaced));
 
-    // The marker names every file before any of them is put there.
-    for (const PlannedMember& p : plan) marker.add(fsx::joinMember(G, p.target));
+    // The marker names every file before any of them is put there: also the extracted
+    // name of a file moved out of its language folder and the .mp3 of a .wav, which stay
+    // when the install is interrupted between the steps. Saved games are the saves
+    // archive's.
+    for (const PlannedMember& p : plan) {
+        if (p.savedGame) continue;
+        if (!p.moveTarget.empty()) marker.add(fsx::joinMember(G, p.member));
+        if (!p.mp3.empty()) marker.add(fsx::joinMember(G, p.mp3));
+        marker.add(fsx::joinMember(G, p.target));
+    }
     if (flagsFile) marker.add(fsx::joinMember(G, gamedir::kMissFlagStr));
     if (writeFlags && sel.missionNumber == 0)
         marker.add(fsx::joinMember(G, gamedir::missionFileName(static_cast<int>(N))));
@@ -282,7 +324,9 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         zip.FSpecArgs = extraction;
         zip.ExtrBaseDir = G;
         zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+        fsx::crashPoint();
         zip.Extract();
+        fsx::crashPoint();
     }
     ui.extractionTotal(0);
 
@@ -364,6 +408,37 @@ void startGame(const std::string& G, const std::vector<std::string>& row) {
         prompter().message(startFailureMessage(slot(thief1 ? 21 : 22), started));
 }
 
+// Makes the selected archive (ctx.Zip) the installed one: the mission installed before and
+// anything an interrupted operation left goes first. False when the game's own files
+// could not all be brought back: nothing more is done then.
+bool installSelected(InstallContext& ctx, GameRecord& rec, uint8_t game,
+                     std::optional<Marker>& marker) {
+    const std::string& G = rec.gameDir;
+    // 4.
+    if (!UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui)) return false;
+    const std::string archive = ctx.Zip.ZipFileName();
+    // 5. Until it is finished, the marker says that the install is not complete.
+    marker.emplace(rec);
+    marker->begin(archive);
+    // 6.-8. The saves archive first, then the legacy folder, so that a clash of names is
+    // settled by keeping both copies.
+    const std::string saves = gamedir::path(G, gamedir::kSavesDir);
+    if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
+    restoreSavedGames(ctx.Zip, archive, G, ctx.ui);
+    moveLegacySaves(archive, G, ctx.ui);
+    // 9.-10.
+    if (archive != kOriginal) installMission(ctx, G, game, *marker);
+    // 11.
+    marker->finish(std::to_string(fsx::fileSize(archive)));
+    return true;
+}
+
+void showOutcome(InstallContext& ctx) {
+    LoadRecordIntoRow(ctx.row);
+    if (ctx.storeRow) ctx.storeRow(ctx.row);
+    if (ctx.refreshCatalogue) ctx.refreshCatalogue();
+}
+
 void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
     AppState& a = app();
     const SelectedMission& sel = selectedMission();
@@ -376,32 +451,14 @@ void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
     a.settings->WriteString("options", "last selection", cell(ctx.row, 2));
     if (G.empty()) return;
 
-    // 3. Already installed.
-    if (!IsAlreadyInstalled(ctx.Zip.ZipFileName(), rec)) {
-        // 4.
-        UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui);
-        // Saved games the uninstall could not store would be overwritten by the saves of
-        // the selected mission, which often carry the same names: nothing more is done.
-        const std::string savesDir = gamedir::path(G, gamedir::kSavesDir);
-        for (const fsx::DirEntry& e : fsx::listDirectory(savesDir, gamedir::kSavesPattern))
-            if (!e.isDirectory)
-                throw EInOutError("Saved games in " + savesDir + " could not be stored in " +
-                                  SavesArchivePath(G, rec.installed));
-        const std::string archive = ctx.Zip.ZipFileName();
-        // 5.
-        marker.emplace(gamedir::path(G, gamedir::kMarker));
-        marker->add(archive);
-        marker->add(std::to_string(fsx::fileSize(archive)));
-        marker->save();
-        // 6.-8.
-        moveLegacySaves(archive, G, ctx.ui);
-        const std::string saves = gamedir::path(G, gamedir::kSavesDir);
-        if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
-        restoreSavedGames(ctx.Zip, archive, G, ctx.ui);
-        // 9.-10.
-        if (archive != kOriginal) installMission(ctx, G, game, *marker);
-        // 11.
-        if (marker->pending()) marker->save();
+    // 3. Already installed: only what the marker says, and only when no operation in the
+    // game directory was left unfinished.
+    FollowMarker(rec);
+    if (InterruptedOperation(G) || !IsAlreadyInstalled(ctx.Zip.ZipFileName(), rec)) {
+        if (!installSelected(ctx, rec, game, marker)) {
+            showOutcome(ctx);
+            return;
+        }
     }
 
     // 12. Start.
@@ -413,9 +470,7 @@ void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
     }
 
     // 13. Show what is installed now.
-    LoadRecordIntoRow(ctx.row);
-    if (ctx.storeRow) ctx.storeRow(ctx.row);
-    if (ctx.refreshCatalogue) ctx.refreshCatalogue();
+    showOutcome(ctx);
 }
 
 }  // namespace
@@ -464,21 +519,52 @@ void InstallAndLaunch(InstallContext& ctx) {
     if (ctx.setBusy) ctx.setBusy(true);
     std::optional<Marker> marker;
     auto closing = [&] {
+        ctx.ui.progressShown(false);
+        ctx.ui.extractionTotal(0);
         if (ctx.disableInstallOnly) ctx.disableInstallOnly();
         if (ctx.setBusy) ctx.setBusy(false);
     };
     try {
         runOperation(ctx, marker);
     } catch (...) {
-        // What the marker has gathered so far is kept, so that the uninstall finds it.
-        if (marker && marker->pending()) {
-            try {
-                marker->save();
-            } catch (...) {
-            }
+        // What the marker has gathered so far is kept, so that the uninstall finds it, and
+        // the window shows what the marker now says.
+        try {
+            if (marker && marker->pending()) marker->save();
+            if (ctx.refreshCatalogue) ctx.refreshCatalogue();
+        } catch (...) {
         }
         closing();
         throw;
     }
     closing();
+}
+
+bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
+    bool recovered = false;
+    const SelectedMission saved = selectedMission();
+    const std::string selected = zip.ZipFileName();
+    for (uint8_t game = 1; game <= 2; ++game) {
+        GameRecord& rec = app().thiefdata[game];
+        if (!InterruptedOperation(rec.gameDir)) continue;
+        ui.status(slot(87));
+        ui.paint();
+        selectedMission().currentGame = game;
+        zip.SetZipFileName(kOriginal);
+        InstallContext ctx(zip, zip2);
+        ctx.ui = ui;
+        std::optional<Marker> marker;
+        try {
+            installSelected(ctx, rec, game, marker);
+        } catch (...) {
+            selectedMission() = saved;
+            zip.SetZipFileName(selected);
+            throw;
+        }
+        recovered = true;
+    }
+    selectedMission() = saved;
+    if (recovered) zip.SetZipFileName(selected);
+    ui.status("");
+    return recovered;
 }

@@ -36,6 +36,11 @@ struct InstallContext {
 
 void InstallAndLaunch(InstallContext& ctx);
 
+// At start-up: in each configured game directory where an install or uninstall was
+// interrupted, finishes the removal of the mission and brings back the game's own files
+// and saved games, as a return to the original game does. True when anything was done.
+bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui);
+
 // Day number of a date: days since 30 December 1899.
 int32_t DayNumber(int year, unsigned month, unsigned day);
 // Today's day number (local time).

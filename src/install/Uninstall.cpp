@@ -9,6 +9,7 @@
 #include "inspect/Checksum.h"
 #include "inspect/InfoPanel.h"
 #include "install/GameDir.h"
+#include "install/InstallState.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
@@ -104,9 +105,9 @@ bool isSymlink(const std::string& path) {
 
 // Deletes the installed files listed from the third marker line on, then removes the
 // folders that became empty, from each file's folder upwards.
-void removeInstalledFiles(const std::string& gameDir, const std::string& markerPath) {
-    const std::vector<std::string> lines = textfile::readLines(markerPath);
+void removeInstalledFiles(GameRecord& game, const std::vector<std::string>& lines) {
     if (lines.size() <= 2) return;
+    const std::string& gameDir = game.gameDir;
     const GameDirGuard guard(gameDir);
 
     for (size_t i = 2; i < lines.size(); ++i) {
@@ -134,10 +135,22 @@ void removeInstalledFiles(const std::string& gameDir, const std::string& markerP
     }
 
     // The files are gone: the marker keeps only the installed archive. Were it to go on
-    // listing them, an uninstall run again before a new marker is written (an install
-    // that ended early) would delete the game's own files the backup brings back under
-    // the same names.
-    textfile::writeLines(markerPath, {lines[0], lines[1]});
+    // listing them, an uninstall run again (after a crash or an install that ended
+    // early) would delete the game's own files the backup brings back under the same names.
+    SaveMarkerLines(game, {lines[0], kUnfinished});
+}
+
+// The folders of the files a marker lists: where an interrupted extraction leaves its
+// temporary files.
+std::vector<std::string> listedFolders(const std::vector<std::string>& lines) {
+    std::vector<std::string> folders;
+    for (size_t i = 2; i < lines.size(); ++i) {
+        const size_t cut = lines[i].find_last_of(fsx::kPathDelim);
+        if (cut == std::string::npos) continue;
+        const std::string folder = lines[i].substr(0, cut);
+        if (folders.empty() || folders.back() != folder) folders.push_back(folder);
+    }
+    return folders;
 }
 
 // True when the file is the stored member byte for byte as far as the directory tells:
@@ -158,7 +171,15 @@ bool isBareName(const std::string& name) {
            name.find_first_of("\\/:") == std::string::npos;
 }
 
-void storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::string& installed,
+bool savedGamesLeft(const std::string& savesDir) {
+    for (const fsx::DirEntry& e : fsx::listDirectory(savesDir, gamedir::kSavesPattern))
+        if (!e.isDirectory) return true;
+    return false;
+}
+
+// Moves the saved games into the installed mission's saves archive. False when some of
+// them are still in SAVES afterwards.
+bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::string& installed,
                      const InstallUi& ui) {
     app().operationText = slot(24);
     ui.operation(slot(24));
@@ -181,24 +202,51 @@ void storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
 
     // The saved games leave SAVES only through AddMove, which removes each source once
     // the archive is completely written. With none left there is nothing to store.
-    if (!fsx::listDirectory(savesDir, gamedir::kSavesPattern).empty()) {
+    if (savedGamesLeft(savesDir)) {
         zip2.FSpecArgs = {savesDir + fsx::kPathDelim + gamedir::kSavesPattern};
         zip2.AddCompLevel = app().settings
                                 ? app().settings->ReadInteger("options", "compression level",
                                                               kDefaultCompressionLevel)
                                 : kDefaultCompressionLevel;
+        fsx::crashPoint();
         zip2.Add();
+        fsx::crashPoint();
     }
 
     ui.status("");
     ui.paint();
     ui.progressShown(false);
+    return !savedGamesLeft(savesDir);
 }
 
-void restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const InstallUi& ui) {
+// The folders the members of an archive extracted into the game directory go to.
+std::vector<std::string> memberFolders(TZipArchiver& zip, const std::string& gameDir) {
+    std::vector<std::string> folders;
+    for (const ZipDirEntry& member : zip.Entries()) {
+        const std::string file = gamedir::path(gameDir, member.FileName);
+        const std::string folder = file.substr(0, file.find_last_of(fsx::kPathDelim));
+        if (folders.empty() || folders.back() != folder) folders.push_back(folder);
+    }
+    return folders;
+}
+
+// Pushes the restored files and their folders to the disk, so that a power loss after the
+// backup archive is deleted cannot leave them empty.
+void syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
+    for (const ZipDirEntry& member : zip.Entries())
+        fsx::syncPath(gamedir::path(gameDir, member.FileName));
+    for (const std::string& f : memberFolders(zip, gameDir)) fsx::syncPath(f);
+    fsx::syncPath(gameDir);
+}
+
+// Brings the game's own files back from the backup archive and deletes it. False when the
+// backup could not be completely restored: it stays, and the player is told.
+bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const InstallUi& ui) {
     const std::string backup = gamedir::path(gameDir, gamedir::kBackupZip);
     zip.SetZipFileName(backup);
-    if (!fsx::fileExists(backup)) return;
+    if (!fsx::fileExists(backup)) return true;
+    // A restore killed half-way leaves its temporary files beside the members.
+    RemoveTemporaryFiles(gameDir, memberFolders(zip, gameDir));
 
     ui.position(0);
     ui.progressShown(true);
@@ -209,21 +257,25 @@ void restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const Insta
     zip.FSpecArgs = {"*.*"};
     zip.ExtrBaseDir = gameDir;
     zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+    fsx::crashPoint();
     zip.Extract();
+    fsx::crashPoint();
     const bool complete = members > 0 && zip.SuccessCount >= members;
     ui.progressShown(false);
     ui.status("");
     ui.paint();
 
-    // The backup holds the game's own files: it goes only once every one is back.
+    // The backup holds the game's own files: it goes only once every one is back on disk.
     if (complete) {
+        syncRestoredFiles(zip, gameDir);
         fsx::deleteFile(backup);
-    } else {
-        const std::string text = slot(27) + " " + std::to_string(zip.SuccessCount) + " / " +
-                                 std::to_string(members) + " - " + backup;
-        ui.status(text);
-        prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+        return true;
     }
+    const std::string text = slot(85) + " " + std::to_string(zip.SuccessCount) + " / " +
+                             std::to_string(members) + " - " + backup;
+    ui.status(text);
+    prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+    return false;
 }
 
 }  // namespace
@@ -245,21 +297,38 @@ std::string SavesArchivePath(const std::string& gameDir, const std::string& inst
            "_saves.zip";
 }
 
-void UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
+bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
     ui.status(slot(26));
     ui.paint();
     const std::string remembered = zip.ZipFileName();
 
-    const GameRecord& game = app().thiefdata[selectedMission().currentGame];
-    const std::string& gameDir = game.gameDir;
+    GameRecord& game = app().thiefdata[selectedMission().currentGame];
     // Without a game directory every name below would be relative to whatever folder is
     // current: nothing is touched then.
-    if (!gameDir.empty()) {
-        const std::string marker = gamedir::path(gameDir, gamedir::kMarker);
-        if (fsx::fileExists(marker)) removeInstalledFiles(gameDir, marker);
-        storeSavedGames(zip2, gameDir, game.installed, ui);
-        restoreGameFiles(zip, gameDir, ui);
+    if (game.gameDir.empty()) {
+        zip.SetZipFileName(remembered);
+        return true;
     }
+    std::vector<std::string> lines = Marker::read(game.gameDir);
+    const bool hasMarker = !lines.empty();
+    if (hasMarker && lines.size() < 2) lines.resize(2);
+    // The marker, not the record, tells which mission's saves these are.
+    const std::string installed = hasMarker ? lines[0] : std::string(" Original");
+    RemoveTemporaryFiles(game.gameDir, listedFolders(lines));
 
+    // From here until a new marker is finished, the mission no longer counts as installed.
+    if (hasMarker && lines[1] != kUnfinished) {
+        lines[1] = kUnfinished;
+        SaveMarkerLines(game, lines);
+    }
+    // The player's saved games go first, before anything of the mission is removed; when
+    // they cannot be stored nothing else happens.
+    if (!storeSavedGames(zip2, game.gameDir, installed, ui)) {
+        zip.SetZipFileName(remembered);
+        throw EInOutError(slot(81) + " " + SavesArchivePath(game.gameDir, installed));
+    }
+    if (hasMarker) removeInstalledFiles(game, lines);
+    const bool restored = restoreGameFiles(zip, game.gameDir, ui);
     zip.SetZipFileName(remembered);
+    return restored;
 }

@@ -18,5 +18,9 @@ std::string ArchiveBaseName(const std::string& path);
 std::string SavesArchivePath(const std::string& gameDir, const std::string& installed);
 
 // Uninstalls the mission installed in the current game (selectedMission().currentGame and
-// app().thiefdata). On return zip.ZipFileName() is what it was on entry, assigned again.
-void UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui);
+// app().thiefdata), the one line 1 of its marker names: stores the saved games first, then
+// deletes the mission's files and restores the game's own files. On return
+// zip.ZipFileName() is what it was on entry, assigned again. Throws EInOutError, having
+// removed nothing, when the saved games could not be stored; returns false when the
+// backup archive could not be completely restored (it stays; the player was told).
+bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui);

@@ -6,10 +6,14 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <random>
 #include <unordered_map>
 
 #ifdef _WIN32
@@ -601,6 +605,7 @@ int32_t fileAgeDos(const std::string& path) {
 // Changes
 
 bool clearAttributes(const std::string& path) {
+    crashPoint();
 #ifdef _WIN32
     return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 #else
@@ -613,6 +618,7 @@ bool clearAttributes(const std::string& path) {
 }
 
 bool deleteFile(const std::string& path) {
+    crashPoint();
 #ifdef _WIN32
     return DeleteFileA(path.c_str()) != 0;
 #else
@@ -624,6 +630,7 @@ bool deleteFile(const std::string& path) {
 }
 
 bool moveFile(const std::string& from, const std::string& to) {
+    crashPoint();
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
 #else
@@ -668,6 +675,7 @@ bool moveFile(const std::string& from, const std::string& to) {
 }
 
 bool copyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    crashPoint();
 #ifdef _WIN32
     return CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != 0;
 #else
@@ -679,6 +687,7 @@ bool copyFile(const std::string& from, const std::string& to, bool failIfExists)
 }
 
 bool createDirectory(const std::string& path) {
+    crashPoint();
 #ifdef _WIN32
     return CreateDirectoryA(path.c_str(), nullptr) != 0;
 #else
@@ -701,6 +710,7 @@ bool forceDirectories(const std::string& path) {
 }
 
 bool removeDirectory(const std::string& path) {
+    crashPoint();
 #ifdef _WIN32
     return RemoveDirectoryA(path.c_str()) != 0;
 #else
@@ -708,6 +718,102 @@ bool removeDirectory(const std::string& path) {
     if (p.empty()) return false;
     return ::rmdir(p.c_str()) == 0;
 #endif
+}
+
+namespace {
+
+long crashStep = -1;  // -1 = not read from the environment yet; 0 = never
+long stepsTaken = 0;
+
+}  // namespace
+
+void crashPoint() {
+    if (crashStep < 0) {
+        const char* v = std::getenv("TALLOWMERE_CRASH_STEP");
+        crashStep = v ? std::strtol(v, nullptr, 10) : 0L;
+    }
+    if (crashStep <= 0 || ++stepsTaken != crashStep) return;
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), 9);
+#else
+    std::raise(SIGKILL);
+#endif
+}
+
+namespace detail {
+
+void setCrashStep(long step) {
+    crashStep = step;
+    stepsTaken = 0;
+}
+
+}  // namespace detail
+
+bool syncPath(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    const int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+#endif
+}
+
+namespace {
+
+std::string temporaryName(const std::string& path) {
+    static std::mt19937_64 rng{std::random_device{}()};
+    char buf[24];
+    std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
+                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+    return path + buf;
+}
+
+// Writes a new file; false with errno EEXIST when the name is taken (nothing written).
+bool writeNewFile(const std::string& file, const std::string& content) {
+    std::FILE* f = std::fopen(file.c_str(), "wbx");
+    if (!f) return false;
+    bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    ok = std::fflush(f) == 0 && ok;
+#ifndef _WIN32
+    ok = ok && ::fsync(::fileno(f)) == 0;
+#endif
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        std::remove(file.c_str());
+        errno = EIO;
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool atomicWrite(const std::string& path, const std::string& content) {
+    crashPoint();
+    const std::string target = resolve(path);
+    std::string temp;
+    for (int attempt = 0; attempt < 16 && temp.empty(); ++attempt) {
+        temp = temporaryName(target);
+        if (writeNewFile(temp, content)) break;
+        if (errno != EEXIST) return false;
+        temp.clear();
+    }
+    if (temp.empty()) return false;
+    crashPoint();
+#ifdef _WIN32
+    if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+#else
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+#endif
+        std::remove(temp.c_str());
+        return false;
+    }
+    std::string dir, name;
+    splitLast(target, dir, name);
+    return syncPath(dir.empty() ? std::string(".") : dir);
 }
 
 // ---------------------------------------------------------------------------------------

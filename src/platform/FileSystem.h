@@ -59,6 +59,19 @@ bool createDirectory(const std::string& path);   // one level
 bool forceDirectories(const std::string& path);  // every missing level
 bool removeDirectory(const std::string& path);   // only when empty
 
+// Replaces the whole content of a file so that a reader sees either the old or the new
+// content, also after a crash or a power loss: a temporary file beside it (name + ".tm" +
+// 12 hexadecimal digits + ".tmp"), synced, renamed over the file, the folder synced.
+bool atomicWrite(const std::string& path, const std::string& content);
+// Pushes a file's (or a folder's) contents from the system's buffers to the disk.
+bool syncPath(const std::string& path);
+
+// A step that changes the disk. Every change above counts as one; callers count their own
+// larger steps (a call into an engine) too. When the environment names a step number in
+// TALLOWMERE_CRASH_STEP, the process is killed with SIGKILL at that step: the crash tests
+// interrupt an operation everywhere this way. Without it nothing happens.
+void crashPoint();
+
 std::string currentDirectory();  // ends without separator
 bool setCurrentDirectory(const std::string& path);
 
@@ -77,6 +90,8 @@ namespace detail {
 // Turns the folder name index behind resolve() on or off (on by default). Without it every
 // lookup of a name in other case lists the folder; tests use this to compare both ways.
 void setFolderIndexEnabled(bool enabled);
+// Kills the process at step `step` from now (0 = never), as TALLOWMERE_CRASH_STEP does.
+void setCrashStep(long step);
 }  // namespace detail
 
 }  // namespace fsx

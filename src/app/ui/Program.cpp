@@ -8,6 +8,7 @@
 #include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
+#include "install/ui/InstallWiring.h"
 #include "platform/Prompter.h"
 
 bool TmApplication::notify(QObject* receiver, QEvent* event) {
@@ -49,6 +50,7 @@ bool Program::Start() {
         } else {
             scan();
         }
+        RecoverFromMainForm();
         if (form_->windowState() & Qt::WindowMaximized) {
             form_->showMaximized();
         } else {

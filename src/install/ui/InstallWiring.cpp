@@ -12,6 +12,34 @@
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 
+namespace {
+
+InstallUi mainFormUi(Tmainform& f) {
+    InstallUi ui;
+    ui.setStatus = [&f](const std::string& t) { f.StatusBar->SetSimpleText(t); };
+    ui.setOperationText = [](const std::string& t) { app().operationText = t; };
+    ui.showProgress = [&f](bool shown) { f.ProgressBar->setVisible(shown); };
+    ui.setProgressPosition = [&f](int64_t v) { f.SetProgressPosition(v); };
+    ui.progressPosition = [&f] { return f.ProgressPosition(); };
+    ui.setProgressMax = [&f](int64_t v) { f.SetProgressMax(v); };
+    ui.setExtractionTotal = [&f](int64_t v) { f.ExtractionTotal = v; };
+    ui.repaint = [] { prompter().processEvents(); };
+    return ui;
+}
+
+}  // namespace
+
+void RecoverFromMainForm() {
+    if (!mainform) return;
+    Tmainform& f = *mainform;
+    try {
+        if (RecoverInterruptedOperations(*f.Zip, *f.Zip2, mainFormUi(f))) f.ScanCatalogue(true);
+    } catch (const std::exception& e) {
+        f.ProgressBar->setVisible(false);
+        prompter().message(e.what(), PromptButtons::Ok, PromptIcon::Error);
+    }
+}
+
 void InstallAndLaunchFromMainForm() {
     if (!mainform) return;
     Tmainform& f = *mainform;
@@ -28,16 +56,7 @@ void InstallAndLaunchFromMainForm() {
         ctx.languageItems.push_back(text::fromDisplay(f.LanguageCombo->itemText(i)));
     ctx.selectedLanguage = text::fromDisplay(f.LanguageCombo->currentText());
 
-    InstallUi& ui = ctx.ui;
-    ui.setStatus = [&f](const std::string& t) { f.StatusBar->SetSimpleText(t); };
-    ui.setOperationText = [](const std::string& t) { app().operationText = t; };
-    ui.showProgress = [&f](bool shown) { f.ProgressBar->setVisible(shown); };
-    ui.setProgressPosition = [&f](int64_t v) { f.SetProgressPosition(v); };
-    ui.progressPosition = [&f] { return f.ProgressPosition(); };
-    ui.setProgressMax = [&f](int64_t v) { f.SetProgressMax(v); };
-    ui.setExtractionTotal = [&f](int64_t v) { f.ExtractionTotal = v; };
-    ui.repaint = [] { prompter().processEvents(); };
-
+    ctx.ui = mainFormUi(f);
     ctx.setBusy = [&f](bool busy) {
         if (busy) {
             QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -1,0 +1,61 @@
+#pragma once
+// What is installed in a game directory, as its installation marker tells, and the checks
+// made before the program works there: an operation that was interrupted, the program's
+// own file names, temporary files left by a crash.
+
+#include <string>
+#include <vector>
+
+struct GameRecord;
+
+// Line 2 of a marker whose installation or removal has not been finished. It never equals
+// an identity value, so such a mission never counts as installed.
+inline constexpr const char* kUnfinished = "unfinished";
+
+// The installation marker of one game. Every save replaces the file atomically and makes
+// the game record show what the file now says.
+class Marker {
+  public:
+    explicit Marker(GameRecord& game);
+
+    // The marker's lines; empty when there is no marker.
+    static std::vector<std::string> read(const std::string& gameDir);
+
+    // Starts a marker for `archive`, not finished yet, and saves it.
+    void begin(const std::string& archive);
+    void add(const std::string& line) { lines_.push_back(line); }
+    // Writes the lines; throws EInOutError when the file cannot be written.
+    void save();
+    // Saves the marker with the archive's identity value: the installation is complete.
+    void finish(const std::string& identity);
+    bool pending() const { return saved_ != lines_.size(); }
+
+  private:
+    GameRecord& game_;
+    std::vector<std::string> lines_;
+    size_t saved_ = 0;
+};
+
+// Writes marker lines for a game and makes its record follow them.
+void SaveMarkerLines(GameRecord& game, const std::vector<std::string>& lines);
+
+// Reads lines 1 and 2 of the game's marker into its record (" Original" and "$00000000"
+// without a marker).
+void FollowMarker(GameRecord& game);
+
+// True when an install or uninstall in the game directory was interrupted: the marker says
+// so, or there is no marker but a backup archive.
+bool InterruptedOperation(const std::string& gameDir);
+
+// True when a name relative to the game directory ("\" or "/" separators) names one of the
+// program's own files there: the marker, the backup archive, the editor script, or anything
+// in the folder of the saves archives. Letter case does not count.
+bool IsOwnFile(const std::string& relative);
+
+// True for a direct member of SAVES with the extension ".sav" (any case).
+bool IsSavedGame(const std::string& relative);
+
+// Removes the temporary files that the program's writers leave behind when they are
+// killed, in the game directory, SAVES, allsaves and the folders given (only names of the
+// program's own patterns).
+void RemoveTemporaryFiles(const std::string& gameDir, const std::vector<std::string>& folders);
