@@ -18,7 +18,8 @@ struct InfoPanel {
     int languageIndex = -1;                  // selected item, -1 none
     bool languageComboVisible = false;
     bool origPanelVisible = false;
-    std::string questMemo;  // raw 8-bit text
+    std::string questMemo;       // the read-me, UTF-8 (or raw 8-bit text of the program)
+    bool questMemoHtml = false;  // questMemo is rich text
     bool finished = false;
     bool playEnabled = true;
     bool dromedEnabled = true;

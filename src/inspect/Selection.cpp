@@ -1,8 +1,10 @@
 #include "inspect/Selection.h"
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
+#include "inspect/MissionCache.h"
 #include "install/GameDir.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
@@ -20,6 +22,30 @@ class Detach {
   private:
     bool& attached_;
 };
+
+// Points the component at the row's archive. It reads ZIP archives only: for the others it
+// keeps the name (the installer's request) without a message about the format.
+void pointAt(TZipArchiver& zip, const std::string& archive) {
+    if (missionArchiveExtension(archive) == ".zip") {
+        zip.SetZipFileName(archive);
+        return;
+    }
+    const bool unattended = zip.Unattended;
+    zip.Unattended = true;
+    zip.SetZipFileName(archive);
+    zip.Unattended = unattended;
+}
+
+void analyse(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
+             const AnalysisHooks& hooks) {
+    if (missionArchiveExtension(zip.ZipFileName()) == ".zip") {
+        AnalyseArchive(zip, recordKey, panel, hooks);
+        return;
+    }
+    std::unique_ptr<MissionArchive> archive = openAnalysedMission(zip.ZipFileName(), recordKey);
+    const int game = AnalyseMission(*archive, recordKey, panel, hooks);
+    zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+}
 
 }  // namespace
 
@@ -43,13 +69,13 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     const std::string dir = env.cell(3, row);
     if (!dir.empty()) {
         // 6. Mission row.
-        const std::string archive = dir + env.cell(2, row) + ".zip";
-        zip.SetZipFileName(archive);
+        const std::string archive = MissionArchivePath(dir, env.cell(2, row), env.cell(4, row));
+        pointAt(zip, archive);
         if (fsx::fileExists(archive)) {
             panel.playEnabled = true;
             std::vector<std::string> cells;
             for (int c = 0; c < 7; ++c) cells.push_back(env.cell(c, row));
-            AnalyseArchive(zip, RecordKey(cells), panel, env.analysisHooks);
+            analyse(zip, RecordKey(cells), panel, env.analysisHooks);
             if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
         } else {
             if (env.showPanel) env.showPanel();
@@ -64,6 +90,7 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         zip.SetZipFileName(" Original");
         panel.playEnabled = true;
         panel.questMemo = slot(34) + "\n" + slot(35);
+        panel.questMemoHtml = false;
         panel.origPanelVisible = true;
         panel.noteslabel.clear();
         panel.installOnlyEnabled =
