@@ -40,6 +40,9 @@ struct SelectedMission {
     uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
     bool missionFlagsPresent = false;
     std::string titlesMember;  // last member holding "strings\" and "titles.str"
+    // The selected row's archive in any format (" Original" for a game row); the archive
+    // component holds it only when it is a ZIP archive.
+    std::string archivePath;
 };
 
 SelectedMission& selectedMission();

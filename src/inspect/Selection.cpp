@@ -24,7 +24,8 @@ class Detach {
 };
 
 // Points the component at the row's archive. It reads ZIP archives only: for the others it
-// keeps the name (the installer's request) without a message about the format.
+// is left without an archive (and without a message about the format); the selected
+// mission's archivePath names the archive for every format.
 void pointAt(TZipArchiver& zip, const std::string& archive) {
     if (missionArchiveExtension(archive) == ".zip") {
         zip.SetZipFileName(archive);
@@ -36,13 +37,13 @@ void pointAt(TZipArchiver& zip, const std::string& archive) {
     zip.Unattended = unattended;
 }
 
-void analyse(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
-             const AnalysisHooks& hooks) {
-    if (missionArchiveExtension(zip.ZipFileName()) == ".zip") {
+void analyse(TZipArchiver& zip, const std::string& path, const std::string& recordKey,
+             InfoPanel& panel, const AnalysisHooks& hooks) {
+    if (missionArchiveExtension(path) == ".zip") {
         AnalyseArchive(zip, recordKey, panel, hooks);
         return;
     }
-    std::unique_ptr<MissionArchive> archive = openAnalysedMission(zip.ZipFileName(), recordKey);
+    std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, recordKey);
     const int game = AnalyseMission(*archive, recordKey, panel, hooks);
     zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
 }
@@ -71,11 +72,12 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         // 6. Mission row.
         const std::string archive = MissionArchivePath(dir, env.cell(2, row), env.cell(4, row));
         pointAt(zip, archive);
+        sel.archivePath = archive;
         if (fsx::fileExists(archive)) {
             panel.playEnabled = true;
             std::vector<std::string> cells;
             for (int c = 0; c < 7; ++c) cells.push_back(env.cell(c, row));
-            analyse(zip, RecordKey(cells), panel, env.analysisHooks);
+            analyse(zip, archive, RecordKey(cells), panel, env.analysisHooks);
             if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
         } else {
             if (env.showPanel) env.showPanel();
@@ -88,6 +90,7 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         const int game = title.size() >= 18 ? title[17] - '0' : 1;
         sel.currentGame = static_cast<uint8_t>(game == 2 ? 2 : 1);
         zip.SetZipFileName(" Original");
+        sel.archivePath = " Original";
         panel.playEnabled = true;
         panel.questMemo = slot(34) + "\n" + slot(35);
         panel.questMemoHtml = false;

@@ -34,8 +34,8 @@ class MissionFilter : public QObject {
         });
         // A rescan or a sort rebuilds the rows: the filter applies to the new ones.
         QAbstractItemModel* model = grid.model();
-        for (auto signal : {&QAbstractItemModel::modelReset, &QAbstractItemModel::layoutChanged})
-            connect(model, signal, this, &MissionFilter::applyLater);
+        connect(model, &QAbstractItemModel::modelReset, this, &MissionFilter::applyLater);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &MissionFilter::applyLater);
         connect(model, &QAbstractItemModel::rowsInserted, this, &MissionFilter::applyLater);
         connect(model, &QAbstractItemModel::rowsRemoved, this, &MissionFilter::applyLater);
     }
@@ -54,9 +54,10 @@ class MissionFilter : public QObject {
         const int rows = grid_.RowCount();
         int shown = 0;
         grid_.setUpdatesEnabled(false);
+        // Grid row n (1 on) is the view's row n - 1: row 0 is the title bar.
         for (int row = 1; row < rows; ++row) {
             const bool keep = filter_.matches(grid_.Cell(1, row), grid_.Cell(2, row));
-            if (grid_.isRowHidden(row) == keep) grid_.setRowHidden(row, !keep);
+            if (grid_.isRowHidden(row - 1) == keep) grid_.setRowHidden(row - 1, !keep);
             shown += keep ? 1 : 0;
         }
         grid_.setUpdatesEnabled(true);
