@@ -49,8 +49,13 @@ class MemberSource {
         if (!archive_.sequential()) return archive_.readMember(name, cap, out);
         const auto found = fetched_.find(name);
         if (found == fetched_.end() || found->second.size() > cap) return false;
+        if (cap != kTextCap) {
+            out = std::move(found->second);  // the mission file: read once, never kept
+            fetched_.erase(found);
+            return true;
+        }
         out = found->second;
-        if (cap == kTextCap) kept_[name] = found->second;
+        kept_[name] = found->second;
         return true;
     }
 
@@ -209,8 +214,10 @@ int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& so
 
 std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSource& source,
                       const SelectedMission& sel) {
-    std::string title = "\"" + settings.ReadString(recordKey, "title", "_") + "\"";
-    if (title != "\"_\"" || sel.titlesMember.empty()) return title;
+    const std::string stored = settings.ReadString(recordKey, "title", "_");
+    std::string title(1, '"');
+    title.append(stored).push_back('"');
+    if (stored != "_" || sel.titlesMember.empty()) return title;
     title = "\"\"";
     std::string data;
     source.read(sel.titlesMember, kTextCap, data);
