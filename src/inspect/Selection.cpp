@@ -104,4 +104,9 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     const std::string& gameDir = app().thiefdata[selectedMission().currentGame].gameDir;
     panel.dromedEnabled =
         !gameDir.empty() && fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
+
+    // The installer reads ZIP archives only so far: a .7z or .rar mission is shown, not
+    // installed (an install would remove the current mission and extract nothing).
+    if (!dir.empty() && missionArchiveExtension(sel.archivePath) != ".zip")
+        panel.playEnabled = panel.installOnlyEnabled = panel.dromedEnabled = false;
 }
