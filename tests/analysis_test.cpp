@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
+#include "inspect/MissionCache.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
@@ -192,8 +194,8 @@ TEST_F(AnalysisTest, InstalledArchiveRecognisedBySizeWithoutChecksum) {
 
 namespace {
 
-// The same realistic mission packed by Info-ZIP zip, 7-Zip and Python's zipfile gives the
-// same analysis.
+// The same realistic mission packed by Info-ZIP zip, 7-Zip and Python's zipfile, and as a
+// solid .7z (first and cached selection), gives the same analysis.
 TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
     const Members layout = {
         {"miss20.mis", std::string(5000, 'x') + "SKYOBJVAR" + std::string(100, 'y')},
@@ -241,15 +243,37 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
                   0);
         made.push_back({"7z", dir.path() + "7z/Vault.zip"});
     }
+    if (haveProgram("7zz")) {
+        fsx::forceDirectories(dir.path() + "7zz");
+        ASSERT_EQ(runCommand("cd '" + tree.path() + "' && 7zz a -bd -mx5 -ms=on '" + dir.path() +
+                             "7zz/Vault.7z'" + names + " >/dev/null"),
+                  0);
+        made.push_back({"7zz", dir.path() + "7zz/Vault.7z"});
+        made.push_back({"7zz cached", dir.path() + "7zz/Vault.7z"});
+    }
     for (const Made& m : made) {
         SCOPED_TRACE(m.tool);
-        closeAppFiles();
-        openAppFiles(dir.path() + "ini-" + m.tool + "-");  // a fresh settings file each
-        zip.SetZipFileName(m.path);
-        ASSERT_EQ(zip.Count(), static_cast<int>(layout.size()));
         panel = InfoPanel{};
         AnalysisHooks hooks;
-        AnalyseArchive(zip, "Vault.1", panel, hooks);
+        if (m.tool == "7zz cached") {
+            // The second selection: members, read-me and title without decoding anything.
+            std::unique_ptr<MissionArchive> cached = openAnalysedMission(m.path, "Vault.1");
+            EXPECT_FALSE(cached->sequential());
+            AnalyseMission(*cached, "Vault.1", panel, hooks);
+        } else if (m.tool == "7zz") {
+            closeAppFiles();
+            openAppFiles(dir.path() + "ini-" + m.tool + "-");
+            std::unique_ptr<MissionArchive> archive = openAnalysedMission(m.path, "Vault.1");
+            ASSERT_EQ(archive->members().size(), layout.size());
+            EXPECT_TRUE(archive->sequential());
+            AnalyseMission(*archive, "Vault.1", panel, hooks);
+        } else {
+            closeAppFiles();
+            openAppFiles(dir.path() + "ini-" + m.tool + "-");  // a fresh settings file each
+            zip.SetZipFileName(m.path);
+            ASSERT_EQ(zip.Count(), static_cast<int>(layout.size()));
+            AnalyseArchive(zip, "Vault.1", panel, hooks);
+        }
         EXPECT_EQ(selectedMission().currentGame, 2);
         EXPECT_EQ(selectedMission().missionNumber, 20);
         EXPECT_TRUE(selectedMission().missionFlagsPresent);
@@ -268,6 +292,38 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
         EXPECT_TRUE(panel.languageItems.empty());
         EXPECT_EQ(app().settings->ReadInteger("Vault.1", "textures", 0), 2);
         EXPECT_EQ(app().settings->ReadInteger("Vault.1", "sounds", 0), 2);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Archives that cannot be read say why in the notes, and nothing can be started from them.
+TEST_F(AnalysisTest, UnreadableArchiveSaysWhy) {
+    for (int n = 100; n <= 103; ++n)
+        app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + ">";
+    const std::string fixtures = std::string(TM_SOURCE_DIR) + "/../shared/fixtures/archives/";
+    TempDir tree;
+    tree.write("miss20.mis", "SKYOBJVAR");
+    if (haveProgram("7zz"))
+        runCommand("cd '" + tree.path() + "' && 7zz a -bd -pSecret '" + dir.path() +
+                   "locked.7z' miss20.mis >/dev/null");
+    writeFile(dir.path() + "text.rar", "just text, no archive");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.path() + "locked.7z", "<101>"},
+        {fixtures + "7zip_encryption_header.7z", "<101>"},
+        {fixtures + "7zip_malformed.7z", "<100>"},
+        {dir.path() + "text.rar", "<103>"},
+    };
+    for (const auto& [path, note] : cases) {
+        if (!fsx::fileExists(path)) continue;
+        SCOPED_TRACE(path);
+        std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, "X.1");
+        AnalyseMission(*archive, "X.1", panel, AnalysisHooks{});
+        EXPECT_EQ(panel.noteslabel, note);
+        EXPECT_FALSE(panel.playEnabled);
+        EXPECT_FALSE(panel.installOnlyEnabled);
     }
 }
 

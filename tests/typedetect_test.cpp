@@ -55,6 +55,9 @@ TEST(TypeDetection, RecordKeyMatchesTheGridRow) {
               RecordKey({"", "", "Lost]City", "/m/", "1048576"}));
     EXPECT_EQ(ArchiveRecordKey("gone.zip", -1), "gone.-1");
     EXPECT_EQ(ArchiveRecordKey("zip", 3), ".3");
+    // Other formats lose their real extension: Foo.7z and Foo.zip of other sizes differ.
+    EXPECT_EQ(ArchiveRecordKey("Vault.7z", 7), "Vault.7");
+    EXPECT_EQ(ArchiveRecordKey("Vault.RAR", 7), "Vault.7");
 }
 
 TEST(TypeDetection, StoredTypeAnswersWithoutOpening) {

@@ -1,7 +1,9 @@
 #include "catalogue/MissionRecords.h"
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
 
@@ -73,4 +75,17 @@ void SetRowFinished(IniFile& settings, std::vector<std::string>& row, bool check
 
 void SetRowFinished(std::vector<std::string>& row, bool checked) {
     SetRowFinished(store(), row, checked);
+}
+
+std::string MissionArchivePath(const std::string& dir, const std::string& name,
+                               const std::string& sizeText) {
+    std::string existing;
+    for (const std::string& ext : missionArchiveExtensions()) {
+        const std::string path = dir + name + ext;
+        const int64_t size = fsx::fileSize64(path);
+        if (size < 0) continue;
+        if (std::to_string(size) == sizeText) return path;
+        if (existing.empty()) existing = path;
+    }
+    return existing.empty() ? dir + name + ".zip" : existing;
 }

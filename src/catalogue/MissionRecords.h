@@ -25,3 +25,9 @@ void LoadRecordIntoRow(std::vector<std::string>& row);  // the program's setting
 // keeps its old mark.
 void SetRowFinished(IniFile& settings, std::vector<std::string>& row, bool checked);
 void SetRowFinished(std::vector<std::string>& row, bool checked);
+
+// The archive of a mission row: `dir` + `name` + the first mission archive extension (".zip",
+// ".7z", ".rar") whose file has the row's size, else the first that exists, else ".zip".
+// Foo.zip and Foo.7z of different sizes are two rows of the same name.
+std::string MissionArchivePath(const std::string& dir, const std::string& name,
+                               const std::string& sizeText);

@@ -1,10 +1,15 @@
 #include "inspect/ContentAnalysis.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
 
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/Checksum.h"
+#include "inspect/MissionCache.h"
+#include "inspect/ReadmeText.h"
 #include "inspect/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
@@ -21,12 +26,55 @@ bool contains(const std::string& s, const char* part) {
     return s.find(part) != std::string::npos;
 }
 
-// The member's text loaded into the memo, when it can be extracted.
-bool loadMemo(TZipArchiver& zip, const std::string& member, InfoPanel& panel) {
-    TZipStream* stream = zip.ExtractToStream(member);
-    if (!stream) return false;
-    panel.questMemo.assign(stream->Memory() ? stream->Memory() : "",
-                           static_cast<size_t>(stream->Size()));
+// Largest members read into memory: read-mes and titles, and the mission file whose whole
+// content the game decision searches.
+constexpr uint64_t kTextCap = 16 << 20;
+constexpr uint64_t kMissionFileCap = uint64_t(512) << 20;
+
+// Member data for the analysis. Archives read front to back get every member it needs in
+// one pass, in archive order, before it starts; the others are asked member by member.
+class MemberSource {
+  public:
+    explicit MemberSource(MissionArchive& archive) : archive_(archive) {}
+
+    void prefetch(const std::set<std::string>& names, const std::string& missionFile) {
+        if (!archive_.sequential() || names.empty()) return;
+        archive_.readMembers(names, kMissionFileCap, [&](const ArchiveMember& m, std::string& d) {
+            if (m.name != missionFile && d.size() > kTextCap) return true;
+            fetched_[m.name] = std::move(d);
+            return true;
+        });
+    }
+
+    bool read(const std::string& name, uint64_t cap, std::string& out) {
+        if (!archive_.sequential()) return archive_.readMember(name, cap, out);
+        const auto found = fetched_.find(name);
+        if (found == fetched_.end() || found->second.size() > cap) return false;
+        if (cap != kTextCap) {
+            out = std::move(found->second);  // the mission file: read once, never kept
+            fetched_.erase(found);
+            return true;
+        }
+        out = found->second;
+        kept_[name] = found->second;
+        return true;
+    }
+
+    // The text members read, for the mission's cache.
+    const std::map<std::string, std::string>& kept() const { return kept_; }
+
+  private:
+    MissionArchive& archive_;
+    std::map<std::string, std::string> fetched_, kept_;
+};
+
+// The member's text loaded into the memo, when it can be read.
+bool loadMemo(MemberSource& source, const std::string& member, InfoPanel& panel) {
+    std::string bytes;
+    if (!source.read(member, kTextCap, bytes)) return false;
+    ReadmeText readme = readmeFromBytes(member, bytes);
+    panel.questMemo = std::move(readme.text);
+    panel.questMemoHtml = readme.html;
     return true;
 }
 
@@ -58,137 +106,160 @@ bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game) 
     return ArchiveChecksum()(zipFileName) == game.installedCheck;
 }
 
-void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
-                    const AnalysisHooks& hooks) {
-    IniFile& settings = *app().settings;
-    // Counts, type and title reach the disk in one store.
-    IniBatch batch(settings);
-    SelectedMission& sel = selectedMission();
+namespace {
 
-    // 1. Reset.
+// What one pass over the member names gives beyond the panel's boxes.
+struct MemberScan {
+    int books = 0, textures = 0, meshes = 0, objects = 0, movies = 0, sounds = 0;
+    bool languageFlags[5] = {false, false, false, false, false};
+    std::vector<std::string> namedReadmes;  // "<archive name>.txt", in archive order
+    std::vector<std::string> texts;         // every ".txt", in archive order
+    std::string richReadme;                 // the .rtf/.html/.htm/.glml read-me, if any
+};
+
+// The archive's file name without its extension, lower case.
+std::string archiveBaseName(const std::string& path) {
+    const std::string name = text::lowerAscii(text::extractFileName(path));
+    const size_t extLength = std::max<size_t>(missionArchiveExtension(name).size(), 4);
+    return name.size() >= extLength ? name.substr(0, name.size() - extLength) : std::string();
+}
+
+void scanMember(const std::string& member, const std::string& base, MemberScan& scan,
+                InfoPanel& panel, SelectedMission& sel) {
+    const std::string n = text::lowerAscii(member);
+    const std::string f = text::lowerAscii(text::extractFileName(member));
+    const std::string e = text::lowerAscii(text::extractFileExt(member));
+    for (int l = 1; l <= 4; ++l) {
+        if (n.find(std::string("\\") + languageNames[l] + "\\") != std::string::npos)
+            scan.languageFlags[l] = true;
+    }
+    if (f == base + ".txt") scan.namedReadmes.push_back(member);
+    if (e == ".txt") scan.texts.push_back(member);
+    if (isRichReadmeExtension(e) && (scan.richReadme.empty() || f == base + e))
+        scan.richReadme = member;
+    if (contains(n, "goals.str")) panel.goalscheck = true;
+    if (contains(n, "intrface\\") && contains(n, ".pcx")) panel.mapcheck = true;
+    if (contains(n, "intrface\\") && contains(n, "ra.bin")) panel.automapcheck = true;
+    if (contains(n, "books\\") && contains(n, "str")) ++scan.books;
+    if (contains(n, "fam\\") && contains(n, ".pcx")) ++scan.textures;
+    if (contains(n, "mesh\\")) ++scan.meshes;
+    if (contains(n, "obj\\")) ++scan.objects;
+    if (contains(n, "movies\\") && contains(n, ".avi")) ++scan.movies;
+    if (contains(n, "snd\\") && (contains(n, ".wav") || contains(n, ".mp3"))) ++scan.sounds;
+    if (e == ".gam") panel.gamesyscheck = true;
+    if (contains(n, "strings\\") && contains(n, "missflag.str")) sel.missionFlagsPresent = true;
+    if (contains(n, "strings\\") && contains(n, "titles.str")) sel.titlesMember = member;
+    if (e == ".mis") {
+        sel.missionFileMember = member;
+        MissionNumberFromName(n, sel.missionNumber);
+    }
+}
+
+void resetPanel(InfoPanel& panel, SelectedMission& sel, const AnalysisHooks& hooks) {
     sel.missionFlagsPresent = false;
     panel.mapcheck = panel.automapcheck = panel.goalscheck = panel.gamesyscheck = false;
     panel.soundscheck = false;
-    int books = 0, textures = 0, meshes = 0, objects = 0, movies = 0, sounds = 0;
     panel.noteslabel.clear();
     sel.titlesMember.clear();
     if (hooks.setOperationText) hooks.setOperationText(slot(71));
     sel.missionNumber = 0;
     sel.missionFileMember.clear();
     panel.playEnabled = true;
-    bool languageFlags[5] = {false, false, false, false, false};
     panel.questMemo.clear();
+    panel.questMemoHtml = false;
+}
 
-    // 2. One pass over the member names.
-    const std::string readmeName = text::lowerAscii(text::extractFileName(zip.ZipFileName()));
-    const std::string namedReadme =
-        readmeName.size() >= 4 ? readmeName.substr(0, readmeName.size() - 4) + ".txt" : ".txt";
-    // Entries may change while a member is extracted (never here, but stay safe): copy names.
-    const std::vector<ZipDirEntry> entries = zip.Entries();
-    for (const ZipDirEntry& entry : entries) {
-        const std::string n = text::lowerAscii(entry.FileName);
-        const std::string f = text::lowerAscii(text::extractFileName(entry.FileName));
-        const std::string e = text::lowerAscii(text::extractFileExt(entry.FileName));
-        for (int l = 1; l <= 4; ++l) {
-            if (n.find(std::string("\\") + languageNames[l] + "\\") != std::string::npos)
-                languageFlags[l] = true;
-        }
-        if (f == namedReadme) {
-            loadMemo(zip, entry.FileName, panel);
-            prompter().processEvents();
-        }
-        if (contains(n, "goals.str")) panel.goalscheck = true;
-        if (contains(n, "intrface\\") && contains(n, ".pcx")) panel.mapcheck = true;
-        if (contains(n, "intrface\\") && contains(n, "ra.bin")) panel.automapcheck = true;
-        if (contains(n, "books\\") && contains(n, "str")) ++books;
-        if (contains(n, "fam\\") && contains(n, ".pcx")) ++textures;
-        if (contains(n, "mesh\\")) ++meshes;
-        if (contains(n, "obj\\")) ++objects;
-        if (contains(n, "movies\\") && contains(n, ".avi")) ++movies;
-        if (contains(n, "snd\\") && (contains(n, ".wav") || contains(n, ".mp3"))) ++sounds;
-        if (e == ".gam") panel.gamesyscheck = true;
-        if (contains(n, "strings\\") && contains(n, "missflag.str")) sel.missionFlagsPresent = true;
-        if (contains(n, "strings\\") && contains(n, "titles.str"))
-            sel.titlesMember = entry.FileName;
-        if (e == ".mis") {
-            sel.missionFileMember = entry.FileName;
-            MissionNumberFromName(n, sel.missionNumber);
-        }
-    }
-
-    // 3. Counts.
-    const std::pair<const char*, int> counts[] = {{"books", books},   {"meshes", meshes},
-                                                  {"movies", movies}, {"objects", objects},
-                                                  {"sounds", sounds}, {"textures", textures}};
+// Counts into the record; a record that holds the count already is left alone, so that
+// selecting an analysed archive again stores nothing.
+void storeCounts(IniFile& settings, const std::string& recordKey, const MemberScan& scan,
+                 InfoPanel& panel) {
+    const std::pair<const char*, int> counts[] = {
+        {"books", scan.books},     {"meshes", scan.meshes}, {"movies", scan.movies},
+        {"objects", scan.objects}, {"sounds", scan.sounds}, {"textures", scan.textures}};
     for (const auto& [key, count] : counts) {
-        // A record that holds the count already is left alone: selecting an analysed
-        // archive again then stores nothing (each store is a synced rewrite of the file).
         if (count > 0 && settings.ReadString(recordKey, key, "") != std::to_string(count))
             settings.WriteInteger(recordKey, key, count);
     }
-    panel.bookscheck = books > 0;
-    panel.creaturescheck = meshes > 0;
-    panel.moviescheck = movies > 0;
-    panel.objectscheck = objects > 0;
-    panel.soundscheck = sounds > 0;
-    panel.texturecheck = textures > 0;
+    panel.bookscheck = scan.books > 0;
+    panel.creaturescheck = scan.meshes > 0;
+    panel.moviescheck = scan.movies > 0;
+    panel.objectscheck = scan.objects > 0;
+    panel.soundscheck = scan.sounds > 0;
+    panel.texturecheck = scan.textures > 0;
+}
 
-    // 4. Game.
-    int game = 1;
-    if (!sel.missionFileMember.empty()) game = DecideGame(recordKey, sel.missionFileMember, zip);
-    if (game != 1 && game != 2) game = 1;
-    sel.currentGame = static_cast<uint8_t>(game);
-    const GameRecord& record = app().thiefdata[static_cast<size_t>(game)];
-    zip.ExtrBaseDir = record.gameDir;
+// Every member the analysis will read, for archives read front to back.
+std::set<std::string> membersToRead(IniFile& settings, const std::string& recordKey,
+                                    const MemberScan& scan, const SelectedMission& sel) {
+    std::set<std::string> names(scan.namedReadmes.begin(), scan.namedReadmes.end());
+    if (!scan.texts.empty()) names.insert(scan.texts.front());
+    if (scan.texts.empty() && !scan.richReadme.empty()) names.insert(scan.richReadme);
+    const int32_t type = settings.ReadInteger(recordKey, "type", 0);
+    if (!sel.missionFileMember.empty() && type != 1 && type != 2)
+        names.insert(sel.missionFileMember);
+    if (!sel.titlesMember.empty() && settings.ReadString(recordKey, "title", "_") == "_")
+        names.insert(sel.titlesMember);
+    return names;
+}
 
-    // 5. Title.
-    std::string title = "\"" + settings.ReadString(recordKey, "title", "_") + "\"";
-    if (title == "\"_\"" && !sel.titlesMember.empty()) {
-        title = "\"\"";
-        std::vector<std::string> lines;
-        if (TZipStream* stream = zip.ExtractToStream(sel.titlesMember)) lines = stream->Lines();
-        const std::string tag = "title_" + std::to_string(sel.missionNumber) + ":";
-        for (const std::string& line : lines) {
-            if (line.find(tag) == std::string::npos) continue;
-            size_t quote = line.find('"');
-            title = (quote == std::string::npos ? line : line.substr(quote)).substr(0, 256);
-        }
-        settings.WriteString(recordKey, "title", title);
+int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& source,
+               const SelectedMission& sel) {
+    if (sel.missionFileMember.empty()) return 1;
+    const int32_t stored = settings.ReadInteger(recordKey, "type", 0);
+    if (stored == 1 || stored == 2) return stored;
+    std::string data;
+    source.read(sel.missionFileMember, kMissionFileCap, data);
+    const int game = ContainsMarker(kMissionMarker, data.data(), data.size()) ? 2 : 1;
+    settings.WriteInteger(recordKey, "type", game);
+    return game;
+}
+
+std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSource& source,
+                      const SelectedMission& sel) {
+    const std::string stored = settings.ReadString(recordKey, "title", "_");
+    std::string title(1, '"');
+    title.append(stored).push_back('"');
+    if (stored != "_" || sel.titlesMember.empty()) return title;
+    title = "\"\"";
+    std::string data;
+    source.read(sel.titlesMember, kTextCap, data);
+    TZipStream stream;
+    stream.SetPointer(data.data(), static_cast<int64_t>(data.size()));
+    const std::string tag = "title_" + std::to_string(sel.missionNumber) + ":";
+    for (const std::string& line : stream.Lines()) {
+        if (line.find(tag) == std::string::npos) continue;
+        size_t quote = line.find('"');
+        title = (quote == std::string::npos ? line : line.substr(quote)).substr(0, 256);
     }
+    settings.WriteString(recordKey, "title", title);
+    return title;
+}
 
-    // 6. Heading.
-    if (title.size() >= 4)
-        panel.questinfo = "Thief " + std::to_string(game) + " : " + text::oemUmlautsToAnsi(title);
-    else
-        panel.questinfo = "Thief " + std::to_string(game) + " " + slot(47);
-
-    // 7.
-    panel.origPanelVisible = false;
-
-    // 8. Read-me fallback: the first ".txt" member that can be extracted.
-    if (panel.questMemo.empty()) {
-        for (const ZipDirEntry& entry : entries) {
-            if (text::lowerAscii(text::extractFileExt(entry.FileName)) != ".txt") continue;
-            if (loadMemo(zip, entry.FileName, panel)) break;
-        }
+void chooseReadme(MemberSource& source, const MemberScan& scan, InfoPanel& panel) {
+    for (const std::string& member : scan.namedReadmes) {
+        loadMemo(source, member, panel);
+        prompter().processEvents();
     }
+    if (!panel.questMemo.empty()) return;
+    for (const std::string& member : scan.texts) {
+        if (loadMemo(source, member, panel)) return;
+    }
+    if (!scan.richReadme.empty()) loadMemo(source, scan.richReadme, panel);
+}
 
-    // 9.
-    if (hooks.clearStatusLine) hooks.clearStatusLine();
-    prompter().processEvents();
-
-    // 10. Languages. A game language of 0 (none named) counts as not carried.
+void offerLanguages(const MemberScan& scan, int gameLanguage, InfoPanel& panel) {
     panel.languageItems.clear();
     panel.languageIndex = -1;
-    const int gameLanguage = record.language;
-    const bool carriesOwn = gameLanguage >= 1 && gameLanguage <= 4 && languageFlags[gameLanguage];
+    // A game language of 0 (none named) counts as not carried.
+    const bool carriesOwn =
+        gameLanguage >= 1 && gameLanguage <= 4 && scan.languageFlags[gameLanguage];
     if (!carriesOwn) {
         bool offers = false;
-        for (int l = 1; l <= 4; ++l) offers = offers || languageFlags[l];
+        for (int l = 1; l <= 4; ++l) offers = offers || scan.languageFlags[l];
         if (offers) {
             panel.noteslabel += slot(29) + "\n";
             for (int l = 1; l <= 4; ++l) {
-                if (languageFlags[l]) panel.languageItems.push_back(languageNames[l]);
+                if (scan.languageFlags[l]) panel.languageItems.push_back(languageNames[l]);
             }
             panel.languageIndex = 0;
         }
@@ -199,25 +270,89 @@ void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& 
         panel.noteslabel += "\n" + slot(30) + "\n\n";
         panel.languageComboVisible = true;
     }
+}
 
-    // 11. Warnings.
+// The language slot saying why an archive cannot be read; 0 when it can.
+int unreadableSlot(ArchiveStatus status) {
+    switch (status) {
+        case ArchiveStatus::Ok:
+            return 0;
+        case ArchiveStatus::Encrypted:
+            return 101;
+        case ArchiveStatus::Unsupported:
+            return 102;
+        case ArchiveStatus::NotArchive:
+            return 103;
+        default:
+            return 100;
+    }
+}
+
+void disableCommands(InfoPanel& panel) {
+    panel.notesCaptionVisible = true;
+    panel.languageComboVisible = false;
+    panel.playEnabled = false;
+    panel.dromedEnabled = false;
+    panel.installOnlyEnabled = false;
+}
+
+}  // namespace
+
+int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
+                   const AnalysisHooks& hooks) {
+    IniFile& settings = *app().settings;
+    // Counts, type and title reach the disk in one store.
+    IniBatch batch(settings);
+    SelectedMission& sel = selectedMission();
+    resetPanel(panel, sel, hooks);
+
+    MemberScan scan;
+    const std::string base = archiveBaseName(archive.path());
+    for (const ArchiveMember& member : archive.members())
+        scanMember(member.name, base, scan, panel, sel);
+    storeCounts(settings, recordKey, scan, panel);
+
+    MemberSource source(archive);
+    source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
+    chooseReadme(source, scan, panel);
+
+    int game = decideGame(settings, recordKey, source, sel);
+    if (game != 1 && game != 2) game = 1;
+    sel.currentGame = static_cast<uint8_t>(game);
+    const GameRecord& record = app().thiefdata[static_cast<size_t>(game)];
+
+    const std::string title = readTitle(settings, recordKey, source, sel);
+    if (title.size() >= 4)
+        panel.questinfo = "Thief " + std::to_string(game) + " : " + text::oemUmlautsToAnsi(title);
+    else
+        panel.questinfo = "Thief " + std::to_string(game) + " " + slot(47);
+    panel.origPanelVisible = false;
+    if (archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
+
+    if (hooks.clearStatusLine) hooks.clearStatusLine();
+    prompter().processEvents();
+
+    offerLanguages(scan, record.language, panel);
     if (!panel.goalscheck) panel.noteslabel += slot(32) + "\n";
     if (game == 1 && !panel.mapcheck) panel.noteslabel += slot(33) + "\n";
-
-    // 12.
     panel.notesCaptionVisible = !panel.noteslabel.empty();
+    panel.installOnlyEnabled = !IsAlreadyInstalled(archive.path(), record);
 
-    // 13. Install-only button.
-    panel.installOnlyEnabled = !IsAlreadyInstalled(zip.ZipFileName(), record);
-
-    // 14. Unconfigured game.
     if (record.gameDir.empty()) {
         panel.noteslabel = slot(60) + " " + std::to_string(game) + " " + slot(61);
-        panel.notesCaptionVisible = true;
-        panel.languageComboVisible = false;
-        panel.playEnabled = false;
-        panel.dromedEnabled = false;
-        panel.installOnlyEnabled = false;
+        disableCommands(panel);
+    }
+    if (const int why = unreadableSlot(archive.status()); why != 0 && archive.sequential()) {
+        panel.noteslabel = slot(why);
+        disableCommands(panel);
     }
     batch.Commit();
+    return game;
+}
+
+void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
+                    const AnalysisHooks& hooks) {
+    std::unique_ptr<MissionArchive> archive = zipMission(zip);
+    const int game = AnalyseMission(*archive, recordKey, panel, hooks);
+    zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
 }

@@ -9,6 +9,7 @@
 #include "app/AppState.h"
 #include "inspect/InfoPanel.h"
 
+class MissionArchive;
 class TZipArchiver;
 
 // Hooks into the main window that the analysis uses while it runs.
@@ -23,6 +24,13 @@ struct AnalysisHooks {
 // title into the record.
 void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
                     const AnalysisHooks& hooks);
+
+// The same analysis over a mission archive of any format (its path() is the row's archive).
+// Archives read front to back get what the analysis needs in one pass and keep it in the
+// mission's cache; one that cannot be read says why in the notes and disables the commands.
+// Returns the game decided.
+int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
+                   const AnalysisHooks& hooks);
 
 // True when the archive named by `zipFileName` is the one installed in `game`: same file
 // name (exact case) and either the same size text or, tried only when the size text

@@ -18,7 +18,8 @@ struct InfoPanel {
     int languageIndex = -1;                  // selected item, -1 none
     bool languageComboVisible = false;
     bool origPanelVisible = false;
-    std::string questMemo;  // raw 8-bit text
+    std::string questMemo;       // the read-me, UTF-8 (or raw 8-bit text of the program)
+    bool questMemoHtml = false;  // questMemo is rich text
     bool finished = false;
     bool playEnabled = true;
     bool dromedEnabled = true;
@@ -39,6 +40,9 @@ struct SelectedMission {
     uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
     bool missionFlagsPresent = false;
     std::string titlesMember;  // last member holding "strings\" and "titles.str"
+    // The selected row's archive in any format (" Original" for a game row); the archive
+    // component holds it only when it is a ZIP archive.
+    std::string archivePath;
 };
 
 SelectedMission& selectedMission();

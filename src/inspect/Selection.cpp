@@ -1,8 +1,10 @@
 #include "inspect/Selection.h"
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
+#include "inspect/MissionCache.h"
 #include "install/GameDir.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
@@ -20,6 +22,31 @@ class Detach {
   private:
     bool& attached_;
 };
+
+// Points the component at the row's archive. It reads ZIP archives only: for the others it
+// is left without an archive (and without a message about the format); the selected
+// mission's archivePath names the archive for every format.
+void pointAt(TZipArchiver& zip, const std::string& archive) {
+    if (missionArchiveExtension(archive) == ".zip") {
+        zip.SetZipFileName(archive);
+        return;
+    }
+    const bool unattended = zip.Unattended;
+    zip.Unattended = true;
+    zip.SetZipFileName(archive);
+    zip.Unattended = unattended;
+}
+
+void analyse(TZipArchiver& zip, const std::string& path, const std::string& recordKey,
+             InfoPanel& panel, const AnalysisHooks& hooks) {
+    if (missionArchiveExtension(path) == ".zip") {
+        AnalyseArchive(zip, recordKey, panel, hooks);
+        return;
+    }
+    std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, recordKey);
+    const int game = AnalyseMission(*archive, recordKey, panel, hooks);
+    zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+}
 
 }  // namespace
 
@@ -43,13 +70,14 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     const std::string dir = env.cell(3, row);
     if (!dir.empty()) {
         // 6. Mission row.
-        const std::string archive = dir + env.cell(2, row) + ".zip";
-        zip.SetZipFileName(archive);
+        const std::string archive = MissionArchivePath(dir, env.cell(2, row), env.cell(4, row));
+        pointAt(zip, archive);
+        sel.archivePath = archive;
         if (fsx::fileExists(archive)) {
             panel.playEnabled = true;
             std::vector<std::string> cells;
             for (int c = 0; c < 7; ++c) cells.push_back(env.cell(c, row));
-            AnalyseArchive(zip, RecordKey(cells), panel, env.analysisHooks);
+            analyse(zip, archive, RecordKey(cells), panel, env.analysisHooks);
             if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
         } else {
             if (env.showPanel) env.showPanel();
@@ -62,8 +90,10 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         const int game = title.size() >= 18 ? title[17] - '0' : 1;
         sel.currentGame = static_cast<uint8_t>(game == 2 ? 2 : 1);
         zip.SetZipFileName(" Original");
+        sel.archivePath = " Original";
         panel.playEnabled = true;
         panel.questMemo = slot(34) + "\n" + slot(35);
+        panel.questMemoHtml = false;
         panel.origPanelVisible = true;
         panel.noteslabel.clear();
         panel.installOnlyEnabled =
@@ -74,4 +104,9 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     const std::string& gameDir = app().thiefdata[selectedMission().currentGame].gameDir;
     panel.dromedEnabled =
         !gameDir.empty() && fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
+
+    // The installer reads ZIP archives only so far: a .7z or .rar mission is shown, not
+    // installed (an install would remove the current mission and extract nothing).
+    if (!dir.empty() && missionArchiveExtension(sel.archivePath) != ".zip")
+        panel.playEnabled = panel.installOnlyEnabled = panel.dromedEnabled = false;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -19,10 +20,34 @@ IniFile& store() {
     return *app().settings;
 }
 
+bool hasMissionFile(const std::vector<ArchiveMember>& members) {
+    for (const ArchiveMember& m : members) {
+        if (text::lowerAscii(m.name).find(".mis") != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The mission test of a .7z or .rar archive. One that cannot be read (encrypted, damaged,
+// unsupported) is listed as well, so that its panel can say why; it is tested again at the
+// next scan.
+bool isOtherMission(IniFile& settings, const std::string& section, const std::string& path) {
+    std::unique_ptr<MissionArchive> archive = openMissionArchive(path);
+    const ArchiveStatus status = archive->status();
+    if (status == ArchiveStatus::NotFound || status == ArchiveStatus::NotArchive) return false;
+    if (status != ArchiveStatus::Ok) return true;
+    if (!hasMissionFile(archive->members())) return false;
+    settings.WriteInteger(section, "type", 0);
+    return true;
+}
+
 }  // namespace
 
 std::string ArchiveRecordKey(const std::string& fileName, int64_t size) {
-    std::string key = fileName.size() > 4 ? fileName.substr(0, fileName.size() - 4) : "";
+    // ".zip" names lose their last four characters as they always did; ".7z" and ".rar"
+    // names their real extension.
+    const std::string ext = missionArchiveExtension(fileName);
+    const size_t cut = ext.empty() || ext == ".zip" ? 4 : ext.size();
+    std::string key = fileName.size() > cut ? fileName.substr(0, fileName.size() - cut) : "";
     key.append(1, '.').append(std::to_string(size));
     return text::removeChars(key, "]");
 }
@@ -32,6 +57,7 @@ bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::stri
     const std::string path = dir + fileName;
     const std::string section = ArchiveRecordKey(fileName, fsx::fileSize64(path));
     if (settings.ReadInteger(section, "type", -1) != -1) return true;
+    if (missionArchiveExtension(fileName) != ".zip") return isOtherMission(settings, section, path);
     zip2.SetZipFileName(path);
     for (const ZipDirEntry& e : zip2.Entries()) {
         if (text::lowerAscii(e.FileName).find(".mis") != std::string::npos) {

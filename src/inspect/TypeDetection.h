@@ -13,13 +13,14 @@ class TZipStream;
 // The text whose presence in a mission file marks a Thief 2 mission (case-sensitive).
 inline constexpr char kMissionMarker[] = "SKYOBJVAR";
 
-// Record section of an archive: file name less its last four characters, ".", size in
-// bytes, every "]" removed.
+// Record section of an archive: file name less its extension (for ".zip" and names of no
+// mission archive extension: its last four characters), ".", size in bytes, every "]" removed.
 std::string ArchiveRecordKey(const std::string& fileName, int64_t size);
 
-// Whether dir + fileName is a mission archive. A record with a "type" answers at once
-// without opening the archive; otherwise the archive's member list is read through `zip2`
-// and the first member whose lower-cased name contains ".mis" makes it a mission
+// Whether dir + fileName is a mission archive (.7z and .rar ones are read through
+// libarchive; one that cannot be read counts as a mission without a stored "type"). A record with a
+// "type" answers at once without opening the archive; otherwise the archive's member list is read
+// through `zip2` and the first member whose lower-cased name contains ".mis" makes it a mission
 // ("type" := 0 is written). `dir` ends in the separator.
 bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName,
                       TZipArchiver& zip2);

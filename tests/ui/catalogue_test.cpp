@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QToolButton>
 #include <memory>
@@ -30,6 +31,8 @@ class Catalogue : public ::testing::Test {
             GTEST_SKIP() << "extraction engine not built";
         std::string lang = "[languages]\n1=English\n[English]\n";
         for (int n = 1; n <= 80; ++n) lang += std::to_string(n) + "=<" + std::to_string(n) + ">\n";
+        for (int n = 100; n <= 105; ++n)
+            lang += std::to_string(n) + "=<" + std::to_string(n) + ">\n";
         dir.write("Tallowmere.dat", lang);
         game = dir.path() + "Thief2/";
         missions = dir.path() + "Missions/";
@@ -261,6 +264,56 @@ TEST_F(Catalogue, GameDirectoryWithoutTrailingSeparatorWorksTheSame) {
     EXPECT_EQ(app().thiefdata[2].gameDir, game);
     EXPECT_EQ(app().thiefdata[2].language, 2);
     EXPECT_EQ(grid().Cell(0, rowOf(" Original (Thief 2)")), "20");
+}
+
+// A .7z beside a .zip of the same name is a row of its own, selected and analysed like it;
+// a file that is no archive is not listed.
+TEST_F(Catalogue, SevenZipMissionIsListedAndAnalysedBesideItsZip) {
+    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+    mission("Vault.zip");
+    TempDir tree;
+    tree.write("miss20.mis", "no marker");
+    tree.write("strings/titles.str", "title_20: \"Seven Vault\"\r\n");
+    tree.write("VAULT.txt", "Caf\xE9 for seven");
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && 7zz a -bd -ms=on '" + missions +
+                         "Vault.7z' . >/dev/null"),
+              0);
+    dir.write("Missions/Broken.7z", "not an archive");
+    form->ScanCatalogue(false);
+    ASSERT_EQ(grid().RowCount(), 4);
+    const std::string size = std::to_string(fsx::fileSize64(missions + "Vault.7z"));
+    int row = 0;
+    for (int r = 1; r < grid().RowCount(); ++r)
+        if (grid().Cell(2, r) == "Vault" && grid().Cell(4, r) == size) row = r;
+    ASSERT_GT(row, 0);
+    select(row);
+    EXPECT_EQ(selectedMission().archivePath, missions + "Vault.7z");
+    EXPECT_EQ(grid().Cell(1, row), "Seven Vault");
+    EXPECT_EQ(grid().Cell(0, row), "11");
+    EXPECT_EQ(form->questMemo->toPlainText().toStdString(), "Caf\xC3\xA9 for seven");
+    EXPECT_EQ(form->Zip->ExtrBaseDir, "");        // Thief 1 is not configured here
+    EXPECT_FALSE(form->playbutton->isEnabled());  // until the installer reads .7z
+}
+
+// Typing narrows the rows by title or archive name without regard to case and accents, the
+// caption counts them, and clearing brings every row back with the selection.
+TEST_F(Catalogue, FilterNarrowsTheRowsAndClearingRestoresThem) {
+    mission("Caf\xC3\xA9.zip");
+    mission("Other.zip");
+    form->ScanCatalogue(false);
+    const int other = rowOf("Other");
+    select(other);  // analysed: its title is in the grid
+    grid().SetRow(other);
+    form->FilterEdit->setText("CAFE");
+    for (int r = 1; r < grid().RowCount(); ++r)
+        EXPECT_EQ(grid().isRowHidden(r - 1), grid().Cell(2, r) != "Caf\xC3\xA9") << r;
+    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  1 <105> 3 <15>");
+    form->FilterEdit->setText("title of oth");
+    EXPECT_FALSE(grid().isRowHidden(other - 1));
+    form->FilterEdit->setText("");
+    for (int r = 1; r < grid().RowCount(); ++r) EXPECT_FALSE(grid().isRowHidden(r - 1));
+    EXPECT_EQ(grid().Row(), other);
+    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  3 <15>");
 }
 
 }  // namespace

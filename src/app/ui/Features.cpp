@@ -36,6 +36,22 @@ QString memoText(const std::string& s) {
     return t;
 }
 
+// The read-me: plain text, or rich text laid out by Qt (which fetches nothing and runs
+// no scripts).
+void showMemo(QPlainTextEdit& memo, const InfoPanel& p) {
+    static std::string shownHtml;
+    if (p.questMemoHtml) {
+        if (shownHtml == p.questMemo) return;
+        shownHtml = p.questMemo;
+        memo.clear();
+        memo.appendHtml(QString::fromStdString(p.questMemo));
+        memo.moveCursor(QTextCursor::Start);
+        return;
+    }
+    shownHtml.clear();
+    if (memo.toPlainText() != memoText(p.questMemo)) memo.setPlainText(memoText(p.questMemo));
+}
+
 // Mirrors the panel state onto the main window's controls.
 void showPanel() {
     Tmainform& f = *mainform;
@@ -56,8 +72,7 @@ void showPanel() {
     f.LanguageCombo->setVisible(p.languageComboVisible);
     f.OrigPanel->setVisible(p.origPanelVisible);
     if (p.origPanelVisible) f.OrigPanel->raise();
-    if (f.questMemo->toPlainText() != memoText(p.questMemo))
-        f.questMemo->setPlainText(memoText(p.questMemo));
+    showMemo(*f.questMemo, p);
     {
         // Showing a row never writes its record.
         QSignalBlocker block(f.finished);

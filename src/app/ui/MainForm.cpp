@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -19,6 +20,7 @@
 #include "app/AppState.h"
 #include "app/LanguageTable.h"
 #include "app/StartUp.h"
+#include "app/ui/MainFormFilter.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "platform/AppPaths.h"
@@ -168,6 +170,10 @@ void Tmainform::createControls() {
     QuestGrid->OnSelectCell = [this](TStringGridEx* s, int c, int r, bool& can) {
         RunHandler([&] { QuestGridSelectCell(s, c, r, can); });
     };
+    FilterEdit = new QLineEdit(Panel1);
+    FilterEdit->setObjectName("FilterEdit");
+    FilterEdit->setClearButtonEnabled(true);
+    installMissionFilter(*this, *FilterEdit, *QuestGrid);
 
     Panel3 = makePanel(Panel1, "Panel3");
     Questinfo = new QLabel(Panel3);
@@ -289,6 +295,7 @@ void Tmainform::ApplyLanguage() {
     caption(moviescheck, 46);
     caption(SetupButton, 72);
     hint(SetupButton, 67);
+    FilterEdit->setPlaceholderText(text::display(slot(104)));
 }
 
 int Tmainform::Panel1HeightFor(int clientHeight) {
@@ -328,7 +335,11 @@ void Tmainform::FormResize() {
     const int innerHeight = std::max(0, panel1Height - 2 * kBevel);
     const int panel3Left = std::max(kBevel, w - kBevel - kPanel3Width);
     Panel3->setGeometry(panel3Left, kBevel, kPanel3Width, innerHeight);
-    QuestGrid->setGeometry(kBevel, kBevel, std::max(0, panel3Left - kBevel), innerHeight);
+    // The filter field above the grid.
+    const int gridWidth = std::max(0, panel3Left - kBevel);
+    const int filterHeight = std::min(innerHeight, FilterEdit->sizeHint().height());
+    FilterEdit->setGeometry(kBevel, kBevel, gridWidth, filterHeight);
+    QuestGrid->setGeometry(kBevel, kBevel + filterHeight, gridWidth, innerHeight - filterHeight);
     OrigPanel->setGeometry(0, 0, kPanel3Width, innerHeight);
     ProgressBar->setGeometry(0, 0, w, kPanel2Height);
 

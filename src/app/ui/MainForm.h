@@ -16,6 +16,7 @@
 class QCheckBox;
 class QComboBox;
 class QFrame;
+class QLineEdit;
 class QPainter;
 class QPlainTextEdit;
 class QProgressBar;
@@ -63,6 +64,7 @@ class Tmainform : public QWidget {
     TStatusLine* CurrentBar;
     QFrame* Panel1;
     TStringGridEx* QuestGrid;
+    QLineEdit* FilterEdit;  // narrows the grid's rows
     QFrame* Panel3;
     QLabel* Questinfo;
     QCheckBox* goalscheck;

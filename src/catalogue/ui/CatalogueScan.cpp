@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/GameState.h"
 #include "catalogue/MissionRecords.h"
@@ -114,12 +115,13 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     for (const std::string& key : settings.ReadSection("mission directories")) {
         if (!fsx::directoryExists(key)) continue;
         const std::string dir = text::withTrailingDelim(key);
-        for (const fsx::DirEntry& entry : fsx::listDirectory(dir, "*.zip")) {
+        for (const fsx::DirEntry& entry : fsx::listDirectory(dir, "*")) {
             if (entry.isDirectory) continue;
-            if (text::lowerAscii(text::extractFileExt(entry.name)) != ".zip") continue;
+            const std::string ext = missionArchiveExtension(entry.name);
+            if (ext.empty()) continue;
             if (!IsMissionArchive(dir, entry.name, *env.zip2)) continue;
             std::vector<std::string> row(7);
-            row[2] = entry.name.substr(0, entry.name.size() - 4);
+            row[2] = entry.name.substr(0, entry.name.size() - ext.size());
             row[3] = dir;
             row[4] = std::to_string(entry.size);
             LoadRecordIntoRow(row);

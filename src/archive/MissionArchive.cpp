@@ -1,0 +1,120 @@
+#include "archive/MissionArchive.h"
+
+#include "archive/ZipArchiver.h"
+#include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+// A ZIP mission: the component's own directory reader, in-memory extraction and engine.
+class ZipMission final : public MissionArchive {
+  public:
+    ZipMission(TZipArchiver& zip, std::unique_ptr<TZipArchiver> owned)
+        : MissionArchive(zip.ZipFileName()), zip_(zip), owned_(std::move(owned)) {
+        listMembers();
+    }
+
+    bool sequential() const override { return false; }
+
+    ArchiveStatus readMembers(const std::set<std::string>& names, uint64_t cap,
+                              const Take& take) override {
+        // Entries may change while a member is extracted (never here, but stay safe).
+        const std::vector<ArchiveMember> listed = members_;
+        for (const ArchiveMember& member : listed) {
+            if (names.count(member.name) == 0 || member.size > cap) continue;
+            const TZipStream* stream = zip_.ExtractToStream(member.name);
+            if (stream == nullptr || static_cast<uint64_t>(stream->Size()) > cap) continue;
+            std::string data(stream->Memory() ? stream->Memory() : "",
+                             static_cast<size_t>(stream->Size()));
+            if (!take(member, data)) break;
+        }
+        return ArchiveStatus::Ok;
+    }
+
+    ExtractResult extract(const std::vector<std::string>& names, const std::string& targetDir,
+                          ExtractSink& sink) override {
+        ExtractResult result;
+        if (names.empty()) return result;
+        const TProgressEvent savedProgress = zip_.OnProgress;
+        uint64_t total = 0, done = 0, current = 0;
+        zip_.OnProgress = [&](TZipArchiver*, ProgressType type, const std::string& name,
+                              int64_t size) {
+            if (type == progTotalSize) total = static_cast<uint64_t>(size);
+            if (type == progNewFile) {
+                done += current;
+                current = 0;
+                sink.member(name, static_cast<uint64_t>(size));
+            }
+            if (type == progAdvance) current += static_cast<uint64_t>(size);
+            sink.progress(done + current, total);
+            if (sink.cancelled()) zip_.Cancel = true;
+        };
+        zip_.FSpecArgs = names;
+        zip_.ExtrBaseDir = text::withTrailingDelim(targetDir);
+        zip_.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+        zip_.Extract();
+        zip_.OnProgress = savedProgress;
+        result.extracted = zip_.SuccessCount;
+        if (zip_.Cancel) {
+            result.status = ArchiveStatus::Cancelled;
+        } else if (zip_.ErrCode != 0) {
+            result.status = ArchiveStatus::Damaged;
+            result.detail = zip_.Message;
+        }
+        zip_.Cancel = false;
+        return result;
+    }
+
+  private:
+    void listMembers() {
+        if (!fsx::fileExists(path_)) status_ = ArchiveStatus::NotFound;
+        for (const ZipDirEntry& entry : zip_.Entries()) {
+            members_.push_back({entry.FileName, entry.UncompressedSize64, entry.DateTime});
+        }
+        if (status_ == ArchiveStatus::Ok && members_.empty() && zip_.ErrCode != 0) {
+            status_ = ArchiveStatus::Damaged;
+            detail_ = zip_.Message;
+        }
+    }
+
+    TZipArchiver& zip_;
+    std::unique_ptr<TZipArchiver> owned_;
+};
+
+}  // namespace
+
+bool MissionArchive::readMember(const std::string& name, uint64_t cap, std::string& out) {
+    bool found = false;
+    readMembers({name}, cap, [&](const ArchiveMember&, std::string& data) {
+        out = std::move(data);
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+const std::vector<std::string>& missionArchiveExtensions() {
+    static const std::vector<std::string> extensions = {".zip", ".7z", ".rar"};
+    return extensions;
+}
+
+std::string missionArchiveExtension(const std::string& fileName) {
+    const std::string ext = text::lowerAscii(text::extractFileExt(fileName));
+    for (const std::string& known : missionArchiveExtensions()) {
+        if (ext == known) return ext;
+    }
+    return std::string();
+}
+
+std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip) {
+    return std::make_unique<ZipMission>(zip, nullptr);
+}
+
+std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path) {
+    if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
+    auto zip = std::make_unique<TZipArchiver>();
+    zip->Unattended = true;
+    zip->SetZipFileName(path);
+    TZipArchiver& ref = *zip;
+    return std::make_unique<ZipMission>(ref, std::move(zip));
+}

@@ -1,0 +1,98 @@
+#pragma once
+// A mission archive whatever its format: the member list, members read into memory and a
+// chosen set of members extracted into a folder. ZIP archives go through the archive
+// component (TZipArchiver); .7z and .rar archives through libarchive, read front to back.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class TZipArchiver;
+
+struct ArchiveMember {
+    std::string name;      // path inside the archive with "\" separators, as stored
+    uint64_t size = 0;     // uncompressed size as the archive declares it
+    uint32_t dosTime = 0;  // DOS date-time: time in the low 16 bits, date in the high 16
+};
+
+enum class ArchiveStatus {
+    Ok,
+    NotFound,     // no such file
+    NotArchive,   // not an archive of a known format
+    Damaged,      // headers or data do not read back
+    Encrypted,    // needs a password (header or members)
+    Unsupported,  // a compression method or feature that cannot be read
+    TooLarge,     // a member beyond the size allowed for reading it into memory
+    UnsafeName,   // a member that would land outside the target folder or through a link
+    WriteFailed,  // the target could not be written
+    Cancelled,
+};
+
+// What an extraction reports and asks while it runs. Every hook has a no-op default.
+class ExtractSink {
+  public:
+    virtual ~ExtractSink() = default;
+    virtual void member(const std::string& /*name*/, uint64_t /*size*/) {}
+    virtual void progress(uint64_t /*done*/, uint64_t /*total*/) {}
+    virtual bool cancelled() { return false; }
+};
+
+struct ExtractResult {
+    ArchiveStatus status = ArchiveStatus::Ok;
+    int extracted = 0;   // members written completely
+    std::string member;  // the member the failure concerns, when there is one
+    std::string detail;  // the reader's own words, for the log or a message
+};
+
+class MissionArchive {
+  public:
+    // Receives one member's data; false stops the pass.
+    using Take = std::function<bool(const ArchiveMember&, std::string& data)>;
+
+    virtual ~MissionArchive() = default;
+
+    const std::string& path() const { return path_; }
+    // Outcome of reading the member list.
+    ArchiveStatus status() const { return status_; }
+    const std::string& detail() const { return detail_; }
+    const std::vector<ArchiveMember>& members() const { return members_; }
+    // True when reading a member costs decoding what lies before it (the .7z and .rar
+    // readers): callers then read what they need in one pass and keep it.
+    virtual bool sequential() const = 0;
+
+    // Reads the members named in `names` (exact names as listed) in one pass in archive
+    // order and hands each to `take`; stops when all were seen or `take` says so. A member
+    // larger than `cap` (as declared or as it turns out) is skipped; memory grows only with
+    // the data actually produced.
+    virtual ArchiveStatus readMembers(const std::set<std::string>& names, uint64_t cap,
+                                      const Take& take) = 0;
+    // One member into `out`; false when it cannot be read within `cap`.
+    bool readMember(const std::string& name, uint64_t cap, std::string& out);
+
+    // Extracts the members named in `names` into `targetDir` (which exists), folders
+    // created as needed, existing files of the same name (in any case) replaced.
+    virtual ExtractResult extract(const std::vector<std::string>& names,
+                                  const std::string& targetDir, ExtractSink& sink) = 0;
+
+  protected:
+    explicit MissionArchive(std::string path) : path_(std::move(path)) {}
+    std::string path_;
+    ArchiveStatus status_ = ArchiveStatus::Ok;
+    std::string detail_;
+    std::vector<ArchiveMember> members_;
+};
+
+// The extensions of mission archives, lower case with the dot: ".zip", ".7z", ".rar".
+const std::vector<std::string>& missionArchiveExtensions();
+// The mission archive extension of `fileName` (lower case), empty when it has none.
+std::string missionArchiveExtension(const std::string& fileName);
+
+// Opens the archive by its extension and reads its member list (see status()).
+std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path);
+// A ZIP mission over a component the caller keeps (its archive already set).
+std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip);
+// A .7z or .rar mission through libarchive.
+std::unique_ptr<MissionArchive> libarchiveMission(const std::string& path);

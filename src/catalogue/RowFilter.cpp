@@ -1,0 +1,40 @@
+#include "catalogue/RowFilter.h"
+
+#include "platform/TextUtil.h"
+
+namespace {
+
+QString foldQString(const QString& s) {
+    const QString decomposed = s.normalized(QString::NormalizationForm_KD);
+    QString out;
+    out.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
+            category == QChar::Mark_Enclosing)
+            continue;
+        out += c;
+    }
+    return out.toCaseFolded();
+}
+
+}  // namespace
+
+QString foldForSearch(std::string_view s) {
+    return foldQString(text::display(s));
+}
+
+void RowFilter::setText(const QString& typed) {
+    needle_ = foldQString(typed.trimmed());
+}
+
+bool RowFilter::matches(const std::string& title, const std::string& archive) {
+    if (needle_.isEmpty()) return true;
+    return folded(title).contains(needle_) || folded(archive).contains(needle_);
+}
+
+const QString& RowFilter::folded(const std::string& s) {
+    auto found = cache_.find(s);
+    if (found == cache_.end()) found = cache_.emplace(s, foldForSearch(s)).first;
+    return found->second;
+}

@@ -1,0 +1,166 @@
+#include "inspect/MissionCache.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/AppState.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr char kMagic[] = "tallowmere-mission-cache 1";
+// A cache file larger than this is not read.
+constexpr int64_t kMaxCacheFile = 64 << 20;
+
+struct Cached {
+    std::vector<ArchiveMember> members;
+    std::map<std::string, std::string> kept;
+};
+
+// The identity of the archive file the cache was made from.
+std::string stamp(const std::string& path) {
+    return std::to_string(fsx::fileSize64(path)) + " " + std::to_string(fsx::fileAgeDos(path));
+}
+
+std::string cacheFile(const std::string& recordKey) {
+    std::string name;
+    for (char c : recordKey) name += (isalnum(static_cast<unsigned char>(c)) || c == '.') ? c : '_';
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(recordKey.data()),
+                            static_cast<uInt>(recordKey.size()));
+    char suffix[16];
+    snprintf(suffix, sizeof suffix, "-%08lx", crc);
+    return missionCacheDir() + name.substr(0, 120) + suffix;
+}
+
+std::string serialise(const std::string& path, const MissionArchive& archive,
+                      const std::map<std::string, std::string>& kept) {
+    std::ostringstream out;
+    out << kMagic << '\n' << stamp(path) << '\n' << archive.members().size() << '\n';
+    for (const ArchiveMember& m : archive.members())
+        out << m.size << ' ' << m.dosTime << ' ' << m.name.size() << '\n' << m.name << '\n';
+    out << kept.size() << '\n';
+    for (const auto& [name, data] : kept)
+        out << name.size() << ' ' << data.size() << '\n' << name << data << '\n';
+    return out.str();
+}
+
+// Reads `n` bytes after the current position; false when the file holds fewer.
+bool readBytes(std::istream& in, size_t n, std::string& out) {
+    out.assign(n, '\0');
+    in.read(out.data(), static_cast<std::streamsize>(n));
+    return static_cast<size_t>(in.gcount()) == n && in.get() == '\n';
+}
+
+bool parse(const std::string& file, const std::string& path, Cached& cached) {
+    if (fsx::fileSize64(file) > kMaxCacheFile) return false;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line) || line != kMagic) return false;
+    if (!std::getline(in, line) || line != stamp(path)) return false;
+    size_t count = 0;
+    if (!(in >> count) || count > static_cast<size_t>(kMaxCacheFile)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        ArchiveMember m;
+        size_t length = 0;
+        if (!(in >> m.size >> m.dosTime >> length) || in.get() != '\n' || length > 65536 ||
+            !readBytes(in, length, m.name))
+            return false;
+        cached.members.push_back(std::move(m));
+    }
+    if (!(in >> count)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        size_t nameLength = 0, dataLength = 0;
+        if (!(in >> nameLength >> dataLength) || in.get() != '\n' || nameLength > 65536 ||
+            dataLength > static_cast<size_t>(kMaxCacheFile))
+            return false;
+        std::string both;
+        if (!readBytes(in, nameLength + dataLength, both)) return false;
+        cached.kept[both.substr(0, nameLength)] = both.substr(nameLength);
+    }
+    return true;
+}
+
+// Written beside its final name, then renamed over it: a reader never sees half a file.
+void writeReplacing(const std::string& file, const std::string& content) {
+    const std::string temp = file + ".new" + std::to_string(getpid());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    const bool written =
+        ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    if (::close(fd) == 0 && written && ::rename(temp.c_str(), file.c_str()) == 0) return;
+    ::unlink(temp.c_str());
+}
+
+// A mission answered from its cache; the archive is opened only for what the cache lacks.
+class CachedMission final : public MissionArchive {
+  public:
+    CachedMission(const std::string& path, Cached cached)
+        : MissionArchive(path), kept_(std::move(cached.kept)) {
+        members_ = std::move(cached.members);
+    }
+
+    bool sequential() const override { return false; }
+
+    ArchiveStatus readMembers(const std::set<std::string>& names, uint64_t cap,
+                              const Take& take) override {
+        std::set<std::string> rest;
+        for (const ArchiveMember& m : members_) {
+            if (names.count(m.name) == 0) continue;
+            const auto found = kept_.find(m.name);
+            if (found == kept_.end()) {
+                rest.insert(m.name);
+                continue;
+            }
+            if (found->second.size() > cap) continue;
+            std::string data = found->second;
+            if (!take(m, data)) return ArchiveStatus::Ok;
+        }
+        return rest.empty() ? ArchiveStatus::Ok : archive().readMembers(rest, cap, take);
+    }
+
+    ExtractResult extract(const std::vector<std::string>& names, const std::string& targetDir,
+                          ExtractSink& sink) override {
+        return archive().extract(names, targetDir, sink);
+    }
+
+  private:
+    MissionArchive& archive() {
+        if (!archive_) archive_ = openMissionArchive(path_);
+        return *archive_;
+    }
+
+    std::map<std::string, std::string> kept_;
+    std::unique_ptr<MissionArchive> archive_;
+};
+
+}  // namespace
+
+std::string missionCacheDir() {
+    const std::string settings = app().settings ? app().settings->fileName() : std::string();
+    const size_t slash = settings.find_last_of(fsx::kPathDelim);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : settings.substr(0, slash + 1);
+    return folder + "cache" + fsx::kPathDelim;
+}
+
+void storeMissionCache(const std::string& recordKey, const MissionArchive& archive,
+                       const std::map<std::string, std::string>& kept) {
+    if (archive.status() != ArchiveStatus::Ok) return;
+    if (!fsx::forceDirectories(missionCacheDir())) return;
+    writeReplacing(cacheFile(recordKey), serialise(archive.path(), archive, kept));
+}
+
+std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,
+                                                    const std::string& recordKey) {
+    Cached cached;
+    if (missionArchiveExtension(path) != ".zip" && parse(cacheFile(recordKey), path, cached))
+        return std::make_unique<CachedMission>(path, std::move(cached));
+    return openMissionArchive(path);
+}

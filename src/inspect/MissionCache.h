@@ -1,0 +1,23 @@
+#pragma once
+// What a first selection of a .7z or .rar mission read (its member list, read-me and titles
+// members), kept on disk per mission and keyed like its record, so that a later selection
+// decodes nothing. The title and the game live in the record itself.
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "archive/MissionArchive.h"
+
+// The folder of the caches, ending in the separator.
+std::string missionCacheDir();
+
+// Keeps `archive`'s member list and the member data in `kept` under `recordKey`. Failures
+// are ignored: the cache only saves time.
+void storeMissionCache(const std::string& recordKey, const MissionArchive& archive,
+                       const std::map<std::string, std::string>& kept);
+
+// The mission at `path` for record `recordKey`: served from its cache when one was kept
+// for this very file; otherwise the archive itself.
+std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,
+                                                    const std::string& recordKey);
