@@ -1,7 +1,8 @@
 // Runs the install-and-launch operation once, the way the window runs it (without a
 // window), for bench/play_bench.sh:
 //   play_bench BIN_DIR WORK_DIR GAME_DIR ARCHIVE|original
-//   play_bench BIN_DIR WORK_DIR convert FILE.mp3     (only the MP3 conversion of one file)
+//   play_bench BIN_DIR WORK_DIR convert FILE.mp3     (only the MP3 conversion of one file;
+//                                                     prints "convert SECONDS")
 // BIN_DIR holds the engines and the sound plug-in; WORK_DIR gets the settings file; the game
 // record is read back from GAME_DIR's installation marker, as the catalogue scan does.
 // Prints one line per phase ("phase NAME SECONDS"), the total and the peak memory of the
@@ -104,7 +105,9 @@ int main(int argc, char** argv) {
         text.push_back('>');
     }
     if (std::string(argv[3]) == "convert") {
+        const Clock::time_point start = Clock::now();
         ConvertMp3Files({argv[4]}, InstallUi{});
+        std::printf("convert %.3f\n", std::chrono::duration<double>(Clock::now() - start).count());
         return 0;
     }
     readGameRecord(app().thiefdata[2], gameDir);
