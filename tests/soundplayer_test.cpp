@@ -226,7 +226,7 @@ TEST(SoundPlayer, PlayPassesLimitsAndKeepsTheVolumeHalvesInPlace) {
     EXPECT_EQ(env.callsOf({"SMUseOutCB"}), (std::vector<std::string>{"SMUseOutCB|1"}));
 }
 
-TEST(Mp3Conversion, TwoFilesLoadTheModuleTwiceAndCarryTheFirstOutputName) {
+TEST(Mp3Conversion, OneDecoderLoadsTheModulePerFileAndCarriesTheLastOutputName) {
     FakePluginEnv env;
     TempDir dir;
     std::string a = dir.write("a.mp3", "12345");
@@ -238,7 +238,7 @@ TEST(Mp3Conversion, TwoFilesLoadTheModuleTwiceAndCarryTheFirstOutputName) {
     rec.position = 100;
     ScriptedPrompter prompter;
     env.set("TM_FAKE_PLUGIN_BUSY", "3");  // each file decodes for three mode queries
-    ConvertMp3Files({a, b}, rec.ui);
+    ConvertMp3Files({a, b}, rec.ui, 1);
     EXPECT_EQ(prompter.processEventsCalls, 6);  // window events run while waiting
 
     const std::string aw = dir.path() + "a.wav", bw = dir.path() + "b.wav";
@@ -274,14 +274,14 @@ TEST(Mp3Conversion, FailuresKeepTheMp3AndStopTheList) {
     // No plug-in beside the program.
     TempDir noPlugin;
     app().exeDir = noPlugin.path();
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui); }), 10);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui, 1); }), 10);
     EXPECT_TRUE(fsx::fileExists(a));
     EXPECT_EQ(rec.statuses.size(), 1u);
 
     // A module that reports success without writing the WAV file.
     app().exeDir = kFakeDir;
     env.set("TM_FAKE_PLUGIN_NOWAV", "1");
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui); }), 6);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui, 1); }), 6);
     EXPECT_TRUE(fsx::fileExists(a));
     EXPECT_TRUE(fsx::fileExists(b));
     EXPECT_EQ(env.calls().back(), "unload|");
@@ -290,7 +290,7 @@ TEST(Mp3Conversion, FailuresKeepTheMp3AndStopTheList) {
     unsetenv("TM_FAKE_PLUGIN_NOWAV");
     env.set("TM_FAKE_PLUGIN_FAIL", "SMOpen");
     env.set("TM_FAKE_PLUGIN_ERROR", "5");
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a}, rec.ui); }), 5);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a}, rec.ui, 1); }), 5);
     EXPECT_TRUE(fsx::fileExists(a));
     EXPECT_EQ(env.calls().back(), "unload|");
 
@@ -402,4 +402,63 @@ TEST(Mp3Decoder, UnloadingDuringDecodingLeavesNoPartialFile) {
         EXPECT_EQ(le32(w, 40), w.size() - 44);
     }
     EXPECT_TRUE(fsx::fileExists(mp3));
+}
+
+TEST(Mp3Converter, SeveralDecodersEndAsOneDoes) {
+    app().exeDir = kRealDir;
+    ScriptedPrompter prompter;
+    const std::string samples[2] = {sample("tone_mono22k.mp3"), sample("tone_stereo44k.mp3")};
+    // The WAV files one decoder makes, one file after another.
+    std::string expected[2];
+    {
+        TempDir dir;
+        RecordedUi rec;
+        ConvertMp3Files({dir.write("m.mp3", samples[0]), dir.write("s.mp3", samples[1])}, rec.ui,
+                        1);
+        expected[0] = readFile(dir.path() + "m.wav");
+        expected[1] = readFile(dir.path() + "s.wav");
+    }
+    struct Row {
+        unsigned decoders;
+        bool handOver;    // files handed over one at a time, polled in between
+        int damaged;      // index of an undecodable file, -1 for none
+        size_t cancelAt;  // cancel once this many files have started, 0 for never
+    };
+    const int kFiles = 7;
+    for (const Row& row : {Row{2, false, -1, 0}, Row{4, true, -1, 0}, Row{3, false, 4, 0},
+                           Row{2, true, -1, 3}, Row{0, false, 0, 0}}) {
+        SCOPED_TRACE(testing::Message() << row.decoders << " decoders, damaged " << row.damaged
+                                        << ", cancel at " << row.cancelAt);
+        TempDir dir;
+        RecordedUi rec;
+        int64_t sizes = 0;
+        std::vector<std::string> files;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string data = i == row.damaged ? std::string(3000, 'x') : samples[i % 2];
+            files.push_back(dir.write("T" + std::to_string(i) + ".mp3", data));
+        }
+        Mp3Converter converter(rec.ui, row.decoders);
+        if (row.cancelAt) converter.cancelled = [&] { return rec.statuses.size() >= row.cancelAt; };
+        for (const std::string& f : files) {
+            converter.add(f);
+            if (row.handOver) converter.poll();
+        }
+        EXPECT_EQ(codeOf([&] { converter.finish(); }), row.damaged >= 0 ? 5 : -1);
+
+        // Files before a failure or cancel end converted; the others stay as they were.
+        const int done = row.damaged >= 0 ? row.damaged
+                         : row.cancelAt   ? static_cast<int>(row.cancelAt)
+                                          : kFiles;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string wav = dir.path() + "T" + std::to_string(i) + ".wav";
+            EXPECT_EQ(fsx::fileExists(files[i]), i >= done) << i;
+            EXPECT_EQ(fsx::fileExists(wav) ? readFile(wav) : "", i < done ? expected[i % 2] : "")
+                << i;
+            EXPECT_FALSE(fsx::pathExists(wav + ".part"));
+            if (i < done) sizes += static_cast<int64_t>(samples[i % 2].size());
+        }
+        EXPECT_EQ(rec.position, sizes);
+        // Each file shows its status as it starts; a damaged file fails as it opens.
+        EXPECT_EQ(rec.statuses.size(), static_cast<size_t>(row.damaged >= 0 ? done + 1 : done));
+    }
 }

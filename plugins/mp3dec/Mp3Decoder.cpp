@@ -37,6 +37,8 @@ enum Error : int32_t {
 
 constexpr uint8_t kInputFile = 0;   // imFile
 constexpr uint8_t kOutputFile = 1;  // omFile
+// Bytes of decoded output gathered per write of the WAV file.
+constexpr size_t kWriteSize = 256 * 1024;
 
 struct Module {
     std::mutex lock;  // guards everything below against the calls of other threads
@@ -146,7 +148,8 @@ void decode(Module* m, std::string outName, size_t bufferSize) {
         wavHeader(header, static_cast<uint32_t>(m->rate), static_cast<uint16_t>(m->channels), 0);
         uint64_t dataBytes = 0;
         if (std::fwrite(header, 1, sizeof header, out) != sizeof header) error = eOutput;
-        std::vector<unsigned char> buffer(std::max<size_t>(bufferSize, 4096));
+        // Output goes out in large writes: fewer system calls than the player's buffer size.
+        std::vector<unsigned char> buffer(std::max<size_t>(bufferSize, kWriteSize));
         while (error == eNone) {
             if (m->stop) {
                 error = eInternal;

@@ -1,0 +1,149 @@
+// Runs the install-and-launch operation once, the way the window runs it (without a
+// window), for bench/play_bench.sh:
+//   play_bench BIN_DIR WORK_DIR GAME_DIR ARCHIVE|original
+//   play_bench BIN_DIR WORK_DIR convert FILE.mp3     (only the MP3 conversion of one file;
+//                                                     prints "convert SECONDS")
+// BIN_DIR holds the engines and the sound plug-in; WORK_DIR gets the settings file; the game
+// record is read back from GAME_DIR's installation marker, as the catalogue scan does.
+// Prints one line per phase ("phase NAME SECONDS"), the total and the peak memory of the
+// process ("peak KB").
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "archive/ZipArchiver.h"
+#include "inspect/InfoPanel.h"
+#include "install/InstallLaunch.h"
+#include "install/Mp3Conversion.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Language slots whose texts mark where a phase begins.
+enum PhaseSlot { kExtracting = 1, kSaves = 23, kBackup = 28, kConverts = 74 };
+
+// The phases in the order the operation runs them, each begun by a text it shows.
+class Timeline {
+  public:
+    Timeline() { mark("uninstall"); }
+    void mark(const std::string& phase) {
+        if (!phases_.empty() && phases_.back().first == phase) return;
+        phases_.emplace_back(phase, Clock::now());
+    }
+    bool reached(const std::string& phase) const {
+        for (const auto& p : phases_)
+            if (p.first == phase) return true;
+        return false;
+    }
+    void print(Clock::time_point end) const {
+        for (size_t i = 0; i < phases_.size(); ++i) {
+            const Clock::time_point until = i + 1 < phases_.size() ? phases_[i + 1].second : end;
+            std::printf("phase %s %.3f\n", phases_[i].first.c_str(),
+                        std::chrono::duration<double>(until - phases_[i].second).count());
+        }
+        std::printf("total %.3f\n",
+                    std::chrono::duration<double>(end - phases_.front().second).count());
+    }
+
+  private:
+    std::vector<std::pair<std::string, Clock::time_point>> phases_;
+};
+
+void setUpArchiver(TZipArchiver& zip, const std::string& binDir) {
+    zip.AddCompLevel = 5;
+    zip.ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
+    zip.Unattended = true;
+    zip.SetDLLDirectory(binDir);
+}
+
+// What the catalogue scan reads from the marker into the game record.
+void readGameRecord(GameRecord& rec, const std::string& gameDir) {
+    rec = GameRecord{};
+    rec.gameDir = gameDir;
+    rec.language = 1;
+    const std::string marker = gameDir + "Tallowmere.Current";
+    if (!fsx::fileExists(marker)) return;
+    const std::vector<std::string> lines = textfile::readLines(marker);
+    if (lines.size() >= 2) {
+        rec.installed = lines[0];
+        rec.installedCheck = lines[1];
+    }
+}
+
+std::vector<std::string> gridRow(const std::string& archive) {
+    if (archive == " Original") return {"", "", " Original (Thief 2)", "", "", "", ""};
+    const std::string name = text::extractFileName(archive);
+    return {"", "", name.substr(0, name.size() - 4), "", std::to_string(fsx::fileSize(archive)),
+            "", ""};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s BIN_DIR WORK_DIR GAME_DIR ARCHIVE|original\n", argv[0]);
+        return 2;
+    }
+    const std::string binDir = text::withTrailingDelim(argv[1]);
+    const std::string gameDir = text::withTrailingDelim(argv[3]);
+    const std::string archive = std::string(argv[4]) == "original" ? " Original" : argv[4];
+    openAppFiles(text::withTrailingDelim(argv[2]));
+    app().exeDir = binDir;
+    for (int n = 1; n <= kLanguageSlotCount; ++n) {
+        std::string& text = app().languageSlots[static_cast<size_t>(n)];
+        text = std::to_string(n);
+        text.insert(text.begin(), '<');
+        text.push_back('>');
+    }
+    if (std::string(argv[3]) == "convert") {
+        const Clock::time_point start = Clock::now();
+        ConvertMp3Files({argv[4]}, InstallUi{});
+        std::printf("convert %.3f\n", std::chrono::duration<double>(Clock::now() - start).count());
+        return 0;
+    }
+    readGameRecord(app().thiefdata[2], gameDir);
+    selectedMission() = SelectedMission{};
+    selectedMission().currentGame = 2;
+    selectedMission().missionFileMember = "miss20.mis";
+    selectedMission().missionNumber = 20;
+
+    TZipArchiver zip, zip2;
+    setUpArchiver(zip, binDir);
+    setUpArchiver(zip2, binDir);
+    zip.SetZipFileName(archive);
+    zip.ExtrBaseDir = gameDir;
+
+    Timeline timeline;
+    const std::string converting = slot(kExtracting) + " " + slot(kConverts) + " ";
+    InstallContext ctx(zip, zip2);
+    ctx.row = gridRow(archive);
+    ctx.ui.setOperationText = [&](const std::string& s) {
+        if (s == slot(kSaves) + ":") timeline.mark("saves");
+        if (s == slot(kBackup)) timeline.mark("backup");
+        if (s == slot(kExtracting)) timeline.mark("extraction");
+    };
+    ctx.ui.setStatus = [&](const std::string& s) {
+        if (s.compare(0, converting.size(), converting) == 0) timeline.mark("conversion");
+    };
+    ctx.ui.showProgress = [&](bool shown) {
+        if (!shown && timeline.reached("extraction")) timeline.mark("finish");
+    };
+    ctx.refreshCatalogue = [&] { readGameRecord(app().thiefdata[2], gameDir); };
+    InstallAndLaunch(ctx);
+    timeline.print(Clock::now());
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak %ld\n", usage.ru_maxrss);
+    closeAppFiles();
+    return 0;
+}
