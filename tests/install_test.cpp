@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
@@ -101,7 +104,12 @@ struct InstallTest : ::testing::Test {
         const std::string path = dir.path() + "missions/" + name;
         fsx::forceDirectories(dir.path() + "missions");
         EXPECT_TRUE(makeZip(path, members));
-        zip.SetZipFileName(path);
+        return selectPath(path, misMember, number, flags);
+    }
+    std::string selectPath(const std::string& path, const std::string& misMember = "",
+                           uint8_t number = 0, bool flags = false) {
+        pointComponentAt(zip, path);
+        selectedMission().archivePath = path;
         zip.ExtrBaseDir = G;
         selectedMission().missionFileMember = misMember;
         selectedMission().missionNumber = number;
@@ -110,15 +118,17 @@ struct InstallTest : ::testing::Test {
     }
     void selectGameRow() {
         zip.SetZipFileName(" Original");
+        selectedMission().archivePath = " Original";
         zip.ExtrBaseDir = G;
     }
 
     std::vector<std::string> row() const {
-        const std::string name = text::extractFileName(zip.ZipFileName());
+        const std::string name = text::extractFileName(
+            zip.ZipFileName().empty() ? selectedMission().archivePath : zip.ZipFileName());
         if (name == " Original") return {"", "", " Original (Thief 2)", "", "", "", ""};
         return {"",
                 "",
-                name.substr(0, name.size() - 4),
+                name.substr(0, name.size() - text::extractFileExt(name).size()),
                 "",
                 std::to_string(fsx::fileSize(zip.ZipFileName())),
                 "",
@@ -653,6 +663,211 @@ TEST_F(InstallTest, RestoredGameFilesKeepTheirPermissionBits) {
     // TODO: expect the mode once the backup keeps the Unix mode of the files it stores.
     if ((st.st_mode & 0777) != 0750) GTEST_SKIP() << "the backup does not keep the mode yet";
     EXPECT_EQ(st.st_mode & 0777, 0750u);
+}
+
+// The game folder's files without the program's own (marker, backup, saves archives).
+std::map<std::string, std::string> installedTree(const std::string& G) {
+    std::map<std::string, std::string> files;
+    snapshot(G, "", files);
+    std::erase_if(files, [](const auto& f) {
+        return f.first.rfind("allsaves/", 0) == 0 || f.first == "tallowmere_backup.zip" ||
+               f.first == "Tallowmere.Current";
+    });
+    return files;
+}
+
+// The same mission as .zip, as a solid .7z (7-Zip) and as a .7z written by libarchive is
+// installed into the same tree; each keeps its own saved games through an uninstall and a
+// reinstall.
+TEST_F(InstallTest, SevenZipMissionsInstallAndKeepSavesLikeZip) {
+    if (!haveProgram("7zz") || !haveProgram("bsdtar")) GTEST_SKIP() << "7zz or bsdtar missing";
+    const Members layout = {{"m.mis", "mission"},
+                            {"strings/goals.str", "M goals"},
+                            {"intrface/english/goals.str", "english goals"},
+                            {"intrface/german/goals.str", "german goals"},
+                            {"SAVES/game0001.sav", "shipped"},
+                            {"fam/sky.pcx", "sky"}};
+    TempDir tree;
+    std::string names;
+    for (const auto& [name, content] : layout) {
+        tree.write(name, content);
+        names += " '" + name + "'";
+    }
+    fsx::forceDirectories(dir.path() + "missions/bsdtar");
+    const std::string zipped = select("Foo.zip", layout);
+    const std::string solid = dir.path() + "missions/Foo.7z";
+    const std::string other = dir.path() + "missions/bsdtar/Bar.7z";
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && 7zz a -bd -mx5 -ms=on '" + solid + "'" +
+                         names + " >/dev/null && bsdtar --format 7zip -cf '" + other + "'" + names),
+              0);
+    struct Row {
+        std::string path, savesArchive;
+    };
+    const std::vector<Row> rows = {
+        {zipped, "Foo_saves.zip"}, {solid, "Foo.7z_saves.zip"}, {other, "Bar.7z_saves.zip"}};
+    dir.write("Thief2/strings/goals.str", "original goals");
+    dir.write("Thief2/SAVES/game0000.sav", "game save");
+    const std::map<std::string, std::string> original = installedTree(G);
+    languageItems = {"english", "german"};
+    language = "english";
+    app().installOnlyFlag = true;
+    std::map<std::string, std::string> zipTree;
+    for (int round = 0; round < 2; ++round) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.path + (round ? " again" : ""));
+            selectPath(row.path, "m.mis", 0, false);
+            run();
+            EXPECT_EQ(marker().at(1), std::to_string(fsx::fileSize(row.path)));
+            EXPECT_TRUE(IsAlreadyInstalled(row.path, app().thiefdata[2]));
+            std::map<std::string, std::string> installed = installedTree(G);
+            // The player's save from the first round comes back in the second.
+            EXPECT_EQ(installed["SAVES/game0000.sav"], round ? row.path : "");
+            installed.erase("SAVES/game0000.sav");
+            if (zipTree.empty()) zipTree = installed;
+            EXPECT_EQ(installed, zipTree);
+            dir.write("Thief2/SAVES/game0000.sav", row.path);
+        }
+    }
+    selectGameRow();
+    run();
+    EXPECT_EQ(installedTree(G), original);
+    for (const Row& row : rows)
+        EXPECT_EQ(storedSaves(G + "allsaves/" + row.savesArchive),
+                  (std::map<std::string, std::string>{{"game0000.sav", row.path},
+                                                      {"game0001.sav", "shipped"}}))
+            << row.savesArchive;
+}
+
+// Careless and hostile .7z and .rar archives: names leading out, links (as members and
+// on disk), names of the program's own files. Nothing lands outside the game folder,
+// nothing of ours is overwritten, the plain members are installed.
+TEST_F(InstallTest, HostileSevenZipAndRarInstallNothingOutside) {
+    if (!haveProgram("bsdtar")) GTEST_SKIP() << "bsdtar missing";
+    const std::string fixtures = "/work/shared/fixtures/archives/";
+    const std::string outside = dir.path() + "outside/";
+    dir.write("outside/x.txt", "outside");
+    TempDir tree;
+    for (const char* name :
+         {"h.mis", "linked/x.txt", "Tallowmere.Current", "tallowmere_backup.zip", "escape.txt"})
+        tree.write(name, std::string("crafted ") + name);
+    ASSERT_EQ(::symlink("/etc/passwd", (tree.path() + "link").c_str()), 0);
+    const std::string hostile = dir.path() + "missions/h.7z";
+    fsx::forceDirectories(dir.path() + "missions");
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && bsdtar --format 7zip -cf '" + hostile +
+                         "' -s ',^escape.txt,../escape.txt,' h.mis linked/x.txt Tallowmere.Current "
+                         "tallowmere_backup.zip escape.txt link"),
+              0);
+    struct Row {
+        std::string archive;
+        std::vector<std::string> installed, absent;
+    };
+    const std::vector<Row> rows = {
+        {hostile, {"h.mis"}, {"link"}},
+        {fixtures + "rar.rar", {"test.txt", "testdir/test.txt"}, {"testlink"}},
+        {fixtures + "rar5_multiple_files.rar", {"test1.bin", "test4.bin"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.archive);
+        if (!fsx::fileExists(row.archive)) continue;
+        newGame();
+        prompts.messages.clear();
+        dir.write("Thief2/h.mis", "game's own");  // replaced: the backup is made
+        ::symlink(outside.c_str(), (G + "linked").c_str());
+        selectPath(row.archive, "", 0, true);
+        app().installOnlyFlag = true;
+        run();
+        for (const std::string& name : row.installed) {
+            std::string expected;
+            runCommand("bsdtar -xOf '" + row.archive + "' '" + name + "'", &expected);
+            EXPECT_EQ(readFile(G + name), expected) << name;
+        }
+        for (const std::string& name : row.absent)
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(G + name)))
+                << name;
+        EXPECT_EQ(readFile(outside + "x.txt"), "outside");
+        EXPECT_FALSE(fsx::pathExists(dir.path() + "escape.txt"));
+        EXPECT_FALSE(fsx::pathExists(dir.path() + "missions/escape.txt"));
+        EXPECT_EQ(readFile(G + "tallowmere_backup.zip").find("crafted"), std::string::npos);
+        EXPECT_EQ(readFile(G + "Tallowmere.Current").find("crafted"), std::string::npos);
+        EXPECT_EQ(marker().at(0), row.archive);
+        if (row.archive == hostile) {
+            ASSERT_EQ(prompts.messages.size(), 1u);
+            EXPECT_NE(prompts.messages[0].text.find("tallowmere_backup.zip"), std::string::npos);
+        }
+    }
+}
+
+// A .7z that cannot be installed (damaged headers, damaged data, an extraction cancelled)
+// ends in a message; the marker and the record agree, and the next Play of the mission
+// installed before brings it back completely.
+TEST_F(InstallTest, DamagedSevenZipFailsCleanly) {
+    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+    for (int n = 100; n <= 109; ++n)
+        app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + ">";
+    TempDir tree;
+    tree.write("d.mis", "d");
+    std::string text(300000, ' ');
+    std::mt19937 random(7);
+    for (char& c : text) c = static_cast<char>('0' + random() % 64);
+    tree.write("big.txt", text);
+    const std::string good = dir.path() + "missions/good.7z";
+    fsx::forceDirectories(dir.path() + "missions");
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && 7zz a -bd -ms=on '" + good +
+                         "' d.mis big.txt >/dev/null"),
+              0);
+    std::string bytes = readFile(good);
+    std::string data = bytes, header = bytes;
+    for (size_t i = 40; i < 120; ++i) data[i] = static_cast<char>(data[i] ^ 0x55);
+    header.resize(header.size() - 20);
+    struct Row {
+        std::string what, content, reason;
+        bool touched;  // the previous mission was removed before the failure
+    };
+    const std::vector<Row> rows = {{"damaged header", header, "<100>", false},
+                                   {"damaged data", data, "<100>", true},
+                                   {"cancelled", bytes, "<107>", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        newGame();
+        dir.write("Thief2/strings/goals.str", "original goals");
+        app().installOnlyFlag = true;
+        const Members previous = {{"a.mis", "a"}, {"strings/goals.str", "A goals"}};
+        const std::string a = select("a.zip", previous, "a.mis", 0, true);
+        run();
+        const std::map<std::string, std::string> installedA = installedTree(G);
+        dir.write("Thief2/SAVES/game0000.sav", "A save");
+
+        const std::string bad = dir.path() + "missions/bad.7z";
+        writeFile(bad, row.content);
+        selectPath(bad, "d.mis", 0, true);
+        std::vector<std::string> progress;
+        zip.OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name, int64_t) {
+            if (type != progNewFile || (name != "d.mis" && name != "big.txt")) return;
+            progress.push_back(name);
+            if (row.what == "cancelled") z->Cancel = true;
+        };
+        try {
+            run();
+            ADD_FAILURE() << "no error";
+        } catch (const TmError& e) {
+            EXPECT_NE(std::string(e.what()).find(row.reason), std::string::npos) << e.what();
+        }
+        zip.OnProgress = nullptr;
+        ASSERT_FALSE(progressShown.empty());
+        EXPECT_FALSE(progressShown.back());
+        EXPECT_EQ(marker().at(0), row.touched ? bad : a);
+        EXPECT_EQ(app().thiefdata[2].installed, marker().at(0));
+        EXPECT_EQ(app().thiefdata[2].installedCheck, marker().at(1));
+        EXPECT_EQ(progress.empty(), !row.touched);
+
+        select("a.zip", previous, "a.mis", 0, true);
+        run();
+        EXPECT_EQ(installedTree(G)["SAVES/game0000.sav"], "A save");
+        std::map<std::string, std::string> now = installedTree(G);
+        now.erase("SAVES/game0000.sav");
+        EXPECT_EQ(now, installedA);
+        EXPECT_EQ(marker().at(1), std::to_string(fsx::fileSize(a)));
+    }
 }
 
 }  // namespace

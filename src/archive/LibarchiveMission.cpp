@@ -1,7 +1,8 @@
 // .7z and .rar missions through libarchive. Every read is one forward pass over the
 // archive; member data arrives block by block and is written or kept as it comes, so
 // memory stays bounded whatever the headers declare. Extraction walks the target folder
-// one component at a time with O_NOFOLLOW: no link is created, and none is followed.
+// one component at a time with O_NOFOLLOW and writes each member into a temporary file
+// renamed over its target: no link is created, and none is followed.
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -9,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "archive/MissionArchive.h"
 #include "platform/FileSystem.h"
@@ -137,11 +140,31 @@ class Fd {
     int fd_;
 };
 
-// The member's file, opened for writing under `root` through the names that exist on disk
-// in other case. Every folder on the way is entered without following a link; a missing
-// one is created. Fails with UnsafeName on a link, with WriteFailed otherwise.
-ArchiveStatus openTarget(const std::string& root, const std::vector<std::string>& parts, Fd& out,
-                         int& parentFd, std::string& leaf) {
+// A new temporary file of the extraction's own pattern (".tm" + 12 hexadecimal digits +
+// ".part") in the folder `dir`, so that a killed extraction leaves nothing a later clean-up
+// would not recognise.
+int openTemporary(int dir, std::string& name) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, ".tm%012llx.part",
+                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+        const int fd =
+            ::openat(dir, buf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) {
+            name = buf;
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// The folder of the member's file under `root`, entered through the names that exist on
+// disk in other case, and the file's name there. Every folder on the way is entered
+// without following a link; a missing one is created. Fails with UnsafeName on a link,
+// with WriteFailed otherwise.
+ArchiveStatus openFolder(const std::string& root, const std::vector<std::string>& parts, Fd& out,
+                         std::string& leaf) {
     std::string path = root;
     Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) return ArchiveStatus::WriteFailed;
@@ -151,12 +174,7 @@ ArchiveStatus openTarget(const std::string& root, const std::vector<std::string>
         const std::string name = real.empty() ? parts[i] : real;
         path += name + fsx::kPathDelim;
         if (i + 1 == parts.size()) {
-            const int fd = ::openat(dir.get(), name.c_str(),
-                                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-            if (fd < 0)
-                return errno == ELOOP ? ArchiveStatus::UnsafeName : ArchiveStatus::WriteFailed;
-            out.reset(fd);
-            parentFd = dir.release();
+            out.reset(dir.release());
             leaf = name;
             return ArchiveStatus::Ok;
         }
@@ -244,7 +262,10 @@ class LibarchiveMission final : public MissionArchive {
             if (!safeParts(member.name, parts))
                 return failure(ArchiveStatus::UnsafeName, member.name);
             sink.member(member.name, member.size);
+            fsx::crashPoint();
             const ArchiveStatus status = extractOne(reader.get(), entry, root, parts, progress);
+            // A folder on disk that is a link: the member is left out, as the ZIP engine does.
+            if (status == ArchiveStatus::UnsafeName) continue;
             if (status != ArchiveStatus::Ok) {
                 ExtractResult failed = failure(status, member.name);
                 failed.extracted = result.extracted;
@@ -321,14 +342,16 @@ class LibarchiveMission final : public MissionArchive {
         return rc == ARCHIVE_EOF ? ArchiveStatus::Ok : ArchiveStatus::Damaged;
     }
 
+    // Writes the member into a temporary file beside its target and renames it over the
+    // target once complete: a link in the target's place is replaced, never followed.
     static ArchiveStatus extractOne(archive* a, archive_entry* entry, const std::string& root,
                                     const std::vector<std::string>& parts, Progress& progress) {
-        Fd file;
-        int parent = -1;
-        std::string leaf;
-        const ArchiveStatus opened = openTarget(root, parts, file, parent, leaf);
-        Fd parentFd(parent);
+        Fd folder;
+        std::string leaf, temporary;
+        const ArchiveStatus opened = openFolder(root, parts, folder, leaf);
         if (opened != ArchiveStatus::Ok) return opened;
+        Fd file(openTemporary(folder.get(), temporary));
+        if (file.get() < 0) return ArchiveStatus::WriteFailed;
         ArchiveStatus status = copyData(a, file.get(), progress);
         if (status == ArchiveStatus::Ok && archive_entry_mtime_is_set(entry)) {
             const struct timespec times[2] = {{0, UTIME_OMIT}, {archive_entry_mtime(entry), 0}};
@@ -336,9 +359,12 @@ class LibarchiveMission final : public MissionArchive {
         }
         if (status == ArchiveStatus::Ok && ::close(file.release()) != 0)
             status = ArchiveStatus::WriteFailed;
+        if (status == ArchiveStatus::Ok &&
+            ::renameat(folder.get(), temporary.c_str(), folder.get(), leaf.c_str()) != 0)
+            status = ArchiveStatus::WriteFailed;
         if (status != ArchiveStatus::Ok) {
             file.reset();
-            ::unlinkat(parentFd.get(), leaf.c_str(), 0);
+            ::unlinkat(folder.get(), temporary.c_str(), 0);
         }
         return status;
     }

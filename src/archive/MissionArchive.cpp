@@ -118,3 +118,14 @@ std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path) {
     TZipArchiver& ref = *zip;
     return std::make_unique<ZipMission>(ref, std::move(zip));
 }
+
+void pointComponentAt(TZipArchiver& zip, const std::string& path) {
+    if (missionArchiveExtension(path) == ".zip") {
+        zip.SetZipFileName(path);
+        return;
+    }
+    const bool unattended = zip.Unattended;
+    zip.Unattended = true;
+    zip.SetZipFileName(path);
+    zip.Unattended = unattended;
+}

@@ -73,7 +73,8 @@ class MissionArchive {
     bool readMember(const std::string& name, uint64_t cap, std::string& out);
 
     // Extracts the members named in `names` into `targetDir` (which exists), folders
-    // created as needed, existing files of the same name (in any case) replaced.
+    // created as needed, existing files of the same name (in any case) replaced. A member
+    // whose folder on disk is a link is left out (not counted in `extracted`).
     virtual ExtractResult extract(const std::vector<std::string>& names,
                                   const std::string& targetDir, ExtractSink& sink) = 0;
 
@@ -96,3 +97,8 @@ std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path);
 std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip);
 // A .7z or .rar mission through libarchive.
 std::unique_ptr<MissionArchive> libarchiveMission(const std::string& path);
+
+// Points the ZIP component at a mission archive of any format. It reads ZIP archives only:
+// for the others it lists nothing and says nothing about the format, and ZipFileName()
+// names the archive all the same.
+void pointComponentAt(TZipArchiver& zip, const std::string& path);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/AppState.h"
+#include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
@@ -143,11 +144,16 @@ class CachedMission final : public MissionArchive {
 }  // namespace
 
 std::string missionCacheDir() {
+    // A copy that keeps its settings beside itself keeps its cache there too; any other
+    // uses the desktop's cache folder.
     const std::string settings = app().settings ? app().settings->fileName() : std::string();
     const size_t slash = settings.find_last_of(fsx::kPathDelim);
     const std::string folder =
         slash == std::string::npos ? std::string() : settings.substr(0, slash + 1);
-    return folder + "cache" + fsx::kPathDelim;
+    const std::string desktop = apppaths::cacheDir();
+    if (desktop.empty() || (!app().exeDir.empty() && folder == app().exeDir))
+        return folder + "cache" + fsx::kPathDelim;
+    return desktop;
 }
 
 void storeMissionCache(const std::string& recordKey, const MissionArchive& archive,

@@ -9,7 +9,8 @@
 
 #include "archive/MissionArchive.h"
 
-// The folder of the caches, ending in the separator.
+// The folder of the caches, ending in the separator: "cache" beside the settings of a copy
+// that keeps its settings beside itself, else the user's cache folder for the program.
 std::string missionCacheDir();
 
 // Keeps `archive`'s member list and the member data in `kept` under `recordKey`. Failures

@@ -23,20 +23,6 @@ class Detach {
     bool& attached_;
 };
 
-// Points the component at the row's archive. It reads ZIP archives only: for the others it
-// is left without an archive (and without a message about the format); the selected
-// mission's archivePath names the archive for every format.
-void pointAt(TZipArchiver& zip, const std::string& archive) {
-    if (missionArchiveExtension(archive) == ".zip") {
-        zip.SetZipFileName(archive);
-        return;
-    }
-    const bool unattended = zip.Unattended;
-    zip.Unattended = true;
-    zip.SetZipFileName(archive);
-    zip.Unattended = unattended;
-}
-
 void analyse(TZipArchiver& zip, const std::string& path, const std::string& recordKey,
              InfoPanel& panel, const AnalysisHooks& hooks) {
     if (missionArchiveExtension(path) == ".zip") {
@@ -71,7 +57,7 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     if (!dir.empty()) {
         // 6. Mission row.
         const std::string archive = MissionArchivePath(dir, env.cell(2, row), env.cell(4, row));
-        pointAt(zip, archive);
+        pointComponentAt(zip, archive);
         sel.archivePath = archive;
         if (fsx::fileExists(archive)) {
             panel.playEnabled = true;
@@ -104,9 +90,4 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     const std::string& gameDir = app().thiefdata[selectedMission().currentGame].gameDir;
     panel.dromedEnabled =
         !gameDir.empty() && fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
-
-    // The installer reads ZIP archives only so far: a .7z or .rar mission is shown, not
-    // installed (an install would remove the current mission and extract nothing).
-    if (!dir.empty() && missionArchiveExtension(sel.archivePath) != ".zip")
-        panel.playEnabled = panel.installOnlyEnabled = panel.dromedEnabled = false;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <set>
 
@@ -13,6 +14,7 @@
 #endif
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
@@ -68,8 +70,36 @@ std::optional<std::string> existingRelative(const std::string& gameDir,
     return fsx::joinMember("", relative);
 }
 
+// The selected archive. The component names a ZIP mission; a .7z or .rar mission, which
+// it cannot read, leaves it without a name, and the selection names it.
+std::string selectedArchive(const TZipArchiver& zip) {
+    const std::string& path = selectedMission().archivePath;
+    const std::string ext = missionArchiveExtension(path);
+    if (zip.ZipFileName().empty() && !ext.empty() && ext != ".zip") return path;
+    return zip.ZipFileName();
+}
+
 bool hasWildcard(const std::string& name) {
     return name.find_first_of("*?") != std::string::npos;
+}
+
+// True when a name relative to the game directory passes through a symbolic link on disk
+// (a folder or the file itself): whatever lies behind a link is not the game directory's.
+bool throughLink(const std::string& gameDir, const std::string& relative) {
+    std::string path = text::withTrailingDelim(fsx::resolve(gameDir));
+    size_t start = 0;
+    while (start < relative.size()) {
+        size_t end = relative.find_first_of("\\/", start);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") continue;
+        path = fsx::resolve(path + part);
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) return true;
+        path = text::withTrailingDelim(path);
+    }
+    return false;
 }
 
 bool climbs(std::string name) {
@@ -90,16 +120,16 @@ struct PlannedMember {
 
 // What a member becomes in the game directory; nothing for programs, libraries and names
 // that would lead out of the game directory.
-std::optional<PlannedMember> planMember(const ZipDirEntry& e, const std::string& G,
+std::optional<PlannedMember> planMember(const ArchiveMember& e, const std::string& G,
                                         const std::string& L, bool languageChoice) {
-    const std::string& M = e.FileName;
+    const std::string& M = e.name;
     const std::string ext = lowerExt(M);
     if (ext == ".exe" || ext == ".dll") return std::nullopt;
     // A name that climbs out of a folder could reach a game file the backup does not know.
     if (!StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
     PlannedMember p;
     p.member = M;
-    p.size = e.UncompressedSize64;
+    p.size = e.size;
     if (auto b = existingRelative(G, M)) p.replaces.push_back(*b);
     std::string T = M;
     const std::string lm = text::lowerAscii(M);
@@ -116,6 +146,8 @@ std::optional<PlannedMember> planMember(const ZipDirEntry& e, const std::string&
         if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
     }
     if (!StaysInside(T)) return std::nullopt;
+    // A link in the game directory is never written through, nor its target backed up.
+    if (throughLink(G, M) || throughLink(G, T)) return std::nullopt;
     p.target = T;
     return p;
 }
@@ -200,10 +232,96 @@ void restoreSavedGames(TZipArchiver& zip, const std::string& archive, const std:
         ui.status("");
         ui.paint();
     }
-    zip.SetZipFileName(archive);
+    pointComponentAt(zip, archive);
 }
 
-void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker) {
+// The members of the selected archive: the component's directory for a ZIP mission.
+std::vector<ArchiveMember> listMembers(const TZipArchiver& zip, const MissionArchive* other) {
+    if (other) return other->members();
+    std::vector<ArchiveMember> members;
+    for (const ZipDirEntry& e : zip.Entries())
+        members.push_back({e.FileName, e.UncompressedSize64, e.DateTime});
+    return members;
+}
+
+// The language file's words for why an archive cannot be read.
+std::string unreadableText(const ArchiveStatus status) {
+    switch (status) {
+        case ArchiveStatus::Encrypted:
+            return slot(101);
+        case ArchiveStatus::Unsupported:
+            return slot(102);
+        case ArchiveStatus::NotArchive:
+            return slot(103);
+        case ArchiveStatus::WriteFailed:
+            return slot(108);
+        case ArchiveStatus::NotFound:
+            return slot(36);
+        default:
+            return slot(100);
+    }
+}
+
+// A .7z or .rar mission opened with its member list; nothing for a ZIP mission and the
+// original game. Throws when the list cannot be read.
+std::unique_ptr<MissionArchive> openOther(const std::string& archive) {
+    const std::string ext = missionArchiveExtension(archive);
+    if (ext.empty() || ext == ".zip") return nullptr;
+    std::unique_ptr<MissionArchive> other = openMissionArchive(archive);
+    if (other->status() != ArchiveStatus::Ok)
+        throw TmError(slot(106) + " " + archive + "\n" + unreadableText(other->status()));
+    return other;
+}
+
+// Reports a .7z or .rar extraction to the window as the component reports its own (the
+// status line and the bar follow its progress handler) and stops when it is cancelled.
+class ComponentProgress final : public ExtractSink {
+  public:
+    ComponentProgress(TZipArchiver& zip, int64_t total) : zip_(zip) {
+        zip_.Cancel = false;
+        report(progTotalSize, "", total);
+    }
+    ~ComponentProgress() override { zip_.Cancel = false; }
+    ComponentProgress(const ComponentProgress&) = delete;
+    ComponentProgress& operator=(const ComponentProgress&) = delete;
+
+    void member(const std::string& name, uint64_t size) override {
+        report(progNewFile, name, static_cast<int64_t>(size));
+    }
+    void progress(uint64_t done, uint64_t /*total*/) override {
+        report(progAdvance, "", static_cast<int64_t>(done - reported_));
+        reported_ = done;
+    }
+    bool cancelled() override { return zip_.Cancel; }
+
+  private:
+    void report(ProgressType type, const std::string& name, int64_t size) {
+        if (zip_.OnProgress) zip_.OnProgress(&zip_, type, name, size);
+    }
+
+    TZipArchiver& zip_;
+    uint64_t reported_ = 0;
+};
+
+// Extracts the planned members of a .7z or .rar mission into the game directory. Throws
+// when not all of them could be written: the marker, already saved, names every one, so
+// the next operation removes what came so far.
+void extractOther(MissionArchive& other, const std::vector<std::string>& names, int64_t total,
+                  const std::string& G, TZipArchiver& zip) {
+    ExtractResult result;
+    {
+        ComponentProgress progress(zip, total);
+        result = other.extract(names, G, progress);
+    }
+    if (result.status == ArchiveStatus::Ok) return;
+    const std::string why =
+        result.status == ArchiveStatus::Cancelled ? slot(107) : unreadableText(result.status);
+    throw TmError(slot(106) + " " + other.path() + "\n" +
+                  (result.member.empty() ? "" : result.member + ": ") + why + "\n" + slot(109));
+}
+
+void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker,
+                    MissionArchive* other) {
     TZipArchiver& zip = ctx.Zip;
     TZipArchiver& zip2 = ctx.Zip2;
     const InstallUi& ui = ctx.ui;
@@ -228,7 +346,7 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     // 3. What each member becomes.
     std::vector<PlannedMember> plan;
     std::string ownNames;
-    for (const ZipDirEntry& e : zip.Entries()) {
+    for (const ArchiveMember& e : listMembers(zip, other)) {
         std::optional<PlannedMember> p = planMember(e, G, L, !ctx.languageItems.empty());
         if (!p) continue;
         // Never over the program's own files: the backup archive, the marker, the saves.
@@ -320,7 +438,11 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         extractionTotal += static_cast<int64_t>(p.size);
     }
     ui.extractionTotal(extractionTotal);
-    if (!extraction.empty()) {
+    if (!extraction.empty() && other) {
+        fsx::crashPoint();
+        extractOther(*other, extraction, extractionTotal, G, zip);
+        fsx::crashPoint();
+    } else if (!extraction.empty()) {
         zip.FSpecArgs = extraction;
         zip.ExtrBaseDir = G;
         zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
@@ -415,8 +537,10 @@ bool installSelected(InstallContext& ctx, GameRecord& rec, uint8_t game,
                      std::optional<Marker>& marker) {
     const std::string& G = rec.gameDir;
     // 4.
+    const std::string archive = selectedArchive(ctx.Zip);
+    // A .7z or .rar mission whose member list cannot be read changes nothing.
+    std::unique_ptr<MissionArchive> other = openOther(archive);
     if (!UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui)) return false;
-    const std::string archive = ctx.Zip.ZipFileName();
     // 5. Until it is finished, the marker says that the install is not complete.
     marker.emplace(rec);
     marker->begin(archive);
@@ -427,7 +551,7 @@ bool installSelected(InstallContext& ctx, GameRecord& rec, uint8_t game,
     restoreSavedGames(ctx.Zip, archive, G, ctx.ui);
     moveLegacySaves(archive, G, ctx.ui);
     // 9.-10.
-    if (archive != kOriginal) installMission(ctx, G, game, *marker);
+    if (archive != kOriginal) installMission(ctx, G, game, *marker, other.get());
     // 11.
     marker->finish(std::to_string(fsx::fileSize(archive)));
     return true;
@@ -454,7 +578,7 @@ void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
     // 3. Already installed: only what the marker says, and only when no operation in the
     // game directory was left unfinished.
     FollowMarker(rec);
-    if (InterruptedOperation(G) || !IsAlreadyInstalled(ctx.Zip.ZipFileName(), rec)) {
+    if (InterruptedOperation(G) || !IsAlreadyInstalled(selectedArchive(ctx.Zip), rec)) {
         if (!installSelected(ctx, rec, game, marker)) {
             showOutcome(ctx);
             return;
@@ -464,7 +588,7 @@ void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
     // 12. Start.
     if (!a.installOnlyFlag) {
         if (a.editorFlag)
-            startEditor(G, ctx.Zip.ZipFileName() == kOriginal);
+            startEditor(G, selectedArchive(ctx.Zip) == kOriginal);
         else
             startGame(G, ctx.row);
     }
@@ -558,13 +682,13 @@ bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const I
             installSelected(ctx, rec, game, marker);
         } catch (...) {
             selectedMission() = saved;
-            zip.SetZipFileName(selected);
+            pointComponentAt(zip, selected);
             throw;
         }
         recovered = true;
     }
     selectedMission() = saved;
-    if (recovered) zip.SetZipFileName(selected);
+    if (recovered) pointComponentAt(zip, selected);
     ui.status("");
     return recovered;
 }

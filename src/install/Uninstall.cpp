@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/Checksum.h"
 #include "inspect/InfoPanel.h"
@@ -306,7 +307,7 @@ bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui
     // Without a game directory every name below would be relative to whatever folder is
     // current: nothing is touched then.
     if (game.gameDir.empty()) {
-        zip.SetZipFileName(remembered);
+        pointComponentAt(zip, remembered);
         return true;
     }
     std::vector<std::string> lines = Marker::read(game.gameDir);
@@ -324,11 +325,11 @@ bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui
     // The player's saved games go first, before anything of the mission is removed; when
     // they cannot be stored nothing else happens.
     if (!storeSavedGames(zip2, game.gameDir, installed, ui)) {
-        zip.SetZipFileName(remembered);
+        pointComponentAt(zip, remembered);
         throw EInOutError(slot(81) + " " + SavesArchivePath(game.gameDir, installed));
     }
     if (hasMarker) removeInstalledFiles(game, lines);
     const bool restored = restoreGameFiles(zip, game.gameDir, ui);
-    zip.SetZipFileName(remembered);
+    pointComponentAt(zip, remembered);
     return restored;
 }

@@ -291,8 +291,8 @@ TEST_F(Catalogue, SevenZipMissionIsListedAndAnalysedBesideItsZip) {
     EXPECT_EQ(grid().Cell(1, row), "Seven Vault");
     EXPECT_EQ(grid().Cell(0, row), "11");
     EXPECT_EQ(form->questMemo->toPlainText().toStdString(), "Caf\xC3\xA9 for seven");
-    EXPECT_EQ(form->Zip->ExtrBaseDir, "");        // Thief 1 is not configured here
-    EXPECT_FALSE(form->playbutton->isEnabled());  // until the installer reads .7z
+    EXPECT_EQ(form->Zip->ExtrBaseDir, "");        // Thief 1 is not configured here,
+    EXPECT_FALSE(form->playbutton->isEnabled());  // so nothing can be started
 }
 
 // Typing narrows the rows by title or archive name without regard to case and accents, the
