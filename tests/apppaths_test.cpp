@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/AppState.h"
+#include "inspect/MissionCache.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
@@ -101,6 +102,7 @@ TEST(AppPaths, FilesLiveBesideACopyOrInTheUsersFolders) {
         const std::string xdg = *c.xdgConfig ? t.path() + c.xdgConfig : std::string();
         EnvGuard config("XDG_CONFIG_HOME", *c.xdgConfig ? xdg.c_str() : nullptr);
         EnvGuard home("HOME", (t.path() + "home").c_str());
+        EnvGuard cache("XDG_CACHE_HOME", nullptr);
         if (c.readOnlyBin) ::chmod(bin.c_str(), 0555);
 
         EXPECT_EQ(apppaths::settingsDir(bin), t.path() + c.settings);
@@ -111,6 +113,10 @@ TEST(AppPaths, FilesLiveBesideACopyOrInTheUsersFolders) {
         openAppFiles(bin);
         app().settings->WriteString("options", "language", "2");
         EXPECT_TRUE(fsx::fileExists(t.path() + c.settings + "Tallowmere.ini"));
+        // The mission cache stays with settings kept beside the program, else the user's.
+        EXPECT_EQ(missionCacheDir(), std::string(c.settings) == "bin/"
+                                         ? bin + "cache/"
+                                         : t.path() + "home/.cache/tallowmere/");
         closeAppFiles();
         ::chmod(bin.c_str(), 0755);
     }

@@ -2,7 +2,8 @@
 // (a forked child ends itself with SIGKILL at step N), then lets a fresh process start up,
 // redo the operation and play on to the original game, and checks that nothing was lost.
 // TALLOWMERE_CRASH_STRIDE picks every how many steps a crash is tried (1 = all; the
-// default keeps the run short); bench/crash_injection.sh runs all of them.
+// default keeps the run short); bench/crash_injection.sh runs all of them. The scenario
+// runs once with ZIP missions and once with the first mission as a solid .7z.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <map>
 
 #include "app/AppState.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
@@ -72,7 +74,8 @@ bool runChild(long step, const std::function<void()>& body) {
 struct CrashTest : ::testing::Test {
     TempDir dir;
     ScriptedPrompter prompts;
-    std::string G, world, missions;  // world: the game and mission folders to start from
+    std::string G, world, missions;   // world: the game and mission folders to start from
+    std::string aExtension = ".zip";  // the first mission's archive: ".zip" or ".7z"
 
     void SetUp() override {
         if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
@@ -84,11 +87,23 @@ struct CrashTest : ::testing::Test {
         world = dir.path() + "world/";
         missions = dir.path() + "missions/";
         fsx::forceDirectories(missions);
-        ASSERT_TRUE(makeZip(missions + "a.zip", {{"a.mis", "a"},
-                                                 {"strings/goals.str", "A goals"},
-                                                 {"fam/sky.pcx", "A sky"},
-                                                 {"intrface/english/goals.str", "A english"},
-                                                 {"SAVES/game0005.sav", "A shipped"}}));
+        const std::vector<std::pair<std::string, std::string>> a = {
+            {"a.mis", "a"},
+            {"strings/goals.str", "A goals"},
+            {"fam/sky.pcx", "A sky"},
+            {"intrface/english/goals.str", "A english"},
+            {"SAVES/game0005.sav", "A shipped"}};
+        ASSERT_TRUE(makeZip(missions + "a.zip", a));
+        if (haveProgram("7zz")) {
+            std::string names;
+            for (const auto& [name, content] : a) {
+                dir.write("tree/" + name, content);
+                names += " '" + name + "'";
+            }
+            ASSERT_EQ(runCommand("cd '" + dir.path() + "tree' && 7zz a -bd -ms=on '" + missions +
+                                 "a.7z'" + names + " >/dev/null"),
+                      0);
+        }
         ASSERT_TRUE(makeZip(missions + "b.zip",
                             {{"b.mis", "b"}, {"strings/goals.str", "B goals"}, {"b/x.bin", "x"}}));
         ArchiveChecksum() = [](const std::string&) { return std::string("$00000000"); };
@@ -131,7 +146,10 @@ struct CrashTest : ::testing::Test {
     void install(const std::string& mission) {
         TZipArchiver zip, zip2;
         configure(zip, zip2);
-        zip.SetZipFileName(mission.empty() ? " Original" : missions + mission + ".zip");
+        const std::string extension = mission == "a" ? aExtension : ".zip";
+        selectedMission().archivePath =
+            mission.empty() ? " Original" : missions + mission + extension;
+        pointComponentAt(zip, selectedMission().archivePath);
         zip.ExtrBaseDir = G;
         selectedMission().missionFileMember = mission + ".mis";
         selectedMission().missionNumber = 0;
@@ -181,7 +199,8 @@ struct CrashTest : ::testing::Test {
         expect(files["fam/sky.pcx"] == "original sky", "sky.pcx");
         expect(files["SAVES/game0000.sav"] == "O save 0", "original save 0");
         expect(files["SAVES/game0001.sav"] == "O save 1", "original save 1");
-        const Files a = storedSaves(G + "allsaves/a_saves.zip");
+        const std::string aSaves = aExtension == ".zip" ? "a" : "a" + aExtension;
+        const Files a = storedSaves(G + "allsaves/" + aSaves + "_saves.zip");
         expect(a == Files{{"game0000.sav", "A save 0"},
                           {"game0001.sav", "A save 1"},
                           {"game0005.sav", "A shipped"}},
@@ -203,11 +222,25 @@ struct CrashTest : ::testing::Test {
         expect(!fsx::pathExists(missions + "b.zipSAVES"), "legacy saves folder");
         return found;
     }
+
+    // Crashes at every `stride`-th step of each operation (TALLOWMERE_CRASH_STRIDE instead
+    // when set), each followed by a fresh start that carries on.
+    void killEverywhere(long stride);
 };
 
 TEST_F(CrashTest, KilledAtAnyStepNothingIsLost) {
+    killEverywhere(17);
+}
+
+TEST_F(CrashTest, SevenZipMissionKilledAtAnyStepNothingIsLost) {
+    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+    aExtension = ".7z";
+    killEverywhere(29);
+}
+
+void CrashTest::killEverywhere(long defaultStride) {
     const char* strideText = std::getenv("TALLOWMERE_CRASH_STRIDE");
-    const long stride = strideText ? std::max(1L, std::atol(strideText)) : 17;
+    const long stride = strideText ? std::max(1L, std::atol(strideText)) : defaultStride;
     int tried = 0, lossy = 0;
     for (int k = 0; k < kOperations; ++k) {
         // The world just before operation k, kept to start each try from.
