@@ -264,8 +264,6 @@ class LibarchiveMission final : public MissionArchive {
             sink.member(member.name, member.size);
             fsx::crashPoint();
             const ArchiveStatus status = extractOne(reader.get(), entry, root, parts, progress);
-            // A folder on disk that is a link: the member is left out, as the ZIP engine does.
-            if (status == ArchiveStatus::UnsafeName) continue;
             if (status != ArchiveStatus::Ok) {
                 ExtractResult failed = failure(status, member.name);
                 failed.extracted = result.extracted;

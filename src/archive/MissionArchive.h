@@ -73,8 +73,7 @@ class MissionArchive {
     bool readMember(const std::string& name, uint64_t cap, std::string& out);
 
     // Extracts the members named in `names` into `targetDir` (which exists), folders
-    // created as needed, existing files of the same name (in any case) replaced. A member
-    // whose folder on disk is a link is left out (not counted in `extracted`).
+    // created as needed, existing files of the same name (in any case) replaced.
     virtual ExtractResult extract(const std::vector<std::string>& names,
                                   const std::string& targetDir, ExtractSink& sink) = 0;
 
