@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "app/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

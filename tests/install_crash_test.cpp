@@ -12,13 +12,13 @@
 #include <functional>
 #include <map>
 
-#include "app/AppState.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
 #include "install/InstallState.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

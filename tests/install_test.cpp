@@ -7,7 +7,6 @@
 #include <map>
 #include <thread>
 
-#include "app/AppState.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
@@ -18,6 +17,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "app/AppState.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
 
 bool isFirstRun() {
     const IniFile* s = app().settings.get();

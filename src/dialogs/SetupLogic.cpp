@@ -8,8 +8,6 @@
 #include <iterator>
 #include <utility>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "install/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -17,6 +15,8 @@
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/AppState.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/AppState.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
@@ -28,6 +27,7 @@
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

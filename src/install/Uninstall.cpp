@@ -4,7 +4,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/AppState.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/Checksum.h"
 #include "inspect/InfoPanel.h"
@@ -14,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
+#include "state/AppState.h"
 
 namespace fs = std::filesystem;
 

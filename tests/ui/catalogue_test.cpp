@@ -8,8 +8,6 @@
 #include <QToolButton>
 #include <memory>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
@@ -18,6 +16,8 @@
 #include "catalogue/ui/StringGridEx.h"
 #include "inspect/InfoPanel.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -8,7 +8,6 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
-#include "app/AppState.h"
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
@@ -22,6 +21,7 @@
 #include "inspect/Selection.h"
 #include "install/ui/InstallWiring.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -17,8 +17,6 @@
 #include <climits>
 #include <exception>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainFormFilter.h"
 #include "archive/ZipArchiver.h"
@@ -27,6 +25,8 @@
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <exception>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "install/ui/InstallWiring.h"
 #include "platform/Prompter.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 bool TmApplication::notify(QObject* receiver, QEvent* event) {
     try {

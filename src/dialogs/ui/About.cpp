@@ -13,11 +13,11 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "dialogs/FileVersionInfo.h"
 #include "platform/Launcher.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

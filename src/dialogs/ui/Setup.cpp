@@ -10,11 +10,11 @@
 #include <QSpinBox>
 #include <exception>
 
-#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

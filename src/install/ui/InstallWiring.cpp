@@ -5,12 +5,12 @@
 #include <QProgressBar>
 #include <QToolButton>
 
-#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "install/InstallLaunch.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/LanguageTable.h"
 #include "platform/IniFile.h"
+#include "state/LanguageTable.h"
 
 // One record per game number (1 = Thief 1, 2 = Thief 2).
 struct GameRecord {
