@@ -294,3 +294,20 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
     if (hooks.scanCatalogue) hooks.scanCatalogue();
     return true;
 }
+
+namespace {
+
+std::function<void()>& setupHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+}  // namespace
+
+void RunSetupDialog() {
+    if (setupHook()) setupHook()();
+}
+
+std::function<void()> setSetupDialogHook(std::function<void()> hook) {
+    return std::exchange(setupHook(), std::move(hook));
+}

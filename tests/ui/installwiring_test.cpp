@@ -8,11 +8,11 @@
 #include <memory>
 #include <thread>
 
-#include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "inspect/InfoPanel.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"

@@ -19,6 +19,7 @@
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"

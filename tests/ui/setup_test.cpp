@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/StartUp.h"
+#include "dialogs/SetupLogic.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
 #include "dialogs/ui/Setup.h"

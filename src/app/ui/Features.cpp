@@ -8,7 +8,6 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
-#include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -16,6 +15,7 @@
 #include "catalogue/ui/CatalogueScan.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
 #include "inspect/Selection.h"

@@ -21,6 +21,7 @@
 #include "app/ui/MainFormFilter.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "platform/AppPaths.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"

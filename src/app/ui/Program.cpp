@@ -6,6 +6,7 @@
 
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
+#include "dialogs/SetupLogic.h"
 #include "install/ui/InstallWiring.h"
 #include "platform/Prompter.h"
 #include "state/AppState.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <memory>
 
-#include "app/StartUp.h"
+#include "dialogs/SetupLogic.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Setup.h"
 #include "platform/TextUtil.h"
