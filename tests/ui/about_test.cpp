@@ -187,7 +187,7 @@ TEST(AboutForm, ShownModallyThroughThePrompter) {
         ++seen;
         return 1;
     };
-    ShowAboutBox();
+    ShowAboutBox(nullptr);
     EXPECT_EQ(seen, 1);
     EXPECT_EQ(prompts.dialogsRun, std::vector<std::string>{"AboutForm"});
     EXPECT_TRUE(aboutForms().empty());  // destroyed afterwards

@@ -135,7 +135,7 @@ void InstallFeatureHooks() {
         if (FullScanCount() != scans) canSelect = false;
     };
     hooks.installAndLaunch = [] { InstallAndLaunchFromMainForm(); };
-    hooks.aboutBox = [] { ShowAboutBox(); };
+    hooks.aboutBox = [] { ShowAboutBox(mainform); };
     hooks.splash = [](const std::function<void()>& whileShown) { ShowSplashWhile(whileShown); };
     hooks.finishedClick = [] {
         TStringGridEx& grid = *mainform->QuestGrid;
