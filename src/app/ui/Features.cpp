@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
+#include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -19,7 +20,6 @@
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
 #include "inspect/Selection.h"
-#include "install/ui/InstallWiring.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 

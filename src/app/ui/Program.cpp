@@ -5,9 +5,9 @@
 #include <exception>
 
 #include "app/StartUp.h"
+#include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "dialogs/SetupLogic.h"
-#include "install/ui/InstallWiring.h"
 #include "platform/Prompter.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"

@@ -1,4 +1,4 @@
-#include "install/ui/InstallWiring.h"
+#include "app/ui/InstallWiring.h"
 
 #include <QApplication>
 #include <QComboBox>
