@@ -10,7 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
@@ -19,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

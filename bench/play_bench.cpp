@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/InfoPanel.h"
 #include "install/InstallLaunch.h"
@@ -23,6 +22,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -31,8 +31,6 @@
 #include <vector>
 
 #include "BenchUtil.h"
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -41,6 +39,8 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 extern char** environ;
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "app/AppState.h"
 #include "inspect/MissionCache.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
 #include "catalogue/GameState.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

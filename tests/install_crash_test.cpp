@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
@@ -21,6 +20,7 @@
 #include "install/InstallState.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

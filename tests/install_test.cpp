@@ -9,7 +9,6 @@
 #include <random>
 #include <thread>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
@@ -21,6 +20,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
 #include "dialogs/SetupLogic.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

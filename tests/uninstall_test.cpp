@@ -5,13 +5,13 @@
 
 #include <algorithm>
 
-#include "app/AppState.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/InfoPanel.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -1,9 +1,7 @@
 #include "app/StartUp.h"
 
-#include <utility>
-
-#include "app/AppState.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
 
 bool isFirstRun() {
     const IniFile* s = app().settings.get();
@@ -42,23 +40,6 @@ void deleteEditorScripts() {
         const std::string script = dir + "tallowmere.dromed";
         if (fsx::fileExists(script)) fsx::deleteFile(script);
     }
-}
-
-namespace {
-
-std::function<void()>& setupHook() {
-    static std::function<void()> hook;
-    return hook;
-}
-
-}  // namespace
-
-void RunSetupDialog() {
-    if (setupHook()) setupHook()();
-}
-
-std::function<void()> setSetupDialogHook(std::function<void()> hook) {
-    return std::exchange(setupHook(), std::move(hook));
 }
 
 int64_t roundHalfEven(int64_t n, int64_t d) {

@@ -1,9 +1,8 @@
 #pragma once
 // Start-up and close logic that needs no window: the first-run test, the window mode,
-// the stored window geometry, the shared way of opening the setup dialog.
+// the stored window geometry.
 
 #include <cstdint>
-#include <functional>
 
 // True while "options"/"compression level" reads as never set (setup never completed).
 bool isFirstRun();
@@ -24,11 +23,6 @@ void writeWindowGeometry(const WindowGeometry& g);
 
 // Deletes the editor script "tallowmere.dromed" in each configured game directory.
 void deleteEditorScripts();
-
-// Opens the setup dialog modally with its captions and settings; whatever it stores is in
-// the settings store afterwards. Does nothing until a dialog is registered.
-void RunSetupDialog();
-std::function<void()> setSetupDialogHook(std::function<void()> hook);
 
 // n / d rounded to the nearest integer, halves to even (d > 0).
 int64_t roundHalfEven(int64_t n, int64_t d);

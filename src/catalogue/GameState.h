@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/AppState.h"
+#include "state/AppState.h"
 
 // Where users send an "install.cfg" whose language the program does not know.
 inline constexpr const char* kContactAddress = "tallowmere@example.org";

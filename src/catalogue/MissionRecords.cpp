@@ -1,11 +1,11 @@
 #include "catalogue/MissionRecords.h"
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -8,8 +8,6 @@
 #include <iterator>
 #include <utility>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "install/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -17,6 +15,8 @@
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -293,4 +293,21 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
     if (state.windowMode == 0 && hooks.maximiseMainWindow) hooks.maximiseMainWindow();
     if (hooks.scanCatalogue) hooks.scanCatalogue();
     return true;
+}
+
+namespace {
+
+std::function<void()>& setupHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+}  // namespace
+
+void RunSetupDialog() {
+    if (setupHook()) setupHook()();
+}
+
+std::function<void()> setSetupDialogHook(std::function<void()> hook) {
+    return std::exchange(setupHook(), std::move(hook));
 }

@@ -41,6 +41,11 @@ struct SetupHooks {
     std::function<void()> scanCatalogue;       // a full scan
 };
 
+// Opens the setup dialog modally with its captions and settings; whatever it stores is in
+// the settings store afterwards. Does nothing until a dialog is registered.
+void RunSetupDialog();
+std::function<void()> setSetupDialogHook(std::function<void()> hook);
+
 // The OK of the setup dialog. Returns true when the dialog may close; false when a check
 // failed, the rearrangement failed or a setting could not be written (each shown to the
 // user through the prompter). Errors of the scan are thrown.

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "app/AppState.h"
 #include "inspect/InfoPanel.h"
+#include "state/AppState.h"
 
 class MissionArchive;
 class TZipArchiver;

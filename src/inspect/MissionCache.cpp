@@ -8,11 +8,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/AppState.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

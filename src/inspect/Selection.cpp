@@ -1,6 +1,5 @@
 #include "inspect/Selection.h"
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
@@ -8,6 +7,7 @@
 #include "install/GameDir.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

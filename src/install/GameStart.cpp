@@ -1,7 +1,7 @@
 #include "install/GameStart.h"
 
-#include "app/AppState.h"
 #include "install/GameDir.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/MissionRecords.h"
@@ -30,6 +29,7 @@
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 
 #include <cctype>
 
-#include "app/AppState.h"
 #include "install/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <thread>
 #include <utility>
 
-#include "app/AppState.h"
 #include "install/SoundPlayer.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/Checksum.h"
@@ -15,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
+#include "state/AppState.h"
 
 namespace fs = std::filesystem;
 

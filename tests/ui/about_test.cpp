@@ -15,9 +15,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/AppState.h"
 #include "dialogs/FileVersionInfo.h"
 #include "dialogs/ui/About.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -187,7 +187,7 @@ TEST(AboutForm, ShownModallyThroughThePrompter) {
         ++seen;
         return 1;
     };
-    ShowAboutBox();
+    ShowAboutBox(nullptr);
     EXPECT_EQ(seen, 1);
     EXPECT_EQ(prompts.dialogsRun, std::vector<std::string>{"AboutForm"});
     EXPECT_TRUE(aboutForms().empty());  // destroyed afterwards

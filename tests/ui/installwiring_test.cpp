@@ -8,16 +8,16 @@
 #include <memory>
 #include <thread>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
-#include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "inspect/InfoPanel.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
 namespace {

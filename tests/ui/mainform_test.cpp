@@ -15,13 +15,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
 namespace {

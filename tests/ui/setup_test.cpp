@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
-#include "app/StartUp.h"
+#include "dialogs/SetupLogic.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
 #include "dialogs/ui/Setup.h"
 #include "platform/FileSystem.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
 namespace {

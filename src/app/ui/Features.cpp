@@ -8,8 +8,7 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
-#include "app/AppState.h"
-#include "app/StartUp.h"
+#include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -17,11 +16,12 @@
 #include "catalogue/ui/CatalogueScan.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
 #include "inspect/Selection.h"
-#include "install/ui/InstallWiring.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ void InstallFeatureHooks() {
         if (FullScanCount() != scans) canSelect = false;
     };
     hooks.installAndLaunch = [] { InstallAndLaunchFromMainForm(); };
-    hooks.aboutBox = [] { ShowAboutBox(); };
+    hooks.aboutBox = [] { ShowAboutBox(mainform); };
     hooks.splash = [](const std::function<void()>& whileShown) { ShowSplashWhile(whileShown); };
     hooks.finishedClick = [] {
         TStringGridEx& grid = *mainform->QuestGrid;

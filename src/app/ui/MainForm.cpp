@@ -17,16 +17,18 @@
 #include <climits>
 #include <exception>
 
-#include "app/AppState.h"
-#include "app/LanguageTable.h"
 #include "app/StartUp.h"
 #include "app/ui/MainFormFilter.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/SetupLogic.h"
+#include "dialogs/ui/Setup.h"
 #include "platform/AppPaths.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -69,6 +71,22 @@ QFrame* makePanel(QWidget* parent, const char* name) {
     return f;
 }
 
+SetupHooks setupHooks() {
+    SetupHooks h;
+    h.maximiseMainWindow = [] {
+        if (!mainform) return;
+        if (mainform->isVisible())
+            mainform->showMaximized();
+        else
+            mainform->setWindowState(mainform->windowState() | Qt::WindowMaximized);
+    };
+    h.saveWindowGeometry = [] { SaveWindowGeometry(); };
+    h.scanCatalogue = [] {
+        if (mainform) mainform->ScanCatalogue(false);
+    };
+    return h;
+}
+
 }  // namespace
 
 MainFormHooks& mainFormHooks() {
@@ -95,6 +113,7 @@ void TStatusLine::SetSimpleText(const std::string& text) {
 Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     initMainFormResources();
     mainform = this;
+    setSetupMainWindowHooks(setupHooks());
     setObjectName("mainform");
     // The window's texts are laid out for a small font: 11 pixels high.
     QFont small = font();

@@ -5,10 +5,10 @@
 #include <QShortcut>
 #include <QTimer>
 
-#include "app/AppState.h"
 #include "catalogue/RowFilter.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

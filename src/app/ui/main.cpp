@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/ui/Program.h"
+#include "archive/ui/PasswordDlg.h"
 #include "platform/FileSystem.h"
 #include "platform/ui/QtPrompter.h"
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
     TmApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("org.example.tallowmere"),
                          QIcon(QStringLiteral(":/mainform/icons/tallowmere.svg"))));
-    QtPrompter prompter;
+    QtPrompter prompter(RunPasswordDialog);
     setPrompter(&prompter);
     InstallFeatureHooks();
     const int rc = RunProgram(fsx::exeDirectory());

@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/GameState.h"
@@ -14,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -13,11 +13,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/AppState.h"
-#include "app/ui/MainForm.h"
 #include "dialogs/FileVersionInfo.h"
 #include "platform/Launcher.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 
@@ -215,8 +214,8 @@ bool TAboutForm::eventFilter(QObject* watched, QEvent* e) {
     return QDialog::eventFilter(watched, e);
 }
 
-void ShowAboutBox() {
-    TAboutForm form(mainform);
+void ShowAboutBox(QWidget* parent) {
+    TAboutForm form(parent);
     form.OKBtn->setText(text::display(slot(73)));
     prompter().runModal(form);
 }

@@ -62,8 +62,9 @@ class TAboutForm : public QDialog, public ModalDialog {
     const TFileVersionInfo& info_;
 };
 
-// Shows the about box modally, its OK button captioned with language slot 73.
-void ShowAboutBox();
+// Shows the about box modally over `parent` (the main window), its OK button captioned
+// with language slot 73.
+void ShowAboutBox(QWidget* parent);
 
 // Shows the about box cut to the splash height, without its OK button and without
 // waiting, while `work` runs; the box is gone when this returns (or throws).

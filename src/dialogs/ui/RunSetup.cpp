@@ -5,11 +5,11 @@
 #include <QPushButton>
 #include <memory>
 
-#include "app/AppState.h"
-#include "app/StartUp.h"
+#include "dialogs/SetupLogic.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Setup.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <exception>
+#include <utility>
 
-#include "app/AppState.h"
-#include "app/ui/MainForm.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 
@@ -29,23 +29,16 @@ std::string itemPath(const QListWidgetItem* item) {
     return item->data(Qt::UserRole).toByteArray().toStdString();
 }
 
-SetupHooks mainWindowHooks() {
-    SetupHooks h;
-    h.maximiseMainWindow = [] {
-        if (!mainform) return;
-        if (mainform->isVisible())
-            mainform->showMaximized();
-        else
-            mainform->setWindowState(mainform->windowState() | Qt::WindowMaximized);
-    };
-    h.saveWindowGeometry = [] { SaveWindowGeometry(); };
-    h.scanCatalogue = [] {
-        if (mainform) mainform->ScanCatalogue(false);
-    };
-    return h;
+SetupHooks& mainWindowHooks() {
+    static SetupHooks hooks;
+    return hooks;
 }
 
 }  // namespace
+
+SetupHooks setSetupMainWindowHooks(SetupHooks hooks) {
+    return std::exchange(mainWindowHooks(), std::move(hooks));
+}
 
 TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
 

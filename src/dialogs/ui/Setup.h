@@ -112,3 +112,6 @@ class TSetupDlg : public QDialog, public ModalDialog {
 
 // Registers the setup dialog as the one RunSetupDialog shows.
 void InstallSetupDialog();
+// What each setup dialog made from now on does to the main window (the main window
+// registers them; none at first). Returns the previous ones.
+SetupHooks setSetupMainWindowHooks(SetupHooks hooks);

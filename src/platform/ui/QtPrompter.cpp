@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <utility>
 
-#include "archive/ui/PasswordDlg.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -102,8 +102,12 @@ PromptResult QtPrompter::message(const std::string& text, PromptButtons buttons,
     }
 }
 
+QtPrompter::QtPrompter(PasswordQuestion askPassword) : askPassword_(std::move(askPassword)) {}
+
 bool QtPrompter::password(const std::string& title, const std::string& prompt, std::string& text) {
-    return RunPasswordDialog(title, prompt, text);
+    if (askPassword_) return askPassword_(title, prompt, text);
+    text.clear();
+    return false;
 }
 
 int QtPrompter::runModal(ModalDialog& dialog) {

@@ -2,6 +2,9 @@
 // The prompter of the running program: Qt message boxes, the password dialog, modal
 // dialogs, event processing and the busy cursor.
 
+#include <functional>
+#include <string>
+
 #include "platform/Prompter.h"
 
 // Name of the application property holding the application title (a QString), the caption
@@ -10,6 +13,14 @@ inline constexpr char kApplicationTitleProperty[] = "applicationTitle";
 
 class QtPrompter : public Prompter {
   public:
+    // Asks for a password: true when confirmed, `text` then holding it, else empty.
+    using PasswordQuestion =
+        std::function<bool(const std::string& title, const std::string& prompt, std::string& text)>;
+
+    // The password dialog lives above this layer; the program passes it in. Without one
+    // every password question reads as cancelled.
+    explicit QtPrompter(PasswordQuestion askPassword = {});
+
     PromptResult message(const std::string& text, PromptButtons buttons, PromptIcon icon,
                          const std::string& caption, PromptResult defaultButton) override;
     bool password(const std::string& title, const std::string& prompt, std::string& text) override;
@@ -18,5 +29,6 @@ class QtPrompter : public Prompter {
     void setBusyCursor(bool busy) override;
 
   private:
+    PasswordQuestion askPassword_;
     int busyDepth_ = 0;
 };

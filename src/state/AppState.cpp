@@ -1,4 +1,4 @@
-#include "app/AppState.h"
+#include "state/AppState.h"
 
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"

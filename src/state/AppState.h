@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/LanguageTable.h"
 #include "platform/IniFile.h"
+#include "state/LanguageTable.h"
 
 // One record per game number (1 = Thief 1, 2 = Thief 2).
 struct GameRecord {
@@ -25,11 +25,11 @@ inline constexpr std::array<const char*, 5> languageNames = {"", "english", "ger
 inline constexpr int32_t kNotSet = 9999;
 
 struct AppState {
-    std::string exeDir;                         // ends in the separator
-    std::unique_ptr<IniFile> settings;          // "Tallowmere.ini", apppaths::settingsFile
-    std::unique_ptr<IniFile> languageFile;      // "Tallowmere.dat", read only
+    std::string exeDir;                     // ends in the separator
+    std::unique_ptr<IniFile> settings;      // "Tallowmere.ini", apppaths::settingsFile
+    std::unique_ptr<IniFile> languageFile;  // "Tallowmere.dat", read only
     std::array<std::string, kLanguageSlotCount + 1> languageSlots;  // 1..kLanguageSlotCount
-    std::array<GameRecord, 3> thiefdata;        // 1..2
+    std::array<GameRecord, 3> thiefdata;                            // 1..2
     bool editorFlag = false;
     bool installOnlyFlag = false;
     std::string applicationTitle;  // product name + " v" + product version

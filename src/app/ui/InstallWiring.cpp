@@ -1,16 +1,16 @@
-#include "install/ui/InstallWiring.h"
+#include "app/ui/InstallWiring.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QProgressBar>
 #include <QToolButton>
 
-#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "install/InstallLaunch.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "app/LanguageTable.h"
+#include "state/LanguageTable.h"
 
 #include <string>
 #include <utility>
 
-#include "app/AppState.h"
+#include "state/AppState.h"
 
 namespace {
 
