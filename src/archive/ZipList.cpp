@@ -121,7 +121,7 @@ size_t readBytes(std::FILE* f, void* buffer, size_t n) {
         const int64_t end = tail.start + static_cast<int64_t>(tail.bytes.size());
         const size_t got =
             static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), end - tail.pos));
-        std::memcpy(buffer, tail.bytes.data() + (tail.pos - tail.start), got);
+        if (got != 0) std::memcpy(buffer, tail.bytes.data() + (tail.pos - tail.start), got);
         tail.pos += static_cast<int64_t>(got);
         return got;  // the tail ends where the file does
     }
@@ -146,6 +146,7 @@ void loadTail(std::FILE* f, int64_t length) {
     tail.file = nullptr;
     tail.pos = -1;
     const int64_t size = std::clamp<int64_t>(length, 0, kTailSize);
+    if (size == 0) return;
     tail.bytes.resize(static_cast<size_t>(size));
 #ifdef _WIN32
     if (!seekStream(f, length - size) ||
