@@ -35,8 +35,9 @@ using namespace engine;
 
 namespace {
 
-constexpr uint64_t kWholeLimit = 32u << 20;   // members up to this size are inflated in one piece
-constexpr size_t kArena = 40u << 20;          // memory of all workers for those members together
+constexpr uint64_t kWholeLimit = 24u << 20;   // members up to this size are inflated in one piece
+constexpr uint64_t kBudget = 30u << 20;       // larger whole-piece buffers of all workers together
+constexpr size_t kKeep = 2u << 20;            // each worker keeps buffers up to this size
 constexpr uint64_t kProgressStep = 4u << 20;  // largest step reported with cbProgress
 constexpr size_t kChunk = 1u << 20;
 constexpr size_t kInChunk = 256u << 10;
@@ -65,63 +66,75 @@ struct Job {
 };
 
 using Sink = std::function<bool(const uint8_t*, size_t)>;
+
+// A worker's reusable buffer. Left uninitialised: it is always filled before it is read.
+// Up to kKeep it stays for the next member, so small members cost no allocation.
+class Scratch {
+  public:
+    uint8_t* get(size_t n) {
+        if (n > size_) {
+            data_.reset();
+            data_.reset(new uint8_t[std::max<size_t>(n, 1)]);
+            size_ = n;
+        }
+        return data_.get();
+    }
+    void trim() {
+        if (size_ > kKeep) {
+            data_.reset();
+            size_ = 0;
+        }
+    }
+
+  private:
+    std::unique_ptr<uint8_t[]> data_;
+    size_t size_ = 0;
+};
+
+// The two buffers a worker inflates a member in one piece with.
+struct Buffers {
+    Scratch in, out;
+    void trim() {
+        in.trim();
+        out.trim();
+    }
+};
 using Progress = std::function<void(uint64_t)>;
 
-// Memory for the members inflated in one piece (compressed data, then the output), shared
-// by the workers and kept for the whole run, so its pages are mapped once. Each worker holds
-// at most one piece at a time and pieces are handed out in the order they were asked for, so
-// a piece that fits the arena alone always gets its turn.
-class Arena {
+// Bounds the memory the workers' whole-piece buffers take together. A worker holds at
+// most one reservation at a time, so waiting here cannot deadlock.
+class Budget {
   public:
-    // Null when the system has no memory for the arena.
-    uint8_t* acquire(size_t n) {
-        n = std::max<size_t>(n, 1);  // every piece has its own start
+    void acquire(uint64_t n) {
         std::unique_lock lk(m_);
-        if (!base_) base_.reset(new (std::nothrow) uint8_t[kArena]);
-        if (!base_) return nullptr;
-        const uint64_t ticket = nextTicket_++;
-        size_t at = 0;
-        cv_.wait(lk, [&] { return serving_ == ticket && place(n, at); });
-        ++serving_;
-        held_.push_back({at, n});
-        lk.unlock();
-        cv_.notify_all();
-        return base_.get() + at;
+        cv_.wait(lk, [&] { return left_ >= n; });
+        left_ -= n;
     }
-    void release(const uint8_t* p) {
+    void release(uint64_t n) {
         {
             std::lock_guard lk(m_);
-            const size_t at = size_t(p - base_.get());
-            held_.erase(std::find_if(held_.begin(), held_.end(),
-                                     [&](const Piece& h) { return h.at == at; }));
+            left_ += n;
         }
         cv_.notify_all();
     }
 
   private:
-    struct Piece {
-        size_t at, n;
-    };
-    // The lowest gap of n bytes between the pieces held.
-    bool place(size_t n, size_t& at) const {
-        std::vector<Piece> sorted = held_;
-        std::sort(sorted.begin(), sorted.end(),
-                  [](const Piece& x, const Piece& y) { return x.at < y.at; });
-        size_t from = 0;
-        for (const Piece& h : sorted) {
-            if (h.at - from >= n) break;
-            from = h.at + h.n;
-        }
-        if (kArena - from < n) return false;
-        at = from;
-        return true;
-    }
-
     std::mutex m_;
     std::condition_variable cv_;
-    std::unique_ptr<uint8_t[]> base_;
-    std::vector<Piece> held_;
-    uint64_t nextTicket_ = 0, serving_ = 0;
+    uint64_t left_ = kBudget;
+};
+
+struct Reservation {
+    Budget* budget;
+    uint64_t n;
+    Reservation(Budget* b, uint64_t bytes) : budget(b), n(bytes) {
+        if (budget) budget->acquire(n);
+    }
+    ~Reservation() {
+        if (budget) budget->release(n);
+    }
+    Reservation(const Reservation&) = delete;
+    Reservation& operator=(const Reservation&) = delete;
 };
 
 // The permission bits a member made on a Unix host carries for a regular file, as the
@@ -139,7 +152,7 @@ mode_t storedMode(const Entry& e) {
 // Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
 Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
               const Progress& progress, const std::atomic<bool>& stop, libdeflate_decompressor* dec,
-              uint32_t& crcOut, std::string& error, Arena& arena) {
+              uint32_t& crcOut, std::string& error, Buffers& bufs, Budget* budget = nullptr) {
     const Entry& e = *job.entry;
     const uint64_t usize = e.usize;
     uint32_t crc = 0;
@@ -186,20 +199,18 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
                 pos += n;
             }
         } else if (usize <= kWholeLimit && job.dataLen <= kWholeLimit &&
-                   (direct ? 0 : usize) + job.dataLen <= kArena) {
-            uint8_t* in = arena.acquire(size_t((direct ? 0 : usize) + job.dataLen));
-            if (!in) {
-                error = "out of memory";
-                return Status::Damaged;
-            }
-            std::unique_ptr<uint8_t, std::function<void(uint8_t*)>> held(
-                in, [&](uint8_t* p) { arena.release(p); });
-            uint8_t* target = direct ? direct : in + job.dataLen;
+                   (direct ? 0 : usize) + job.dataLen <= kBudget) {
+            const bool large = job.dataLen > kKeep || (!direct && usize > kKeep);
+            Reservation hold(large ? budget : nullptr, (direct ? 0 : usize) + job.dataLen);
+            std::unique_ptr<Buffers, void (*)(Buffers*)> trimmed(&bufs,
+                                                                 [](Buffers* b) { b->trim(); });
+            uint8_t* in = bufs.in.get(size_t(job.dataLen));
             if (!arc.readAt(in, size_t(job.dataLen), job.dataPos)) {
                 error = "cannot read member data";
                 return Status::Damaged;
             }
             if (job.crypt) job.crypt->decrypt(in, size_t(job.dataLen));
+            uint8_t* target = direct ? direct : bufs.out.get(size_t(usize));
             if (libdeflate_deflate_decompress(dec, in, size_t(job.dataLen), target, size_t(usize),
                                               nullptr) != LIBDEFLATE_SUCCESS) {
                 error = "invalid compressed data";
@@ -290,6 +301,7 @@ class Pool {
   private:
     void run() {
         libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
+        Buffers bufs;
         std::mt19937_64 rng(std::random_device{}() ^
                             std::hash<std::thread::id>{}(std::this_thread::get_id()));
         for (;;) {
@@ -301,7 +313,7 @@ class Pool {
                 job = std::move(queue_.front());
                 queue_.pop_front();
             }
-            work(*job, dec, rng);
+            work(*job, dec, bufs, rng);
             {
                 std::lock_guard lk(m);
                 job->done = true;
@@ -311,7 +323,7 @@ class Pool {
         libdeflate_free_decompressor(dec);
     }
 
-    void work(Job& job, libdeflate_decompressor* dec, std::mt19937_64& rng) {
+    void work(Job& job, libdeflate_decompressor* dec, Buffers& bufs, std::mt19937_64& rng) {
         auto progress = [&](uint64_t n) {
             {
                 std::lock_guard lk(m);
@@ -332,7 +344,7 @@ class Pool {
         if (job.test) {
             job.status = decode(
                 arc_, job, nullptr, [](const uint8_t*, size_t) { return true; }, progress, stop_,
-                dec, crc, job.error, arena_);
+                dec, crc, job.error, bufs, &budget_);
             job.foundCrc = crc;
             return;
         }
@@ -357,7 +369,8 @@ class Pool {
             writeError = std::strerror(errno);
             return false;
         };
-        job.status = decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, arena_);
+        job.status =
+            decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, bufs, &budget_);
         job.foundCrc = crc;
         if (job.status == Status::Ok || job.status == Status::CrcBad) {
             std::time_t t = dosToTime(job.entry->dosTime);
@@ -379,7 +392,7 @@ class Pool {
 
     const File& arc_;
     std::atomic<bool>& stop_;
-    Arena arena_;
+    Budget budget_;
     std::condition_variable queueCv_;
     std::deque<std::shared_ptr<Job>> queue_;
     bool quit_ = false;
@@ -603,10 +616,10 @@ class Extractor {
         std::atomic<bool> stop{false};
         uint64_t progressed = 0;
         uint32_t crc = 0;
-        Arena arena;
+        Buffers bufs;
         Status s = decode(
             arc_, job, static_cast<uint8_t*>(p_.memory), nullptr,
-            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why, arena);
+            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why, bufs);
         libdeflate_free_decompressor(dec);
         if (progressed) cb_.send(cbProgress, 0, int64_t(progressed));
         int32_t result = 0;
