@@ -36,8 +36,7 @@ using namespace engine;
 namespace {
 
 constexpr uint64_t kWholeLimit = 24u << 20;   // members up to this size are inflated in one piece
-constexpr uint64_t kBudget = 30u << 20;       // larger whole-piece buffers of all workers together
-constexpr size_t kKeep = 2u << 20;            // each worker keeps buffers up to this size
+constexpr uint64_t kBudget = 30u << 20;       // whole-piece buffers of all workers together
 constexpr uint64_t kProgressStep = 4u << 20;  // largest step reported with cbProgress
 constexpr size_t kChunk = 1u << 20;
 constexpr size_t kInChunk = 256u << 10;
@@ -66,39 +65,6 @@ struct Job {
 };
 
 using Sink = std::function<bool(const uint8_t*, size_t)>;
-
-// A worker's reusable buffer. Left uninitialised: it is always filled before it is read.
-// Up to kKeep it stays for the next member, so small members cost no allocation.
-class Scratch {
-  public:
-    uint8_t* get(size_t n) {
-        if (n > size_) {
-            data_.reset();
-            data_.reset(new uint8_t[std::max<size_t>(n, 1)]);
-            size_ = n;
-        }
-        return data_.get();
-    }
-    void trim() {
-        if (size_ > kKeep) {
-            data_.reset();
-            size_ = 0;
-        }
-    }
-
-  private:
-    std::unique_ptr<uint8_t[]> data_;
-    size_t size_ = 0;
-};
-
-// The two buffers a worker inflates a member in one piece with.
-struct Buffers {
-    Scratch in, out;
-    void trim() {
-        in.trim();
-        out.trim();
-    }
-};
 using Progress = std::function<void(uint64_t)>;
 
 // Bounds the memory the workers' whole-piece buffers take together. A worker holds at
@@ -152,7 +118,7 @@ mode_t storedMode(const Entry& e) {
 // Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
 Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
               const Progress& progress, const std::atomic<bool>& stop, libdeflate_decompressor* dec,
-              uint32_t& crcOut, std::string& error, Buffers& bufs, Budget* budget = nullptr) {
+              uint32_t& crcOut, std::string& error, Budget* budget = nullptr) {
     const Entry& e = *job.entry;
     const uint64_t usize = e.usize;
     uint32_t crc = 0;
@@ -200,19 +166,22 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
             }
         } else if (usize <= kWholeLimit && job.dataLen <= kWholeLimit &&
                    (direct ? 0 : usize) + job.dataLen <= kBudget) {
-            const bool large = job.dataLen > kKeep || (!direct && usize > kKeep);
-            Reservation hold(large ? budget : nullptr, (direct ? 0 : usize) + job.dataLen);
-            std::unique_ptr<Buffers, void (*)(Buffers*)> trimmed(&bufs,
-                                                                 [](Buffers* b) { b->trim(); });
-            uint8_t* in = bufs.in.get(size_t(job.dataLen));
-            if (!arc.readAt(in, size_t(job.dataLen), job.dataPos)) {
+            Reservation hold(budget, (direct ? 0 : usize) + job.dataLen);
+            std::vector<uint8_t> in(size_t(job.dataLen) + 1);
+            if (!arc.readAt(in.data(), size_t(job.dataLen), job.dataPos)) {
                 error = "cannot read member data";
                 return Status::Damaged;
             }
-            if (job.crypt) job.crypt->decrypt(in, size_t(job.dataLen));
-            uint8_t* target = direct ? direct : bufs.out.get(size_t(usize));
-            if (libdeflate_deflate_decompress(dec, in, size_t(job.dataLen), target, size_t(usize),
-                                              nullptr) != LIBDEFLATE_SUCCESS) {
+            if (job.crypt) job.crypt->decrypt(in.data(), size_t(job.dataLen));
+            std::vector<uint8_t> out;
+            uint8_t* target = direct;
+            uint8_t dummy = 0;
+            if (!target) {
+                out.resize(size_t(usize));
+                target = usize ? out.data() : &dummy;
+            }
+            if (libdeflate_deflate_decompress(dec, in.data(), size_t(job.dataLen), target,
+                                              size_t(usize), nullptr) != LIBDEFLATE_SUCCESS) {
                 error = "invalid compressed data";
                 return finish(Status::Damaged);
             }
@@ -301,7 +270,6 @@ class Pool {
   private:
     void run() {
         libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
-        Buffers bufs;
         std::mt19937_64 rng(std::random_device{}() ^
                             std::hash<std::thread::id>{}(std::this_thread::get_id()));
         for (;;) {
@@ -313,7 +281,7 @@ class Pool {
                 job = std::move(queue_.front());
                 queue_.pop_front();
             }
-            work(*job, dec, bufs, rng);
+            work(*job, dec, rng);
             {
                 std::lock_guard lk(m);
                 job->done = true;
@@ -323,7 +291,7 @@ class Pool {
         libdeflate_free_decompressor(dec);
     }
 
-    void work(Job& job, libdeflate_decompressor* dec, Buffers& bufs, std::mt19937_64& rng) {
+    void work(Job& job, libdeflate_decompressor* dec, std::mt19937_64& rng) {
         auto progress = [&](uint64_t n) {
             {
                 std::lock_guard lk(m);
@@ -344,7 +312,7 @@ class Pool {
         if (job.test) {
             job.status = decode(
                 arc_, job, nullptr, [](const uint8_t*, size_t) { return true; }, progress, stop_,
-                dec, crc, job.error, bufs, &budget_);
+                dec, crc, job.error, &budget_);
             job.foundCrc = crc;
             return;
         }
@@ -370,7 +338,7 @@ class Pool {
             return false;
         };
         job.status =
-            decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, bufs, &budget_);
+            decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, &budget_);
         job.foundCrc = crc;
         if (job.status == Status::Ok || job.status == Status::CrcBad) {
             std::time_t t = dosToTime(job.entry->dosTime);
@@ -616,10 +584,9 @@ class Extractor {
         std::atomic<bool> stop{false};
         uint64_t progressed = 0;
         uint32_t crc = 0;
-        Buffers bufs;
         Status s = decode(
             arc_, job, static_cast<uint8_t*>(p_.memory), nullptr,
-            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why, bufs);
+            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why);
         libdeflate_free_decompressor(dec);
         if (progressed) cb_.send(cbProgress, 0, int64_t(progressed));
         int32_t result = 0;
