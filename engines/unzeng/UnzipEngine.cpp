@@ -812,7 +812,12 @@ class Extractor {
                     head.progress = 0;
                     done = head.done;
                 }
-                if (step && !cb_.stopped() && !cb_.send(cbProgress, 0, int64_t(step))) stop = true;
+                // Steps that piled up while this thread waited go out in pieces as usual.
+                while (step > 0 && !cb_.stopped()) {
+                    const uint64_t n = std::min(step, kProgressStep);
+                    step -= n;
+                    if (!cb_.send(cbProgress, 0, int64_t(n))) stop = true;
+                }
                 if (!done) continue;
                 if (cb_.stopped()) {
                     if (!head.tempPath.empty()) ::unlink(head.tempPath.c_str());

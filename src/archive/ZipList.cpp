@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "archive/ZipArchiver.h"
 #include "archive/ZipEocdInfo.h"
@@ -22,6 +23,9 @@
 #endif
 #include <share.h>
 #include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -56,8 +60,32 @@ uint16_t le16(const char* p) {
     return le16(reinterpret_cast<const unsigned char*>(p));
 }
 
-bool seekTo(std::FILE* f, int64_t pos) {
-    if (f == nullptr || pos < 0) return false;
+// The end of the archive being read, kept in memory: it holds the end record and, in most
+// archives, the whole central directory, so listing one takes a handful of system calls.
+// Reads and seeks within it only move `pos`; anything else goes to the stream, which is
+// first put where `pos` says.
+struct Tail {
+    std::FILE* file = nullptr;
+    int64_t start = 0;
+    int64_t pos = -1;  // the stream's logical position while it lies in here, else -1
+    std::vector<unsigned char> bytes;
+};
+thread_local Tail tail;
+constexpr int64_t kTailSize = 4 * 1024;
+constexpr int64_t kMaxTailSize = 4 * 1024 * 1024;
+
+// The stream List() opened and the length it found, for the end-record search to take over.
+struct Opened {
+    std::FILE* file = nullptr;
+    int64_t length = 0;
+};
+thread_local Opened opened;
+
+bool inTail(std::FILE* f) {
+    return f != nullptr && f == tail.file && tail.pos >= 0;
+}
+
+bool seekStream(std::FILE* f, int64_t pos) {
 #ifdef _WIN32
     return _fseeki64(f, pos, SEEK_SET) == 0;
 #else
@@ -65,22 +93,93 @@ bool seekTo(std::FILE* f, int64_t pos) {
 #endif
 }
 
+bool seekTo(std::FILE* f, int64_t pos) {
+    if (f == nullptr || pos < 0) return false;
+    if (f == tail.file && pos >= tail.start &&
+        pos - tail.start <= static_cast<int64_t>(tail.bytes.size())) {
+        tail.pos = pos;
+        return true;
+    }
+    if (f == tail.file) tail.pos = -1;
+    return seekStream(f, pos);
+}
+
 int64_t lengthOf(std::FILE* f) {
 #ifdef _WIN32
     if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
     return _ftelli64(f);
 #else
-    if (fseeko(f, 0, SEEK_END) != 0) return -1;
-    return static_cast<int64_t>(ftello(f));
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
 #endif
 }
 
 size_t readBytes(std::FILE* f, void* buffer, size_t n) {
-    return n == 0 ? 0 : std::fread(buffer, 1, n, f);
+    if (n == 0) return 0;
+    if (inTail(f)) {
+        const int64_t end = tail.start + static_cast<int64_t>(tail.bytes.size());
+        const size_t got =
+            static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), end - tail.pos));
+        if (got != 0) std::memcpy(buffer, tail.bytes.data() + (tail.pos - tail.start), got);
+        tail.pos += static_cast<int64_t>(got);
+        return got;  // the tail ends where the file does
+    }
+    return std::fread(buffer, 1, n, f);
 }
 
+// Reads n bytes at pos. Afterwards the stream's position is undefined: seek before the next
+// readBytes.
 bool readAt(std::FILE* f, int64_t pos, void* buffer, size_t n) {
+    if (f == nullptr || pos < 0) return false;
+#ifndef _WIN32
+    if (f != tail.file || pos < tail.start) {
+        if (f == tail.file) tail.pos = -1;
+        return pread(fileno(f), buffer, n, static_cast<off_t>(pos)) == static_cast<ssize_t>(n);
+    }
+#endif
     return seekTo(f, pos) && readBytes(f, buffer, n) == n;
+}
+
+// Reads the last bytes of `f` (of `length` bytes) into the tail in one piece.
+void loadTail(std::FILE* f, int64_t length) {
+    tail.file = nullptr;
+    tail.pos = -1;
+    const int64_t size = std::clamp<int64_t>(length, 0, kTailSize);
+    if (size == 0) return;
+    tail.bytes.resize(static_cast<size_t>(size));
+#ifdef _WIN32
+    if (!seekStream(f, length - size) ||
+        std::fread(tail.bytes.data(), 1, tail.bytes.size(), f) != tail.bytes.size())
+        return;
+#else
+    if (pread(fileno(f), tail.bytes.data(), tail.bytes.size(), static_cast<off_t>(length - size)) !=
+        size)
+        return;
+#endif
+    tail.file = f;
+    tail.start = length - size;
+}
+
+// Puts the bytes from `from` up to the tail in front of it, so that a central directory
+// larger than the first read is read in one piece too.
+void extendTail(std::FILE* f, int64_t from) {
+    if (f != tail.file || from >= tail.start || from < 0 || tail.start - from > kMaxTailSize)
+        return;
+    std::vector<unsigned char> head(static_cast<size_t>(tail.start - from));
+    if (!readAt(f, from, head.data(), head.size())) return;
+    tail.bytes.insert(tail.bytes.begin(), head.begin(), head.end());
+    tail.start = from;
+}
+
+// An existing file (not a folder), its path already resolved.
+bool isFile(const std::string& resolved) {
+#ifdef _WIN32
+    return fsx::fileExists(resolved);
+#else
+    struct stat st;
+    return !resolved.empty() && stat(resolved.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+#endif
 }
 
 int clampToInt(uint64_t v) {
@@ -121,6 +220,11 @@ bool TZipArchiver::OpenInput(const std::string& path) {
 }
 
 void TZipArchiver::CloseInput() {
+    if (inFile_ != nullptr && inFile_ == tail.file) {
+        tail.file = nullptr;
+        tail.pos = -1;
+    }
+    if (inFile_ != nullptr && inFile_ == opened.file) opened.file = nullptr;
     if (inFile_ != nullptr) std::fclose(inFile_);
     inFile_ = nullptr;
 }
@@ -196,7 +300,9 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
     firstPartMarker_ = false;
     volumeNumber_ = 0;
 
-    if (!OpenInput(inFileName_)) {
+    const bool reuse = inFile_ != nullptr && inFile_ == opened.file;
+    opened.file = nullptr;
+    if (!reuse && !OpenInput(inFileName_)) {
         if (raising) throw EZipArchiver(11001, true);
         ReportMessage(11002);
         return false;
@@ -213,13 +319,14 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
         volumeNumber_ = digits ? n : 0;
     }
 
+    const int64_t length = reuse ? opened.length : lengthOf(inFile_);
+    loadTail(inFile_, length);
     unsigned char head[8];
-    if (readBytes(inFile_, head, 8) == 8 && le32(head) == kSpanSig && le32(head + 4) == kLocalSig) {
+    if (readAt(inFile_, 0, head, 8) && le32(head) == kSpanSig && le32(head + 4) == kLocalSig) {
         firstPartMarker_ = true;
         isSpanned_ = true;
     }
 
-    const int64_t length = lengthOf(inFile_);
     bool found = false;
     unsigned char rec[kEocdSize];
 
@@ -435,7 +542,25 @@ void TZipArchiver::List() {
     structureWarning_ = false;
     bool failed = false;
 
-    if (!fsx::fileExists(zipFileName_)) {
+    // Opened here where that can be done before the end-record search, which then reads
+    // from this stream: false when there is no such file.
+    auto openForList = [this](const std::string& resolved) {
+#ifndef _WIN32
+        if (!OpenInput(resolved)) return isFile(resolved);  // the search reports the failure
+        struct stat st;
+        if (fstat(fileno(inFile_), &st) != 0 || S_ISDIR(st.st_mode)) {
+            CloseInput();
+            return false;
+        }
+        opened.file = inFile_;
+        opened.length = static_cast<int64_t>(st.st_size);
+        return true;
+#else
+        return isFile(resolved);
+#endif
+    };
+    const std::string resolved = fsx::resolve(zipFileName_);
+    if (!openForList(resolved)) {
         if (OnDirUpdate) OnDirUpdate(this);
         return;
     }
@@ -446,7 +571,7 @@ void TZipArchiver::List() {
     uint64_t stored = 0;
     uint64_t lowest = 0;
     try {
-        inFileName_ = fsx::resolve(zipFileName_);
+        inFileName_ = resolved;
         driveRoot_ = driveRootOf(inFileName_);
         if (!DriveCheck()) throw EZipArchiver(11004, driveRoot_);
 
@@ -478,6 +603,7 @@ void TZipArchiver::List() {
             structureWarning_ = true;
             ReportMessage(10203);
         }
+        extendTail(inFile_, start);
         if (!seekTo(inFile_, start)) throw EZipArchiver(10201, true);
 
         lowest = ReadCentralDirectory(eocd, lowest);
