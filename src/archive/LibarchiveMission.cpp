@@ -60,9 +60,11 @@ bool mentions(const char* text, const char* part) {
 // What went wrong, from libarchive's state and words.
 ArchiveStatus classify(archive* a, archive_entry* entry) {
     const char* why = archive_error_string(a);
-    if ((entry != nullptr && archive_entry_is_encrypted(entry)) ||
-        archive_read_has_encrypted_entries(a) > 0 || mentions(why, "ncrypt") ||
-        mentions(why, "assword"))
+    // Only a reader that got as far as a header has a format to ask: after a failed open,
+    // archive_read_has_encrypted_entries would call through a format that was never set.
+    const bool encryptedEntry = entry != nullptr && (archive_entry_is_encrypted(entry) ||
+                                                     archive_read_has_encrypted_entries(a) > 0);
+    if (encryptedEntry || mentions(why, "ncrypt") || mentions(why, "assword"))
         return ArchiveStatus::Encrypted;
     if (mentions(why, "Unrecognized archive format")) return ArchiveStatus::NotArchive;
     if (mentions(why, "nsupported") || mentions(why, "not supported"))
