@@ -94,7 +94,9 @@ struct InstallTest : ::testing::Test {
     // A stand-in game or editor in G that records its start.
     void standIn(const std::string& name) {
         const std::string p =
-            dir.write("Thief2/" + name, "#!/bin/sh\necho " + name + " > '" + record + "'\n");
+            // Written aside and renamed, so that a waiting test never reads it half-written.
+            dir.write("Thief2/" + name, "#!/bin/sh\necho " + name + " > '" + record +
+                                            ".new' && mv '" + record + ".new' '" + record + "'\n");
         ::chmod(p.c_str(), 0755);
     }
 
