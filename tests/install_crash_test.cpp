@@ -21,6 +21,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "state/AppState.h"
+#include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -35,20 +36,6 @@ void snapshot(const std::string& dir, const std::string& prefix, Files& out) {
         else
             out[prefix + e.name] = readFile(dir + e.name);
     }
-}
-
-Files storedSaves(const std::string& zipPath) {
-    Files out;
-    if (!fsx::fileExists(zipPath)) return out;
-    TZipArchiver z;
-    z.Unattended = true;
-    z.SetZipFileName(zipPath);
-    for (const ZipDirEntry& e : z.Entries()) {
-        std::string text;
-        runCommand("unzip -p '" + zipPath + "' '" + e.FileName + "'", &text);
-        out[e.FileName] = text;
-    }
-    return out;
 }
 
 // Runs `body` in a child process with a crash at `step` (0 = none). True when the child

@@ -21,6 +21,7 @@
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
+#include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -465,21 +466,6 @@ TEST_F(InstallTest, LegacySavesFolderNeverOverwritesSavedGames) {
     run();
     EXPECT_FALSE(fsx::pathExists(path + "SAVES"));
     EXPECT_EQ(readFile(G + "SAVES/notes.txt"), "legacy notes");
-}
-
-// The saved games stored in a saves archive, by name.
-std::map<std::string, std::string> storedSaves(const std::string& zipPath) {
-    std::map<std::string, std::string> out;
-    if (!fsx::fileExists(zipPath)) return out;
-    TZipArchiver z;
-    z.Unattended = true;
-    z.SetZipFileName(zipPath);
-    for (const ZipDirEntry& e : z.Entries()) {
-        std::string text;
-        runCommand("unzip -p '" + zipPath + "' '" + e.FileName + "'", &text);
-        out[e.FileName] = text;
-    }
-    return out;
 }
 
 TEST_F(InstallTest, FailedInstallIsRemovedCompletelyByTheNextPlay) {
