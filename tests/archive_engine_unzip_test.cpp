@@ -23,14 +23,17 @@ std::string randomBytes(size_t n, uint32_t seed, bool compressible) {
     return s;
 }
 
-// A small tree covering the paths through the engine: empty, small, incompressible,
-// larger than the whole-buffer limit (streamed), a name with a blank, nested folders.
+// A small tree covering the paths through the engine: empty, small, incompressible
+// (streamed), two large members inflated side by side (the second finds too little
+// memory left and is streamed), a name with a blank, nested folders.
 const std::vector<std::pair<std::string, std::string>>& sampleTree() {
+    static const std::string large = randomBytes(26u << 20, 3, true);
     static const std::vector<std::pair<std::string, std::string>> files = {
         {"readme.txt", randomBytes(10000, 1, true)},
         {"sub/deep/data.bin", randomBytes(300000, 2, false)},
         {"sub/empty.txt", ""},
-        {"big/large.bin", randomBytes(26u << 20, 3, true)},  // streamed
+        {"big/large.bin", large},
+        {"big/large2.bin", large},
         {"with space.txt", "hello\n"},
     };
     return files;

@@ -1,12 +1,14 @@
 // UNZENG.DLL: the extraction engine.
 //
 // The calling thread reads the directory, decides every question (names, overwrite,
-// passwords) and runs every callback; two worker threads decompress members and write
-// them to temporary files beside their targets. The calling thread renames each file
-// into place, in archive order, once its CRC checked out.
+// passwords) and runs every callback; two worker threads decompress members, starting
+// with the first while later ones are still being decided, and write them to temporary
+// files beside their targets. The calling thread renames each file into place, in
+// archive order, once the totals have gone out and its CRC checked out.
 
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -35,14 +37,17 @@ using namespace engine;
 
 namespace {
 
-constexpr uint64_t kWholeLimit = 24u << 20;   // members up to this size are inflated in one piece
-constexpr uint64_t kBudget = 30u << 20;       // whole-piece buffers of all workers together
+constexpr uint64_t kWholeLimit = 24u << 20;   // largest one-piece inflation into memory
+constexpr size_t kArenaSize = 44u << 20;      // workers' shared memory for large members
+constexpr size_t kOwnSize = 2u << 20;         // each worker's own buffer
 constexpr uint64_t kProgressStep = 4u << 20;  // largest step reported with cbProgress
 constexpr size_t kChunk = 1u << 20;
 constexpr size_t kInChunk = 256u << 10;
-constexpr size_t kMaxInFlight = 16;   // members handed out and not yet finished
+static_assert(kChunk + kInChunk <= kOwnSize);
+constexpr size_t kMaxInFlight = 64;   // members handed out and not yet finished
+constexpr size_t kMaxAhead = 1024;    // the same while the members are still being decided
 constexpr uint64_t kMaxRatio = 1033;  // deflate cannot expand more than about 1032:1
-constexpr int kWorkers = 2;
+constexpr size_t kWorkers = 2;
 
 enum class Status { Ok, CrcBad, Damaged, WriteError, Cancelled };
 
@@ -67,40 +72,100 @@ struct Job {
 using Sink = std::function<bool(const uint8_t*, size_t)>;
 using Progress = std::function<void(uint64_t)>;
 
-// Bounds the memory the workers' whole-piece buffers take together. A worker holds at
-// most one reservation at a time, so waiting here cannot deadlock.
-class Budget {
+// Memory mapped once for a whole run and reused from member to member. It asks for huge
+// pages: first touches of 4 KB pages cost more than the inflating itself on some virtual
+// machines, and a 2 MB page is faulted in at once.
+class Block {
   public:
-    void acquire(uint64_t n) {
-        std::unique_lock lk(m_);
-        cv_.wait(lk, [&] { return left_ >= n; });
-        left_ -= n;
+    explicit Block(size_t n) {
+        constexpr size_t kAlign = 2u << 20;
+        size_ = n + kAlign;
+        void* p =
+            ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return;
+        map_ = static_cast<uint8_t*>(p);
+        data_ = reinterpret_cast<uint8_t*>((uintptr_t(map_) + kAlign - 1) & ~uintptr_t(kAlign - 1));
+#ifdef MADV_HUGEPAGE
+        ::madvise(data_, n, MADV_HUGEPAGE);
+#endif
     }
-    void release(uint64_t n) {
+    ~Block() {
+        if (map_) ::munmap(map_, size_);
+    }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    uint8_t* data() const {
+        return data_;
+    }
+
+  private:
+    uint8_t* map_ = nullptr;
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// The part of the workers' memory large members are inflated in. A worker that finds no
+// room waits only while the pieces in use are smaller than its own (they are done sooner
+// than its member would stream); otherwise it streams its member, so one large member never
+// holds up the other worker. A waiting worker holds no piece, so waiting cannot deadlock.
+class Arena {
+  public:
+    // Gives its piece back when it goes out of scope.
+    struct Piece {
+        Arena* arena = nullptr;
+        uint8_t* data = nullptr;
+        Piece() = default;
+        Piece(Arena* a, uint8_t* d) : arena(a), data(d) {}
+        Piece(const Piece&) = delete;
+        Piece& operator=(Piece&& o) noexcept {
+            std::swap(arena, o.arena);
+            std::swap(data, o.data);
+            return *this;
+        }
+        ~Piece() {
+            if (data) arena->give(data);
+        }
+    };
+
+    explicit Arena(uint8_t* base) : base_(base) {}
+    uint8_t* take(size_t n) {
+        std::unique_lock lk(m_);
+        if (!base_ || n > kArenaSize) return nullptr;
+        for (;;) {
+            size_t at = 0, inUse = 0;
+            bool found = false;
+            for (const auto& [off, len] : used_) {
+                if (!found && off - at >= n) found = true;
+                if (!found) at = off + len;
+                inUse += len;
+            }
+            if (found || kArenaSize - at >= n) {
+                used_.emplace(at, n);
+                return base_ + at;
+            }
+            if (inUse >= n) return nullptr;
+            cv_.wait(lk);
+        }
+    }
+    void give(uint8_t* p) {
         {
             std::lock_guard lk(m_);
-            left_ += n;
+            used_.erase(size_t(p - base_));
         }
         cv_.notify_all();
     }
 
   private:
+    uint8_t* const base_;
     std::mutex m_;
     std::condition_variable cv_;
-    uint64_t left_ = kBudget;
+    std::map<size_t, size_t> used_;  // offset -> length, at most one piece per worker
 };
 
-struct Reservation {
-    Budget* budget;
-    uint64_t n;
-    Reservation(Budget* b, uint64_t bytes) : budget(b), n(bytes) {
-        if (budget) budget->acquire(n);
-    }
-    ~Reservation() {
-        if (budget) budget->release(n);
-    }
-    Reservation(const Reservation&) = delete;
-    Reservation& operator=(const Reservation&) = delete;
+// A worker's memory: its own buffer for streaming and for small members, and the arena.
+struct Scratch {
+    uint8_t* own = nullptr;  // kOwnSize bytes
+    Arena* arena = nullptr;
 };
 
 // The permission bits a member made on a Unix host carries for a regular file, as the
@@ -118,7 +183,7 @@ mode_t storedMode(const Entry& e) {
 // Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
 Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
               const Progress& progress, const std::atomic<bool>& stop, libdeflate_decompressor* dec,
-              uint32_t& crcOut, std::string& error, Budget* budget = nullptr) {
+              uint32_t& crcOut, std::string& error, Scratch& scratch) {
     const Entry& e = *job.entry;
     const uint64_t usize = e.usize;
     uint32_t crc = 0;
@@ -148,40 +213,50 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
     };
 
     try {
+        // A member that deflate could hardly shrink is mostly stored blocks, which zlib
+        // copies as they come, far faster than libdeflate; it is streamed. Any other
+        // deflated member is inflated in one piece by libdeflate when its data and (unless
+        // it goes straight to the caller's block) its output fit in memory at hand.
+        const bool nearlyStored = job.dataLen >= usize - usize / 10;
+        uint8_t* block = nullptr;
+        std::unique_ptr<uint8_t[]> temp;
+        Arena::Piece piece;
+        const uint64_t outNeed = direct ? 0 : usize;
+        if (e.method != 0 && !nearlyStored && outNeed <= kArenaSize && job.dataLen <= kArenaSize) {
+            const uint64_t need = outNeed + job.dataLen;
+            if (need <= kOwnSize) {
+                block = scratch.own;
+            } else if (scratch.arena && (block = scratch.arena->take(size_t(need)))) {
+                piece = {scratch.arena, block};
+            } else if (direct && job.dataLen <= kWholeLimit) {
+                temp.reset(new uint8_t[size_t(job.dataLen)]);
+                block = temp.get();
+            }
+        }
         if (e.method == 0) {
-            std::vector<uint8_t> buf(
-                size_t(std::min<uint64_t>(kChunk, std::max<uint64_t>(job.dataLen, 1))));
+            uint8_t* buf = scratch.own;
             uint64_t pos = 0;
             while (pos < job.dataLen) {
                 if (stop) return Status::Cancelled;
-                size_t n = size_t(std::min<uint64_t>(buf.size(), job.dataLen - pos));
-                if (!arc.readAt(buf.data(), n, job.dataPos + pos)) {
+                size_t n = size_t(std::min<uint64_t>(kChunk, job.dataLen - pos));
+                if (!arc.readAt(buf, n, job.dataPos + pos)) {
                     error = "cannot read member data";
                     return Status::Damaged;
                 }
-                if (job.crypt) job.crypt->decrypt(buf.data(), n);
-                if (!emit(buf.data(), n))
-                    return error.empty() ? Status::WriteError : Status::Damaged;
+                if (job.crypt) job.crypt->decrypt(buf, n);
+                if (!emit(buf, n)) return error.empty() ? Status::WriteError : Status::Damaged;
                 pos += n;
             }
-        } else if (usize <= kWholeLimit && job.dataLen <= kWholeLimit &&
-                   (direct ? 0 : usize) + job.dataLen <= kBudget) {
-            Reservation hold(budget, (direct ? 0 : usize) + job.dataLen);
-            std::vector<uint8_t> in(size_t(job.dataLen) + 1);
-            if (!arc.readAt(in.data(), size_t(job.dataLen), job.dataPos)) {
+        } else if (block) {
+            uint8_t* in = block;
+            if (!arc.readAt(in, size_t(job.dataLen), job.dataPos)) {
                 error = "cannot read member data";
                 return Status::Damaged;
             }
-            if (job.crypt) job.crypt->decrypt(in.data(), size_t(job.dataLen));
-            std::vector<uint8_t> out;
-            uint8_t* target = direct;
-            uint8_t dummy = 0;
-            if (!target) {
-                out.resize(size_t(usize));
-                target = usize ? out.data() : &dummy;
-            }
-            if (libdeflate_deflate_decompress(dec, in.data(), size_t(job.dataLen), target,
-                                              size_t(usize), nullptr) != LIBDEFLATE_SUCCESS) {
+            if (job.crypt) job.crypt->decrypt(in, size_t(job.dataLen));
+            uint8_t* target = direct && usize ? direct : block + job.dataLen;
+            if (libdeflate_deflate_decompress(dec, in, size_t(job.dataLen), target, size_t(usize),
+                                              nullptr) != LIBDEFLATE_SUCCESS) {
                 error = "invalid compressed data";
                 return finish(Status::Damaged);
             }
@@ -199,7 +274,8 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
                 return Status::Damaged;
             }
             std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
-            std::vector<uint8_t> in(kInChunk), out(kChunk);
+            uint8_t* in = scratch.own;
+            uint8_t* out = in + kInChunk;
             uint64_t pos = 0;
             int rc = Z_OK;
             while (rc != Z_STREAM_END) {
@@ -209,25 +285,25 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
                         error = "compressed data ends early";
                         return finish(Status::Damaged);
                     }
-                    size_t n = size_t(std::min<uint64_t>(in.size(), job.dataLen - pos));
-                    if (!arc.readAt(in.data(), n, job.dataPos + pos)) {
+                    size_t n = size_t(std::min<uint64_t>(kInChunk, job.dataLen - pos));
+                    if (!arc.readAt(in, n, job.dataPos + pos)) {
                         error = "cannot read member data";
                         return finish(Status::Damaged);
                     }
-                    if (job.crypt) job.crypt->decrypt(in.data(), n);
+                    if (job.crypt) job.crypt->decrypt(in, n);
                     pos += n;
-                    zs.next_in = in.data();
+                    zs.next_in = in;
                     zs.avail_in = uInt(n);
                 }
-                zs.next_out = out.data();
-                zs.avail_out = uInt(out.size());
+                zs.next_out = out;
+                zs.avail_out = uInt(kChunk);
                 rc = inflate(&zs, Z_NO_FLUSH);
                 if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
                     error = "invalid compressed data";
                     return finish(Status::Damaged);
                 }
-                size_t have = out.size() - zs.avail_out;
-                if (have && !emit(out.data(), have))
+                size_t have = kChunk - zs.avail_out;
+                if (have && !emit(out, have))
                     return finish(error.empty() ? Status::WriteError : Status::Damaged);
             }
         }
@@ -246,7 +322,7 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
 class Pool {
   public:
     explicit Pool(const File& arc, std::atomic<bool>& stop) : arc_(arc), stop_(stop) {
-        for (int i = 0; i < kWorkers; ++i) threads_.emplace_back([this] { run(); });
+        for (size_t i = 0; i < kWorkers; ++i) threads_.emplace_back([this, i] { run(i); });
     }
     ~Pool() {
         {
@@ -264,12 +340,18 @@ class Pool {
         queueCv_.notify_one();
     }
 
+    // The calling thread waits on doneCv for the job it watches; workers wake it only
+    // for that job.
     std::mutex m;
     std::condition_variable doneCv;
+    const Job* watched = nullptr;
 
   private:
-    void run() {
+    void run(size_t index) {
         libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
+        Scratch scratch;
+        if (memory_.data()) scratch.own = memory_.data() + index * kOwnSize;
+        scratch.arena = &arena_;
         std::mt19937_64 rng(std::random_device{}() ^
                             std::hash<std::thread::id>{}(std::this_thread::get_id()));
         for (;;) {
@@ -281,25 +363,29 @@ class Pool {
                 job = std::move(queue_.front());
                 queue_.pop_front();
             }
-            work(*job, dec, rng);
+            work(*job, dec, scratch, rng);
+            bool wake = false;
             {
                 std::lock_guard lk(m);
                 job->done = true;
+                wake = job.get() == watched;
             }
-            doneCv.notify_all();
+            if (wake) doneCv.notify_all();
         }
         libdeflate_free_decompressor(dec);
     }
 
-    void work(Job& job, libdeflate_decompressor* dec, std::mt19937_64& rng) {
+    void work(Job& job, libdeflate_decompressor* dec, Scratch& scratch, std::mt19937_64& rng) {
         auto progress = [&](uint64_t n) {
+            bool wake = false;
             {
                 std::lock_guard lk(m);
                 job.progress += n;
+                wake = &job == watched;
             }
-            doneCv.notify_all();
+            if (wake) doneCv.notify_all();
         };
-        if (!dec) {
+        if (!dec || !scratch.own) {
             job.status = Status::Damaged;
             job.error = "out of memory";
             return;
@@ -312,7 +398,7 @@ class Pool {
         if (job.test) {
             job.status = decode(
                 arc_, job, nullptr, [](const uint8_t*, size_t) { return true; }, progress, stop_,
-                dec, crc, job.error, &budget_);
+                dec, crc, job.error, scratch);
             job.foundCrc = crc;
             return;
         }
@@ -338,7 +424,7 @@ class Pool {
             return false;
         };
         job.status =
-            decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, &budget_);
+            decode(arc_, job, nullptr, sink, progress, stop_, dec, crc, job.error, scratch);
         job.foundCrc = crc;
         if (job.status == Status::Ok || job.status == Status::CrcBad) {
             std::time_t t = dosToTime(job.entry->dosTime);
@@ -360,7 +446,8 @@ class Pool {
 
     const File& arc_;
     std::atomic<bool>& stop_;
-    Budget budget_;
+    Block memory_{kWorkers * kOwnSize + kArenaSize};
+    Arena arena_{memory_.data() ? memory_.data() + kWorkers * kOwnSize : nullptr};
     std::condition_variable queueCv_;
     std::deque<std::shared_ptr<Job>> queue_;
     bool quit_ = false;
@@ -581,12 +668,19 @@ class Extractor {
         if (!cb_.send(cbNewFile, 0, int64_t(e->usize), display)) return 0;
         libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
         if (!dec) return 0;
+        Block memory(kOwnSize);
+        Scratch scratch;
+        scratch.own = memory.data();
+        if (!scratch.own) {
+            libdeflate_free_decompressor(dec);
+            return 0;
+        }
         std::atomic<bool> stop{false};
         uint64_t progressed = 0;
         uint32_t crc = 0;
         Status s = decode(
             arc_, job, static_cast<uint8_t*>(p_.memory), nullptr,
-            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why);
+            [&](uint64_t n) { progressed += n; }, stop, dec, crc, why, scratch);
         libdeflate_free_decompressor(dec);
         if (progressed) cb_.send(cbProgress, 0, int64_t(progressed));
         int32_t result = 0;
@@ -766,35 +860,40 @@ class Extractor {
     // Every question (names, overwrite, passwords) is settled before the totals go out,
     // so the totals count only what will be extracted.
     int32_t toDisk(const std::vector<const Entry*>& selected) {
-        PathResolver paths;
-        std::unordered_set<std::string> claimed;
-        std::vector<std::shared_ptr<Job>> ready;
-        for (const Entry* e : selected) {
-            if (cb_.stopped()) break;
-            if (e->isDir()) {
-                if (p_.directories && !p_.test) makeFolder(*e, paths);
-            } else if (auto job = prepare(*e, paths, claimed)) {
-                ready.push_back(std::move(job));
-            }
-        }
-        int64_t bytes = 0;
-        for (const auto& job : ready)
-            bytes += int64_t(std::min<uint64_t>(job->entry->usize, uint64_t(INT64_MAX / 2)));
-        cb_.send(cbTotalFiles, 0, int64_t(ready.size()));
-        cb_.send(cbTotalSize, 0, bytes);
-
         std::atomic<bool> stop{false};
         int32_t count = 0;
+        std::vector<std::shared_ptr<Job>> ready;
         std::deque<std::shared_ptr<Job>> inflight;
         {
+            // The workers start on the first members while later ones are still being
+            // decided; nothing is renamed into place before the totals have gone out.
             Pool pool(arc_, stop);
             size_t next = 0;
+            auto feed = [&](size_t most) {
+                while (!cb_.stopped() && next < ready.size() && inflight.size() < most) {
+                    inflight.push_back(ready[next]);
+                    pool.submit(ready[next++]);
+                }
+            };
+            PathResolver paths;
+            std::unordered_set<std::string> claimed;
+            int64_t bytes = 0;
+            for (const Entry* e : selected) {
+                if (cb_.stopped()) break;
+                if (e->isDir()) {
+                    if (p_.directories && !p_.test) makeFolder(*e, paths);
+                } else if (auto job = prepare(*e, paths, claimed)) {
+                    bytes += int64_t(std::min<uint64_t>(e->usize, uint64_t(INT64_MAX / 2)));
+                    ready.push_back(std::move(job));
+                    feed(kMaxAhead);
+                }
+            }
+            cb_.send(cbTotalFiles, 0, int64_t(ready.size()));
+            cb_.send(cbTotalSize, 0, bytes);
+
             bool announced = false;
             for (;;) {
-                while (!cb_.stopped() && next < ready.size() && inflight.size() < kMaxInFlight) {
-                    inflight.push_back(ready[next]);
-                    pool.submit(std::move(ready[next++]));
-                }
+                feed(kMaxInFlight);
                 if (cb_.stopped()) stop = true;
                 if (inflight.empty()) break;
                 Job& head = *inflight.front();
@@ -807,6 +906,7 @@ class Extractor {
                 bool done = false;
                 {
                     std::unique_lock lk(pool.m);
+                    pool.watched = &head;
                     pool.doneCv.wait(lk, [&] { return head.done || head.progress > 0; });
                     step = head.progress;
                     head.progress = 0;
