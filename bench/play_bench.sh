@@ -121,7 +121,8 @@ for run in install original again; do
     for p in uninstall saves backup extraction conversion finish; do
         printf " %s %.2f" "$p" "$(phase $p $run)"
     done
-    printf " | total %.2f s, peak memory %.1f MB\n" "$(total $run)" "$(echo "$(peak $run) / 1024" | bc -l)"
+    printf " | total %.2f s, peak memory %.1f MB" "$(total $run)" "$(echo "$(peak $run) / 1024" | bc -l)"
+    [ "$(phase first-track $run)" = 0 ] && echo || printf " (first track converting %.2f s into the extraction)\n" "$(phase first-track $run)"
 done
 printf "Play to game start: %.2f s against %.2f s, ratio %.3f (goal <= 0.6)\n" \
     "$(total install)" "$ref" "$(echo "$(total install) / $ref" | bc -l)"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <thread>
@@ -57,6 +58,7 @@ struct InstallTest : ::testing::Test {
     int installOnlyDisabled = 0, refreshes = 0;
     std::vector<std::string> languageItems;
     std::string language;
+    std::function<void(const std::string&)> onStatus;
 
     void SetUp() override {
         if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
@@ -146,6 +148,9 @@ struct InstallTest : ::testing::Test {
         ctx.selectedLanguage = language;
         ctx.setBusy = [this](bool b) { busy.push_back(b); };
         ctx.ui.showProgress = [this](bool b) { progressShown.push_back(b); };
+        ctx.ui.setStatus = [this](const std::string& s) {
+            if (onStatus) onStatus(s);
+        };
         ctx.disableInstallOnly = [this] { ++installOnlyDisabled; };
         // The refresh scan reads the marker into the game record.
         ctx.refreshCatalogue = [this] {
@@ -319,17 +324,38 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
     ASSERT_EQ(runCommand("sox -n -r 22050 -c 1 '" + wav + "' synth 0.2 sine 440"), 0);
     ASSERT_EQ(runCommand("lame --quiet '" + wav + "' '" + mp3 + "'"), 0);
     app().exeDir = std::string(TM_TEST_BIN_DIR) + "/";
-    select("sound.zip", {{"snd/music.mp3", readFile(mp3)}}, "", 0, true);
+    app().languageSlots[107] = "<107>";
+    const Members members = {{"snd/music.mp3", readFile(mp3)}, {"snd/other.mp3", readFile(mp3)}};
     app().installOnlyFlag = true;
+
+    // Cancelled while the first track converts: the install stops unfinished.
+    select("sound.zip", members, "", 0, true);
+    onStatus = [this](const std::string& s) {
+        if (s.find("<74>") != std::string::npos) zip.Cancel = true;
+    };
+    try {
+        run();
+        ADD_FAILURE() << "not cancelled";
+    } catch (const TmError& e) {
+        EXPECT_NE(std::string(e.what()).find("<107>"), std::string::npos) << e.what();
+    }
+    onStatus = nullptr;
+    EXPECT_EQ(marker().at(1), kUnfinished);
+    EXPECT_FALSE(fsx::fileExists(G + "snd/other.wav"));
+
+    // Played again: the partial install goes, every track becomes a .wav.
+    select("sound.zip", members, "", 0, true);
     run();
-    EXPECT_TRUE(fsx::fileExists(G + "snd/music.wav"));
-    EXPECT_FALSE(fsx::fileExists(G + "snd/music.mp3"));
-    EXPECT_TRUE(listed("snd/music.wav"));
-    // The .mp3 too: it stays when the decoding fails or is interrupted.
-    EXPECT_TRUE(listed("snd/music.mp3"));
+    for (const std::string track : {"snd/music", "snd/other"}) {
+        EXPECT_TRUE(fsx::fileExists(G + track + ".wav"));
+        EXPECT_FALSE(fsx::fileExists(G + track + ".mp3"));
+        EXPECT_TRUE(listed(track + ".wav"));
+        // The .mp3 too: it stays when the decoding fails or is interrupted.
+        EXPECT_TRUE(listed(track + ".mp3"));
+    }
     // The mission brings its flags: no flags file, no numbered copy.
     EXPECT_FALSE(fsx::fileExists(G + "strings/missflag.str"));
-    EXPECT_EQ(marker().size(), 4u);
+    EXPECT_EQ(marker().size(), 6u);
 }
 
 TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {
@@ -785,11 +811,12 @@ TEST_F(InstallTest, HostileSevenZipAndRarInstallNothingOutside) {
     }
 }
 
-// A .7z that cannot be installed (damaged headers, damaged data, an extraction cancelled)
-// ends in a message; the marker and the record agree, and the next Play of the mission
-// installed before brings it back completely.
-TEST_F(InstallTest, DamagedSevenZipFailsCleanly) {
-    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+// A .7z or ZIP mission that cannot be installed completely (damaged headers, damaged data,
+// an extraction cancelled) ends in a message, never in a mission counted as installed; the
+// marker and the record agree, and the next Play of the mission installed before brings it
+// back completely.
+TEST_F(InstallTest, IncompleteExtractionFailsCleanly) {
+    if (!haveProgram("7zz") || !haveProgram("zip")) GTEST_SKIP() << "7zz or zip missing";
     for (int n = 100; n <= 109; ++n)
         app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + ">";
     TempDir tree;
@@ -807,15 +834,21 @@ TEST_F(InstallTest, DamagedSevenZipFailsCleanly) {
     std::string data = bytes, header = bytes;
     for (size_t i = 40; i < 120; ++i) data[i] = static_cast<char>(data[i] ^ 0x55);
     header.resize(header.size() - 20);
+    const std::string goodZip = dir.path() + "missions/good.zip";
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && zip -q '" + goodZip + "' d.mis big.txt"), 0);
+    std::string zipBytes = readFile(goodZip), zipData = zipBytes;
+    for (size_t i = 100; i < 200; ++i) zipData[i] = static_cast<char>(zipData[i] ^ 0x55);
     struct Row {
-        std::string what, content, reason;
+        std::string what, file, content, reason;
         bool touched;  // the previous mission was removed before the failure
     };
-    const std::vector<Row> rows = {{"damaged header", header, "<100>", false},
-                                   {"damaged data", data, "<100>", true},
-                                   {"cancelled", bytes, "<107>", true}};
+    const std::vector<Row> rows = {{"damaged header", "bad.7z", header, "<100>", false},
+                                   {"damaged data", "bad.7z", data, "<100>", true},
+                                   {"cancelled", "bad.7z", bytes, "<107>", true},
+                                   {"damaged zip data", "bad.zip", zipData, "1 / 2", true},
+                                   {"cancelled", "bad.zip", zipBytes, "<107>", true}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.what + " " + row.file);
         newGame();
         dir.write("Thief2/strings/goals.str", "original goals");
         app().installOnlyFlag = true;
@@ -825,7 +858,7 @@ TEST_F(InstallTest, DamagedSevenZipFailsCleanly) {
         const std::map<std::string, std::string> installedA = installedTree(G);
         dir.write("Thief2/SAVES/game0000.sav", "A save");
 
-        const std::string bad = dir.path() + "missions/bad.7z";
+        const std::string bad = dir.path() + "missions/" + row.file;
         writeFile(bad, row.content);
         selectPath(bad, "d.mis", 0, true);
         std::vector<std::string> progress;

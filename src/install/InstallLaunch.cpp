@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -320,6 +321,71 @@ void extractOther(MissionArchive& other, const std::vector<std::string>& names, 
                   (result.member.empty() ? "" : result.member + ": ") + why + "\n" + slot(109));
 }
 
+// Hands each MP3 file to the converter as soon as the extraction has put it in place, so
+// decoding runs alongside the extraction. Members are announced one after the other and
+// each is complete (or skipped) when the next is announced or the batch ends; the
+// component's progress handler is shared for the life of the object.
+class ConvertAsExtracted {
+  public:
+    // `mp3s`: member name as announced -> full path of its .mp3 file.
+    ConvertAsExtracted(TZipArchiver& zip, Mp3Converter& converter,
+                       std::map<std::string, std::string> mp3s)
+        : zip_(zip), converter_(converter), waiting_(std::move(mp3s)), saved_(zip.OnProgress) {
+        zip_.OnProgress = [this](TZipArchiver* z, ProgressType type, const std::string& name,
+                                 int64_t size) {
+            if (saved_) saved_(z, type, name, size);
+            if (type == progNewFile || type == progEndOfBatch) {
+                complete(last_);
+                last_ = type == progNewFile ? name : std::string();
+            }
+            converter_.poll();
+            if (zip_.Cancel) cancelled_ = true;
+        };
+    }
+    ~ConvertAsExtracted() { zip_.OnProgress = saved_; }
+    ConvertAsExtracted(const ConvertAsExtracted&) = delete;
+    ConvertAsExtracted& operator=(const ConvertAsExtracted&) = delete;
+
+    // After the extraction: hands over every file not yet handed over.
+    void finish() {
+        complete(last_);
+        for (const auto& entry : waiting_) converter_.add(entry.second);
+        waiting_.clear();
+    }
+
+    // Whether a cancel was seen during the extraction: the component clears its flag when it
+    // ends, and one that arrives after the last report shows only as members missing.
+    bool cancelled() const { return cancelled_; }
+
+    static std::string key(std::string name) {
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return text::lowerAscii(name);
+    }
+
+  private:
+    void complete(const std::string& name) {
+        const auto it = waiting_.find(key(name));
+        if (it == waiting_.end() || !fsx::fileExists(it->second)) return;
+        converter_.add(it->second);
+        waiting_.erase(it);
+    }
+
+    TZipArchiver& zip_;
+    Mp3Converter& converter_;
+    std::map<std::string, std::string> waiting_;
+    const TProgressEvent saved_;
+    std::string last_;
+    bool cancelled_ = false;
+};
+
+// Stops an install whose extraction or conversion did not complete; the marker, already
+// saved, names every planned file, so the next operation removes what came so far.
+[[noreturn]] void stopIncomplete(TZipArchiver& zip, const std::string& archive,
+                                 const std::string& why) {
+    zip.Cancel = false;
+    throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
+}
+
 void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker,
                     MissionArchive* other) {
     TZipArchiver& zip = ctx.Zip;
@@ -340,6 +406,7 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     ui.extractionTotal(0);
     ui.progressShown(true);
     zip.FSpecArgs.clear();
+    zip.Cancel = false;
     zip2.FSpecArgs.clear();
     zip2.SetZipFileName(gamedir::path(G, gamedir::kBackupZip));
 
@@ -428,27 +495,48 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         marker.add(fsx::joinMember(G, gamedir::missionFileName(static_cast<int>(N))));
     marker.save();
 
-    // 6. Extract.
+    // 6. Extract. 8. MP3 files to WAV: a file that stays where it is extracted is converted
+    // as soon as it is in place, the others once step 7 has moved them. One bar covers both.
     ui.position(0);
     ui.operation(slot(1));
     std::vector<std::string> extraction;
     extractionTotal = 0;
+    int64_t mp3Total = 0;
+    std::map<std::string, std::string> convertEarly;
+    std::vector<std::string> convertLate;
     for (const PlannedMember& p : plan) {
         extraction.push_back(p.member);
         extractionTotal += static_cast<int64_t>(p.size);
+        if (p.mp3.empty()) continue;
+        mp3Total += static_cast<int64_t>(p.size);
+        if (p.moveTarget.empty())
+            convertEarly[ConvertAsExtracted::key(p.member)] = gamedir::path(G, p.mp3);
+        else
+            convertLate.push_back(gamedir::path(G, p.mp3));
     }
-    ui.extractionTotal(extractionTotal);
-    if (!extraction.empty() && other) {
-        fsx::crashPoint();
-        extractOther(*other, extraction, extractionTotal, G, zip);
-        fsx::crashPoint();
-    } else if (!extraction.empty()) {
-        zip.FSpecArgs = extraction;
-        zip.ExtrBaseDir = G;
-        zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
-        fsx::crashPoint();
-        zip.Extract();
-        fsx::crashPoint();
+    ui.extractionTotal(extractionTotal + mp3Total);
+    Mp3Converter converter(ui);
+    converter.cancelled = [&zip] { return zip.Cancel; };
+    {
+        ConvertAsExtracted early(zip, converter, std::move(convertEarly));
+        if (!extraction.empty() && other) {
+            fsx::crashPoint();
+            extractOther(*other, extraction, extractionTotal + mp3Total, G, zip);
+            fsx::crashPoint();
+        } else if (!extraction.empty()) {
+            zip.FSpecArgs = extraction;
+            zip.ExtrBaseDir = G;
+            zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+            fsx::crashPoint();
+            zip.Extract();
+            fsx::crashPoint();
+            if (early.cancelled()) stopIncomplete(zip, zip.ZipFileName(), slot(107));
+            if (zip.SuccessCount < static_cast<int>(extraction.size()))
+                stopIncomplete(
+                    zip, zip.ZipFileName(),
+                    std::to_string(zip.SuccessCount) + " / " + std::to_string(extraction.size()));
+        }
+        early.finish();
     }
     ui.extractionTotal(0);
 
@@ -463,19 +551,10 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
     }
 
-    // 8. MP3 files to WAV.
-    std::vector<std::string> mp3s;
-    int64_t mp3Total = 0;
-    for (const PlannedMember& p : plan) {
-        if (p.mp3.empty()) continue;
-        mp3s.push_back(gamedir::path(G, p.mp3));
-        mp3Total += static_cast<int64_t>(p.size);
-    }
-    if (!mp3s.empty()) {
-        ui.position(0);
-        ui.maximum(mp3Total);
-        ConvertMp3Files(mp3s, ui);
-    }
+    // 8. The rest of the MP3 files.
+    for (const std::string& mp3 : convertLate) converter.add(mp3);
+    converter.finish();
+    if (zip.Cancel) stopIncomplete(zip, other ? other->path() : zip.ZipFileName(), slot(107));
 
     // 9. Mission flags and the numbered copy of the mission file.
     if (flagsFile) {
