@@ -515,6 +515,13 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
             convertLate.push_back(gamedir::path(G, p.mp3));
     }
     ui.extractionTotal(extractionTotal + mp3Total);
+    struct CancellableScope {
+        const InstallUi& ui;
+        explicit CancellableScope(const InstallUi& u) : ui(u) { ui.cancellable(true); }
+        ~CancellableScope() { ui.cancellable(false); }
+        CancellableScope(const CancellableScope&) = delete;
+        CancellableScope& operator=(const CancellableScope&) = delete;
+    } cancellable(ui);
     Mp3Converter converter(ui);
     converter.cancelled = [&zip] { return zip.Cancel; };
     {

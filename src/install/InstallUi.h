@@ -16,6 +16,8 @@ struct InstallUi {
     std::function<void(int64_t bytes)> setProgressMax;
     std::function<void(int64_t bytes)> setExtractionTotal;  // 0 = none
     std::function<void()> repaint;                          // lets pending window events run
+    // While on, the user can cancel (Escape sets the selected archive's Cancel).
+    std::function<void(bool on)> setCancellable;
 
     // Calls that tolerate unset hooks.
     void status(const std::string& s) const {
@@ -39,5 +41,8 @@ struct InstallUi {
     }
     void paint() const {
         if (repaint) repaint();
+    }
+    void cancellable(bool on) const {
+        if (setCancellable) setCancellable(on);
     }
 };

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <QEvent>
+#include <QProgressBar>
+#include <QTest>
 #include <QToolButton>
 #include <chrono>
 #include <cstdlib>
@@ -42,7 +44,8 @@ class InstallWiring : public ::testing::Test {
             !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL"))
             GTEST_SKIP() << "engines not built";
         std::string lang = "[languages]\n1=English\n[English]\n";
-        for (int n = 1; n <= 80; ++n) lang += std::to_string(n) + "=<" + std::to_string(n) + ">\n";
+        for (int n = 1; n <= kLanguageSlotCount; ++n)
+            lang += std::to_string(n) + "=<" + std::to_string(n) + ">\n";
         dir.write("Tallowmere.dat", lang);
         game = dir.path() + "Thief2/";
         missions = dir.path() + "Missions/";
@@ -137,6 +140,46 @@ TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
     EXPECT_FALSE(form->installonlybutton->isEnabled());
     EXPECT_TRUE(form->isEnabled());
     EXPECT_TRUE(fsx::fileExists(game + "miss20.mis"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fsx::fileExists(record));
+}
+
+// Escape pressed while the mission is extracted stops the install: nothing counts as
+// installed, the game does not start, the window is usable again.
+TEST_F(InstallWiring, EscapeCancelsTheInstall) {
+    const std::string path = missions + "Long.zip";
+    ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"},
+                               {"strings/goals.str", "mission goals"},
+                               {"intrface/miss20/goals.str", "more goals"}}));
+    form->ScanCatalogue(false);
+    const int r = rowOf("Long");
+    ASSERT_GT(r, 0);
+    select(r);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+
+    QString format;
+    const TProgressEvent window = form->Zip->OnProgress;
+    form->Zip->OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name,
+                                int64_t size) {
+        window(z, type, name, size);
+        if (type != progNewFile || !format.isEmpty()) return;
+        format = form->ProgressBar->format();
+        QTest::keyClick(form->windowHandle(), Qt::Key_Escape);
+    };
+    form->playbutton->click();
+    form->Zip->OnProgress = window;
+
+    EXPECT_NE(format.indexOf("<89>"), -1) << format.toStdString();
+    EXPECT_EQ(form->ProgressBar->format(), "%p%");
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("<107>"), std::string::npos)
+        << prompts.messages[0].text;
+    const auto marker = textfile::readLines(game + "Tallowmere.Current");
+    ASSERT_GE(marker.size(), 2u);
+    EXPECT_EQ(marker[1], "unfinished");
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_FALSE(form->Zip->Cancel);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(fsx::fileExists(record));
 }

@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QToolButton>
+#include <memory>
 
 #include "app/ui/MainForm.h"
+#include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "install/InstallLaunch.h"
 #include "platform/Prompter.h"
@@ -13,6 +16,22 @@
 #include "state/AppState.h"
 
 namespace {
+
+// Escape cancels the extraction and conversion of an install. The window is disabled while
+// it runs, so the key is taken before it reaches any widget.
+class EscapeCancels final : public QObject {
+  public:
+    explicit EscapeCancels(TZipArchiver& zip) : zip_(zip) {}
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape)
+            return QObject::eventFilter(watched, e);
+        zip_.Cancel = true;
+        return true;
+    }
+
+  private:
+    TZipArchiver& zip_;
+};
 
 InstallUi mainFormUi(Tmainform& f) {
     InstallUi ui;
@@ -24,6 +43,16 @@ InstallUi mainFormUi(Tmainform& f) {
     ui.setProgressMax = [&f](int64_t v) { f.SetProgressMax(v); };
     ui.setExtractionTotal = [&f](int64_t v) { f.ExtractionTotal = v; };
     ui.repaint = [] { prompter().processEvents(); };
+    auto escape = std::make_shared<EscapeCancels>(*f.Zip);
+    ui.setCancellable = [&f, escape](bool on) {
+        if (on) {
+            qApp->installEventFilter(escape.get());
+            f.ProgressBar->setFormat(QStringLiteral("%p% \u2013 ") + text::display(slot(89)));
+        } else {
+            qApp->removeEventFilter(escape.get());
+            f.ProgressBar->resetFormat();
+        }
+    };
     return ui;
 }
 
