@@ -97,7 +97,10 @@ bool throughLink(const std::string& gameDir, const std::string& relative) {
         if (part.empty() || part == ".") continue;
         path = fsx::resolve(path + part);
         std::error_code ec;
-        if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) return true;
+        const std::filesystem::file_status st = std::filesystem::symlink_status(path, ec);
+        if (std::filesystem::is_symlink(st)) return true;
+        // Nothing below a name that does not exist can be a link.
+        if (!std::filesystem::exists(st)) return false;
         path = text::withTrailingDelim(path);
     }
     return false;

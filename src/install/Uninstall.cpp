@@ -1,7 +1,10 @@
 #include "install/Uninstall.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/MissionArchive.h"
@@ -82,7 +85,7 @@ class GameDirGuard {
     // May the file or folder at `path` (resolved without regard to case) be deleted?
     bool mayRemove(const std::string& path) const {
         if (path.empty() || !fs::path(path).is_absolute()) return false;
-        const fs::path real = realEntryPath(path);
+        const fs::path real = entryPath(path);
         if (!isBelow(real, root_)) return false;
         if (real == marker_ || real == backup_ || real == allSaves_) return false;
         return !isBelow(real, allSaves_);
@@ -96,7 +99,20 @@ class GameDirGuard {
     }
 
   private:
+    // realEntryPath, with each folder worked out once: the files of a mission share a few
+    // dozen folders.
+    fs::path entryPath(const std::string& path) const {
+        fs::path p(path);
+        const fs::path name = p.filename();
+        if (name.empty() || name == "." || name == "..") return realPath(p);
+        const std::string parent = p.parent_path().string();
+        auto it = folders_.find(parent);
+        if (it == folders_.end()) it = folders_.emplace(parent, realPath(parent)).first;
+        return it->second.empty() ? fs::path() : it->second / name;
+    }
+
     fs::path root_, marker_, backup_, allSaves_;
+    mutable std::unordered_map<std::string, fs::path> folders_;
 };
 
 bool isSymlink(const std::string& path) {
@@ -120,19 +136,29 @@ void removeInstalledFiles(GameRecord& game, const std::vector<std::string>& line
         fsx::deleteFile(p);
     }
 
+    // Each folder on the way up from a listed file, looked at once, deepest first, so that
+    // a folder is empty by the time its turn comes if everything in it went.
+    std::set<std::string> folders;
     for (size_t i = 2; i < lines.size(); ++i) {
         std::string p = lines[i];
-        for (;;) {
-            const std::string real = fsx::resolve(p);
-            if (fsx::directoryExists(real) && !isSymlink(real)) {
-                if (guard.holdsGameDir(real)) break;
-                if (guard.mayRemove(real)) fsx::removeDirectory(real);
-            }
+        while (folders.insert(p).second) {
             const size_t cut = p.find_last_of(fsx::kPathDelim);
             if (cut == std::string::npos) break;
             p.erase(cut);
             if (p.find(fsx::kPathDelim) == std::string::npos) break;
         }
+    }
+    std::vector<std::string> deepestFirst(folders.begin(), folders.end());
+    const auto depth = [](const std::string& f) {
+        return std::count(f.begin(), f.end(), fsx::kPathDelim);
+    };
+    std::stable_sort(
+        deepestFirst.begin(), deepestFirst.end(),
+        [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
+    for (const std::string& p : deepestFirst) {
+        const std::string real = fsx::resolve(p);
+        if (!fsx::directoryExists(real) || isSymlink(real) || guard.holdsGameDir(real)) continue;
+        if (guard.mayRemove(real)) fsx::removeDirectory(real);
     }
 
     // The files are gone: the marker keeps only the installed archive. Were it to go on

@@ -396,6 +396,25 @@ bool copyTree(const std::string& from, const std::string& to);
 // ---------------------------------------------------------------------------------------
 // Resolution
 
+#ifndef _WIN32
+namespace {
+// No "." or ".." components and no doubled separators (a trailing one is fine).
+bool plainPath(const std::string& path) {
+    size_t i = path[0] == '/' ? 1 : 0;
+    while (i < path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        const size_t n = j - i;
+        if (n == 0 && j < path.size()) return false;
+        if ((n == 1 && path[i] == '.') || (n == 2 && path[i] == '.' && path[i + 1] == '.'))
+            return false;
+        i = j + 1;
+    }
+    return true;
+}
+}  // namespace
+#endif
+
 std::string resolve(const std::string& path) {
 #ifdef _WIN32
     return path;  // the file system ignores case already
@@ -404,8 +423,23 @@ std::string resolve(const std::string& path) {
 
     std::string result;
     size_t i = 0;
-    if (path[0] == '/') {
-        result = "/";
+    // Only the components below the deepest folder that exists as written need a look-up,
+    // and that folder is usually the parent. A path with "." or ".." components or doubled
+    // separators is walked from the top, which also tidies its separators.
+    if (plainPath(path)) {
+        size_t end = path.size();
+        while (end > 1 && path[end - 1] == '/') --end;
+        for (size_t cut = path.rfind('/', end - 1); cut != std::string::npos && cut > 0;
+             cut = path.rfind('/', cut - 1)) {
+            if (lstatOk(path.substr(0, cut))) {
+                i = cut + 1;
+                result = path.substr(0, i);
+                break;
+            }
+        }
+    }
+    if (i == 0 && path[0] == '/') {
+        result.push_back('/');
         while (i < path.size() && path[i] == '/') ++i;
     }
     bool missing = false;  // once a component is missing, nothing below it can exist
