@@ -43,9 +43,11 @@ echo "7zz x ${ref} ms; ratio $(ratio "$ours" "$ref") (goal <= 1.2)"
 rm -rf "$tmp/ours"
 
 echo "-- first and later selection of big.7z"
-out=$("$bench" select "$corpus/big.7z"); echo "$out"
+out=$("$bench" select "$corpus/big.7z"); echo "$out" | grep -v '^read '
 first=$(echo "$out" | sed -n 's/^select-first \([0-9.]*\) ms.*/\1/p')
-members=$(7zz l -slt "$corpus/big.7z" | sed -n 's/^Path = //p' | grep -iE '\.mis$|titles\.str$|\.txt$' | head -3)
+# The members the first selection read (the later one reads none).
+members=$(echo "$out" | sed -n 's/^read //p' | sort -u)
+echo "members read: $(echo "$members" | tr '\n' ' ')"
 start=$(now)
 mapfile -t wanted <<<"$members"
 (cd "$tmp" && 7zz e -bd -y "$corpus/big.7z" "${wanted[@]}" >/dev/null)
