@@ -56,6 +56,11 @@ TEST_F(GameStateTest, InstalledStateFromMarker) {
     EXPECT_EQ(game.installed, "/missions/calendra.zip");
     EXPECT_EQ(game.installedCheck, "12345");
     EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: calendra.zip");
+    // Half installed: marked as such.
+    app().languageSlots[90] = "(incomplete)";
+    dir.write("Tallowmere.Current", "/missions/calendra.zip\r\nunfinished\r\n");
+    ReadInstalledState(game);
+    EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: calendra.zip (incomplete)");
 
     // An empty marker: nothing after "Thief 1: ".
     dir.write("Tallowmere.Current", "");

@@ -1,6 +1,7 @@
 #include "catalogue/GameState.h"
 
 #include "install/GameDir.h"
+#include "install/InstallState.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
@@ -43,8 +44,11 @@ void ReadInstalledState(GameRecord& game) {
 }
 
 std::string CurrentBarPart(int number, const GameRecord& game) {
-    return std::string(26, ' ') + "Thief " + std::to_string(number) + ": " +
-           text::extractFileName(game.installed);
+    std::string part = std::string(26, ' ') + "Thief " + std::to_string(number) + ": " +
+                       text::extractFileName(game.installed);
+    // An install or uninstall that did not complete: the next Play removes it.
+    if (game.installedCheck == kUnfinished) part += " " + slot(90);
+    return part;
 }
 
 std::string RefreshInstalledState() {
