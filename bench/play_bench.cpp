@@ -6,10 +6,11 @@
 // BIN_DIR holds the engines and the sound plug-in; WORK_DIR gets the settings file; the game
 // record is read back from GAME_DIR's installation marker, as the catalogue scan does.
 // Prints one line per phase ("phase NAME SECONDS"), the total and the peak memory of the
-// process ("peak KB").
+// process ("peak KB"); when the operation fails, "error MESSAGE" and exit status 3.
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -151,7 +152,16 @@ int main(int argc, char** argv) {
         if (!shown && timeline.reached("extraction")) timeline.mark("finish");
     };
     ctx.refreshCatalogue = [&] { readGameRecord(app().thiefdata[2], gameDir); };
-    InstallAndLaunch(ctx);
+    try {
+        InstallAndLaunch(ctx);
+    } catch (const std::exception& e) {
+        // What the window would show; the operation has left the marker as it stands.
+        std::string text = e.what();
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        std::printf("error %s\n", text.c_str());
+        closeAppFiles();
+        return 3;
+    }
     timeline.print(Clock::now());
     if (firstTrack)
         std::printf("phase first-track %.3f\n",
