@@ -752,6 +752,29 @@ TEST_F(InstallTest, SevenZipMissionsInstallAndKeepSavesLikeZip) {
             << row.savesArchive;
 }
 
+// A strings folder linked elsewhere and a dangling link named like the first free numbered
+// mission file: the flags file and the numbered copy are never written through a link.
+TEST_F(InstallTest, FlagsAndNumberedCopyNeverGoThroughALink) {
+    const std::string outside = dir.path() + "outside/";
+    dir.write("outside/missflag.str", "outside flags");
+    std::filesystem::remove_all(G + "strings");
+    ASSERT_EQ(::symlink(outside.c_str(), (G + "strings").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "miss20.mis").c_str(), (G + "miss20.mis").c_str()), 0);
+    app().installOnlyFlag = true;
+    select("f.zip", {{"f.mis", "mission"}}, "f.mis", 0);
+    run();
+    EXPECT_EQ(readFile(outside + "missflag.str"), "outside flags");
+    EXPECT_FALSE(fsx::pathExists(outside + "miss20.mis"));
+    EXPECT_EQ(readFile(G + "miss21.mis"), "mission");
+    EXPECT_FALSE(listed("strings/missflag.str"));
+
+    selectGameRow();
+    run();
+    EXPECT_EQ(readFile(outside + "missflag.str"), "outside flags");
+    EXPECT_FALSE(fsx::pathExists(G + "miss21.mis"));
+    EXPECT_TRUE(std::filesystem::is_symlink(G + "strings"));
+}
+
 // Careless and hostile .7z and .rar archives: names leading out, links (as members and
 // on disk), names of the program's own files. Nothing lands outside the game folder,
 // nothing of ours is overwritten, the plain members are installed.

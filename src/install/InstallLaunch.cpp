@@ -438,14 +438,21 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     ui.extractionTotal(extractionTotal);
 
     // 4. Mission number and flags file.
+    // Neither file is ever written through a link: what lies behind it is not the game
+    // directory's, and the uninstall would not take it out again.
     const bool writeFlags = !sel.missionFlagsPresent;
+    const bool flagsLinked = writeFlags && throughLink(G, gamedir::kMissFlagStr);
     std::optional<std::string> flagsReplaced;
     unsigned N = sel.missionNumber;
     if (writeFlags) {
-        flagsReplaced = existingRelative(G, gamedir::kMissFlagStr);
+        if (!flagsLinked) flagsReplaced = existingRelative(G, gamedir::kMissFlagStr);
         if (N == 0) {
             N = 20;
-            while (fsx::fileExists(gamedir::path(G, gamedir::missionFileName(static_cast<int>(N)))))
+            auto taken = [&](unsigned n) {
+                const std::string name = gamedir::missionFileName(static_cast<int>(n));
+                return fsx::fileExists(gamedir::path(G, name)) || throughLink(G, name);
+            };
+            while (taken(N))
                 if (++N > 255) throw TmError(slot(83) + " " + G);
         }
     }
@@ -481,7 +488,8 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
             if (notStored.count(r)) return true;
         return false;
     });
-    const bool flagsFile = writeFlags && !(flagsReplaced && notStored.count(*flagsReplaced));
+    const bool flagsFile =
+        writeFlags && !flagsLinked && !(flagsReplaced && notStored.count(*flagsReplaced));
 
     // The marker names every file before any of them is put there: also the extracted
     // name of a file moved out of its language folder and the .mp3 of a .wav, which stay
