@@ -389,6 +389,84 @@ class ConvertAsExtracted {
     throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
 }
 
+// Step 7: each language-specific file from its language folder to where it stays.
+void moveLanguageFiles(const std::string& G, const std::vector<PlannedMember>& plan) {
+    for (const PlannedMember& p : plan) {
+        if (p.moveTarget.empty()) continue;
+        const std::string from = fsx::resolve(fsx::joinMember(G, p.member));
+        const std::string to = fsx::joinMember(G, p.moveTarget);
+        if (fsx::fileExists(to)) fsx::deleteFile(to);
+        fsx::moveFile(from, to);
+        const size_t cut = from.find_last_of(fsx::kPathDelim);
+        if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
+    }
+}
+
+// Steps 6 and 8: extracts the planned members and converts the MP3 files to WAV. A file that
+// stays where it is extracted is converted as soon as it is in place, the others once step
+// 7 has moved them; one bar covers both. Throws when not everything was extracted and
+// converted, or when the user cancelled.
+void extractAndConvert(TZipArchiver& zip, const InstallUi& ui, const std::string& G,
+                       const std::vector<PlannedMember>& plan, MissionArchive* other) {
+    ui.position(0);
+    ui.operation(slot(1));
+    std::vector<std::string> extraction;
+    int64_t extractionTotal = 0;
+    int64_t mp3Total = 0;
+    std::map<std::string, std::string> convertEarly;
+    std::vector<std::string> convertLate;
+    for (const PlannedMember& p : plan) {
+        extraction.push_back(p.member);
+        extractionTotal += static_cast<int64_t>(p.size);
+        if (p.mp3.empty()) continue;
+        mp3Total += static_cast<int64_t>(p.size);
+        if (p.moveTarget.empty())
+            convertEarly[ConvertAsExtracted::key(p.member)] = gamedir::path(G, p.mp3);
+        else
+            convertLate.push_back(gamedir::path(G, p.mp3));
+    }
+    ui.extractionTotal(extractionTotal + mp3Total);
+    struct CancellableScope {
+        const InstallUi& ui;
+        explicit CancellableScope(const InstallUi& u) : ui(u) { ui.cancellable(true); }
+        ~CancellableScope() { ui.cancellable(false); }
+        CancellableScope(const CancellableScope&) = delete;
+        CancellableScope& operator=(const CancellableScope&) = delete;
+    } cancellable(ui);
+    Mp3Converter converter(ui);
+    converter.cancelled = [&zip] { return zip.Cancel; };
+    {
+        ConvertAsExtracted early(zip, converter, std::move(convertEarly));
+        if (!extraction.empty() && other) {
+            fsx::crashPoint();
+            extractOther(*other, extraction, extractionTotal + mp3Total, G, zip);
+            fsx::crashPoint();
+        } else if (!extraction.empty()) {
+            zip.FSpecArgs = extraction;
+            zip.ExtrBaseDir = G;
+            zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
+            fsx::crashPoint();
+            zip.Extract();
+            fsx::crashPoint();
+            if (early.cancelled()) stopIncomplete(zip, zip.ZipFileName(), slot(107));
+            if (zip.SuccessCount < static_cast<int>(extraction.size()))
+                stopIncomplete(
+                    zip, zip.ZipFileName(),
+                    std::to_string(zip.SuccessCount) + " / " + std::to_string(extraction.size()));
+        }
+        early.finish();
+    }
+    ui.extractionTotal(0);
+
+    // 7.
+    moveLanguageFiles(G, plan);
+
+    // 8. The rest of the MP3 files.
+    for (const std::string& mp3 : convertLate) converter.add(mp3);
+    converter.finish();
+    if (zip.Cancel) stopIncomplete(zip, other ? other->path() : zip.ZipFileName(), slot(107));
+}
+
 void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker,
                     MissionArchive* other) {
     TZipArchiver& zip = ctx.Zip;
@@ -506,73 +584,8 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         marker.add(fsx::joinMember(G, gamedir::missionFileName(static_cast<int>(N))));
     marker.save();
 
-    // 6. Extract. 8. MP3 files to WAV: a file that stays where it is extracted is converted
-    // as soon as it is in place, the others once step 7 has moved them. One bar covers both.
-    ui.position(0);
-    ui.operation(slot(1));
-    std::vector<std::string> extraction;
-    extractionTotal = 0;
-    int64_t mp3Total = 0;
-    std::map<std::string, std::string> convertEarly;
-    std::vector<std::string> convertLate;
-    for (const PlannedMember& p : plan) {
-        extraction.push_back(p.member);
-        extractionTotal += static_cast<int64_t>(p.size);
-        if (p.mp3.empty()) continue;
-        mp3Total += static_cast<int64_t>(p.size);
-        if (p.moveTarget.empty())
-            convertEarly[ConvertAsExtracted::key(p.member)] = gamedir::path(G, p.mp3);
-        else
-            convertLate.push_back(gamedir::path(G, p.mp3));
-    }
-    ui.extractionTotal(extractionTotal + mp3Total);
-    struct CancellableScope {
-        const InstallUi& ui;
-        explicit CancellableScope(const InstallUi& u) : ui(u) { ui.cancellable(true); }
-        ~CancellableScope() { ui.cancellable(false); }
-        CancellableScope(const CancellableScope&) = delete;
-        CancellableScope& operator=(const CancellableScope&) = delete;
-    } cancellable(ui);
-    Mp3Converter converter(ui);
-    converter.cancelled = [&zip] { return zip.Cancel; };
-    {
-        ConvertAsExtracted early(zip, converter, std::move(convertEarly));
-        if (!extraction.empty() && other) {
-            fsx::crashPoint();
-            extractOther(*other, extraction, extractionTotal + mp3Total, G, zip);
-            fsx::crashPoint();
-        } else if (!extraction.empty()) {
-            zip.FSpecArgs = extraction;
-            zip.ExtrBaseDir = G;
-            zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
-            fsx::crashPoint();
-            zip.Extract();
-            fsx::crashPoint();
-            if (early.cancelled()) stopIncomplete(zip, zip.ZipFileName(), slot(107));
-            if (zip.SuccessCount < static_cast<int>(extraction.size()))
-                stopIncomplete(
-                    zip, zip.ZipFileName(),
-                    std::to_string(zip.SuccessCount) + " / " + std::to_string(extraction.size()));
-        }
-        early.finish();
-    }
-    ui.extractionTotal(0);
-
-    // 7. Language-specific files into place.
-    for (const PlannedMember& p : plan) {
-        if (p.moveTarget.empty()) continue;
-        const std::string from = fsx::resolve(fsx::joinMember(G, p.member));
-        const std::string to = fsx::joinMember(G, p.moveTarget);
-        if (fsx::fileExists(to)) fsx::deleteFile(to);
-        fsx::moveFile(from, to);
-        const size_t cut = from.find_last_of(fsx::kPathDelim);
-        if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
-    }
-
-    // 8. The rest of the MP3 files.
-    for (const std::string& mp3 : convertLate) converter.add(mp3);
-    converter.finish();
-    if (zip.Cancel) stopIncomplete(zip, other ? other->path() : zip.ZipFileName(), slot(107));
+    // 6. to 8.
+    extractAndConvert(zip, ui, G, plan, other);
 
     // 9. Mission flags and the numbered copy of the mission file.
     if (flagsFile) {
