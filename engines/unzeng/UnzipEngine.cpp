@@ -180,48 +180,163 @@ mode_t storedMode(const Entry& e) {
     return permissions | S_IRUSR;
 }
 
+// Where one member's bytes go (the caller's block or the sink), with their CRC, their count
+// and the progress reported in steps.
+class Output {
+  public:
+    Output(const Entry& e, uint8_t* direct, const Sink& sink, const Progress& progress,
+           std::string& error)
+        : e_(e), direct_(direct), sink_(sink), progress_(progress), error_(error) {}
+
+    // The next piece of the member; false when it does not fit the member or the sink fails.
+    bool emit(const uint8_t* p, size_t n) {
+        if (done_ + n > e_.usize) {
+            error_ = "member is larger than its directory entry says";
+            return false;
+        }
+        crc_ = libdeflate_crc32(crc_, p, n);
+        if (direct_)
+            std::memcpy(direct_ + done_, p, n);
+        else if (!sink_(p, n))
+            return false;
+        done_ += n;
+        unreported_ += n;
+        if (unreported_ >= kProgressStep) {
+            progress_(unreported_);
+            unreported_ = 0;
+        }
+        return true;
+    }
+    // The whole member, inflated at `data` (the caller's block itself when there is one).
+    bool emitWhole(const uint8_t* data) {
+        const uint64_t usize = e_.usize;
+        crc_ = libdeflate_crc32(0, data, size_t(usize));
+        done_ = usize;
+        for (uint64_t off = 0; off < usize; off += kProgressStep) {
+            const size_t n = size_t(std::min(kProgressStep, usize - off));
+            if (!direct_ && !sink_(data + off, n)) return false;
+            progress_(n);
+        }
+        return true;
+    }
+    // Reports what is left to report; the CRC goes to `crcOut`.
+    Status finish(Status s, uint32_t& crcOut) {
+        if (unreported_) progress_(unreported_);
+        unreported_ = 0;
+        crcOut = crc_;
+        if (s == Status::Ok && done_ != e_.usize) {
+            error_ = "member is shorter than its directory entry says";
+            return Status::Damaged;
+        }
+        return s == Status::Ok && crc_ != e_.crc ? Status::CrcBad : s;
+    }
+    // Why emit failed.
+    Status failure() const { return error_.empty() ? Status::WriteError : Status::Damaged; }
+
+  private:
+    const Entry& e_;
+    uint8_t* const direct_;
+    const Sink& sink_;
+    const Progress& progress_;
+    std::string& error_;
+    uint32_t crc_ = 0;
+    uint64_t done_ = 0, unreported_ = 0;
+};
+
+Status copyStored(const File& arc, Job& job, Output& out, uint8_t* buf,
+                  const std::atomic<bool>& stop, std::string& error) {
+    for (uint64_t pos = 0; pos < job.dataLen;) {
+        if (stop) return Status::Cancelled;
+        const size_t n = size_t(std::min<uint64_t>(kChunk, job.dataLen - pos));
+        if (!arc.readAt(buf, n, job.dataPos + pos)) {
+            error = "cannot read member data";
+            return Status::Damaged;
+        }
+        if (job.crypt) job.crypt->decrypt(buf, n);
+        if (!out.emit(buf, n)) return out.failure();
+        pos += n;
+    }
+    return Status::Ok;
+}
+
+// Inflates the whole member with libdeflate: its data into `block`, the output after it
+// (or into `direct`, the caller's block).
+Status inflateWhole(const File& arc, Job& job, Output& out, uint8_t* block, uint8_t* direct,
+                    libdeflate_decompressor* dec, std::string& error) {
+    const uint64_t usize = job.entry->usize;
+    if (!arc.readAt(block, size_t(job.dataLen), job.dataPos)) {
+        error = "cannot read member data";
+        return Status::Damaged;
+    }
+    if (job.crypt) job.crypt->decrypt(block, size_t(job.dataLen));
+    uint8_t* target = direct && usize ? direct : block + job.dataLen;
+    if (libdeflate_deflate_decompress(dec, block, size_t(job.dataLen), target, size_t(usize),
+                                      nullptr) != LIBDEFLATE_SUCCESS) {
+        error = "invalid compressed data";
+        return Status::Damaged;
+    }
+    return out.emitWhole(target) ? Status::Ok : Status::WriteError;
+}
+
+// Inflates the member with zlib in pieces, through `buf` (kInChunk in, kChunk out).
+Status inflateStream(const File& arc, Job& job, Output& out, uint8_t* buf,
+                     const std::atomic<bool>& stop, std::string& error) {
+    z_stream zs{};
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) {
+        error = "out of memory";
+        return Status::Damaged;
+    }
+    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
+    uint8_t* in = buf;
+    uint8_t* outBuf = buf + kInChunk;
+    uint64_t pos = 0;
+    for (int rc = Z_OK; rc != Z_STREAM_END;) {
+        if (stop) return Status::Cancelled;
+        if (zs.avail_in == 0) {
+            if (pos >= job.dataLen) {
+                error = "compressed data ends early";
+                return Status::Damaged;
+            }
+            const size_t n = size_t(std::min<uint64_t>(kInChunk, job.dataLen - pos));
+            if (!arc.readAt(in, n, job.dataPos + pos)) {
+                error = "cannot read member data";
+                return Status::Damaged;
+            }
+            if (job.crypt) job.crypt->decrypt(in, n);
+            pos += n;
+            zs.next_in = in;
+            zs.avail_in = uInt(n);
+        }
+        zs.next_out = outBuf;
+        zs.avail_out = uInt(kChunk);
+        rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+            error = "invalid compressed data";
+            return Status::Damaged;
+        }
+        const size_t have = kChunk - zs.avail_out;
+        if (have && !out.emit(outBuf, have)) return out.failure();
+    }
+    return Status::Ok;
+}
+
 // Decompresses one member. Output goes to `direct` (exactly usize bytes) or to `sink`.
 Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
               const Progress& progress, const std::atomic<bool>& stop, libdeflate_decompressor* dec,
               uint32_t& crcOut, std::string& error, Scratch& scratch) {
     const Entry& e = *job.entry;
-    const uint64_t usize = e.usize;
-    uint32_t crc = 0;
-    uint64_t done = 0, unreported = 0;
-    auto emit = [&](const uint8_t* p, size_t n) -> bool {
-        if (done + n > usize) {
-            error = "member is larger than its directory entry says";
-            return false;
-        }
-        crc = libdeflate_crc32(crc, p, n);
-        if (direct)
-            std::memcpy(direct + done, p, n);
-        else if (!sink(p, n))
-            return false;
-        done += n;
-        unreported += n;
-        if (unreported >= kProgressStep) {
-            progress(unreported);
-            unreported = 0;
-        }
-        return true;
-    };
-    auto finish = [&](Status s) {
-        if (unreported) progress(unreported);
-        crcOut = crc;
-        return s;
-    };
-
+    Output out(e, direct, sink, progress, error);
+    Status status = Status::Ok;
     try {
         // A member that deflate could hardly shrink is mostly stored blocks, which zlib
         // copies as they come, far faster than libdeflate; it is streamed. Any other
         // deflated member is inflated in one piece by libdeflate when its data and (unless
         // it goes straight to the caller's block) its output fit in memory at hand.
-        const bool nearlyStored = job.dataLen >= usize - usize / 10;
+        const bool nearlyStored = job.dataLen >= e.usize - e.usize / 10;
         uint8_t* block = nullptr;
         std::unique_ptr<uint8_t[]> temp;
         Arena::Piece piece;
-        const uint64_t outNeed = direct ? 0 : usize;
+        const uint64_t outNeed = direct ? 0 : e.usize;
         if (e.method != 0 && !nearlyStored && outNeed <= kArenaSize && job.dataLen <= kArenaSize) {
             const uint64_t need = outNeed + job.dataLen;
             if (need <= kOwnSize) {
@@ -233,90 +348,17 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
                 block = temp.get();
             }
         }
-        if (e.method == 0) {
-            uint8_t* buf = scratch.own;
-            uint64_t pos = 0;
-            while (pos < job.dataLen) {
-                if (stop) return Status::Cancelled;
-                size_t n = size_t(std::min<uint64_t>(kChunk, job.dataLen - pos));
-                if (!arc.readAt(buf, n, job.dataPos + pos)) {
-                    error = "cannot read member data";
-                    return Status::Damaged;
-                }
-                if (job.crypt) job.crypt->decrypt(buf, n);
-                if (!emit(buf, n)) return error.empty() ? Status::WriteError : Status::Damaged;
-                pos += n;
-            }
-        } else if (block) {
-            uint8_t* in = block;
-            if (!arc.readAt(in, size_t(job.dataLen), job.dataPos)) {
-                error = "cannot read member data";
-                return Status::Damaged;
-            }
-            if (job.crypt) job.crypt->decrypt(in, size_t(job.dataLen));
-            uint8_t* target = direct && usize ? direct : block + job.dataLen;
-            if (libdeflate_deflate_decompress(dec, in, size_t(job.dataLen), target, size_t(usize),
-                                              nullptr) != LIBDEFLATE_SUCCESS) {
-                error = "invalid compressed data";
-                return finish(Status::Damaged);
-            }
-            crc = libdeflate_crc32(0, target, size_t(usize));
-            done = usize;
-            for (uint64_t off = 0; off < usize; off += kProgressStep) {
-                size_t n = size_t(std::min(kProgressStep, usize - off));
-                if (!direct && !sink(target + off, n)) return finish(Status::WriteError);
-                progress(n);
-            }
-        } else {
-            z_stream zs{};
-            if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) {
-                error = "out of memory";
-                return Status::Damaged;
-            }
-            std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
-            uint8_t* in = scratch.own;
-            uint8_t* out = in + kInChunk;
-            uint64_t pos = 0;
-            int rc = Z_OK;
-            while (rc != Z_STREAM_END) {
-                if (stop) return Status::Cancelled;
-                if (zs.avail_in == 0) {
-                    if (pos >= job.dataLen) {
-                        error = "compressed data ends early";
-                        return finish(Status::Damaged);
-                    }
-                    size_t n = size_t(std::min<uint64_t>(kInChunk, job.dataLen - pos));
-                    if (!arc.readAt(in, n, job.dataPos + pos)) {
-                        error = "cannot read member data";
-                        return finish(Status::Damaged);
-                    }
-                    if (job.crypt) job.crypt->decrypt(in, n);
-                    pos += n;
-                    zs.next_in = in;
-                    zs.avail_in = uInt(n);
-                }
-                zs.next_out = out;
-                zs.avail_out = uInt(kChunk);
-                rc = inflate(&zs, Z_NO_FLUSH);
-                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                    error = "invalid compressed data";
-                    return finish(Status::Damaged);
-                }
-                size_t have = kChunk - zs.avail_out;
-                if (have && !emit(out, have))
-                    return finish(error.empty() ? Status::WriteError : Status::Damaged);
-            }
-        }
+        if (e.method == 0)
+            status = copyStored(arc, job, out, scratch.own, stop, error);
+        else if (block)
+            status = inflateWhole(arc, job, out, block, direct, dec, error);
+        else
+            status = inflateStream(arc, job, out, scratch.own, stop, error);
     } catch (const std::bad_alloc&) {
         error = "out of memory";
-        return Status::Damaged;
+        status = Status::Damaged;
     }
-    if (done != usize) {
-        error = "member is shorter than its directory entry says";
-        return finish(Status::Damaged);
-    }
-    Status s = finish(Status::Ok);
-    return crc == e.crc ? s : Status::CrcBad;
+    return out.finish(status, crcOut);
 }
 
 class Pool {
