@@ -356,6 +356,18 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
     // The mission brings its flags: no flags file, no numbered copy.
     EXPECT_FALSE(fsx::fileExists(G + "strings/missflag.str"));
     EXPECT_EQ(marker().size(), 6u);
+
+    // A track the plug-in cannot decode stops the install, which says so; the track stays.
+    app().languageSlots[106] = "<106>";
+    select("broken.zip", {{"snd/broken.mp3", std::string(5000, 'x')}}, "", 0, true);
+    try {
+        run();
+        ADD_FAILURE() << "no error";
+    } catch (const TmError& e) {
+        EXPECT_NE(std::string(e.what()).find("<106>"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(marker().at(1), kUnfinished);
+    EXPECT_TRUE(fsx::fileExists(G + "snd/broken.mp3"));
 }
 
 TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {

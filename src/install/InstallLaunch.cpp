@@ -24,6 +24,7 @@
 #include "install/InstallState.h"
 #include "install/MissionFlags.h"
 #include "install/Mp3Conversion.h"
+#include "install/SoundPlayer.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -463,8 +464,14 @@ void extractAndConvert(TZipArchiver& zip, const InstallUi& ui, const std::string
 
     // 8. The rest of the MP3 files.
     for (const std::string& mp3 : convertLate) converter.add(mp3);
-    converter.finish();
-    if (zip.Cancel) stopIncomplete(zip, other ? other->path() : zip.ZipFileName(), slot(107));
+    const std::string archive = other ? other->path() : zip.ZipFileName();
+    try {
+        converter.finish();
+    } catch (const ESoundPlayer& e) {
+        // The sound player's own text, said of the install it stopped.
+        stopIncomplete(zip, archive, e.what());
+    }
+    if (zip.Cancel) stopIncomplete(zip, archive, slot(107));
 }
 
 void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker,
