@@ -18,7 +18,8 @@ trap 'rm -rf "$WORK"' EXIT
 DRIVER=$BUILD/engine_bench_driver
 c++ -O2 -std=c++20 -I"$ROOT/src" "$HERE/engine_bench.cpp" -o "$DRIVER" -ldl
 FLOOR=$BUILD/extract_floor
-c++ -O2 -std=c++20 "$HERE/extract_floor.cpp" -o "$FLOOR" -ldeflate -lz -pthread
+c++ -O2 -std=c++20 -I"$ROOT/src" "$HERE/extract_floor.cpp" -o "$FLOOR" \
+    -ldeflate -lz -pthread
 
 now() { date +%s.%N; }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }

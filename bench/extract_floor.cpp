@@ -21,14 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "../engines/common/EngineCommon.h"
+
 namespace {
 
-uint32_t rd16(const uint8_t* p) {
-    return p[0] | p[1] << 8;
-}
-uint32_t rd32(const uint8_t* p) {
-    return rd16(p) | rd16(p + 2) << 16;
-}
+using tmeng::kSigLocal;
+using tmeng::rd16;
+using tmeng::rd32;
 
 struct Member {
     std::string name;
@@ -46,7 +45,7 @@ int main(int argc, char** argv) {
     std::vector<Member> members;
     uint64_t pos = 0;
     uint8_t h[30];
-    while (::pread(fd, h, 30, off_t(pos)) == 30 && rd32(h) == 0x04034b50) {
+    while (::pread(fd, h, 30, off_t(pos)) == 30 && rd32(h) == kSigLocal) {
         Member m;
         const uint32_t nameLen = rd16(h + 26), extraLen = rd16(h + 28);
         m.name.resize(nameLen);

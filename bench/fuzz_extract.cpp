@@ -16,12 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "archive/EngineAbi.h"
 
 namespace fs = std::filesystem;
@@ -86,9 +85,7 @@ struct Answers {
 struct Sandbox {
     fs::path root, archive, target, outside;
     Sandbox() {
-        const char* base = std::getenv("TMPDIR");
-        root =
-            fs::path(base && *base ? base : "/tmp") / ("fuzz_extract." + std::to_string(getpid()));
+        root = fuzzsupport::scratchPath("fuzz_extract");
         archive = root / "in.zip";
         target = root / "t";
         outside = root / "outside";
@@ -112,12 +109,7 @@ void extractOnce(const uint8_t* data, size_t size) {
     fs::remove_all(box.root, ec);
     fs::create_directories(box.target);
     fs::create_directories(box.outside);
-    {
-        std::FILE* f = std::fopen(box.archive.c_str(), "wb");
-        if (!f) return;
-        if (size) std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    if (!fuzzsupport::writeInput(box.archive, data, size)) return;
     // Last byte: options; the four before it: size of the memory block (below 1 MB).
     const uint8_t options = size ? data[size - 1] : 0;
     uint32_t memSize = 0;
@@ -191,12 +183,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef TM_LIBFUZZER
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        extractOnce(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        std::printf("%s: extracted\n", argv[i]);
-    }
-    return 0;
+    return fuzzsupport::replay(argc, argv, extractOnce, "extracted");
 }
 #endif

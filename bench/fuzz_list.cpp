@@ -7,28 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "archive/ZipArchiver.h"
 
 namespace {
 
-std::string scratchFile() {
-    const char* base = std::getenv("TMPDIR");
-    std::string dir = base && *base ? base : "/tmp";
-    return dir + "/fuzz_list." + std::to_string(getpid()) + ".zip";
-}
-
 void listOnce(const uint8_t* data, size_t size) {
-    static const std::string path = scratchFile();
-    {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (!f) return;
-        if (size) std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    static const std::string path = fuzzsupport::scratchPath("fuzz_list", ".zip");
+    if (!fuzzsupport::writeInput(path, data, size)) return;
     TZipArchiver zip;
     zip.Unattended = true;
     const uint8_t options = size ? data[size - 1] : 0;
@@ -53,12 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef TM_LIBFUZZER
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        listOnce(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        std::printf("%s: listed\n", argv[i]);
-    }
-    return 0;
+    return fuzzsupport::replay(argc, argv, listOnce, "listed");
 }
 #endif

@@ -17,10 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "archive/ZipArchiver.h"
 #include "platform/TextUtil.h"
 
@@ -54,20 +53,9 @@ bool sameName(const std::string& a, const std::string& b) {
            text::display(a).compare(text::display(b), Qt::CaseInsensitive) == 0;
 }
 
-std::string scratchFile() {
-    const char* base = std::getenv("TMPDIR");
-    std::string dir = base && *base ? base : "/tmp";
-    return dir + "/fuzz_stream." + std::to_string(getpid()) + ".zip";
-}
-
 void streamOnce(const uint8_t* data, size_t size) {
-    static const std::string path = scratchFile();
-    {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (!f) return;
-        if (size) std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    static const std::string path = fuzzsupport::scratchPath("fuzz_stream", ".zip");
+    if (!fuzzsupport::writeInput(path, data, size)) return;
     TZipArchiver zip;
     zip.Unattended = true;
     zip.SetDLLDirectory(engineDir());
@@ -96,12 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef TM_LIBFUZZER
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        streamOnce(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        std::printf("%s: read\n", argv[i]);
-    }
-    return 0;
+    return fuzzsupport::replay(argc, argv, streamOnce, "read");
 }
 #endif

@@ -121,6 +121,16 @@ struct InstallTest : ::testing::Test {
         selectedMission().missionFlagsPresent = flags;
         return path;
     }
+    // Mission A, which replaces the game's goals file, installed into a fresh game.
+    const Members previous = {{"a.mis", "a"}, {"strings/goals.str", "A goals"}};
+    std::string installPrevious() {
+        newGame();
+        dir.write("Thief2/strings/goals.str", "original goals");
+        app().installOnlyFlag = true;
+        const std::string a = select("a.zip", previous, "a.mis", 0, true);
+        run();
+        return a;
+    }
     void selectGameRow() {
         zip.SetZipFileName(" Original");
         selectedMission().archivePath = " Original";
@@ -509,12 +519,7 @@ TEST_F(InstallTest, LegacySavesFolderNeverOverwritesSavedGames) {
 TEST_F(InstallTest, FailedInstallIsRemovedCompletelyByTheNextPlay) {
     for (const bool toOriginal : {false, true}) {
         SCOPED_TRACE(toOriginal ? "then the original game" : "then the previous mission");
-        newGame();
-        dir.write("Thief2/strings/goals.str", "original goals");
-        app().installOnlyFlag = true;
-        const Members previous = {{"a.mis", "a"}, {"strings/goals.str", "A goals"}};
-        const std::string a = select("a.zip", previous, "a.mis", 0, true);
-        run();
+        const std::string a = installPrevious();
         dir.write("Thief2/SAVES/game0000.sav", "A save");
 
         // The next mission fails after its marker was written: its flags file cannot be
@@ -884,12 +889,7 @@ TEST_F(InstallTest, IncompleteExtractionFailsCleanly) {
                                    {"cancelled", "bad.zip", zipBytes, "<107>", true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what + " " + row.file);
-        newGame();
-        dir.write("Thief2/strings/goals.str", "original goals");
-        app().installOnlyFlag = true;
-        const Members previous = {{"a.mis", "a"}, {"strings/goals.str", "A goals"}};
-        const std::string a = select("a.zip", previous, "a.mis", 0, true);
-        run();
+        const std::string a = installPrevious();
         const std::map<std::string, std::string> installedA = installedTree(G);
         dir.write("Thief2/SAVES/game0000.sav", "A save");
 

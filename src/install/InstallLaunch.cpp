@@ -308,6 +308,14 @@ class ComponentProgress final : public ExtractSink {
     uint64_t reported_ = 0;
 };
 
+// Stops an install whose extraction or conversion did not complete; the marker, already
+// saved, names every planned file, so the next operation removes what came so far.
+[[noreturn]] void stopIncomplete(TZipArchiver& zip, const std::string& archive,
+                                 const std::string& why) {
+    zip.Cancel = false;
+    throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
+}
+
 // Extracts the planned members of a .7z or .rar mission into the game directory. Throws
 // when not all of them could be written: the marker, already saved, names every one, so
 // the next operation removes what came so far.
@@ -321,8 +329,7 @@ void extractOther(MissionArchive& other, const std::vector<std::string>& names, 
     if (result.status == ArchiveStatus::Ok) return;
     const std::string why =
         result.status == ArchiveStatus::Cancelled ? slot(107) : unreadableText(result.status);
-    throw TmError(slot(106) + " " + other.path() + "\n" +
-                  (result.member.empty() ? "" : result.member + ": ") + why + "\n" + slot(109));
+    stopIncomplete(zip, other.path(), (result.member.empty() ? "" : result.member + ": ") + why);
 }
 
 // Hands each MP3 file to the converter as soon as the extraction has put it in place, so
@@ -381,14 +388,6 @@ class ConvertAsExtracted {
     std::string last_;
     bool cancelled_ = false;
 };
-
-// Stops an install whose extraction or conversion did not complete; the marker, already
-// saved, names every planned file, so the next operation removes what came so far.
-[[noreturn]] void stopIncomplete(TZipArchiver& zip, const std::string& archive,
-                                 const std::string& why) {
-    zip.Cancel = false;
-    throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
-}
 
 // Step 7: each language-specific file from its language folder to where it stays.
 void moveLanguageFiles(const std::string& G, const std::vector<PlannedMember>& plan) {

@@ -52,16 +52,6 @@ fs::path realPath(const fs::path& p) {
     return r;
 }
 
-// Where a directory entry really lives: its folder resolved, its own name kept, so that a
-// symbolic link stands for itself and not for its target.
-fs::path realEntryPath(const std::string& path) {
-    fs::path p(path);
-    const fs::path name = p.filename();
-    if (name.empty() || name == "." || name == "..") return realPath(p);
-    const fs::path folder = realPath(p.parent_path());
-    return folder.empty() ? fs::path() : folder / name;
-}
-
 // True when `p` lies below `dir` (not `dir` itself); both resolved.
 bool isBelow(const fs::path& p, const fs::path& dir) {
     if (p.empty() || dir.empty()) return false;
@@ -78,9 +68,9 @@ class GameDirGuard {
   public:
     explicit GameDirGuard(const std::string& gameDir)
         : root_(realPath(fs::path(fsx::resolve(gameDir)))),
-          marker_(realEntryPath(gamedir::path(gameDir, gamedir::kMarker))),
-          backup_(realEntryPath(gamedir::path(gameDir, gamedir::kBackupZip))),
-          allSaves_(realEntryPath(gamedir::path(gameDir, gamedir::kAllSavesDir))) {}
+          marker_(entryPath(gamedir::path(gameDir, gamedir::kMarker))),
+          backup_(entryPath(gamedir::path(gameDir, gamedir::kBackupZip))),
+          allSaves_(entryPath(gamedir::path(gameDir, gamedir::kAllSavesDir))) {}
 
     // May the file or folder at `path` (resolved without regard to case) be deleted?
     bool mayRemove(const std::string& path) const {
@@ -99,8 +89,9 @@ class GameDirGuard {
     }
 
   private:
-    // realEntryPath, with each folder worked out once: the files of a mission share a few
-    // dozen folders.
+    // Where a directory entry really lives: its folder resolved, its own name kept, so that
+    // a symbolic link stands for itself and not for its target. Each folder is worked out
+    // once: the files of a mission share a few dozen folders.
     fs::path entryPath(const std::string& path) const {
         fs::path p(path);
         const fs::path name = p.filename();
@@ -111,8 +102,8 @@ class GameDirGuard {
         return it->second.empty() ? fs::path() : it->second / name;
     }
 
+    mutable std::unordered_map<std::string, fs::path> folders_;  // before the paths using it
     fs::path root_, marker_, backup_, allSaves_;
-    mutable std::unordered_map<std::string, fs::path> folders_;
 };
 
 bool isSymlink(const std::string& path) {

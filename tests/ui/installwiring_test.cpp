@@ -86,6 +86,13 @@ class InstallWiring : public ::testing::Test {
         grid().SetRow(row);
         mainFormHooks().selectCell(form->QuestGrid, 0, row, canSelect);
     }
+    // Scans the mission directories and selects the row of that title; false when none.
+    bool scanAndSelect(const std::string& title) {
+        form->ScanCatalogue(false);
+        const int r = rowOf(title);
+        if (r > 0) select(r);
+        return r > 0;
+    }
 
     TempDir dir;
     ScriptedPrompter prompts;
@@ -98,10 +105,7 @@ TEST_F(InstallWiring, PlayInstallsTheSelectedMissionAndStartsTheGame) {
     ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"},
                                {"strings/titles.str", "title_20: \"The Vault\"\r\n"},
                                {"strings/goals.str", "mission goals"}}));
-    form->ScanCatalogue(false);
-    const int r = rowOf("Vault");
-    ASSERT_GT(r, 0);
-    select(r);
+    ASSERT_TRUE(scanAndSelect("Vault"));
     ASSERT_EQ(selectedMission().currentGame, 2);
     EXPECT_EQ(form->CurrentBar->SimpleText().find("Vault"), std::string::npos);
 
@@ -131,10 +135,7 @@ TEST_F(InstallWiring, PlayInstallsTheSelectedMissionAndStartsTheGame) {
 
 TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
     ASSERT_TRUE(makeZip(missions + "Keep.zip", {{"miss20.mis", "SKYOBJVAR"}}));
-    form->ScanCatalogue(false);
-    const int r = rowOf("Keep");
-    ASSERT_GT(r, 0);
-    select(r);
+    ASSERT_TRUE(scanAndSelect("Keep"));
     ASSERT_TRUE(form->installonlybutton->isEnabled());
     form->installonlybutton->click();
     EXPECT_FALSE(form->installonlybutton->isEnabled());
@@ -151,10 +152,7 @@ TEST_F(InstallWiring, EscapeCancelsTheInstall) {
     ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"},
                                {"strings/goals.str", "mission goals"},
                                {"intrface/miss20/goals.str", "more goals"}}));
-    form->ScanCatalogue(false);
-    const int r = rowOf("Long");
-    ASSERT_GT(r, 0);
-    select(r);
+    ASSERT_TRUE(scanAndSelect("Long"));
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
 
