@@ -23,6 +23,8 @@ const char kLanguageFile[] =
 
 class Setup : public ::testing::Test {
   protected:
+    // The default start command is found whether or not the machine has Wine.
+    StandInPrograms wine{{"wine"}};
     void SetUp() override {
         dir.write("Tallowmere.dat", kLanguageFile);
         openAppFiles(dir.path());

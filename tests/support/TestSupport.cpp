@@ -73,6 +73,19 @@ bool haveProgram(const std::string& name) {
     return runCommand("command -v " + name + " >/dev/null") == 0;
 }
 
+StandInPrograms::StandInPrograms(const std::vector<std::string>& names)
+    : savedPath_(getenv("PATH") ? getenv("PATH") : "") {
+    for (const std::string& name : names) {
+        const std::string path = dir_.write(name, "#!/bin/sh\nexit 0\n");
+        stdfs::permissions(path, stdfs::perms::owner_all);
+    }
+    setenv("PATH", (dir_.path() + ":" + savedPath_).c_str(), 1);
+}
+
+StandInPrograms::~StandInPrograms() {
+    setenv("PATH", savedPath_.c_str(), 1);
+}
+
 namespace {
 
 std::string hex(const std::string& s) {

@@ -34,6 +34,20 @@ int runCommand(const std::string& command, std::string* output = nullptr);
 // True when a program is on the PATH.
 bool haveProgram(const std::string& name);
 
+// Puts a folder holding stand-ins for the given programs (each exits 0) first on the PATH for
+// the life of the object, so that a test does not depend on what the machine has installed.
+class StandInPrograms {
+  public:
+    explicit StandInPrograms(const std::vector<std::string>& names);
+    ~StandInPrograms();
+    StandInPrograms(const StandInPrograms&) = delete;
+    StandInPrograms& operator=(const StandInPrograms&) = delete;
+
+  private:
+    TempDir dir_;
+    std::string savedPath_;
+};
+
 // Writes a ZIP archive with Python's zipfile: members in the given order, names stored as
 // given ("/" separators), deflated unless `stored`. Returns false when python3 fails.
 bool makeZip(const std::string& zipPath,

@@ -44,6 +44,8 @@ std::vector<std::string> listed(const QListWidget* list) {
 
 class SetupDialog : public ::testing::Test {
   protected:
+    // The default start command is found whether or not the machine has Wine.
+    StandInPrograms wine{{"wine"}};
     void SetUp() override {
         dir.write("Tallowmere.dat", kLanguageFile);
         openAppFiles(dir.path());
