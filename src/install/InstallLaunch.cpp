@@ -108,6 +108,20 @@ bool throughLink(const std::string& gameDir, const std::string& relative) {
     return false;
 }
 
+// True when a name has no part but "." (or none at all): it names the folder it is joined
+// to, never a file in it.
+bool namesNothing(const std::string& name) {
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("\\/", start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (!part.empty() && part != ".") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 bool climbs(std::string name) {
     std::replace(name.begin(), name.end(), '/', '\\');
     return ("\\" + name + "\\").find("\\..\\") != std::string::npos;
@@ -177,7 +191,7 @@ std::optional<PlannedMember> planMember(const ArchiveMember& e, const std::strin
     const std::string ext = lowerExt(M);
     if (ext == ".exe" || ext == ".dll") return std::nullopt;
     // A name that climbs out of a folder could reach a game file the backup does not know.
-    if (!StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
+    if (namesNothing(M) || !StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
     PlannedMember p;
     p.member = M;
     p.size = e.size;
