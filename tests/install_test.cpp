@@ -199,6 +199,18 @@ TEST(InstallHelpers, DayNumbersAndContainedNames) {
     EXPECT_FALSE(StaysInside("\\etc\\passwd"));
     EXPECT_FALSE(StaysInside("/etc/passwd"));
     EXPECT_FALSE(StaysInside("C:\\x.txt"));
+
+    // A line break never reaches the marker as a line of its own.
+    EXPECT_TRUE(HasControlCharacter("a\nb"));
+    EXPECT_TRUE(HasControlCharacter(std::string("a\x7F")));
+    EXPECT_FALSE(HasControlCharacter("caf\u00E9 \u212A.txt"));
+    TempDir dir;
+    GameRecord game;
+    game.gameDir = dir.path();
+    SaveMarkerLines(game, {"m.zip", "1"});
+    for (const char* line : {"x\ny", "x\ry"})
+        EXPECT_THROW(SaveMarkerLines(game, {"m.zip", "1", line}), EInOutError);
+    EXPECT_EQ(readFile(dir.path() + "Tallowmere.Current"), "m.zip\r\n1\r\n");
 }
 
 TEST_F(InstallTest, AlreadyInstalledMissionStartsWithoutTouchingFiles) {
@@ -408,6 +420,11 @@ TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {
     run();
     ASSERT_TRUE(waitForFile(record));
     EXPECT_EQ(readFile(G + "dromed.cfg"), other + "\r\n\r\n" + line + "\r\n");
+
+    // A mission file member with a line break never adds a line to the script.
+    selectedMission().missionFileMember = "ed.mis\nload_file x";
+    EXPECT_THROW(run(), EInOutError);
+    EXPECT_EQ(readFile(G + "tallowmere.dromed"), "load_file ed.mis\r\n");
     (void)path;
 }
 

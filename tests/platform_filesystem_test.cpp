@@ -103,6 +103,57 @@ TEST_P(FileSystemResolve, UnicodeCaseAndRelativePaths) {
     EXPECT_EQ(fsx::resolve("../ärger/ÖL.txt"), "../Ärger/Öl.txt");
 }
 
+// The one folding rule: pairs that meet on disk give the same key, and resolve() takes one
+// for the other exactly when the key says so.
+TEST_P(FileSystemResolve, FoldKeyIsTheRuleResolveFollows) {
+    struct Row {
+        std::string onDisk, asked;
+        bool same;
+    };
+    const std::vector<Row> rows = {
+        {"kit", "\u212Ait", true},             // KELVIN SIGN
+        {"saves", "\u017Faves", true},         // LONG S
+        {"stra\u00DFe", "STRA\u1E9EE", true},  // capital sharp s
+        {"strasse", "stra\u00DFe", false},     // no full folding
+        {"intro", "\u0131ntro", false},        // dotless i is its own letter
+        {"caf\u00E9", "cafe\u0301", false},    // no normalisation
+        {"Readme.TXT", "readme.txt", true},
+        {"m\xE4x", "M\xE4X", true},  // not UTF-8: ASCII case only
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.asked);
+        TempDir t;
+        t.write(row.onDisk, "x");
+        EXPECT_EQ(fsx::foldKey(row.onDisk) == fsx::foldKey(row.asked), row.same);
+        EXPECT_EQ(fsx::sameName(row.onDisk, row.asked), row.same);
+        EXPECT_EQ(fsx::resolve(t.path() + row.asked) == t.path() + row.onDisk, row.same);
+        EXPECT_EQ(fsx::namesLike(t.path(), row.asked).size(), row.same ? 1u : 0u);
+    }
+}
+
+// A file whose name takes the whole limit is still replaced atomically: the temporary name
+// is cut to fit, at a UTF-8 character boundary.
+TEST(FileSystemChange, AtomicWriteFitsTheTemporaryNameOfALongName) {
+    TempDir t;
+    const std::string suffix = ".tm0123456789ab.tmp";
+    struct Row {
+        std::string name;
+        size_t kept;  // bytes of the name before the temporary suffix
+    };
+    // A cut through "\u00E4" (two bytes at 235 and 236) goes before it.
+    for (const Row& row :
+         {Row{std::string(255, 'n'), 236},
+          Row{std::string(235, 'n') + "\u00E4" + std::string(18, 'n'), 235}, Row{"short", 5}}) {
+        ASSERT_TRUE(fsx::atomicWrite(t.path() + row.name, "one"));
+        ASSERT_TRUE(fsx::atomicWrite(t.path() + row.name, "two"));
+        EXPECT_EQ(readFile(t.path() + row.name), "two");
+        EXPECT_EQ(fsx::listDirectory(t.path(), "*").size(), 1u);
+        fsx::deleteFile(t.path() + row.name);
+        EXPECT_EQ(fsx::temporarySibling(t.path() + row.name, suffix),
+                  t.path() + row.name.substr(0, row.kept) + suffix);
+    }
+}
+
 // Lookups of names that do not exist as given are served from a folder index; every change
 // made afterwards, by this process or another, must be seen by the next lookup.
 TEST_P(FileSystemResolve, SeesChangesAfterEarlierLookups) {

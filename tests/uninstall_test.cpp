@@ -4,6 +4,7 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <set>
 
 #include "archive/ZipArchiver.h"
 #include "inspect/InfoPanel.h"
@@ -120,6 +121,51 @@ TEST(ArchiveBaseName, NamePartTrimmedWithoutZipExtension) {
     EXPECT_EQ(ArchiveBaseName("/m/zip"), "zip");
     EXPECT_EQ(SavesArchivePath("/g/", " Original"), "/g/allsaves/Original_saves.zip");
     EXPECT_EQ(SavesArchivePath("/g/", "/m/a b.zip"), "/g/allsaves/a b_saves.zip");
+}
+
+// Ordinary mission file names keep the saves archives players already have; every other
+// name gets one of its own: a single safe file name in allsaves that no other name shares
+// (without regard to case) and whose temporary name fits.
+TEST(SavesArchiveName, OrdinaryNamesKeptOthersMadeSafeAndDistinct) {
+    const std::vector<std::pair<std::string, std::string>> kept = {
+        {" Original", "Original_saves.zip"},
+        {"/m/Foo.zip", "Foo_saves.zip"},
+        {"/m/Foo.7z", "Foo.7z_saves.zip"},
+        {"/m/Foo.rar", "Foo.rar_saves.zip"},
+        {"/m/a b.zip", "a b_saves.zip"},
+        {"/m/Original.7z", "Original.7z_saves.zip"},
+        {"/m/" + std::string(216, 'k') + ".zip", std::string(216, 'k') + "_saves.zip"}};
+    for (const auto& [path, name] : kept) EXPECT_EQ(SavesArchiveName(path), name) << path;
+
+    const std::vector<std::string> others = {"/m/Original.zip",
+                                             "/m/original.zip",
+                                             "/m/foo.ZIP",
+                                             "/m/X.7z.zip",
+                                             "/m/X.zip.zip",
+                                             "/m/..\\bs.zip",
+                                             "/m/Pack\\m.zip",
+                                             "/m/foo\nbar.zip",
+                                             "/m/a:b?.zip",
+                                             "/m/ lead.zip",
+                                             "/m/trail.zip ",
+                                             "/m/dots....",
+                                             "/m/" + std::string(240, 'N') + ".zip",
+                                             "/m/" + std::string(250, 'N') + ".zip",
+                                             "/m/Foo~0123456789abcdef.zip"};
+    std::set<std::string> seen;
+    for (const auto& [path, name] : kept) seen.insert(fsx::foldKey(name));
+    for (const std::string& path : others) {
+        SCOPED_TRACE(path);
+        const std::string name = SavesArchiveName(path);
+        EXPECT_EQ(SavesArchiveName(path), name);  // the same on every call
+        EXPECT_TRUE(seen.insert(fsx::foldKey(name)).second) << name;
+        EXPECT_LE(name.size() + 19, fsx::kMaxNameBytes);
+        EXPECT_EQ(name.find_first_of(std::string("<>:\"/\\|?*\0", 10)), std::string::npos);
+        EXPECT_TRUE(std::none_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+        EXPECT_EQ(name.substr(name.size() - 10), "_saves.zip");
+        EXPECT_EQ(SavesArchivePath("/g/", path), "/g/allsaves/" + name);
+    }
 }
 
 TEST_F(UninstallTest, WithoutMarkerSavesGoToOriginalArchiveAndBackupIsRestored) {

@@ -28,6 +28,7 @@
 #include "EngineCommon.h"
 #include "archive/EngineAbi.h"
 #include "archive/ZipNames.h"
+#include "platform/NameLimits.h"
 
 using namespace tmeng;
 using namespace engine;
@@ -904,7 +905,7 @@ class Zipper {
             char buf[40];
             std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
                           (unsigned long long)(rng_() & 0xFFFFFFFFFFFFull));
-            temp_ = archive_ + buf;
+            temp_ = fsx::temporarySibling(archive_, buf);
             if (out_.open(temp_)) break;
             temp_.clear();
             if (errno != EEXIST) break;

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -107,9 +108,68 @@ bool throughLink(const std::string& gameDir, const std::string& relative) {
     return false;
 }
 
+// True when a name has no part but "." (or none at all): it names the folder it is joined
+// to, never a file in it.
+bool namesNothing(const std::string& name) {
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("\\/", start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (!part.empty() && part != ".") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 bool climbs(std::string name) {
     std::replace(name.begin(), name.end(), '/', '\\');
     return ("\\" + name + "\\").find("\\..\\") != std::string::npos;
+}
+
+// The entries of the game directory's folders by folded name (fsx::foldKey), each folder
+// listed once: the planner asks about every part of every member's name.
+class FolderNames {
+  public:
+    // True when every part of `relative` (below `gameDir`) that exists on disk meets exactly
+    // one entry, and one that the engines, which fold only ASCII letters, meet too: then
+    // every reader and writer of the name reaches the same file.
+    bool unambiguous(const std::string& gameDir, const std::string& relative) {
+        std::string folder = text::withTrailingDelim(fsx::resolve(gameDir));
+        size_t start = 0;
+        while (start < relative.size()) {
+            size_t end = relative.find_first_of("\\/", start);
+            if (end == std::string::npos) end = relative.size();
+            const std::string part = relative.substr(start, end - start);
+            start = end + 1;
+            if (part.empty() || part == ".") continue;
+            const std::vector<std::string>& like = entries(folder)[fsx::foldKey(part)];
+            if (like.empty()) return true;  // nothing below a missing name exists
+            if (like.size() > 1 || text::lowerAscii(like[0]) != text::lowerAscii(part))
+                return false;
+            folder = text::withTrailingDelim(folder + like[0]);
+        }
+        return true;
+    }
+
+  private:
+    std::unordered_map<std::string, std::vector<std::string>>& entries(const std::string& dir) {
+        auto it = folders_.find(dir);
+        if (it != folders_.end()) return it->second;
+        auto& byKey = folders_[dir];
+        for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*"))
+            byKey[fsx::foldKey(e.name)].push_back(e.name);
+        return byKey;
+    }
+
+    std::map<std::string, std::unordered_map<std::string, std::vector<std::string>>> folders_;
+};
+
+// A name as a message shows it: each control character as "?".
+std::string shownName(std::string name) {
+    for (char& c : name)
+        if (HasControlCharacter(std::string(1, c))) c = '?';
+    return name;
 }
 
 // One member the installation puts into the game directory.
@@ -131,7 +191,7 @@ std::optional<PlannedMember> planMember(const ArchiveMember& e, const std::strin
     const std::string ext = lowerExt(M);
     if (ext == ".exe" || ext == ".dll") return std::nullopt;
     // A name that climbs out of a folder could reach a game file the backup does not know.
-    if (!StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
+    if (namesNothing(M) || !StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
     PlannedMember p;
     p.member = M;
     p.size = e.size;
@@ -473,6 +533,69 @@ void extractAndConvert(TZipArchiver& zip, const InstallUi& ui, const std::string
     if (zip.Cancel) stopIncomplete(zip, archive, slot(107));
 }
 
+// Every name a planned member puts into the game directory or backs up.
+std::vector<std::string> namesOf(const PlannedMember& p) {
+    std::vector<std::string> names = {p.member, p.target};
+    if (!p.moveTarget.empty()) names.push_back(p.moveTarget);
+    if (!p.mp3.empty()) names.push_back(p.mp3);
+    names.insert(names.end(), p.replaces.begin(), p.replaces.end());
+    return names;
+}
+
+// True for a saved game the engines, which fold only ASCII letters, also take for one.
+bool plainSavedGame(std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    name = text::lowerAscii(name);
+    const std::string saves = text::lowerAscii(gamedir::kSavesDir) + "\\";
+    return name.compare(0, saves.size(), saves) == 0 && lowerExt(name) == ".sav";
+}
+
+// Step 3: what each member becomes. Left out, and reported once: members whose names hold
+// a control character (they could not be listed in the marker), members that would land
+// on the program's own files, and members whose names meet several entries on disk that
+// differ only in case, or meet one only by a folding the engines do not share (the backup
+// and its restore could then reach another file than the one replaced).
+std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members,
+                                       const std::string& G, const std::string& L,
+                                       bool languageChoice) {
+    std::vector<PlannedMember> plan;
+    std::string controlNames, ownNames, caseNames;
+    FolderNames onDisk;
+    for (const ArchiveMember& e : members) {
+        if (HasControlCharacter(e.name)) {
+            controlNames += "\n" + shownName(e.name);
+            continue;
+        }
+        std::optional<PlannedMember> p = planMember(e, G, L, languageChoice);
+        if (!p) continue;
+        const std::vector<std::string> names = namesOf(*p);
+        // Never over the program's own files: the backup archive, the marker, the saves.
+        if (std::any_of(names.begin(), names.end(), IsOwnFile)) {
+            ownNames += "\n" + p->member;
+            continue;
+        }
+        const bool savedGame = IsSavedGame(p->target);
+        if ((savedGame && !plainSavedGame(p->target)) ||
+            !std::all_of(names.begin(), names.end(),
+                         [&](const std::string& n) { return onDisk.unambiguous(G, n); })) {
+            caseNames += "\n" + p->member;
+            continue;
+        }
+        // A saved game the mission brings joins the player's saves, never replacing one.
+        if (savedGame) {
+            if (!p->replaces.empty()) continue;
+            p->savedGame = true;
+        }
+        plan.push_back(std::move(*p));
+    }
+    std::string text;
+    for (const auto& [slotNumber, names] :
+         {std::pair{82, ownNames}, std::pair{110, controlNames}, std::pair{111, caseNames}})
+        if (!names.empty()) text += (text.empty() ? "" : "\n\n") + slot(slotNumber) + names;
+    if (!text.empty()) prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+    return plan;
+}
+
 void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker,
                     MissionArchive* other) {
     TZipArchiver& zip = ctx.Zip;
@@ -497,26 +620,10 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
     zip2.FSpecArgs.clear();
     zip2.SetZipFileName(gamedir::path(G, gamedir::kBackupZip));
 
-    // 3. What each member becomes.
-    std::vector<PlannedMember> plan;
-    std::string ownNames;
-    for (const ArchiveMember& e : listMembers(zip, other)) {
-        std::optional<PlannedMember> p = planMember(e, G, L, !ctx.languageItems.empty());
-        if (!p) continue;
-        // Never over the program's own files: the backup archive, the marker, the saves.
-        if (IsOwnFile(p->member) || IsOwnFile(p->target) || IsOwnFile(p->mp3)) {
-            ownNames += "\n" + p->member;
-            continue;
-        }
-        // A saved game the mission brings joins the player's saves, never replacing one.
-        if (IsSavedGame(p->target)) {
-            if (!p->replaces.empty()) continue;
-            p->savedGame = true;
-        }
-        plan.push_back(std::move(*p));
-    }
-    if (!ownNames.empty())
-        prompter().message(slot(82) + ownNames, PromptButtons::Ok, PromptIcon::Warning);
+    // 3. What each member becomes. Every name is checked here, once, before anything is
+    // planned; the members left out are reported together.
+    std::vector<PlannedMember> plan =
+        planMembers(listMembers(zip, other), G, L, !ctx.languageItems.empty());
     int64_t extractionTotal = 0;
     for (const PlannedMember& p : plan) extractionTotal += static_cast<int64_t>(p.size);
     ui.extractionTotal(extractionTotal);
@@ -599,7 +706,10 @@ void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Mar
         fsx::forceDirectories(flags.substr(0, flags.find_last_of(fsx::kPathDelim)));
         WriteMissionFlags(flags, static_cast<uint8_t>(N), game);
     }
-    if (writeFlags && sel.missionNumber == 0 && !sel.missionFileMember.empty() &&
+    const bool missionFilePlanned =
+        std::any_of(plan.begin(), plan.end(),
+                    [&](const PlannedMember& p) { return p.member == sel.missionFileMember; });
+    if (writeFlags && sel.missionNumber == 0 && missionFilePlanned &&
         StaysInside(sel.missionFileMember))
         fsx::copyFile(gamedir::path(G, sel.missionFileMember),
                       gamedir::path(G, gamedir::missionFileName(static_cast<int>(N))), false);
@@ -631,6 +741,10 @@ void startEditor(const std::string& G, bool gameRow) {
     // file of a mission analysed earlier.
     std::vector<std::string> script;
     if (!gameRow) script.push_back("load_file " + selectedMission().missionFileMember);
+    // A line break in the name would add a line of its own to the script.
+    for (const std::string& l : script)
+        if (l.find_first_of("\r\n") != std::string::npos)
+            throw EInOutError(slot(110) + " " + shownName(l));
     textfile::writeLines(gamedir::path(G, gamedir::kEditorScript), script);
     const launcher::StartResult started = startFromGameDir(G, gamedir::kDromedStartExe);
     if (!started) prompter().message(startFailureMessage(slot(20), started));
@@ -654,6 +768,12 @@ bool installSelected(InstallContext& ctx, GameRecord& rec, uint8_t game,
     const std::string& G = rec.gameDir;
     // 4.
     const std::string archive = selectedArchive(ctx.Zip);
+    // The marker could not name such a file: nothing is changed.
+    if (HasControlCharacter(archive)) {
+        prompter().message(slot(106) + " " + shownName(archive) + "\n" + slot(112),
+                           PromptButtons::Ok, PromptIcon::Warning);
+        return false;
+    }
     // A .7z or .rar mission whose member list cannot be read changes nothing.
     std::unique_ptr<MissionArchive> other = openOther(archive);
     if (!UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui)) return false;

@@ -54,14 +54,19 @@ void removeTemporaryFilesIn(const std::string& folder) {
         if (!e.isDirectory && isTemporaryName(e.name)) fsx::deleteFile(dir + e.name);
 }
 
-// The name's folders in lower case, "." and ".." worked out, joined with "\".
-std::string normalised(const std::string& relative) {
+// The name's folders folded as the look-up on disk folds them (fsx::foldKey), "." and ".."
+// worked out, joined with "\". Two names that reach the same entry give the same text.
+// With `asWindows`, trailing dots and blanks of each part go too, as Windows (and the game
+// under Wine) drops them.
+std::string normalised(const std::string& relative, bool asWindows = false) {
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= relative.size()) {
         size_t end = relative.find_first_of("\\/", start);
         if (end == std::string::npos) end = relative.size();
-        const std::string part = text::lowerAscii(relative.substr(start, end - start));
+        std::string part = fsx::foldKey(relative.substr(start, end - start));
+        if (asWindows && part != "." && part != "..")
+            while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
@@ -102,7 +107,12 @@ void Marker::finish(const std::string& identity) {
 void SaveMarkerLines(GameRecord& game, const std::vector<std::string>& lines) {
     const std::string path = gamedir::path(game.gameDir, gamedir::kMarker);
     std::string content;
-    for (const std::string& l : lines) content += l + gamedir::kLineEnd;
+    for (const std::string& l : lines) {
+        // A line break inside a line would make a line of its own: a path the next
+        // uninstall deletes.
+        if (l.find_first_of("\r\n") != std::string::npos) throw EInOutError(slot(88) + " " + path);
+        content += l + gamedir::kLineEnd;
+    }
     if (!fsx::atomicWrite(path, content)) throw EInOutError(slot(88) + " " + path);
     game.installed = lines.empty() ? std::string() : lines[0];
     game.installedCheck = lines.size() > 1 ? lines[1] : std::string();
@@ -128,20 +138,26 @@ bool InterruptedOperation(const std::string& gameDir) {
 }
 
 bool IsOwnFile(const std::string& relative) {
-    const std::string name = normalised(relative);
-    const std::string allSaves = text::lowerAscii(gamedir::kAllSavesDir);
-    return name == text::lowerAscii(gamedir::kMarker) ||
-           name == text::lowerAscii(gamedir::kBackupZip) ||
-           name == text::lowerAscii(gamedir::kEditorScript) || name == allSaves ||
+    const std::string name = normalised(relative, true);
+    const std::string allSaves = fsx::foldKey(gamedir::kAllSavesDir);
+    return name == fsx::foldKey(gamedir::kMarker) || name == fsx::foldKey(gamedir::kBackupZip) ||
+           name == fsx::foldKey(gamedir::kEditorScript) || name == allSaves ||
            name.compare(0, allSaves.size() + 1, allSaves + "\\") == 0;
 }
 
 bool IsSavedGame(const std::string& relative) {
     const std::string name = normalised(relative);
-    const std::string saves = text::lowerAscii(gamedir::kSavesDir) + "\\";
-    return name.size() > saves.size() + 4 && name.compare(0, saves.size(), saves) == 0 &&
+    const std::string saves = fsx::foldKey(gamedir::kSavesDir) + "\\";
+    const std::string ext = fsx::foldKey(".sav");
+    return name.size() > saves.size() + ext.size() && name.compare(0, saves.size(), saves) == 0 &&
            name.find('\\', saves.size()) == std::string::npos &&
-           name.compare(name.size() - 4, 4, ".sav") == 0;
+           name.compare(name.size() - ext.size(), ext.size(), ext) == 0;
+}
+
+bool HasControlCharacter(const std::string& name) {
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
 }
 
 void RemoveTemporaryFiles(const std::string& gameDir, const std::vector<std::string>& folders) {

@@ -36,7 +36,8 @@ class Marker {
     size_t saved_ = 0;
 };
 
-// Writes marker lines for a game and makes its record follow them.
+// Writes marker lines for a game and makes its record follow them. Throws EInOutError,
+// writing nothing, when a line holds a carriage return or a line feed.
 void SaveMarkerLines(GameRecord& game, const std::vector<std::string>& lines);
 
 // Reads lines 1 and 2 of the game's marker into its record (" Original" and "$00000000"
@@ -49,11 +50,16 @@ bool InterruptedOperation(const std::string& gameDir);
 
 // True when a name relative to the game directory ("\" or "/" separators) names one of the
 // program's own files there: the marker, the backup archive, the editor script, or anything
-// in the folder of the saves archives. Letter case does not count.
+// in the folder of the saves archives. Names are compared as the look-up on disk compares
+// them (fsx::foldKey): whatever would land on one of these files counts as one.
 bool IsOwnFile(const std::string& relative);
 
-// True for a direct member of SAVES with the extension ".sav" (any case).
+// True for a direct member of SAVES with the extension ".sav", compared as IsOwnFile does.
 bool IsSavedGame(const std::string& relative);
+
+// True when a name holds a control character (below 0x20, or 0x7F): such a name can be
+// neither a line of the marker nor one of the editor script.
+bool HasControlCharacter(const std::string& name);
 
 // Removes the temporary files that the program's writers leave behind when they are
 // killed, in the game directory, SAVES, allsaves and the folders given (only names of the

@@ -1,6 +1,7 @@
 #include "install/Uninstall.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -17,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
+#include "platform/TextUtil.h"
 #include "state/AppState.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +35,47 @@ constexpr const char* kNameSeparators = "/";
 
 bool isBlank(char c) {
     return static_cast<unsigned char>(c) <= ' ';
+}
+
+// Characters a Windows file name cannot hold (besides control characters).
+constexpr const char* kWindowsForbidden = "<>:\"/\\|?*";
+// What the writers of an archive add to its name for their temporary file
+// (".tm" + 12 hexadecimal digits + ".tmp").
+constexpr size_t kTemporarySuffixBytes = 19;
+
+// 64-bit FNV-1a of the bytes, as 16 lower-case hexadecimal digits.
+std::string hashText(const std::string& bytes) {
+    uint64_t h = 14695981039346656037ull;
+    for (const char c : bytes) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+    return buf;
+}
+
+bool endsInTag(const std::string& s) {
+    if (s.size() < 17 || s[s.size() - 17] != '~') return false;
+    return std::all_of(s.end() - 16, s.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// True for a mission file name whose saves archive keeps the name it has always had,
+// ArchiveBaseName + "_saves.zip": a mission archive extension in lower case; no control
+// character, no character Windows refuses, no leading blank; a stem that neither ends in a
+// second mission archive extension ("X.7z.zip" beside "X.7z") nor is the original game's
+// ("Original.zip") nor looks like a derived name; short enough for the name and its
+// temporary name to fit.
+bool ordinaryName(const std::string& file, const std::string& ext, const std::string& stem,
+                  size_t suffixBytes) {
+    if (ext != ".zip" && ext != ".7z" && ext != ".rar") return false;
+    if (file.empty() || isBlank(file.front()) || HasControlCharacter(file)) return false;
+    if (file.find_first_of(kWindowsForbidden) != std::string::npos) return false;
+    const std::string core = file.substr(0, file.size() - ext.size());
+    if (core.empty() || !missionArchiveExtension(core).empty()) return false;
+    if (fsx::sameName(stem, "Original") || endsInTag(stem)) return false;
+    return fsx::fitName(stem, suffixBytes + kTemporarySuffixBytes) == stem;
 }
 
 std::string upper(std::string s) {
@@ -310,9 +353,33 @@ std::string ArchiveBaseName(const std::string& path) {
     return name;
 }
 
+std::string SavesArchiveName(const std::string& installed) {
+    static const std::string kSuffix = "_saves.zip";
+    if (installed == " Original") return ArchiveBaseName(installed) + kSuffix;
+    const size_t cut = installed.find_last_of(kNameSeparators);
+    const std::string file = cut == std::string::npos ? installed : installed.substr(cut + 1);
+    const std::string ext = text::extractFileExt(file);
+    const std::string stem = ext == ".zip" ? file.substr(0, file.size() - ext.size()) : file;
+    if (ordinaryName(file, ext, stem, kSuffix.size())) return ArchiveBaseName(installed) + kSuffix;
+
+    // Anything else: the name made safe, cut to fit, and a hash of the exact file name that
+    // keeps it apart from every other name.
+    std::string safe;
+    for (const char c : stem)
+        safe += HasControlCharacter(std::string(1, c)) ||
+                        std::string(kWindowsForbidden).find(c) != std::string::npos
+                    ? '_'
+                    : c;
+    while (!safe.empty() && isBlank(safe.front())) safe.erase(0, 1);
+    const std::string tag = "~" + hashText(file);
+    safe = fsx::fitName(safe, tag.size() + kSuffix.size() + kTemporarySuffixBytes);
+    while (!safe.empty() && (safe.back() == '.' || isBlank(safe.back()))) safe.pop_back();
+    return safe + tag + kSuffix;
+}
+
 std::string SavesArchivePath(const std::string& gameDir, const std::string& installed) {
-    return gameDir + gamedir::kAllSavesDir + fsx::kPathDelim + ArchiveBaseName(installed) +
-           "_saves.zip";
+    return text::withTrailingDelim(gameDir) + gamedir::kAllSavesDir + fsx::kPathDelim +
+           SavesArchiveName(installed);
 }
 
 bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {

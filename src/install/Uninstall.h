@@ -13,8 +13,19 @@ class TZipArchiver;
 // (" Original" gives "Original").
 std::string ArchiveBaseName(const std::string& path);
 
+// The file name of the saves archive of an installed archive path (the marker's first line,
+// the selected archive), the one derivation both the uninstall (storing) and the install
+// (restoring) use. Always one safe file name directly inside "allsaves", whose temporary
+// name fits too. An ordinary mission file name keeps the name saves archives have always
+// had, ArchiveBaseName + "_saves.zip" ("Foo.zip" -> "Foo_saves.zip", "Foo.7z" ->
+// "Foo.7z_saves.zip", " Original" -> "Original_saves.zip"); any other name (upper-case or
+// unknown extension, "X.7z.zip", "Original.zip", control characters, separators,
+// characters Windows refuses, a leading blank, a long name) gives the name made safe and
+// cut, "~", 16 hexadecimal digits of a hash of the exact file name, "_saves.zip".
+std::string SavesArchiveName(const std::string& installed);
+
 // The saves archive of an installed archive path in game directory `gameDir`:
-// gameDir + "allsaves" + separator + ArchiveBaseName(installed) + "_saves.zip".
+// gameDir + "allsaves" + separator + SavesArchiveName(installed).
 std::string SavesArchivePath(const std::string& gameDir, const std::string& installed);
 
 // Uninstalls the mission installed in the current game (selectedMission().currentGame and

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/NameLimits.h"
+
 #include <QByteArray>
 #include <QString>
 #include <algorithm>
@@ -135,6 +137,21 @@ bool patternMatches(const std::string& pattern, const std::string& name) {
     return false;
 }
 
+// Key under which names that differ only in case meet: the Unicode case folding of a valid
+// UTF-8 name (the folding QString::compare uses without regard to case), ASCII lower case
+// of any other byte string.
+std::string foldKey(const char* name, size_t len) {
+    bool ascii = true;
+    for (size_t i = 0; i < len && ascii; ++i) ascii = (unsigned char)name[i] < 0x80;
+    std::string s(name, len);
+    if (!ascii && isValidUtf8(s)) {
+        QByteArray folded = QString::fromUtf8(name, qsizetype(len)).toCaseFolded().toUtf8();
+        return std::string(folded.constData(), size_t(folded.size()));
+    }
+    std::transform(s.begin(), s.end(), s.begin(), foldAscii);
+    return s;
+}
+
 bool hasWildcards(const std::string& s) {
     return s.find_first_of("*?") != std::string::npos;
 }
@@ -170,21 +187,6 @@ bool lstatOk(const std::string& p, struct stat* st = nullptr) {
 
 bool statOk(const std::string& p, struct stat* st) {
     return ::stat(p.c_str(), st) == 0;
-}
-
-// Key under which names that differ only in case meet: the Unicode case folding of a valid
-// UTF-8 name (the folding QString::compare uses without regard to case), ASCII lower case
-// of any other byte string.
-std::string foldKey(const char* name, size_t len) {
-    bool ascii = true;
-    for (size_t i = 0; i < len && ascii; ++i) ascii = (unsigned char)name[i] < 0x80;
-    std::string s(name, len);
-    if (!ascii && isValidUtf8(s)) {
-        QByteArray folded = QString::fromUtf8(name, qsizetype(len)).toCaseFolded().toUtf8();
-        return std::string(folded.constData(), size_t(folded.size()));
-    }
-    std::transform(s.begin(), s.end(), s.begin(), foldAscii);
-    return s;
 }
 
 bool isDotOrDotDot(const char* n) {
@@ -395,6 +397,23 @@ bool copyTree(const std::string& from, const std::string& to);
 
 // ---------------------------------------------------------------------------------------
 // Resolution
+
+std::string foldKey(const std::string& name) {
+    return foldKey(name.data(), name.size());
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    return a == b || foldKey(a) == foldKey(b);
+}
+
+std::vector<std::string> namesLike(const std::string& dir, const std::string& name) {
+    std::vector<std::string> out;
+    const std::string key = foldKey(name);
+    for (const DirEntry& e : listDirectory(dir, "*"))
+        if (foldKey(e.name) == key) out.push_back(e.name);
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 #ifndef _WIN32
 namespace {
@@ -803,7 +822,7 @@ std::string temporaryName(const std::string& path) {
     char buf[24];
     std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
                   static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
-    return path + buf;
+    return temporarySibling(path, buf);
 }
 
 // Writes a new file; false with errno EEXIST when the name is taken (nothing written).

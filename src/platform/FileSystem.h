@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/NameLimits.h"
+
 namespace fsx {
 
 #ifdef _WIN32
@@ -22,6 +24,15 @@ inline constexpr char kPathDelim = '/';
 // The path as it exists on disk, resolved without regard to case. Components that do not
 // exist are kept as given (so the result names where a new file would be created).
 std::string resolve(const std::string& path);
+
+// The one rule by which two names are the same without regard to case, as resolve() meets
+// them: the key is the Unicode case folding of a valid UTF-8 name (KELVIN SIGN meets "k",
+// LONG S meets "s"; no normalisation, so NFC and NFD spellings stay apart), the ASCII lower
+// case of any other byte string. Every check of the program's own names uses it.
+std::string foldKey(const std::string& name);
+bool sameName(const std::string& a, const std::string& b);
+// The entries of `dir` that are the same name as `name` by that rule, in byte order.
+std::vector<std::string> namesLike(const std::string& dir, const std::string& name);
 
 bool fileExists(const std::string& path);       // a file (not a directory)
 bool directoryExists(const std::string& path);  // a directory
@@ -61,7 +72,8 @@ bool removeDirectory(const std::string& path);   // only when empty
 
 // Replaces the whole content of a file so that a reader sees either the old or the new
 // content, also after a crash or a power loss: a temporary file beside it (name + ".tm" +
-// 12 hexadecimal digits + ".tmp"), synced, renamed over the file, the folder synced.
+// 12 hexadecimal digits + ".tmp", the name cut to fit, temporarySibling()), synced,
+// renamed over the file, the folder synced.
 bool atomicWrite(const std::string& path, const std::string& content);
 // Pushes a file's (or a folder's) contents from the system's buffers to the disk.
 bool syncPath(const std::string& path);
