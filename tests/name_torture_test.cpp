@@ -332,3 +332,33 @@ TEST_F(NameTorture, MissionFileNamesKeepTheirOwnSavedGames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NameTorture, SavesStoredUnderAnEarlierNameComeBackAndStayThere) {
+    for (const std::string& name : {std::string("BAR.ZIP"), std::string("Baz.Rar.ZIP")}) {
+        SCOPED_TRACE(name);
+        const std::string archive = missions + name;
+        ASSERT_TRUE(makeZip(archive, {{"m.mis", name}}));
+        const std::string earlier = EarlierSavesArchivePath(G, archive);
+        if (name == "Baz.Rar.ZIP") {
+            EXPECT_EQ(earlier, "");  // not an ordinary name under the earlier rule either
+            continue;
+        }
+        EXPECT_EQ(earlier, G + "allsaves/BAR_saves.zip");
+        fsx::forceDirectories(G + "allsaves");
+        ASSERT_TRUE(makeZip(earlier, {{"game0003.sav", "stored long ago"}}));
+        const std::string earlierBytes = readFile(earlier);
+        play(archive);
+        EXPECT_EQ(readFile(G + "SAVES/game0003.sav"), "stored long ago");
+        writeFile(G + "SAVES/game0004.sav", "new");
+        playOriginal();
+        EXPECT_EQ(readFile(earlier), earlierBytes);
+        play(archive);
+        EXPECT_EQ(readFile(G + "SAVES/game0003.sav"), "stored long ago");
+        EXPECT_EQ(readFile(G + "SAVES/game0004.sav"), "new");
+        playOriginal();
+    }
+}
+
+}  // namespace

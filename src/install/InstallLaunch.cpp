@@ -276,7 +276,10 @@ void moveLegacySaves(const std::string& archive, const std::string& gameDir, con
 // rewritten.
 void restoreSavedGames(TZipArchiver& zip, const std::string& archive, const std::string& gameDir,
                        const InstallUi& ui) {
-    const std::string savesZip = SavesArchivePath(gameDir, archive);
+    std::string savesZip = SavesArchivePath(gameDir, archive);
+    const std::string earlier = EarlierSavesArchivePath(gameDir, archive);
+    if (!fsx::fileExists(savesZip) && !earlier.empty() && fsx::fileExists(earlier))
+        savesZip = earlier;
     zip.SetZipFileName(savesZip);
     if (fsx::fileExists(savesZip)) {
         ui.position(0);

@@ -382,6 +382,23 @@ std::string SavesArchivePath(const std::string& gameDir, const std::string& inst
            SavesArchiveName(installed);
 }
 
+std::string EarlierSavesArchivePath(const std::string& gameDir, const std::string& installed) {
+    const size_t cut = installed.find_last_of(kNameSeparators);
+    const std::string file = cut == std::string::npos ? installed : installed.substr(cut + 1);
+    const std::string ext = text::extractFileExt(file);
+    const std::string lowerExt = text::lowerAscii(ext);
+    if (ext == lowerExt) return {};
+    const std::string lowered = file.substr(0, file.size() - ext.size()) + lowerExt;
+    const std::string stem = lowerExt == ".zip" ? file.substr(0, file.size() - ext.size()) : file;
+    if (!ordinaryName(lowered, lowerExt, stem, std::string("_saves.zip").size())) return {};
+    // Beside an archive of the lower-case name that earlier name is that archive's.
+    if (cut != std::string::npos)
+        for (const std::string& sibling : fsx::namesLike(installed.substr(0, cut + 1), lowered))
+            if (sibling != file) return {};
+    return text::withTrailingDelim(gameDir) + gamedir::kAllSavesDir + fsx::kPathDelim +
+           ArchiveBaseName(installed) + "_saves.zip";
+}
+
 bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
     ui.status(slot(26));
     ui.paint();

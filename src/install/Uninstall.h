@@ -28,6 +28,14 @@ std::string SavesArchiveName(const std::string& installed);
 // gameDir + "allsaves" + separator + SavesArchiveName(installed).
 std::string SavesArchivePath(const std::string& gameDir, const std::string& installed);
 
+// The saves archive earlier versions kept for an archive whose name now gives another one:
+// an otherwise ordinary name with its extension in other than lower case ("FOO.ZIP" ->
+// "FOO_saves.zip", "FOO.7Z" -> "FOO.7Z_saves.zip") with no archive of the same name in
+// another case beside it (whose saves those are). Empty for every other name. The install
+// brings saved games back from it, never changing it, while the mission has no saves archive
+// of its own yet, so that saves stored before are not hidden by the newer name.
+std::string EarlierSavesArchivePath(const std::string& gameDir, const std::string& installed);
+
 // Uninstalls the mission installed in the current game (selectedMission().currentGame and
 // app().thiefdata), the one line 1 of its marker names: stores the saved games first, then
 // deletes the mission's files and restores the game's own files. On return
