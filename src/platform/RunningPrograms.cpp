@@ -141,24 +141,28 @@ struct Process {
     std::string cwd() const { return readLink(entry + "cwd"); }
 };
 
-// The script an interpreter runs: the first word after the program that is no option.
-std::optional<std::string> scriptIn(const Process& p, const std::string& dir) {
+// A program file there: one with a run bit, or a Windows program.
+bool isProgramFile(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return (st.st_mode & 0111) != 0 || endsWithNoCase(path, ".exe");
+}
+
+// The program a loader runs: a script ("interpreter [option] script") or a Windows program
+// handed to Wine by its Unix path ("wine [loader] program"). The second and third words are
+// looked at, options left out.
+std::optional<std::string> loadedProgramIn(const Process& p, const std::string& dir) {
     for (size_t i = 1; i < p.words.size() && i <= 2; ++i) {
         const std::string& word = p.words[i];
-        if (word.empty()) return {};
-        if (word[0] == '-') continue;
+        if (word.empty() || word[0] == '-') continue;
         std::string path = word;
         if (path[0] != '/') {
             const std::string cwd = p.cwd();
-            if (cwd.empty()) return {};
+            if (cwd.empty()) continue;
             path = cwd + "/" + path;
         }
         path = canonical(path);
-        if (!inside(path, dir)) return {};
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-        if ((st.st_mode & 0111) == 0 && !endsWithNoCase(path, ".exe")) return {};
-        return path;
+        if (inside(path, dir) && isProgramFile(path)) return path;
     }
     return {};
 }
@@ -198,7 +202,8 @@ std::optional<Program> programIn(const Process& p, long pid, const std::string& 
         return runsWindowsProgramIn(p, *program, dir, gamePrefix)
                    ? std::optional(Program{pid, first})
                    : std::nullopt;
-    if (const std::optional<std::string> script = scriptIn(p, dir)) return Program{pid, *script};
+    if (const std::optional<std::string> loaded = loadedProgramIn(p, dir))
+        return Program{pid, *loaded};
     return {};
 }
 

@@ -23,8 +23,9 @@ struct Program {
 
 // Every process but this one whose program lies in the folder `dir` or below it:
 // - its executable (/proc/<pid>/exe) lies there;
-// - its first argument that is no option names a program there (a script: the kernel runs
-//   it as "interpreter [option] script"), a file with a run bit or a ".exe" name;
+// - its second or third command word (options left out) names a program file there, one
+//   with a run bit or a ".exe" name: a script, which the kernel runs as "interpreter
+//   [option] script", or a Windows program handed to Wine by its Unix path;
 // - its command's first word is a Windows path there (compared without regard to case):
 //   "Z:\" is the root folder, another drive the "dosdevices/<x>:" link (or "drive_c") of the
 //   game's Wine prefix or of the process's own (WINEPREFIX, else ~/.wine); a drive that
