@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 #endif
 
 namespace running {
@@ -28,10 +27,6 @@ std::string lowerAscii(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return s;
-}
-
-bool endsWithNoCase(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && lowerAscii(s.substr(s.size() - tail.size())) == tail;
 }
 
 // True when `path` is the folder `dir` (no trailing separator) or lies below it, compared
@@ -45,6 +40,10 @@ bool inside(const std::string& path, const std::string& dir) {
 }
 
 #ifndef _WIN32
+
+bool endsWithNoCase(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && lowerAscii(s.substr(s.size() - tail.size())) == tail;
+}
 
 // The folder as the kernel names it: found without regard to case, links followed, no
 // trailing separator.
@@ -75,9 +74,10 @@ std::vector<std::string> readWords(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<std::string> words;
     if (!in) return words;
-    std::string data(64 * 1024, '\0');
-    in.read(data.data(), std::streamsize(data.size()));
-    data.resize(size_t(in.gcount()));
+    std::string data;
+    char chunk[4096];
+    while (data.size() < 64 * 1024 && in.read(chunk, sizeof chunk).gcount() > 0)
+        data.append(chunk, size_t(in.gcount()));
     size_t start = 0;
     while (start < data.size()) {
         size_t end = data.find('\0', start);
