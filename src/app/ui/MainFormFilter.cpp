@@ -2,6 +2,7 @@
 
 #include <QAbstractItemModel>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QTimer>
 #include <functional>
@@ -95,9 +96,10 @@ class MissionFilter : public QObject {
             return;
         }
         bool canSelect = true;
-        selecting_ = true;
-        if (grid_.OnSelectCell) grid_.OnSelectCell(&grid_, 0, first, canSelect);
-        selecting_ = false;
+        {
+            const QScopedValueRollback<bool> selecting(selecting_, true);
+            if (grid_.OnSelectCell) grid_.OnSelectCell(&grid_, 0, first, canSelect);
+        }
         // A refusal comes with a rescan that selects a row of its own, and filters again.
         if (canSelect) grid_.SetRow(first);
         if (std::exchange(reapply_, false)) apply();
