@@ -45,8 +45,8 @@ bool endsWithNoCase(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && lowerAscii(s.substr(s.size() - tail.size())) == tail;
 }
 
-// The folder as the kernel names it: found without regard to case, links followed, no
-// trailing separator.
+// A path as the kernel names it: found without regard to case, links followed, no trailing
+// separator (as given where it does not exist).
 std::string canonical(const std::string& path) {
     const std::string resolved = fsx::resolve(path);
     char* real = ::realpath(resolved.c_str(), nullptr);
