@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         for (int w = 0; w < 3; ++w) title += std::string(words[rng() % 8]) + " ";
         grid->SetRowCells(r, {"21", title, "mission" + std::to_string(r), "/m/", "1000", "", ""});
     }
-    installMissionFilter(window, *edit, *grid);
+    installMissionFilter(window, *edit, *grid, {});
     window.resize(1000, 700);
     window.show();
     grid->resize(1000, 650);

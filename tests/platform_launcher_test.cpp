@@ -143,12 +143,19 @@ TEST(Launcher, FindsTheWinePrefixHoldingAGameDirectory) {
     t.write("wine/drive_c/Games/Thief2/thief2.exe", "");
     t.write("half/drive_c/Games/x", "");  // no system.reg: not a prefix
     t.write("Games/Thief2/thief2.exe", "");
+    // Game directories where a mission left a "system.reg" and a "drive_c" folder.
+    for (const char* game : {"wine/drive_c/Games/Shipped/", "Games/Shipped/"}) {
+        t.write(std::string(game) + "system.reg", "");
+        t.write(std::string(game) + "drive_c/windows/x", "");
+    }
     const std::string prefix = t.path() + "wine";
     const std::pair<std::string, std::string> cases[] = {
         {t.path() + "wine/drive_c/Games/Thief2", prefix},
         {t.path() + "wine/drive_c/Games/Thief2/", prefix},
-        {t.path() + "WINE/Drive_C/games/thief2", prefix},  // found without regard to case
-        {t.path() + "wine", prefix},
+        {t.path() + "WINE/Drive_C/games/thief2", prefix},   // found without regard to case
+        {t.path() + "wine/drive_c/Games/Shipped", prefix},  // the folder itself never counts
+        {t.path() + "Games/Shipped/", ""},
+        {t.path() + "wine", ""},
         {t.path() + "half/drive_c/Games", ""},
         {t.path() + "Games/Thief2", ""},
         {"", ""},

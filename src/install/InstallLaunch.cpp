@@ -30,6 +30,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
+#include "platform/RunningPrograms.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -878,6 +879,15 @@ int32_t TodayDayNumber() {
 }
 
 void InstallAndLaunch(InstallContext& ctx) {
+    // Nothing goes in or out while a program started from the game directory may still be
+    // writing a saved game.
+    const uint8_t game = selectedMission().currentGame;
+    const auto busy = running::stillRunningFrom(game <= 2 ? app().thiefdata[game].gameDir : "");
+    if (busy) {
+        prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
+                           PromptIcon::Warning);
+        return;
+    }
     // 1. Busy state; the closing part runs however the operation ends.
     if (ctx.setBusy) ctx.setBusy(true);
     std::optional<Marker> marker;
@@ -910,6 +920,12 @@ bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const I
     for (uint8_t game = 1; game <= 2; ++game) {
         GameRecord& rec = app().thiefdata[game];
         if (!InterruptedOperation(rec.gameDir)) continue;
+        // Left for later while a program of the game directory runs.
+        if (const auto busy = running::stillRunningFrom(rec.gameDir)) {
+            prompter().message(running::describe(slot(124), *busy) + "\n\n" + slot(125),
+                               PromptButtons::Ok, PromptIcon::Warning);
+            continue;
+        }
         ui.status(slot(87));
         ui.paint();
         selectedMission().currentGame = game;

@@ -174,6 +174,8 @@ bool openLink(const std::string& link) {
 std::string findWinePrefix(const std::string& dir) {
     std::string folder = dir;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder == "/") return std::string();
+    folder = parentOf(folder);
     while (!folder.empty()) {
         const std::string base = folder == "/" ? folder : folder + "/";
         if (fsx::directoryExists(base + "drive_c") && fsx::fileExists(base + "system.reg"))

@@ -3,8 +3,8 @@
 //
 // A Windows program starts through the start command of Windows programs (default "wine";
 // a Proton or umu-run wrapper with its arguments also serves), in the Wine prefix that
-// holds it: the nearest folder at or above its own that holds "drive_c" and "system.reg"
-// is passed as WINEPREFIX. Outside any prefix the environment's WINEPREFIX (or Wine's
+// holds it: the nearest folder above its own that holds "drive_c" and "system.reg" is
+// passed as WINEPREFIX. Outside any prefix the environment's WINEPREFIX (or Wine's
 // default prefix) applies.
 
 #include <string>
@@ -42,8 +42,10 @@ bool openLink(const std::string& link);
 // True when `path` is a PE image (MZ header pointing at a "PE\0\0" signature).
 bool isWindowsProgram(const std::string& path);
 
-// The Wine prefix holding `dir`: the nearest folder at or above it with a "drive_c" folder
-// and a "system.reg" file, without a trailing separator; empty when there is none.
+// The Wine prefix holding the folder `dir`: the nearest folder above it with a "drive_c"
+// folder and a "system.reg" file, without a trailing separator; empty when there is none.
+// The folder itself never counts: a game directory lies inside its prefix's "drive_c", so a
+// prefix there is only what a mission brought along.
 std::string findWinePrefix(const std::string& dir);
 
 // A start command taken apart into words, as a shell would: blanks separate, quotes ('...'

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QToolButton>
+#include <algorithm>
 #include <memory>
 
 #include "app/ui/MainForm.h"
@@ -16,6 +17,7 @@
 #include "dialogs/SetupLogic.h"
 #include "inspect/InfoPanel.h"
 #include "platform/FileSystem.h"
+#include "platform/TextFile.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
@@ -296,24 +298,58 @@ TEST_F(Catalogue, SevenZipMissionIsListedAndAnalysedBesideItsZip) {
 }
 
 // Typing narrows the rows by title or archive name without regard to case and accents, the
-// caption counts them, and clearing brings every row back with the selection.
-TEST_F(Catalogue, FilterNarrowsTheRowsAndClearingRestoresThem) {
-    mission("Caf\xC3\xA9.zip");
+// caption counts them, and clearing brings every row back. The selection is always a row
+// the window shows (the first one shown when the filter hides the selected row, none when no
+// row is shown), and Play acts on it.
+TEST_F(Catalogue, FilterNarrowsTheRowsAndTheSelectionFollows) {
+    const std::string cafe = mission("Caf\xC3\xA9.zip");
     mission("Other.zip");
     form->ScanCatalogue(false);
+    for (TZipArchiver* z : {form->Zip.get(), form->Zip2.get()}) {
+        z->Unattended = true;
+        z->SetDLLDirectory(TM_TEST_BIN_DIR);
+    }
     const int other = rowOf("Other");
     select(other);  // analysed: its title is in the grid
     grid().SetRow(other);
-    form->FilterEdit->setText("CAFE");
-    for (int r = 1; r < grid().RowCount(); ++r)
-        EXPECT_EQ(grid().isRowHidden(r - 1), grid().Cell(2, r) != "Caf\xC3\xA9") << r;
-    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  1 <105> 3 <15>");
-    form->FilterEdit->setText("title of oth");
-    EXPECT_FALSE(grid().isRowHidden(other - 1));
-    form->FilterEdit->setText("");
-    for (int r = 1; r < grid().RowCount(); ++r) EXPECT_FALSE(grid().isRowHidden(r - 1));
-    EXPECT_EQ(grid().Row(), other);
-    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  3 <15>");
+
+    struct Step {
+        const char* typed;
+        std::vector<std::string> shown;  // column 2 of the rows shown
+        std::string selected;            // empty = none
+        std::string caption;
+        bool play;  // pressed after typing: installs the selected mission
+    };
+    const std::string all = "Tallowmere v9  -  3 <15>";
+    const Step steps[] = {
+        {"CAFE", {"Caf\xC3\xA9"}, "Caf\xC3\xA9", "Tallowmere v9  -  1 <105> 3 <15>", true},
+        {"zzz", {}, "", "Tallowmere v9  -  0 <105> 3 <15>", false},
+        {"title of oth", {"Other"}, "Other", "Tallowmere v9  -  1 <105> 3 <15>", false},
+        {"", {" Original (Thief 2)", "Caf\xC3\xA9", "Other"}, "Other", all, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.typed);
+        form->FilterEdit->setText(step.typed);
+        std::vector<std::string> shown;
+        for (int r = 1; r < grid().RowCount(); ++r)
+            if (!grid().isRowHidden(r - 1)) shown.push_back(grid().Cell(2, r));
+        std::sort(shown.begin(), shown.end());
+        EXPECT_EQ(shown, step.shown);
+        EXPECT_EQ(form->windowTitle().toStdString(), step.caption);
+        const int row = grid().Row();
+        EXPECT_EQ(row > 0 ? grid().Cell(2, row) : "", step.selected);
+        EXPECT_EQ(form->playbutton->isEnabled(), !step.selected.empty());
+        if (step.selected.empty()) {
+            EXPECT_FALSE(form->dromedbutton->isEnabled());
+            EXPECT_FALSE(form->installonlybutton->isEnabled());
+        }
+        if (row > 0) {
+            EXPECT_EQ(selectedMission().archivePath, missions + grid().Cell(2, row) + ".zip");
+        }
+        if (!step.play) continue;
+        form->playbutton->click();
+        EXPECT_EQ(textfile::readLines(game + "Tallowmere.Current").at(0), cafe);
+    }
 }
 
 }  // namespace

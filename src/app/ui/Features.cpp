@@ -127,8 +127,12 @@ void InstallFeatureHooks() {
         QuestGridDrawCell(grid, col, row, rect, painter, selected, mainform->ImageList);
     };
     hooks.selectCell = [](TStringGridEx*, int col, int row, bool& canSelect) {
-        // Selections made by events while the handler runs are not handled.
-        if (!g_selection.attached()) return;
+        // Selections made by events while the handler runs are not handled, and the grid
+        // does not move to a row that was not analysed.
+        if (!g_selection.attached()) {
+            canSelect = false;
+            return;
+        }
         const unsigned scans = FullScanCount();
         selectRow(col, row);
         // A rescan inside the handler has selected its own row; keep that one.

@@ -192,7 +192,10 @@ void Tmainform::createControls() {
     FilterEdit = new QLineEdit(Panel1);
     FilterEdit->setObjectName("FilterEdit");
     FilterEdit->setClearButtonEnabled(true);
-    installMissionFilter(*this, *FilterEdit, *QuestGrid);
+    installMissionFilter(*this, *FilterEdit, *QuestGrid, [this] {
+        for (QWidget* command : {playbutton, dromedbutton, installonlybutton})
+            command->setEnabled(false);
+    });
 
     Panel3 = makePanel(Panel1, "Panel3");
     Questinfo = new QLabel(Panel3);

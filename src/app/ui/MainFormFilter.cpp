@@ -2,8 +2,11 @@
 
 #include <QAbstractItemModel>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QTimer>
+#include <functional>
+#include <utility>
 
 #include "catalogue/RowFilter.h"
 #include "catalogue/ui/StringGridEx.h"
@@ -14,8 +17,13 @@ namespace {
 
 class MissionFilter : public QObject {
   public:
-    MissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid)
-        : QObject(&window), window_(window), edit_(edit), grid_(grid) {
+    MissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid,
+                  std::function<void()> disableCommands)
+        : QObject(&window),
+          window_(window),
+          edit_(edit),
+          grid_(grid),
+          disableCommands_(std::move(disableCommands)) {
         connect(&edit, &QLineEdit::textChanged, this, [this](const QString& typed) {
             filter_.setText(typed);
             apply();
@@ -51,6 +59,11 @@ class MissionFilter : public QObject {
     }
 
     void apply() {
+        // A selection under way lets events run: typing then is applied once it is done.
+        if (selecting_) {
+            reapply_ = true;
+            return;
+        }
         const int rows = grid_.RowCount();
         int shown = 0;
         grid_.setUpdatesEnabled(false);
@@ -63,9 +76,33 @@ class MissionFilter : public QObject {
         grid_.setUpdatesEnabled(true);
         hidden_ = shown < rows - 1;
         showCount(shown, rows - 1);
+        keepSelectionShown();
         if (!filter_.active() && grid_.Row() > 0)
-            grid_.scrollTo(grid_.model()->index(grid_.Row(), 0),
+            grid_.scrollTo(grid_.model()->index(grid_.Row() - 1, 0),
                            QAbstractItemView::PositionAtCenter);
+    }
+
+    // The selected row is always one the window shows, so that the commands act on what the
+    // user sees: when the filter hides it, the first row shown is selected as a click
+    // selects it; when no row is shown, nothing is selected and the commands are disabled.
+    void keepSelectionShown() {
+        const int current = grid_.Row();
+        if (current > 0 && !grid_.isRowHidden(current - 1)) return;
+        int first = 1;
+        while (first < grid_.RowCount() && grid_.isRowHidden(first - 1)) ++first;
+        if (first >= grid_.RowCount()) {
+            grid_.SetRow(0);
+            if (disableCommands_) disableCommands_();
+            return;
+        }
+        bool canSelect = true;
+        {
+            const QScopedValueRollback<bool> selecting(selecting_, true);
+            if (grid_.OnSelectCell) grid_.OnSelectCell(&grid_, 0, first, canSelect);
+        }
+        // A refusal comes with a rescan that selects a row of its own, and filters again.
+        if (canSelect) grid_.SetRow(first);
+        if (std::exchange(reapply_, false)) apply();
     }
 
     void showCount(int shown, int total) {
@@ -79,12 +116,16 @@ class MissionFilter : public QObject {
     QLineEdit& edit_;
     TStringGridEx& grid_;
     RowFilter filter_;
+    std::function<void()> disableCommands_;
     bool pending_ = false;
     bool hidden_ = false;
+    bool selecting_ = false;
+    bool reapply_ = false;
 };
 
 }  // namespace
 
-void installMissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid) {
-    new MissionFilter(window, edit, grid);
+void installMissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid,
+                          std::function<void()> disableCommands) {
+    new MissionFilter(window, edit, grid, std::move(disableCommands));
 }

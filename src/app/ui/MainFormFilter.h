@@ -1,11 +1,17 @@
 #pragma once
 // The filter field above the mission grid: typing narrows the rows (title and archive name,
 // without regard to case and accents) and the window caption counts them; Ctrl+F goes to
-// the field, Escape clears it, and clearing brings back every row with the selection.
+// the field, Escape clears it, and clearing brings back every row with the selection. The
+// selection stays on a row that is shown: a hidden selected row gives way to the first row
+// shown, or to no selection at all when no row is shown.
+
+#include <functional>
 
 class QLineEdit;
 class QWidget;
 class TStringGridEx;
 
-// Wires `edit` to `grid` for the life of `window`.
-void installMissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid);
+// Wires `edit` to `grid` for the life of `window`; `disableCommands` disables the commands
+// that act on the selected row when the filter leaves none selected.
+void installMissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid,
+                          std::function<void()> disableCommands);

@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "archive/MissionArchive.h"
+#include "archive/ZipArchiver.h"
+#include "inspect/ContentAnalysis.h"
+#include "install/InstallLaunch.h"
+#include "install/InstallState.h"
+#include "platform/FileSystem.h"
+#include "platform/RunningPrograms.h"
+#include "platform/TextFile.h"
+#include "state/AppState.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+void makeLink(const std::string& target, const std::string& link) {
+    fsx::forceDirectories(link.substr(0, link.find_last_of('/')));
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+std::string windowsPath(const std::string& drive, std::string unixPath) {
+    for (char& c : unixPath)
+        if (c == '/') c = '\\';
+    return drive + unixPath;
+}
+
+// Processes laid out as /proc shows them, one per row, each judged against a game directory.
+TEST(RunningPrograms, FoundByProgramScriptOrWindowsPathAndNothingElse) {
+    TempDir t;
+    const std::string wine = t.path() + "pfx/";  // a Wine prefix with its drive links
+    t.write("pfx/system.reg", "");
+    makeLink("../drive_c", wine + "dosdevices/c:");
+    makeLink(t.path() + "cdrom", wine + "dosdevices/d:");
+    t.write("cdrom/Games/Thief2/thief2.exe", "");
+    const std::string inPrefix = wine + "drive_c/Games/Thief2";
+    t.write("pfx/drive_c/Games/Thief2/thief2.exe", "");
+    t.write("pfx/drive_c/windows/system32/services.exe", "");
+    ::chmod(t.write("pfx/drive_c/Games/Thief2/run.sh", "#!/bin/sh\n").c_str(), 0755);
+    t.write("pfx/drive_c/Games/Thief2/readme.txt", "");
+    // The prefix a process names in its environment: no drive links, and no "system.reg"
+    // either, so that the game directory's own search does not find it.
+    const std::string own = t.path() + "own/";
+    const std::string ownGame = own + "drive_c/Thief";
+    t.write("own/drive_c/Thief/thief.exe", "");
+    const std::string native = t.path() + "Thief2";  // a game outside any prefix
+    t.write("Thief2/DromEd.exe", "");
+
+    struct Row {
+        const char* what;
+        std::string game, exe;
+        std::vector<std::string> words;
+        std::string cwd, environment, expected;  // expected empty = not found
+    };
+    const std::string sh = "/bin/sh", preloader = "/usr/bin/wine64-preloader";
+    const std::string t2 = "C:\\Games\\Thief2\\";
+    const Row rows[] = {
+        {"native program",
+         inPrefix,
+         inPrefix + "/game.bin",
+         {"./game.bin"},
+         "/",
+         "",
+         inPrefix + "/game.bin"},
+        {"replaced native program",
+         inPrefix,
+         inPrefix + "/game.bin (deleted)",
+         {"game"},
+         "/",
+         "",
+         inPrefix + "/game.bin"},
+        {"script", inPrefix, sh, {sh, inPrefix + "/run.sh"}, "/", "", inPrefix + "/run.sh"},
+        {"script with an option",
+         inPrefix,
+         sh,
+         {sh, "-e", "run.sh"},
+         inPrefix,
+         "",
+         inPrefix + "/run.sh"},
+        {"Wine handed a Unix path",
+         inPrefix,
+         preloader,
+         {preloader, "/usr/bin/wine64", inPrefix + "/thief2.exe"},
+         "/",
+         "",
+         inPrefix + "/thief2.exe"},
+        {"a text file read there",
+         inPrefix,
+         "/usr/bin/less",
+         {"less", "readme.txt"},
+         inPrefix,
+         "",
+         ""},
+        {"C: through the prefix's link",
+         inPrefix,
+         preloader,
+         {t2 + "THIEF2.EXE"},
+         "/",
+         "",
+         t2 + "THIEF2.EXE"},
+        {"command line in one word",
+         inPrefix,
+         preloader,
+         {t2 + "thief2.exe -window"},
+         "/",
+         "",
+         t2 + "thief2.exe -window"},
+        {"C: through drive_c of its own prefix",
+         ownGame,
+         preloader,
+         {"c:\\thief\\thief.exe"},
+         "/",
+         std::string("HOME=/nowhere\0WINEPREFIX=", 25) + own,
+         "c:\\thief\\thief.exe"},
+        {"Z: is the root folder",
+         native,
+         preloader,
+         {windowsPath("Z:", native + "/DromEd.exe")},
+         "/",
+         "",
+         windowsPath("Z:", native + "/DromEd.exe")},
+        {"Wine's own service in the game folder",
+         inPrefix,
+         preloader,
+         {"C:\\windows\\system32\\services.exe"},
+         inPrefix,
+         "",
+         ""},
+        {"an unmapped drive, working there",
+         inPrefix,
+         preloader,
+         {"E:\\Thief2\\thief2.exe"},
+         inPrefix + "/",
+         "",
+         "E:\\Thief2\\thief2.exe"},
+        {"an unmapped drive, working elsewhere",
+         inPrefix,
+         preloader,
+         {"E:\\Thief2\\thief2.exe"},
+         "/",
+         "",
+         ""},
+        {"D: mapped elsewhere",
+         inPrefix,
+         preloader,
+         {"D:\\Games\\Thief2\\thief2.exe"},
+         inPrefix,
+         "",
+         ""},
+        {"a folder of a longer name", inPrefix, inPrefix + "Gold/thief2.exe", {"x"}, "/", "", ""},
+        {"nothing readable", inPrefix, "", {}, "", "", ""},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string proc = t.path() + "proc" + std::to_string(++n) + "/";
+        const std::string entry = proc + std::to_string(1000 + n) + "/";
+        fsx::forceDirectories(entry);
+        if (!row.exe.empty()) makeLink(row.exe, entry + "exe");
+        if (!row.cwd.empty()) makeLink(row.cwd, entry + "cwd");
+        std::string cmdline;
+        for (const std::string& word : row.words) cmdline += word + std::string(1, '\0');
+        if (!row.words.empty()) writeFile(entry + "cmdline", cmdline);
+        if (!row.environment.empty()) writeFile(entry + "environ", row.environment);
+        // This process itself never counts.
+        makeLink(inPrefix + "/thief2.exe", proc + std::to_string(::getpid()) + "/exe");
+
+        const std::vector<running::Program> found = running::programsFrom(row.game, proc);
+        ASSERT_EQ(found.size(), row.expected.empty() ? 0u : 1u);
+        if (found.empty()) continue;
+        EXPECT_EQ(found[0].pid, 1000 + n);
+        EXPECT_EQ(found[0].path, row.expected);
+    }
+}
+
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+// Every file below a folder with its content.
+void snapshot(const std::string& dir, const std::string& prefix,
+              std::map<std::string, std::string>& out) {
+    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
+        if (e.isDirectory)
+            snapshot(dir + e.name + "/", prefix + e.name + "/", out);
+        else
+            out[prefix + e.name] = readFile(dir + e.name);
+    }
+}
+
+// A game that keeps running from its directory until it is told to end.
+struct RunningGame : ::testing::Test {
+    TempDir dir;
+    ScriptedPrompter prompts;
+    TZipArchiver zip, zip2;
+    std::string G, started, stop;
+
+    void SetUp() override {
+        if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
+            !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL"))
+            GTEST_SKIP() << "engines not built";
+        openAppFiles(dir.path());
+        for (int n : {124, 125})
+            app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + "> %s";
+        G = dir.path() + "Thief2/";
+        started = dir.path() + "started";
+        stop = dir.path() + "stop";
+        dir.write("Thief2/strings/default.str", "game");
+        dir.write("Thief2/SAVES/game0000.sav", "original game's save");
+        const std::string game =
+            dir.write("Thief2/thief2.exe", "#!/bin/sh\necho $$ > '" + started + ".new' && mv '" +
+                                               started + ".new' '" + started + "'\nwhile [ ! -e '" +
+                                               stop + "' ]; do sleep 0.05; done\n");
+        ::chmod(game.c_str(), 0755);
+        app().thiefdata[2] = GameRecord{};
+        app().thiefdata[2].gameDir = G;
+        app().thiefdata[2].language = 1;
+        selectedMission() = SelectedMission{};
+        selectedMission().currentGame = 2;
+        for (TZipArchiver* z : {&zip, &zip2}) {
+            z->Unattended = true;
+            z->SetDLLDirectory(TM_TEST_BIN_DIR);
+            z->ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
+        }
+        ArchiveChecksum() = [](const std::string&) { return std::string("$00000000"); };
+    }
+    void TearDown() override {
+        if (!stop.empty()) writeFile(stop, "");
+        closeAppFiles();
+    }
+
+    void play(const std::string& name, const Members& members) {
+        const std::string path = dir.path() + "missions/" + name;
+        fsx::forceDirectories(dir.path() + "missions");
+        if (!fsx::fileExists(path)) {
+            ASSERT_TRUE(makeZip(path, members));
+        }
+        pointComponentAt(zip, path);
+        selectedMission().archivePath = path;
+        selectedMission().missionFileMember = members.front().first;
+        selectedMission().missionFlagsPresent = true;
+        zip.ExtrBaseDir = G;
+        InstallContext ctx(zip, zip2);
+        ctx.row = {"", "", name.substr(0, name.size() - 4), "", std::to_string(fsx::fileSize(path)),
+                   "", ""};
+        ctx.refreshCatalogue = [this] { FollowMarker(app().thiefdata[2]); };
+        InstallAndLaunch(ctx);
+    }
+    std::map<std::string, std::string> files() {
+        std::map<std::string, std::string> all;
+        snapshot(G, "", all);
+        return all;
+    }
+};
+
+// While the game started from the game directory runs, neither Play nor the start-up
+// recovery touches a file there; once it has ended, Play installs.
+TEST_F(RunningGame, NothingIsInstalledOrRemovedUntilTheGameHasEnded) {
+    play("a.zip", {{"a.mis", "a"}});
+    for (int i = 0; i < 250 && readFile(started).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_FALSE(readFile(started).empty());
+    writeFile(G + "SAVES/game0001.sav", "being written by the game");
+    const std::string program = G + "thief2.exe";
+
+    const auto before = files();
+    play("b.zip", {{"b.mis", "b"}});
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "<124> " + program);
+    EXPECT_EQ(files(), before);
+
+    // An interrupted install is left for later, not finished under the running game.
+    auto marker = textfile::readLines(G + "Tallowmere.Current");
+    marker[1] = "unfinished";
+    textfile::writeLines(G + "Tallowmere.Current", marker);
+    const auto interrupted = files();
+    EXPECT_FALSE(RecoverInterruptedOperations(zip, zip2, InstallUi{}));
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(prompts.messages[1].text, "<124> " + program + "\n\n<125> %s");
+    EXPECT_EQ(files(), interrupted);
+
+    writeFile(stop, "");
+    ::unlink(started.c_str());
+    play("b.zip", {{"b.mis", "b"}});
+    EXPECT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(textfile::readLines(G + "Tallowmere.Current").at(0), dir.path() + "missions/b.zip");
+    EXPECT_TRUE(fsx::fileExists(G + "b.mis"));
+    EXPECT_FALSE(fsx::fileExists(G + "a.mis"));
+    EXPECT_FALSE(fsx::fileExists(G + "SAVES/game0001.sav"));  // stored with mission A's saves
+}
+
+}  // namespace
