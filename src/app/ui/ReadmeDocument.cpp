@@ -9,7 +9,8 @@ ReadmeDocument::ReadmeDocument(QObject* parent) : QTextDocument(parent) {
 }
 
 QVariant ReadmeDocument::loadResource(int type, const QUrl& /*name*/) {
-    // An image without data would make the layout load the named file itself.
+    // An image that comes back without data may be read from its name by Qt's image
+    // handler itself: it gets a blank one.
     if (type == QTextDocument::ImageResource) {
         QImage blank(1, 1, QImage::Format_ARGB32);
         blank.fill(Qt::transparent);
