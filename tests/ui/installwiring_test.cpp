@@ -3,12 +3,14 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <QDialog>
 #include <QEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <chrono>
 #include <cstdlib>
@@ -255,6 +257,34 @@ TEST_F(InstallWiring, PlayStartsAWindowsGameInTheWinePrefixHoldingIt) {
     EXPECT_EQ(readFile(started), std::string(prefix) + "\n");
     EXPECT_TRUE(fsx::fileExists(thief2 + "miss20.mis"));
     runCommand("rm -rf '" + thief2 + "'");
+}
+
+// Escape pressed while a dialog is open during the install closes the dialog; the install
+// goes on to its end.
+TEST_F(InstallWiring, EscapeInADialogOpenDuringTheInstallClosesTheDialog) {
+    ASSERT_TRUE(makeZip(missions + "Long.zip",
+                        {{"miss20.mis", "SKYOBJVAR"}, {"strings/goals.str", "mission goals"}}));
+    ASSERT_TRUE(scanAndSelect("Long"));
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    constexpr int kStillOpen = 5;
+    int result = -1;
+    const TProgressEvent window = form->Zip->OnProgress;
+    form->Zip->OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name,
+                                int64_t size) {
+        window(z, type, name, size);
+        if (type != progNewFile || result != -1) return;
+        QDialog dialog(form.get());
+        dialog.setModal(true);
+        QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+        QTimer::singleShot(2000, &dialog, [&] { dialog.done(kStillOpen); });
+        result = dialog.exec();
+    };
+    form->playbutton->click();
+    form->Zip->OnProgress = window;
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(readFile(game + "strings/goals.str"), "mission goals");
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 // An analysis that fails leaves the clicked row selected as a whole: the panel says why,
