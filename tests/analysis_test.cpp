@@ -299,32 +299,63 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
 
 namespace {
 
-// Archives that cannot be read say why in the notes, and nothing can be started from them.
+// Archives that cannot be read say why in the notes, show no game, store none and start
+// nothing; an encrypted ZIP asks for nothing and reads normally once a password is given.
 TEST_F(AnalysisTest, UnreadableArchiveSaysWhy) {
     for (int n = 100; n <= 103; ++n)
         app().languageSlots[static_cast<size_t>(n)] = "<" + std::to_string(n) + ">";
     const std::string fixtures = std::string(TM_SOURCE_DIR) + "/../shared/fixtures/archives/";
     TempDir tree;
     tree.write("miss20.mis", "SKYOBJVAR");
+    tree.write("readme.txt", "read me");
     if (haveProgram("7zz"))
         runCommand("cd '" + tree.path() + "' && 7zz a -bd -pSecret '" + dir.path() +
                    "locked.7z' miss20.mis >/dev/null");
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && zip -q -P secret '" + dir.path() +
+                         "locked.zip' miss20.mis readme.txt"),
+              0);
     writeFile(dir.path() + "text.rar", "just text, no archive");
     const std::pair<std::string, std::string> cases[] = {
         {dir.path() + "locked.7z", "<101>"},
         {fixtures + "7zip_encryption_header.7z", "<101>"},
         {fixtures + "7zip_malformed.7z", "<100>"},
         {dir.path() + "text.rar", "<103>"},
+        {dir.path() + "locked.zip", "<101>"},
     };
     for (const auto& [path, note] : cases) {
         if (!fsx::fileExists(path)) continue;
         SCOPED_TRACE(path);
-        std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, "X.1");
-        AnalyseMission(*archive, "X.1", panel, AnalysisHooks{});
+        const bool isZip = missionArchiveExtension(path) == ".zip";
+        int game = -1;
+        if (isZip) {
+            zip.SetZipFileName(path);
+            game = AnalyseArchive(zip, "X.1", panel, AnalysisHooks{});
+        } else {
+            std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, "X.1");
+            game = AnalyseMission(*archive, "X.1", panel, AnalysisHooks{});
+        }
+        EXPECT_EQ(game, 0);
+        EXPECT_EQ(selectedMission().currentGame, 0);
+        EXPECT_EQ(ini().ReadInteger("X.1", "type", -1), -1);
+        EXPECT_EQ(panel.questinfo.find("Thief"), std::string::npos);
         EXPECT_EQ(panel.noteslabel, note);
+        EXPECT_EQ(panel.passwordOffered, isZip);
+        EXPECT_TRUE(panel.questMemo.empty());
         EXPECT_FALSE(panel.playEnabled);
+        EXPECT_FALSE(panel.dromedEnabled);
         EXPECT_FALSE(panel.installOnlyEnabled);
     }
+    EXPECT_TRUE(prompts.passwordPrompts.empty());
+
+    // The password given: the encrypted ZIP is a Thief 2 mission like any other.
+    zip.SetZipFileName(dir.path() + "locked.zip");
+    zip.Password = "secret";
+    EXPECT_EQ(AnalyseArchive(zip, "X.1", panel, AnalysisHooks{}), 2);
+    EXPECT_EQ(ini().ReadInteger("X.1", "type", -1), 2);
+    EXPECT_EQ(panel.questMemo, "read me");
+    EXPECT_FALSE(panel.passwordOffered);
+    EXPECT_TRUE(panel.playEnabled);
+    EXPECT_TRUE(prompts.passwordPrompts.empty());
 }
 
 }  // namespace

@@ -126,7 +126,20 @@ TEST(TypeDetection, DecideGameSearchesTheMissionFileOnce) {
     EXPECT_EQ(DecideGame(ini, "T1.1", "miss20.mis", zip), 2);
     ini.WriteInteger("T1.1", "type", 5);
     EXPECT_EQ(DecideGame(ini, "T1.1", "miss20.mis", zip), 1);
-    // Nothing extracted: game 1.
-    EXPECT_EQ(DecideGame(ini, "T1.2", "absent.mis", zip), 1);
-    EXPECT_EQ(ini.ReadInteger("T1.2", "type", -1), 1);
+    // Nothing extracted: no game, nothing stored.
+    EXPECT_EQ(DecideGame(ini, "T1.2", "absent.mis", zip), 0);
+    EXPECT_EQ(ini.ReadInteger("T1.2", "type", -1), -1);
+
+    // An encrypted mission file: not tried (no prompt) until a password is given.
+    dir.write("enc/miss20.mis", big + "SKYOBJVAR");
+    ASSERT_EQ(runCommand("cd '" + dir.file("enc") + "' && zip -q -P secret '" + m +
+                         "Enc.zip' miss20.mis"),
+              0);
+    zip.SetZipFileName(m + "Enc.zip");
+    EXPECT_EQ(DecideGame(ini, "Enc.1", "miss20.mis", zip), 0);
+    EXPECT_EQ(ini.ReadInteger("Enc.1", "type", -1), -1);
+    EXPECT_TRUE(sp.passwordPrompts.empty());
+    zip.Password = "secret";
+    EXPECT_EQ(DecideGame(ini, "Enc.1", "miss20.mis", zip), 2);
+    EXPECT_EQ(ini.ReadInteger("Enc.1", "type", -1), 2);
 }

@@ -167,6 +167,7 @@ void resetPanel(InfoPanel& panel, SelectedMission& sel, const AnalysisHooks& hoo
     panel.playEnabled = true;
     panel.questMemo.clear();
     panel.questMemoHtml = false;
+    panel.passwordOffered = false;
 }
 
 // Counts into the record; a record that holds the count already is left alone, so that
@@ -202,13 +203,15 @@ std::set<std::string> membersToRead(IniFile& settings, const std::string& record
     return names;
 }
 
+// The game of the mission: 0 when its mission file cannot be read (a game is never guessed
+// and never stored for it).
 int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& source,
                const SelectedMission& sel) {
     if (sel.missionFileMember.empty()) return 1;
     const int32_t stored = settings.ReadInteger(recordKey, "type", 0);
     if (stored == 1 || stored == 2) return stored;
     std::string data;
-    source.read(sel.missionFileMember, kMissionFileCap, data);
+    if (!source.read(sel.missionFileMember, kMissionFileCap, data)) return 0;
     const int game = ContainsMarker(kMissionMarker, data.data(), data.size()) ? 2 : 1;
     settings.WriteInteger(recordKey, "type", game);
     return game;
@@ -298,8 +301,23 @@ void disableCommands(InfoPanel& panel) {
 
 }  // namespace
 
-int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
-                   const AnalysisHooks& hooks) {
+namespace {
+
+// An archive that could not be read: its panel says why, shows no game and starts nothing.
+void showUnreadable(const std::string& path, ArchiveStatus status, InfoPanel& panel,
+                    SelectedMission& sel) {
+    const int why = unreadableSlot(status);
+    panel.questinfo = text::extractFileName(path);
+    panel.origPanelVisible = false;
+    panel.noteslabel = slot(why != 0 ? why : 100);
+    disableCommands(panel);
+    sel.currentGame = 0;
+}
+
+// The analysis over an archive whose member list reads as `status`. Nothing but the member
+// names is used of an archive that is not Ok.
+int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::string& recordKey,
+                   InfoPanel& panel, const AnalysisHooks& hooks) {
     IniFile& settings = *app().settings;
     // Counts, type and title reach the disk in one store.
     IniBatch batch(settings);
@@ -312,25 +330,33 @@ int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPa
         scanMember(member.name, base, scan, panel, sel);
     storeCounts(settings, recordKey, scan, panel);
 
-    MemberSource source(archive);
-    source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
-    chooseReadme(source, scan, panel);
+    int game = 0;
+    std::string title;
+    if (status == ArchiveStatus::Ok) {
+        MemberSource source(archive);
+        source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
+        chooseReadme(source, scan, panel);
+        game = decideGame(settings, recordKey, source, sel);
+        if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
+        if (game != 0) title = readTitle(settings, recordKey, source, sel);
+        if (game != 0 && archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
+    }
 
-    int game = decideGame(settings, recordKey, source, sel);
-    if (game != 1 && game != 2) game = 1;
+    if (hooks.clearStatusLine) hooks.clearStatusLine();
+    prompter().processEvents();
+    if (game == 0) {
+        showUnreadable(archive.path(), status, panel, sel);
+        batch.Commit();
+        return 0;
+    }
+
     sel.currentGame = static_cast<uint8_t>(game);
     const GameRecord& record = app().thiefdata[static_cast<size_t>(game)];
-
-    const std::string title = readTitle(settings, recordKey, source, sel);
     if (title.size() >= 4)
         panel.questinfo = "Thief " + std::to_string(game) + " : " + text::oemUmlautsToAnsi(title);
     else
         panel.questinfo = "Thief " + std::to_string(game) + " " + slot(47);
     panel.origPanelVisible = false;
-    if (archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
-
-    if (hooks.clearStatusLine) hooks.clearStatusLine();
-    prompter().processEvents();
 
     offerLanguages(scan, record.language, panel);
     if (!panel.goalscheck) panel.noteslabel += slot(32) + "\n";
@@ -342,17 +368,33 @@ int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPa
         panel.noteslabel = slot(60) + " " + std::to_string(game) + " " + slot(61);
         disableCommands(panel);
     }
-    if (const int why = unreadableSlot(archive.status()); why != 0 && archive.sequential()) {
-        panel.noteslabel = slot(why);
-        disableCommands(panel);
-    }
     batch.Commit();
     return game;
 }
 
-void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
-                    const AnalysisHooks& hooks) {
+// True when a member of the ZIP archive is encrypted and no password has been given.
+bool needsPassword(TZipArchiver& zip) {
+    if (!zip.Password.empty()) return false;
+    for (const ZipDirEntry& entry : zip.Entries()) {
+        if (entry.Encrypted) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
+                   const AnalysisHooks& hooks) {
+    return analyseMission(archive, archive.status(), recordKey, panel, hooks);
+}
+
+int AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
+                   const AnalysisHooks& hooks) {
     std::unique_ptr<MissionArchive> archive = zipMission(zip);
-    const int game = AnalyseMission(*archive, recordKey, panel, hooks);
+    const bool locked = needsPassword(zip);
+    const ArchiveStatus status = locked ? ArchiveStatus::Encrypted : archive->status();
+    const int game = analyseMission(*archive, status, recordKey, panel, hooks);
+    panel.passwordOffered = locked;
     zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+    return game;
 }

@@ -21,14 +21,17 @@ struct AnalysisHooks {
 // Analyses the archive `zip` holds (its ZipFileName is the row's archive, which exists)
 // for the mission row whose record section is `recordKey`. Updates `panel` and
 // selectedMission(), sets zip.ExtrBaseDir to the game directory, writes counts, type and
-// title into the record.
-void AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
-                    const AnalysisHooks& hooks);
+// title into the record. An archive with an encrypted member is read no further than its
+// member list until zip.Password is set: the panel says so and offers the password
+// (panel.passwordOffered). Returns the game decided, 0 when none could be.
+int AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
+                   const AnalysisHooks& hooks);
 
 // The same analysis over a mission archive of any format (its path() is the row's archive).
 // Archives read front to back get what the analysis needs in one pass and keep it in the
-// mission's cache; one that cannot be read says why in the notes and disables the commands.
-// Returns the game decided.
+// mission's cache. An archive that cannot be read (its member list, or the mission file
+// that decides its game) says why in the notes, disables the commands and has no game: it
+// returns 0 and nothing is stored under "type". Returns the game decided.
 int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
                    const AnalysisHooks& hooks);
 

@@ -24,6 +24,7 @@ struct InfoPanel {
     bool playEnabled = true;
     bool dromedEnabled = true;
     bool installOnlyEnabled = true;
+    bool passwordOffered = false;  // the archive is encrypted: a password may be given
 
     // The selected language name, empty when none is selected.
     std::string selectedLanguage() const {
@@ -35,7 +36,7 @@ struct InfoPanel {
 
 // State of the selected mission, overwritten by every analysis or game-row selection.
 struct SelectedMission {
-    uint8_t currentGame = 1;
+    uint8_t currentGame = 1;        // 1 or 2; 0 when the archive's game is not known
     std::string missionFileMember;  // last member with extension ".mis"
     uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
     bool missionFlagsPresent = false;

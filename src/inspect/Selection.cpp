@@ -1,12 +1,16 @@
 #include "inspect/Selection.h"
 
+#include <exception>
+
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "archive/ZipMessages.h"
 #include "catalogue/MissionRecords.h"
 #include "inspect/MissionCache.h"
 #include "install/GameDir.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
+#include "platform/TextUtil.h"
 #include "state/AppState.h"
 
 namespace {
@@ -23,15 +27,58 @@ class Detach {
     bool& attached_;
 };
 
-void analyse(TZipArchiver& zip, const std::string& path, const std::string& recordKey,
-             InfoPanel& panel, const AnalysisHooks& hooks) {
-    if (missionArchiveExtension(path) == ".zip") {
-        AnalyseArchive(zip, recordKey, panel, hooks);
-        return;
-    }
+int analyse(TZipArchiver& zip, const std::string& path, const std::string& recordKey,
+            InfoPanel& panel, const AnalysisHooks& hooks) {
+    if (missionArchiveExtension(path) == ".zip")
+        return AnalyseArchive(zip, recordKey, panel, hooks);
     std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, recordKey);
     const int game = AnalyseMission(*archive, recordKey, panel, hooks);
     zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+    return game;
+}
+
+std::vector<std::string> rowCells(int row, const SelectionEnv& env) {
+    std::vector<std::string> cells;
+    for (int c = 0; c < 7; ++c) cells.push_back(env.cell(c, row));
+    return cells;
+}
+
+// The selection of a row whose analysis failed: the panel names the row and says why, no
+// game is current and nothing can be started or extracted.
+void showFailure(const std::string& heading, std::string archivePath, const std::string& why,
+                 TZipArchiver& zip, InfoPanel& panel) {
+    const bool finished = panel.finished;
+    panel = InfoPanel{};
+    panel.finished = finished;
+    panel.questinfo = heading;
+    panel.noteslabel = slot(115) + "\n" + why;
+    panel.notesCaptionVisible = true;
+    panel.playEnabled = panel.dromedEnabled = panel.installOnlyEnabled = false;
+    SelectedMission& sel = selectedMission();
+    sel = SelectedMission{};
+    sel.currentGame = 0;
+    sel.archivePath = std::move(archivePath);
+    zip.ExtrBaseDir.clear();
+}
+
+// Whether the component's password opens the smallest encrypted member.
+bool passwordOpens(TZipArchiver& zip) {
+    const ZipDirEntry* smallest = nullptr;
+    for (const ZipDirEntry& e : zip.Entries()) {
+        if (e.Encrypted && (!smallest || e.UncompressedSize64 < smallest->UncompressedSize64))
+            smallest = &e;
+    }
+    if (!smallest) return false;
+    // The component never asks on its own here: a wrong password is simply refused.
+    const TPasswordErrorEvent saved = zip.OnPasswordError;
+    zip.OnPasswordError = [](TZipArchiver*, std::string& password, const std::string&,
+                             uint32_t& repeat) {
+        password.clear();
+        repeat = 0;
+    };
+    const bool opened = zip.ExtractToStream(smallest->FileName) != nullptr;
+    zip.OnPasswordError = saved;
+    return opened;
 }
 
 }  // namespace
@@ -42,13 +89,29 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
     const std::string key = env.cell(3, row) + env.cell(2, row);
     if (key == lastKey_) return;
     lastKey_ = key;
+    failed_ = false;
 
     // 3. Detached while it runs.
     Detach detach(attached_);
 
     // 4. Only data rows.
     if (row < 1 || row >= env.rowCount()) return;
+    // A password given for the archive selected before is not kept for this one.
+    zip.Password.clear();
+    try {
+        selectRow(row, zip, panel, env);
+    } catch (const std::exception& e) {
+        failed_ = true;
+        showFailure(env.cell(1, row).empty() ? env.cell(2, row) : env.cell(1, row),
+                    selectedMission().archivePath, e.what(), zip, panel);
+    } catch (...) {
+        failed_ = true;
+        showFailure(env.cell(2, row), selectedMission().archivePath, "Unknown error", zip, panel);
+    }
+}
 
+void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
+                                 const SelectionEnv& env) {
     // 5. The finished box follows the row (set without writing the record).
     panel.finished = env.cell(5, row) == "F";
 
@@ -60,11 +123,7 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         pointComponentAt(zip, archive);
         sel.archivePath = archive;
         if (fsx::fileExists(archive)) {
-            panel.playEnabled = true;
-            std::vector<std::string> cells;
-            for (int c = 0; c < 7; ++c) cells.push_back(env.cell(c, row));
-            analyse(zip, archive, RecordKey(cells), panel, env.analysisHooks);
-            if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
+            analyseRow(row, archive, zip, panel, env);
         } else {
             if (env.showPanel) env.showPanel();
             prompter().message(slot(36) + " " + archive);
@@ -72,15 +131,16 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         }
     } else {
         // 7. Game row: the game number is the 18th character of column 1.
+        sel.archivePath = " Original";
         const std::string title = env.cell(1, row);
         const int game = title.size() >= 18 ? title[17] - '0' : 1;
         sel.currentGame = static_cast<uint8_t>(game == 2 ? 2 : 1);
         zip.SetZipFileName(" Original");
-        sel.archivePath = " Original";
         panel.playEnabled = true;
         panel.questMemo = slot(34) + "\n" + slot(35);
         panel.questMemoHtml = false;
         panel.origPanelVisible = true;
+        panel.passwordOffered = false;
         panel.noteslabel.clear();
         panel.installOnlyEnabled =
             !IsAlreadyInstalled(" Original", app().thiefdata[sel.currentGame]);
@@ -88,6 +148,41 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
 
     // 8. Editor button.
     const std::string& gameDir = app().thiefdata[selectedMission().currentGame].gameDir;
-    panel.dromedEnabled =
-        !gameDir.empty() && fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
+    panel.dromedEnabled = panel.dromedEnabled && !gameDir.empty() &&
+                          fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
+}
+
+void SelectionHandler::analyseRow(int row, const std::string& archive, TZipArchiver& zip,
+                                  InfoPanel& panel, const SelectionEnv& env) {
+    panel.playEnabled = true;
+    panel.dromedEnabled = true;
+    analyse(zip, archive, RecordKey(rowCells(row, env)), panel, env.analysisHooks);
+    if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
+}
+
+bool SelectionHandler::EnterPassword(int row, TZipArchiver& zip, InfoPanel& panel,
+                                     const SelectionEnv& env) {
+    if (failed_ || !panel.passwordOffered || row < 1 || row >= env.rowCount() ||
+        env.cell(3, row) + env.cell(2, row) != lastKey_)
+        return false;
+    std::string password;
+    if (!prompter().password(ZipMessageText(10154), ZipMessageText(10155), password) ||
+        password.empty())
+        return false;
+    Detach detach(attached_);
+    zip.Password = password;
+    try {
+        if (!passwordOpens(zip)) {
+            zip.Password.clear();
+            panel.noteslabel = slot(101) + "\n" + slot(116);
+            return false;
+        }
+        analyseRow(row, selectedMission().archivePath, zip, panel, env);
+    } catch (const std::exception& e) {
+        failed_ = true;
+        zip.Password.clear();
+        showFailure(env.cell(2, row), selectedMission().archivePath, e.what(), zip, panel);
+        return false;
+    }
+    return !failed_;
 }

@@ -23,15 +23,30 @@ struct SelectionEnv {
 class SelectionHandler {
   public:
     // The selection event for (col, row). Does nothing when the row's key equals the last
-    // one handled.
+    // one handled. Whatever fails on the way, the row ends up selected: the panel, the
+    // selected mission and `zip` all stand for it; a row whose analysis failed says so in
+    // the notes and starts nothing (failed()).
     void QuestGridSelectCell(int col, int row, TZipArchiver& zip, InfoPanel& panel,
                              const SelectionEnv& env);
+
+    // Asks once for the password of the selected archive (`row`, whose panel offers one).
+    // A password that opens an encrypted member is kept in zip.Password and the archive is
+    // analysed again with it; a wrong one is forgotten and said so in the notes; a
+    // cancelled prompt changes nothing. Returns whether the password opened the archive.
+    bool EnterPassword(int row, TZipArchiver& zip, InfoPanel& panel, const SelectionEnv& env);
 
     // False while the handler runs: selections made by events meanwhile are not handled.
     bool attached() const { return attached_; }
     const std::string& lastSelectionKey() const { return lastKey_; }
+    // True when the analysis of the last selection failed.
+    bool failed() const { return failed_; }
 
   private:
+    void selectRow(int row, TZipArchiver& zip, InfoPanel& panel, const SelectionEnv& env);
+    void analyseRow(int row, const std::string& archive, TZipArchiver& zip, InfoPanel& panel,
+                    const SelectionEnv& env);
+
     std::string lastKey_;
     bool attached_ = true;
+    bool failed_ = false;
 };

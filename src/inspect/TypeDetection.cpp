@@ -76,7 +76,14 @@ uint8_t DecideGame(IniFile& settings, const std::string& section, const std::str
                    TZipArchiver& zip) {
     const int32_t stored = settings.ReadInteger(section, "type", 0);
     if (stored == 1 || stored == 2) return static_cast<uint8_t>(stored);
+    // An encrypted mission file is not even tried without a password given on purpose.
+    if (zip.Password.empty()) {
+        for (const ZipDirEntry& e : zip.Entries()) {
+            if (e.Encrypted && text::equalsNoCase(e.FileName, missionMember)) return 0;
+        }
+    }
     const TZipStream* stream = zip.ExtractToStream(missionMember);
+    if (stream == nullptr) return 0;
     const uint8_t game = ContainsMarker(kMissionMarker, stream) ? 2 : 1;
     settings.WriteInteger(section, "type", game);
     return game;

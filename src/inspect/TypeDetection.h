@@ -28,7 +28,8 @@ bool IsMissionArchive(const std::string& dir, const std::string& fileName, TZipA
 
 // The game (1 or 2) of the mission in record `section`: a stored 1 or 2 is taken; otherwise
 // `missionMember` is extracted into memory through `zip` and searched for the marker (2
-// when found; 1 when not or when nothing was extracted), and the result is stored.
+// when found, 1 when not), and the result is stored. 0, and nothing stored, when the member
+// cannot be extracted or is encrypted while zip.Password is empty: a game is never guessed.
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip);
 uint8_t DecideGame(const std::string& section, const std::string& missionMember, TZipArchiver& zip);

@@ -1,28 +1,44 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <QDialog>
 #include <QEvent>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
+#include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
+#include "inspect/Checksum.h"
+#include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
+#include "install/InstallState.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "platform/TextUtil.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
 namespace {
+
+using Members = std::vector<std::pair<std::string, std::string>>;
 
 // Records every change of a widget's enabled state.
 class EnabledLog : public QObject {
@@ -69,6 +85,7 @@ class InstallWiring : public ::testing::Test {
         }
     }
     void TearDown() override {
+        ArchiveChecksum() = ChecksumText;
         form.reset();
         mainFormHooks() = {};
         setSetupDialogHook({});
@@ -86,6 +103,36 @@ class InstallWiring : public ::testing::Test {
         grid().SetRow(row);
         mainFormHooks().selectCell(form->QuestGrid, 0, row, canSelect);
     }
+    // A click on the row, as the player makes it.
+    void clickRow(int row) {
+        const QModelIndex index = grid().model()->index(row - 1, 2);
+        grid().scrollTo(index);
+        const QRect r = grid().visualRect(index);
+        QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, r.center());
+    }
+    // Info-ZIP archive of `members` (name, content) encrypted with `password`.
+    void makeEncryptedZip(const std::string& path, const Members& members,
+                          const std::string& password) {
+        TempDir tree;
+        std::string names;
+        for (const auto& [name, content] : members) {
+            tree.write(name, content);
+            names += " '" + name + "'";
+        }
+        ASSERT_EQ(runCommand("cd '" + tree.path() + "' && zip -q -P '" + password + "' '" + path +
+                             "'" + names),
+                  0);
+    }
+    std::string notes() const { return text::fromDisplay(form->noteslabel->text()); }
+    // The analysis of archives whose name holds "Poison" fails.
+    static void poisonAnalysis() {
+        ArchiveChecksum() = [](const std::string& path) {
+            if (path.find("Poison") != std::string::npos)
+                throw std::runtime_error("analysis failed");
+            return ChecksumText(path);
+        };
+    }
+
     // Scans the mission directories and selects the row of that title; false when none.
     bool scanAndSelect(const std::string& title) {
         form->ScanCatalogue(false);
@@ -210,4 +257,180 @@ TEST_F(InstallWiring, PlayStartsAWindowsGameInTheWinePrefixHoldingIt) {
     EXPECT_EQ(readFile(started), std::string(prefix) + "\n");
     EXPECT_TRUE(fsx::fileExists(thief2 + "miss20.mis"));
     runCommand("rm -rf '" + thief2 + "'");
+}
+
+// Escape pressed while a dialog is open during the install closes the dialog; the install
+// goes on to its end.
+TEST_F(InstallWiring, EscapeInADialogOpenDuringTheInstallClosesTheDialog) {
+    ASSERT_TRUE(makeZip(missions + "Long.zip",
+                        {{"miss20.mis", "SKYOBJVAR"}, {"strings/goals.str", "mission goals"}}));
+    ASSERT_TRUE(scanAndSelect("Long"));
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    constexpr int kStillOpen = 5;
+    int result = -1;
+    const TProgressEvent window = form->Zip->OnProgress;
+    form->Zip->OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name,
+                                int64_t size) {
+        window(z, type, name, size);
+        if (type != progNewFile || result != -1) return;
+        QDialog dialog(form.get());
+        dialog.setModal(true);
+        QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+        QTimer::singleShot(2000, &dialog, [&] { dialog.done(kStillOpen); });
+        result = dialog.exec();
+    };
+    form->playbutton->click();
+    form->Zip->OnProgress = window;
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(readFile(game + "strings/goals.str"), "mission goals");
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+// An analysis that fails leaves the clicked row selected as a whole: the panel says why,
+// no game is current and nothing is installed from it; the next row selects normally.
+TEST_F(InstallWiring, AFailedAnalysisSelectsTheRowAndStartsNothing) {
+    const Members mission = {{"miss20.mis", "SKYOBJVAR"}, {"strings/goals.str", "mission goals"}};
+    ASSERT_TRUE(makeZip(missions + "Vault.zip", mission));
+    ASSERT_TRUE(makeZip(missions + "Poison.zip", mission));
+    form->show();
+    form->ScanCatalogue(false);
+    // The installed-archive test of Poison (named installed, of another size) fails.
+    app().thiefdata[2].installed = missions + "Poison.zip";
+    app().thiefdata[2].installedCheck = "1";
+    poisonAnalysis();
+
+    clickRow(rowOf("Vault"));
+    ASSERT_TRUE(form->playbutton->isEnabled());
+    clickRow(rowOf("Poison"));
+    EXPECT_EQ(grid().Row(), rowOf("Poison"));
+    EXPECT_EQ(selectedMission().archivePath, missions + "Poison.zip");
+    EXPECT_EQ(form->Zip->ZipFileName(), missions + "Poison.zip");
+    EXPECT_EQ(selectedMission().currentGame, 0);
+    EXPECT_NE(notes().find("analysis failed"), std::string::npos);
+    for (QToolButton* b : {form->playbutton, form->dromedbutton, form->installonlybutton})
+        EXPECT_FALSE(b->isEnabled());
+    EXPECT_TRUE(prompts.messages.empty());
+    mainFormHooks().installAndLaunch();  // as if Play were pressed all the same
+    EXPECT_FALSE(fsx::fileExists(game + "Tallowmere.Current"));
+    EXPECT_EQ(readFile(game + "strings/goals.str"), "game's goals");
+
+    clickRow(rowOf("Vault"));
+    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_TRUE(form->playbutton->isEnabled());
+}
+
+// The remembered row whose analysis fails neither ends the start nor keeps an unfinished
+// operation from being recovered.
+TEST_F(InstallWiring, AFailingRememberedRowNeitherEndsTheStartNorStopsRecovery) {
+    ASSERT_TRUE(makeZip(missions + "Poison.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    const std::string thief1 = dir.path() + "Thief1/";
+    dir.write("Thief1/install.cfg", "language english\r\n");
+    dir.write("Thief1/Tallowmere.Current", missions + "Other.zip\nunfinished\n");
+    dir.write("Thief2/Tallowmere.Current", missions + "Poison.zip\n1\n");
+    app().settings->WriteString("options", "thief1dir", thief1);
+    app().settings->WriteString("options", "last selection", "Poison");
+    for (const char* engine : {"UNZENG.DLL", "ZIPENG.DLL"})
+        std::filesystem::create_symlink(std::string(TM_TEST_BIN_DIR) + "/" + engine,
+                                        dir.path() + engine);
+    poisonAnalysis();
+    form.reset();
+    closeAppFiles();
+
+    Program program(dir.path());
+    ASSERT_TRUE(program.Start());
+    Tmainform& f = *program.MainForm();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(InterruptedOperation(thief1));
+    EXPECT_EQ(f.QuestGrid->Cell(2, f.QuestGrid->Row()), "Poison");
+    EXPECT_NE(text::fromDisplay(f.noteslabel->text()).find("analysis failed"), std::string::npos);
+    EXPECT_FALSE(f.playbutton->isEnabled());
+}
+
+// An encrypted mission asks for nothing when selected, shows no game and starts nothing;
+// the password button asks once per press (cancel and a wrong password change nothing),
+// and with the right password it is a Thief 2 mission that Play installs without a prompt.
+TEST_F(InstallWiring, AnEncryptedMissionAsksForItsPasswordOnlyOnPurpose) {
+    makeEncryptedZip(missions + "Locked.zip",
+                     {{"miss20.mis", "SKYOBJVAR"}, {"strings/goals.str", "mission goals"}},
+                     "secret");
+    form->show();
+    form->ScanCatalogue(false);
+    const int row = rowOf("Locked");
+    clickRow(row);
+    EXPECT_TRUE(prompts.passwordPrompts.empty());
+    EXPECT_EQ(GameMarkOf(grid().Cell(0, row)), 0);
+    EXPECT_EQ(selectedMission().currentGame, 0);
+
+    struct Press {
+        bool confirmed;
+        std::string password;
+        bool opens;
+    };
+    for (const Press& press :
+         {Press{false, "", false}, Press{true, "wrong", false}, Press{true, "secret", true}}) {
+        SCOPED_TRACE(press.password);
+        EXPECT_FALSE(form->PasswordButton->isHidden());
+        EXPECT_FALSE(form->playbutton->isEnabled());
+        prompts.passwords = {{press.confirmed, press.password}};
+        form->PasswordButton->click();
+        EXPECT_EQ(form->playbutton->isEnabled(), press.opens);
+    }
+    EXPECT_EQ(prompts.passwordPrompts.size(), 3u);
+    EXPECT_TRUE(form->PasswordButton->isHidden());
+    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(GameMarkOf(grid().Cell(0, row)), 2);
+
+    form->playbutton->click();
+    EXPECT_EQ(readFile(game + "strings/goals.str"), "mission goals");
+    EXPECT_EQ(prompts.passwordPrompts.size(), 3u);
+}
+
+// Nothing an HTML read-me names is loaded: each read-me shows at once, whatever it points
+// at (a pipe nobody writes, an endless device).
+TEST_F(InstallWiring, AReadmeLoadsNothingItNames) {
+    const std::string fifo = dir.path() + "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string targets[] = {fifo, "/dev/zero"};
+    const std::string forms[] = {
+        R"(<head><link rel="stylesheet" href="%"></head><body><p>Hello</p>)",
+        R"(<head><style>p { background-image: url(%) }</style></head><body><p>Hello</p>)",
+        R"(<head><style>@\69mport "%";</style></head><body><p>Hello</p>)",
+        R"(<body background="%"><p>Hello</p>)",
+        R"(<body><img src="%"><p>Hello</p>)",
+        R"(<body><img src="file://%"><p>Hello</p>)",
+    };
+    int n = 0;
+    for (const std::string& target : targets) {
+        for (std::string markup : forms) {
+            markup.replace(markup.find('%'), 1, target);
+            ASSERT_TRUE(makeZip(missions + "Html" + std::to_string(++n) + ".zip",
+                                {{"miss20.mis", "SKYOBJVAR"},
+                                 {"readme.html", "<html>" + markup + "</body></html>"}}));
+        }
+    }
+    // A pipe that is opened after all is released after a while, so that the test ends.
+    std::thread release([&fifo] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    form->show();
+    form->ScanCatalogue(false);
+    for (int i = 1; i <= n; ++i) {
+        SCOPED_TRACE(i);
+        const auto start = std::chrono::steady_clock::now();
+        clickRow(rowOf("Html" + std::to_string(i)));
+        form->questMemo->viewport()->grab();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        EXPECT_LT(ms.count(), 2000);
+        EXPECT_NE(form->questMemo->toPlainText().indexOf("Hello"), -1);
+        EXPECT_NE(dynamic_cast<ReadmeDocument*>(form->questMemo->document()), nullptr);
+    }
+    // Writing to the pipe still finds no reader: nobody opened it.
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    EXPECT_EQ(fd, -1);
+    if (fd >= 0) ::close(fd);
+    release.join();
 }

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -90,6 +91,14 @@ TEST(PasswordDlg, RunningItReturnsTheTypedTextOnlyWhenConfirmed) {
 
     whenShown([](TPasswordDlg* dlg) { dlg->okButton->click(); });
     EXPECT_TRUE(RunPasswordDialog("Title", "Prompt", text));
+    EXPECT_EQ(text, "");
+
+    // Escape closes it as Cancel does.
+    whenShown([](TPasswordDlg* dlg) {
+        dlg->edit->setText("typed");
+        QTest::keyClick(dlg->edit, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(RunPasswordDialog("Title", "Prompt", text));
     EXPECT_EQ(text, "");
 }
 

@@ -382,6 +382,15 @@ TEST(QuestGridDraw, DateText) {
     EXPECT_EQ(v, -7);
 }
 
+// A mark only for a decided game: an archive whose game was never decided (no stored type,
+// as for one that cannot be read) shows none.
+TEST(QuestGridDraw, GameMarkOnlyForADecidedGame) {
+    const std::pair<const char*, int> cases[] = {{"10", 1}, {"11", 1}, {"20", 2}, {"21", 2},
+                                                 {"01", 0}, {"1", 0},  {"", 0},   {"51", 0},
+                                                 {"12", 0}, {"111", 0}};
+    for (const auto& [cell, mark] : cases) EXPECT_EQ(GameMarkOf(cell), mark) << cell;
+}
+
 TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
     TStringGridEx g;
     fill(g, {{"11", "a", "A", "/d/", "1572864", "F", "45000"},

@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
 
@@ -27,6 +28,7 @@ namespace {
 
 InfoPanel g_panel;
 SelectionHandler g_selection;
+bool g_selectionHeld = false;
 
 // A text of the program on screen, with DOS line ends as plain ones.
 QString memoText(const std::string& s) {
@@ -36,8 +38,8 @@ QString memoText(const std::string& s) {
     return t;
 }
 
-// The read-me: plain text, or rich text laid out by Qt (which fetches nothing and runs
-// no scripts).
+// The read-me: plain text, or rich text laid out by Qt in the memo's ReadmeDocument, which
+// loads nothing the read-me names and runs no scripts.
 void showMemo(QPlainTextEdit& memo, const InfoPanel& p) {
     static std::string shownHtml;
     if (p.questMemoHtml) {
@@ -70,6 +72,7 @@ void showPanel() {
     for (const std::string& item : p.languageItems) f.LanguageCombo->addItem(text::display(item));
     f.LanguageCombo->setCurrentIndex(p.languageIndex);
     f.LanguageCombo->setVisible(p.languageComboVisible);
+    f.PasswordButton->setVisible(p.passwordOffered);
     f.OrigPanel->setVisible(p.origPanelVisible);
     if (p.origPanelVisible) f.OrigPanel->raise();
     showMemo(*f.questMemo, p);
@@ -83,7 +86,7 @@ void showPanel() {
     f.installonlybutton->setEnabled(p.installOnlyEnabled);
 }
 
-void selectRow(int col, int row) {
+SelectionEnv selectionEnv() {
     Tmainform& f = *mainform;
     TStringGridEx& grid = *f.QuestGrid;
     SelectionEnv env;
@@ -98,8 +101,21 @@ void selectRow(int col, int row) {
     env.showPanel = showPanel;
     env.analysisHooks.setOperationText = [](const std::string& t) { app().operationText = t; };
     env.analysisHooks.clearStatusLine = [&f] { f.StatusBar->SetSimpleText(""); };
-    g_selection.QuestGridSelectCell(col, row, *f.Zip, g_panel, env);
+    return env;
+}
+
+void selectRow(int col, int row) {
+    g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, selectionEnv());
     showPanel();
+}
+
+// True when the grid's row is the selection the panel shows and it can be started: the
+// commands act on nothing else.
+bool selectionShown() {
+    const TStringGridEx& grid = *mainform->QuestGrid;
+    const int row = grid.Row();
+    return row >= 1 && row < grid.RowCount() && !g_selection.failed() &&
+           grid.Cell(3, row) + grid.Cell(2, row) == g_selection.lastSelectionKey();
 }
 
 ScanEnv scanEnv() {
@@ -110,7 +126,9 @@ ScanEnv scanEnv() {
     env.setCurrentBar = [&f](const std::string& t) { f.CurrentBar->SetSimpleText(t); };
     env.setCaption = [&f](const std::string& t) { f.setWindowTitle(text::display(t)); };
     env.runSetupDialog = [] { RunSetupDialog(); };
-    env.selectCell = [](int col, int row) { selectRow(col, row); };
+    env.selectCell = [](int col, int row) {
+        if (!g_selectionHeld) selectRow(col, row);
+    };
     return env;
 }
 
@@ -119,6 +137,7 @@ ScanEnv scanEnv() {
 void InstallFeatureHooks() {
     g_panel = InfoPanel{};
     g_selection = SelectionHandler{};
+    g_selectionHeld = false;
     InstallSetupDialog();
     MainFormHooks& hooks = mainFormHooks();
     hooks.scanCatalogue = [](bool refreshOnly) { ScanCatalogue(refreshOnly, scanEnv()); };
@@ -138,7 +157,16 @@ void InstallFeatureHooks() {
         // A rescan inside the handler has selected its own row; keep that one.
         if (FullScanCount() != scans) canSelect = false;
     };
-    hooks.installAndLaunch = [] { InstallAndLaunchFromMainForm(); };
+    hooks.installAndLaunch = [] {
+        if (selectionShown()) InstallAndLaunchFromMainForm();
+    };
+    hooks.enterPassword = [] {
+        if (!selectionShown()) return;
+        g_selection.EnterPassword(mainform->QuestGrid->Row(), *mainform->Zip, g_panel,
+                                  selectionEnv());
+        showPanel();
+    };
+    hooks.holdSelection = [](bool held) { g_selectionHeld = held; };
     hooks.aboutBox = [] { ShowAboutBox(mainform); };
     hooks.splash = [](const std::function<void()>& whileShown) { ShowSplashWhile(whileShown); };
     hooks.finishedClick = [] {

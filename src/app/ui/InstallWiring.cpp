@@ -18,12 +18,14 @@
 namespace {
 
 // Escape cancels the extraction and conversion of an install. The window is disabled while
-// it runs, so the key is taken before it reaches any widget.
+// it runs, so the key is taken before it reaches any widget; a dialog open meanwhile (a
+// message) keeps its own Escape.
 class EscapeCancels final : public QObject {
   public:
     explicit EscapeCancels(TZipArchiver& zip) : zip_(zip) {}
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape)
+        if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape ||
+            QApplication::activeModalWidget() != nullptr)
             return QObject::eventFilter(watched, e);
         zip_.Cancel = true;
         return true;

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QSvgRenderer>
 #include <QToolButton>
@@ -19,6 +20,7 @@
 
 #include "app/StartUp.h"
 #include "app/ui/MainFormFilter.h"
+#include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
@@ -151,6 +153,13 @@ void Tmainform::setUpArchiver(TZipArchiver& zip) {
     zip.AddStoreSuffixes = {S::assGIF, S::assPNG, S::assZ,   S::assZIP, S::assZOO, S::assARC,
                             S::assLZH, S::assARJ, S::assTAZ, S::assTGZ, S::assLHA};
     zip.SetDLLDirectory(apppaths::libraryDir(app().exeDir));
+    // Neither component ever asks for a password on its own: an encrypted member without
+    // the password given on purpose (Zip.Password) is not extracted.
+    zip.OnPasswordError = [](TZipArchiver*, std::string& password, const std::string&,
+                             uint32_t& repeat) {
+        password.clear();
+        repeat = 0;
+    };
 }
 
 QCheckBox* Tmainform::makeContentBox(const char* name, int x, int y, int width) {
@@ -237,6 +246,16 @@ void Tmainform::createControls() {
     LanguageCombo->setGeometry(112, 153, 129, 21);
     LanguageCombo->hide();
 
+    PasswordButton = new QPushButton(Panel3);
+    PasswordButton->setObjectName("PasswordButton");
+    PasswordButton->setGeometry(16, 160, 160, 24);
+    PasswordButton->hide();
+    connect(PasswordButton, &QPushButton::clicked, this, [this] {
+        RunHandler([] {
+            if (mainFormHooks().enterPassword) mainFormHooks().enterPassword();
+        });
+    });
+
     OrigPanel = makePanel(Panel3, "OrigPanel");
     // Opaque, so that it hides the panel's contents when it is shown over them.
     OrigPanel->setAutoFillBackground(true);
@@ -244,6 +263,7 @@ void Tmainform::createControls() {
 
     questMemo = new QPlainTextEdit(this);
     questMemo->setObjectName("questMemo");
+    questMemo->setDocument(new ReadmeDocument(questMemo));
     questMemo->setReadOnly(true);
     questMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     questMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -305,6 +325,7 @@ void Tmainform::ApplyLanguage() {
     hint(playbutton, 12);
     caption(finished, 14);
     NotesCaption->setText(text::display(slot(25)));
+    caption(PasswordButton, 117);
     caption(gamesyscheck, 37);
     caption(goalscheck, 38);
     caption(mapcheck, 39);

@@ -20,6 +20,7 @@ class QLineEdit;
 class QPainter;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
 class QToolButton;
 class TStringGridEx;
 class TZipArchiver;
@@ -51,6 +52,11 @@ struct MainFormHooks {
     // Shows the about box as a splash while `whileShown` runs; without it the function
     // simply runs.
     std::function<void(const std::function<void()>& whileShown)> splash;
+    // Asks for the password of the selected archive (the panel's password button).
+    std::function<void()> enterPassword;
+    // While held, a full scan leaves the row it chose unhandled by the selection handler;
+    // the start-up holds it until interrupted operations are recovered, then selects.
+    std::function<void(bool held)> holdSelection;
 };
 MainFormHooks& mainFormHooks();
 
@@ -80,6 +86,7 @@ class Tmainform : public QWidget {
     QLabel* NotesCaption;
     QLabel* noteslabel;
     QComboBox* LanguageCombo;
+    QPushButton* PasswordButton;  // asks for the password of an encrypted archive
     QFrame* OrigPanel;
     QCheckBox* finished;
     QPlainTextEdit* questMemo;

@@ -7,6 +7,7 @@
 #include "app/StartUp.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
+#include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "platform/Prompter.h"
 #include "state/AppState.h"
@@ -22,6 +23,19 @@ bool TmApplication::notify(QObject* receiver, QEvent* event) {
     }
     return false;
 }
+
+namespace {
+
+// Hands the grid's current row to the selection handler; an error on the way is shown and
+// the start goes on.
+void selectGridRow(Tmainform& form) {
+    Tmainform::RunHandler([&form] {
+        bool canSelect = true;
+        form.QuestGridSelectCell(form.QuestGrid, 0, form.QuestGrid->Row(), canSelect);
+    });
+}
+
+}  // namespace
 
 Program::Program(const std::string& exeDir) {
     openAppFiles(exeDir);
@@ -45,13 +59,26 @@ bool Program::Start() {
         if (isFirstRun()) return false;
 
         Tmainform* form = form_.get();
-        auto scan = [form] { form->ScanCatalogue(false); };
+        // The scan's row is selected only after the recovery: the recovery changes what is
+        // installed, and no archive the row names keeps it from running.
+        auto scan = [form] {
+            const std::function<void(bool)> hold = mainFormHooks().holdSelection;
+            if (hold) hold(true);
+            try {
+                form->ScanCatalogue(false);
+            } catch (...) {
+                if (hold) hold(false);
+                throw;
+            }
+            if (hold) hold(false);
+        };
         if (mainFormHooks().splash) {
             mainFormHooks().splash(scan);
         } else {
             scan();
         }
         RecoverFromMainForm();
+        selectGridRow(*form);
         if (form_->windowState() & Qt::WindowMaximized) {
             form_->showMaximized();
         } else {

@@ -114,6 +114,11 @@ QString QuestGridCellText(int col, const std::string& cell) {
     return text::display(cell);
 }
 
+int GameMarkOf(const std::string& cell) {
+    if (cell.size() != 2 || (cell[1] != '0' && cell[1] != '1')) return 0;
+    return cell[0] == '1' ? 1 : cell[0] == '2' ? 2 : 0;
+}
+
 void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
                        bool selected, const QuestGridImages& images) {
     if (grid == nullptr || row < 1) return;
@@ -122,8 +127,8 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
     switch (col) {
         case 0:
             painter.fillRect(rect, fill);
-            if (!cell.empty() && cell[0] == '1') drawImage(painter, rect, images[0]);
-            if (!cell.empty() && cell[0] == '2') drawImage(painter, rect, images[1]);
+            if (const int game = GameMarkOf(cell); game != 0)
+                drawImage(painter, rect, images[static_cast<size_t>(game - 1)]);
             break;
         case 4:
             if (cell.empty()) break;

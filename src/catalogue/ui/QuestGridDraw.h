@@ -35,6 +35,11 @@ QString DateCellText(const std::string& cell, const QLocale& locale = QLocale::s
 // The text a data cell of column `col` shows (sizes and dates formatted as above).
 QString QuestGridCellText(int col, const std::string& cell);
 
+// The game mark column 0 shows for its code: 1 (Thief 1) for "10" and "11", 2 for "20" and
+// "21"; 0 (no mark) for a game not yet decided ("01") or never decided because the archive
+// could not be read (no stored type: "1"), and for anything else.
+int GameMarkOf(const std::string& cell);
+
 // The mission grid's cell-drawing event (call after the grid's default drawing).
 void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
                        bool selected, const QuestGridImages& images);
