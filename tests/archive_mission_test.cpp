@@ -325,50 +325,18 @@ TEST(MissionArchive, NamesAreDecodedWhateverTheLocale) {
 
 // RAR volume sets in both namings, stored members split across volumes as RAR writes
 // them: read and extracted as one archive from the first volume; the later ones are known.
-const char kMakeRarVolumes[] = R"PY(
-import struct, sys, zlib
-def hdr(typ, flags, body):
-    rest = struct.pack('<BHH', typ, flags, 7 + len(body)) + body
-    return struct.pack('<H', zlib.crc32(rest) & 0xFFFF) + rest
-def make(stem, files, volsize, old):
-    vols, room = [[]], volsize
-    for name, data in files:
-        pos = 0
-        while True:
-            take = min(room, len(data) - pos)
-            vols[-1].append((name, data, pos, take))
-            pos += take
-            room -= take
-            if pos == len(data): break
-            vols.append([])
-            room = volsize
-    for v, items in enumerate(vols):
-        out = b'Rar!\x1a\x07\x00' + hdr(0x73, 1 | (0 if old else 0x10) | (0x100 if v == 0 else 0), bytes(6))
-        for name, data, pos, take in items:
-            piece, last = data[pos:pos + take], pos + take == len(data)
-            flags = 0x8000 | (1 if pos else 0) | (0 if last else 2)
-            crc = zlib.crc32(data if last else piece)
-            body = struct.pack('<IIBIIBBHI', len(piece), len(data), 0, crc, 0x21210000, 20, 0x30,
-                               len(name), 0x20) + name.encode()
-            out += hdr(0x74, flags, body) + piece
-        out += hdr(0x7B, 1 if v < len(vols) - 1 else 0, b'')
-        name = (stem + '.rar' if v == 0 else '%s.r%02d' % (stem, v - 1)) if old else '%s.part%d.rar' % (stem, v + 1)
-        open(sys.argv[1] + name, 'wb').write(out)
-files = [('miss20.mis', b'm' * 5000 + b'SKYOBJVAR'), ('Vault.txt', b'Read me first.\r\n' * 100)]
-make('x', files, 2000, False)
-make('y', files, 2000, True)
-)PY";
-
 TEST(MissionArchive, VolumeSetsReadAsOneArchive) {
     TempDir dir;
-    writeFile(dir.file("make.py"), kMakeRarVolumes);
-    ASSERT_EQ(runCommand("python3 '" + dir.file("make.py") + "' '" + dir.path() + "'"), 0);
+    const std::string tree = writeTree(dir, "tree",
+                                       {{"miss20.mis", std::string(5000, 'm') + "SKYOBJVAR"},
+                                        {"Vault.txt", std::string(1600, 'r')}});
+    for (const char* first : {"x.part1.rar", "y.rar"}) {
+        ASSERT_EQ(runCommand("python3 '" TM_SOURCE_DIR "/tests/data/make_rar4.py' '" +
+                             dir.file(first) + "' '" + tree + "' 2000"),
+                  0);
+    }
     writeFile(dir.file("single.part2.rar"), readFile(kFixtures + "rar.rar"));
-    const std::string readme = [] {
-        std::string s;
-        for (int i = 0; i < 100; ++i) s += "Read me first.\r\n";
-        return s;
-    }();
+    const std::string readme(1600, 'r');
     for (const char* first : {"x.part1.rar", "y.rar"}) {
         SCOPED_TRACE(first);
         const std::vector<std::string> volumes = archiveVolumes(dir.file(first));
