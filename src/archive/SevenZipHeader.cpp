@@ -18,6 +18,9 @@ constexpr uint64_t kStartHeaderSize = 32;
 // A folder of more coders or streams than this is not one 7-Zip writes (libarchive takes
 // at most four coders).
 constexpr uint64_t kMaxCoders = 64;
+// A header larger than this describes no mission (a member list of hundreds of thousands
+// of names takes a few megabytes).
+constexpr uint64_t kMaxHeader = 64 << 20;
 
 // Property ids of the header.
 enum : uint8_t {
@@ -248,7 +251,11 @@ void measureFolders(const StreamsInfo& info, Demand& demand) {
     }
 }
 
-bool unpackLzma(const Coder& coder, const std::string& packed, std::string& out) {
+// Output grows with what the decoder actually produces, never with what the header
+// declares, up to `size` bytes.
+constexpr size_t kChunk = 1 << 16;
+
+bool unpackLzma(const Coder& coder, const std::string& packed, uint64_t size, std::string& out) {
     lzma_filter filters[2] = {{LZMA_VLI_UNKNOWN, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
     filters[0].id = coder.id == "\x21" ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1;
     if (lzma_properties_decode(&filters[0], nullptr,
@@ -261,27 +268,38 @@ bool unpackLzma(const Coder& coder, const std::string& packed, std::string& out)
     if (ret != LZMA_OK) return false;
     stream.next_in = reinterpret_cast<const uint8_t*>(packed.data());
     stream.avail_in = packed.size();
-    stream.next_out = reinterpret_cast<uint8_t*>(out.data());
-    stream.avail_out = out.size();
-    do {
-        ret = lzma_code(&stream, LZMA_FINISH);
-    } while (ret == LZMA_OK && stream.avail_out > 0 && stream.avail_in > 0);
-    const bool full = stream.avail_out == 0;
+    out.clear();
+    while (ret == LZMA_OK && out.size() < size) {
+        const size_t done = out.size();
+        out.resize(done + static_cast<size_t>(std::min<uint64_t>(kChunk, size - done)));
+        stream.next_out = reinterpret_cast<uint8_t*>(out.data() + done);
+        stream.avail_out = out.size() - done;
+        ret = lzma_code(&stream, LZMA_RUN);
+        out.resize(out.size() - stream.avail_out);
+        if (ret == LZMA_OK && out.size() == done && stream.avail_in == 0) break;  // starved
+    }
     lzma_end(&stream);
-    return full && (ret == LZMA_OK || ret == LZMA_STREAM_END);
+    return out.size() == size && (ret == LZMA_OK || ret == LZMA_STREAM_END);
 }
 
-bool unpackDeflate(const std::string& packed, std::string& out) {
+bool unpackDeflate(const std::string& packed, uint64_t size, std::string& out) {
     z_stream stream{};
     if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
     stream.avail_in = static_cast<uInt>(packed.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int ret = inflate(&stream, Z_FINISH);
-    const bool full = stream.avail_out == 0;
+    out.clear();
+    int ret = Z_OK;
+    while (ret == Z_OK && out.size() < size) {
+        const size_t done = out.size();
+        out.resize(done + static_cast<size_t>(std::min<uint64_t>(kChunk, size - done)));
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + done);
+        stream.avail_out = static_cast<uInt>(out.size() - done);
+        ret = inflate(&stream, Z_NO_FLUSH);
+        out.resize(out.size() - stream.avail_out);
+        if (out.size() == done) break;
+    }
     inflateEnd(&stream);
-    return full && (ret == Z_STREAM_END || ret == Z_OK || ret == Z_BUF_ERROR);
+    return out.size() == size && (ret == Z_OK || ret == Z_STREAM_END);
 }
 
 // The header a compressed header unpacks to, when its one coder is one that can be
@@ -295,20 +313,19 @@ Demand::Verdict unpackHeader(const StreamsInfo& info, const ReadAt& readAt, uint
         return Demand::Unchecked;
     const uint64_t size = folder.unpackSizes[0];
     const uint64_t packedSize = info.packSizes[0];
-    if (size > limit || packedSize > limit) return Demand::TooLarge;
+    if (size > std::min(limit, kMaxHeader) || packedSize > limit) return Demand::TooLarge;
     if (info.packPos > UINT64_MAX - kStartHeaderSize) return Demand::Unreadable;
     std::string packed;
     if (!readAt(kStartHeaderSize + info.packPos, packedSize, packed)) return Demand::Unreadable;
     const Coder& coder = folder.coders[0];
-    header.assign(static_cast<size_t>(size), '\0');
     bool unpacked = false;
     if (coder.id == std::string(1, '\0')) {
         header = packed.substr(0, static_cast<size_t>(size));
         unpacked = header.size() == size;
     } else if (coder.id == std::string("\x03\x01\x01", 3) || coder.id == "\x21") {
-        unpacked = unpackLzma(coder, packed, header);
+        unpacked = unpackLzma(coder, packed, size, header);
     } else if (coder.id == std::string("\x04\x01\x08", 3)) {
-        unpacked = unpackDeflate(packed, header);
+        unpacked = unpackDeflate(packed, size, header);
     } else {
         return Demand::Unchecked;
     }
@@ -343,7 +360,7 @@ Demand demandOf(const ReadAt& readAt, uint64_t limit) {
         demand.verdict = Demand::Fits;  // an empty archive
         return demand;
     }
-    if (size > limit) {
+    if (size > std::min(limit, kMaxHeader)) {
         demand.verdict = Demand::TooLarge;
         demand.memory = size;
         demand.coder = "header";
