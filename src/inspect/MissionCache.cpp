@@ -28,9 +28,15 @@ struct Cached {
     std::set<std::string> unreadable;  // members the archive could not hand out
 };
 
-// The identity of the archive file the cache was made from.
+// The identity of the archive file the cache was made from (of every volume of a set).
 std::string stamp(const std::string& path) {
-    return std::to_string(fsx::fileSize64(path)) + " " + std::to_string(fsx::fileAgeDos(path));
+    std::string text;
+    for (const std::string& volume : archiveVolumes(path)) {
+        if (!text.empty()) text += ' ';
+        text +=
+            std::to_string(fsx::fileSize64(volume)) + " " + std::to_string(fsx::fileAgeDos(volume));
+    }
+    return text;
 }
 
 std::string cacheFile(const std::string& recordKey) {
