@@ -343,21 +343,26 @@ TEST(MissionArchive, NamesAreDecodedWhateverTheLocale) {
     }
 }
 
-// RAR volume sets in both namings, stored members split across volumes as RAR writes
-// them: read and extracted as one archive from the first volume; the later ones are known.
+// RAR volume sets (RAR 4 in both namings, RAR 5), stored members split across volumes as
+// RAR writes them: read and extracted as one archive from the first volume; the later
+// ones are known.
 TEST(MissionArchive, VolumeSetsReadAsOneArchive) {
     TempDir dir;
     const std::string tree = writeTree(dir, "tree",
                                        {{"miss20.mis", std::string(5000, 'm') + "SKYOBJVAR"},
                                         {"Vault.txt", std::string(1600, 'r')}});
-    for (const char* first : {"x.part1.rar", "y.rar"}) {
-        ASSERT_EQ(runCommand("python3 '" TM_SOURCE_DIR "/tests/data/make_rar4.py' '" +
-                             dir.file(first) + "' '" + tree + "' 2000"),
-                  0);
+    // RAR 4 in both namings, RAR 5 (which knows only the newer one).
+    const std::pair<const char*, const char*> sets[] = {
+        {"x.part1.rar", ""}, {"y.rar", ""}, {"z.part1.rar", " 5"}};
+    for (const auto& [first, format] : sets) {
+        ASSERT_EQ(
+            runCommand(std::string("python3 '") + TM_SOURCE_DIR + "/tests/data/make_rar.py' '" +
+                       dir.file(first) + "' '" + tree + "' 2000" + format),
+            0);
     }
     writeFile(dir.file("single.part2.rar"), readFile(kFixtures + "rar.rar"));
     const std::string readme(1600, 'r');
-    for (const char* first : {"x.part1.rar", "y.rar"}) {
+    for (const auto& [first, format] : sets) {
         SCOPED_TRACE(first);
         const std::vector<std::string> volumes = archiveVolumes(dir.file(first));
         EXPECT_EQ(volumes.size(), 4u);
@@ -374,7 +379,8 @@ TEST(MissionArchive, VolumeSetsReadAsOneArchive) {
     }
     const std::pair<const char*, bool> later[] = {
         {"x.part1.rar", false}, {"x.part2.rar", true}, {"X.PART4.RAR", true},
-        {"y.rar", false},       {"y.r00", false},      {"single.part2.rar", false}};
+        {"y.rar", false},       {"y.r00", false},      {"single.part2.rar", false},
+        {"z.part1.rar", false}, {"z.part3.rar", true}};
     ASSERT_EQ(::rename(dir.file("x.part4.rar").c_str(), dir.file("X.PART4.RAR").c_str()), 0);
     for (const auto& [name, isLater] : later)
         EXPECT_EQ(isLaterVolume(dir.path(), name), isLater) << name;

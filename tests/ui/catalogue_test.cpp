@@ -302,7 +302,7 @@ TEST_F(Catalogue, SevenZipMissionIsListedAndAnalysedBesideItsZip) {
 TEST_F(Catalogue, SameNameInTwoFormatsAndVolumeSetsAreRowsOfTheirOwn) {
     if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
     const std::string maker =
-        std::string("python3 '") + TM_SOURCE_DIR + "/tests/data/make_rar4.py' ";
+        std::string("python3 '") + TM_SOURCE_DIR + "/tests/data/make_rar.py' ";
     TempDir seven, rar, set;
     seven.write("miss20.mis", "no marker");
     seven.write("strings/titles.str", "title_20: \"Seven Dup\"\r\n");
@@ -316,7 +316,7 @@ TEST_F(Catalogue, SameNameInTwoFormatsAndVolumeSetsAreRowsOfTheirOwn) {
                          "dup.7z' . >/dev/null"),
               0);
     ASSERT_EQ(runCommand(maker + "'" + missions + "dup.rar' '" + rar.path() + "'"), 0);
-    ASSERT_EQ(runCommand(maker + "'" + missions + "set.part1.rar' '" + set.path() + "' 2000"), 0);
+    ASSERT_EQ(runCommand(maker + "'" + missions + "set.part1.rar' '" + set.path() + "' 2000 5"), 0);
     // Padded to one size: both readers stop at their archive's end.
     const int64_t size =
         std::max(fsx::fileSize64(missions + "dup.7z"), fsx::fileSize64(missions + "dup.rar"));
