@@ -1,9 +1,16 @@
 // Fuzz target for the .7z and .rar reader: every input is written to a file named .7z or
-// .rar (by its last byte), listed, and its members read, while the header check of the
-// .7z decoders reads it too. A member list must hold only decodable, non-empty names.
+// .rar (by its last byte), listed, its members read and extracted into a scratch folder,
+// while the header check of the .7z decoders reads it too. A member list must hold only
+// non-empty names, a pass must stay within its bound, and extraction must leave nothing
+// but plain files and folders.
 // Built as a libFuzzer target with -DTM_FUZZ=ON (clang, bench/fuzz.sh); otherwise a replay
 // program: fuzz_sevenz FILE... reads each file the same way.
 
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +22,21 @@
 #include "archive/SevenZipHeader.h"
 
 namespace {
+
+// Removes what an extraction left; traps on anything but plain files and folders.
+int removeEntry(const char* path, const struct stat* st, int type, struct FTW*) {
+    if (type == FTW_SL || type == FTW_SLN || (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)))
+        __builtin_trap();
+    return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
+}
+
+void extractAll(MissionArchive& archive, const std::set<std::string>& names) {
+    static const std::string target = fuzzsupport::scratchPath("fuzz_sevenz", ".d");
+    if (::mkdir(target.c_str(), 0755) != 0 && errno != EEXIST) return;
+    ExtractSink sink;
+    archive.extract({names.begin(), names.end()}, target, sink);
+    ::nftw(target.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 void readOnce(const uint8_t* data, size_t size) {
     const bool rar = size > 0 && (data[size - 1] & 1) != 0;
@@ -36,6 +58,7 @@ void readOnce(const uint8_t* data, size_t size) {
         return true;
     });
     if (total > kMaxPassBytes) __builtin_trap();
+    if (!names.empty()) extractAll(*archive, names);
     std::remove(path.c_str());
 }
 
