@@ -2,12 +2,17 @@
 // archives listed and read; hostile archives extracted without harm.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <functional>
 #include <map>
 
 #include "archive/MissionArchive.h"
+#include "archive/SevenZipHeader.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
@@ -259,6 +264,181 @@ TEST(MissionArchive, ExtractsIntoExistingFoldersWithProgressAndCancel) {
     Sink cancelling;
     cancelling.cancelAfter = 1;
     EXPECT_EQ(archive->extract(names, second.path(), cancelling).status, ArchiveStatus::Cancelled);
+}
+
+// Runs `body` in a child process; its exit status (0 when `body` holds), or -1 when it
+// died. `peakMb` gets the child's peak resident memory.
+int inChild(const std::function<bool()>& body, long* peakMb = nullptr) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body() ? 0 : 1);
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return -1;
+    if (peakMb != nullptr) *peakMb = usage.ru_maxrss / 1024;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Under a locale that is not UTF-8 (LC_ALL=C), names outside ASCII come out as they are
+// stored, and their members extract under those names.
+TEST(MissionArchive, NamesAreDecodedWhateverTheLocale) {
+    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+    TempDir dir;
+    const std::string tree = writeTree(
+        dir, "tree", {{"Gr\xc3\xbc\xc3\x9f\x65.txt", "hallo"}, {"\xe6\x97\xa5/\xc3\x9f.str", "x"}});
+    ASSERT_TRUE(pack7z(tree, dir.file("u.7z"), ""));
+    // A name made undecodable: "cd.txt" begins with half a UTF-16 surrogate pair.
+    dir.write("two/ab.txt", "A");
+    dir.write("two/cd.txt", "C");
+    ASSERT_TRUE(pack7z(dir.file("two"), dir.file("two.7z"), "-mhc=off"));
+    ASSERT_EQ(
+        runCommand("/usr/bin/env python3 - '" + dir.file("two.7z") + "' '" + dir.file("bad.7z") +
+                   "' <<'EOF'\n"
+                   "import struct, sys, zlib\n"
+                   "d = bytearray(open(sys.argv[1], 'rb').read())\n"
+                   "off, size = struct.unpack('<QQ', d[12:28])\n"
+                   "h = 32 + off\n"
+                   "i = d.index('cd.txt'.encode('utf-16-le'), h)\n"
+                   "d[i:i + 2] = b'\\x00\\xd8'\n"
+                   "d[28:32] = struct.pack('<I', zlib.crc32(bytes(d[h:h + size])))\n"
+                   "d[8:12] = struct.pack('<I', zlib.crc32(bytes(d[12:32])))\n"
+                   "open(sys.argv[2], 'wb').write(d)\nEOF\n"),
+        0);
+    struct Case {
+        std::string archive;
+        std::string member;  // a name expected in the list and on disk after extraction
+        size_t count;        // members listed, 0 when not checked
+    };
+    const Case cases[] = {
+        {dir.file("u.7z"), "Gr\xc3\xbc\xc3\x9f\x65.txt", 2},
+        {dir.file("u.7z"), "\xe6\x97\xa5\\\xc3\x9f.str", 2},
+        {dir.file("bad.7z"), "ab.txt", 1},  // the undecodable name is left out
+        {kFixtures + "rar5_unicode.rar", "\xf0\x9f\x91\x8b\xf0\x9f\x8c\x8e.txt", 0},
+        {kFixtures + "rar_unicode.rar", "", 0},  // Japanese names in folders
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive + " " + c.member);
+        if (!fsx::fileExists(c.archive)) continue;
+        TempDir target;
+        const int status = inChild([&] {
+            ::setenv("LC_ALL", "C", 1);
+            ::setenv("LANG", "C", 1);
+            std::setlocale(LC_ALL, "");
+            std::unique_ptr<MissionArchive> archive = openMissionArchive(c.archive);
+            std::vector<std::string> names;
+            for (const ArchiveMember& m : archive->members()) {
+                if (m.name.empty() || m.name.find('?') != std::string::npos) return false;
+                names.push_back(m.name);
+            }
+            ExtractSink sink;
+            const bool found =
+                c.member.empty() || std::find(names.begin(), names.end(), c.member) != names.end();
+            return archive->status() == ArchiveStatus::Ok && !names.empty() && found &&
+                   (c.count == 0 || names.size() == c.count) &&
+                   archive->extract(names, target.path(), sink).status == ArchiveStatus::Ok;
+        });
+        EXPECT_EQ(status, 0);
+        std::string onDisk = c.member;
+        std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
+        EXPECT_TRUE(onDisk.empty() || fsx::fileExists(target.file(onDisk)));
+    }
+}
+
+// RAR volume sets (RAR 4 in both namings, RAR 5), stored members split across volumes as
+// RAR writes them: read and extracted as one archive from the first volume; the later
+// ones are known.
+TEST(MissionArchive, VolumeSetsReadAsOneArchive) {
+    TempDir dir;
+    const std::string tree = writeTree(dir, "tree",
+                                       {{"miss20.mis", std::string(5000, 'm') + "SKYOBJVAR"},
+                                        {"Vault.txt", std::string(1600, 'r')}});
+    // RAR 4 in both namings, RAR 5 (which knows only the newer one).
+    const std::pair<const char*, const char*> sets[] = {
+        {"x.part1.rar", ""}, {"y.rar", ""}, {"z.part1.rar", " 5"}};
+    for (const auto& [first, format] : sets) {
+        ASSERT_EQ(
+            runCommand(std::string("python3 '") + TM_SOURCE_DIR + "/tests/data/make_rar.py' '" +
+                       dir.file(first) + "' '" + tree + "' 2000" + format),
+            0);
+    }
+    writeFile(dir.file("single.part2.rar"), readFile(kFixtures + "rar.rar"));
+    const std::string readme(1600, 'r');
+    for (const auto& [first, format] : sets) {
+        SCOPED_TRACE(first);
+        const std::vector<std::string> volumes = archiveVolumes(dir.file(first));
+        EXPECT_EQ(volumes.size(), 4u);
+        std::unique_ptr<MissionArchive> archive = openMissionArchive(dir.file(first));
+        ASSERT_EQ(archive->status(), ArchiveStatus::Ok) << archive->detail();
+        ASSERT_EQ(archive->members().size(), 2u);
+        std::string data;
+        EXPECT_TRUE(archive->readMember("Vault.txt", 1 << 20, data));
+        EXPECT_EQ(data, readme);
+        TempDir target;
+        ExtractSink sink;
+        EXPECT_EQ(archive->extract({"miss20.mis", "Vault.txt"}, target.path(), sink).extracted, 2);
+        EXPECT_EQ(readFile(target.file("Vault.txt")), readme);
+    }
+    const std::pair<const char*, bool> later[] = {
+        {"x.part1.rar", false}, {"x.part2.rar", true}, {"X.PART4.RAR", true},
+        {"y.rar", false},       {"y.r00", false},      {"single.part2.rar", false},
+        {"z.part1.rar", false}, {"z.part3.rar", true}};
+    ASSERT_EQ(::rename(dir.file("x.part4.rar").c_str(), dir.file("X.PART4.RAR").c_str()), 0);
+    for (const auto& [name, isLater] : later)
+        EXPECT_EQ(isLaterVolume(dir.path(), name), isLater) << name;
+    EXPECT_EQ(archiveVolumes(dir.file("x.part1.rar")).size(), 4u);  // found in other case
+}
+
+// A .7z whose decoder would take more memory than allowed is refused before anything is
+// unpacked (a 300 MB member under a declared 1.5 GB dictionary): listing, reading and
+// extracting stay small, in a child process measured from outside.
+TEST(MissionArchive, LargeDecoderMemoryIsRefused) {
+    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+    TempDir dir;
+    ASSERT_EQ(runCommand("head -c 300M /dev/zero > '" + dir.file("zero.bin") + "'"), 0);
+    ASSERT_EQ(runCommand("cd '" + dir.path() +
+                         "' && 7zz a -bd -mx1 -m0=LZMA:d=1m -mhc=off plain.7z zero.bin >/dev/null"),
+              0);
+    ::unlink(dir.file("zero.bin").c_str());
+    // The LZMA coder's dictionary (id 03 01 01, five property bytes) declared as 1536 MB.
+    ASSERT_EQ(
+        runCommand("/usr/bin/env python3 - '" + dir.file("plain.7z") + "' '" + dir.file("huge.7z") +
+                   "' <<'EOF'\n"
+                   "import struct, sys, zlib\n"
+                   "d = bytearray(open(sys.argv[1], 'rb').read())\n"
+                   "off, size = struct.unpack('<QQ', d[12:28])\n"
+                   "h = 32 + off\n"
+                   "at = d.index(b'\\x03\\x01\\x01\\x05', h) + 5\n"
+                   "d[at:at + 4] = struct.pack('<I', 1536 << 20)\n"
+                   "d[28:32] = struct.pack('<I', zlib.crc32(bytes(d[h:h + size])))\n"
+                   "d[8:12] = struct.pack('<I', zlib.crc32(bytes(d[12:32])))\n"
+                   "open(sys.argv[2], 'wb').write(d)\nEOF\n"),
+        0);
+    long peak = 0;
+    TempDir target;
+    const int status = inChild(
+        [&] {
+            std::unique_ptr<MissionArchive> archive = openMissionArchive(dir.file("huge.7z"));
+            std::string data;
+            ExtractSink sink;
+            return archive->status() == ArchiveStatus::Unsupported &&
+                   archive->detail().find("1536 MB") != std::string::npos &&
+                   !archive->readMember("zero.bin", uint64_t(1) << 30, data) &&
+                   archive->extract({"zero.bin"}, target.path(), sink).status ==
+                       ArchiveStatus::Unsupported;
+        },
+        &peak);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(peak, 200);
+    EXPECT_FALSE(fsx::fileExists(target.file("zero.bin")));
+    // The same archive as 7-Zip made it reads.
+    std::unique_ptr<MissionArchive> plain = openMissionArchive(dir.file("plain.7z"));
+    EXPECT_EQ(plain->status(), ArchiveStatus::Ok);
+    // Header checks of the archive as bytes: cut short or emptied, never a crash.
+    const std::string bytes = readFile(dir.file("huge.7z"));
+    EXPECT_EQ(sevenzip::decoderDemandOfBytes(bytes, kMaxDecoderMemory).verdict,
+              sevenzip::Demand::TooLarge);
+    for (size_t cut : {size_t(0), size_t(31), size_t(40), bytes.size() - 3})
+        EXPECT_EQ(sevenzip::decoderDemandOfBytes(bytes.substr(0, cut), kMaxDecoderMemory).verdict,
+                  sevenzip::Demand::Unreadable);
 }
 
 }  // namespace

@@ -107,3 +107,23 @@ TEST(SetRowFinished, FailedWriteKeepsTheOldMark) {
     EXPECT_THROW(SetRowFinished(ini, mission, true), ESettingsWriteError);
     EXPECT_EQ(mission[5], "");
 }
+
+// A row names its archive by the extension whose file has the row's size; a row named with
+// its extension (one of two archives of one name and size) names its file itself.
+TEST(MissionArchivePath, FindsTheArchiveOfTheRow) {
+    TempDir dir;
+    for (const char* name : {"Foo.zip", "Foo.7z", "Foo.rar", "Bar.7z.zip"})
+        dir.write(name, "ten bytes!");
+    dir.write("Bar.7z", "five!");
+    const struct {
+        const char* name;
+        const char* size;
+        const char* file;
+    } cases[] = {
+        {"Foo", "10", "Foo.zip"},  {"Foo.7z", "10", "Foo.7z"},     {"Foo.rar", "10", "Foo.rar"},
+        {"Foo", "99", "Foo.zip"},  {"Bar.7z", "10", "Bar.7z.zip"}, {"Bar", "5", "Bar.7z"},
+        {"None", "1", "None.zip"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MissionArchivePath(dir.path(), c.name, c.size), dir.path() + c.file) << c.name;
+}

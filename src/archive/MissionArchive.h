@@ -12,6 +12,12 @@
 
 class TZipArchiver;
 
+// The most a .7z decoder may take (LZMA dictionary, PPMd model): an archive asking more is
+// refused before anything is unpacked.
+constexpr uint64_t kMaxDecoderMemory = uint64_t(256) << 20;
+// The most member data one pass of readMembers hands out, all members together.
+constexpr uint64_t kMaxPassBytes = uint64_t(256) << 20;
+
 struct ArchiveMember {
     std::string name;      // path inside the archive with "\" separators, as stored
     uint64_t size = 0;     // uncompressed size as the archive declares it
@@ -65,10 +71,14 @@ class MissionArchive {
 
     // Reads the members named in `names` (exact names as listed) in one pass in archive
     // order and hands each to `take`; stops when all were seen or `take` says so. A member
-    // larger than `cap` (as declared or as it turns out) is skipped; memory grows only with
-    // the data actually produced.
+    // larger than `cap` (as declared or as it turns out) is skipped, and so is every member
+    // once the pass has handed out kMaxPassBytes; memory grows only with the data actually
+    // produced.
     virtual ArchiveStatus readMembers(const std::set<std::string>& names, uint64_t cap,
                                       const Take& take) = 0;
+    // Members a pass was asked for and could not hand out (too large, past the pass's
+    // bound, damaged data): asking again would only decode them again.
+    const std::set<std::string>& unreadable() const { return unreadable_; }
     // One member into `out`; false when it cannot be read within `cap`.
     bool readMember(const std::string& name, uint64_t cap, std::string& out);
 
@@ -83,12 +93,22 @@ class MissionArchive {
     ArchiveStatus status_ = ArchiveStatus::Ok;
     std::string detail_;
     std::vector<ArchiveMember> members_;
+    std::set<std::string> unreadable_;
 };
 
 // The extensions of mission archives, lower case with the dot: ".zip", ".7z", ".rar".
 const std::vector<std::string>& missionArchiveExtensions();
 // The mission archive extension of `fileName` (lower case), empty when it has none.
 std::string missionArchiveExtension(const std::string& fileName);
+
+// The files an archive is read from: for the first volume of a multi-volume RAR set
+// ("x.part1.rar", "x.part2.rar", ... or "x.rar", "x.r00", "x.r01", ...) the volumes that
+// exist in order; for any other archive the archive alone.
+std::vector<std::string> archiveVolumes(const std::string& path);
+// True for a later volume of a multi-volume RAR set ("x.part2.rar" and on, when the file
+// says it is a volume and the set's first volume lies beside it): it is read through the
+// first volume and is no mission of its own.
+bool isLaterVolume(const std::string& dir, const std::string& fileName);
 
 // Opens the archive by its extension and reads its member list (see status()).
 std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path);

@@ -87,5 +87,10 @@ std::string MissionArchivePath(const std::string& dir, const std::string& name,
         if (std::to_string(size) == sizeText) return path;
         if (existing.empty()) existing = path;
     }
+    // A row named with its extension (an archive sharing name and size with one of
+    // another format) names its file itself.
+    if (!missionArchiveExtension(name).empty() &&
+        std::to_string(fsx::fileSize64(dir + name)) == sizeText)
+        return dir + name;
     return existing.empty() ? dir + name + ".zip" : existing;
 }

@@ -27,7 +27,9 @@ void SetRowFinished(IniFile& settings, std::vector<std::string>& row, bool check
 void SetRowFinished(std::vector<std::string>& row, bool checked);
 
 // The archive of a mission row: `dir` + `name` + the first mission archive extension (".zip",
-// ".7z", ".rar") whose file has the row's size, else the first that exists, else ".zip".
-// Foo.zip and Foo.7z of different sizes are two rows of the same name.
+// ".7z", ".rar") whose file has the row's size; else `dir` + `name` when the name ends in
+// such an extension and that file has the row's size; else the first that exists; else
+// ".zip". Foo.zip and Foo.7z of different sizes are two rows of the same name; of the same
+// size, the second is named "Foo.7z" by the catalogue scan, so that it has its own record.
 std::string MissionArchivePath(const std::string& dir, const std::string& name,
                                const std::string& sizeText);

@@ -117,11 +117,19 @@ struct MemberScan {
     std::string richReadme;                 // the .rtf/.html/.htm/.glml read-me, if any
 };
 
-// The archive's file name without its extension, lower case.
+// The archive's file name without its extension (".zip", ".7z", ".rar"; four characters
+// for any other), lower case; for the first volume of a RAR set ("x.part1.rar") without
+// the volume number either.
 std::string archiveBaseName(const std::string& path) {
     const std::string name = text::lowerAscii(text::extractFileName(path));
-    const size_t extLength = std::max<size_t>(missionArchiveExtension(name).size(), 4);
-    return name.size() >= extLength ? name.substr(0, name.size() - extLength) : std::string();
+    const std::string ext = missionArchiveExtension(name);
+    const size_t extLength = ext.empty() ? 4 : ext.size();
+    std::string base = name.size() >= extLength ? name.substr(0, name.size() - extLength) : "";
+    const size_t part = base.rfind(".part");
+    if (ext == ".rar" && part != std::string::npos && part + 5 < base.size() &&
+        base.find_first_not_of("0123456789", part + 5) == std::string::npos)
+        base.resize(part);
+    return base;
 }
 
 void scanMember(const std::string& member, const std::string& base, MemberScan& scan,

@@ -4,8 +4,10 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/AppPaths.h"
@@ -16,18 +18,25 @@
 
 namespace {
 
-constexpr char kMagic[] = "tallowmere-mission-cache 1";
-// A cache file larger than this is not read.
+constexpr char kMagic[] = "tallowmere-mission-cache 2";
+// A cache file larger than this is not read, and none larger is written.
 constexpr int64_t kMaxCacheFile = 64 << 20;
 
 struct Cached {
     std::vector<ArchiveMember> members;
     std::map<std::string, std::string> kept;
+    std::set<std::string> unreadable;  // members the archive could not hand out
 };
 
-// The identity of the archive file the cache was made from.
+// The identity of the archive file the cache was made from (of every volume of a set).
 std::string stamp(const std::string& path) {
-    return std::to_string(fsx::fileSize64(path)) + " " + std::to_string(fsx::fileAgeDos(path));
+    std::string text;
+    for (const std::string& volume : archiveVolumes(path)) {
+        if (!text.empty()) text += ' ';
+        text +=
+            std::to_string(fsx::fileSize64(volume)) + " " + std::to_string(fsx::fileAgeDos(volume));
+    }
+    return text;
 }
 
 std::string cacheFile(const std::string& recordKey) {
@@ -40,16 +49,47 @@ std::string cacheFile(const std::string& recordKey) {
     return missionCacheDir() + name.substr(0, 120) + suffix;
 }
 
-std::string serialise(const std::string& path, const MissionArchive& archive,
-                      const std::map<std::string, std::string>& kept) {
+// What one cache file holds of the archive: its members, the kept texts less `dropped`,
+// and the members no pass could hand out (the dropped ones among them).
+struct Content {
+    const std::vector<ArchiveMember>& members;
+    const std::map<std::string, std::string>& kept;
+    std::set<std::string> unreadable;
+    std::set<std::string> dropped;
+};
+
+std::string serialise(const std::string& path, const Content& c) {
     std::ostringstream out;
-    out << kMagic << '\n' << stamp(path) << '\n' << archive.members().size() << '\n';
-    for (const ArchiveMember& m : archive.members())
+    out << kMagic << '\n' << stamp(path) << '\n' << c.members.size() << '\n';
+    for (const ArchiveMember& m : c.members)
         out << m.size << ' ' << m.dosTime << ' ' << m.name.size() << '\n' << m.name << '\n';
-    out << kept.size() << '\n';
-    for (const auto& [name, data] : kept)
-        out << name.size() << ' ' << data.size() << '\n' << name << data << '\n';
+    out << c.kept.size() - c.dropped.size() << '\n';
+    for (const auto& [name, data] : c.kept) {
+        if (c.dropped.count(name) == 0)
+            out << name.size() << ' ' << data.size() << '\n' << name << data << '\n';
+    }
+    out << c.unreadable.size() << '\n';
+    for (const std::string& name : c.unreadable) out << name.size() << '\n' << name << '\n';
     return out.str();
+}
+
+// Leaves out the largest kept texts until the file fits what parse() reads back; they are
+// remembered as unreadable, so that a later selection does not decode them again. False
+// when not even the member list fits.
+bool fitCache(Content& c) {
+    uint64_t size = 128;
+    for (const ArchiveMember& m : c.members) size += 64 + 2 * m.name.size();
+    for (const auto& [name, data] : c.kept) size += 48 + 2 * name.size() + data.size();
+    std::vector<std::pair<size_t, const std::string*>> bySize;
+    for (const auto& [name, data] : c.kept) bySize.emplace_back(data.size(), &name);
+    std::sort(bySize.begin(), bySize.end());
+    while (size > static_cast<uint64_t>(kMaxCacheFile) && !bySize.empty()) {
+        size -= bySize.back().first;
+        c.dropped.insert(*bySize.back().second);
+        c.unreadable.insert(*bySize.back().second);
+        bySize.pop_back();
+    }
+    return size <= static_cast<uint64_t>(kMaxCacheFile);
 }
 
 // Reads `n` bytes after the current position; false when the file holds fewer.
@@ -85,6 +125,14 @@ bool parse(const std::string& file, const std::string& path, Cached& cached) {
         if (!readBytes(in, nameLength + dataLength, both)) return false;
         cached.kept[both.substr(0, nameLength)] = both.substr(nameLength);
     }
+    if (!(in >> count) || count > cached.members.size()) return false;
+    for (size_t i = 0; i < count; ++i) {
+        size_t length = 0;
+        std::string name;
+        if (!(in >> length) || in.get() != '\n' || length > 65536 || !readBytes(in, length, name))
+            return false;
+        cached.unreadable.insert(std::move(name));
+    }
     return true;
 }
 
@@ -105,6 +153,7 @@ class CachedMission final : public MissionArchive {
     CachedMission(const std::string& path, Cached cached)
         : MissionArchive(path), kept_(std::move(cached.kept)) {
         members_ = std::move(cached.members);
+        unreadable_ = std::move(cached.unreadable);
     }
 
     bool sequential() const override { return false; }
@@ -113,7 +162,7 @@ class CachedMission final : public MissionArchive {
                               const Take& take) override {
         std::set<std::string> rest;
         for (const ArchiveMember& m : members_) {
-            if (names.count(m.name) == 0) continue;
+            if (names.count(m.name) == 0 || unreadable_.count(m.name) != 0) continue;
             const auto found = kept_.find(m.name);
             if (found == kept_.end()) {
                 rest.insert(m.name);
@@ -160,7 +209,13 @@ void storeMissionCache(const std::string& recordKey, const MissionArchive& archi
                        const std::map<std::string, std::string>& kept) {
     if (archive.status() != ArchiveStatus::Ok) return;
     if (!fsx::forceDirectories(missionCacheDir())) return;
-    writeReplacing(cacheFile(recordKey), serialise(archive.path(), archive, kept));
+    Content content{archive.members(), kept, archive.unreadable(), {}};
+    const std::string file = cacheFile(recordKey);
+    if (!fitCache(content)) {
+        ::unlink(file.c_str());  // an older one would describe another file
+        return;
+    }
+    writeReplacing(file, serialise(archive.path(), content));
 }
 
 std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,

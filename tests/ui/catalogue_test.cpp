@@ -12,6 +12,7 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/MissionRecords.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
@@ -295,6 +296,58 @@ TEST_F(Catalogue, SevenZipMissionIsListedAndAnalysedBesideItsZip) {
     EXPECT_EQ(form->questMemo->toPlainText().toStdString(), "Caf\xC3\xA9 for seven");
     EXPECT_EQ(form->Zip->ExtrBaseDir, "");        // Thief 1 is not configured here,
     EXPECT_FALSE(form->playbutton->isEnabled());  // so nothing can be started
+}
+
+// Foo.7z and Foo.rar of the same size are two rows with records and archives of their
+// own; a RAR volume set is one row read through its first volume; a read-me named like a
+// .7z archive is preferred to the first text.
+TEST_F(Catalogue, SameNameInTwoFormatsAndVolumeSetsAreRowsOfTheirOwn) {
+    if (!haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
+    const std::string maker =
+        std::string("python3 '") + TM_SOURCE_DIR + "/tests/data/make_rar.py' ";
+    TempDir seven, rar, set;
+    seven.write("miss20.mis", "no marker");
+    seven.write("strings/titles.str", "title_20: \"Seven Dup\"\r\n");
+    seven.write("0.txt", "first text");
+    seven.write("dup.txt", "named read-me");
+    rar.write("miss20.mis", "SKYOBJVAR");
+    rar.write("strings/titles.str", "title_20: \"Rar Dup\"\r\n");
+    set.write("miss20.mis", std::string(5000, 'm') + "SKYOBJVAR");
+    set.write("strings/titles.str", "title_20: \"Volume Set\"\r\n");
+    ASSERT_EQ(runCommand("cd '" + seven.path() + "' && 7zz a -bd -ms=off '" + missions +
+                         "dup.7z' . >/dev/null"),
+              0);
+    ASSERT_EQ(runCommand(maker + "'" + missions + "dup.rar' '" + rar.path() + "'"), 0);
+    ASSERT_EQ(runCommand(maker + "'" + missions + "set.part1.rar' '" + set.path() + "' 2000 5"), 0);
+    // Padded to one size: both readers stop at their archive's end.
+    const int64_t size =
+        std::max(fsx::fileSize64(missions + "dup.7z"), fsx::fileSize64(missions + "dup.rar"));
+    for (const char* name : {"dup.7z", "dup.rar"}) {
+        const std::string path = missions + name;
+        writeFile(path, readFile(path) + std::string(size - fsx::fileSize64(path), '\0'));
+    }
+    form->ScanCatalogue(false);
+    EXPECT_EQ(grid().RowCount(), 5);  // the game, dup, dup.rar, set.part1
+    EXPECT_EQ(rowOf("set.part2"), 0);
+    struct Case {
+        std::string row, archive, title, memo;
+    };
+    const Case cases[] = {
+        {"dup", "dup.7z", "Seven Dup", "named read-me"},
+        {"dup.rar", "dup.rar", "Rar Dup", ""},
+        {"set.part1", "set.part1.rar", "Volume Set", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        const int row = rowOf(c.row);
+        ASSERT_GT(row, 0);
+        select(row);
+        EXPECT_EQ(selectedMission().archivePath, missions + c.archive);
+        EXPECT_EQ(grid().Cell(1, row), c.title);
+        EXPECT_EQ(form->questMemo->toPlainText().toStdString(), c.memo);
+        EXPECT_EQ(settings().ReadString(RecordKey(grid().RowCells(row)), "title", ""), c.title);
+    }
+    EXPECT_EQ(grid().Cell(0, rowOf("set.part1")), "21");  // its mission file spans volumes
 }
 
 // Typing narrows the rows by title or archive name without regard to case and accents, the

@@ -1,6 +1,9 @@
 #include "catalogue/ui/CatalogueScan.h"
 
+#include <algorithm>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
@@ -43,6 +46,78 @@ int findRow(const TStringGridEx& grid, int col, const std::string& value,
         if (text::equalsNoCase(form ? form(cell) : cell, value)) return r;
     }
     return 0;
+}
+
+// A mission archive file of a mission directory.
+struct ArchiveFile {
+    std::string dir;  // with trailing separator
+    fsx::DirEntry entry;
+    std::string ext;    // ".zip", ".7z", ".rar"
+    std::string key;    // the record key its name without extension would give, lower case
+    size_t format = 0;  // the extension's place in missionArchiveExtensions()
+};
+
+// The mission archive files of every existing mission directory, in the listings' order;
+// later volumes of RAR sets are read through their first volume and left out.
+std::vector<ArchiveFile> missionArchiveFiles(IniFile& settings) {
+    std::vector<ArchiveFile> files;
+    const std::vector<std::string>& extensions = missionArchiveExtensions();
+    for (const std::string& key : settings.ReadSection("mission directories")) {
+        if (!fsx::directoryExists(key)) continue;
+        const std::string dir = text::withTrailingDelim(key);
+        for (const fsx::DirEntry& entry : fsx::listDirectory(dir, "*")) {
+            if (entry.isDirectory) continue;
+            ArchiveFile file{dir, entry, missionArchiveExtension(entry.name), "", 0};
+            if (file.ext.empty() || (file.ext == ".rar" && isLaterVolume(dir, entry.name)))
+                continue;
+            file.format = static_cast<size_t>(
+                std::find(extensions.begin(), extensions.end(), file.ext) - extensions.begin());
+            const std::vector<std::string> row = {
+                "", "", entry.name.substr(0, entry.name.size() - file.ext.size()), "",
+                std::to_string(entry.size)};
+            file.key = text::lowerAscii(RecordKey(row)) + "/" + file.ext;
+            files.push_back(std::move(file));
+        }
+    }
+    return files;
+}
+
+// Archives of the same name and size in two formats (Foo.7z and Foo.rar) would share one
+// record: the one of the first format (.zip, .7z, .rar) keeps the name without extension,
+// the others are named with theirs. Returns their keys.
+std::set<std::string> namedWithExtension(const std::vector<ArchiveFile>& files) {
+    std::map<std::string, size_t> firstFormat;  // record key -> first format seen
+    for (const ArchiveFile& file : files) {
+        const std::string shared = file.key.substr(0, file.key.rfind('/'));
+        auto [it, added] = firstFormat.emplace(shared, file.format);
+        if (!added) it->second = std::min(it->second, file.format);
+    }
+    std::set<std::string> named;
+    for (const ArchiveFile& file : files) {
+        if (firstFormat[file.key.substr(0, file.key.rfind('/'))] != file.format)
+            named.insert(file.key);
+    }
+    return named;
+}
+
+// The mission test under the archive's own record `key`, for an archive named with its
+// extension: a record with a type is a mission; otherwise the archive is one when it
+// cannot be read (its panel says why) or lists a mission file, which gives its record a
+// type of 0.
+bool isMissionUnder(IniFile& settings, const std::string& key, const std::string& path) {
+    if (settings.ReadInteger(key, "type", -1) != -1) return true;
+    std::unique_ptr<MissionArchive> archive = openMissionArchive(path);
+    const ArchiveStatus status = archive->status();
+    if (status == ArchiveStatus::NotFound || status == ArchiveStatus::NotArchive) return false;
+    if (status == ArchiveStatus::Ok) {
+        const auto& members = archive->members();
+        if (std::none_of(members.begin(), members.end(), [](const ArchiveMember& m) {
+                return text::lowerAscii(m.name).find(".mis") != std::string::npos;
+            }))
+            return false;
+        settings.WriteInteger(key, "type", 0);
+    }
+    return true;
 }
 
 }  // namespace
@@ -112,21 +187,24 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     }
 
     // Mission archives of every mission directory, in the listing's order.
-    for (const std::string& key : settings.ReadSection("mission directories")) {
-        if (!fsx::directoryExists(key)) continue;
-        const std::string dir = text::withTrailingDelim(key);
-        for (const fsx::DirEntry& entry : fsx::listDirectory(dir, "*")) {
-            if (entry.isDirectory) continue;
-            const std::string ext = missionArchiveExtension(entry.name);
-            if (ext.empty()) continue;
-            if (!IsMissionArchive(dir, entry.name, *env.zip2)) continue;
-            std::vector<std::string> row(7);
-            row[2] = entry.name.substr(0, entry.name.size() - ext.size());
-            row[3] = dir;
+    const std::vector<ArchiveFile> archives = missionArchiveFiles(settings);
+    const std::set<std::string> ownNames = namedWithExtension(archives);
+    for (const ArchiveFile& file : archives) {
+        const fsx::DirEntry& entry = file.entry;
+        std::vector<std::string> row(7);
+        if (ownNames.count(file.key) != 0) {
+            // Named with its extension, so that its record and archive are its own.
+            row[2] = entry.name;
             row[4] = std::to_string(entry.size);
-            LoadRecordIntoRow(row);
-            commitWorkingRow(grid, std::move(row));
+            if (!isMissionUnder(settings, RecordKey(row), file.dir + entry.name)) continue;
+        } else {
+            if (!IsMissionArchive(file.dir, entry.name, *env.zip2)) continue;
+            row[2] = entry.name.substr(0, entry.name.size() - file.ext.size());
+            row[4] = std::to_string(entry.size);
         }
+        row[3] = file.dir;
+        LoadRecordIntoRow(row);
+        commitWorkingRow(grid, std::move(row));
     }
 
     grid.SetRowCount(grid.RowCount() - 1);
