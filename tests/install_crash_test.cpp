@@ -114,7 +114,7 @@ const Files kGameFiles = {{"strings/default.str", "game"},
 struct CrashTest : ::testing::Test {
     TempDir dir;
     ScriptedPrompter prompts;
-    std::string G, world, missions;         // world: the game and mission folders to start from
+    std::string G, missions;
     std::string aExtension = ".zip";        // the first mission's archive: ".zip" or ".7z"
     std::map<std::string, Files> archived;  // each mission's archive, unpacked
     std::string flagsFile;                  // the mission flags file written for number 20
@@ -129,7 +129,6 @@ struct CrashTest : ::testing::Test {
         openAppFiles(dir.path());
         app().exeDir = std::string(TM_TEST_BIN_DIR) + "/";
         G = dir.path() + "game/";
-        world = dir.path() + "world/";
         missions = dir.path() + "missions/";
         fsx::forceDirectories(missions);
         const std::vector<std::pair<std::string, std::string>> a = {
@@ -164,6 +163,18 @@ struct CrashTest : ::testing::Test {
     std::string archiveOf(const std::string& mission) const {
         if (mission.empty()) return " Original";
         return missions + mission + (mission == "a" ? aExtension : ".zip");
+    }
+
+    // Keeps the game and mission folders in `copy`, or puts them back from there.
+    void keep(const std::string& copy) {
+        fsx::setCurrentDirectory(dir.path());
+        runCommand("rm -rf '" + copy + "' && mkdir -p '" + copy + "' && cp -a '" + G + "' '" +
+                   missions + "' '" + copy + "'");
+    }
+    void restore(const std::string& copy) {
+        fsx::setCurrentDirectory(dir.path());
+        runCommand("rm -rf '" + G + "' '" + missions + "' && cp -a '" + copy + "game' '" + copy +
+                   "missions' '" + dir.path() + "'");
     }
 
     void original() {
@@ -349,6 +360,8 @@ void CrashTest::killEverywhere(long defaultStride) {
     const char* strideText = std::getenv("TALLOWMERE_CRASH_STRIDE");
     const long stride = strideText ? std::max(1L, std::atol(strideText)) : defaultStride;
     const std::string why = dir.path() + "why.txt";
+    const std::string world = dir.path() + "world/";         // just before the operation
+    const std::string afterCrash = dir.path() + "crashed/";  // just after the crash
 
     // Without a crash every check holds; the track converted here is the one expected.
     original();
@@ -373,23 +386,20 @@ void CrashTest::killEverywhere(long defaultStride) {
             operation(i);
             play(i);
         }
-        fsx::setCurrentDirectory(dir.path());
-        runCommand("rm -rf '" + world + "' && mkdir -p '" + world + "' && cp -a '" + G + "' '" +
-                   missions + "' '" + world + "'");
+        keep(world);
         const std::string before = k == 0 ? "" : kMissionOf[k - 1];
         const std::string during = kMissionOf[k];
         // The first step tried moves from one operation to the next, so that a sample
         // does not always hit the same kind of step; with every step tried none is left out.
         for (long step = 1 + k % stride;; step += stride) {
-            fsx::setCurrentDirectory(dir.path());
-            runCommand("rm -rf '" + G + "' '" + missions + "' && cp -a '" + world + "game' '" +
-                       world + "missions' '" + dir.path() + "'");
+            restore(world);
             startUp();
             const Outcome crashed = runChild(
                 step, [&] { operation(k); }, prompts, "");
             EXPECT_NE(crashed, Outcome::Failed) << "operation " << k << ", step " << step;
             if (crashed != Outcome::Killed) break;
             ++tried;
+            keep(afterCrash);
             std::vector<std::string> lost;
             // Each part a fresh process: its failure or warning is a loss of its own.
             auto part = [&](const std::string& what, const std::function<void()>& body) {
@@ -407,14 +417,20 @@ void CrashTest::killEverywhere(long defaultStride) {
             auto check = [&](const std::string& what, const std::vector<std::string>& found) {
                 for (const std::string& f : found) lost.push_back(what + ": " + f);
             };
+            // From the crash, two ways on: the player plays the mission installed before
+            // the operation, or plays the mission again that it was installing and goes on.
             const std::string playBefore = "play " + (before.empty() ? "original" : before);
             part("start-up, " + playBefore, [&] {
                 recover();
                 install(before);
             });
             check(playBefore, installedLosses(before, k));
+            restore(afterCrash);
             const std::string playDuring = "play " + (during.empty() ? "original" : during);
-            part(playDuring, [&] { install(during); });
+            part("start-up, " + playDuring, [&] {
+                recover();
+                install(during);
+            });
             check(playDuring, installedLosses(during, k));
             play(k);
             part("play on", [&] {
