@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Crash injection over every step: install, uninstall and the return to the original game
-# are killed at each file-system step they reach (one step after another). After each
-# crash a fresh process starts up (finishing or undoing what was interrupted) and plays
-# the mission installed before the operation, a second one plays the mission the operation
-# was installing, and both times the game directory must hold exactly that mission as its
-# archive has it (every member with its bytes, the language folder left out, the MP3 track
-# as WAV, no file of another mission, the game files it does not replace untouched, the
-# marker and the backup saying so) with its own saved games in SAVES. Then the scenario
-# plays on to the original game, and the test checks every original game file byte for
-# byte, every saved game of every mission in its own place exactly once, and that nothing
-# of the program's is left half-written. Prints how many points were tried and how many
-# lost anything (goal: 0), once for ZIP missions and once with a solid .7z mission.
+# are killed at each file-system step they reach (one step after another). From the folders
+# each crash left, a fresh process starts up (finishing or undoing what was interrupted) and
+# plays the mission installed before the operation; from the same folders again, another one
+# plays the mission the operation was installing. Both times the game directory must hold
+# exactly that mission as its archive has it (every member with its bytes, the language
+# folder left out, the MP3 track as WAV, no file of another mission, the game files it does
+# not replace untouched, the marker and the backup saying so) with its own saved games in
+# SAVES. Then the scenario plays on to the original game, and the test checks every original
+# game file byte for byte, every saved game of every mission in its own place exactly once,
+# and that nothing of the program's is left half-written. Prints how many points were tried
+# and how many lost anything (goal: 0), once for ZIP missions and once with a solid .7z
+# mission.
 # CI runs a sample of the points (install_crash_test). TALLOWMERE_CRASH_STRIDE=N in the
 # environment tries every N-th step instead of all.
 #
