@@ -1,23 +1,31 @@
 #!/usr/bin/env bash
 # Crash injection over every step: install, uninstall and the return to the original game
-# are killed at each file-system step they reach (one step after another), a fresh process
-# starts up, redoes the operation and plays on; the test then checks every original game
-# file byte for byte, every saved game of every mission in its own place exactly once, and
-# that nothing of the program's is left half-written. Prints how many points were tried and
-# how many lost anything (goal: 0), once for ZIP missions and once with a solid .7z mission.
-# CI runs a sample of the points (install_crash_test).
+# are killed at each file-system step they reach (one step after another). From the folders
+# each crash left, a fresh process starts up (finishing or undoing what was interrupted) and
+# plays the mission installed before the operation; from the same folders again, another one
+# plays the mission the operation was installing. Both times the game directory must hold
+# exactly that mission as its archive has it (every member with its bytes, the language
+# folder left out, the MP3 track as WAV, no file of another mission, the game files it does
+# not replace untouched, the marker and the backup saying so) with its own saved games in
+# SAVES. Then the scenario plays on to the original game, and the test checks every original
+# game file byte for byte, every saved game of every mission in its own place exactly once,
+# and that nothing of the program's is left half-written. Prints how many points were tried
+# and how many lost anything (goal: 0), once for ZIP missions and once with a solid .7z
+# mission.
+# CI runs a sample of the points (install_crash_test). TALLOWMERE_CRASH_STRIDE=N in the
+# environment tries every N-th step instead of all.
 #
-# Usage: bench/crash_injection.sh [BUILD_DIR]   (default build/asan; builds install_crash_test
-#        and the engines there)
+# Usage: bench/crash_injection.sh [BUILD_DIR]   (default build/asan; builds install_crash_test,
+#        the engines and the sound plug-in there)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/asan}
-cmake --build "$build" -j2 --target install_crash_test ZIPENG.DLL UNZENG.DLL >/dev/null
-export QT_QPA_PLATFORM=offscreen TALLOWMERE_CRASH_STRIDE=1
+cmake --build "$build" -j2 --target install_crash_test ZIPENG.DLL UNZENG.DLL mp3dec >/dev/null
+export QT_QPA_PLATFORM=offscreen TALLOWMERE_CRASH_STRIDE=${TALLOWMERE_CRASH_STRIDE:-1}
 log=$(mktemp /tmp/crash_injection.XXXXXX)
 trap 'rm -f "$log"' EXIT
 status=0
 "$build/bin/install_crash_test" --gtest_brief=1 >"$log" 2>&1 || status=$?
-grep -E "operation [0-9]+, step [0-9]+:" "$log" || true
+grep -E -A12 "^operation [0-9]+, step [0-9]+:" "$log" | grep -E "^(operation|  )" || true
 grep "crash points tried" "$log" || { cat "$log"; exit 1; }
 exit $status

@@ -919,6 +919,9 @@ bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const I
     const std::string selected = zip.ZipFileName();
     for (uint8_t game = 1; game <= 2; ++game) {
         GameRecord& rec = app().thiefdata[game];
+        // A marker or archive being rewritten when the program was killed leaves its
+        // temporary file also when the operation had not begun to change anything.
+        RemoveTemporaryFiles(rec.gameDir, {});
         if (!InterruptedOperation(rec.gameDir)) continue;
         // Left for later while a program of the game directory runs.
         if (const auto busy = running::stillRunningFrom(rec.gameDir)) {

@@ -418,8 +418,10 @@ bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui
     const std::string installed = hasMarker ? lines[0] : std::string(" Original");
     RemoveTemporaryFiles(game.gameDir, listedFolders(lines));
 
-    // From here until a new marker is finished, the mission no longer counts as installed.
-    if (hasMarker && lines[1] != kUnfinished) {
+    // From here until a new marker is finished, the mission no longer counts as installed;
+    // without a marker too, once the saved games start to leave SAVES.
+    if (!hasMarker) lines = {installed, kUnfinished};
+    if (!hasMarker || lines[1] != kUnfinished) {
         lines[1] = kUnfinished;
         SaveMarkerLines(game, lines);
     }
