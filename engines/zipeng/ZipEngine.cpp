@@ -902,10 +902,7 @@ class Zipper {
 
         std::string folder = archive_.substr(0, archive_.rfind('/') + 1);
         for (int attempt = 0; attempt < 16; ++attempt) {
-            char buf[40];
-            std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
-                          (unsigned long long)(rng_() & 0xFFFFFFFFFFFFull));
-            temp_ = fsx::temporarySibling(archive_, buf);
+            temp_ = fsx::temporarySibling(archive_, fsx::temporarySuffix(rng_()));
             if (out_.open(temp_)) break;
             temp_.clear();
             if (errno != EEXIST) break;

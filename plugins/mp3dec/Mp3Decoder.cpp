@@ -7,18 +7,26 @@
 
 #include <mpg123.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "install/SoundPlayer.h"
+#include "platform/NameLimits.h"
 
 namespace {
 
@@ -136,9 +144,27 @@ void joinWorker(Module* m) {
     m->stop = false;
 }
 
+// Pushes a written file to the disk, so that the renamed WAV is never found empty after a
+// power loss.
+bool syncToDisk(FILE* f) {
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;
+#else
+    return ::fsync(fileno(f)) == 0;
+#endif
+}
+
 // The decoding thread: MPEG stream -> temporary file -> rename to the output name.
 void decode(Module* m, std::string outName, size_t bufferSize) {
-    const std::string tempName = outName + ".part";
+    // Under the program's temporary-name pattern, so that what a killed conversion leaves is
+    // cleared away with the other temporary files of the folder.
+    static std::mt19937_64 rng{std::random_device{}()};
+    static std::mutex rngLock;
+    std::string tempName;
+    {
+        std::lock_guard<std::mutex> lock(rngLock);
+        tempName = fsx::temporarySibling(outName, fsx::temporarySuffix(rng()));
+    }
     int32_t error = eNone;
     FILE* out = std::fopen(tempName.c_str(), "wb");
     if (!out) {
@@ -186,7 +212,7 @@ void decode(Module* m, std::string outName, size_t bufferSize) {
                       static_cast<uint32_t>(dataBytes));
             if (std::fseek(out, 0, SEEK_SET) != 0 ||
                 std::fwrite(header, 1, sizeof header, out) != sizeof header ||
-                std::fflush(out) != 0)
+                std::fflush(out) != 0 || !syncToDisk(out))
                 error = eOutput;
         }
         if (std::fclose(out) != 0 && error == eNone) error = eOutput;

@@ -819,10 +819,7 @@ namespace {
 
 std::string temporaryName(const std::string& path) {
     static std::mt19937_64 rng{std::random_device{}()};
-    char buf[24];
-    std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
-                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
-    return temporarySibling(path, buf);
+    return temporarySibling(path, temporarySuffix(rng()));
 }
 
 // Writes a new file; false with errno EEXIST when the name is taken (nothing written).

@@ -5,6 +5,8 @@
 // free of Qt: the engines build it in too.
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace fsx {
@@ -33,6 +35,15 @@ inline std::string temporarySibling(const std::string& path, const std::string& 
 #endif
     const size_t start = cut == std::string::npos ? 0 : cut + 1;
     return path.substr(0, start) + fitName(path.substr(start), suffix.size()) + suffix;
+}
+
+// The suffix of the program's temporary names: ".tm" + the low 48 bits of `random` as 12
+// hexadecimal digits + ".tmp". The start-up clean-up knows this pattern.
+inline std::string temporarySuffix(uint64_t random) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, ".tm%012llx.tmp",
+                  static_cast<unsigned long long>(random & 0xFFFFFFFFFFFFull));
+    return buf;
 }
 
 }  // namespace fsx
