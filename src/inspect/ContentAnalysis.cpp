@@ -312,12 +312,15 @@ void disableCommands(InfoPanel& panel) {
 namespace {
 
 // An archive that could not be read: its panel says why, shows no game and starts nothing.
-void showUnreadable(const std::string& path, ArchiveStatus status, InfoPanel& panel,
+void showUnreadable(const MissionArchive& archive, ArchiveStatus status, InfoPanel& panel,
                     SelectedMission& sel) {
     const int why = unreadableSlot(status);
-    panel.questinfo = text::extractFileName(path);
+    panel.questinfo = text::extractFileName(archive.path());
     panel.origPanelVisible = false;
     panel.noteslabel = slot(why != 0 ? why : 100);
+    // What could not be read, as the reader tells it (a decoder asking too much memory).
+    if (status == ArchiveStatus::Unsupported && !archive.detail().empty())
+        panel.noteslabel += "\n" + archive.detail();
     disableCommands(panel);
     sel.currentGame = 0;
 }
@@ -353,7 +356,7 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
     if (hooks.clearStatusLine) hooks.clearStatusLine();
     prompter().processEvents();
     if (game == 0) {
-        showUnreadable(archive.path(), status, panel, sel);
+        showUnreadable(archive, status, panel, sel);
         batch.Commit();
         return 0;
     }

@@ -91,13 +91,7 @@ bool hasWildcard(const std::string& name) {
 // (a folder or the file itself): whatever lies behind a link is not the game directory's.
 bool throughLink(const std::string& gameDir, const std::string& relative) {
     std::string path = text::withTrailingDelim(fsx::resolve(gameDir));
-    size_t start = 0;
-    while (start < relative.size()) {
-        size_t end = relative.find_first_of("\\/", start);
-        if (end == std::string::npos) end = relative.size();
-        const std::string part = relative.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
+    for (const std::string& part : NameParts(relative)) {
         path = fsx::resolve(path + part);
         std::error_code ec;
         const std::filesystem::file_status st = std::filesystem::symlink_status(path, ec);
@@ -112,20 +106,12 @@ bool throughLink(const std::string& gameDir, const std::string& relative) {
 // True when a name has no part but "." (or none at all): it names the folder it is joined
 // to, never a file in it.
 bool namesNothing(const std::string& name) {
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find_first_of("\\/", start);
-        if (end == std::string::npos) end = name.size();
-        const std::string part = name.substr(start, end - start);
-        if (!part.empty() && part != ".") return false;
-        start = end + 1;
-    }
-    return true;
+    return NameParts(name).empty();
 }
 
-bool climbs(std::string name) {
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return ("\\" + name + "\\").find("\\..\\") != std::string::npos;
+bool climbs(const std::string& name) {
+    const std::vector<std::string> parts = NameParts(name);
+    return std::find(parts.begin(), parts.end(), "..") != parts.end();
 }
 
 // The entries of the game directory's folders by folded name (fsx::foldKey), each folder
@@ -137,13 +123,7 @@ class FolderNames {
     // every reader and writer of the name reaches the same file.
     bool unambiguous(const std::string& gameDir, const std::string& relative) {
         std::string folder = text::withTrailingDelim(fsx::resolve(gameDir));
-        size_t start = 0;
-        while (start < relative.size()) {
-            size_t end = relative.find_first_of("\\/", start);
-            if (end == std::string::npos) end = relative.size();
-            const std::string part = relative.substr(start, end - start);
-            start = end + 1;
-            if (part.empty() || part == ".") continue;
+        for (const std::string& part : NameParts(relative)) {
             const std::vector<std::string>& like = entries(folder)[fsx::foldKey(part)];
             if (like.empty()) return true;  // nothing below a missing name exists
             if (like.size() > 1 || text::lowerAscii(like[0]) != text::lowerAscii(part))
@@ -338,7 +318,8 @@ std::unique_ptr<MissionArchive> openOther(const std::string& archive) {
     if (ext.empty() || ext == ".zip") return nullptr;
     std::unique_ptr<MissionArchive> other = openMissionArchive(archive);
     if (other->status() != ArchiveStatus::Ok)
-        throw TmError(slot(106) + " " + archive + "\n" + unreadableText(other->status()));
+        throw TmError(slot(106) + " " + archive + "\n" + unreadableText(other->status()) +
+                      (other->detail().empty() ? "" : "\n" + other->detail()));
     return other;
 }
 
@@ -844,18 +825,8 @@ bool StaysInside(const std::string& relative) {
     if (relative[0] == '\\' || relative[0] == '/' || relative.find(':') != std::string::npos)
         return false;
     int depth = 0;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find_first_of("\\/", start);
-        if (end == std::string::npos) end = relative.size();
-        const std::string part = relative.substr(start, end - start);
-        if (part == "..") {
-            if (--depth < 0) return false;
-        } else if (!part.empty() && part != ".") {
-            ++depth;
-        }
-        start = end + 1;
-    }
+    for (const std::string& part : NameParts(relative))
+        if ((part == ".." ? --depth : ++depth) < 0) return false;
     return true;
 }
 

@@ -60,19 +60,15 @@ void removeTemporaryFilesIn(const std::string& folder) {
 // under Wine) drops them.
 std::string normalised(const std::string& relative, bool asWindows = false) {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find_first_of("\\/", start);
-        if (end == std::string::npos) end = relative.size();
-        std::string part = fsx::foldKey(relative.substr(start, end - start));
-        if (asWindows && part != "." && part != "..")
+    for (const std::string& name : NameParts(relative)) {
+        std::string part = fsx::foldKey(name);
+        if (asWindows && part != "..")
             while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
             parts.push_back(part);
         }
-        start = end + 1;
     }
     std::string out;
     for (const std::string& p : parts) out += (out.empty() ? "" : "\\") + p;
@@ -80,6 +76,19 @@ std::string normalised(const std::string& relative, bool asWindows = false) {
 }
 
 }  // namespace
+
+std::vector<std::string> NameParts(const std::string& relative) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find_first_of("\\/", start);
+        if (end == std::string::npos) end = relative.size();
+        std::string part = relative.substr(start, end - start);
+        if (!part.empty() && part != ".") parts.push_back(std::move(part));
+        start = end + 1;
+    }
+    return parts;
+}
 
 Marker::Marker(GameRecord& game) : game_(game) {}
 

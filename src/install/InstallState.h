@@ -57,6 +57,10 @@ bool IsOwnFile(const std::string& relative);
 // True for a direct member of SAVES with the extension ".sav", compared as IsOwnFile does.
 bool IsSavedGame(const std::string& relative);
 
+// The parts of a name relative to a folder ("\" or "/" separators): empty parts and "."
+// left out, ".." kept. Every check of a member's name walks these.
+std::vector<std::string> NameParts(const std::string& relative);
+
 // True when a name holds a control character (below 0x20, or 0x7F): such a name can be
 // neither a line of the marker nor one of the editor script.
 bool HasControlCharacter(const std::string& name);
