@@ -30,6 +30,8 @@ bool contains(const std::string& s, const char* part) {
 // content the game decision searches.
 constexpr uint64_t kTextCap = 16 << 20;
 constexpr uint64_t kMissionFileCap = uint64_t(512) << 20;
+// Read-mes named like the archive read in one pass, the first that reads being shown.
+constexpr size_t kReadmeCandidates = 3;
 
 // Member data for the analysis. Archives read front to back get every member it needs in
 // one pass, in archive order, before it starts; the others are asked member by member.
@@ -200,7 +202,10 @@ void storeCounts(IniFile& settings, const std::string& recordKey, const MemberSc
 // Every member the analysis will read, for archives read front to back.
 std::set<std::string> membersToRead(IniFile& settings, const std::string& recordKey,
                                     const MemberScan& scan, const SelectedMission& sel) {
-    std::set<std::string> names(scan.namedReadmes.begin(), scan.namedReadmes.end());
+    // Only the first few read-mes named like the archive: one is shown, and a flood of them
+    // must not use up the pass before the mission file comes.
+    const size_t named = std::min<size_t>(scan.namedReadmes.size(), kReadmeCandidates);
+    std::set<std::string> names(scan.namedReadmes.begin(), scan.namedReadmes.begin() + named);
     if (!scan.texts.empty()) names.insert(scan.texts.front());
     if (scan.texts.empty() && !scan.richReadme.empty()) names.insert(scan.richReadme);
     const int32_t type = settings.ReadInteger(recordKey, "type", 0);
