@@ -103,6 +103,8 @@ TEST(Readme, HostileReadmesAreShownQuicklyOrAsPlainText) {
         {"a.htm", "<<!-- x --><img width=1>i<table><td><img width=5>t</table>", true,
          "&lt;i<table><td>t</table>"},
         {"a.htm", "<p title='x>y' a\"<b=1>z", true, "<p title=\"x&gt;y\" ab=\"1\">z"},
+        {"a.htm", "<style>" + repeat("a{b:c}", 60) + "</style><p>x", true, "<p>x"},
+        {"a.htm", "<p>" + repeat("w", 500), false, "www"},
         {"a.glml", repeat("[GLWARNING]", 30000), false, ""},
         {"a.txt", repeat("w", 5000), false, repeat("w", kReadmeLineBytes) + "\n"},
         {"a.txt", repeat("line\r\n", 100000), false, "line\r\n\n[\xE2\x80\xA6]\n"},

@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QString>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -40,8 +41,12 @@ bool startsWith(const std::string& s, const char* prefix, size_t n) {
     return s.size() >= n && memcmp(s.data(), prefix, n) == 0;
 }
 
+// Strictly valid UTF-8 (a byte-order mark at the start is a character like any other).
 bool validUtf8(const std::string& s) {
-    return QString::fromUtf8(s).toUtf8() == QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    const QString decoded = decoder(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
+    return !decoder.hasError();
 }
 
 std::string detectedCodePage(const std::string& bytes) {
@@ -328,9 +333,9 @@ class HtmlScan {
     size_t text(size_t at) {
         const char c = page_[at];
         if (rich_) html_ += c;
+        if (inStyle_) return at + 1;  // a style sheet is not laid out
         runLength_ = isSpace(c) ? 0 : runLength_ + 1;
         if (runLength_ > kRichRun) rich_ = false;
-        if (inStyle_) return at + 1;
         if (isSpace(c)) {
             if (!plain_.empty() && plain_.back() != ' ' && plain_.back() != '\n') plain_ += ' ';
             return at + 1;
