@@ -4,6 +4,7 @@
 // read as a text file line by line. Built as a libFuzzer target with -DTM_FUZZ=ON (clang,
 // bench/fuzz.sh text); otherwise a replay program: fuzz_text FILE... runs each file.
 
+#include <QStringDecoder>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +18,10 @@
 namespace {
 
 bool validUtf8(const std::string& s) {
-    return QString::fromUtf8(s).toUtf8() == QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    const QString decoded = decoder(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
+    return !decoder.hasError();
 }
 
 void decodeOnce(const uint8_t* data, size_t size) {

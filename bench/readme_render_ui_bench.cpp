@@ -72,6 +72,7 @@ std::vector<Input> worstInputs() {
         {"rich-text.htm", textRich},
         {"rich-words.htm", repeat("<b>" + std::string(200, 'w') + "</b> ", 560)},
         {"rich-tables.htm", repeat(tables, 8)},
+        {"rich-style.htm", "<style>" + repeat("p.c{color:red;margin:0}", 5000) + "</style><p>x"},
         {"div50k.htm", nested("<div>", "</div>", 50000)},
         {"div50k-open.htm", repeat("<div>", 50000) + "x"},
         {"div-cap.htm", filled("<div>")},
