@@ -29,8 +29,9 @@ constexpr size_t kRichTags = 3000;
 constexpr size_t kRichAttributes = 6000;
 constexpr size_t kRichDepth = 32;
 constexpr size_t kRichCells = 600;
-constexpr long kRichSpan = 64;    // colspan, rowspan
-constexpr size_t kRichRun = 160;  // characters without a blank
+constexpr long kRichSpan = 64;           // colspan, rowspan
+constexpr size_t kRichRun = 160;         // characters without a blank
+constexpr size_t kRichParagraph = 4000;  // characters of text between two blocks
 constexpr size_t kRtfDepth = 256;
 // Of a larger read-me only the start is read: plain text shows no more of it.
 constexpr size_t kScanBytes = 1 << 20;
@@ -335,7 +336,7 @@ class HtmlScan {
         if (rich_) html_ += c;
         if (inStyle_) return at + 1;  // a style sheet is not laid out
         runLength_ = isSpace(c) ? 0 : runLength_ + 1;
-        if (runLength_ > kRichRun) rich_ = false;
+        if (runLength_ > kRichRun || ++paragraphLength_ > kRichParagraph) rich_ = false;
         if (isSpace(c)) {
             if (!plain_.empty() && plain_.back() != ' ' && plain_.back() != '\n') plain_ += ' ';
             return at + 1;
@@ -406,6 +407,8 @@ class HtmlScan {
         if (!t.closing && (t.flags & kCell)) ++cells_;
         nest(t);
         if (t.flags & kStyle) inStyle_ = !t.closing;
+        // A line break stays within its paragraph, which Qt lays out as one.
+        if ((t.flags & (kBlock | kCell)) && t.name != "br") paragraphLength_ = 0;
         if (t.name == "br" || ((t.flags & kBlock) && !plain_.empty() && plain_.back() != '\n'))
             newLine();
         else if ((t.flags & kCell) && !t.closing)
@@ -536,7 +539,7 @@ class HtmlScan {
     const std::string_view page_;
     std::string lower_, html_, plain_;
     std::vector<std::pair<std::string_view, unsigned>> open_;  // name, sibling kind
-    size_t attributes_ = 0, cells_ = 0, runLength_ = 0, plainLines_ = 0;
+    size_t attributes_ = 0, cells_ = 0, runLength_ = 0, paragraphLength_ = 0, plainLines_ = 0;
     bool inStyle_ = false;
     bool rich_ = true;
     bool cut_ = false;
@@ -681,11 +684,9 @@ std::string rtfToText(const std::string& rtf) {
                 }
                 skipChars = group.unicodeSkip;
             } else if (word == "par" || word == "line" || word == "sect" || word == "page") {
-                flush();
-                out += '\n';
+                pending += '\n';  // the same byte in every code page an RTF names
             } else if (word == "tab") {
-                flush();
-                out += '\t';
+                pending += '\t';
             }
         }
     }
