@@ -34,7 +34,7 @@ constexpr size_t kRichRun = 160;         // characters without a blank
 constexpr size_t kRichParagraph = 4000;  // characters of text between two blocks
 constexpr size_t kRtfDepth = 256;
 // Of a larger read-me only the start is read: plain text shows no more of it.
-constexpr size_t kScanBytes = 1 << 20;
+constexpr size_t kScanBytes = 512 << 10;
 // The line that stands for the rest of a read-me that is not shown.
 constexpr const char* kCutMark = "\n[\xE2\x80\xA6]\n";
 
