@@ -1,22 +1,40 @@
 #!/bin/sh
-# Fuzzes the ZIP directory reader (list), the extraction engine (extract) or in-memory
-# extraction through the archive component (stream) with libFuzzer for a while (not part
-# of CI). Memory is limited: a process above RSS_MB (default 512) or a single allocation
-# above MALLOC_MB (default 256) counts as a finding.
+# Fuzzes one reader of untrusted input with libFuzzer for a while (not part of CI), one
+# worker:
+#   list, extract, stream   the ZIP directory reader, the extraction engine, in-memory
+#                           extraction through the archive component
+#   rtf, html, glml         the read-me converters (rich text through Qt's own layout)
+#   text                    the text decoder and text utilities
+#   fileversion             the version resource reader of program files
+#   ini, language           the settings store and the language table
+#   typedetect              the mission type detection of ZIP archives
 #
-#   bench/fuzz.sh [SECONDS] [BUILD_DIR] [list|extract|stream]   (defaults: 120, build/fuzz, list)
+#   bench/fuzz.sh [SECONDS] [BUILD_DIR] [TARGET]   (defaults: 120, build/fuzz, list)
+#   RUNS=1000000 bench/fuzz.sh 0 build/fuzz html   (a number of runs instead of a time)
 #
-# Seeds come from small archives made here by zip, 7z, bsdtar and Python's zipfile
-# (ZIP64, comments, encryption, hostile names and links included). Crashes land in
-# BUILD_DIR/fuzz-artifacts/; replay one with the plain program: bench program fuzz_list
-# or fuzz_extract (TM_BUILD_BENCH=ON) FILE.
+# Memory and time are limited: a process above RSS_MB, a single allocation above
+# MALLOC_MB or one input taking more than TIMEOUT seconds counts as a finding (defaults
+# 512 MB, 256 MB, 10 s for the archive targets; 1024 MB, 512 MB and 2 s for the others, so
+# that a quadratic case is a finding). Seeds of the archive targets are small archives made
+# here by zip, 7z, bsdtar and Python's zipfile (ZIP64, comments, encryption, hostile names
+# and links included); the others start from their fixtures in tests/data/fuzz/TARGET/,
+# where every finding is kept (CI replays them). Crashes land in BUILD_DIR/fuzz-artifacts/;
+# replay one with the plain program: bench program fuzz_TARGET (TM_BUILD_BENCH=ON) FILE.
 set -eu
 SECONDS_TO_RUN=${1:-120}
 BUILD=${2:-build/fuzz}
 TARGET=${3:-list}
-RSS_MB=${RSS_MB:-512}
-MALLOC_MB=${MALLOC_MB:-256}
-case "$TARGET" in list | extract | stream) ;; *) echo "target: list, extract or stream" >&2; exit 2 ;; esac
+case "$TARGET" in
+list | extract | stream)
+    RSS_MB=${RSS_MB:-512} MALLOC_MB=${MALLOC_MB:-256} TIMEOUT=${TIMEOUT:-10} MAX_LEN=4096 ;;
+rtf | html | glml)
+    RSS_MB=${RSS_MB:-1024} MALLOC_MB=${MALLOC_MB:-512} TIMEOUT=${TIMEOUT:-2} MAX_LEN=65536 ;;
+text | fileversion | ini | language | typedetect)
+    RSS_MB=${RSS_MB:-1024} MALLOC_MB=${MALLOC_MB:-512} TIMEOUT=${TIMEOUT:-2} MAX_LEN=16384 ;;
+*)
+    echo "target: list extract stream rtf html glml text fileversion ini language typedetect" >&2
+    exit 2 ;;
+esac
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$BUILD"
 BUILD=$(cd "$BUILD" && pwd)
@@ -29,7 +47,10 @@ cmake --build "$BUILD" --target "fuzz_${TARGET}_fuzzer" -j2
 CORPUS="$BUILD/fuzz-corpus/$TARGET"
 ARTIFACTS="$BUILD/fuzz-artifacts"
 mkdir -p "$CORPUS" "$ARTIFACTS"
-if [ -z "$(ls -A "$CORPUS")" ]; then
+FIXTURES="$SRC/tests/data/fuzz/$TARGET"
+if [ -d "$FIXTURES" ]; then
+    [ -n "$(ls -A "$CORPUS")" ] || cp "$FIXTURES"/* "$CORPUS"/
+elif [ -z "$(ls -A "$CORPUS")" ]; then
     WORK=$(mktemp -d)
     mkdir -p "$WORK/t/maps" "$WORK/t/books"
     printf 'intro' > "$WORK/t/maps/intro.pcx"
@@ -62,7 +83,10 @@ PY
     rm -rf "$WORK"
 fi
 
+# The settings writes of ini, language and typedetect are synced: a tmpfs keeps them cheap.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ]; then export TMPDIR=/dev/shm; fi
+if [ -n "${RUNS:-}" ]; then LENGTH="-runs=$RUNS"; else LENGTH="-max_total_time=$SECONDS_TO_RUN"; fi
 cd "$ARTIFACTS"
-"$BUILD/bin/fuzz_${TARGET}_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=4096 \
-    -timeout=10 -rss_limit_mb="$RSS_MB" -malloc_limit_mb="$MALLOC_MB" -print_final_stats=1 \
-    "$CORPUS"
+"$BUILD/bin/fuzz_${TARGET}_fuzzer" "$LENGTH" -max_len="$MAX_LEN" \
+    -timeout="$TIMEOUT" -rss_limit_mb="$RSS_MB" -malloc_limit_mb="$MALLOC_MB" \
+    -print_final_stats=1 -artifact_prefix="$ARTIFACTS/${TARGET}-" "$CORPUS"

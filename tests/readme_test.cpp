@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include "archive/ZipArchiver.h"
+#include "inspect/ContentAnalysis.h"
 #include "inspect/ReadmeText.h"
+#include "platform/FileSystem.h"
+#include "state/AppState.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -57,7 +62,7 @@ TEST(Readme, EveryEncodingAndFormatShowsItsText) {
         {"a.htm",
          "<html><body><h1>Vault</h1><img src=\"http://example.invalid/x.png\">"
          "<script>alert(1)</script><p>S\xC3\xBC\x64</p></body></html>",
-         "<h1>Vault</h1><img src=\"http://example.invalid/x.png\"><p>Süd</p>", true},
+         "<h1>Vault</h1><p>Süd</p>", true},
         {"a.glml",
          "[GLTITLE]Lost Vault[/GLTITLE]\r\n[GLSUBTITLE]By Me[/GLSUBTITLE]Line one[GLNL]two",
          "<h1>Lost Vault</h1> <h2>By Me</h2>Line one<br>two", true},
@@ -71,7 +76,82 @@ TEST(Readme, EveryEncodingAndFormatShowsItsText) {
         else
             EXPECT_NE(readme.text.find(c.expected), std::string::npos) << readme.text;
         EXPECT_EQ(readme.text.find("alert"), std::string::npos);
+        EXPECT_EQ(readme.text.find("<img"), std::string::npos);
     }
+}
+
+std::string repeat(const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// Damaged and hostile read-mes never throw, and come out small enough for the memo to
+// show at once: rich text only within its bounds, plain text cut.
+TEST(Readme, HostileReadmesAreShownQuicklyOrAsPlainText) {
+    struct Case {
+        std::string file, bytes;
+        bool html;
+        std::string shown;  // a part of the text
+    };
+    const Case cases[] = {
+        {"a.rtf", "{\\rtf1 Vault \\'zz of \\'4 the \\'", false, "Vault zz of 4 the "},
+        {"a.rtf", repeat("{", 100000) + "deep" + "\\u99999999?\\bin999999", false,
+         "deep\xEF\xBF\xBD"},
+        {"a.htm", repeat("<div>", 50000) + "deep" + repeat("</div>", 50000), false, "deep"},
+        {"a.htm", "<p>a &amp; b<td colspan=99999>c", false, "a & b\tc"},
+        {"a.htm", "<<!-- x --><img width=1>i<table><td><img width=5>t</table>", true,
+         "&lt;i<table><td>t</table>"},
+        {"a.htm", "<p title='x>y' a\"<b=1>z", true, "<p title=\"x&gt;y\" ab=\"1\">z"},
+        {"a.htm", "<style>" + repeat("a{b:c}", 60) + "</style><p>x", true, "<p>x"},
+        {"a.htm", "<p>" + repeat("w", 500), false, "www"},
+        {"a.glml", repeat("[GLWARNING]", 30000), false, ""},
+        {"a.txt", repeat("w", 5000), false, repeat("w", kReadmeLineBytes) + "\n"},
+        {"a.txt", repeat("line\r\n", 100000), false, "line\r\n\n[\xE2\x80\xA6]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + ": " + c.bytes.substr(0, 40));
+        ReadmeText readme;
+        ASSERT_NO_THROW(readme = readmeFromBytes(c.file, c.bytes));
+        EXPECT_EQ(readme.html, c.html) << readme.text.substr(0, 200);
+        EXPECT_NE(readme.text.find(c.shown), std::string::npos) << readme.text.substr(0, 200);
+        EXPECT_EQ(readme.text.find("<img"), std::string::npos);
+        if (!readme.html) {
+            EXPECT_LE(readme.text.size(), kReadmePlainBytes + 16);
+        }
+    }
+}
+
+// The same read-mes inside a mission archive, selected as a player would: the analysis
+// goes through and the memo gets the bounded text.
+TEST(Readme, HostileReadmeInAnArchiveIsAnalysed) {
+    if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL"))
+        GTEST_SKIP() << "extraction engine not built";
+    TempDir dir;
+    openAppFiles(dir.path());
+    app().thiefdata[1].gameDir = dir.path() + "T1/";
+    const std::pair<std::string, std::string> readmes[] = {
+        {"Vault.rtf", "{\\rtf1\\ansi Caf\\'zz \\'e9}"},
+        {"Vault.htm", repeat("<div>", 50000) + "deep"},
+        {"Vault.txt", repeat("w", 1 << 20)},
+    };
+    for (const auto& [name, bytes] : readmes) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.path() + "Vault.zip";
+        std::remove(path.c_str());
+        ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"}, {name, bytes}}));
+        TZipArchiver zip;
+        zip.Unattended = true;
+        zip.SetDLLDirectory(TM_TEST_BIN_DIR);
+        zip.SetZipFileName(path);
+        InfoPanel panel;
+        ASSERT_NO_THROW(AnalyseArchive(zip, "Vault." + std::to_string(fsx::fileSize(path)), panel,
+                                       AnalysisHooks{}));
+        EXPECT_FALSE(panel.questMemoHtml);
+        EXPECT_FALSE(panel.questMemo.empty());
+        EXPECT_LE(panel.questMemo.size(), kReadmePlainBytes + 16);
+    }
+    closeAppFiles();
 }
 
 }  // namespace

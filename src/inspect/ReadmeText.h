@@ -2,6 +2,7 @@
 // Read-me files as the panel shows them: plain text decoded from whatever code page the
 // author's system used, RTF as its text with paragraphs, GLML and HTML as rich text.
 
+#include <cstddef>
 #include <string>
 
 struct ReadmeText {
@@ -9,11 +10,20 @@ struct ReadmeText {
     bool html = false;  // rich text (Qt's HTML subset) rather than plain text
 };
 
+// Plain text from readmeFromBytes: at most this many bytes and lines (and a line "[…]"
+// after them), no line longer than this many bytes (longer ones are broken).
+inline constexpr size_t kReadmePlainBytes = 256 << 10;
+inline constexpr size_t kReadmePlainLines = 4000;
+inline constexpr size_t kReadmeLineBytes = 1000;
+
 // The read-me kinds by extension, in the order they are chosen when no ".txt" is: ".rtf",
 // ".html", ".htm", ".glml".
 bool isRichReadmeExtension(const std::string& lowerExt);
 
-// The read-me member `fileName` holding `bytes`, ready to show.
+// The read-me member `fileName` holding `bytes`, ready to show, and shown quickly: a page
+// too large or too deeply nested for rich text comes as its plain text, and plain text
+// ends after a few thousand lines with a line "[…]" for the rest. Scripts, embedded
+// objects and images of a page are left out.
 ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes);
 
 // Text bytes to UTF-8: a byte-order mark wins, then valid UTF-8, then the detected code
@@ -22,7 +32,6 @@ std::string decodeText(const std::string& bytes);
 // Bytes of the given code page (an iconv name such as "WINDOWS-1251") to UTF-8.
 std::string fromCodePage(const std::string& bytes, const std::string& codePage);
 
+// Each converter takes any bytes: a damaged escape or tag is left out or shown as text.
 std::string rtfToText(const std::string& rtf);
 std::string glmlToHtml(const std::string& glml);
-// The page with its scripts, styles' imports and objects removed; nothing is fetched.
-std::string sanitizeHtml(const std::string& html);

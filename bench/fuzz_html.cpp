@@ -1,0 +1,31 @@
+// Fuzz target for HTML read-mes: every input is converted as a ".htm" member
+// (readmeFromBytes) and the result shown as the memo would take it (FuzzReadme.h: rich text
+// through Qt's parser and layout). Built as a libFuzzer target with -DTM_FUZZ=ON (clang,
+// bench/fuzz.sh html); otherwise a replay program: fuzz_html FILE... converts each file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "FuzzReadme.h"
+#include "FuzzSupport.h"
+
+namespace {
+
+void convertOnce(const uint8_t* data, size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    fuzzreadme::show(readmeFromBytes("readme.htm", bytes));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    convertOnce(data, size);
+    return 0;
+}
+
+#ifndef TM_LIBFUZZER
+int main(int argc, char** argv) {
+    return fuzzsupport::replay(argc, argv, convertOnce, "shown");
+}
+#endif

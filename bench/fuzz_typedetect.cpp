@@ -1,0 +1,97 @@
+// Fuzz target for the mission type detection: every input is a mission directory's ZIP
+// archive, tested as the catalogue scan does (is it a mission?) and, when it is, its game
+// decided as a selection does (the first ".mis" member extracted into memory and searched
+// for the marker); both answers are stored in a settings file of their own. Run it with
+// TMPDIR on a tmpfs: every settings write is synced.
+//
+// Built as a libFuzzer target with -DTM_FUZZ=ON, beside the instrumented UNZENG.DLL of the
+// stream target. Otherwise a replay program: fuzz_typedetect FILE... runs each file with
+// the UNZENG.DLL beside it.
+
+#include <dlfcn.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "FuzzSupport.h"
+#include "archive/ZipArchiver.h"
+#include "inspect/TypeDetection.h"
+#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+std::string engineDirectory() {
+#ifdef TM_FUZZ_ENGINE_DIR
+    return TM_FUZZ_ENGINE_DIR;
+#else
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+#endif
+}
+
+// Keeps the engine mapped for the whole run (see fuzz_stream.cpp).
+const std::string& engineDir() {
+    static const std::string dir = [] {
+        std::string d = engineDirectory();
+        if (!dlopen((d + "/UNZENG.DLL").c_str(), RTLD_NOW | RTLD_NODELETE)) {
+            std::fprintf(stderr, "%s\n", dlerror());
+            std::exit(2);
+        }
+        return d;
+    }();
+    return dir;
+}
+
+void detectOnce(const uint8_t* data, size_t size) {
+    static const std::string path = fuzzsupport::scratchPath("fuzz_typedetect", ".zip");
+    static const std::string settingsPath = fuzzsupport::scratchPath("fuzz_typedetect", ".ini");
+    if (!fuzzsupport::writeInput(path, data, size)) return;
+    std::remove(settingsPath.c_str());
+    IniFile settings(settingsPath);
+    const std::string dir = text::withTrailingDelim(std::filesystem::path(path).parent_path());
+    const std::string name = text::extractFileName(path);
+
+    TZipArchiver zip2;
+    zip2.Unattended = true;
+    const bool mission = IsMissionArchive(settings, dir, name, zip2);
+    const std::string section = ArchiveRecordKey(name, static_cast<int64_t>(size));
+    const int32_t type = settings.ReadInteger(section, "type", -1);
+    if (mission != (type == 0)) __builtin_trap();
+    // A stored answer is taken without opening the archive again.
+    if (mission && !IsMissionArchive(settings, dir, name, zip2)) __builtin_trap();
+
+    std::string missionFile;
+    for (const ZipDirEntry& e : zip2.Entries()) {
+        if (text::lowerAscii(text::extractFileExt(e.FileName)) == ".mis") missionFile = e.FileName;
+    }
+    if (!missionFile.empty()) {
+        TZipArchiver zip;
+        zip.Unattended = true;
+        zip.SetDLLDirectory(engineDir());
+        zip.SetZipFileName(path);
+        const uint8_t game = DecideGame(settings, section, missionFile, zip);
+        if ((game != 1 && game != 2) || settings.ReadInteger(section, "type", 0) != game)
+            __builtin_trap();
+    }
+    if (ContainsMarker(kMissionMarker, reinterpret_cast<const char*>(data), size) &&
+        size < sizeof kMissionMarker - 1)
+        __builtin_trap();
+    std::remove(path.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    detectOnce(data, size);
+    return 0;
+}
+
+#ifndef TM_LIBFUZZER
+int main(int argc, char** argv) {
+    return fuzzsupport::replay(argc, argv, detectOnce, "detected");
+}
+#endif
