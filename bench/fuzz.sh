@@ -8,6 +8,7 @@
 #   fileversion             the version resource reader of program files
 #   ini, language           the settings store and the language table
 #   typedetect              the mission type detection of ZIP archives
+#   sevenz                  the .7z/.rar reader (header check, listing, reading, extraction)
 #
 #   bench/fuzz.sh [SECONDS] [BUILD_DIR] [TARGET]   (defaults: 120, build/fuzz, list)
 #   RUNS=1000000 bench/fuzz.sh 0 build/fuzz html   (a number of runs instead of a time)
@@ -29,10 +30,10 @@ list | extract | stream)
     RSS_MB=${RSS_MB:-512} MALLOC_MB=${MALLOC_MB:-256} TIMEOUT=${TIMEOUT:-10} MAX_LEN=4096 ;;
 rtf | html | glml)
     RSS_MB=${RSS_MB:-1024} MALLOC_MB=${MALLOC_MB:-512} TIMEOUT=${TIMEOUT:-2} MAX_LEN=65536 ;;
-text | fileversion | ini | language | typedetect)
+text | fileversion | ini | language | typedetect | sevenz)
     RSS_MB=${RSS_MB:-1024} MALLOC_MB=${MALLOC_MB:-512} TIMEOUT=${TIMEOUT:-2} MAX_LEN=16384 ;;
 *)
-    echo "target: list extract stream rtf html glml text fileversion ini language typedetect" >&2
+    echo "target: list extract stream rtf html glml text fileversion ini language typedetect sevenz" >&2
     exit 2 ;;
 esac
 SRC=$(cd "$(dirname "$0")/.." && pwd)
