@@ -43,3 +43,21 @@ inline int replay(int argc, char** argv, void (*once)(const uint8_t*, size_t), c
 }
 
 }  // namespace fuzzsupport
+
+// The fuzzer's entry point for `once`, and without libFuzzer the replay program that prints
+// `done` after each file.
+#define TM_FUZZ_TARGET(once, done)                                            \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+        once(data, size);                                                     \
+        return 0;                                                             \
+    }                                                                         \
+    TM_FUZZ_REPLAY_MAIN(once, done)
+
+#ifdef TM_LIBFUZZER
+#define TM_FUZZ_REPLAY_MAIN(once, done)
+#else
+#define TM_FUZZ_REPLAY_MAIN(once, done)                     \
+    int main(int argc, char** argv) {                       \
+        return fuzzsupport::replay(argc, argv, once, done); \
+    }
+#endif

@@ -176,13 +176,4 @@ void extractOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    extractOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, extractOnce, "extracted");
-}
-#endif
+TM_FUZZ_TARGET(extractOnce, "extracted")

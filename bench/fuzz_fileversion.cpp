@@ -41,13 +41,4 @@ void readOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    readOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, readOnce, "read");
-}
-#endif
+TM_FUZZ_TARGET(readOnce, "read")

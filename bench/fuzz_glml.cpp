@@ -19,13 +19,4 @@ void convertOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    convertOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, convertOnce, "shown");
-}
-#endif
+TM_FUZZ_TARGET(convertOnce, "shown")

@@ -71,13 +71,4 @@ void storeOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    storeOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, storeOnce, "stored");
-}
-#endif
+TM_FUZZ_TARGET(storeOnce, "stored")

@@ -34,13 +34,4 @@ void listOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    listOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, listOnce, "listed");
-}
-#endif
+TM_FUZZ_TARGET(listOnce, "listed")

@@ -77,13 +77,4 @@ void streamOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    streamOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, streamOnce, "read");
-}
-#endif
+TM_FUZZ_TARGET(streamOnce, "read")

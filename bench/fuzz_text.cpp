@@ -49,13 +49,4 @@ void decodeOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    decodeOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, decodeOnce, "decoded");
-}
-#endif
+TM_FUZZ_TARGET(decodeOnce, "decoded")

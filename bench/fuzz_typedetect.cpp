@@ -85,13 +85,4 @@ void detectOnce(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    detectOnce(data, size);
-    return 0;
-}
-
-#ifndef TM_LIBFUZZER
-int main(int argc, char** argv) {
-    return fuzzsupport::replay(argc, argv, detectOnce, "detected");
-}
-#endif
+TM_FUZZ_TARGET(detectOnce, "detected")
