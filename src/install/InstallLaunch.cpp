@@ -548,7 +548,7 @@ std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members
     FolderNames onDisk;
     for (const ArchiveMember& e : members) {
         if (HasControlCharacter(e.name)) {
-            controlNames += "\n" + shownName(e.name);
+            controlNames.append("\n").append(shownName(e.name));
             continue;
         }
         std::optional<PlannedMember> p = planMember(e, G, L, languageChoice);
