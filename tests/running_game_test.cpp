@@ -210,10 +210,12 @@ struct RunningGame : ::testing::Test {
         stop = dir.path() + "stop";
         dir.write("Thief2/strings/default.str", "game");
         dir.write("Thief2/SAVES/game0000.sav", "original game's save");
-        const std::string game =
-            dir.write("Thief2/thief2.exe", "#!/bin/sh\necho $$ > '" + started + ".new' && mv '" +
-                                               started + ".new' '" + started + "'\nwhile [ ! -e '" +
-                                               stop + "' ]; do sleep 0.05; done\n");
+        // The stand-in game runs until told to stop, or until the test's folder is gone (a
+        // start that comes after the test has ended must not run on for ever).
+        const std::string game = dir.write(
+            "Thief2/thief2.exe", "#!/bin/sh\necho $$ > '" + started + ".new' && mv '" + started +
+                                     ".new' '" + started + "'\nwhile [ -d '" + G +
+                                     "' ] && [ ! -e '" + stop + "' ]; do sleep 0.05; done\n");
         ::chmod(game.c_str(), 0755);
         app().thiefdata[2] = GameRecord{};
         app().thiefdata[2].gameDir = G;
