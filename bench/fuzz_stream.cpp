@@ -8,7 +8,6 @@
 // own. Otherwise a replay program: fuzz_stream FILE... runs each file the same way with
 // the UNZENG.DLL beside it.
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,36 +15,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "FuzzEngine.h"
 #include "FuzzSupport.h"
 #include "archive/ZipArchiver.h"
 #include "platform/TextUtil.h"
 
 namespace {
-
-std::string engineDirectory() {
-#ifdef TM_FUZZ_ENGINE_DIR
-    return TM_FUZZ_ENGINE_DIR;
-#else
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-#endif
-}
-
-// Keeps the engine mapped for the whole run, so that the component's loading and
-// unloading per request only counts references (and coverage stays registered).
-const std::string& engineDir() {
-    static const std::string dir = [] {
-        std::string d = engineDirectory();
-        if (!dlopen((d + "/UNZENG.DLL").c_str(), RTLD_NOW | RTLD_NODELETE)) {
-            std::fprintf(stderr, "%s\n", dlerror());
-            std::exit(2);
-        }
-        return d;
-    }();
-    return dir;
-}
 
 // As the component compares member names.
 bool sameName(const std::string& a, const std::string& b) {
@@ -58,7 +35,7 @@ void streamOnce(const uint8_t* data, size_t size) {
     if (!fuzzsupport::writeInput(path, data, size)) return;
     TZipArchiver zip;
     zip.Unattended = true;
-    zip.SetDLLDirectory(engineDir());
+    zip.SetDLLDirectory(fuzzsupport::engineDir());
     zip.Password = size && (data[size - 1] & 1) ? "secret" : "";
     zip.SetZipFileName(path);
     const size_t count = std::min<size_t>(zip.Entries().size(), 8);

@@ -8,8 +8,6 @@
 // stream target. Otherwise a replay program: fuzz_typedetect FILE... runs each file with
 // the UNZENG.DLL beside it.
 
-#include <dlfcn.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "FuzzEngine.h"
 #include "FuzzSupport.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/TypeDetection.h"
@@ -24,27 +23,6 @@
 #include "platform/TextUtil.h"
 
 namespace {
-
-std::string engineDirectory() {
-#ifdef TM_FUZZ_ENGINE_DIR
-    return TM_FUZZ_ENGINE_DIR;
-#else
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-#endif
-}
-
-// Keeps the engine mapped for the whole run (see fuzz_stream.cpp).
-const std::string& engineDir() {
-    static const std::string dir = [] {
-        std::string d = engineDirectory();
-        if (!dlopen((d + "/UNZENG.DLL").c_str(), RTLD_NOW | RTLD_NODELETE)) {
-            std::fprintf(stderr, "%s\n", dlerror());
-            std::exit(2);
-        }
-        return d;
-    }();
-    return dir;
-}
 
 void detectOnce(const uint8_t* data, size_t size) {
     static const std::string path = fuzzsupport::scratchPath("fuzz_typedetect", ".zip");
@@ -71,7 +49,7 @@ void detectOnce(const uint8_t* data, size_t size) {
     if (!missionFile.empty()) {
         TZipArchiver zip;
         zip.Unattended = true;
-        zip.SetDLLDirectory(engineDir());
+        zip.SetDLLDirectory(fuzzsupport::engineDir());
         zip.SetZipFileName(path);
         const uint8_t game = DecideGame(settings, section, missionFile, zip);
         if ((game != 1 && game != 2) || settings.ReadInteger(section, "type", 0) != game)

@@ -36,16 +36,6 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
-// Every file below a folder with its content ("/" separators).
-void snapshot(const std::string& dir, const std::string& prefix, Files& out) {
-    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
-        if (e.isDirectory)
-            snapshot(dir + e.name + "/", prefix + e.name + "/", out);
-        else
-            out[prefix + e.name] = readFile(dir + e.name);
-    }
-}
-
 // Every file of an archive as `unzip` or `7zz` unpacks it ("/" separators).
 Files unpacked(const std::string& archive, const std::string& scratch) {
     runCommand("rm -rf '" + scratch + "' && mkdir -p '" + scratch + "'");

@@ -29,17 +29,6 @@ namespace {
 
 using Members = std::vector<std::pair<std::string, std::string>>;
 
-// Every file below a folder with its content.
-void snapshot(const std::string& dir, const std::string& prefix,
-              std::map<std::string, std::string>& out) {
-    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
-        if (e.isDirectory)
-            snapshot(dir + e.name + "/", prefix + e.name + "/", out);
-        else
-            out[prefix + e.name] = readFile(dir + e.name);
-    }
-}
-
 // Waits for a started stand-in to leave its record.
 bool waitForFile(const std::string& path) {
     for (int i = 0; i < 250 && !fsx::fileExists(path); ++i)

@@ -29,18 +29,6 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
-// Every file below a folder with its content ("/" separators), but `skip` folders.
-void snapshot(const std::string& dir, const std::string& prefix, Files& out,
-              const std::set<std::string>& skip = {}) {
-    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
-        if (skip.count(prefix + e.name)) continue;
-        if (e.isDirectory)
-            snapshot(dir + e.name + "/", prefix + e.name + "/", out, skip);
-        else
-            out[prefix + e.name] = readFile(dir + e.name);
-    }
-}
-
 // A member name as a message shows it.
 std::string shown(std::string name) {
     for (char& c : name) {

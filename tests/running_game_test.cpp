@@ -180,17 +180,6 @@ TEST(RunningPrograms, FoundByProgramScriptOrWindowsPathAndNothingElse) {
 
 using Members = std::vector<std::pair<std::string, std::string>>;
 
-// Every file below a folder with its content.
-void snapshot(const std::string& dir, const std::string& prefix,
-              std::map<std::string, std::string>& out) {
-    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
-        if (e.isDirectory)
-            snapshot(dir + e.name + "/", prefix + e.name + "/", out);
-        else
-            out[prefix + e.name] = readFile(dir + e.name);
-    }
-}
-
 // A game that keeps running from its directory until it is told to end.
 struct RunningGame : ::testing::Test {
     TempDir dir;

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/FileSystem.h"
+
 namespace stdfs = std::filesystem;
 
 TempDir::TempDir() {
@@ -67,6 +69,17 @@ int runCommand(const std::string& command, std::string* output) {
     int status = pclose(p);
     if (output) *output = out;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void snapshot(const std::string& dir, const std::string& prefix,
+              std::map<std::string, std::string>& out, const std::set<std::string>& skip) {
+    for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*")) {
+        if (skip.count(prefix + e.name)) continue;
+        if (e.isDirectory)
+            snapshot(dir + e.name + "/", prefix + e.name + "/", out, skip);
+        else
+            out[prefix + e.name] = readFile(dir + e.name);
+    }
 }
 
 bool haveProgram(const std::string& name) {

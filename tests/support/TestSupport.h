@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,11 @@ class TempDir {
 };
 
 std::string readFile(const std::string& path);
+// Adds every file below `dir` (ending in the separator) to `out`, named `prefix` + its path
+// below `dir` ("/" separators), with its content; entries whose name so formed is in `skip`
+// are left out with all they hold.
+void snapshot(const std::string& dir, const std::string& prefix,
+              std::map<std::string, std::string>& out, const std::set<std::string>& skip = {});
 void writeFile(const std::string& path, const std::string& content);
 // Runs a shell command, returns its exit status; output goes to `output` when given.
 int runCommand(const std::string& command, std::string* output = nullptr);
