@@ -1,11 +1,10 @@
 #include "archive/SevenZipHeader.h"
 
-#include <fcntl.h>
 #include <lzma.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -418,27 +417,19 @@ Demand decoderDemandOfBytes(const std::string& data, uint64_t limit) {
 }
 
 Demand decoderDemand(const std::string& path, uint64_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Demand{};
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    const Demand demand = demandOf(
-        [fd, end](uint64_t offset, uint64_t size, std::string& out) {
-            if (end < 0 || offset > static_cast<uint64_t>(end) ||
-                size > static_cast<uint64_t>(end) - offset)
-                return false;
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return Demand{};
+    const auto end = static_cast<uint64_t>(std::max<std::streamoff>(0, file.tellg()));
+    return demandOf(
+        [&file, end](uint64_t offset, uint64_t size, std::string& out) {
+            if (offset > end || size > end - offset) return false;
             out.assign(static_cast<size_t>(size), '\0');
-            size_t done = 0;
-            while (done < out.size()) {
-                const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
-                                          static_cast<off_t>(offset + done));
-                if (n <= 0) return false;
-                done += static_cast<size_t>(n);
-            }
-            return true;
+            file.clear();
+            file.seekg(static_cast<std::streamoff>(offset));
+            file.read(out.data(), static_cast<std::streamsize>(size));
+            return static_cast<uint64_t>(file.gcount()) == size;
         },
         limit);
-    ::close(fd);
-    return demand;
 }
 
 }  // namespace sevenzip
