@@ -32,6 +32,10 @@ constexpr size_t kMaxMembers = 500000;
 
 // libarchive turns names into the character set of the thread's locale: while a reader
 // lives, its thread uses a UTF-8 one for character types, whatever the process's locale.
+// (On Windows libarchive converts names to UTF-8 through the system itself.)
+#ifdef _WIN32
+class Utf8Names {};
+#else
 class Utf8Names {
   public:
     Utf8Names() : saved_(utf8() ? ::uselocale(utf8()) : nullptr) {}
@@ -54,6 +58,7 @@ class Utf8Names {
     }
     locale_t saved_;
 };
+#endif
 
 // One libarchive reader, freed however the pass ends.
 class Reader {
