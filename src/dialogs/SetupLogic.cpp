@@ -8,7 +8,7 @@
 #include <iterator>
 #include <utility>
 
-#include "install/GameDir.h"
+#include "game/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
