@@ -177,6 +177,13 @@ QToolButton* Tmainform::makeButton(const char* name, const char* glyph, int x, i
 }
 
 void Tmainform::createControls() {
+    createGridPanel();
+    createInfoPanel();
+    createMemoAndCommands();
+}
+
+// The installed-state bar, the grid and the filter field.
+void Tmainform::createGridPanel() {
     CurrentBar = new TStatusLine(this);
     CurrentBar->setObjectName("CurrentBar");
 
@@ -199,7 +206,10 @@ void Tmainform::createControls() {
         for (QWidget* command : {playbutton, dromedbutton, installonlybutton})
             command->setEnabled(false);
     });
+}
 
+// The information panel: heading, content boxes, notes, language and password controls.
+void Tmainform::createInfoPanel() {
     Panel3 = makePanel(Panel1, "Panel3");
     Questinfo = new QLabel(Panel3);
     Questinfo->setObjectName("Questinfo");
@@ -254,7 +264,10 @@ void Tmainform::createControls() {
     // Opaque, so that it hides the panel's contents when it is shown over them.
     OrigPanel->setAutoFillBackground(true);
     OrigPanel->hide();
+}
 
+// The read-me memo, the finished box, the command buttons and the status lines below.
+void Tmainform::createMemoAndCommands() {
     questMemo = new QPlainTextEdit(this);
     questMemo->setObjectName("questMemo");
     questMemo->setDocument(new ReadmeDocument(questMemo));

@@ -157,6 +157,9 @@ class Tmainform : public QWidget {
 
   private:
     void createControls();
+    void createGridPanel();
+    void createInfoPanel();
+    void createMemoAndCommands();
     QCheckBox* makeContentBox(const char* name, int x, int y, int width);
     QToolButton* makeButton(const char* name, const char* glyph, int x, int width);
     void setUpArchiver(TZipArchiver& zip);

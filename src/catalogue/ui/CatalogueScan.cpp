@@ -120,44 +120,34 @@ bool isMissionUnder(IniFile& settings, const std::string& key, const std::string
     return true;
 }
 
-}  // namespace
-
-unsigned FullScanCount() {
-    return g_fullScans;
-}
-
-void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
-    if (refreshOnly) {
-        if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
-        return;
-    }
-    const unsigned myScan = ++g_fullScans;
-    IniFile& settings = *app().settings;
-    TStringGridEx& grid = *env.grid;
-
+// The scan's busy cursor and its one store of the settings, both let go while the setup
+// dialog runs.
+struct ScanState {
+    IniFile& settings;
     std::optional<BusyCursor> busy;
-    busy.emplace();
-    // The scan writes the type of every archive seen for the first time: one store for all.
     std::optional<IniBatch> batch;
-    batch.emplace(settings);
 
-    // Keep the column layout (a layout stored already is not stored again).
-    const std::string flags = grid.ColumnFlags();
-    if (!flags.empty() && settings.ReadString("options", "columns", "") != flags)
-        settings.WriteString("options", "columns", flags);
+    explicit ScanState(IniFile& store) : settings(store) { hold(); }
+    void hold() {
+        busy.emplace();
+        batch.emplace(settings);
+    }
+    void commit() {
+        if (batch) batch->Commit();
+        batch.reset();
+    }
+    void release() {
+        commit();
+        busy.reset();
+    }
+};
 
-    grid.SetRowCount(2);
-    grid.SetRowCells(1, {});
-
-    app().thiefdata[1].gameDir =
-        text::withTrailingDelim(settings.ReadString("options", "thief1dir", ""));
-    app().thiefdata[2].gameDir =
-        text::withTrailingDelim(settings.ReadString("options", "thief2dir", ""));
-
+// One row per configured game, with its language and installed state; the setup dialog
+// when a game directory has no "install.cfg". False when that dialog ran a full scan of its
+// own: this scan's rows would come twice. `lastGameRow` gets the text of the last game row.
+bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::string& lastGameRow) {
     std::string bar = slot(16);
     if (env.setCurrentBar) env.setCurrentBar(bar);
-
-    std::string lastGameRow;
     for (int i = 1; i <= 2; ++i) {
         GameRecord& game = app().thiefdata[static_cast<size_t>(i)];
         if (game.gameDir.empty()) continue;
@@ -167,26 +157,25 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
         row[0] = std::to_string(i) + "0";
         row[1] = row[2];
         lastGameRow = row[2];
-        commitWorkingRow(grid, std::move(row));
+        commitWorkingRow(*env.grid, std::move(row));
 
         if (fsx::fileExists(gamedir::path(game.gameDir, gamedir::kInstallCfg))) {
             ReadGameLanguage(game);
         } else {
-            batch->Commit();
-            batch.reset();
-            busy.reset();
+            state.release();
             if (env.runSetupDialog) env.runSetupDialog();
-            // The dialog rescanned on confirm: this scan's rows would come twice.
-            if (g_fullScans != myScan) return;
-            busy.emplace();
-            batch.emplace(settings);
+            if (g_fullScans != myScan) return false;
+            state.hold();
         }
         ReadInstalledState(game);
         bar += CurrentBarPart(i, game);
         if (env.setCurrentBar) env.setCurrentBar(bar);
     }
+    return true;
+}
 
-    // Mission archives of every mission directory, in the listing's order.
+// One row per mission archive of every mission directory, in the listing's order.
+void addMissionRows(const ScanEnv& env, IniFile& settings) {
     const std::vector<ArchiveFile> archives = missionArchiveFiles(settings);
     const std::set<std::string> ownNames = namedWithExtension(archives);
     for (const ArchiveFile& file : archives) {
@@ -204,34 +193,74 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
         }
         row[3] = file.dir;
         LoadRecordIntoRow(row);
-        commitWorkingRow(grid, std::move(row));
+        commitWorkingRow(*env.grid, std::move(row));
     }
+}
 
+// The headings, column widths and flags, the sort and the caption.
+void finishGrid(const ScanEnv& env, IniFile& settings) {
+    TStringGridEx& grid = *env.grid;
     grid.SetRowCount(grid.RowCount() - 1);
     for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, slot(kTitleSlots[c]));
     grid.AutoSizeColumns(QuestGridCellText);
     grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
     grid.SortIndex = 1;
     grid.SortRows();
-
     if (env.setCaption)
         env.setCaption(app().applicationTitle + "  -  " + std::to_string(grid.RowCount() - 1) +
                        " " + slot(15));
+}
 
-    // The row to select: the remembered one, else the last game row.
+// The row to select: the remembered one, else the last game row, else the first.
+int rowToSelect(TStringGridEx& grid, IniFile& settings, const std::string& lastGameRow) {
     if (settings.ReadString("options", "last selection", "@") == "@")
         settings.WriteString("options", "last selection", lastGameRow);
     const std::string remembered = settings.ReadString("options", "last selection", "@");
-    batch->Commit();
-    batch.reset();
     int selected = findRow(grid, 2, remembered);
     // A stored value loses the blanks around it (a game row's text begins with one): then
     // the row is found without them.
     if (selected == 0) selected = findRow(grid, 2, remembered, text::trim);
     if (selected == 0 && !lastGameRow.empty()) selected = findRow(grid, 1, lastGameRow);
     if (selected == 0 && grid.RowCount() > 1) selected = 1;
-    grid.SetRow(selected);
+    return selected;
+}
 
-    busy.reset();
+}  // namespace
+
+unsigned FullScanCount() {
+    return g_fullScans;
+}
+
+void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
+    if (refreshOnly) {
+        if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
+        return;
+    }
+    const unsigned myScan = ++g_fullScans;
+    IniFile& settings = *app().settings;
+    TStringGridEx& grid = *env.grid;
+    // The scan writes the type of every archive seen for the first time: one store for all.
+    ScanState state(settings);
+
+    // Keep the column layout (a layout stored already is not stored again).
+    const std::string flags = grid.ColumnFlags();
+    if (!flags.empty() && settings.ReadString("options", "columns", "") != flags)
+        settings.WriteString("options", "columns", flags);
+
+    grid.SetRowCount(2);
+    grid.SetRowCells(1, {});
+    app().thiefdata[1].gameDir =
+        text::withTrailingDelim(settings.ReadString("options", "thief1dir", ""));
+    app().thiefdata[2].gameDir =
+        text::withTrailingDelim(settings.ReadString("options", "thief2dir", ""));
+
+    std::string lastGameRow;
+    if (!addGameRows(env, state, myScan, lastGameRow)) return;
+    addMissionRows(env, settings);
+    finishGrid(env, settings);
+    const int selected = rowToSelect(grid, settings, lastGameRow);
+    state.commit();
+    grid.SetRow(selected);
+    state.release();
     if (env.selectCell) env.selectCell(0, grid.Row());
 }
