@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "game/SelectedMission.h"
+#include "install/InstallPlan.h"
 
 class ProgressSink;
 class TZipArchiver;
@@ -53,7 +54,3 @@ bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress);
 int32_t DayNumber(int year, unsigned month, unsigned day);
 // Today's day number (local time).
 int32_t TodayDayNumber();
-
-// True when a member name (or a name derived from it) stays inside the folder it is
-// joined to: not absolute, no drive, no ".." leading out.
-bool StaysInside(const std::string& relative);
