@@ -15,9 +15,9 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/TypeDetection.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
-#include "inspect/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"

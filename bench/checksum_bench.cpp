@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "inspect/Checksum.h"
+#include "platform/Checksum.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

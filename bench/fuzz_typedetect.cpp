@@ -18,7 +18,7 @@
 #include "FuzzEngine.h"
 #include "FuzzSupport.h"
 #include "archive/ZipArchiver.h"
-#include "inspect/TypeDetection.h"
+#include "game/TypeDetection.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "catalogue/RowSort.h"
-#include "inspect/TypeDetection.h"
+#include "game/TypeDetection.h"
 
 namespace {
 

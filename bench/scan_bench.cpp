@@ -35,7 +35,7 @@
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
-#include "inspect/TypeDetection.h"
+#include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"

@@ -2,6 +2,7 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/InstallState.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
 #include "platform/FileSystem.h"

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "inspect/Checksum.h"
+#include "platform/Checksum.h"
 #include "platform/Errors.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "catalogue/GameState.h"
+#include "game/GameState.h"
 #include "state/AppState.h"
 #include "support/TestSupport.h"
 

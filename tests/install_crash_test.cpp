@@ -21,9 +21,10 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/GameState.h"
+#include "game/InstallState.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
-#include "install/InstallState.h"
 #include "install/MissionFlags.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -183,7 +184,7 @@ struct CrashTest : ::testing::Test {
         app().thiefdata[2] = GameRecord{};
         app().thiefdata[2].gameDir = G;
         app().thiefdata[2].language = 1;
-        FollowMarker(app().thiefdata[2]);
+        ReadInstalledState(app().thiefdata[2]);
         selectedMission() = SelectedMission{};
         selectedMission().currentGame = 2;
         app().installOnlyFlag = true;

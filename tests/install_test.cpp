@@ -12,11 +12,11 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/MissionRecords.h"
+#include "game/InstallState.h"
+#include "game/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 #include "install/InstallLaunch.h"
-#include "install/InstallState.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"

@@ -13,9 +13,10 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/GameState.h"
+#include "game/InstallState.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
-#include "install/InstallState.h"
 #include "install/Uninstall.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -100,7 +101,7 @@ struct NameTorture : ::testing::Test {
         selectedMission().missionFlagsPresent = false;
         InstallContext ctx(zip, zip2);
         ctx.row = {"", "", text::extractFileName(path), "", "", "", ""};
-        ctx.refreshCatalogue = [] { FollowMarker(app().thiefdata[2]); };
+        ctx.refreshCatalogue = [] { ReadInstalledState(app().thiefdata[2]); };
         InstallAndLaunch(ctx);
     }
     void playOriginal() { play(" Original"); }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "catalogue/MissionRecords.h"
+#include "game/MissionRecords.h"
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
 #include "support/TestSupport.h"

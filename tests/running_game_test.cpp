@@ -8,9 +8,10 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/GameState.h"
+#include "game/InstallState.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
-#include "install/InstallState.h"
 #include "platform/FileSystem.h"
 #include "platform/RunningPrograms.h"
 #include "platform/TextFile.h"
@@ -237,7 +238,7 @@ struct RunningGame : ::testing::Test {
         InstallContext ctx(zip, zip2);
         ctx.row = {"", "", name.substr(0, name.size() - 4), "", std::to_string(fsx::fileSize(path)),
                    "", ""};
-        ctx.refreshCatalogue = [this] { FollowMarker(app().thiefdata[2]); };
+        ctx.refreshCatalogue = [this] { ReadInstalledState(app().thiefdata[2]); };
         InstallAndLaunch(ctx);
     }
     std::map<std::string, std::string> files() {

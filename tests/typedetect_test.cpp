@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "archive/ZipArchiver.h"
-#include "catalogue/MissionRecords.h"
-#include "inspect/TypeDetection.h"
+#include "game/MissionRecords.h"
+#include "game/TypeDetection.h"
 #include "platform/IniFile.h"
 #include "support/TestSupport.h"
 

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "archive/ZipArchiver.h"
-#include "inspect/InfoPanel.h"
+#include "game/SelectedMission.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"

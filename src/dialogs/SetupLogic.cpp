@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "base/DurableWrite.h"
-#include "install/GameDir.h"
+#include "game/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"

@@ -7,18 +7,14 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
-#include "inspect/Checksum.h"
+#include "game/InstallState.h"
+#include "game/TypeDetection.h"
 #include "inspect/MissionCache.h"
 #include "inspect/ReadmeText.h"
-#include "inspect/TypeDetection.h"
+#include "platform/Checksum.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
-
-SelectedMission& selectedMission() {
-    static SelectedMission state;
-    return state;
-}
 
 namespace {
 
@@ -95,17 +91,6 @@ bool MissionNumberFromName(const std::string& lowerName, uint8_t& number) {
     if (value > 255) return false;
     number = static_cast<uint8_t>(value);
     return true;
-}
-
-std::function<std::string(const std::string&)>& ArchiveChecksum() {
-    static std::function<std::string(const std::string&)> f = ChecksumText;
-    return f;
-}
-
-bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game) {
-    if (text::extractFileName(zipFileName) != text::extractFileName(game.installed)) return false;
-    if (std::to_string(fsx::fileSize(zipFileName)) == game.installedCheck) return true;
-    return ArchiveChecksum()(zipFileName) == game.installedCheck;
 }
 
 namespace {

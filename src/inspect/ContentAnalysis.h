@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "game/SelectedMission.h"
 #include "inspect/InfoPanel.h"
 #include "state/AppState.h"
 
@@ -34,15 +35,6 @@ int AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& p
 // returns 0 and nothing is stored under "type". Returns the game decided.
 int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
                    const AnalysisHooks& hooks);
-
-// True when the archive named by `zipFileName` is the one installed in `game`: same file
-// name (exact case) and either the same size text or, tried only when the size text
-// differs, the same checksum text.
-bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game);
-
-// The checksum function the already-installed test uses (replaceable, so that a test can
-// see whether it ran).
-std::function<std::string(const std::string&)>& ArchiveChecksum();
 
 // The mission number a member name gives: a name (lower-cased) beginning with "miss",
 // less its first ".mis" and then its first "miss", read as a decimal number 0..255

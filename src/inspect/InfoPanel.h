@@ -1,7 +1,7 @@
 #pragma once
-// What the information panel, the read-me memo and the command buttons show, and the
-// selected-mission state the installer reads. The main window mirrors InfoPanel onto its
-// controls; the analysis and the selection handler only change these values.
+// What the information panel, the read-me memo and the command buttons show. The main window
+// mirrors InfoPanel onto its controls; the analysis and the selection handler only change these
+// values.
 
 #include <cstdint>
 #include <string>
@@ -33,17 +33,3 @@ struct InfoPanel {
                    : std::string();
     }
 };
-
-// State of the selected mission, overwritten by every analysis or game-row selection.
-struct SelectedMission {
-    uint8_t currentGame = 1;        // 1 or 2; 0 when the archive's game is not known
-    std::string missionFileMember;  // last member with extension ".mis"
-    uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
-    bool missionFlagsPresent = false;
-    std::string titlesMember;  // last member holding "strings\" and "titles.str"
-    // The selected row's archive in any format (" Original" for a game row); the archive
-    // component holds it only when it is a ZIP archive.
-    std::string archivePath;
-};
-
-SelectedMission& selectedMission();

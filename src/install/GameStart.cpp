@@ -1,6 +1,6 @@
 #include "install/GameStart.h"
 
-#include "install/GameDir.h"
+#include "game/GameDir.h"
 #include "state/AppState.h"
 
 namespace {

@@ -17,12 +17,12 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/MissionRecords.h"
-#include "inspect/ContentAnalysis.h"
-#include "inspect/InfoPanel.h"
-#include "install/GameDir.h"
+#include "game/GameDir.h"
+#include "game/GameState.h"
+#include "game/InstallState.h"
+#include "game/MissionRecords.h"
+#include "game/SelectedMission.h"
 #include "install/GameStart.h"
-#include "install/InstallState.h"
 #include "install/MissionFlags.h"
 #include "install/Mp3Conversion.h"
 #include "install/SoundPlayer.h"
@@ -798,7 +798,7 @@ void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
 
     // 3. Already installed: only what the marker says, and only when no operation in the
     // game directory was left unfinished.
-    FollowMarker(rec);
+    ReadInstalledState(rec);
     if (InterruptedOperation(G) || !IsAlreadyInstalled(selectedArchive(ctx.Zip), rec)) {
         if (!installSelected(ctx, rec, game, marker)) {
             showOutcome(ctx);

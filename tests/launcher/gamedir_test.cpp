@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "install/GameDir.h"
+#include "game/GameDir.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 

@@ -9,18 +9,18 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
+#include "app/Selection.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/MissionRecords.h"
 #include "catalogue/ui/CatalogueScan.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
-#include "inspect/Selection.h"
+#include "game/MissionRecords.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 

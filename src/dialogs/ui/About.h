@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "catalogue/GameState.h"
+#include "game/GameState.h"
 #include "platform/Prompter.h"
 
 class QEvent;

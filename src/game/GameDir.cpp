@@ -1,4 +1,4 @@
-#include "install/GameDir.h"
+#include "game/GameDir.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"

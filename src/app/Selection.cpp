@@ -1,13 +1,14 @@
-#include "inspect/Selection.h"
+#include "app/Selection.h"
 
 #include <exception>
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "archive/ZipMessages.h"
-#include "catalogue/MissionRecords.h"
+#include "game/GameDir.h"
+#include "game/InstallState.h"
+#include "game/MissionRecords.h"
 #include "inspect/MissionCache.h"
-#include "install/GameDir.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"

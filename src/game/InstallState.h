@@ -3,6 +3,7 @@
 // made before the program works there: an operation that was interrupted, the program's
 // own file names, temporary files left by a crash.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,14 @@ class Marker {
 // writing nothing, when a line holds a carriage return or a line feed.
 void SaveMarkerLines(GameRecord& game, const std::vector<std::string>& lines);
 
-// Reads lines 1 and 2 of the game's marker into its record (" Original" and "$00000000"
-// without a marker).
-void FollowMarker(GameRecord& game);
+// True when the archive named by `zipFileName` is the one installed in `game`: same file
+// name (exact case) and either the same size text or, tried only when the size text
+// differs, the same checksum text.
+bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game);
+
+// The checksum function the already-installed test uses (replaceable, so that a test can
+// see whether it ran).
+std::function<std::string(const std::string&)>& ArchiveChecksum();
 
 // True when an install or uninstall in the game directory was interrupted: the marker says
 // so, or there is no marker but a backup archive.

@@ -1,8 +1,9 @@
-#include "install/InstallState.h"
+#include "game/InstallState.h"
 
 #include <cctype>
 
-#include "install/GameDir.h"
+#include "game/GameDir.h"
+#include "platform/Checksum.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -127,15 +128,15 @@ void SaveMarkerLines(GameRecord& game, const std::vector<std::string>& lines) {
     game.installedCheck = lines.size() > 1 ? lines[1] : std::string();
 }
 
-void FollowMarker(GameRecord& game) {
-    const std::vector<std::string> lines = Marker::read(game.gameDir);
-    if (lines.empty() && !fsx::fileExists(gamedir::path(game.gameDir, gamedir::kMarker))) {
-        game.installed = " Original";
-        game.installedCheck = "$00000000";
-        return;
-    }
-    game.installed = lines.empty() ? std::string() : lines[0];
-    game.installedCheck = lines.size() > 1 ? lines[1] : std::string();
+std::function<std::string(const std::string&)>& ArchiveChecksum() {
+    static std::function<std::string(const std::string&)> f = ChecksumText;
+    return f;
+}
+
+bool IsAlreadyInstalled(const std::string& zipFileName, const GameRecord& game) {
+    if (text::extractFileName(zipFileName) != text::extractFileName(game.installed)) return false;
+    if (std::to_string(fsx::fileSize(zipFileName)) == game.installedCheck) return true;
+    return ArchiveChecksum()(zipFileName) == game.installedCheck;
 }
 
 bool InterruptedOperation(const std::string& gameDir) {

@@ -1,4 +1,4 @@
-#include "inspect/TypeDetection.h"
+#include "game/TypeDetection.h"
 
 #include <string.h>
 

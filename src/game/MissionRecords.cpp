@@ -1,4 +1,4 @@
-#include "catalogue/MissionRecords.h"
+#include "game/MissionRecords.h"
 
 #include "archive/MissionArchive.h"
 #include "platform/Errors.h"

@@ -1,4 +1,4 @@
-#include "inspect/Checksum.h"
+#include "platform/Checksum.h"
 
 #include <fcntl.h>
 #include <libdeflate.h>

@@ -1,7 +1,7 @@
-#include "catalogue/GameState.h"
+#include "game/GameState.h"
 
-#include "install/GameDir.h"
-#include "install/InstallState.h"
+#include "game/GameDir.h"
+#include "game/InstallState.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
@@ -32,14 +32,13 @@ void ReadGameLanguage(GameRecord& game) {
 }
 
 void ReadInstalledState(GameRecord& game) {
-    const std::string marker = gamedir::path(game.gameDir, gamedir::kMarker);
-    if (!fsx::fileExists(marker)) {
+    const std::vector<std::string> lines = Marker::read(game.gameDir);
+    if (lines.empty() && !fsx::fileExists(gamedir::path(game.gameDir, gamedir::kMarker))) {
         game.installed = " Original";
         game.installedCheck = "$00000000";
         return;
     }
-    const std::vector<std::string> lines = textfile::readLines(marker);
-    game.installed = lines.size() > 0 ? lines[0] : std::string();
+    game.installed = lines.empty() ? std::string() : lines[0];
     game.installedCheck = lines.size() > 1 ? lines[1] : std::string();
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The games' installed state as the catalogue scan reads it: language lines of
+// The games' installed state as every part of the program reads it: language lines of
 // "install.cfg", the installation marker, and the status-line text built from them.
 
 #include <string>

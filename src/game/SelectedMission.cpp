@@ -1,0 +1,6 @@
+#include "game/SelectedMission.h"
+
+SelectedMission& selectedMission() {
+    static SelectedMission state;
+    return state;
+}

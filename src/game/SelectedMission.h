@@ -1,0 +1,19 @@
+#pragma once
+// The mission the player has selected, as the analysis of its archive found it.
+
+#include <cstdint>
+#include <string>
+
+// State of the selected mission, overwritten by every analysis or game-row selection.
+struct SelectedMission {
+    uint8_t currentGame = 1;        // 1 or 2; 0 when the archive's game is not known
+    std::string missionFileMember;  // last member with extension ".mis"
+    uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
+    bool missionFlagsPresent = false;
+    std::string titlesMember;  // last member holding "strings\" and "titles.str"
+    // The selected row's archive in any format (" Original" for a game row); the archive
+    // component holds it only when it is a ZIP archive.
+    std::string archivePath;
+};
+
+SelectedMission& selectedMission();
