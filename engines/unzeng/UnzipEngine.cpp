@@ -734,6 +734,44 @@ class Extractor {
     }
 
     // Decides what happens with one member; returns a job to hand to a worker or null.
+    // Whether the member may go to `target` under the update, freshen and overwrite rules
+    // (the caller asked when they leave the choice to it); a member passed over is
+    // reported.
+    bool mayReplace(const Entry& e, const std::string& target, const std::string& display,
+                    const std::unordered_set<std::string>& claimed) {
+        struct stat st {};
+        bool exists = ::lstat(target.c_str(), &st) == 0;
+        bool claimedHere = claimed.count(foldCase(target)) > 0;
+        if (exists && S_ISDIR(st.st_mode)) {
+            skip(display, skipWriteError, errDiskFull, "a folder of that name exists");
+            return false;
+        }
+        bool older = exists && !claimedHere && std::time_t(st.st_mtime) + 1 < dosToTime(e.dosTime);
+        exists = exists || claimedHere;
+        if (p_.update) {
+            if (exists && !older) {
+                cb_.skipped(display, skipUpdate, 0);
+                return false;
+            }
+        } else if (p_.freshen) {
+            if (!exists) {
+                cb_.skipped(display, skipFreshen, 0);
+                return false;
+            }
+            if (!older) {
+                cb_.skipped(display, skipUpdate, 0);
+                return false;
+            }
+        } else if (exists && !p_.overwrite) {
+            if (!cb_.send(cbOverwrite, older ? 1 : 0, 0, display)) return false;
+            if (cb_.record().arg2 != 1) {
+                cb_.skipped(display, skipOverwrite, 0);
+                return false;
+            }
+        }
+        return true;
+    }
+
     std::shared_ptr<Job> prepare(const Entry& e, PathResolver& paths,
                                  std::unordered_set<std::string>& claimed) {
         const bool test = p_.test != 0;
@@ -776,38 +814,7 @@ class Extractor {
                 return nullptr;
             }
             fileName = paths.resolveName(dirPath, fileName);
-            std::string target = dirPath + fileName;
-            struct stat st {};
-            bool exists = ::lstat(target.c_str(), &st) == 0;
-            bool claimedHere = claimed.count(foldCase(target)) > 0;
-            if (exists && S_ISDIR(st.st_mode)) {
-                skip(display, skipWriteError, errDiskFull, "a folder of that name exists");
-                return nullptr;
-            }
-            bool older =
-                exists && !claimedHere && std::time_t(st.st_mtime) + 1 < dosToTime(e.dosTime);
-            exists = exists || claimedHere;
-            if (p_.update) {
-                if (exists && !older) {
-                    cb_.skipped(display, skipUpdate, 0);
-                    return nullptr;
-                }
-            } else if (p_.freshen) {
-                if (!exists) {
-                    cb_.skipped(display, skipFreshen, 0);
-                    return nullptr;
-                }
-                if (!older) {
-                    cb_.skipped(display, skipUpdate, 0);
-                    return nullptr;
-                }
-            } else if (exists && !p_.overwrite) {
-                if (!cb_.send(cbOverwrite, older ? 1 : 0, 0, display)) return nullptr;
-                if (cb_.record().arg2 != 1) {
-                    cb_.skipped(display, skipOverwrite, 0);
-                    return nullptr;
-                }
-            }
+            if (!mayReplace(e, dirPath + fileName, display, claimed)) return nullptr;
         }
         if (e.encrypted() && !unlock(e, *job, display)) {
             if (!cb_.stopped())
