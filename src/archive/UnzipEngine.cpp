@@ -200,8 +200,7 @@ void TZipArchiver::RunExtract(bool streamRequest) {
     try {
         if (ZipFileName().empty() || !fsx::fileExists(ZipFileName())) {
             ReportMessage(10102);
-            finish();
-            return;
+            return finish();
         }
         // A nested Extract started from a handler while the engine runs does nothing.
         if (unzipBusy_) return;
@@ -216,23 +215,15 @@ void TZipArchiver::RunExtract(bool streamRequest) {
         busyHere = true;
         Cancel = false;
         if (!EngineLoaded(kUnzipEngineId)) {
-            if (!LoadEngine(kUnzipEngineId)) {
-                finish();
-                return;
-            }
+            if (!LoadEngine(kUnzipEngineId)) return finish();
             loadedHere = true;
         }
 
         // A full path: the current directory changes below, before the engine opens it.
         std::string archive = absolutePath(fsx::resolve(ZipFileName()));
         if (LastDisk() != 0) {
-            std::string joined;
-            if (!JoinSpannedSet(joined)) {
-                finish();
-                return;
-            }
-            tempArchive = joined;
-            archive = joined;
+            if (!JoinSpannedSet(tempArchive)) return finish();  // it leaves no copy behind
+            archive = tempArchive;
         }
 
         if (!ExtrBaseDir.empty() && fsx::directoryExists(ExtrBaseDir))
@@ -241,18 +232,14 @@ void TZipArchiver::RunExtract(bool streamRequest) {
         const int version = EngineVersionOf(kUnzipEngineId);
         if (streamRequest && version < 160) {
             ReportMessage(10503);
-            finish();
-            return;
+            return finish();
         }
 
         // The member a stream request asks for, and the block it goes into. A name that is
         // not in the directory ends the request: it is never turned into an extraction
         // onto the disk.
         const ZipDirEntry* member = streamRequest ? StreamMember(archive) : nullptr;
-        if (streamRequest && !member) {
-            finish();
-            return;
-        }
+        if (streamRequest && !member) return finish();
 
         try {
             SuccessCount = CallUnzipEngine(version, archive, member);

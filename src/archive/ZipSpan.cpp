@@ -756,6 +756,54 @@ int replaceStubIcon(std::string& pe, const std::string& icon) {
     return kIconNoResource;
 }
 
+// The stub file: where SFXPath says, beside the program, in the system's folders or in
+// the engines' folder; "" when there is none.
+std::string findSfxStub(const TZipArchiver& zip) {
+    std::vector<std::string> candidates;
+    if (!zip.SFXPath.empty()) candidates.push_back(zip.SFXPath);
+    candidates.push_back("ZIPSFX.BIN");
+    candidates.push_back(fsx::exeDirectory() + "ZIPSFX.BIN");
+#ifdef _WIN32
+    char dir[MAX_PATH + 1];
+    UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
+    n = GetWindowsDirectoryA(dir, sizeof dir);
+    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
+#endif
+    if (!zip.DLLDirectory().empty())
+        candidates.push_back(zip.DLLDirectory() + fsx::kPathDelim + "ZIPSFX.BIN");
+    for (const std::string& c : candidates)
+        if (fsx::fileExists(c)) return fsx::resolve(c);
+    return std::string();
+}
+
+// The header between the stub and the archive: flags and the four texts, padded to four
+// bytes.
+std::string sfxHeader(const TZipArchiver& zip, const std::string* const (&texts)[4], size_t sum) {
+    uint8_t flags = 0;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXAskCmdLine)) flags |= 0x01;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXAskFiles)) flags |= 0x02;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXHideOverWriteBox)) flags |= 0x04;
+    if (zip.SFXOverWriteMode == OvrOpts::OvrAlways) flags |= 0x08;
+    if (zip.SFXOverWriteMode == OvrOpts::OvrNever) flags |= 0x10;
+    if (!zip.SFXOptions.has(SFXOptsEnum::SFXCheckSize)) flags |= 0x20;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXAutoRun)) flags |= 0x40;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXNoSuccessMsg)) flags |= 0x80;
+    const size_t headerLength = (sum + 12 + 3) / 4 * 4;
+    std::string header = "MPV";
+    header += static_cast<char>(flags);
+    header += '\0';
+    header += '\1';
+    header += static_cast<char>(headerLength & 0xFF);
+    header += static_cast<char>(headerLength >> 8);
+    for (const std::string* t : texts) {
+        header += static_cast<char>(t->size());
+        header += *t;
+    }
+    header.resize(headerLength, '\0');
+    return header;
+}
+
 }  // namespace
 
 int TZipArchiver::WriteSFXStub(const std::string& archive) {
@@ -772,51 +820,10 @@ int TZipArchiver::WriteSFXStub(const std::string& archive) {
                                      "SFXMessage = " +
                                      std::to_string(sum));
 
-    // The stub file.
-    std::vector<std::string> candidates;
-    if (!SFXPath.empty()) candidates.push_back(SFXPath);
-    candidates.push_back("ZIPSFX.BIN");
-    candidates.push_back(fsx::exeDirectory() + "ZIPSFX.BIN");
-#ifdef _WIN32
-    char dir[MAX_PATH + 1];
-    UINT n = GetSystemDirectoryA(dir, sizeof dir);
-    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
-    n = GetWindowsDirectoryA(dir, sizeof dir);
-    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
-#endif
-    if (!DLLDirectory().empty())
-        candidates.push_back(DLLDirectory() + fsx::kPathDelim + "ZIPSFX.BIN");
-    std::string stubPath;
-    for (const std::string& c : candidates) {
-        if (fsx::fileExists(c)) {
-            stubPath = fsx::resolve(c);
-            break;
-        }
-    }
+    const std::string stubPath = findSfxStub(*this);
     if (stubPath.empty()) throw EZipArchiver(10802, true);
 
-    // The header between the stub and the archive.
-    uint8_t flags = 0;
-    if (SFXOptions.has(SFXOptsEnum::SFXAskCmdLine)) flags |= 0x01;
-    if (SFXOptions.has(SFXOptsEnum::SFXAskFiles)) flags |= 0x02;
-    if (SFXOptions.has(SFXOptsEnum::SFXHideOverWriteBox)) flags |= 0x04;
-    if (SFXOverWriteMode == OvrOpts::OvrAlways) flags |= 0x08;
-    if (SFXOverWriteMode == OvrOpts::OvrNever) flags |= 0x10;
-    if (!SFXOptions.has(SFXOptsEnum::SFXCheckSize)) flags |= 0x20;
-    if (SFXOptions.has(SFXOptsEnum::SFXAutoRun)) flags |= 0x40;
-    if (SFXOptions.has(SFXOptsEnum::SFXNoSuccessMsg)) flags |= 0x80;
-    const size_t headerLength = (sum + 12 + 3) / 4 * 4;
-    std::string header = "MPV";
-    header += static_cast<char>(flags);
-    header += '\0';
-    header += '\1';
-    header += static_cast<char>(headerLength & 0xFF);
-    header += static_cast<char>(headerLength >> 8);
-    for (const std::string* t : texts) {
-        header += static_cast<char>(t->size());
-        header += *t;
-    }
-    header.resize(headerLength, '\0');
+    const std::string header = sfxHeader(*this, texts, sum);
 
     const std::string target = fsx::resolve(archive);
     int result = 0;

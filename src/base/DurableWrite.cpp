@@ -210,7 +210,8 @@ bool DurableFile::keepOwnerAndMode() {
     return true;
 #else
     struct stat old;
-    if (::fstatat(dirFd_, target_.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    // What the name shows, through a link: a dangling link has nothing to keep.
+    if (::fstatat(dirFd_, target_.c_str(), &old, 0) != 0) return true;
     if (!S_ISREG(old.st_mode)) {
         errno = EISDIR;
         return false;
