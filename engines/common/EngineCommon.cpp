@@ -135,8 +135,8 @@ std::string placeCentralDirectory(const EndOfDirectory& end, Directory& dir) {
     return {};
 }
 
-Entry entryFrom(const zipfmt::CentralHeader& h, std::string_view name, std::string_view extra,
-                std::string_view comment) {
+Entry entryFrom(zipfmt::CentralEntry& central) {
+    const zipfmt::CentralHeader& h = central.header;
     Entry e;
     e.madeByVersion = h.madeByVersion;
     e.hostSystem = h.hostSystem;
@@ -147,33 +147,37 @@ Entry entryFrom(const zipfmt::CentralHeader& h, std::string_view name, std::stri
     e.crc = h.crc;
     e.internalAttr = h.internalAttributes;
     e.externalAttr = h.externalAttributes;
-    e.name.assign(name);
-    e.extra.assign(extra);
-    e.comment.assign(comment);
-    const zipfmt::WideValues wide = zipfmt::widenWithZip64(h, extra, true);
+    const zipfmt::WideValues wide = zipfmt::widenWithZip64(h, central.extra, true);
     e.csize = wide.compressedSize;
     e.usize = wide.uncompressedSize;
     e.offset = wide.localHeaderOffset;
     e.disk = wide.diskStart;
+    e.name = std::move(central.name);
+    e.extra = std::move(central.extra);
+    e.comment = std::move(central.comment);
     return e;
 }
 
 // Reads the central headers up to the first that is not one; `walked` is where they end.
 std::string readEntries(const std::vector<uint8_t>& cd, Directory& dir, size_t& walked) {
     walked = 0;
-    while (cd.size() - walked >= zipfmt::kCentralHeaderSize) {
+    zipfmt::CentralEntry central;
+    for (;;) {
         Cursor in(cd.data() + walked, cd.size() - walked);
-        zipfmt::CentralHeader h;
-        zipfmt::decodeCentralHeader(in, h);
-        if (!h.hasSignature()) break;
-        const std::string_view name = in.bytes(h.nameLength);
-        const std::string_view extra = in.bytes(h.extraLength);
-        const std::string_view comment = in.bytes(h.commentLength);
-        if (!in.ok()) return "damaged archive: truncated central directory entry";
-        dir.entries.push_back(entryFrom(h, name, extra, comment));
+        auto read = [&in](void* buf, size_t n, bool) -> size_t {
+            const std::string_view bytes = in.bytes(n);
+            if (!in.ok()) return 0;
+            if (n != 0) std::memcpy(buf, bytes.data(), n);
+            return n;
+        };
+        const zipfmt::EntryRead got = zipfmt::readCentralEntry(read, central);
+        if (got == zipfmt::EntryRead::ShortHeader || got == zipfmt::EntryRead::BadSignature)
+            return {};
+        if (got != zipfmt::EntryRead::Ok)
+            return "damaged archive: truncated central directory entry";
+        dir.entries.push_back(entryFrom(central));
         walked += in.offset();
     }
-    return {};
 }
 
 }  // namespace

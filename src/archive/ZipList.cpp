@@ -456,6 +456,25 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
 
 namespace {
 
+// The message id of a central entry that could not be read whole; 0 when it was.
+int entryReadFailure(zipfmt::EntryRead got) {
+    switch (got) {
+        case zipfmt::EntryRead::Ok:
+            return 0;
+        case zipfmt::EntryRead::ShortHeader:
+            return 11013;
+        case zipfmt::EntryRead::BadSignature:
+            return 11015;
+        case zipfmt::EntryRead::ShortName:
+            return 11017;
+        case zipfmt::EntryRead::ShortExtra:
+            return 10201;
+        case zipfmt::EntryRead::ShortComment:
+            return 11022;
+    }
+    return 10201;
+}
+
 ZipDirEntry entryFrom(const zipfmt::CentralHeader& h) {
     ZipDirEntry e;
     e.MadeByVersion = h.madeByVersion;
@@ -495,38 +514,27 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
         eocd.centralSize <= static_cast<uint64_t>(std::max<int64_t>(fileLength_, 0)))
         entries_.reserve(static_cast<size_t>(eocd.totalEntries));
 
-    unsigned char h[kCentralHeaderSize];
-    for (uint64_t k = 0; k < eocd.totalEntries; ++k) {
-        size_t got = readBytes(inFile_, h, sizeof h);
-        while (got < sizeof h) {
+    // The fixed part of a header that starts in the next part of a set is read there.
+    auto read = [this](void* buf, size_t n, bool fixedPart) {
+        size_t got = readBytes(inFile_, buf, n);
+        while (fixedPart && got < n) {
             if (currentDisk_ >= lastDisk_) throw EZipArchiver(11013, true);
             OpenPart(currentDisk_ + 1);
-            got = readBytes(inFile_, h, sizeof h);
+            got = readBytes(inFile_, buf, n);
         }
-        zipfmt::CentralHeader header;
-        zipfmt::decodeCentralHeader(h, header);
-        if (!header.hasSignature()) throw EZipArchiver(11015, true);
-        ZipDirEntry e = entryFrom(header);
-
-        std::string raw(e.FileNameLength, '\0');
-        if (readBytes(inFile_, raw.data(), raw.size()) != raw.size())
-            throw EZipArchiver(11017, true);
-        e.FileName = ConvertOemName(raw, e.Flag, e.HostSystem, e.MadeByVersion);
+        return got;
+    };
+    zipfmt::CentralEntry central;
+    for (uint64_t k = 0; k < eocd.totalEntries; ++k) {
+        if (const int failure = entryReadFailure(zipfmt::readCentralEntry(read, central)))
+            throw EZipArchiver(failure, true);
+        ZipDirEntry e = entryFrom(central.header);
+        e.FileName = ConvertOemName(central.name, e.Flag, e.HostSystem, e.MadeByVersion);
         std::replace(e.FileName.begin(), e.FileName.end(), '/', '\\');
-
-        if (e.ExtraFieldLength != 0) {
-            e.ExtraData.resize(e.ExtraFieldLength);
-            if (readBytes(inFile_, e.ExtraData.data(), e.ExtraData.size()) != e.ExtraData.size())
-                throw EZipArchiver(10201, true);
-        }
-        if (e.FileCommentLength != 0) {
-            std::string comment(e.FileCommentLength, '\0');
-            if (readBytes(inFile_, comment.data(), comment.size()) != comment.size())
-                throw EZipArchiver(11022, true);
-            e.FileComment = ConvertOemName(comment, e.Flag, e.HostSystem, e.MadeByVersion);
-        }
-
-        widenWithZip64(header, e);
+        e.ExtraData = central.extra;
+        if (e.FileCommentLength != 0)
+            e.FileComment = ConvertOemName(central.comment, e.Flag, e.HostSystem, e.MadeByVersion);
+        widenWithZip64(central.header, e);
 
         lowest = std::min(lowest, e.LocalHeaderOffset64);
 

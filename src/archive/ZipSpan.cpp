@@ -144,19 +144,24 @@ struct CentralRecord {
 // grows by what the member takes besides its local header.
 template <class Read>
 CentralRecord readCentralRecord(Read read, uint64_t& totalSize) {
+    zipfmt::CentralEntry entry;
+    auto readPiece = [&read](void* buf, size_t n, bool) { return read(buf, n); };
+    switch (zipfmt::readCentralEntry(readPiece, entry)) {
+        case zipfmt::EntryRead::Ok:
+            break;
+        case zipfmt::EntryRead::ShortHeader:
+            throw EZipArchiver(11013, true);
+        case zipfmt::EntryRead::BadSignature:
+            throw EZipArchiver(11015, true);
+        default:
+            throw EZipArchiver(11017, true);
+    }
     CentralRecord rec;
-    rec.raw.resize(kCentralSize);
-    if (read(rec.raw.data(), kCentralSize) != kCentralSize) throw EZipArchiver(11013, true);
-    zipfmt::CentralHeader h;
-    zipfmt::decodeCentralHeader(rec.raw.data(), h);
-    if (!h.hasSignature()) throw EZipArchiver(11015, true);
-    const size_t rest = h.variableLength();
-    rec.compressedSize = h.compressedSize;
-    rec.storedOffset = h.localHeaderOffset;
-    rec.raw.resize(kCentralSize + rest);
-    if (read(rec.raw.data() + kCentralSize, rest) != rest) throw EZipArchiver(11017, true);
-    rec.name = rec.raw.substr(kCentralSize, h.nameLength);
-    totalSize += rest + rec.compressedSize;
+    rec.raw = entry.fixed + entry.name + entry.extra + entry.comment;
+    rec.name = std::move(entry.name);
+    rec.compressedSize = entry.header.compressedSize;
+    rec.storedOffset = entry.header.localHeaderOffset;
+    totalSize += entry.header.variableLength() + rec.compressedSize;
     return rec;
 }
 

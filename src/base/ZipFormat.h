@@ -184,6 +184,40 @@ inline bool decodeCentralHeader(const void* fixed46, CentralHeader& h) {
     return decodeCentralHeader(in, h);
 }
 
+// One central header with the name, extra field and comment behind it, as stored.
+struct CentralEntry {
+    CentralHeader header;
+    std::string fixed;  // the header's 46 bytes
+    std::string name;
+    std::string extra;
+    std::string comment;
+};
+
+// How reading a central entry ended; the first piece that did not come whole is named.
+enum class EntryRead { Ok, ShortHeader, BadSignature, ShortName, ShortExtra, ShortComment };
+
+// The walk of a central directory, one entry at a time: reads the next header and what
+// follows it through `read(buffer, n, fixedPart)`, which answers the bytes it got
+// (`fixedPart`: the header's 46 bytes rather than a piece behind them). Stops at the first
+// piece that is short, or at a header without its signature. Every reader of a central
+// directory (the component's listing, its spanned-set code, the engines) walks with this.
+template <class Read>
+EntryRead readCentralEntry(Read&& read, CentralEntry& e) {
+    e.fixed.resize(kCentralHeaderSize);
+    if (read(e.fixed.data(), kCentralHeaderSize, true) != kCentralHeaderSize)
+        return EntryRead::ShortHeader;
+    decodeCentralHeader(e.fixed.data(), e.header);
+    if (!e.header.hasSignature()) return EntryRead::BadSignature;
+    auto piece = [&read](std::string& s, size_t n) {
+        s.resize(n);
+        return read(s.data(), n, false) == n;
+    };
+    if (!piece(e.name, e.header.nameLength)) return EntryRead::ShortName;
+    if (!piece(e.extra, e.header.extraLength)) return EntryRead::ShortExtra;
+    if (!piece(e.comment, e.header.commentLength)) return EntryRead::ShortComment;
+    return EntryRead::Ok;
+}
+
 // Sizes, offset and disk of a member: the header's values, widened by its ZIP64 field.
 struct WideValues {
     uint64_t uncompressedSize = 0;
