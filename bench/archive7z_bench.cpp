@@ -20,6 +20,7 @@
 #include "inspect/MissionCache.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/Progress.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -82,7 +83,9 @@ int select(const std::string& path) {
         const auto start = std::chrono::steady_clock::now();
         Recording archive(openAnalysedMission(path, key));
         InfoPanel panel;
-        AnalyseMission(archive, key, panel, AnalysisHooks{});
+        SelectedMission mission;
+        ProgressSink progress;
+        AnalyseMission(archive, key, panel, mission, progress);
         std::printf("select-%s %.1f ms (memo %zu bytes, %s)\n", which, msSince(start),
                     panel.questMemo.size(), panel.questinfo.c_str());
         for (std::string name : archive.read) {

@@ -18,10 +18,11 @@
 #include <vector>
 
 #include "archive/ZipArchiver.h"
-#include "inspect/InfoPanel.h"
+#include "game/MissionRecords.h"
 #include "install/InstallLaunch.h"
 #include "install/Mp3Conversion.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -31,7 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Language slots whose texts mark where a phase begins.
-enum PhaseSlot { kExtracting = 1, kSaves = 23, kBackup = 28, kConverts = 74 };
+enum PhaseSlot { kExtracting = 1, kFileWord = 18, kSaves = 23, kBackup = 28, kConverts = 74 };
 
 // The phases in the order the operation runs them, each begun by a text it shows.
 class Timeline {
@@ -40,6 +41,12 @@ class Timeline {
     void mark(const std::string& phase) {
         if (!phases_.empty() && phases_.back().first == phase) return;
         phases_.emplace_back(phase, Clock::now());
+    }
+    // A phase whose beginning is known only afterwards: put in its place by time.
+    void markAt(const std::string& phase, Clock::time_point when) {
+        auto at = std::find_if(phases_.begin(), phases_.end(),
+                               [&](const auto& p) { return p.second > when; });
+        phases_.insert(at, {phase, when});
     }
     bool reached(const std::string& phase) const {
         for (const auto& p : phases_)
@@ -86,6 +93,42 @@ void readGameRecord(GameRecord& rec, const std::string& gameDir) {
     }
 }
 
+// The phases told apart by the texts the operation shows: each step names itself with the
+// first file it works on. Tracks are converted while the extraction runs: "conversion" is
+// what remains of it after the last file extracted; "first-track" says how far into the
+// extraction it began.
+class PhaseProgress final : public ProgressSink {
+  public:
+    Timeline timeline;
+    std::optional<Clock::time_point> firstTrack;
+
+    void status(const std::string& text) override {
+        if (startsWith(text, slot(kSaves) + ": ")) timeline.mark("saves");
+        if (startsWith(text, slot(kBackup) + " ")) timeline.mark("backup");
+        if (startsWith(text, extracting_)) {
+            timeline.mark("extraction");
+            lastExtracted_ = Clock::now();
+        }
+        if (startsWith(text, converting_) && !firstTrack) firstTrack = Clock::now();
+    }
+    void showBar(bool shown) override {
+        if (shown || !timeline.reached("extraction") || timeline.reached("finish")) return;
+        timeline.markAt("conversion", lastExtracted_);
+        timeline.mark("finish");
+    }
+    void barPosition(int64_t bytes) override { position_ = bytes; }
+    int64_t currentBarPosition() override { return position_; }
+
+  private:
+    static bool startsWith(const std::string& text, const std::string& start) {
+        return text.compare(0, start.size(), start) == 0;
+    }
+    const std::string extracting_ = slot(kExtracting) + " " + slot(kFileWord) + " ";
+    const std::string converting_ = slot(kExtracting) + " " + slot(kConverts) + " ";
+    Clock::time_point lastExtracted_;
+    int64_t position_ = 0;
+};
+
 std::vector<std::string> gridRow(const std::string& archive) {
     if (archive == " Original") return {"", "", " Original (Thief 2)", "", "", "", ""};
     const std::string name = text::extractFileName(archive);
@@ -113,47 +156,27 @@ int main(int argc, char** argv) {
     }
     if (std::string(argv[3]) == "convert") {
         const Clock::time_point start = Clock::now();
-        ConvertMp3Files({argv[4]}, InstallUi{});
+        ProgressSink progress;
+        ConvertMp3Files({argv[4]}, progress);
         std::printf("convert %.3f\n", std::chrono::duration<double>(Clock::now() - start).count());
         return 0;
     }
     readGameRecord(app().thiefdata[2], gameDir);
-    selectedMission() = SelectedMission{};
-    selectedMission().currentGame = 2;
-    selectedMission().missionFileMember = "miss20.mis";
-    selectedMission().missionNumber = 20;
+    InstallRequest request;
+    request.mission.currentGame = 2;
+    request.mission.archivePath = archive;
+    request.mission.missionFileMember = "miss20.mis";
+    request.mission.missionNumber = 20;
+    const std::vector<std::string> row = gridRow(archive);
+    request.recordKey = RecordKey(row);
+    request.selectionName = row[2];
 
-    TZipArchiver zip, zip2;
-    setUpArchiver(zip, binDir);
+    TZipArchiver zip2;
     setUpArchiver(zip2, binDir);
-    zip.SetZipFileName(archive);
-    zip.ExtrBaseDir = gameDir;
-
-    Timeline timeline;
-    const std::string converting = slot(kExtracting) + " " + slot(kConverts) + " ";
-    InstallContext ctx(zip, zip2);
-    ctx.row = gridRow(archive);
-    ctx.ui.setOperationText = [&](const std::string& s) {
-        if (s == slot(kSaves) + ":") timeline.mark("saves");
-        if (s == slot(kBackup)) timeline.mark("backup");
-        if (s == slot(kExtracting)) timeline.mark("extraction");
-    };
-    // Tracks are converted while the extraction runs: "conversion" is what remains of it
-    // after the extraction; "first-track" says how far into the extraction it began.
-    std::optional<Clock::time_point> firstTrack;
-    ctx.ui.setStatus = [&](const std::string& s) {
-        if (s.compare(0, converting.size(), converting) == 0 && !firstTrack)
-            firstTrack = Clock::now();
-    };
-    zip.OnProgress = [&](TZipArchiver*, ProgressType type, const std::string&, int64_t) {
-        if (type == progEndOfBatch && timeline.reached("extraction")) timeline.mark("conversion");
-    };
-    ctx.ui.showProgress = [&](bool shown) {
-        if (!shown && timeline.reached("extraction")) timeline.mark("finish");
-    };
-    ctx.refreshCatalogue = [&] { readGameRecord(app().thiefdata[2], gameDir); };
+    PhaseProgress progress;
     try {
-        InstallAndLaunch(ctx);
+        if (InstallAndLaunch(request, zip2, progress).refreshed)
+            readGameRecord(app().thiefdata[2], gameDir);
     } catch (const std::exception& e) {
         // What the window would show; the operation has left the marker as it stands.
         std::string text = e.what();
@@ -162,10 +185,12 @@ int main(int argc, char** argv) {
         closeAppFiles();
         return 3;
     }
+    Timeline& timeline = progress.timeline;
     timeline.print(Clock::now());
-    if (firstTrack)
+    if (progress.firstTrack)
         std::printf("phase first-track %.3f\n",
-                    std::chrono::duration<double>(*firstTrack - timeline.at("extraction")).count());
+                    std::chrono::duration<double>(*progress.firstTrack - timeline.at("extraction"))
+                        .count());
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -89,7 +89,7 @@ class Bench {
     // The panel shows the big archive as analysed.
     bool panelShowsBig() {
         const int r = rowOf("big");
-        return selectedMission().currentGame == 2 && grid().Cell(0, r) == "21" &&
+        return WindowSelectedMission().currentGame == 2 && grid().Cell(0, r) == "21" &&
                grid().Cell(1, r) == "The Big Heist of the Bonehoard" &&
                form->questMemo->toPlainText().startsWith("The Big Heist") &&
                form->Questinfo->text().contains("Bonehoard");

@@ -18,7 +18,8 @@ struct AnalysisTest : ::testing::Test {
     ScriptedPrompter prompts;
     TZipArchiver zip;
     InfoPanel panel;
-    std::vector<std::string> operations;
+    SelectedMission mission;
+    RecordingProgress progress;
 
     void SetUp() override {
         if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL"))
@@ -53,9 +54,7 @@ struct AnalysisTest : ::testing::Test {
         zip.SetZipFileName(path);
         const std::string key =
             name.substr(0, name.size() - 4) + "." + std::to_string(fsx::fileSize(path));
-        AnalysisHooks hooks;
-        hooks.setOperationText = [this](const std::string& t) { operations.push_back(t); };
-        AnalyseArchive(zip, key, panel, hooks);
+        AnalyseArchive(zip, key, panel, mission, progress);
         return key;
     }
     IniFile& ini() { return *app().settings; }
@@ -63,11 +62,12 @@ struct AnalysisTest : ::testing::Test {
 
 TEST_F(AnalysisTest, ArchiveWithoutMissionFileIsThiefOneAndStoresNoType) {
     const std::string key = analyse("plain.zip", {{"readme.txt", "hello"}});
-    EXPECT_EQ(selectedMission().currentGame, 1);
+    EXPECT_EQ(mission.currentGame, 1);
     EXPECT_EQ(ini().ReadString(key, "type", "none"), "none");
     EXPECT_EQ(zip.ExtrBaseDir, dir.path() + "T1/");
     EXPECT_EQ(panel.questMemo, "hello");
-    EXPECT_EQ(operations, std::vector<std::string>{"<71>"});
+    // The analysis names its step with each member it reads.
+    EXPECT_EQ(progress.statuses.front(), "<71> <18> readme.txt...");
     // Warnings: no goals, and a Thief 1 mission without a map.
     EXPECT_EQ(panel.noteslabel, "<32>\n<33>\n");
     EXPECT_TRUE(panel.notesCaptionVisible);
@@ -75,23 +75,23 @@ TEST_F(AnalysisTest, ArchiveWithoutMissionFileIsThiefOneAndStoresNoType) {
 
 TEST_F(AnalysisTest, MissionNumberOnlyFromRootMembers) {
     analyse("a.zip", {{"maps/miss20.mis", "x"}});
-    EXPECT_EQ(selectedMission().missionFileMember, "maps\\miss20.mis");
-    EXPECT_EQ(selectedMission().missionNumber, 0);
+    EXPECT_EQ(mission.missionFileMember, "maps\\miss20.mis");
+    EXPECT_EQ(mission.missionNumber, 0);
     analyse("b.zip", {{"MISS20.MIS", "x"}});
-    EXPECT_EQ(selectedMission().missionFileMember, "MISS20.MIS");
-    EXPECT_EQ(selectedMission().missionNumber, 20);
+    EXPECT_EQ(mission.missionFileMember, "MISS20.MIS");
+    EXPECT_EQ(mission.missionNumber, 20);
     // The later ".mis" member is the mission file; the number comes from the root one.
     analyse("c.zip", {{"miss21.mis", "x"}, {"maps/other.mis", "y"}});
-    EXPECT_EQ(selectedMission().missionFileMember, "maps\\other.mis");
-    EXPECT_EQ(selectedMission().missionNumber, 21);
+    EXPECT_EQ(mission.missionFileMember, "maps\\other.mis");
+    EXPECT_EQ(mission.missionNumber, 21);
     analyse("d.zip", {{"mission.mis", "x"}, {"miss300.mis", "y"}});
-    EXPECT_EQ(selectedMission().missionNumber, 0);
+    EXPECT_EQ(mission.missionNumber, 0);
     // Leading zeros: a decimal number all the same; far too many digits do not fit.
     const std::pair<const char*, int> numbers[] = {
         {"miss0020.mis", 20}, {"miss00000000000000255.mis", 255}, {"miss99999999999999999.mis", 0}};
     for (const auto& [name, number] : numbers) {
         analyse(std::string(name) + ".zip", {{name, "x"}});
-        EXPECT_EQ(selectedMission().missionNumber, number) << name;
+        EXPECT_EQ(mission.missionNumber, number) << name;
     }
 }
 
@@ -117,7 +117,7 @@ TEST_F(AnalysisTest, IndicatorsAndCountsFromNames) {
     EXPECT_TRUE(panel.gamesyscheck);
     EXPECT_FALSE(panel.moviescheck);
     EXPECT_FALSE(panel.goalscheck);
-    EXPECT_TRUE(selectedMission().missionFlagsPresent);
+    EXPECT_TRUE(mission.missionFlagsPresent);
     EXPECT_EQ(ini().ReadInteger(key, "sounds", 0), 1);
     EXPECT_EQ(ini().ReadInteger(key, "meshes", 0), 1);
     EXPECT_EQ(ini().ReadInteger(key, "objects", 0), 1);
@@ -144,7 +144,7 @@ TEST_F(AnalysisTest, TitleFromTitlesMemberIsStoredAndReadBackWithoutQuotes) {
 
 TEST_F(AnalysisTest, ShortTitleCountsAsNone) {
     analyse("s.zip", {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", "title_20: \"X\"\r\n"}});
-    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(mission.currentGame, 2);
     // "X" with its quotes is three characters: no usable title.
     EXPECT_EQ(panel.questinfo, "Thief 2 <47>");
     analyse("n.zip", {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", "title_21: \"Y\"\r\n"}});
@@ -255,30 +255,29 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
     for (const Made& m : made) {
         SCOPED_TRACE(m.tool);
         panel = InfoPanel{};
-        AnalysisHooks hooks;
         if (m.tool == "7zz cached") {
             // The second selection: members, read-me and title without decoding anything.
             std::unique_ptr<MissionArchive> cached = openAnalysedMission(m.path, "Vault.1");
             EXPECT_FALSE(cached->sequential());
-            AnalyseMission(*cached, "Vault.1", panel, hooks);
+            AnalyseMission(*cached, "Vault.1", panel, mission, progress);
         } else if (m.tool == "7zz") {
             closeAppFiles();
             openAppFiles(dir.path() + "ini-" + m.tool + "-");
             std::unique_ptr<MissionArchive> archive = openAnalysedMission(m.path, "Vault.1");
             ASSERT_EQ(archive->members().size(), layout.size());
             EXPECT_TRUE(archive->sequential());
-            AnalyseMission(*archive, "Vault.1", panel, hooks);
+            AnalyseMission(*archive, "Vault.1", panel, mission, progress);
         } else {
             closeAppFiles();
             openAppFiles(dir.path() + "ini-" + m.tool + "-");  // a fresh settings file each
             zip.SetZipFileName(m.path);
             ASSERT_EQ(zip.Count(), static_cast<int>(layout.size()));
-            AnalyseArchive(zip, "Vault.1", panel, hooks);
+            AnalyseArchive(zip, "Vault.1", panel, mission, progress);
         }
-        EXPECT_EQ(selectedMission().currentGame, 2);
-        EXPECT_EQ(selectedMission().missionNumber, 20);
-        EXPECT_TRUE(selectedMission().missionFlagsPresent);
-        EXPECT_EQ(selectedMission().titlesMember, "strings\\titles.str");
+        EXPECT_EQ(mission.currentGame, 2);
+        EXPECT_EQ(mission.missionNumber, 20);
+        EXPECT_TRUE(mission.missionFlagsPresent);
+        EXPECT_EQ(mission.titlesMember, "strings\\titles.str");
         EXPECT_EQ(panel.questinfo,
                   "Thief 2 : \"Bafford's \xFC"
                   "ber Vault\"");
@@ -330,13 +329,13 @@ TEST_F(AnalysisTest, UnreadableArchiveSaysWhy) {
         int game = -1;
         if (isZip) {
             zip.SetZipFileName(path);
-            game = AnalyseArchive(zip, "X.1", panel, AnalysisHooks{});
+            game = AnalyseArchive(zip, "X.1", panel, mission, progress);
         } else {
             std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, "X.1");
-            game = AnalyseMission(*archive, "X.1", panel, AnalysisHooks{});
+            game = AnalyseMission(*archive, "X.1", panel, mission, progress);
         }
         EXPECT_EQ(game, 0);
-        EXPECT_EQ(selectedMission().currentGame, 0);
+        EXPECT_EQ(mission.currentGame, 0);
         EXPECT_EQ(ini().ReadInteger("X.1", "type", -1), -1);
         EXPECT_EQ(panel.questinfo.find("Thief"), std::string::npos);
         EXPECT_EQ(panel.noteslabel, note);
@@ -351,7 +350,7 @@ TEST_F(AnalysisTest, UnreadableArchiveSaysWhy) {
     // The password given: the encrypted ZIP is a Thief 2 mission like any other.
     zip.SetZipFileName(dir.path() + "locked.zip");
     zip.Password = "secret";
-    EXPECT_EQ(AnalyseArchive(zip, "X.1", panel, AnalysisHooks{}), 2);
+    EXPECT_EQ(AnalyseArchive(zip, "X.1", panel, mission, progress), 2);
     EXPECT_EQ(ini().ReadInteger("X.1", "type", -1), 2);
     EXPECT_EQ(panel.questMemo, "read me");
     EXPECT_FALSE(panel.passwordOffered);

@@ -23,6 +23,7 @@
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
 #include "game/InstallState.h"
+#include "game/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
 #include "install/MissionFlags.h"
@@ -185,10 +186,6 @@ struct CrashTest : ::testing::Test {
         app().thiefdata[2].gameDir = G;
         app().thiefdata[2].language = 1;
         ReadInstalledState(app().thiefdata[2]);
-        selectedMission() = SelectedMission{};
-        selectedMission().currentGame = 2;
-        app().installOnlyFlag = true;
-        app().editorFlag = false;
     }
 
     static void configure(TZipArchiver& zip, TZipArchiver& zip2) {
@@ -203,23 +200,25 @@ struct CrashTest : ::testing::Test {
     void install(const std::string& mission) {
         TZipArchiver zip, zip2;
         configure(zip, zip2);
-        selectedMission().archivePath = archiveOf(mission);
-        pointComponentAt(zip, selectedMission().archivePath);
-        zip.ExtrBaseDir = G;
-        selectedMission().missionFileMember = mission + ".mis";
-        selectedMission().missionNumber = 0;
-        selectedMission().missionFlagsPresent = mission == "b";
-        InstallContext ctx(zip, zip2);
-        ctx.row = {"", "", mission.empty() ? " Original (Thief 2)" : mission, "", "", "", ""};
-        ctx.languageItems = {"english"};
-        ctx.selectedLanguage = "english";
-        InstallAndLaunch(ctx);
+        InstallRequest request;
+        request.mission.currentGame = 2;
+        request.mission.archivePath = archiveOf(mission);
+        request.mission.missionFileMember = mission + ".mis";
+        request.mission.missionFlagsPresent = mission == "b";
+        request.action = InstallAction::InstallOnly;
+        request.selectionName = mission.empty() ? " Original (Thief 2)" : mission;
+        request.recordKey = RecordKey({"", "", request.selectionName, "", "", "", ""});
+        request.languageItems = {"english"};
+        request.selectedLanguage = "english";
+        ProgressSink progress;
+        InstallAndLaunch(request, zip2, progress);
     }
 
     void recover() {
         TZipArchiver zip, zip2;
         configure(zip, zip2);
-        RecoverInterruptedOperations(zip, zip2, InstallUi{});
+        ProgressSink progress;
+        RecoverInterruptedOperations(zip2, progress);
     }
 
     void operation(int k) { install(kMissionOf[k]); }

@@ -43,7 +43,9 @@ struct InstallTest : ::testing::Test {
     std::string G;
     std::string record;  // written by the stand-in game when it starts
     std::vector<std::string> storedRow;
-    std::vector<bool> busy, progressShown;
+    SelectedMission mission;
+    InstallAction action = InstallAction::Play;
+    RecordingProgress progress;
     int installOnlyDisabled = 0, refreshes = 0;
     std::vector<std::string> languageItems;
     std::string language;
@@ -59,9 +61,9 @@ struct InstallTest : ::testing::Test {
         G = dir.path() + "Thief2/";
         record = dir.path() + "started";
         newGame();
-        app().editorFlag = app().installOnlyFlag = false;
-        selectedMission() = SelectedMission{};
-        selectedMission().currentGame = 2;
+        action = InstallAction::Play;
+        mission = SelectedMission{};
+        mission.currentGame = 2;
         for (TZipArchiver* z : {&zip, &zip2}) {
             z->Unattended = true;
             z->SetDLLDirectory(TM_TEST_BIN_DIR);
@@ -103,11 +105,11 @@ struct InstallTest : ::testing::Test {
     std::string selectPath(const std::string& path, const std::string& misMember = "",
                            uint8_t number = 0, bool flags = false) {
         pointComponentAt(zip, path);
-        selectedMission().archivePath = path;
+        mission.archivePath = path;
         zip.ExtrBaseDir = G;
-        selectedMission().missionFileMember = misMember;
-        selectedMission().missionNumber = number;
-        selectedMission().missionFlagsPresent = flags;
+        mission.missionFileMember = misMember;
+        mission.missionNumber = number;
+        mission.missionFlagsPresent = flags;
         return path;
     }
     // Mission A, which replaces the game's goals file, installed into a fresh game.
@@ -115,20 +117,20 @@ struct InstallTest : ::testing::Test {
     std::string installPrevious() {
         newGame();
         dir.write("Thief2/strings/goals.str", "original goals");
-        app().installOnlyFlag = true;
+        action = InstallAction::InstallOnly;
         const std::string a = select("a.zip", previous, "a.mis", 0, true);
         run();
         return a;
     }
     void selectGameRow() {
         zip.SetZipFileName(" Original");
-        selectedMission().archivePath = " Original";
+        mission.archivePath = " Original";
         zip.ExtrBaseDir = G;
     }
 
     std::vector<std::string> row() const {
         const std::string name = text::extractFileName(
-            zip.ZipFileName().empty() ? selectedMission().archivePath : zip.ZipFileName());
+            zip.ZipFileName().empty() ? mission.archivePath : zip.ZipFileName());
         if (name == " Original") return {"", "", " Original (Thief 2)", "", "", "", ""};
         return {"",
                 "",
@@ -139,27 +141,43 @@ struct InstallTest : ::testing::Test {
                 ""};
     }
 
+    // Runs the request the window builds for the selected row, and does with the outcome
+    // what the window does.
     void run() {
-        InstallContext ctx(zip, zip2);
-        ctx.row = row();
-        ctx.storeRow = [this](const std::vector<std::string>& r) { storedRow = r; };
-        ctx.languageItems = languageItems;
-        ctx.selectedLanguage = language;
-        ctx.setBusy = [this](bool b) { busy.push_back(b); };
-        ctx.ui.showProgress = [this](bool b) { progressShown.push_back(b); };
-        ctx.ui.setStatus = [this](const std::string& s) {
+        const std::vector<std::string> cells = row();
+        InstallRequest request;
+        request.mission = mission;
+        request.action = action;
+        request.recordKey = RecordKey(cells);
+        request.selectionName = cells.at(2);
+        request.languageItems = languageItems;
+        request.selectedLanguage = language;
+        request.password = zip.Password;
+        progress.onStatus = [this](const std::string& s) {
             if (onStatus) onStatus(s);
         };
-        ctx.disableInstallOnly = [this] { ++installOnlyDisabled; };
-        // The refresh scan reads the marker into the game record.
-        ctx.refreshCatalogue = [this] {
-            ++refreshes;
-            if (!fsx::fileExists(G + "Tallowmere.Current")) return;
-            auto lines = textfile::readLines(G + "Tallowmere.Current");
-            app().thiefdata[2].installed = lines.at(0);
-            app().thiefdata[2].installedCheck = lines.at(1);
-        };
-        InstallAndLaunch(ctx);
+        InstallOutcome outcome;
+        try {
+            outcome = InstallAndLaunch(request, zip2, progress);
+        } catch (...) {
+            refresh();
+            ++installOnlyDisabled;
+            throw;
+        }
+        if (outcome.refreshed) {
+            storedRow = cells;
+            LoadRecordIntoRow(storedRow);
+            refresh();
+        }
+        if (outcome.ran) ++installOnlyDisabled;
+    }
+    // The refresh scan reads the marker into the game record.
+    void refresh() {
+        ++refreshes;
+        if (!fsx::fileExists(G + "Tallowmere.Current")) return;
+        auto lines = textfile::readLines(G + "Tallowmere.Current");
+        app().thiefdata[2].installed = lines.at(0);
+        app().thiefdata[2].installedCheck = lines.at(1);
     }
 
     std::vector<std::string> marker() const {
@@ -215,7 +233,7 @@ TEST_F(InstallTest, AlreadyInstalledMissionStartsWithoutTouchingFiles) {
     EXPECT_EQ(before, after);
     EXPECT_EQ(date(row()), std::to_string(TodayDayNumber()));
     EXPECT_EQ(app().settings->ReadString("options", "last selection", ""), "calendra");
-    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(progress.busyStates, (std::vector<bool>{true, false}));
     EXPECT_EQ(installOnlyDisabled, 1);
     EXPECT_EQ(refreshes, 1);
     EXPECT_EQ(storedRow.size(), 7u);
@@ -223,7 +241,7 @@ TEST_F(InstallTest, AlreadyInstalledMissionStartsWithoutTouchingFiles) {
     // Install only on it: the selection is remembered and the row shown again, nothing else.
     fsx::deleteFile(record);
     app().settings->EraseSection(RecordKey(row()));
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
     after.clear();
     snapshot(G, "", after);
@@ -245,7 +263,7 @@ TEST_F(InstallTest, MissionInstallsWithBackupAndGameRowRemovesIt) {
                                     "calendra.mis");
     dir.write("Thief2/miss20.mis", "20");
     dir.write("Thief2/miss21.mis", "21");
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
 
     // The marker: archive, size, each file put there.
@@ -281,7 +299,7 @@ TEST_F(InstallTest, MissionInstallsWithBackupAndGameRowRemovesIt) {
 
     // Play on the game row: the mission goes, the game's saves come back, the game starts.
     dir.write("Thief2/SAVES/mission.sav", "mission save");
-    app().installOnlyFlag = false;
+    action = InstallAction::Play;
     selectGameRow();
     run();
     EXPECT_EQ(marker(), (std::vector<std::string>{" Original", "-1"}));
@@ -305,7 +323,7 @@ TEST_F(InstallTest, LanguageSpecificMembersMoveIntoPlace) {
     select("lang.zip", members, "miss5.mis", 5);
     languageItems = {"english", "german"};
     language = "english";
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
     EXPECT_EQ(readFile(G + "intrface/goals.str"), "english");
     EXPECT_FALSE(fsx::pathExists(G + "intrface/english"));
@@ -337,7 +355,7 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
     app().exeDir = std::string(TM_TEST_BIN_DIR) + "/";
     app().languageSlots[107] = "<107>";
     const Members members = {{"snd/music.mp3", readFile(mp3)}, {"snd/other.mp3", readFile(mp3)}};
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
 
     // Cancelled while the first track converts: the install stops unfinished.
     select("sound.zip", members, "", 0, true);
@@ -383,7 +401,7 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
 
 TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {
     standIn("dromed.exe");
-    app().editorFlag = true;
+    action = InstallAction::Editor;
     const std::string line = "edit_script_tallowmere tallowmere.dromed";
 
     // No configuration file: created with the one line.
@@ -411,7 +429,7 @@ TEST_F(InstallTest, EditorStartAddsScriptLineOnce) {
     EXPECT_EQ(readFile(G + "dromed.cfg"), other + "\r\n\r\n" + line + "\r\n");
 
     // A mission file member with a line break never adds a line to the script.
-    selectedMission().missionFileMember = "ed.mis\nload_file x";
+    mission.missionFileMember = "ed.mis\nload_file x";
     EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "tallowmere.dromed"), "load_file ed.mis\r\n");
     (void)path;
@@ -451,7 +469,7 @@ TEST_F(InstallTest, GameFileNotBackedUpIsNeverOverwritten) {
     dir.write("Thief2/strings/goals.str", "original");
     select("b.zip", {{"b.mis", "m"}, {"strings/goals.str", "mission"}}, "b.mis", 0, true);
     fsx::forceDirectories(G + "tallowmere_backup.zip/x");  // the backup cannot be made
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
     EXPECT_EQ(readFile(G + "strings/goals.str"), "original");
     EXPECT_FALSE(listed("strings/goals.str"));
@@ -466,11 +484,11 @@ TEST_F(InstallTest, ErrorEndsOperationWithMarkerKeptAndClosingDone) {
     writeFile(G + "strings", "not a folder");
     select("c.zip", {{"c.mis", "m"}}, "c.mis");
     EXPECT_THROW(run(), EInOutError);
-    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(progress.busyStates, (std::vector<bool>{true, false}));
     EXPECT_EQ(installOnlyDisabled, 1);
     EXPECT_EQ(refreshes, 1);  // the window shows what the marker says
-    ASSERT_FALSE(progressShown.empty());
-    EXPECT_FALSE(progressShown.back());
+    ASSERT_FALSE(progress.barShown.empty());
+    EXPECT_FALSE(progress.barShown.back());
     EXPECT_FALSE(fsx::fileExists(record));
     // The marker lists what was put there, so that an uninstall can take it out.
     EXPECT_TRUE(listed("c.mis"));
@@ -491,7 +509,7 @@ TEST_F(InstallTest, SavedGamesThatCouldNotBeStoredStopTheInstall) {
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "old mission's save");
     EXPECT_FALSE(fsx::fileExists(G + "new.mis"));
     EXPECT_EQ(marker()[0], dir.path() + "missions/old.zip");
-    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(progress.busyStates, (std::vector<bool>{true, false}));
     EXPECT_EQ(installOnlyDisabled, 1);
     EXPECT_FALSE(fsx::fileExists(record));
 }
@@ -501,7 +519,7 @@ TEST_F(InstallTest, LegacySavesFolderNeverOverwritesSavedGames) {
     dir.write("missions/old.zipSAVES/a.sav", "legacy a");
     dir.write("missions/old.zipSAVES/notes.txt", "legacy notes");
     dir.write("Thief2/SAVES/notes.txt", "game notes");  // not a saved game: stays in SAVES
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
     EXPECT_EQ(readFile(G + "SAVES/a.sav"), "legacy a");
     EXPECT_EQ(readFile(G + "SAVES/notes.txt"), "game notes");
@@ -572,7 +590,7 @@ TEST_F(InstallTest, MembersNamedLikeOwnFilesAreNeverInstalled) {
     Members members = {{"m.mis", "m"}, {"strings/goals.str", "M goals"}};
     for (const std::string& name : own) members.push_back({name, "crafted"});
     const std::string m = select("m.zip", members, "m.mis", 0, true);
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
 
     ASSERT_EQ(prompts.messages.size(), 1u);  // reported once, naming each
@@ -600,7 +618,7 @@ TEST_F(InstallTest, ShippedSavedGameNeverReplacesThePlayersSave) {
         "s.zip",
         {{"s.mis", "s"}, {"SAVES/GAME0000.SAV", "shipped 0"}, {"saves/game0001.sav", "shipped 1"}},
         "s.mis", 0, true);
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
     EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), "player's save");
     EXPECT_EQ(readFile(G + "SAVES/game0001.sav"), "shipped 1");
@@ -636,7 +654,7 @@ TEST_F(InstallTest, LegacySavesAndSavesArchiveKeepBothCopiesOfAClash) {
         dir.write("missions/old.zipSAVES/game0002.sav", "legacy 2");
         utimbuf times{row.legacyTime, row.legacyTime};
         ASSERT_EQ(::utime(legacy.c_str(), &times), 0);
-        app().installOnlyFlag = true;
+        action = InstallAction::InstallOnly;
         run();
         EXPECT_EQ(readFile(G + "SAVES/game0003.sav"), row.named);
         EXPECT_EQ(readFile(G + "SAVES/game0000.sav"), row.freeSlot);
@@ -671,7 +689,7 @@ TEST_F(InstallTest, InterruptedOperationIsFinishedAtTheNextStart) {
         if (!row.marker.empty()) textfile::writeLines(G + "Tallowmere.Current", row.marker);
 
         zip.SetZipFileName(dir.path() + "selected.zip");
-        EXPECT_TRUE(RecoverInterruptedOperations(zip, zip2, InstallUi{}));
+        EXPECT_TRUE(RecoverInterruptedOperations(zip2, progress));
         EXPECT_EQ(marker(), (std::vector<std::string>{" Original", "-1"}));
         EXPECT_EQ(app().thiefdata[2].installed, " Original");
         EXPECT_EQ(readFile(G + "strings/goals.str"), "original goals");
@@ -682,7 +700,7 @@ TEST_F(InstallTest, InterruptedOperationIsFinishedAtTheNextStart) {
         EXPECT_EQ(storedSaves(G + "allsaves/" + savedTo + "_saves.zip").count("game0000.sav"), 1u);
         EXPECT_EQ(zip.ZipFileName(), dir.path() + "selected.zip");
         // Nothing is left to finish.
-        EXPECT_FALSE(RecoverInterruptedOperations(zip, zip2, InstallUi{}));
+        EXPECT_FALSE(RecoverInterruptedOperations(zip2, progress));
     }
 }
 
@@ -690,7 +708,7 @@ TEST_F(InstallTest, RestoredGameFilesKeepTheirPermissionBits) {
     const std::string goals = dir.write("Thief2/strings/goals.str", "original goals");
     ASSERT_EQ(::chmod(goals.c_str(), 0750), 0);
     select("p.zip", {{"p.mis", "p"}, {"strings/goals.str", "P goals"}}, "p.mis", 0, true);
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     run();
     selectGameRow();
     run();
@@ -747,7 +765,7 @@ TEST_F(InstallTest, SevenZipMissionsInstallAndKeepSavesLikeZip) {
     const std::map<std::string, std::string> original = installedTree(G);
     languageItems = {"english", "german"};
     language = "english";
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     std::map<std::string, std::string> zipTree;
     for (int round = 0; round < 2; ++round) {
         for (const Row& row : rows) {
@@ -783,7 +801,7 @@ TEST_F(InstallTest, FlagsAndNumberedCopyNeverGoThroughALink) {
     std::filesystem::remove_all(G + "strings");
     ASSERT_EQ(::symlink(outside.c_str(), (G + "strings").c_str()), 0);
     ASSERT_EQ(::symlink((outside + "miss20.mis").c_str(), (G + "miss20.mis").c_str()), 0);
-    app().installOnlyFlag = true;
+    action = InstallAction::InstallOnly;
     select("f.zip", {{"f.mis", "mission"}}, "f.mis", 0);
     run();
     EXPECT_EQ(readFile(outside + "missflag.str"), "outside flags");
@@ -834,7 +852,7 @@ TEST_F(InstallTest, HostileSevenZipAndRarInstallNothingOutside) {
         dir.write("Thief2/h.mis", "game's own");  // replaced: the backup is made
         ::symlink(outside.c_str(), (G + "linked").c_str());
         selectPath(row.archive, "", 0, true);
-        app().installOnlyFlag = true;
+        action = InstallAction::InstallOnly;
         run();
         for (const std::string& name : row.installed) {
             std::string expected;
@@ -902,11 +920,13 @@ TEST_F(InstallTest, IncompleteExtractionFailsCleanly) {
         const std::string bad = dir.path() + "missions/" + row.file;
         writeFile(bad, row.content);
         selectPath(bad, "d.mis", 0, true);
-        std::vector<std::string> progress;
-        zip.OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name, int64_t) {
-            if (type != progNewFile || (name != "d.mis" && name != "big.txt")) return;
-            progress.push_back(name);
-            if (row.what == "cancelled") z->Cancel = true;
+        std::vector<std::string> extracted;
+        onStatus = [&](const std::string& status) {
+            for (const std::string name : {"d.mis", "big.txt"}) {
+                if (status != "<1> <18> " + name + "...") continue;
+                extracted.push_back(name);
+                if (row.what == "cancelled") progress.cancelRequested = true;
+            }
         };
         try {
             run();
@@ -914,13 +934,14 @@ TEST_F(InstallTest, IncompleteExtractionFailsCleanly) {
         } catch (const TmError& e) {
             EXPECT_NE(std::string(e.what()).find(row.reason), std::string::npos) << e.what();
         }
-        zip.OnProgress = nullptr;
-        ASSERT_FALSE(progressShown.empty());
-        EXPECT_FALSE(progressShown.back());
+        onStatus = nullptr;
+        progress.cancelRequested = false;
+        ASSERT_FALSE(progress.barShown.empty());
+        EXPECT_FALSE(progress.barShown.back());
         EXPECT_EQ(marker().at(0), row.touched ? bad : a);
         EXPECT_EQ(app().thiefdata[2].installed, marker().at(0));
         EXPECT_EQ(app().thiefdata[2].installedCheck, marker().at(1));
-        EXPECT_EQ(progress.empty(), !row.touched);
+        EXPECT_EQ(extracted.empty(), !row.touched);
 
         select("a.zip", previous, "a.mis", 0, true);
         run();

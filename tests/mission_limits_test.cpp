@@ -59,7 +59,9 @@ TEST(MissionLimits, ReadmeFloodStaysBoundedAndItsCacheIsReadBack) {
     const auto analyse = [&] {
         std::unique_ptr<MissionArchive> mission = openAnalysedMission(archive, key);
         InfoPanel panel;
-        AnalyseMission(*mission, key, panel, AnalysisHooks{});
+        SelectedMission selected;
+        ProgressSink progress;
+        AnalyseMission(*mission, key, panel, selected, progress);
         return !mission->sequential() || !panel.questMemo.empty();
     };
     long first = 0, second = 0;

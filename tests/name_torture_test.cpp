@@ -80,10 +80,6 @@ struct NameTorture : ::testing::Test {
         app().thiefdata[2] = GameRecord{};
         app().thiefdata[2].gameDir = G;
         app().thiefdata[2].language = 1;
-        app().installOnlyFlag = true;
-        app().editorFlag = false;
-        selectedMission() = SelectedMission{};
-        selectedMission().currentGame = 2;
         for (TZipArchiver* z : {&zip, &zip2}) {
             z->Unattended = true;
             z->SetDLLDirectory(TM_TEST_BIN_DIR);
@@ -94,15 +90,20 @@ struct NameTorture : ::testing::Test {
     void TearDown() override { closeAppFiles(); }
 
     void play(const std::string& path) {
-        pointComponentAt(zip, path);
-        selectedMission().archivePath = path;
-        selectedMission().missionFileMember = "m.mis";
-        selectedMission().missionNumber = 0;
-        selectedMission().missionFlagsPresent = false;
-        InstallContext ctx(zip, zip2);
-        ctx.row = {"", "", text::extractFileName(path), "", "", "", ""};
-        ctx.refreshCatalogue = [] { ReadInstalledState(app().thiefdata[2]); };
-        InstallAndLaunch(ctx);
+        InstallRequest request;
+        request.mission.currentGame = 2;
+        request.mission.archivePath = path;
+        request.mission.missionFileMember = "m.mis";
+        request.action = InstallAction::InstallOnly;
+        request.selectionName = text::extractFileName(path);
+        ProgressSink progress;
+        try {
+            InstallAndLaunch(request, zip2, progress);
+        } catch (...) {
+            ReadInstalledState(app().thiefdata[2]);
+            throw;
+        }
+        ReadInstalledState(app().thiefdata[2]);
     }
     void playOriginal() { play(" Original"); }
 

@@ -145,8 +145,10 @@ TEST(Readme, HostileReadmeInAnArchiveIsAnalysed) {
         zip.SetDLLDirectory(TM_TEST_BIN_DIR);
         zip.SetZipFileName(path);
         InfoPanel panel;
+        SelectedMission mission;
+        ProgressSink progress;
         ASSERT_NO_THROW(AnalyseArchive(zip, "Vault." + std::to_string(fsx::fileSize(path)), panel,
-                                       AnalysisHooks{}));
+                                       mission, progress));
         EXPECT_FALSE(panel.questMemoHtml);
         EXPECT_FALSE(panel.questMemo.empty());
         EXPECT_LE(panel.questMemo.size(), kReadmePlainBytes + 16);

@@ -10,6 +10,7 @@
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
 #include "game/InstallState.h"
+#include "game/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
 #include "install/InstallLaunch.h"
 #include "platform/FileSystem.h"
@@ -210,8 +211,6 @@ struct RunningGame : ::testing::Test {
         app().thiefdata[2] = GameRecord{};
         app().thiefdata[2].gameDir = G;
         app().thiefdata[2].language = 1;
-        selectedMission() = SelectedMission{};
-        selectedMission().currentGame = 2;
         for (TZipArchiver* z : {&zip, &zip2}) {
             z->Unattended = true;
             z->SetDLLDirectory(TM_TEST_BIN_DIR);
@@ -230,16 +229,17 @@ struct RunningGame : ::testing::Test {
         if (!fsx::fileExists(path)) {
             ASSERT_TRUE(makeZip(path, members));
         }
-        pointComponentAt(zip, path);
-        selectedMission().archivePath = path;
-        selectedMission().missionFileMember = members.front().first;
-        selectedMission().missionFlagsPresent = true;
-        zip.ExtrBaseDir = G;
-        InstallContext ctx(zip, zip2);
-        ctx.row = {"", "", name.substr(0, name.size() - 4), "", std::to_string(fsx::fileSize(path)),
-                   "", ""};
-        ctx.refreshCatalogue = [this] { ReadInstalledState(app().thiefdata[2]); };
-        InstallAndLaunch(ctx);
+        InstallRequest request;
+        request.mission.currentGame = 2;
+        request.mission.archivePath = path;
+        request.mission.missionFileMember = members.front().first;
+        request.mission.missionFlagsPresent = true;
+        request.selectionName = name.substr(0, name.size() - 4);
+        request.recordKey = RecordKey(
+            {"", "", request.selectionName, "", std::to_string(fsx::fileSize(path)), "", ""});
+        ProgressSink progress;
+        if (InstallAndLaunch(request, zip2, progress).refreshed)
+            ReadInstalledState(app().thiefdata[2]);
     }
     std::map<std::string, std::string> files() {
         std::map<std::string, std::string> all;
@@ -269,7 +269,8 @@ TEST_F(RunningGame, NothingIsInstalledOrRemovedUntilTheGameHasEnded) {
     marker[1] = "unfinished";
     textfile::writeLines(G + "Tallowmere.Current", marker);
     const auto interrupted = files();
-    EXPECT_FALSE(RecoverInterruptedOperations(zip, zip2, InstallUi{}));
+    ProgressSink progress;
+    EXPECT_FALSE(RecoverInterruptedOperations(zip2, progress));
     ASSERT_EQ(prompts.messages.size(), 2u);
     EXPECT_EQ(prompts.messages[1].text, "<124> " + program + "\n\n<125> %s");
     EXPECT_EQ(files(), interrupted);

@@ -64,15 +64,11 @@ class FakePluginEnv {
     std::string log_;
 };
 
+// Records what the conversion shows: the statuses and the bar's position.
 struct RecordedUi {
-    std::vector<std::string> statuses;
-    int64_t position = 0;
-    InstallUi ui;
-    RecordedUi() {
-        ui.setStatus = [this](const std::string& s) { statuses.push_back(s); };
-        ui.setProgressPosition = [this](int64_t v) { position = v; };
-        ui.progressPosition = [this] { return position; };
-    }
+    RecordingProgress ui;
+    std::vector<std::string>& statuses = ui.statuses;
+    int64_t& position = ui.position;
 };
 
 uint32_t le32(const std::string& s, size_t at) {

@@ -7,7 +7,6 @@
 #include <set>
 
 #include "archive/ZipArchiver.h"
-#include "game/SelectedMission.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -61,8 +60,9 @@ struct UninstallTest : ::testing::Test {
     ScriptedPrompter prompts;
     TZipArchiver zip, zip2;
     std::string G;
-    std::vector<std::string> statuses, operations, addedFiles, zip2Messages;
-    InstallUi ui;
+    std::vector<std::string> addedFiles, zip2Messages;
+    RecordingProgress progress;
+    const std::vector<std::string>& statuses = progress.statuses;
 
     void SetUp() override {
         if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL") ||
@@ -77,7 +77,6 @@ struct UninstallTest : ::testing::Test {
         app().thiefdata[1] = GameRecord{};
         app().thiefdata[2] = GameRecord{};
         app().thiefdata[2].gameDir = G;
-        selectedMission().currentGame = 2;
         for (TZipArchiver* z : {&zip, &zip2}) {
             z->AddCompLevel = 5;
             z->ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
@@ -91,8 +90,6 @@ struct UninstallTest : ::testing::Test {
         zip2.OnMessage = [this](TZipArchiver*, int, const std::string& m) {
             zip2Messages.push_back(m);
         };
-        ui.setStatus = [this](const std::string& s) { statuses.push_back(s); };
-        ui.setOperationText = [this](const std::string& s) { operations.push_back(s); };
     }
     void TearDown() override { closeAppFiles(); }
 
@@ -102,7 +99,7 @@ struct UninstallTest : ::testing::Test {
         textfile::writeLines(G + "Tallowmere.Current", lines);
         app().thiefdata[2].installed = installed;
     }
-    void run() { UninstallMission(zip, zip2, ui); }
+    void run() { UninstallMission(2, zip2, progress); }
     std::string saves(const std::string& base) { return G + "allsaves/" + base + "_saves.zip"; }
     bool addedFile(const std::string& name) const {
         return std::any_of(addedFiles.begin(), addedFiles.end(), [&](const std::string& f) {
@@ -197,7 +194,13 @@ TEST_F(UninstallTest, WithoutMarkerSavesGoToOriginalArchiveAndBackupIsRestored) 
     EXPECT_FALSE(fsx::fileExists(G + "tallowmere_backup.zip"));
 
     EXPECT_EQ(zip.ZipFileName(), selected);
-    EXPECT_EQ(operations, (std::vector<std::string>{"<24>", "<27>"}));
+    // The saved games are stored first, then the game's files restored, each step named.
+    std::vector<std::string> steps;
+    for (const std::string& status : statuses)
+        if (status.rfind("<24> <19> ", 0) == 0 || status.rfind("<27> <18> ", 0) == 0)
+            if (steps.empty() || steps.back() != status.substr(0, 4))
+                steps.push_back(status.substr(0, 4));
+    EXPECT_EQ(steps, (std::vector<std::string>{"<24>", "<27>"}));
     ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.front(), "<26>");
     EXPECT_EQ(statuses.back(), "");

@@ -10,6 +10,7 @@
 #include "game/MissionRecords.h"
 #include "inspect/MissionCache.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -29,11 +30,13 @@ class Detach {
 };
 
 int analyse(TZipArchiver& zip, const std::string& path, const std::string& recordKey,
-            InfoPanel& panel, const AnalysisHooks& hooks) {
+            InfoPanel& panel, SelectedMission& mission, ProgressSink* shown) {
+    ProgressSink silent;
+    ProgressSink& progress = shown ? *shown : silent;
     if (missionArchiveExtension(path) == ".zip")
-        return AnalyseArchive(zip, recordKey, panel, hooks);
+        return AnalyseArchive(zip, recordKey, panel, mission, progress);
     std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, recordKey);
-    const int game = AnalyseMission(*archive, recordKey, panel, hooks);
+    const int game = AnalyseMission(*archive, recordKey, panel, mission, progress);
     zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
     return game;
 }
@@ -46,8 +49,8 @@ std::vector<std::string> rowCells(int row, const SelectionEnv& env) {
 
 // The selection of a row whose analysis failed: the panel names the row and says why, no
 // game is current and nothing can be started or extracted.
-void showFailure(const std::string& heading, std::string archivePath, const std::string& why,
-                 TZipArchiver& zip, InfoPanel& panel) {
+void showFailure(const std::string& heading, const std::string& why, TZipArchiver& zip,
+                 InfoPanel& panel, SelectedMission& sel) {
     const bool finished = panel.finished;
     panel = InfoPanel{};
     panel.finished = finished;
@@ -55,7 +58,7 @@ void showFailure(const std::string& heading, std::string archivePath, const std:
     panel.noteslabel = slot(115) + "\n" + why;
     panel.notesCaptionVisible = true;
     panel.playEnabled = panel.dromedEnabled = panel.installOnlyEnabled = false;
-    SelectedMission& sel = selectedMission();
+    std::string archivePath = std::move(sel.archivePath);
     sel = SelectedMission{};
     sel.currentGame = 0;
     sel.archivePath = std::move(archivePath);
@@ -103,11 +106,11 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         selectRow(row, zip, panel, env);
     } catch (const std::exception& e) {
         failed_ = true;
-        showFailure(env.cell(1, row).empty() ? env.cell(2, row) : env.cell(1, row),
-                    selectedMission().archivePath, e.what(), zip, panel);
+        showFailure(env.cell(1, row).empty() ? env.cell(2, row) : env.cell(1, row), e.what(), zip,
+                    panel, mission_);
     } catch (...) {
         failed_ = true;
-        showFailure(env.cell(2, row), selectedMission().archivePath, "Unknown error", zip, panel);
+        showFailure(env.cell(2, row), "Unknown error", zip, panel, mission_);
     }
 }
 
@@ -116,7 +119,7 @@ void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
     // 5. The finished box follows the row (set without writing the record).
     panel.finished = env.cell(5, row) == "F";
 
-    SelectedMission& sel = selectedMission();
+    SelectedMission& sel = mission_;
     const std::string dir = env.cell(3, row);
     if (!dir.empty()) {
         // 6. Mission row.
@@ -148,7 +151,7 @@ void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
     }
 
     // 8. Editor button.
-    const std::string& gameDir = app().thiefdata[selectedMission().currentGame].gameDir;
+    const std::string& gameDir = app().thiefdata[sel.currentGame].gameDir;
     panel.dromedEnabled = panel.dromedEnabled && !gameDir.empty() &&
                           fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
 }
@@ -157,7 +160,7 @@ void SelectionHandler::analyseRow(int row, const std::string& archive, TZipArchi
                                   InfoPanel& panel, const SelectionEnv& env) {
     panel.playEnabled = true;
     panel.dromedEnabled = true;
-    analyse(zip, archive, RecordKey(rowCells(row, env)), panel, env.analysisHooks);
+    analyse(zip, archive, RecordKey(rowCells(row, env)), panel, mission_, env.progress);
     if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
 }
 
@@ -178,11 +181,11 @@ bool SelectionHandler::EnterPassword(int row, TZipArchiver& zip, InfoPanel& pane
             panel.noteslabel = slot(101) + "\n" + slot(116);
             return false;
         }
-        analyseRow(row, selectedMission().archivePath, zip, panel, env);
+        analyseRow(row, mission_.archivePath, zip, panel, env);
     } catch (const std::exception& e) {
         failed_ = true;
         zip.Password.clear();
-        showFailure(env.cell(2, row), selectedMission().archivePath, e.what(), zip, panel);
+        showFailure(env.cell(2, row), e.what(), zip, panel, mission_);
         return false;
     }
     return !failed_;

@@ -8,6 +8,7 @@
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 
+class ProgressSink;
 class TZipArchiver;
 
 // What the handler needs of the grid and the main window.
@@ -17,14 +18,14 @@ struct SelectionEnv {
     std::function<void(int row)> reloadRow;  // copies the row's record into the grid
     std::function<void()> fullScan;          // full catalogue scan
     std::function<void()> showPanel;         // mirrors the panel onto the controls
-    AnalysisHooks analysisHooks;
+    ProgressSink* progress = nullptr;        // the analysis's steps; none: not shown
 };
 
 class SelectionHandler {
   public:
     // The selection event for (col, row). Does nothing when the row's key equals the last
-    // one handled. Whatever fails on the way, the row ends up selected: the panel, the
-    // selected mission and `zip` all stand for it; a row whose analysis failed says so in
+    // one handled. Whatever fails on the way, the row ends up selected: the panel, mission()
+    // and `zip` all stand for it; a row whose analysis failed says so in
     // the notes and starts nothing (failed()).
     void QuestGridSelectCell(int col, int row, TZipArchiver& zip, InfoPanel& panel,
                              const SelectionEnv& env);
@@ -40,12 +41,15 @@ class SelectionHandler {
     const std::string& lastSelectionKey() const { return lastKey_; }
     // True when the analysis of the last selection failed.
     bool failed() const { return failed_; }
+    // What the selection and its analysis found: the mission Play installs.
+    const SelectedMission& mission() const { return mission_; }
 
   private:
     void selectRow(int row, TZipArchiver& zip, InfoPanel& panel, const SelectionEnv& env);
     void analyseRow(int row, const std::string& archive, TZipArchiver& zip, InfoPanel& panel,
                     const SelectionEnv& env);
 
+    SelectedMission mission_;
     std::string lastKey_;
     bool attached_ = true;
     bool failed_ = false;

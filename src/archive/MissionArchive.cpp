@@ -119,6 +119,25 @@ std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path) {
     return std::make_unique<ZipMission>(ref, std::move(zip));
 }
 
+std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path,
+                                                   const TZipArchiver& like,
+                                                   const std::string& password) {
+    if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
+    auto zip = std::make_unique<TZipArchiver>();
+    zip->SetDLLDirectory(like.DLLDirectory());
+    zip->CodePage = like.CodePage;
+    zip->Unattended = like.Unattended;
+    zip->OnMessage = like.OnMessage;
+    zip->OnPasswordError = like.OnPasswordError;
+    zip->OnCRC32Error = like.OnCRC32Error;
+    zip->OnExtractOverwrite = like.OnExtractOverwrite;
+    zip->OnExtractSkipped = like.OnExtractSkipped;
+    zip->Password = password;
+    zip->SetZipFileName(path);
+    TZipArchiver& ref = *zip;
+    return std::make_unique<ZipMission>(ref, std::move(zip));
+}
+
 void pointComponentAt(TZipArchiver& zip, const std::string& path) {
     if (missionArchiveExtension(path) == ".zip") {
         zip.SetZipFileName(path);

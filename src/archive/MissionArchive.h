@@ -112,6 +112,11 @@ bool isLaterVolume(const std::string& dir, const std::string& fileName);
 
 // Opens the archive by its extension and reads its member list (see status()).
 std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path);
+// The same with a ZIP archive read through a component of its own that takes the settings
+// of `like` (engine folder, code page, attended or not, its handlers) and `password`.
+std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path,
+                                                   const TZipArchiver& like,
+                                                   const std::string& password);
 // A ZIP mission over a component the caller keeps (its archive already set).
 std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip);
 // A .7z or .rar mission through libarchive.

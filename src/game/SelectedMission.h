@@ -4,16 +4,14 @@
 #include <cstdint>
 #include <string>
 
-// State of the selected mission, overwritten by every analysis or game-row selection.
+// What the selection and the analysis found of the selected row: the value an install
+// request carries.
 struct SelectedMission {
     uint8_t currentGame = 1;        // 1 or 2; 0 when the archive's game is not known
     std::string missionFileMember;  // last member with extension ".mis"
     uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
     bool missionFlagsPresent = false;
     std::string titlesMember;  // last member holding "strings\" and "titles.str"
-    // The selected row's archive in any format (" Original" for a game row); the archive
-    // component holds it only when it is a ZIP archive.
+    // The selected row's archive in any format (" Original" for a game row).
     std::string archivePath;
 };
-
-SelectedMission& selectedMission();

@@ -7,12 +7,14 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/ComponentProgress.h"
 #include "game/InstallState.h"
 #include "game/TypeDetection.h"
 #include "inspect/MissionCache.h"
 #include "inspect/ReadmeText.h"
 #include "platform/Checksum.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 
@@ -150,13 +152,12 @@ void scanMember(const std::string& member, const std::string& base, MemberScan& 
     }
 }
 
-void resetPanel(InfoPanel& panel, SelectedMission& sel, const AnalysisHooks& hooks) {
+void resetPanel(InfoPanel& panel, SelectedMission& sel) {
     sel.missionFlagsPresent = false;
     panel.mapcheck = panel.automapcheck = panel.goalscheck = panel.gamesyscheck = false;
     panel.soundscheck = false;
     panel.noteslabel.clear();
     sel.titlesMember.clear();
-    if (hooks.setOperationText) hooks.setOperationText(slot(71));
     sel.missionNumber = 0;
     sel.missionFileMember.clear();
     panel.playEnabled = true;
@@ -318,12 +319,11 @@ void showUnreadable(const MissionArchive& archive, ArchiveStatus status, InfoPan
 // The analysis over an archive whose member list reads as `status`. Nothing but the member
 // names is used of an archive that is not Ok.
 int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::string& recordKey,
-                   InfoPanel& panel, const AnalysisHooks& hooks) {
+                   InfoPanel& panel, SelectedMission& sel, ProgressSink& progress) {
     IniFile& settings = *app().settings;
     // Counts, type and title reach the disk in one store.
     IniBatch batch(settings);
-    SelectedMission& sel = selectedMission();
-    resetPanel(panel, sel, hooks);
+    resetPanel(panel, sel);
 
     MemberScan scan;
     const std::string base = archiveBaseName(archive.path());
@@ -343,7 +343,7 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
         if (game != 0 && archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
     }
 
-    if (hooks.clearStatusLine) hooks.clearStatusLine();
+    progress.status("");
     prompter().processEvents();
     if (game == 0) {
         showUnreadable(archive, status, panel, sel);
@@ -385,16 +385,17 @@ bool needsPassword(TZipArchiver& zip) {
 }  // namespace
 
 int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
-                   const AnalysisHooks& hooks) {
-    return analyseMission(archive, archive.status(), recordKey, panel, hooks);
+                   SelectedMission& mission, ProgressSink& progress) {
+    return analyseMission(archive, archive.status(), recordKey, panel, mission, progress);
 }
 
 int AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
-                   const AnalysisHooks& hooks) {
+                   SelectedMission& mission, ProgressSink& progress) {
+    const ComponentProgress shown(zip, progress, slot(71), kExtractWordSlot);
     std::unique_ptr<MissionArchive> archive = zipMission(zip);
     const bool locked = needsPassword(zip);
     const ArchiveStatus status = locked ? ArchiveStatus::Encrypted : archive->status();
-    const int game = analyseMission(*archive, status, recordKey, panel, hooks);
+    const int game = analyseMission(*archive, status, recordKey, panel, mission, progress);
     panel.passwordOffered = locked;
     zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
     return game;

@@ -17,10 +17,10 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/ComponentProgress.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
 #include "game/InstallState.h"
-#include "game/MissionRecords.h"
 #include "game/SelectedMission.h"
 #include "install/GameStart.h"
 #include "install/MissionFlags.h"
@@ -29,6 +29,7 @@
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/RunningPrograms.h"
 #include "platform/TextFile.h"
@@ -41,10 +42,6 @@ const std::string kOriginal = " Original";
 
 std::string lowerExt(const std::string& name) {
     return text::lowerAscii(text::extractFileExt(name));
-}
-
-std::string cell(const std::vector<std::string>& row, size_t col) {
-    return col < row.size() ? row[col] : std::string();
 }
 
 // Makes a folder the process's current directory for the life of the object.
@@ -72,15 +69,6 @@ std::optional<std::string> existingRelative(const std::string& gameDir,
     if (resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0)
         return resolved.substr(base.size());
     return fsx::joinMember("", relative);
-}
-
-// The selected archive. The component names a ZIP mission; a .7z or .rar mission, which
-// it cannot read, leaves it without a name, and the selection names it.
-std::string selectedArchive(const TZipArchiver& zip) {
-    const std::string& path = selectedMission().archivePath;
-    const std::string ext = missionArchiveExtension(path);
-    if (zip.ZipFileName().empty() && !ext.empty() && ext != ".zip") return path;
-    return zip.ZipFileName();
 }
 
 bool hasWildcard(const std::string& name) {
@@ -155,8 +143,8 @@ std::string shownName(std::string name) {
 
 // One member the installation puts into the game directory.
 struct PlannedMember {
-    std::string member;                 // M, as listed
-    std::string target;                 // T, where it ends up ("\" separators)
+    std::string member;                 // as listed
+    std::string target;                 // where it ends up ("\" separators)
     uint64_t size = 0;                  // uncompressed
     std::string moveTarget;             // language-specific: where the extracted file is moved
     std::string mp3;                    // lower-case name of the .mp3 file to decode
@@ -166,35 +154,36 @@ struct PlannedMember {
 
 // What a member becomes in the game directory; nothing for programs, libraries and names
 // that would lead out of the game directory.
-std::optional<PlannedMember> planMember(const ArchiveMember& e, const std::string& G,
-                                        const std::string& L, bool languageChoice) {
-    const std::string& M = e.name;
-    const std::string ext = lowerExt(M);
+std::optional<PlannedMember> planMember(const ArchiveMember& entry, const std::string& gameDir,
+                                        const std::string& language, bool languageChoice) {
+    const std::string& name = entry.name;
+    const std::string ext = lowerExt(name);
     if (ext == ".exe" || ext == ".dll") return std::nullopt;
     // A name that climbs out of a folder could reach a game file the backup does not know.
-    if (namesNothing(M) || !StaysInside(M) || hasWildcard(M) || climbs(M)) return std::nullopt;
+    if (namesNothing(name) || !StaysInside(name) || hasWildcard(name) || climbs(name))
+        return std::nullopt;
     PlannedMember p;
-    p.member = M;
-    p.size = e.size;
-    if (auto b = existingRelative(G, M)) p.replaces.push_back(*b);
-    std::string T = M;
-    const std::string lm = text::lowerAscii(M);
-    const size_t at = L.empty() ? std::string::npos : lm.find("\\" + L + "\\");
+    p.member = name;
+    p.size = entry.size;
+    if (auto replaced = existingRelative(gameDir, name)) p.replaces.push_back(*replaced);
+    std::string target = name;
+    const std::string lowerName = text::lowerAscii(name);
+    const size_t at = language.empty() ? std::string::npos : lowerName.find("\\" + language + "\\");
     if (languageChoice && at != std::string::npos) {
         // The language folder that made it language-specific goes.
-        T = lm.substr(0, at + 1) + lm.substr(at + L.size() + 2);
-        p.moveTarget = T;
-        if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+        target = lowerName.substr(0, at + 1) + lowerName.substr(at + language.size() + 2);
+        p.moveTarget = target;
+        if (auto replaced = existingRelative(gameDir, target)) p.replaces.push_back(*replaced);
     }
-    if (lowerExt(T) == ".mp3") {
-        p.mp3 = text::lowerAscii(T);
-        T = T.substr(0, T.size() - 4) + ".wav";
-        if (auto b = existingRelative(G, T)) p.replaces.push_back(*b);
+    if (lowerExt(target) == ".mp3") {
+        p.mp3 = text::lowerAscii(target);
+        target = target.substr(0, target.size() - 4) + ".wav";
+        if (auto replaced = existingRelative(gameDir, target)) p.replaces.push_back(*replaced);
     }
-    if (!StaysInside(T)) return std::nullopt;
+    if (!StaysInside(target)) return std::nullopt;
     // A link in the game directory is never written through, nor its target backed up.
-    if (throughLink(G, M) || throughLink(G, T)) return std::nullopt;
-    p.target = T;
+    if (throughLink(gameDir, name) || throughLink(gameDir, target)) return std::nullopt;
+    p.target = target;
     return p;
 }
 
@@ -230,11 +219,12 @@ bool moveLegacyEntry(const std::string& from, const std::string& saves, const st
     return fsx::moveFile(from, free);
 }
 
-void moveLegacySaves(const std::string& archive, const std::string& gameDir, const InstallUi& ui) {
+void moveLegacySaves(const std::string& archive, const std::string& gameDir,
+                     ProgressSink& progress) {
     const std::string legacy = archive + "SAVES";
     if (archive == kOriginal || !fsx::directoryExists(legacy)) return;
-    ui.status(slot(23) + "...");
-    ui.paint();
+    progress.status(slot(23) + "...");
+    progress.processEvents();
     const std::string saves = gamedir::path(gameDir, gamedir::kSavesDir);
     if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
     const std::string from = text::withTrailingDelim(fsx::resolve(legacy));
@@ -255,42 +245,31 @@ void moveLegacySaves(const std::string& archive, const std::string& gameDir, con
 // Brings back the mission's saved games from its saves archive into SAVES, which holds no
 // saved game at this point, and pushes them to the disk before the archive can be
 // rewritten.
-void restoreSavedGames(TZipArchiver& zip, const std::string& archive, const std::string& gameDir,
-                       const InstallUi& ui) {
+void restoreSavedGames(TZipArchiver& work, const std::string& archive, const std::string& gameDir,
+                       ProgressSink& progress) {
     std::string savesZip = SavesArchivePath(gameDir, archive);
     const std::string earlier = EarlierSavesArchivePath(gameDir, archive);
     if (!fsx::fileExists(savesZip) && !earlier.empty() && fsx::fileExists(earlier))
         savesZip = earlier;
-    zip.SetZipFileName(savesZip);
-    if (fsx::fileExists(savesZip)) {
-        ui.position(0);
-        ui.progressShown(true);
-        ui.operation(slot(23) + ":");
-        ui.paint();
-        const std::string savesDir = gamedir::path(gameDir, gamedir::kSavesDir);
-        zip.FSpecArgs = {"*.*"};
-        zip.ExtrBaseDir = savesDir;
-        fsx::crashPoint();
-        zip.Extract();
-        fsx::crashPoint();
-        zip.ExtrBaseDir = gameDir;
-        for (const ZipDirEntry& e : zip.Entries())
-            fsx::syncPath(text::withTrailingDelim(savesDir) + e.FileName);
-        fsx::syncPath(savesDir);
-        ui.progressShown(false);
-        ui.status("");
-        ui.paint();
-    }
-    pointComponentAt(zip, archive);
-}
-
-// The members of the selected archive: the component's directory for a ZIP mission.
-std::vector<ArchiveMember> listMembers(const TZipArchiver& zip, const MissionArchive* other) {
-    if (other) return other->members();
-    std::vector<ArchiveMember> members;
-    for (const ZipDirEntry& e : zip.Entries())
-        members.push_back({e.FileName, e.UncompressedSize64, e.DateTime});
-    return members;
+    if (!fsx::fileExists(savesZip)) return;
+    const ComponentProgress shown(work, progress, slot(23) + ":", kExtractWordSlot);
+    work.SetZipFileName(savesZip);
+    progress.barPosition(0);
+    progress.showBar(true);
+    progress.processEvents();
+    const std::string savesDir = gamedir::path(gameDir, gamedir::kSavesDir);
+    work.FSpecArgs = {"*.*"};
+    work.ExtrBaseDir = savesDir;
+    fsx::crashPoint();
+    work.Extract();
+    fsx::crashPoint();
+    work.ExtrBaseDir = gameDir;
+    for (const ZipDirEntry& e : work.Entries())
+        fsx::syncPath(text::withTrailingDelim(savesDir) + e.FileName);
+    fsx::syncPath(savesDir);
+    progress.showBar(false);
+    progress.status("");
+    progress.processEvents();
 }
 
 // The language file's words for why an archive cannot be read.
@@ -311,96 +290,52 @@ std::string unreadableText(const ArchiveStatus status) {
     }
 }
 
-// A .7z or .rar mission opened with its member list; nothing for a ZIP mission and the
-// original game. Throws when the list cannot be read.
-std::unique_ptr<MissionArchive> openOther(const std::string& archive) {
-    const std::string ext = missionArchiveExtension(archive);
-    if (ext.empty() || ext == ".zip") return nullptr;
-    std::unique_ptr<MissionArchive> other = openMissionArchive(archive);
-    if (other->status() != ArchiveStatus::Ok)
-        throw TmError(slot(106) + " " + archive + "\n" + unreadableText(other->status()) +
-                      (other->detail().empty() ? "" : "\n" + other->detail()));
-    return other;
+bool isZip(const std::string& archive) {
+    return missionArchiveExtension(archive) == ".zip";
 }
 
-// Reports a .7z or .rar extraction to the window as the component reports its own (the
-// status line and the bar follow its progress handler) and stops when it is cancelled.
-class ComponentProgress final : public ExtractSink {
-  public:
-    ComponentProgress(TZipArchiver& zip, int64_t total) : zip_(zip) {
-        zip_.Cancel = false;
-        report(progTotalSize, "", total);
-    }
-    ~ComponentProgress() override { zip_.Cancel = false; }
-    ComponentProgress(const ComponentProgress&) = delete;
-    ComponentProgress& operator=(const ComponentProgress&) = delete;
-
-    void member(const std::string& name, uint64_t size) override {
-        report(progNewFile, name, static_cast<int64_t>(size));
-    }
-    void progress(uint64_t done, uint64_t /*total*/) override {
-        report(progAdvance, "", static_cast<int64_t>(done - reported_));
-        reported_ = done;
-    }
-    bool cancelled() override { return zip_.Cancel; }
-
-  private:
-    void report(ProgressType type, const std::string& name, int64_t size) {
-        if (zip_.OnProgress) zip_.OnProgress(&zip_, type, name, size);
-    }
-
-    TZipArchiver& zip_;
-    uint64_t reported_ = 0;
-};
+// The mission's archive opened with its member list, a ZIP archive through a component of
+// its own set up as `work` is; nothing for the original game. Throws when the list of a
+// .7z or .rar archive cannot be read.
+std::unique_ptr<MissionArchive> openSelected(const std::string& archive,
+                                             const InstallRequest& request,
+                                             const TZipArchiver& work) {
+    if (archive == kOriginal) return nullptr;
+    std::unique_ptr<MissionArchive> opened = openMissionArchive(archive, work, request.password);
+    if (!isZip(archive) && opened->status() != ArchiveStatus::Ok)
+        throw TmError(slot(106) + " " + archive + "\n" + unreadableText(opened->status()) +
+                      (opened->detail().empty() ? "" : "\n" + opened->detail()));
+    return opened;
+}
 
 // Stops an install whose extraction or conversion did not complete; the marker, already
 // saved, names every planned file, so the next operation removes what came so far.
-[[noreturn]] void stopIncomplete(TZipArchiver& zip, const std::string& archive,
-                                 const std::string& why) {
-    zip.Cancel = false;
+[[noreturn]] void stopIncomplete(const std::string& archive, const std::string& why) {
     throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
 }
 
-// Extracts the planned members of a .7z or .rar mission into the game directory. Throws
-// when not all of them could be written: the marker, already saved, names every one, so
-// the next operation removes what came so far.
-void extractOther(MissionArchive& other, const std::vector<std::string>& names, int64_t total,
-                  const std::string& G, TZipArchiver& zip) {
-    ExtractResult result;
-    {
-        ComponentProgress progress(zip, total);
-        result = other.extract(names, G, progress);
-    }
-    if (result.status == ArchiveStatus::Ok) return;
-    const std::string why =
-        result.status == ArchiveStatus::Cancelled ? slot(107) : unreadableText(result.status);
-    stopIncomplete(zip, other.path(), (result.member.empty() ? "" : result.member + ": ") + why);
-}
-
-// Hands each MP3 file to the converter as soon as the extraction has put it in place, so
-// decoding runs alongside the extraction. Members are announced one after the other and
-// each is complete (or skipped) when the next is announced or the batch ends; the
-// component's progress handler is shared for the life of the object.
-class ConvertAsExtracted {
+// Shows the extraction of the mission's members and hands each MP3 file to the converter
+// as soon as it is in place, so decoding runs alongside the extraction. Members are
+// announced one after the other and each is complete (or skipped) when the next is
+// announced or the extraction ends.
+class MissionExtraction final : public ExtractSink {
   public:
     // `mp3s`: member name as announced -> full path of its .mp3 file.
-    ConvertAsExtracted(TZipArchiver& zip, Mp3Converter& converter,
-                       std::map<std::string, std::string> mp3s)
-        : zip_(zip), converter_(converter), waiting_(std::move(mp3s)), saved_(zip.OnProgress) {
-        zip_.OnProgress = [this](TZipArchiver* z, ProgressType type, const std::string& name,
-                                 int64_t size) {
-            if (saved_) saved_(z, type, name, size);
-            if (type == progNewFile || type == progEndOfBatch) {
-                complete(last_);
-                last_ = type == progNewFile ? name : std::string();
-            }
-            converter_.poll();
-            if (zip_.Cancel) cancelled_ = true;
-        };
+    MissionExtraction(ProgressSink& progress, Mp3Converter& converter,
+                      std::map<std::string, std::string> mp3s)
+        : progress_(progress), converter_(converter), waiting_(std::move(mp3s)) {}
+
+    void member(const std::string& name, uint64_t /*size*/) override {
+        complete(last_);
+        last_ = name;
+        progress_.status(slot(1) + " " + slot(kExtractWordSlot) + " " + name + "...");
+        polled();
     }
-    ~ConvertAsExtracted() { zip_.OnProgress = saved_; }
-    ConvertAsExtracted(const ConvertAsExtracted&) = delete;
-    ConvertAsExtracted& operator=(const ConvertAsExtracted&) = delete;
+    void progress(uint64_t done, uint64_t /*total*/) override {
+        progress_.barPosition(static_cast<int64_t>(done));
+        polled();
+    }
+    bool cancelled() override { return cancelled_; }
 
     // After the extraction: hands over every file not yet handed over.
     void finish() {
@@ -408,10 +343,8 @@ class ConvertAsExtracted {
         for (const auto& entry : waiting_) converter_.add(entry.second);
         waiting_.clear();
     }
-
-    // Whether a cancel was seen during the extraction: the component clears its flag when it
-    // ends, and one that arrives after the last report shows only as members missing.
-    bool cancelled() const { return cancelled_; }
+    // Whether the player cancelled during the extraction.
+    bool wasCancelled() const { return cancelled_; }
 
     static std::string key(std::string name) {
         std::replace(name.begin(), name.end(), '/', '\\');
@@ -419,6 +352,11 @@ class ConvertAsExtracted {
     }
 
   private:
+    void polled() {
+        converter_.poll();
+        if (progress_.cancelled()) cancelled_ = true;
+        progress_.processEvents();
+    }
     void complete(const std::string& name) {
         const auto it = waiting_.find(key(name));
         if (it == waiting_.end() || !fsx::fileExists(it->second)) return;
@@ -426,20 +364,81 @@ class ConvertAsExtracted {
         waiting_.erase(it);
     }
 
-    TZipArchiver& zip_;
+    ProgressSink& progress_;
     Mp3Converter& converter_;
     std::map<std::string, std::string> waiting_;
-    const TProgressEvent saved_;
     std::string last_;
     bool cancelled_ = false;
 };
 
-// Step 7: each language-specific file from its language folder to where it stays.
-void moveLanguageFiles(const std::string& G, const std::vector<PlannedMember>& plan) {
+// Whatever ends the extraction, the player cannot cancel any more.
+class CancellableScope {
+  public:
+    explicit CancellableScope(ProgressSink& progress) : progress_(progress) {
+        progress_.cancellable(true);
+    }
+    ~CancellableScope() { progress_.cancellable(false); }
+    CancellableScope(const CancellableScope&) = delete;
+    CancellableScope& operator=(const CancellableScope&) = delete;
+
+  private:
+    ProgressSink& progress_;
+};
+
+// The members a planned extraction takes, the bytes it and the conversion move on the bar,
+// and the MP3 files converted where they are extracted (the others once moved).
+struct ExtractionPlan {
+    std::vector<std::string> members;
+    int64_t extractionBytes = 0;
+    int64_t mp3Bytes = 0;
+    std::map<std::string, std::string> convertEarly;
+    std::vector<std::string> convertLate;
+};
+
+ExtractionPlan extractionPlan(const std::string& gameDir, const std::vector<PlannedMember>& plan) {
+    ExtractionPlan extraction;
+    for (const PlannedMember& p : plan) {
+        extraction.members.push_back(p.member);
+        extraction.extractionBytes += static_cast<int64_t>(p.size);
+        if (p.mp3.empty()) continue;
+        extraction.mp3Bytes += static_cast<int64_t>(p.size);
+        if (p.moveTarget.empty())
+            extraction.convertEarly[MissionExtraction::key(p.member)] =
+                gamedir::path(gameDir, p.mp3);
+        else
+            extraction.convertLate.push_back(gamedir::path(gameDir, p.mp3));
+    }
+    return extraction;
+}
+
+// Step 6: the planned members into the game directory. Throws when not all of them could be
+// written or the player cancelled.
+void extractMembers(MissionArchive& archive, const ExtractionPlan& extraction,
+                    const std::string& gameDir, MissionExtraction& shown, ProgressSink& progress) {
+    if (extraction.members.empty()) return;
+    progress.barMaximum(extraction.extractionBytes + extraction.mp3Bytes);
+    fsx::crashPoint();
+    const ExtractResult result = archive.extract(extraction.members, gameDir, shown);
+    fsx::crashPoint();
+    const size_t wanted = extraction.members.size();
+    if (result.status == ArchiveStatus::Cancelled || shown.wasCancelled())
+        stopIncomplete(archive.path(), slot(107));
+    if (isZip(archive.path())) {
+        // The component's count tells: its own message, if any, was shown already.
+        if (result.extracted < static_cast<int>(wanted))
+            stopIncomplete(archive.path(),
+                           std::to_string(result.extracted) + " / " + std::to_string(wanted));
+    } else if (result.status != ArchiveStatus::Ok) {
+        stopIncomplete(archive.path(), (result.member.empty() ? "" : result.member + ": ") +
+                                           unreadableText(result.status));
+    }
+}
+
+void moveLanguageFiles(const std::string& gameDir, const std::vector<PlannedMember>& plan) {
     for (const PlannedMember& p : plan) {
         if (p.moveTarget.empty()) continue;
-        const std::string from = fsx::resolve(fsx::joinMember(G, p.member));
-        const std::string to = fsx::joinMember(G, p.moveTarget);
+        const std::string from = fsx::resolve(fsx::joinMember(gameDir, p.member));
+        const std::string to = fsx::joinMember(gameDir, p.moveTarget);
         if (fsx::fileExists(to)) fsx::deleteFile(to);
         fsx::moveFile(from, to);
         const size_t cut = from.find_last_of(fsx::kPathDelim);
@@ -451,71 +450,36 @@ void moveLanguageFiles(const std::string& G, const std::vector<PlannedMember>& p
 // stays where it is extracted is converted as soon as it is in place, the others once step
 // 7 has moved them; one bar covers both. Throws when not everything was extracted and
 // converted, or when the user cancelled.
-void extractAndConvert(TZipArchiver& zip, const InstallUi& ui, const std::string& G,
-                       const std::vector<PlannedMember>& plan, MissionArchive* other) {
-    ui.position(0);
-    ui.operation(slot(1));
-    std::vector<std::string> extraction;
-    int64_t extractionTotal = 0;
-    int64_t mp3Total = 0;
-    std::map<std::string, std::string> convertEarly;
-    std::vector<std::string> convertLate;
-    for (const PlannedMember& p : plan) {
-        extraction.push_back(p.member);
-        extractionTotal += static_cast<int64_t>(p.size);
-        if (p.mp3.empty()) continue;
-        mp3Total += static_cast<int64_t>(p.size);
-        if (p.moveTarget.empty())
-            convertEarly[ConvertAsExtracted::key(p.member)] = gamedir::path(G, p.mp3);
-        else
-            convertLate.push_back(gamedir::path(G, p.mp3));
-    }
-    ui.extractionTotal(extractionTotal + mp3Total);
-    struct CancellableScope {
-        const InstallUi& ui;
-        explicit CancellableScope(const InstallUi& u) : ui(u) { ui.cancellable(true); }
-        ~CancellableScope() { ui.cancellable(false); }
-        CancellableScope(const CancellableScope&) = delete;
-        CancellableScope& operator=(const CancellableScope&) = delete;
-    } cancellable(ui);
-    Mp3Converter converter(ui);
-    converter.cancelled = [&zip] { return zip.Cancel; };
+
+// Steps 6 to 8: extracts the planned members and converts the MP3 files to WAV. A file that
+// stays where it is extracted is converted as soon as it is in place, the others once step
+// 7 has moved them; one bar covers both. Throws when not everything was extracted and
+// converted, or when the player cancelled.
+void extractAndConvert(MissionArchive& archive, ProgressSink& progress, const std::string& gameDir,
+                       const std::vector<PlannedMember>& plan) {
+    progress.barPosition(0);
+    ExtractionPlan extraction = extractionPlan(gameDir, plan);
+    const CancellableScope cancellable(progress);
+    Mp3Converter converter(progress);
+    converter.cancelled = [&progress] { return progress.cancelled(); };
     {
-        ConvertAsExtracted early(zip, converter, std::move(convertEarly));
-        if (!extraction.empty() && other) {
-            fsx::crashPoint();
-            extractOther(*other, extraction, extractionTotal + mp3Total, G, zip);
-            fsx::crashPoint();
-        } else if (!extraction.empty()) {
-            zip.FSpecArgs = extraction;
-            zip.ExtrBaseDir = G;
-            zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
-            fsx::crashPoint();
-            zip.Extract();
-            fsx::crashPoint();
-            if (early.cancelled()) stopIncomplete(zip, zip.ZipFileName(), slot(107));
-            if (zip.SuccessCount < static_cast<int>(extraction.size()))
-                stopIncomplete(
-                    zip, zip.ZipFileName(),
-                    std::to_string(zip.SuccessCount) + " / " + std::to_string(extraction.size()));
-        }
-        early.finish();
+        MissionExtraction shown(progress, converter, std::move(extraction.convertEarly));
+        extractMembers(archive, extraction, gameDir, shown, progress);
+        shown.finish();
     }
-    ui.extractionTotal(0);
 
     // 7.
-    moveLanguageFiles(G, plan);
+    moveLanguageFiles(gameDir, plan);
 
     // 8. The rest of the MP3 files.
-    for (const std::string& mp3 : convertLate) converter.add(mp3);
-    const std::string archive = other ? other->path() : zip.ZipFileName();
+    for (const std::string& mp3 : extraction.convertLate) converter.add(mp3);
     try {
         converter.finish();
     } catch (const ESoundPlayer& e) {
         // The sound player's own text, said of the install it stopped.
-        stopIncomplete(zip, archive, e.what());
+        stopIncomplete(archive.path(), e.what());
     }
-    if (zip.Cancel) stopIncomplete(zip, archive, slot(107));
+    if (progress.cancelled()) stopIncomplete(archive.path(), slot(107));
 }
 
 // Every name a planned member puts into the game directory or backs up.
@@ -541,7 +505,7 @@ bool plainSavedGame(std::string name) {
 // differ only in case, or meet one only by a folding the engines do not share (the backup
 // and its restore could then reach another file than the one replaced).
 std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members,
-                                       const std::string& G, const std::string& L,
+                                       const std::string& gameDir, const std::string& language,
                                        bool languageChoice) {
     std::vector<PlannedMember> plan;
     std::string controlNames, ownNames, caseNames;
@@ -551,7 +515,7 @@ std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members
             controlNames.append("\n").append(shownName(e.name));
             continue;
         }
-        std::optional<PlannedMember> p = planMember(e, G, L, languageChoice);
+        std::optional<PlannedMember> p = planMember(e, gameDir, language, languageChoice);
         if (!p) continue;
         const std::vector<std::string> names = namesOf(*p);
         // Never over the program's own files: the backup archive, the marker, the saves.
@@ -562,7 +526,7 @@ std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members
         const bool savedGame = IsSavedGame(p->target);
         if ((savedGame && !plainSavedGame(p->target)) ||
             !std::all_of(names.begin(), names.end(),
-                         [&](const std::string& n) { return onDisk.unambiguous(G, n); })) {
+                         [&](const std::string& n) { return onDisk.unambiguous(gameDir, n); })) {
             caseNames += "\n" + p->member;
             continue;
         }
@@ -581,139 +545,170 @@ std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members
     return plan;
 }
 
-void installMission(InstallContext& ctx, const std::string& G, uint8_t game, Marker& marker,
-                    MissionArchive* other) {
-    TZipArchiver& zip = ctx.Zip;
-    TZipArchiver& zip2 = ctx.Zip2;
-    const InstallUi& ui = ctx.ui;
-    const SelectedMission& sel = selectedMission();
-    const GameRecord& rec = app().thiefdata[game];
+// One run of the operation: the request, what it works with, and the game it concerns.
+struct Operation {
+    const InstallRequest& request;
+    TZipArchiver& work;
+    ProgressSink& progress;
+    uint8_t game = 0;
+    std::string gameDir;
+};
 
-    // 1. Effective language.
-    unsigned lang = rec.language;
-    if (!ctx.languageItems.empty())
+// Step 1: the language whose files the mission's language folders give: the one chosen
+// when the mission offers languages, else the game's own; empty when there is none.
+std::string effectiveLanguage(const InstallRequest& request, const GameRecord& record) {
+    unsigned language = record.language;
+    if (!request.languageItems.empty())
         for (unsigned i = 1; i <= 4; ++i)
-            if (ctx.selectedLanguage == languageNames[i]) lang = i;
-    const std::string L = lang >= 1 && lang <= 4 ? languageNames[lang] : "";
+            if (request.selectedLanguage == languageNames[i]) language = i;
+    return language >= 1 && language <= 4 ? languageNames[language] : "";
+}
 
-    // 2. Prepare.
-    ui.position(0);
-    ui.extractionTotal(0);
-    ui.progressShown(true);
-    zip.FSpecArgs.clear();
-    zip.Cancel = false;
-    zip2.FSpecArgs.clear();
-    zip2.SetZipFileName(gamedir::path(G, gamedir::kBackupZip));
+// Step 4: the mission number and the flags file the game needs when the mission brings no
+// flags file. Neither file is ever written through a link: what lies behind it is not the
+// game directory's, and the uninstall would not take it out again.
+struct FlagsPlan {
+    bool write = false;                   // the mission brings no flags file
+    bool linked = false;                  // the flags file's name leads through a link
+    std::optional<std::string> replaced;  // the game's flags file the new one replaces
+    unsigned number = 0;                  // the mission number the flags file names
+    bool numberedCopy = false;            // the mission file is copied to its number
+};
 
-    // 3. What each member becomes. Every name is checked here, once, before anything is
-    // planned; the members left out are reported together.
-    std::vector<PlannedMember> plan =
-        planMembers(listMembers(zip, other), G, L, !ctx.languageItems.empty());
-    int64_t extractionTotal = 0;
-    for (const PlannedMember& p : plan) extractionTotal += static_cast<int64_t>(p.size);
-    ui.extractionTotal(extractionTotal);
+FlagsPlan flagsPlan(const SelectedMission& mission, const std::string& gameDir) {
+    FlagsPlan flags;
+    flags.write = !mission.missionFlagsPresent;
+    flags.number = mission.missionNumber;
+    if (!flags.write) return flags;
+    flags.linked = throughLink(gameDir, gamedir::kMissFlagStr);
+    if (!flags.linked) flags.replaced = existingRelative(gameDir, gamedir::kMissFlagStr);
+    flags.numberedCopy = mission.missionNumber == 0;
+    if (!flags.numberedCopy) return flags;
+    auto taken = [&](unsigned number) {
+        const std::string name = gamedir::missionFileName(static_cast<int>(number));
+        return fsx::fileExists(gamedir::path(gameDir, name)) || throughLink(gameDir, name);
+    };
+    flags.number = 20;
+    while (taken(flags.number))
+        if (++flags.number > 255) throw TmError(slot(83) + " " + gameDir);
+    return flags;
+}
 
-    // 4. Mission number and flags file.
-    // Neither file is ever written through a link: what lies behind it is not the game
-    // directory's, and the uninstall would not take it out again.
-    const bool writeFlags = !sel.missionFlagsPresent;
-    const bool flagsLinked = writeFlags && throughLink(G, gamedir::kMissFlagStr);
-    std::optional<std::string> flagsReplaced;
-    unsigned N = sel.missionNumber;
-    if (writeFlags) {
-        if (!flagsLinked) flagsReplaced = existingRelative(G, gamedir::kMissFlagStr);
-        if (N == 0) {
-            N = 20;
-            auto taken = [&](unsigned n) {
-                const std::string name = gamedir::missionFileName(static_cast<int>(n));
-                return fsx::fileExists(gamedir::path(G, name)) || throughLink(G, name);
-            };
-            while (taken(N))
-                if (++N > 255) throw TmError(slot(83) + " " + G);
-        }
-    }
-
-    // 5. Back up the game files the mission replaces.
-    zip2.AddOptions = {AddOptsEnum::AddDirNames, AddOptsEnum::AddMove};
-    zip2.AddCompLevel = app().settings->ReadInteger("options", "compression level", 5);
-    ui.operation(slot(28));
+// Step 5: backs up the game files the mission replaces. A game file still in place was not
+// stored in the backup archive: the member that would overwrite it is left out, and the
+// marker does not list it (the uninstall would delete the game's own file). Returns the
+// names not stored.
+std::set<std::string> backUpReplacedFiles(Operation& op, std::vector<PlannedMember>& plan,
+                                          const FlagsPlan& flags) {
+    TZipArchiver& work = op.work;
+    work.SetZipFileName(gamedir::path(op.gameDir, gamedir::kBackupZip));
+    work.FSpecArgs.clear();
+    work.AddOptions = {AddOptsEnum::AddDirNames, AddOptsEnum::AddMove};
+    work.AddCompLevel = app().settings->ReadInteger("options", "compression level", 5);
     std::vector<std::string> backup;
     std::set<std::string> seen;
     auto addBackup = [&](const std::string& name) {
         if (seen.insert(text::lowerAscii(name)).second) backup.push_back(name);
     };
     for (const PlannedMember& p : plan)
-        for (const std::string& r : p.replaces) addBackup(r);
-    if (flagsReplaced) addBackup(*flagsReplaced);
+        for (const std::string& replaced : p.replaces) addBackup(replaced);
+    if (flags.replaced) addBackup(*flags.replaced);
     if (!backup.empty()) {
-        CurrentDirectory inGame(G);
-        zip2.FSpecArgs = backup;
+        const ComponentProgress shown(work, op.progress, slot(28), kAddWordSlot);
+        CurrentDirectory inGame(op.gameDir);
+        work.FSpecArgs = backup;
         fsx::crashPoint();
-        zip2.Add();
+        work.Add();
         fsx::crashPoint();
     }
-
-    // A game file still in place was not stored in the backup archive: the member that
-    // would overwrite it is left out, and the marker does not list it (the uninstall
-    // would delete the game's own file).
     std::set<std::string> notStored;
-    for (const std::string& b : backup)
-        if (fsx::fileExists(fsx::joinMember(G, b))) notStored.insert(b);
+    for (const std::string& name : backup)
+        if (fsx::fileExists(fsx::joinMember(op.gameDir, name))) notStored.insert(name);
     std::erase_if(plan, [&](const PlannedMember& p) {
-        for (const std::string& r : p.replaces)
-            if (notStored.count(r)) return true;
+        for (const std::string& replaced : p.replaces)
+            if (notStored.count(replaced)) return true;
         return false;
     });
-    const bool flagsFile =
-        writeFlags && !flagsLinked && !(flagsReplaced && notStored.count(*flagsReplaced));
+    return notStored;
+}
 
-    // The marker names every file before any of them is put there: also the extracted
-    // name of a file moved out of its language folder and the .mp3 of a .wav, which stay
-    // when the install is interrupted between the steps. Saved games are the saves
-    // archive's.
+// The marker names every file before any of them is put there: also the extracted name of
+// a file moved out of its language folder and the .mp3 of a .wav, which stay when the
+// install is interrupted between the steps. Saved games are the saves archive's.
+void listPlannedFiles(Marker& marker, const std::string& gameDir,
+                      const std::vector<PlannedMember>& plan, bool flagsFile,
+                      const FlagsPlan& flags) {
     for (const PlannedMember& p : plan) {
         if (p.savedGame) continue;
-        if (!p.moveTarget.empty()) marker.add(fsx::joinMember(G, p.member));
-        if (!p.mp3.empty()) marker.add(fsx::joinMember(G, p.mp3));
-        marker.add(fsx::joinMember(G, p.target));
+        if (!p.moveTarget.empty()) marker.add(fsx::joinMember(gameDir, p.member));
+        if (!p.mp3.empty()) marker.add(fsx::joinMember(gameDir, p.mp3));
+        marker.add(fsx::joinMember(gameDir, p.target));
     }
-    if (flagsFile) marker.add(fsx::joinMember(G, gamedir::kMissFlagStr));
-    if (writeFlags && sel.missionNumber == 0)
-        marker.add(fsx::joinMember(G, gamedir::missionFileName(static_cast<int>(N))));
+    if (flagsFile) marker.add(fsx::joinMember(gameDir, gamedir::kMissFlagStr));
+    if (flags.write && flags.numberedCopy)
+        marker.add(
+            fsx::joinMember(gameDir, gamedir::missionFileName(static_cast<int>(flags.number))));
     marker.save();
+}
 
-    // 6. to 8.
-    extractAndConvert(zip, ui, G, plan, other);
-
-    // 9. Mission flags and the numbered copy of the mission file.
+// Step 9: the flags file and the numbered copy of the mission file.
+void writeMissionFlags(const Operation& op, const std::vector<PlannedMember>& plan, bool flagsFile,
+                       const FlagsPlan& flags) {
+    const std::string& gameDir = op.gameDir;
+    const std::string& missionFile = op.request.mission.missionFileMember;
     if (flagsFile) {
-        const std::string flags = gamedir::path(G, gamedir::kMissFlagStr);
-        fsx::forceDirectories(flags.substr(0, flags.find_last_of(fsx::kPathDelim)));
-        WriteMissionFlags(flags, static_cast<uint8_t>(N), game);
+        const std::string file = gamedir::path(gameDir, gamedir::kMissFlagStr);
+        fsx::forceDirectories(file.substr(0, file.find_last_of(fsx::kPathDelim)));
+        WriteMissionFlags(file, static_cast<uint8_t>(flags.number), op.game);
     }
-    const bool missionFilePlanned =
-        std::any_of(plan.begin(), plan.end(),
-                    [&](const PlannedMember& p) { return p.member == sel.missionFileMember; });
-    if (writeFlags && sel.missionNumber == 0 && missionFilePlanned &&
-        StaysInside(sel.missionFileMember))
-        fsx::copyFile(gamedir::path(G, sel.missionFileMember),
-                      gamedir::path(G, gamedir::missionFileName(static_cast<int>(N))), false);
+    const bool missionFilePlanned = std::any_of(
+        plan.begin(), plan.end(), [&](const PlannedMember& p) { return p.member == missionFile; });
+    if (flags.write && flags.numberedCopy && missionFilePlanned && StaysInside(missionFile))
+        fsx::copyFile(
+            gamedir::path(gameDir, missionFile),
+            gamedir::path(gameDir, gamedir::missionFileName(static_cast<int>(flags.number))),
+            false);
+}
 
-    // 10.
-    ui.progressShown(false);
-    ui.status("");
-    ui.paint();
+// Steps 1 to 10 for a mission archive: puts its members into the game directory.
+void installMission(Operation& op, Marker& marker, MissionArchive& archive) {
+    const std::string& gameDir = op.gameDir;
+    ProgressSink& progress = op.progress;
+    const std::string language = effectiveLanguage(op.request, app().thiefdata[op.game]);
+
+    // 2.-3. What each member becomes. Every name is checked here, once, before anything is
+    // planned; the members left out are reported together.
+    progress.barPosition(0);
+    progress.showBar(true);
+    std::vector<PlannedMember> plan =
+        planMembers(archive.members(), gameDir, language, !op.request.languageItems.empty());
+
+    // 4.-5.
+    const FlagsPlan flags = flagsPlan(op.request.mission, gameDir);
+    const std::set<std::string> notStored = backUpReplacedFiles(op, plan, flags);
+    const bool flagsFile =
+        flags.write && !flags.linked && !(flags.replaced && notStored.count(*flags.replaced));
+    listPlannedFiles(marker, gameDir, plan, flagsFile, flags);
+
+    // 6.-8.
+    extractAndConvert(archive, progress, gameDir, plan);
+
+    // 9.-10.
+    writeMissionFlags(op, plan, flagsFile, flags);
+    progress.showBar(false);
+    progress.status("");
+    progress.processEvents();
 }
 
 void appendLines(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(fsx::resolve(path).c_str(), "ab");
-    if (!f) throw EInOutError("Cannot write " + path);
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !ok) throw EInOutError("Cannot write " + path);
+    std::FILE* file = std::fopen(fsx::resolve(path).c_str(), "ab");
+    if (!file) throw EInOutError("Cannot write " + path);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written) throw EInOutError("Cannot write " + path);
 }
 
-void startEditor(const std::string& G, bool gameRow) {
-    const std::string cfg = gamedir::path(G, gamedir::kDromedCfg);
+void startEditor(const std::string& gameDir, const SelectedMission& mission) {
+    const std::string cfg = gamedir::path(gameDir, gamedir::kDromedCfg);
     const std::string line = gamedir::kEditorScriptLine;
     if (fsx::fileExists(cfg)) {
         bool present = false;
@@ -725,34 +720,32 @@ void startEditor(const std::string& G, bool gameRow) {
     // A game row has no mission to load: its script stays empty rather than naming the
     // file of a mission analysed earlier.
     std::vector<std::string> script;
-    if (!gameRow) script.push_back("load_file " + selectedMission().missionFileMember);
+    if (mission.archivePath != kOriginal)
+        script.push_back("load_file " + mission.missionFileMember);
     // A line break in the name would add a line of its own to the script.
     for (const std::string& l : script)
         if (l.find_first_of("\r\n") != std::string::npos)
             throw EInOutError(slot(110) + " " + shownName(l));
-    textfile::writeLines(gamedir::path(G, gamedir::kEditorScript), script);
-    const launcher::StartResult started = startFromGameDir(G, gamedir::kDromedStartExe);
+    textfile::writeLines(gamedir::path(gameDir, gamedir::kEditorScript), script);
+    const launcher::StartResult started = startFromGameDir(gameDir, gamedir::kDromedStartExe);
     if (!started) prompter().message(startFailureMessage(slot(20), started));
 }
 
-void startGame(const std::string& G, const std::vector<std::string>& row) {
-    const bool thief1 = fsx::fileExists(gamedir::path(G, gamedir::kThiefExe));
+void startGame(const std::string& gameDir, const std::string& recordKey) {
+    const bool thief1 = fsx::fileExists(gamedir::path(gameDir, gamedir::kThiefExe));
     const launcher::StartResult started =
-        startFromGameDir(G, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe);
+        startFromGameDir(gameDir, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe);
     if (started)
-        app().settings->WriteInteger(RecordKey(row), "date", TodayDayNumber());
+        app().settings->WriteInteger(recordKey, "date", TodayDayNumber());
     else
         prompter().message(startFailureMessage(slot(thief1 ? 21 : 22), started));
 }
 
-// Makes the selected archive (ctx.Zip) the installed one: the mission installed before and
-// anything an interrupted operation left goes first. False when the game's own files
-// could not all be brought back: nothing more is done then.
-bool installSelected(InstallContext& ctx, GameRecord& rec, uint8_t game,
-                     std::optional<Marker>& marker) {
-    const std::string& G = rec.gameDir;
-    // 4.
-    const std::string archive = selectedArchive(ctx.Zip);
+// Makes the requested archive the installed one: the mission installed before and
+// anything an interrupted operation left goes first. False when the game's own files could
+// not all be brought back: nothing more is done then.
+bool installSelected(Operation& op, std::optional<Marker>& marker) {
+    const std::string& archive = op.request.mission.archivePath;
     // The marker could not name such a file: nothing is changed.
     if (HasControlCharacter(archive)) {
         prompter().message(slot(106) + " " + shownName(archive) + "\n" + slot(112),
@@ -760,63 +753,64 @@ bool installSelected(InstallContext& ctx, GameRecord& rec, uint8_t game,
         return false;
     }
     // A .7z or .rar mission whose member list cannot be read changes nothing.
-    std::unique_ptr<MissionArchive> other = openOther(archive);
-    if (!UninstallMission(ctx.Zip, ctx.Zip2, ctx.ui)) return false;
+    const std::unique_ptr<MissionArchive> opened = openSelected(archive, op.request, op.work);
+    if (!UninstallMission(op.game, op.work, op.progress)) return false;
     // 5. Until it is finished, the marker says that the install is not complete.
-    marker.emplace(rec);
+    marker.emplace(app().thiefdata[op.game]);
     marker->begin(archive);
     // 6.-8. The saves archive first, then the legacy folder, so that a clash of names is
     // settled by keeping both copies.
-    const std::string saves = gamedir::path(G, gamedir::kSavesDir);
+    const std::string saves = gamedir::path(op.gameDir, gamedir::kSavesDir);
     if (!fsx::directoryExists(saves)) fsx::createDirectory(saves);
-    restoreSavedGames(ctx.Zip, archive, G, ctx.ui);
-    moveLegacySaves(archive, G, ctx.ui);
+    restoreSavedGames(op.work, archive, op.gameDir, op.progress);
+    moveLegacySaves(archive, op.gameDir, op.progress);
     // 9.-10.
-    if (archive != kOriginal) installMission(ctx, G, game, *marker, other.get());
+    if (opened) installMission(op, *marker, *opened);
     // 11.
     marker->finish(std::to_string(fsx::fileSize(archive)));
     return true;
 }
 
-void showOutcome(InstallContext& ctx) {
-    LoadRecordIntoRow(ctx.row);
-    if (ctx.storeRow) ctx.storeRow(ctx.row);
-    if (ctx.refreshCatalogue) ctx.refreshCatalogue();
-}
-
-void runOperation(InstallContext& ctx, std::optional<Marker>& marker) {
-    AppState& a = app();
-    const SelectedMission& sel = selectedMission();
-    const uint8_t game = sel.currentGame;
-    if (game < 1 || game > 2) return;
-    GameRecord& rec = a.thiefdata[game];
-    const std::string G = rec.gameDir;
+// Steps 2 to 13; false when nothing was to be done.
+bool runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& outcome) {
+    if (op.game < 1 || op.game > 2) return false;
+    GameRecord& record = app().thiefdata[op.game];
+    op.gameDir = record.gameDir;
 
     // 2. Remember the selection.
-    a.settings->WriteString("options", "last selection", cell(ctx.row, 2));
-    if (G.empty()) return;
+    app().settings->WriteString("options", "last selection", op.request.selectionName);
+    if (op.gameDir.empty()) return false;
 
     // 3. Already installed: only what the marker says, and only when no operation in the
     // game directory was left unfinished.
-    ReadInstalledState(rec);
-    if (InterruptedOperation(G) || !IsAlreadyInstalled(selectedArchive(ctx.Zip), rec)) {
-        if (!installSelected(ctx, rec, game, marker)) {
-            showOutcome(ctx);
-            return;
-        }
-    }
+    ReadInstalledState(record);
+    const std::string& archive = op.request.mission.archivePath;
+    outcome.refreshed = true;
+    if (InterruptedOperation(op.gameDir) || !IsAlreadyInstalled(archive, record))
+        if (!installSelected(op, marker)) return true;
 
     // 12. Start.
-    if (!a.installOnlyFlag) {
-        if (a.editorFlag)
-            startEditor(G, selectedArchive(ctx.Zip) == kOriginal);
-        else
-            startGame(G, ctx.row);
-    }
-
-    // 13. Show what is installed now.
-    showOutcome(ctx);
+    if (op.request.action == InstallAction::Editor)
+        startEditor(op.gameDir, op.request.mission);
+    else if (op.request.action == InstallAction::Play)
+        startGame(op.gameDir, op.request.recordKey);
+    return true;
 }
+
+// The busy state for the life of the object; the bar goes when it ends, however it ends.
+class BusyScope {
+  public:
+    explicit BusyScope(ProgressSink& progress) : progress_(progress) { progress_.busy(true); }
+    ~BusyScope() {
+        progress_.showBar(false);
+        progress_.busy(false);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    ProgressSink& progress_;
+};
 
 }  // namespace
 
@@ -849,75 +843,60 @@ int32_t TodayDayNumber() {
                      static_cast<unsigned>(local.tm_mday));
 }
 
-void InstallAndLaunch(InstallContext& ctx) {
+InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
+                                ProgressSink& progress) {
+    InstallOutcome outcome;
     // Nothing goes in or out while a program started from the game directory may still be
     // writing a saved game.
-    const uint8_t game = selectedMission().currentGame;
+    const uint8_t game = request.mission.currentGame;
     const auto busy = running::stillRunningFrom(game <= 2 ? app().thiefdata[game].gameDir : "");
     if (busy) {
         prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
                            PromptIcon::Warning);
-        return;
+        return outcome;
     }
-    // 1. Busy state; the closing part runs however the operation ends.
-    if (ctx.setBusy) ctx.setBusy(true);
+    // 1. Busy state, ended however the operation ends.
+    const BusyScope busyScope(progress);
+    outcome.ran = true;
+    Operation op{request, work, progress, game, {}};
     std::optional<Marker> marker;
-    auto closing = [&] {
-        ctx.ui.progressShown(false);
-        ctx.ui.extractionTotal(0);
-        if (ctx.disableInstallOnly) ctx.disableInstallOnly();
-        if (ctx.setBusy) ctx.setBusy(false);
-    };
     try {
-        runOperation(ctx, marker);
+        runOperation(op, marker, outcome);
     } catch (...) {
-        // What the marker has gathered so far is kept, so that the uninstall finds it, and
-        // the window shows what the marker now says.
+        // What the marker has gathered so far is kept, so that the uninstall finds it.
         try {
             if (marker && marker->pending()) marker->save();
-            if (ctx.refreshCatalogue) ctx.refreshCatalogue();
         } catch (...) {
         }
-        closing();
         throw;
     }
-    closing();
+    return outcome;
 }
 
-bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
+bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress) {
     bool recovered = false;
-    const SelectedMission saved = selectedMission();
-    const std::string selected = zip.ZipFileName();
     for (uint8_t game = 1; game <= 2; ++game) {
-        GameRecord& rec = app().thiefdata[game];
+        GameRecord& record = app().thiefdata[game];
         // A marker or archive being rewritten when the program was killed leaves its
         // temporary file also when the operation had not begun to change anything.
-        RemoveTemporaryFiles(rec.gameDir, {});
-        if (!InterruptedOperation(rec.gameDir)) continue;
+        RemoveTemporaryFiles(record.gameDir, {});
+        if (!InterruptedOperation(record.gameDir)) continue;
         // Left for later while a program of the game directory runs.
-        if (const auto busy = running::stillRunningFrom(rec.gameDir)) {
+        if (const auto busy = running::stillRunningFrom(record.gameDir)) {
             prompter().message(running::describe(slot(124), *busy) + "\n\n" + slot(125),
                                PromptButtons::Ok, PromptIcon::Warning);
             continue;
         }
-        ui.status(slot(87));
-        ui.paint();
-        selectedMission().currentGame = game;
-        zip.SetZipFileName(kOriginal);
-        InstallContext ctx(zip, zip2);
-        ctx.ui = ui;
+        progress.status(slot(87));
+        progress.processEvents();
+        InstallRequest request;
+        request.mission.currentGame = game;
+        request.mission.archivePath = kOriginal;
+        Operation op{request, work, progress, game, record.gameDir};
         std::optional<Marker> marker;
-        try {
-            installSelected(ctx, rec, game, marker);
-        } catch (...) {
-            selectedMission() = saved;
-            pointComponentAt(zip, selected);
-            throw;
-        }
+        installSelected(op, marker);
         recovered = true;
     }
-    selectedMission() = saved;
-    if (recovered) pointComponentAt(zip, selected);
-    ui.status("");
+    progress.status("");
     return recovered;
 }

@@ -4,42 +4,50 @@
 // installed before), brings back its saved games and starts the game or the editor.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "install/InstallUi.h"
+#include "game/SelectedMission.h"
 
+class ProgressSink;
 class TZipArchiver;
 
-// What the operation reads from and does to the main window.
-struct InstallContext {
-    InstallContext(TZipArchiver& zip, TZipArchiver& zip2) : Zip(zip), Zip2(zip2) {}
+// What the player asked for with the mission: play it, open it in DromEd, or only install it.
+enum class InstallAction { Play, Editor, InstallOnly };
 
-    TZipArchiver& Zip;   // the selected archive; every extraction
-    TZipArchiver& Zip2;  // backup and saves archives
-
-    // The grid's selected row R (its cells) and where its reloaded cells go back.
-    std::vector<std::string> row;
-    std::function<void(const std::vector<std::string>& cells)> storeRow;
-
-    // LanguageCombo: its items and the text of its selected item.
+// One run of the operation: the selected mission as the analysis found it, and what to do.
+struct InstallRequest {
+    SelectedMission mission;
+    InstallAction action = InstallAction::Play;
+    // The selected row's record section (its "date" is set when the game starts) and its
+    // name, remembered as the last selection.
+    std::string recordKey;
+    std::string selectionName;
+    // The languages the mission offers and the one chosen (none offered: the game's own).
     std::vector<std::string> languageItems;
     std::string selectedLanguage;
-
-    InstallUi ui;
-
-    std::function<void(bool busy)> setBusy;    // hourglass and disabled main window
-    std::function<void()> disableInstallOnly;  // installonlybutton
-    std::function<void()> refreshCatalogue;    // the refresh-only catalogue scan
+    // The password given for an encrypted ZIP mission.
+    std::string password;
 };
 
-void InstallAndLaunch(InstallContext& ctx);
+// How the operation ended, for the window to show.
+struct InstallOutcome {
+    bool ran = false;        // false: nothing was done (no game, or the game still runs)
+    bool refreshed = false;  // what is installed may have changed: the row and the top bar
+                             // are to be read again
+};
+
+// Runs the request. `work` is a component of the caller's, set up for the program (engine
+// folder, messages), used for the backup and saves archives; the mission's own archive is
+// opened from its path. Steps, the bar and the player's cancel go through `progress`.
+// Throws what stops the operation, having saved what the marker gathered.
+InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
+                                ProgressSink& progress);
 
 // At start-up: in each configured game directory where an install or uninstall was
 // interrupted, finishes the removal of the mission and brings back the game's own files
 // and saved games, as a return to the original game does. True when anything was done.
-bool RecoverInterruptedOperations(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui);
+bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress);
 
 // Day number of a date: days since 30 December 1899.
 int32_t DayNumber(int year, unsigned month, unsigned day);

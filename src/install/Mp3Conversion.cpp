@@ -8,6 +8,7 @@
 #include "install/SoundPlayer.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -40,8 +41,8 @@ std::unique_ptr<TSoundPlayer> makePlayer() {
 
 }  // namespace
 
-Mp3Converter::Mp3Converter(const InstallUi& ui, unsigned decoders)
-    : ui_(ui), decoders_(decoders == 0 ? onePerCore() : decoders) {}
+Mp3Converter::Mp3Converter(ProgressSink& progress, unsigned decoders)
+    : progress_(progress), decoders_(decoders == 0 ? onePerCore() : decoders) {}
 
 // Decoders still running are stopped by their players; the plug-in leaves no partial WAV
 // file and their MP3 files stay.
@@ -93,7 +94,7 @@ void Mp3Converter::startWaiting() {
 }
 
 void Mp3Converter::start(Decoder& decoder, const std::string& mp3) {
-    ui_.status(slot(1) + " " + slot(74) + " " + mp3 + "...");
+    progress_.status(slot(1) + " " + slot(74) + " " + mp3 + "...");
     if (!decoder.player) decoder.player = makePlayer();
     TSoundPlayer& player = *decoder.player;
     try {
@@ -116,7 +117,7 @@ void Mp3Converter::complete(Decoder& decoder) {
     TSoundPlayer& player = *decoder.player;
     const int32_t moduleError = player.ModuleLastError();
     player.UnloadModule();
-    ui_.position(ui_.currentPosition() + fsx::fileSize(decoder.mp3));
+    progress_.barPosition(progress_.currentBarPosition() + fsx::fileSize(decoder.mp3));
     // The MP3 goes only once its WAV is really there: a failed decoding keeps the source
     // and stops the install with the plug-in's error.
     if (moduleError > 0 || fsx::fileSize(decoder.wav) <= 0) {
@@ -127,10 +128,10 @@ void Mp3Converter::complete(Decoder& decoder) {
     decoder.mp3.clear();
 }
 
-void ConvertMp3Files(const std::vector<std::string>& files, const InstallUi& ui,
+void ConvertMp3Files(const std::vector<std::string>& files, ProgressSink& progress,
                      unsigned decoders) {
     if (files.empty()) return;
-    Mp3Converter converter(ui, decoders);
+    Mp3Converter converter(progress, decoders);
     for (const std::string& f : files) converter.add(f);
     converter.finish();
 }

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "install/InstallUi.h"
+class ProgressSink;
 
 class TSoundPlayer;
 
 class Mp3Converter {
   public:
     // `decoders` 0 means one per core.
-    explicit Mp3Converter(const InstallUi& ui, unsigned decoders = 0);
+    explicit Mp3Converter(ProgressSink& progress, unsigned decoders = 0);
     ~Mp3Converter();
     Mp3Converter(const Mp3Converter&) = delete;
     Mp3Converter& operator=(const Mp3Converter&) = delete;
@@ -56,7 +56,7 @@ class Mp3Converter {
     void complete(Decoder& decoder);
     void startWaiting();
 
-    const InstallUi& ui_;
+    ProgressSink& progress_;
     std::vector<Decoder> decoders_;
     std::deque<std::string> waiting_;
     std::exception_ptr failure_;
@@ -65,5 +65,5 @@ class Mp3Converter {
 // Decodes each file of `files` (full paths of .mp3 files) into a .wav file beside it and
 // deletes the .mp3, on `decoders` decoders at once (0: one per core). Throws ESoundPlayer
 // when the plug-in fails (the files not yet converted stay).
-void ConvertMp3Files(const std::vector<std::string>& files, const InstallUi& ui,
+void ConvertMp3Files(const std::vector<std::string>& files, ProgressSink& progress,
                      unsigned decoders = 0);

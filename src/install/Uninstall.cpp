@@ -10,12 +10,13 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/ComponentProgress.h"
 #include "game/GameDir.h"
 #include "game/InstallState.h"
-#include "game/SelectedMission.h"
 #include "platform/Checksum.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
@@ -241,11 +242,10 @@ bool savedGamesLeft(const std::string& savesDir) {
 // Moves the saved games into the installed mission's saves archive. False when some of
 // them are still in SAVES afterwards.
 bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::string& installed,
-                     const InstallUi& ui) {
-    app().operationText = slot(24);
-    ui.operation(slot(24));
-    ui.position(0);
-    ui.progressShown(true);
+                     ProgressSink& progress) {
+    const ComponentProgress shown(zip2, progress, slot(24), kAddWordSlot);
+    progress.barPosition(0);
+    progress.showBar(true);
 
     zip2.AddOptions = {AddOptsEnum::AddMove};
     fsx::forceDirectories(gamedir::path(gameDir, gamedir::kAllSavesDir));
@@ -274,9 +274,9 @@ bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
         fsx::crashPoint();
     }
 
-    ui.status("");
-    ui.paint();
-    ui.progressShown(false);
+    progress.status("");
+    progress.processEvents();
+    progress.showBar(false);
     return !savedGamesLeft(savesDir);
 }
 
@@ -302,18 +302,17 @@ void syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
 
 // Brings the game's own files back from the backup archive and deletes it. False when the
 // backup could not be completely restored: it stays, and the player is told.
-bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const InstallUi& ui) {
+bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, ProgressSink& progress) {
     const std::string backup = gamedir::path(gameDir, gamedir::kBackupZip);
     zip.SetZipFileName(backup);
     if (!fsx::fileExists(backup)) return true;
     // A restore killed half-way leaves its temporary files beside the members.
     RemoveTemporaryFiles(gameDir, memberFolders(zip, gameDir));
 
-    ui.position(0);
-    ui.progressShown(true);
-    app().operationText = slot(27);
-    ui.operation(slot(27));
-    ui.paint();
+    const ComponentProgress shown(zip, progress, slot(27), kExtractWordSlot);
+    progress.barPosition(0);
+    progress.showBar(true);
+    progress.processEvents();
     const int members = zip.Count();
     zip.FSpecArgs = {"*.*"};
     zip.ExtrBaseDir = gameDir;
@@ -322,9 +321,9 @@ bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const Insta
     zip.Extract();
     fsx::crashPoint();
     const bool complete = members > 0 && zip.SuccessCount >= members;
-    ui.progressShown(false);
-    ui.status("");
-    ui.paint();
+    progress.showBar(false);
+    progress.status("");
+    progress.processEvents();
 
     // The backup holds the game's own files: it goes only once every one is back on disk.
     if (complete) {
@@ -334,7 +333,7 @@ bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, const Insta
     }
     const std::string text = slot(85) + " " + std::to_string(zip.SuccessCount) + " / " +
                              std::to_string(members) + " - " + backup;
-    ui.status(text);
+    progress.status(text);
     prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
     return false;
 }
@@ -399,18 +398,14 @@ std::string EarlierSavesArchivePath(const std::string& gameDir, const std::strin
            ArchiveBaseName(installed) + "_saves.zip";
 }
 
-bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui) {
-    ui.status(slot(26));
-    ui.paint();
-    const std::string remembered = zip.ZipFileName();
+bool UninstallMission(uint8_t gameNumber, TZipArchiver& work, ProgressSink& progress) {
+    progress.status(slot(26));
+    progress.processEvents();
 
-    GameRecord& game = app().thiefdata[selectedMission().currentGame];
+    GameRecord& game = app().thiefdata[gameNumber];
     // Without a game directory every name below would be relative to whatever folder is
     // current: nothing is touched then.
-    if (game.gameDir.empty()) {
-        pointComponentAt(zip, remembered);
-        return true;
-    }
+    if (game.gameDir.empty()) return true;
     std::vector<std::string> lines = Marker::read(game.gameDir);
     const bool hasMarker = !lines.empty();
     if (hasMarker && lines.size() < 2) lines.resize(2);
@@ -427,12 +422,8 @@ bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui
     }
     // The player's saved games go first, before anything of the mission is removed; when
     // they cannot be stored nothing else happens.
-    if (!storeSavedGames(zip2, game.gameDir, installed, ui)) {
-        pointComponentAt(zip, remembered);
+    if (!storeSavedGames(work, game.gameDir, installed, progress))
         throw EInOutError(slot(81) + " " + SavesArchivePath(game.gameDir, installed));
-    }
     if (hasMarker) removeInstalledFiles(game, lines);
-    const bool restored = restoreGameFiles(zip, game.gameDir, ui);
-    pointComponentAt(zip, remembered);
-    return restored;
+    return restoreGameFiles(work, game.gameDir, progress);
 }

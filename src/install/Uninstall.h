@@ -2,10 +2,10 @@
 // Removing the installed mission of the current game: its files, its saved games (into its
 // saves archive) and the game's own files back from the backup archive.
 
+#include <cstdint>
 #include <string>
 
-#include "install/InstallUi.h"
-
+class ProgressSink;
 class TZipArchiver;
 
 // The archive base name of a path: its file-name part without leading and trailing blanks
@@ -36,10 +36,9 @@ std::string SavesArchivePath(const std::string& gameDir, const std::string& inst
 // of its own yet, so that saves stored before are not hidden by the newer name.
 std::string EarlierSavesArchivePath(const std::string& gameDir, const std::string& installed);
 
-// Uninstalls the mission installed in the current game (selectedMission().currentGame and
-// app().thiefdata), the one line 1 of its marker names: stores the saved games first, then
-// deletes the mission's files and restores the game's own files. On return
-// zip.ZipFileName() is what it was on entry, assigned again. Throws EInOutError, having
-// removed nothing, when the saved games could not be stored; returns false when the
-// backup archive could not be completely restored (it stays; the player was told).
-bool UninstallMission(TZipArchiver& zip, TZipArchiver& zip2, const InstallUi& ui);
+// Uninstalls the mission installed in game `gameNumber` (app().thiefdata), the one line 1
+// of its marker names: stores the saved games first, then deletes the mission's files and
+// restores the game's own files, through the component `work`. Throws EInOutError, having
+// removed nothing, when the saved games could not be stored; returns false when the backup
+// archive could not be completely restored (it stays; the player was told).
+bool UninstallMission(uint8_t gameNumber, TZipArchiver& work, ProgressSink& progress);

@@ -30,12 +30,7 @@ struct AppState {
     std::unique_ptr<IniFile> languageFile;  // "Tallowmere.dat", read only
     std::array<std::string, kLanguageSlotCount + 1> languageSlots;  // 1..kLanguageSlotCount
     std::array<GameRecord, 3> thiefdata;                            // 1..2
-    bool editorFlag = false;
-    bool installOnlyFlag = false;
     std::string applicationTitle;  // product name + " v" + product version
-    // Name of the archive step under way, shown in the status line by the progress
-    // handlers. Set before each step's archive work; never cleared.
-    std::string operationText;
 };
 
 AppState& app();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Progress.h"
 #include "platform/Prompter.h"
 
 // A fresh directory under the system's temporary directory, removed with the object.
@@ -60,6 +61,29 @@ bool makeZip(const std::string& zipPath,
              const std::vector<std::pair<std::string, std::string>>& members, bool stored = false);
 
 // A prompter that records every prompt and answers from scripts; installed for its life.
+// A progress sink that records what an operation shows: every status text, the bar's
+// visibility and the busy state, with the bar's position kept as a window keeps it.
+// `onStatus` runs on each status text; `cancelAt` answers cancelled() once set.
+class RecordingProgress : public ProgressSink {
+  public:
+    std::vector<std::string> statuses;
+    std::vector<bool> barShown, busyStates;
+    int64_t position = 0, maximum = 0;
+    bool cancelRequested = false;
+    std::function<void(const std::string&)> onStatus;
+
+    void status(const std::string& text) override {
+        statuses.push_back(text);
+        if (onStatus) onStatus(text);
+    }
+    void showBar(bool shown) override { barShown.push_back(shown); }
+    void barMaximum(int64_t bytes) override { maximum = bytes; }
+    void barPosition(int64_t bytes) override { position = bytes; }
+    int64_t currentBarPosition() override { return position; }
+    bool cancelled() override { return cancelRequested; }
+    void busy(bool on) override { busyStates.push_back(on); }
+};
+
 class ScriptedPrompter : public Prompter {
   public:
     ScriptedPrompter();
@@ -85,12 +109,17 @@ class ScriptedPrompter : public Prompter {
 
     int busyDepth = 0;
     int processEventsCalls = 0;
+    // Runs where the window would let its events run (a test's way into a long operation).
+    std::function<void()> onProcessEvents;
 
     PromptResult message(const std::string& text, PromptButtons buttons, PromptIcon icon,
                          const std::string& caption, PromptResult defaultButton) override;
     bool password(const std::string& title, const std::string& prompt, std::string& text) override;
     int runModal(ModalDialog& dialog) override;
-    void processEvents() override { ++processEventsCalls; }
+    void processEvents() override {
+        ++processEventsCalls;
+        if (onProcessEvents) onProcessEvents();
+    }
     void setBusyCursor(bool busy) override { busyDepth += busy ? 1 : -1; }
 
   private:

@@ -137,15 +137,15 @@ TEST_F(Catalogue, FirstScanStoresTypesAndSelectionDecidesTheGame) {
     EXPECT_EQ(settings().ReadString(key, "type", ""), "2");
     EXPECT_EQ(grid().Cell(0, r), "21");
     EXPECT_EQ(grid().Cell(1, r), "Title of Vault]One.zip");
-    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(WindowSelectedMission().currentGame, 2);
     EXPECT_EQ(form->Zip->ExtrBaseDir, game);
     EXPECT_TRUE(form->goalscheck->isChecked());
     EXPECT_TRUE(form->OrigPanel->isHidden());
 
     // Another cell of the same row is not analysed again.
-    app().operationText = "unchanged";
+    form->StatusBar->SetSimpleText("unchanged");
     select(r, 3);
-    EXPECT_EQ(app().operationText, "unchanged");
+    EXPECT_EQ(form->StatusBar->SimpleText(), "unchanged");
 }
 
 TEST_F(Catalogue, SameArchiveThroughTwoDirectoriesIsListedTwice) {
@@ -201,7 +201,7 @@ TEST_F(Catalogue, GameRowShowsTheGameAndItsCommands) {
     form->ScanCatalogue(false);
     const int r = rowOf(" Original (Thief 2)");
     select(r);
-    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(WindowSelectedMission().currentGame, 2);
     EXPECT_EQ(form->Zip->ZipFileName(), " Original");
     EXPECT_EQ(form->questMemo->toPlainText().toStdString(), "<34>\n<35>");
     EXPECT_FALSE(form->OrigPanel->isHidden());
@@ -291,7 +291,7 @@ TEST_F(Catalogue, SevenZipMissionIsListedAndAnalysedBesideItsZip) {
         if (grid().Cell(2, r) == "Vault" && grid().Cell(4, r) == size) row = r;
     ASSERT_GT(row, 0);
     select(row);
-    EXPECT_EQ(selectedMission().archivePath, missions + "Vault.7z");
+    EXPECT_EQ(WindowSelectedMission().archivePath, missions + "Vault.7z");
     EXPECT_EQ(grid().Cell(1, row), "Seven Vault");
     EXPECT_EQ(grid().Cell(0, row), "11");
     EXPECT_EQ(form->questMemo->toPlainText().toStdString(), "Caf\xC3\xA9 for seven");
@@ -343,7 +343,7 @@ TEST_F(Catalogue, SameNameInTwoFormatsAndVolumeSetsAreRowsOfTheirOwn) {
         const int row = rowOf(c.row);
         ASSERT_GT(row, 0);
         select(row);
-        EXPECT_EQ(selectedMission().archivePath, missions + c.archive);
+        EXPECT_EQ(WindowSelectedMission().archivePath, missions + c.archive);
         EXPECT_EQ(grid().Cell(1, row), c.title);
         EXPECT_EQ(form->questMemo->toPlainText().toStdString(), c.memo);
         EXPECT_EQ(settings().ReadString(RecordKey(grid().RowCells(row)), "title", ""), c.title);
@@ -398,7 +398,7 @@ TEST_F(Catalogue, FilterNarrowsTheRowsAndTheSelectionFollows) {
             EXPECT_FALSE(form->installonlybutton->isEnabled());
         }
         if (row > 0) {
-            EXPECT_EQ(selectedMission().archivePath, missions + grid().Cell(2, row) + ".zip");
+            EXPECT_EQ(WindowSelectedMission().archivePath, missions + grid().Cell(2, row) + ".zip");
         }
         if (!step.play) continue;
         form->playbutton->click();

@@ -153,7 +153,7 @@ TEST_F(InstallWiring, PlayInstallsTheSelectedMissionAndStartsTheGame) {
                                {"strings/titles.str", "title_20: \"The Vault\"\r\n"},
                                {"strings/goals.str", "mission goals"}}));
     ASSERT_TRUE(scanAndSelect("Vault"));
-    ASSERT_EQ(selectedMission().currentGame, 2);
+    ASSERT_EQ(WindowSelectedMission().currentGame, 2);
     EXPECT_EQ(form->CurrentBar->SimpleText().find("Vault"), std::string::npos);
 
     EnabledLog log;
@@ -203,17 +203,15 @@ TEST_F(InstallWiring, EscapeCancelsTheInstall) {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
 
+    // Escape once the status line shows the first member being extracted.
     QString format;
-    const TProgressEvent window = form->Zip->OnProgress;
-    form->Zip->OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name,
-                                int64_t size) {
-        window(z, type, name, size);
-        if (type != progNewFile || !format.isEmpty()) return;
+    prompts.onProcessEvents = [&] {
+        if (!format.isEmpty() || form->StatusBar->SimpleText().rfind("<1> <18> ", 0) != 0) return;
         format = form->ProgressBar->format();
         QTest::keyClick(form->windowHandle(), Qt::Key_Escape);
     };
     form->playbutton->click();
-    form->Zip->OnProgress = window;
+    prompts.onProcessEvents = nullptr;
 
     EXPECT_NE(format.indexOf("<89>"), -1) << format.toStdString();
     EXPECT_EQ(form->ProgressBar->format(), "%p%");
@@ -269,11 +267,8 @@ TEST_F(InstallWiring, EscapeInADialogOpenDuringTheInstallClosesTheDialog) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     constexpr int kStillOpen = 5;
     int result = -1;
-    const TProgressEvent window = form->Zip->OnProgress;
-    form->Zip->OnProgress = [&](TZipArchiver* z, ProgressType type, const std::string& name,
-                                int64_t size) {
-        window(z, type, name, size);
-        if (type != progNewFile || result != -1) return;
+    prompts.onProcessEvents = [&] {
+        if (result != -1 || form->StatusBar->SimpleText().rfind("<1> <18> ", 0) != 0) return;
         QDialog dialog(form.get());
         dialog.setModal(true);
         QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); });
@@ -281,7 +276,7 @@ TEST_F(InstallWiring, EscapeInADialogOpenDuringTheInstallClosesTheDialog) {
         result = dialog.exec();
     };
     form->playbutton->click();
-    form->Zip->OnProgress = window;
+    prompts.onProcessEvents = nullptr;
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(readFile(game + "strings/goals.str"), "mission goals");
     EXPECT_TRUE(prompts.messages.empty());
@@ -304,19 +299,19 @@ TEST_F(InstallWiring, AFailedAnalysisSelectsTheRowAndStartsNothing) {
     ASSERT_TRUE(form->playbutton->isEnabled());
     clickRow(rowOf("Poison"));
     EXPECT_EQ(grid().Row(), rowOf("Poison"));
-    EXPECT_EQ(selectedMission().archivePath, missions + "Poison.zip");
+    EXPECT_EQ(WindowSelectedMission().archivePath, missions + "Poison.zip");
     EXPECT_EQ(form->Zip->ZipFileName(), missions + "Poison.zip");
-    EXPECT_EQ(selectedMission().currentGame, 0);
+    EXPECT_EQ(WindowSelectedMission().currentGame, 0);
     EXPECT_NE(notes().find("analysis failed"), std::string::npos);
     for (QToolButton* b : {form->playbutton, form->dromedbutton, form->installonlybutton})
         EXPECT_FALSE(b->isEnabled());
     EXPECT_TRUE(prompts.messages.empty());
-    mainFormHooks().installAndLaunch();  // as if Play were pressed all the same
+    mainFormHooks().installAndLaunch(InstallAction::Play);  // as if Play were pressed all the same
     EXPECT_FALSE(fsx::fileExists(game + "Tallowmere.Current"));
     EXPECT_EQ(readFile(game + "strings/goals.str"), "game's goals");
 
     clickRow(rowOf("Vault"));
-    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(WindowSelectedMission().currentGame, 2);
     EXPECT_TRUE(form->playbutton->isEnabled());
 }
 
@@ -360,7 +355,7 @@ TEST_F(InstallWiring, AnEncryptedMissionAsksForItsPasswordOnlyOnPurpose) {
     clickRow(row);
     EXPECT_TRUE(prompts.passwordPrompts.empty());
     EXPECT_EQ(GameMarkOf(grid().Cell(0, row)), 0);
-    EXPECT_EQ(selectedMission().currentGame, 0);
+    EXPECT_EQ(WindowSelectedMission().currentGame, 0);
 
     struct Press {
         bool confirmed;
@@ -378,7 +373,7 @@ TEST_F(InstallWiring, AnEncryptedMissionAsksForItsPasswordOnlyOnPurpose) {
     }
     EXPECT_EQ(prompts.passwordPrompts.size(), 3u);
     EXPECT_TRUE(form->PasswordButton->isHidden());
-    EXPECT_EQ(selectedMission().currentGame, 2);
+    EXPECT_EQ(WindowSelectedMission().currentGame, 2);
     EXPECT_EQ(GameMarkOf(grid().Cell(0, row)), 2);
 
     form->playbutton->click();

@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "app/StartUp.h"
+#include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
+#include "game/ComponentProgress.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
@@ -171,20 +173,18 @@ TEST_F(MainForm, LanguageLoadsRenameTheControlsAtOnce) {
     EXPECT_EQ(f.dromedbutton->text(), "&DromEd");
 }
 
-TEST_F(MainForm, CommandButtonsSetTheEditorAndInstallOnlyFlags) {
+TEST_F(MainForm, CommandButtonsAskForTheirActions) {
     Tmainform& f = create();
-    std::vector<std::pair<bool, bool>> runs;
-    mainFormHooks().installAndLaunch = [&] {
-        runs.emplace_back(app().editorFlag, app().installOnlyFlag);
-    };
+    std::vector<InstallAction> runs;
+    mainFormHooks().installAndLaunch = [&](InstallAction action) { runs.push_back(action); };
     f.DromedButtonClick();
-    f.installonlybuttonClick();  // keeps the editor flag of the last command
+    f.installonlybuttonClick();
     f.playbuttonClick();
     f.installonlybuttonClick();
     f.dromedbutton->click();  // through the button's own signal
-    using P = std::pair<bool, bool>;
-    EXPECT_EQ(runs, (std::vector<P>{P{true, false}, P{true, true}, P{false, false}, P{false, true},
-                                    P{true, false}}));
+    using A = InstallAction;
+    EXPECT_EQ(runs,
+              (std::vector<A>{A::Editor, A::InstallOnly, A::Play, A::InstallOnly, A::Editor}));
 }
 
 TEST_F(MainForm, OtherEventsReachTheirHooks) {
@@ -209,7 +209,7 @@ TEST_F(MainForm, OtherEventsReachTheirHooks) {
 TEST_F(MainForm, AnErrorEscapingAHandlerIsShownAndTheWindowGoesOn) {
     Tmainform& f = create();
     int runs = 0;
-    mainFormHooks().installAndLaunch = [&] {
+    mainFormHooks().installAndLaunch = [&](InstallAction) {
         ++runs;
         throw std::runtime_error("Unable to write to /x/Tallowmere.ini");
     };
@@ -326,7 +326,6 @@ TEST_F(MainForm, ArchiveComponentsAreSetUp) {
         EXPECT_FALSE(z->Verbose);
         EXPECT_FALSE(z->ConfirmErase);
         EXPECT_EQ(z->DLLDirectory() + "/", dir.path());
-        EXPECT_TRUE(z->OnProgress);
     }
 }
 
@@ -334,11 +333,12 @@ TEST_F(MainForm, ProgressHandlersShowFileAndBytes) {
     writeLanguage("s");
     Tmainform& f = create();
     LoadLanguageTable();
-    app().operationText = slot(1);
+    const std::unique_ptr<ProgressSink> progress = mainFormProgress(f);
     f.ProgressBar->setValue(0);
 
     // Extracting a mission: the bar's end is the extraction total, not the engine's.
-    f.ExtractionTotal = 1000;
+    auto shown =
+        std::make_unique<ComponentProgress>(*f.Zip, *progress, slot(1), kExtractWordSlot, 1000);
     f.Zip->OnProgress(f.Zip.get(), progTotalSize, "", 4000);
     f.Zip->OnProgress(f.Zip.get(), progNewFile, "miss20.mis", 300);
     EXPECT_EQ(f.StatusBar->SimpleText(), "s1 s18 miss20.mis...");
@@ -353,14 +353,14 @@ TEST_F(MainForm, ProgressHandlersShowFileAndBytes) {
     EXPECT_EQ(prompts.processEventsCalls, 5);
 
     // Without an extraction total the engine's total counts; Zip2 uses slot 19.
-    f.ExtractionTotal = 0;
+    shown.reset();
+    shown = std::make_unique<ComponentProgress>(*f.Zip, *progress, slot(1), kExtractWordSlot);
     f.ProgressBar->setValue(0);  // the steps reset the bar directly
     f.Zip->OnProgress(f.Zip.get(), progTotalSize, "", 4000);
     EXPECT_EQ(f.ProgressBar->maximum(), 4000);
     f.Zip->OnProgress(f.Zip.get(), progAdvance, "", 100);
     EXPECT_EQ(f.ProgressBar->value(), 100);
-    f.ExtractionTotal = 77;
-    app().operationText = slot(28);
+    shown = std::make_unique<ComponentProgress>(*f.Zip2, *progress, slot(28), kAddWordSlot);
     f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", 5000);
     f.Zip2->OnProgress(f.Zip2.get(), progNewFile, "gamesys.dat", 1);
     EXPECT_EQ(f.ProgressBar->maximum(), 5000);
@@ -369,6 +369,8 @@ TEST_F(MainForm, ProgressHandlersShowFileAndBytes) {
 
 TEST_F(MainForm, ProgressBeyondTheBarsRangeIsScaled) {
     Tmainform& f = create();
+    const std::unique_ptr<ProgressSink> progress = mainFormProgress(f);
+    const ComponentProgress shown(*f.Zip2, *progress, "", kAddWordSlot);
     const int64_t total = int64_t{6} << 30;  // 6 GiB
     f.Zip2->OnProgress(f.Zip2.get(), progTotalSize, "", total);
     f.Zip2->OnProgress(f.Zip2.get(), progAdvance, "", total / 2);

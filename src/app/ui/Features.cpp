@@ -99,13 +99,14 @@ SelectionEnv selectionEnv() {
     };
     env.fullScan = [] { mainform->ScanCatalogue(false); };
     env.showPanel = showPanel;
-    env.analysisHooks.setOperationText = [](const std::string& t) { app().operationText = t; };
-    env.analysisHooks.clearStatusLine = [&f] { f.StatusBar->SetSimpleText(""); };
     return env;
 }
 
 void selectRow(int col, int row) {
-    g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, selectionEnv());
+    const std::unique_ptr<ProgressSink> progress = mainFormProgress(*mainform);
+    SelectionEnv env = selectionEnv();
+    env.progress = progress.get();
+    g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, env);
     showPanel();
 }
 
@@ -134,6 +135,10 @@ ScanEnv scanEnv() {
 
 }  // namespace
 
+const SelectedMission& WindowSelectedMission() {
+    return g_selection.mission();
+}
+
 void InstallFeatureHooks() {
     g_panel = InfoPanel{};
     g_selection = SelectionHandler{};
@@ -157,13 +162,15 @@ void InstallFeatureHooks() {
         // A rescan inside the handler has selected its own row; keep that one.
         if (FullScanCount() != scans) canSelect = false;
     };
-    hooks.installAndLaunch = [] {
-        if (selectionShown()) InstallAndLaunchFromMainForm();
+    hooks.installAndLaunch = [](InstallAction action) {
+        if (selectionShown()) InstallAndLaunchFromMainForm(g_selection, action);
     };
     hooks.enterPassword = [] {
         if (!selectionShown()) return;
-        g_selection.EnterPassword(mainform->QuestGrid->Row(), *mainform->Zip, g_panel,
-                                  selectionEnv());
+        const std::unique_ptr<ProgressSink> progress = mainFormProgress(*mainform);
+        SelectionEnv env = selectionEnv();
+        env.progress = progress.get();
+        g_selection.EnterPassword(mainform->QuestGrid->Row(), *mainform->Zip, g_panel, env);
         showPanel();
     };
     hooks.holdSelection = [](bool held) { g_selectionHeld = held; };

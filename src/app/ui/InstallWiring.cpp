@@ -5,99 +5,136 @@
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QToolButton>
-#include <memory>
 
+#include "app/Selection.h"
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
-#include "install/InstallLaunch.h"
+#include "game/MissionRecords.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
 namespace {
 
-// Escape cancels the extraction and conversion of an install. The window is disabled while
+// Escape stops the extraction and conversion of an install. The window is disabled while
 // it runs, so the key is taken before it reaches any widget; a dialog open meanwhile (a
 // message) keeps its own Escape.
 class EscapeCancels final : public QObject {
   public:
-    explicit EscapeCancels(TZipArchiver& zip) : zip_(zip) {}
+    explicit EscapeCancels(bool& cancelled) : cancelled_(cancelled) {}
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape ||
             QApplication::activeModalWidget() != nullptr)
             return QObject::eventFilter(watched, e);
-        zip_.Cancel = true;
+        cancelled_ = true;
         return true;
     }
 
   private:
-    TZipArchiver& zip_;
+    bool& cancelled_;
 };
 
-InstallUi mainFormUi(Tmainform& f) {
-    InstallUi ui;
-    ui.setStatus = [&f](const std::string& t) { f.StatusBar->SetSimpleText(t); };
-    ui.setOperationText = [](const std::string& t) { app().operationText = t; };
-    ui.showProgress = [&f](bool shown) { f.ProgressBar->setVisible(shown); };
-    ui.setProgressPosition = [&f](int64_t v) { f.SetProgressPosition(v); };
-    ui.progressPosition = [&f] { return f.ProgressPosition(); };
-    ui.setProgressMax = [&f](int64_t v) { f.SetProgressMax(v); };
-    ui.setExtractionTotal = [&f](int64_t v) { f.ExtractionTotal = v; };
-    ui.repaint = [] { prompter().processEvents(); };
-    auto escape = std::make_shared<EscapeCancels>(*f.Zip);
-    ui.setCancellable = [&f, escape](bool on) {
+class MainFormProgress final : public ProgressSink {
+  public:
+    explicit MainFormProgress(Tmainform& form) : form_(form), escape_(cancelled_) {}
+    ~MainFormProgress() override { qApp->removeEventFilter(&escape_); }
+    MainFormProgress(const MainFormProgress&) = delete;
+    MainFormProgress& operator=(const MainFormProgress&) = delete;
+
+    void status(const std::string& text) override { form_.StatusBar->SetSimpleText(text); }
+    void showBar(bool shown) override { form_.ProgressBar->setVisible(shown); }
+    void barMaximum(int64_t bytes) override { form_.SetProgressMax(bytes); }
+    void barPosition(int64_t bytes) override { form_.SetProgressPosition(bytes); }
+    int64_t currentBarPosition() override { return form_.ProgressPosition(); }
+    void cancellable(bool on) override {
         if (on) {
-            qApp->installEventFilter(escape.get());
-            f.ProgressBar->setFormat(QStringLiteral("%p% \u2013 ") + text::display(slot(89)));
+            cancelled_ = false;
+            qApp->installEventFilter(&escape_);
+            form_.ProgressBar->setFormat(QStringLiteral("%p% \u2013 ") + text::display(slot(89)));
         } else {
-            qApp->removeEventFilter(escape.get());
-            f.ProgressBar->resetFormat();
+            qApp->removeEventFilter(&escape_);
+            form_.ProgressBar->resetFormat();
         }
-    };
-    return ui;
+    }
+    bool cancelled() override { return cancelled_; }
+    void busy(bool on) override {
+        if (on) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            form_.setEnabled(false);
+        } else {
+            form_.setEnabled(true);
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    void processEvents() override { prompter().processEvents(); }
+
+  private:
+    Tmainform& form_;
+    bool cancelled_ = false;
+    EscapeCancels escape_;
+};
+
+InstallRequest requestFromMainForm(Tmainform& f, const SelectionHandler& selection,
+                                   InstallAction action) {
+    const std::vector<std::string> cells = f.QuestGrid->RowCells(f.QuestGrid->Row());
+    InstallRequest request;
+    request.mission = selection.mission();
+    request.action = action;
+    request.recordKey = RecordKey(cells);
+    request.selectionName = cells.size() > 2 ? cells[2] : std::string();
+    for (int i = 0; i < f.LanguageCombo->count(); ++i)
+        request.languageItems.push_back(text::fromDisplay(f.LanguageCombo->itemText(i)));
+    request.selectedLanguage = text::fromDisplay(f.LanguageCombo->currentText());
+    request.password = f.Zip->Password;
+    return request;
+}
+
+// The row and the top bar read again after an operation.
+void showOutcome(Tmainform& f, int row) {
+    TStringGridEx& grid = *f.QuestGrid;
+    std::vector<std::string> cells = grid.RowCells(row);
+    LoadRecordIntoRow(cells);
+    grid.SetRowCells(row, cells);
+    f.ScanCatalogue(true);
 }
 
 }  // namespace
+
+std::unique_ptr<ProgressSink> mainFormProgress(Tmainform& form) {
+    return std::make_unique<MainFormProgress>(form);
+}
 
 void RecoverFromMainForm() {
     if (!mainform) return;
     Tmainform& f = *mainform;
     try {
-        if (RecoverInterruptedOperations(*f.Zip, *f.Zip2, mainFormUi(f))) f.ScanCatalogue(true);
+        if (RecoverInterruptedOperations(*f.Zip2, *mainFormProgress(f))) f.ScanCatalogue(true);
     } catch (const std::exception& e) {
         f.ProgressBar->setVisible(false);
         prompter().message(e.what(), PromptButtons::Ok, PromptIcon::Error);
     }
 }
 
-void InstallAndLaunchFromMainForm() {
+void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallAction action) {
     if (!mainform) return;
     Tmainform& f = *mainform;
-    TStringGridEx& grid = *f.QuestGrid;
-    const int row = grid.Row();
+    const int row = f.QuestGrid->Row();
     if (row < 1) return;
-
-    InstallContext ctx(*f.Zip, *f.Zip2);
-    ctx.row = grid.RowCells(row);
-    ctx.storeRow = [&grid, row](const std::vector<std::string>& cells) {
-        grid.SetRowCells(row, cells);
-    };
-    for (int i = 0; i < f.LanguageCombo->count(); ++i)
-        ctx.languageItems.push_back(text::fromDisplay(f.LanguageCombo->itemText(i)));
-    ctx.selectedLanguage = text::fromDisplay(f.LanguageCombo->currentText());
-
-    ctx.ui = mainFormUi(f);
-    ctx.setBusy = [&f](bool busy) {
-        if (busy) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            f.setEnabled(false);
-        } else {
-            f.setEnabled(true);
-            QApplication::restoreOverrideCursor();
+    const InstallRequest request = requestFromMainForm(f, selection, action);
+    const std::unique_ptr<ProgressSink> progress = mainFormProgress(f);
+    InstallOutcome outcome;
+    try {
+        outcome = InstallAndLaunch(request, *f.Zip2, *progress);
+    } catch (...) {
+        // The window shows what the marker now says.
+        try {
+            f.ScanCatalogue(true);
+        } catch (...) {
         }
-    };
-    ctx.disableInstallOnly = [&f] { f.installonlybutton->setEnabled(false); };
-    ctx.refreshCatalogue = [&f] { f.ScanCatalogue(true); };
-    InstallAndLaunch(ctx);
+        f.installonlybutton->setEnabled(false);
+        throw;
+    }
+    if (outcome.refreshed) showOutcome(f, row);
+    if (outcome.ran) f.installonlybutton->setEnabled(false);
 }

@@ -1,10 +1,23 @@
 #pragma once
 // The install-and-launch operation run on the main window's controls.
 
-// Builds the operation's context from the main window (selected grid row, language
-// choice, archive components, status line and progress bar) and runs it. Does nothing
-// without a main window or a selected row.
-void InstallAndLaunchFromMainForm();
+#include <memory>
+
+#include "install/InstallLaunch.h"
+#include "platform/Progress.h"
+
+class Tmainform;
+class SelectionHandler;
+
+// The main window's progress: the status line, the progress bar, the busy state and
+// Escape, which stops an extraction while the operation lets it.
+std::unique_ptr<ProgressSink> mainFormProgress(Tmainform& form);
+
+// Builds the request from the main window (the selection's mission, the grid's selected
+// row, the language choice and the password given) and runs it; afterwards the row, the
+// top bar and the command buttons show what is installed. Does nothing without a main
+// window or a selected row.
+void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallAction action);
 
 // At start-up, once the games are known: finishes or rolls back an install or uninstall
 // that was interrupted, then refreshes what the window shows. A failure is reported and

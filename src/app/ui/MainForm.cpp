@@ -126,12 +126,6 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     Zip2 = std::make_unique<TZipArchiver>();
     setUpArchiver(*Zip);
     setUpArchiver(*Zip2);
-    Zip->OnProgress = [this](TZipArchiver* s, ProgressType t, const std::string& f, int64_t n) {
-        ZipProgress(s, t, f, n);
-    };
-    Zip2->OnProgress = [this](TZipArchiver* s, ProgressType t, const std::string& f, int64_t n) {
-        Zip2Progress(s, t, f, n);
-    };
     resize(643, 461);
     setMinimumSize(610, 460);
     FormCreate();
@@ -411,20 +405,15 @@ void Tmainform::FormClose() {
 }
 
 void Tmainform::playbuttonClick() {
-    app().editorFlag = false;
-    app().installOnlyFlag = false;
-    InstallAndLaunch();
+    InstallAndLaunch(InstallAction::Play);
 }
 
 void Tmainform::DromedButtonClick() {
-    app().editorFlag = true;
-    app().installOnlyFlag = false;
-    InstallAndLaunch();
+    InstallAndLaunch(InstallAction::Editor);
 }
 
 void Tmainform::installonlybuttonClick() {
-    app().installOnlyFlag = true;
-    InstallAndLaunch();
+    InstallAndLaunch(InstallAction::InstallOnly);
 }
 
 void Tmainform::SetupButtonClick() {
@@ -473,42 +462,12 @@ void Tmainform::SetProgressMax(int64_t bytes) {
     SetProgressPosition(position);
 }
 
-void Tmainform::showProgress(ProgressType type, const std::string& filename, int64_t size,
-                             int wordSlot, int64_t total) {
-    switch (type) {
-        case progNewFile:
-            StatusBar->SetSimpleText(app().operationText + " " + slot(wordSlot) + " " + filename +
-                                     "...");
-            break;
-        case progAdvance:
-            SetProgressPosition(ProgressPosition() + size);
-            break;
-        case progTotalSize:
-            SetProgressMax(total);
-            break;
-        default:
-            break;
-    }
-    prompter().processEvents();
-}
-
-void Tmainform::ZipProgress(TZipArchiver*, ProgressType ProgrType, const std::string& Filename,
-                            int64_t FileSize) {
-    showProgress(ProgrType, Filename, FileSize, 18,
-                 ExtractionTotal > 0 ? ExtractionTotal : FileSize);
-}
-
-void Tmainform::Zip2Progress(TZipArchiver*, ProgressType ProgrType, const std::string& Filename,
-                             int64_t FileSize) {
-    showProgress(ProgrType, Filename, FileSize, 19, FileSize);
-}
-
 void Tmainform::ScanCatalogue(bool refreshOnly) {
     if (mainFormHooks().scanCatalogue) mainFormHooks().scanCatalogue(refreshOnly);
 }
 
-void Tmainform::InstallAndLaunch() {
-    if (mainFormHooks().installAndLaunch) mainFormHooks().installAndLaunch();
+void Tmainform::InstallAndLaunch(InstallAction action) {
+    if (mainFormHooks().installAndLaunch) mainFormHooks().installAndLaunch(action);
 }
 
 void Tmainform::RunHandler(const std::function<void()>& handler) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "archive/ZipTypes.h"
+#include "install/InstallLaunch.h"
 
 class QCheckBox;
 class QComboBox;
@@ -46,7 +47,7 @@ struct MainFormHooks {
                        QPainter& painter, bool selected)>
         drawCell;
     std::function<void()> finishedClick;
-    std::function<void()> installAndLaunch;
+    std::function<void(InstallAction action)> installAndLaunch;
     // Shows the about box modally (its OK button captioned with slot 73).
     std::function<void()> aboutBox;
     // Shows the about box as a splash while `whileShown` runs; without it the function
@@ -107,9 +108,6 @@ class Tmainform : public QWidget {
     std::unique_ptr<TZipArchiver> Zip;
     std::unique_ptr<TZipArchiver> Zip2;
 
-    // Sum of the uncompressed sizes of the members of the extraction under way; 0 = none.
-    int64_t ExtractionTotal = 0;
-
     // The progress bar in bytes. Byte counts beyond the bar's int range are scaled down
     // for display; a value set on ProgressBar directly is taken over.
     int64_t ProgressPosition() const;
@@ -138,14 +136,10 @@ class Tmainform : public QWidget {
     void QuestGridDrawCell(TStringGridEx* sender, int col, int row, const QRect& rect,
                            QPainter& painter, bool selected);
     void QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect);
-    void ZipProgress(TZipArchiver* Sender, ProgressType ProgrType, const std::string& Filename,
-                     int64_t FileSize);
-    void Zip2Progress(TZipArchiver* Sender, ProgressType ProgrType, const std::string& Filename,
-                      int64_t FileSize);
 
     // Operations of later features.
     void ScanCatalogue(bool refreshOnly);
-    void InstallAndLaunch();
+    void InstallAndLaunch(InstallAction action);
 
     // Height of Panel1 for a client height: 5/11 of it, rounded half to even.
     static int Panel1HeightFor(int clientHeight);
@@ -166,8 +160,6 @@ class Tmainform : public QWidget {
     QCheckBox* makeContentBox(const char* name, int x, int y, int width);
     QToolButton* makeButton(const char* name, const char* glyph, int x, int width);
     void setUpArchiver(TZipArchiver& zip);
-    void showProgress(ProgressType type, const std::string& filename, int64_t size, int wordSlot,
-                      int64_t total);
 
     std::array<QCheckBox*, 10> contentBoxes_{};
     uint16_t autoPlayMessage_ = 0;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "game/SelectedMission.h"
+
 class Tmainform;
 
 // The application object: an error that escapes an event handler is shown through the
@@ -44,6 +46,9 @@ class Program {
 // Called once by main() before the start-up (it also starts the selection state afresh);
 // tests call it for each main window they create.
 void InstallFeatureHooks();
+
+// The mission the window's selection stands for: what Play installs.
+const SelectedMission& WindowSelectedMission();
 
 // The whole program: Start, then (when the window is shown and `enterEventLoop`) Exec.
 int RunProgram(const std::string& exeDir, bool enterEventLoop = true);

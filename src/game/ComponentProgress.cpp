@@ -1,0 +1,41 @@
+#include "game/ComponentProgress.h"
+
+#include "platform/Progress.h"
+#include "state/AppState.h"
+
+ComponentProgress::ComponentProgress(TZipArchiver& zip, ProgressSink& sink, std::string stepText,
+                                     int wordSlot, int64_t total)
+    : zip_(zip),
+      sink_(sink),
+      stepText_(std::move(stepText)),
+      wordSlot_(wordSlot),
+      total_(total),
+      saved_(zip.OnProgress) {
+    zip_.OnProgress = [this](TZipArchiver* sender, ProgressType type, const std::string& name,
+                             int64_t size) {
+        if (saved_) saved_(sender, type, name, size);
+        report(type, name, size);
+    };
+}
+
+ComponentProgress::~ComponentProgress() {
+    zip_.OnProgress = saved_;
+}
+
+void ComponentProgress::report(ProgressType type, const std::string& name, int64_t size) {
+    switch (type) {
+        case progNewFile:
+            sink_.status(stepText_ + " " + slot(wordSlot_) + " " + name + "...");
+            break;
+        case progAdvance:
+            sink_.barPosition(sink_.currentBarPosition() + size);
+            break;
+        case progTotalSize:
+            sink_.barMaximum(total_ > 0 ? total_ : size);
+            break;
+        default:
+            break;
+    }
+    if (sink_.cancelled()) zip_.Cancel = true;
+    sink_.processEvents();
+}

@@ -1,6 +1,0 @@
-#include "game/SelectedMission.h"
-
-SelectedMission& selectedMission() {
-    static SelectedMission state;
-    return state;
-}
