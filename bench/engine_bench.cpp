@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "archive/EngineAbi.h"
+#include "base/EngineAbi.h"
 
 using namespace engine;
 

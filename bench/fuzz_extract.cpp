@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "archive/EngineAbi.h"
+#include "base/EngineAbi.h"
 
 namespace fs = std::filesystem;
 using namespace engine;

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/EngineAbi.h"
+#include "base/EngineAbi.h"
 #include "support/TestSupport.h"
 
 namespace enginetest {

@@ -12,19 +12,6 @@
 
 namespace tmeng {
 
-void put16(std::string& s, uint16_t v) {
-    s.push_back(char(v & 0xFF));
-    s.push_back(char(v >> 8));
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, uint16_t(v & 0xFFFF));
-    put16(s, uint16_t(v >> 16));
-}
-void put64(std::string& s, uint64_t v) {
-    put32(s, uint32_t(v));
-    put32(s, uint32_t(v >> 32));
-}
-
 // --- File ----------------------------------------------------------------------------
 
 File::~File() {
@@ -34,12 +21,6 @@ File::~File() {
 bool File::openRead(const std::string& path) {
     close();
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd_ >= 0;
-}
-
-bool File::createNew(const std::string& path) {
-    close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd_ >= 0;
 }
 
@@ -56,39 +37,10 @@ bool File::readAt(void* buf, size_t n, uint64_t off) const {
     return true;
 }
 
-bool File::writeAll(const void* buf, size_t n) {
-    auto* p = static_cast<const uint8_t*>(buf);
-    while (n > 0) {
-        ssize_t r = ::write(fd_, p, std::min<size_t>(n, size_t(1) << 30));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
-
-bool File::writeAt(const void* buf, size_t n, uint64_t off) {
-    auto* p = static_cast<const uint8_t*>(buf);
-    while (n > 0) {
-        ssize_t r = ::pwrite(fd_, p, std::min<size_t>(n, size_t(1) << 30), off_t(off));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= size_t(r);
-        off += uint64_t(r);
-    }
-    return true;
-}
-
 uint64_t File::size() const {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
     return uint64_t(st.st_size);
-}
-
-bool File::sync() {
-    return fd_ >= 0 && ::fsync(fd_) == 0;
 }
 
 bool File::close() {
@@ -102,32 +54,129 @@ bool File::close() {
 
 namespace {
 
-// Applies a ZIP64 extended information field to the values saturated in the header.
-void applyZip64(Entry& e, uint32_t usize32, uint32_t csize32, uint32_t off32, uint16_t disk16) {
-    const auto* p = reinterpret_cast<const uint8_t*>(e.extra.data());
-    size_t n = e.extra.size();
-    size_t i = 0;
-    while (i + 4 <= n) {
-        uint16_t id = rd16(p + i);
-        uint16_t len = rd16(p + i + 2);
-        if (i + 4 + len > n) break;
-        if (id == 0x0001) {
-            const uint8_t* q = p + i + 4;
-            size_t left = len;
-            auto take64 = [&](uint64_t& v) {
-                if (left >= 8) {
-                    v = rd64(q);
-                    q += 8;
-                    left -= 8;
-                }
-            };
-            if (usize32 == 0xFFFFFFFF) take64(e.usize);
-            if (csize32 == 0xFFFFFFFF) take64(e.csize);
-            if (off32 == 0xFFFFFFFF) take64(e.offset);
-            if (disk16 == 0xFFFF && left >= 4) e.disk = rd32(q);
-            return;
+using zipfmt::Cursor;
+
+constexpr const char* kNoEndRecord = "not a ZIP archive (end of central directory not found)";
+
+// Where the central directory lies, as the end record (or its ZIP64 form) says.
+struct EndOfDirectory {
+    zipfmt::EndRecord record;
+    uint64_t recordPos = 0;  // the central directory ends where this record starts
+    bool zip64 = false;
+};
+
+// Finds the end record in the last bytes of the file and takes the archive comment from
+// behind it. A record that ends the file is taken whatever its comment length says (a
+// comment running past the end is cut there); further in, the comment must reach the end.
+std::string findEndRecord(const File& file, Directory& dir, EndOfDirectory& end) {
+    const uint64_t fileSize = file.size();
+    if (fileSize < zipfmt::kEndSize) return kNoEndRecord;
+    const size_t tailLen = size_t(std::min<uint64_t>(fileSize, zipfmt::kMaxEndWindow + 64));
+    std::vector<uint8_t> tail(tailLen);
+    if (!file.readAt(tail.data(), tailLen, fileSize - tailLen)) return "cannot read the archive";
+    const long found = zipfmt::findEndSignature(
+        tail.data(), tailLen, long(tailLen - zipfmt::kEndSize), [&](size_t at) {
+            const size_t after = tailLen - at - zipfmt::kEndSize;
+            return after == 0 || zipfmt::load16(tail.data() + at + 20) <= after;
+        });
+    if (found < 0) return kNoEndRecord;
+    const uint8_t* record = tail.data() + found;
+    end.record = zipfmt::decodeEndRecord(record);
+    end.recordPos = fileSize - tailLen + uint64_t(found);
+    const size_t commentRoom = tailLen - size_t(found) - zipfmt::kEndSize;
+    dir.comment.assign(reinterpret_cast<const char*>(record + zipfmt::kEndSize),
+                       std::min<size_t>(end.record.commentLength, commentRoom));
+    return {};
+}
+
+// A ZIP64 locator right before the end record points at the ZIP64 end record, whose
+// values replace the record's; it is looked for where the locator says and right before
+// the locator.
+std::string readZip64End(const File& file, EndOfDirectory& end) {
+    const uint64_t endPos = end.recordPos;
+    uint8_t locator[zipfmt::kLocator64Size];
+    if (endPos < zipfmt::kLocator64Size ||
+        !file.readAt(locator, sizeof locator, endPos - zipfmt::kLocator64Size) ||
+        zipfmt::load32(locator) != zipfmt::kSigLocator64)
+        return {};
+    const uint64_t locatorPos = endPos - zipfmt::kLocator64Size;
+    const uint64_t candidates[2] = {zipfmt::load64(locator + 8),
+                                    endPos >= 76 ? endPos - 76 : UINT64_MAX};
+    uint8_t record[zipfmt::kEnd64Size];
+    for (uint64_t pos : candidates) {
+        if (pos == UINT64_MAX || pos > locatorPos || locatorPos - pos < zipfmt::kEnd64Size)
+            continue;
+        if (file.readAt(record, sizeof record, pos) &&
+            zipfmt::load32(record) == zipfmt::kSigEnd64) {
+            end.zip64 = true;
+            end.recordPos = pos;
+            end.record = zipfmt::decodeEnd64Record(record, end.record.commentLength);
+            return {};
         }
-        i += 4 + size_t(len);
+    }
+    return "damaged archive: ZIP64 end of central directory not found";
+}
+
+// Checks the end record's figures against the file and places the central directory.
+std::string placeCentralDirectory(const EndOfDirectory& end, Directory& dir) {
+    const zipfmt::EndRecord& record = end.record;
+    if (!end.zip64 && (record.thisDisk != 0 || record.centralDisk != 0))
+        return "multi-part (spanned) archives are not supported here";
+    if (record.centralSize > end.recordPos)
+        return "damaged archive: central directory larger than the file";
+    const uint64_t cdStart = end.recordPos - record.centralSize;
+    if (record.centralOffset > cdStart)
+        return "damaged archive: central directory is truncated or misplaced";
+    if (record.totalEntries > record.centralSize / zipfmt::kCentralHeaderSize)
+        return "damaged archive: entry count does not fit the central directory";
+    dir.prefix = cdStart - record.centralOffset;
+    dir.cdStart = cdStart;
+    dir.cdSize = record.centralSize;
+    return {};
+}
+
+Entry entryFrom(zipfmt::CentralEntry& central) {
+    const zipfmt::CentralHeader& h = central.header;
+    Entry e;
+    e.madeByVersion = h.madeByVersion;
+    e.hostSystem = h.hostSystem;
+    e.needed = h.versionNeeded;
+    e.flags = h.flags;
+    e.method = h.method;
+    e.dosTime = h.dosTime;
+    e.crc = h.crc;
+    e.internalAttr = h.internalAttributes;
+    e.externalAttr = h.externalAttributes;
+    const zipfmt::WideValues wide = zipfmt::widenWithZip64(h, central.extra, true);
+    e.csize = wide.compressedSize;
+    e.usize = wide.uncompressedSize;
+    e.offset = wide.localHeaderOffset;
+    e.disk = wide.diskStart;
+    e.name = std::move(central.name);
+    e.extra = std::move(central.extra);
+    e.comment = std::move(central.comment);
+    return e;
+}
+
+// Reads the central headers up to the first that is not one; `walked` is where they end.
+std::string readEntries(const std::vector<uint8_t>& cd, Directory& dir, size_t& walked) {
+    walked = 0;
+    zipfmt::CentralEntry central;
+    for (;;) {
+        Cursor in(cd.data() + walked, cd.size() - walked);
+        auto read = [&in](void* buf, size_t n, bool) -> size_t {
+            const std::string_view bytes = in.bytes(n);
+            if (!in.ok()) return 0;
+            if (n != 0) std::memcpy(buf, bytes.data(), n);
+            return n;
+        };
+        const zipfmt::EntryRead got = zipfmt::readCentralEntry(read, central);
+        if (got == zipfmt::EntryRead::ShortHeader || got == zipfmt::EntryRead::BadSignature)
+            return {};
+        if (got != zipfmt::EntryRead::Ok)
+            return "damaged archive: truncated central directory entry";
+        dir.entries.push_back(entryFrom(central));
+        walked += in.offset();
     }
 }
 
@@ -135,108 +184,29 @@ void applyZip64(Entry& e, uint32_t usize32, uint32_t csize32, uint32_t off32, ui
 
 std::string readDirectory(const File& file, Directory& dir) {
     dir = Directory{};
-    const uint64_t fileSize = file.size();
-    if (fileSize < 22) return "not a ZIP archive (end of central directory not found)";
-    const size_t tailLen = size_t(std::min<uint64_t>(fileSize, 22 + 65535 + 64));
-    std::vector<uint8_t> tail(tailLen);
-    if (!file.readAt(tail.data(), tailLen, fileSize - tailLen)) return "cannot read the archive";
-    // A record that ends the file is taken whatever its comment length says (a comment
-    // running past the end is cut there); further in, the comment must reach the end.
-    long found = -1;
-    for (long i = long(tailLen) - 22; i >= 0; --i) {
-        const uint8_t* p = tail.data() + i;
-        const size_t after = tailLen - size_t(i) - 22;
-        if (rd32(p) == kSigEnd && (after == 0 || rd16(p + 20) <= after)) {
-            found = i;
-            break;
-        }
-    }
-    if (found < 0) return "not a ZIP archive (end of central directory not found)";
-    const uint8_t* end = tail.data() + found;
-    const uint64_t endPos = fileSize - tailLen + uint64_t(found);
-    const size_t commentRoom = tailLen - size_t(found) - 22;
-    dir.comment.assign(reinterpret_cast<const char*>(end + 22),
-                       std::min<size_t>(rd16(end + 20), commentRoom));
-    uint64_t total = rd16(end + 10);
-    uint64_t cdSize = rd32(end + 12);
-    uint64_t cdOff = rd32(end + 16);
-    bool zip64 = false;
-    uint64_t recordPos = endPos;  // the central directory ends where this record starts
+    EndOfDirectory end;
+    std::string problem = findEndRecord(file, dir, end);
+    if (problem.empty()) problem = readZip64End(file, end);
+    if (problem.empty()) problem = placeCentralDirectory(end, dir);
+    if (!problem.empty()) return problem;
 
-    if (endPos >= 20) {
-        uint8_t loc[20];
-        if (file.readAt(loc, 20, endPos - 20) && rd32(loc) == kSigLocator64) {
-            uint64_t stored = rd64(loc + 8);
-            uint8_t rec[56];
-            uint64_t candidates[2] = {stored, endPos >= 76 ? endPos - 76 : UINT64_MAX};
-            for (uint64_t pos : candidates) {
-                if (pos == UINT64_MAX || pos > endPos - 20 || endPos - 20 - pos < 56) continue;
-                if (file.readAt(rec, 56, pos) && rd32(rec) == kSigEnd64) {
-                    zip64 = true;
-                    recordPos = pos;
-                    total = rd64(rec + 32);
-                    cdSize = rd64(rec + 40);
-                    cdOff = rd64(rec + 48);
-                    break;
-                }
-            }
-            if (!zip64) return "damaged archive: ZIP64 end of central directory not found";
-        }
-    }
-    if (!zip64 && (rd16(end + 4) != 0 || rd16(end + 6) != 0))
-        return "multi-part (spanned) archives are not supported here";
-    if (cdSize > recordPos) return "damaged archive: central directory larger than the file";
-    const uint64_t cdStart = recordPos - cdSize;
-    if (cdOff > cdStart) return "damaged archive: central directory is truncated or misplaced";
-    if (total > cdSize / 46)
-        return "damaged archive: entry count does not fit the central directory";
-    dir.prefix = cdStart - cdOff;
-    dir.cdStart = cdStart;
-    dir.cdSize = cdSize;
-
+    const uint64_t total = end.record.totalEntries;
     std::vector<uint8_t> cd;
     try {
-        cd.resize(size_t(cdSize));
+        cd.resize(size_t(dir.cdSize));
         dir.entries.reserve(size_t(total));
     } catch (const std::bad_alloc&) {
         return "not enough memory for the central directory";
     }
-    if (cdSize && !file.readAt(cd.data(), cd.size(), cdStart))
+    if (dir.cdSize && !file.readAt(cd.data(), cd.size(), dir.cdStart))
         return "cannot read the central directory";
-    size_t pos = 0;
-    while (pos + 46 <= cd.size() && rd32(cd.data() + pos) == kSigCentral) {
-        const uint8_t* h = cd.data() + pos;
-        size_t n = rd16(h + 28), m = rd16(h + 30), k = rd16(h + 32);
-        if (pos + 46 + n + m + k > cd.size())
-            return "damaged archive: truncated central directory entry";
-        Entry e;
-        e.madeByVersion = h[4];
-        e.hostSystem = h[5];
-        e.needed = rd16(h + 6);
-        e.flags = rd16(h + 8);
-        e.method = rd16(h + 10);
-        e.dosTime = rd32(h + 12);
-        e.crc = rd32(h + 16);
-        uint32_t c32 = rd32(h + 20), u32 = rd32(h + 24), o32 = rd32(h + 42);
-        uint16_t d16 = rd16(h + 34);
-        e.csize = c32;
-        e.usize = u32;
-        e.offset = o32;
-        e.disk = d16;
-        e.internalAttr = rd16(h + 36);
-        e.externalAttr = rd32(h + 38);
-        e.name.assign(reinterpret_cast<const char*>(h + 46), n);
-        e.extra.assign(reinterpret_cast<const char*>(h + 46 + n), m);
-        e.comment.assign(reinterpret_cast<const char*>(h + 46 + n + m), k);
-        if (c32 == 0xFFFFFFFF || u32 == 0xFFFFFFFF || o32 == 0xFFFFFFFF || d16 == 0xFFFF)
-            applyZip64(e, u32, c32, o32, d16);
-        dir.entries.push_back(std::move(e));
-        pos += 46 + n + m + k;
-    }
+    size_t walked = 0;
+    problem = readEntries(cd, dir, walked);
+    if (!problem.empty()) return problem;
     const uint64_t got = dir.entries.size();
     if (got != total) {
         // Writers without ZIP64 records keep only the low 16 bits of a large count.
-        bool wrapped = !zip64 && pos == cd.size() && (got & 0xFFFF) == total;
+        bool wrapped = !end.zip64 && walked == cd.size() && (got & 0xFFFF) == total;
         if (!wrapped)
             return "damaged archive: central directory holds " + std::to_string(got) +
                    " entries, the end record announces " + std::to_string(total);

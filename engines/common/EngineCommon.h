@@ -1,7 +1,7 @@
 #pragma once
-// Pieces shared by the compression and the extraction engine: little-endian helpers,
-// positional file access, the ZIP directory reader, name matching, DOS times, the
-// traditional PKWARE cipher and the callback wrapper.
+// Pieces shared by the compression and the extraction engine: positional file access, the ZIP
+// directory reader, name matching, DOS times, the traditional PKWARE cipher and the callback
+// wrapper.
 
 #include <atomic>
 #include <cstdint>
@@ -10,29 +10,24 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/EngineAbi.h"
+#include "base/EngineAbi.h"
+#include "base/ZipFormat.h"
 
 namespace tmeng {
 
-inline uint16_t rd16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-inline uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline uint64_t rd64(const uint8_t* p) {
-    return rd32(p) | uint64_t(rd32(p + 4)) << 32;
-}
-void put16(std::string& s, uint16_t v);
-void put32(std::string& s, uint32_t v);
-void put64(std::string& s, uint64_t v);
-
-constexpr uint32_t kSigLocal = 0x04034b50;
-constexpr uint32_t kSigCentral = 0x02014b50;
-constexpr uint32_t kSigEnd = 0x06054b50;
-constexpr uint32_t kSigEnd64 = 0x06064b50;
-constexpr uint32_t kSigLocator64 = 0x07064b50;
-constexpr uint32_t kSigDescriptor = 0x08074b50;
+// The ZIP format's readers, writers and signatures, as the engines name them.
+using zipfmt::append16;
+using zipfmt::append32;
+using zipfmt::append64;
+using zipfmt::kSigCentral;
+using zipfmt::kSigDescriptor;
+using zipfmt::kSigEnd;
+using zipfmt::kSigEnd64;
+using zipfmt::kSigLocal;
+using zipfmt::kSigLocator64;
+using zipfmt::load16;
+using zipfmt::load32;
+using zipfmt::load64;
 
 // Error codes handed to the component with cbMessage and cbSkipped.
 enum EngineError : int32_t {
@@ -47,7 +42,8 @@ enum EngineError : int32_t {
     errPassword = 82,     // no or wrong password
 };
 
-// A file read and written at explicit offsets; safe to read from several threads.
+// An archive read at explicit offsets; safe to read from several threads. (Files are
+// written through base/DurableWrite.h.)
 class File {
   public:
     File() = default;
@@ -56,16 +52,11 @@ class File {
     File& operator=(const File&) = delete;
 
     bool openRead(const std::string& path);
-    // Creates a new file; fails when it exists already.
-    bool createNew(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     // Reads exactly n bytes at off; false on a short read or an error.
     bool readAt(void* buf, size_t n, uint64_t off) const;
-    bool writeAll(const void* buf, size_t n);
-    bool writeAt(const void* buf, size_t n, uint64_t off);
     uint64_t size() const;
-    bool sync();
     bool close();
 
   private:

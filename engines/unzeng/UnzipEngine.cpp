@@ -23,14 +23,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
-#include <thread>
 #include <unordered_set>
 
 #include "EngineCommon.h"
 #include "PathResolver.h"
-#include "archive/EngineAbi.h"
-#include "archive/ZipNames.h"
+#include "base/DurableWrite.h"
+#include "base/EngineAbi.h"
+#include "base/WorkerPool.h"
+#include "base/ZipNames.h"
 
 using namespace tmeng;
 using namespace engine;
@@ -57,9 +57,9 @@ struct Job {
     uint64_t dataLen = 0;
     std::optional<ZipCrypto> crypt;
     std::string display;
-    std::string dir;        // target folder ("" or ending in "/")
-    std::string finalName;  // name inside dir
-    std::string tempPath;
+    std::string dir;           // target folder ("" or ending in "/")
+    std::string finalName;     // name inside dir
+    durable::DurableFile out;  // the member's file, under a temporary name until finalize
     bool test = false;
     // Set by the worker, read under the pool's mutex.
     uint64_t progress = 0;
@@ -361,63 +361,49 @@ Status decode(const File& arc, Job& job, uint8_t* direct, const Sink& sink,
     return out.finish(status, crcOut);
 }
 
+// The workers decompressing members, each with a decompressor and buffer of its own.
 class Pool {
+    // Made first, so that `m` can name its lock; ended first, in ~Pool, so that its
+    // threads end before what they use.
+    std::unique_ptr<workers::WorkerPool> threads_ = std::make_unique<workers::WorkerPool>(kWorkers);
+
   public:
     explicit Pool(const File& arc, std::atomic<bool>& stop) : arc_(arc), stop_(stop) {
-        for (size_t i = 0; i < kWorkers; ++i) threads_.emplace_back([this, i] { run(i); });
+        for (size_t i = 0; i < kWorkers; ++i) {
+            WorkerState& state = state_[i];
+            state.dec = libdeflate_alloc_decompressor();
+            if (memory_.data()) state.scratch.own = memory_.data() + i * kOwnSize;
+            state.scratch.arena = &arena_;
+        }
     }
     ~Pool() {
-        {
-            std::lock_guard lk(m);
-            quit_ = true;
-        }
-        queueCv_.notify_all();
-        for (auto& t : threads_) t.join();
+        threads_.reset();
+        for (WorkerState& state : state_) libdeflate_free_decompressor(state.dec);
     }
     void submit(std::shared_ptr<Job> job) {
-        {
-            std::lock_guard lk(m);
-            queue_.push_back(std::move(job));
-        }
-        queueCv_.notify_one();
+        threads_->submit([this, job = std::move(job)](size_t worker) { runJob(*job, worker); });
     }
 
     // The calling thread waits on doneCv for the job it watches; workers wake it only
     // for that job.
-    std::mutex m;
+    std::mutex& m = threads_->mutex();
     std::condition_variable doneCv;
     const Job* watched = nullptr;
 
   private:
-    void run(size_t index) {
-        libdeflate_decompressor* dec = libdeflate_alloc_decompressor();
-        Scratch scratch;
-        if (memory_.data()) scratch.own = memory_.data() + index * kOwnSize;
-        scratch.arena = &arena_;
-        std::mt19937_64 rng(std::random_device{}() ^
-                            std::hash<std::thread::id>{}(std::this_thread::get_id()));
-        for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                std::unique_lock lk(m);
-                queueCv_.wait(lk, [&] { return quit_ || !queue_.empty(); });
-                if (queue_.empty()) break;
-                job = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            work(*job, dec, scratch, rng);
-            bool wake = false;
-            {
-                std::lock_guard lk(m);
-                job->done = true;
-                wake = job.get() == watched;
-            }
-            if (wake) doneCv.notify_all();
+    void runJob(Job& job, size_t worker) {
+        WorkerState& state = state_[worker];
+        work(job, state.dec, state.scratch);
+        bool wake = false;
+        {
+            std::lock_guard lk(m);
+            job.done = true;
+            wake = &job == watched;
         }
-        libdeflate_free_decompressor(dec);
+        if (wake) doneCv.notify_all();
     }
 
-    void work(Job& job, libdeflate_decompressor* dec, Scratch& scratch, std::mt19937_64& rng) {
+    void work(Job& job, libdeflate_decompressor* dec, Scratch& scratch) {
         auto progress = [&](uint64_t n) {
             bool wake = false;
             {
@@ -444,24 +430,21 @@ class Pool {
             job.foundCrc = crc;
             return;
         }
-        File out;
-        for (int attempt = 0; attempt < 16 && !out.isOpen(); ++attempt) {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, ".tm%012llx.part",
-                          (unsigned long long)(rng() & 0xFFFFFFFFFFFFull));
-            job.tempPath = job.dir + buf;
-            if (!out.createNew(job.tempPath) && errno != EEXIST) break;
-        }
-        if (!out.isOpen()) {
+        // Under the extraction's own temporary pattern (".tm" + 12 hexadecimal digits +
+        // ".part"), not flushed one by one: the install syncs its folder as a whole.
+        durable::Options options;
+        options.memberPart = true;
+        options.sync = false;
+        durable::DurableFile& out = job.out;
+        if (!out.open(job.dir + job.finalName, options)) {
             job.status = Status::WriteError;
             job.error = std::string("cannot create a file in \"") +
                         (job.dir.empty() ? "." : job.dir) + "\": " + std::strerror(errno);
-            job.tempPath.clear();
             return;
         }
         std::string writeError;
         Sink sink = [&](const uint8_t* p, size_t n) {
-            if (out.writeAll(p, n)) return true;
+            if (out.write(p, n)) return true;
             writeError = std::strerror(errno);
             return false;
         };
@@ -476,24 +459,23 @@ class Pool {
         }
         if (job.status == Status::WriteError && job.error.empty())
             job.error = "cannot write \"" + job.dir + job.finalName + "\": " + writeError;
-        if (!out.close() && (job.status == Status::Ok || job.status == Status::CrcBad)) {
+        if (!out.finishWriting() && (job.status == Status::Ok || job.status == Status::CrcBad)) {
             job.status = Status::WriteError;
             job.error = "cannot write \"" + job.dir + job.finalName + "\": " + std::strerror(errno);
         }
-        if (job.status != Status::Ok && job.status != Status::CrcBad) {
-            ::unlink(job.tempPath.c_str());
-            job.tempPath.clear();
-        }
+        if (job.status != Status::Ok && job.status != Status::CrcBad) out.discard();
     }
+
+    struct WorkerState {
+        libdeflate_decompressor* dec = nullptr;
+        Scratch scratch;
+    };
 
     const File& arc_;
     std::atomic<bool>& stop_;
     Block memory_{kWorkers * kOwnSize + kArenaSize};
     Arena arena_{memory_.data() ? memory_.data() + kWorkers * kOwnSize : nullptr};
-    std::condition_variable queueCv_;
-    std::deque<std::shared_ptr<Job>> queue_;
-    bool quit_ = false;
-    std::vector<std::thread> threads_;
+    WorkerState state_[kWorkers];
 };
 
 // The OEM umlauts as the component shows them (code page 437 to Windows-1252).
@@ -612,11 +594,11 @@ class Extractor {
         const uint64_t end = dir_.cdStart - dir_.prefix;
         uint8_t h[30];
         if (e.offset > end || end - e.offset < 30 || !arc_.readAt(h, 30, e.offset + dir_.prefix) ||
-            rd32(h) != kSigLocal) {
+            load32(h) != kSigLocal) {
             why = "local header missing";
             return false;
         }
-        uint64_t data = e.offset + 30 + rd16(h + 26) + rd16(h + 28);
+        uint64_t data = e.offset + 30 + load16(h + 26) + load16(h + 28);
         if (data > limit_[&e] || e.csize > limit_[&e] - data) {
             why = "member data overlaps the next member or runs past the directory";
             return false;
@@ -752,6 +734,44 @@ class Extractor {
     }
 
     // Decides what happens with one member; returns a job to hand to a worker or null.
+    // Whether the member may go to `target` under the update, freshen and overwrite rules
+    // (the caller asked when they leave the choice to it); a member passed over is
+    // reported.
+    bool mayReplace(const Entry& e, const std::string& target, const std::string& display,
+                    const std::unordered_set<std::string>& claimed) {
+        struct stat st {};
+        bool exists = ::lstat(target.c_str(), &st) == 0;
+        bool claimedHere = claimed.count(foldCase(target)) > 0;
+        if (exists && S_ISDIR(st.st_mode)) {
+            skip(display, skipWriteError, errDiskFull, "a folder of that name exists");
+            return false;
+        }
+        bool older = exists && !claimedHere && std::time_t(st.st_mtime) + 1 < dosToTime(e.dosTime);
+        exists = exists || claimedHere;
+        if (p_.update) {
+            if (exists && !older) {
+                cb_.skipped(display, skipUpdate, 0);
+                return false;
+            }
+        } else if (p_.freshen) {
+            if (!exists) {
+                cb_.skipped(display, skipFreshen, 0);
+                return false;
+            }
+            if (!older) {
+                cb_.skipped(display, skipUpdate, 0);
+                return false;
+            }
+        } else if (exists && !p_.overwrite) {
+            if (!cb_.send(cbOverwrite, older ? 1 : 0, 0, display)) return false;
+            if (cb_.record().arg2 != 1) {
+                cb_.skipped(display, skipOverwrite, 0);
+                return false;
+            }
+        }
+        return true;
+    }
+
     std::shared_ptr<Job> prepare(const Entry& e, PathResolver& paths,
                                  std::unordered_set<std::string>& claimed) {
         const bool test = p_.test != 0;
@@ -794,38 +814,7 @@ class Extractor {
                 return nullptr;
             }
             fileName = paths.resolveName(dirPath, fileName);
-            std::string target = dirPath + fileName;
-            struct stat st {};
-            bool exists = ::lstat(target.c_str(), &st) == 0;
-            bool claimedHere = claimed.count(foldCase(target)) > 0;
-            if (exists && S_ISDIR(st.st_mode)) {
-                skip(display, skipWriteError, errDiskFull, "a folder of that name exists");
-                return nullptr;
-            }
-            bool older =
-                exists && !claimedHere && std::time_t(st.st_mtime) + 1 < dosToTime(e.dosTime);
-            exists = exists || claimedHere;
-            if (p_.update) {
-                if (exists && !older) {
-                    cb_.skipped(display, skipUpdate, 0);
-                    return nullptr;
-                }
-            } else if (p_.freshen) {
-                if (!exists) {
-                    cb_.skipped(display, skipFreshen, 0);
-                    return nullptr;
-                }
-                if (!older) {
-                    cb_.skipped(display, skipUpdate, 0);
-                    return nullptr;
-                }
-            } else if (exists && !p_.overwrite) {
-                if (!cb_.send(cbOverwrite, older ? 1 : 0, 0, display)) return nullptr;
-                if (cb_.record().arg2 != 1) {
-                    cb_.skipped(display, skipOverwrite, 0);
-                    return nullptr;
-                }
-            }
+            if (!mayReplace(e, dirPath + fileName, display, claimed)) return nullptr;
         }
         if (e.encrypted() && !unlock(e, *job, display)) {
             if (!cb_.stopped())
@@ -886,13 +875,12 @@ class Extractor {
         }
         if (job.test) return keep;
         if (!keep) {
-            if (!job.tempPath.empty()) ::unlink(job.tempPath.c_str());
+            job.out.discard();
             return false;
         }
-        if (::rename(job.tempPath.c_str(), target.c_str()) != 0) {
+        if (!job.out.commit() && !job.out.renamed()) {
             std::string why =
                 std::string("cannot replace \"") + target + "\": " + std::strerror(errno);
-            ::unlink(job.tempPath.c_str());
             skip(job.display, skipWriteError, errDiskFull, why);
             return false;
         }
@@ -962,7 +950,7 @@ class Extractor {
                 }
                 if (!done) continue;
                 if (cb_.stopped()) {
-                    if (!head.tempPath.empty()) ::unlink(head.tempPath.c_str());
+                    head.out.discard();
                 } else if (finalize(head)) {
                     ++count;
                 }

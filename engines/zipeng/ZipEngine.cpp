@@ -16,19 +16,18 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
-#include <thread>
 #include <unordered_map>
 
 #include "EngineCommon.h"
-#include "archive/EngineAbi.h"
-#include "archive/ZipNames.h"
-#include "platform/NameLimits.h"
+#include "base/DurableWrite.h"
+#include "base/EngineAbi.h"
+#include "base/WorkerPool.h"
+#include "base/ZipNames.h"
 
 using namespace tmeng;
 using namespace engine;
@@ -127,58 +126,30 @@ std::string encryptionHeader(uint32_t crc, std::mt19937_64& rng) {
     return h;
 }
 
+// The two workers compressing files or pieces of them, each with compressors of its own.
 class Pool {
   public:
-    Pool() {
-        for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { run(); });
-    }
-    ~Pool() {
-        {
-            std::lock_guard lk(m);
-            quit_ = true;
-        }
-        queueCv_.notify_all();
-        for (auto& t : threads_) t.join();
-    }
     void submit(std::shared_ptr<CJob> j) {
-        {
-            std::lock_guard lk(m);
-            queue_.push_back(std::move(j));
-        }
-        queueCv_.notify_one();
+        threads_.submit([this, j = std::move(j)](size_t worker) { runJob(*j, worker); });
     }
     void wait(CJob& j) {
-        std::unique_lock lk(m);
+        std::unique_lock lk(threads_.mutex());
         doneCv_.wait(lk, [&] { return j.done; });
     }
-    std::mutex m;
 
   private:
-    void run() {
-        std::mt19937_64 rng(std::random_device{}() ^
-                            std::hash<std::thread::id>{}(std::this_thread::get_id()));
-        Compressors comps;
-        for (;;) {
-            std::shared_ptr<CJob> j;
-            {
-                std::unique_lock lk(m);
-                queueCv_.wait(lk, [&] { return quit_ || !queue_.empty(); });
-                if (queue_.empty()) break;
-                j = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            try {
-                work(*j, comps, rng);
-            } catch (const std::bad_alloc&) {
-                j->error = "out of memory";
-                j->data.reset();
-            }
-            {
-                std::lock_guard lk(m);
-                j->done = true;
-            }
-            doneCv_.notify_all();
+    void runJob(CJob& j, size_t worker) {
+        try {
+            work(j, state_[worker].comps, state_[worker].rng);
+        } catch (const std::bad_alloc&) {
+            j.error = "out of memory";
+            j.data.reset();
         }
+        {
+            std::lock_guard lk(threads_.mutex());
+            j.done = true;
+        }
+        doneCv_.notify_all();
     }
 
     // A worker's libdeflate compressors, one per level met.
@@ -307,31 +278,37 @@ class Pool {
         j.dataSize = cap - zs.avail_out;
     }
 
-    std::vector<std::thread> threads_;
-    std::condition_variable queueCv_, doneCv_;
-    std::deque<std::shared_ptr<CJob>> queue_;
-    bool quit_ = false;
+    struct WorkerState {
+        Compressors comps;
+        std::mt19937_64 rng{std::random_device{}()};
+    };
+    static constexpr size_t kWorkers = 2;
+
+    std::condition_variable doneCv_;
+    std::vector<WorkerState> state_ = std::vector<WorkerState>(kWorkers);
+    workers::WorkerPool threads_{kWorkers};  // last: its threads end before what they use
 };
 
-// The archive being written: buffered sequential output plus patching at offsets.
+// The archive being written under a temporary name beside it: buffered sequential output
+// plus patching at offsets, put into place by commit().
 class Writer {
   public:
-    bool open(const std::string& path) { return file_.createNew(path); }
+    bool open(const std::string& archive) { return file_.open(archive); }
     uint64_t offset() const { return pos_; }
     bool put(const void* p, size_t n) {
         if (buf_.size() + n > kChunk && !flush()) return false;
-        if (n >= kChunk) return file_.writeAll(p, n) && (pos_ += n, true);
+        if (n >= kChunk) return file_.write(p, n) && (pos_ += n, true);
         buf_.append(static_cast<const char*>(p), n);
         pos_ += n;
         return true;
     }
     bool put(const std::string& s) { return put(s.data(), s.size()); }
     bool patch(const std::string& s, uint64_t at) {
-        return flush() && file_.writeAt(s.data(), s.size(), at);
+        return flush() && durable::writeAllAt(file_.fd(), s.data(), s.size(), at);
     }
     bool flush() {
         if (buf_.empty()) return true;
-        bool ok = file_.writeAll(buf_.data(), buf_.size());
+        bool ok = file_.write(buf_.data(), buf_.size());
         buf_.clear();
         return ok;
     }
@@ -343,11 +320,13 @@ class Writer {
         pos_ = at;
         return true;
     }
-    bool finish() { return flush() && file_.sync() && file_.close(); }
-    void abandon() { file_.close(); }
+    bool finish() { return flush() && file_.finishWriting(); }
+    // Renames the finished archive over the old one; true once it is in place.
+    bool commit() { return file_.commit() || file_.renamed(); }
+    void abandon() { file_.discard(); }
 
   private:
-    File file_;
+    durable::DurableFile file_;
     std::string buf_;
     uint64_t pos_ = 0;
 };
@@ -363,7 +342,7 @@ std::string stripZip64(const std::string& extra) {
     const auto* p = reinterpret_cast<const uint8_t*>(extra.data());
     size_t i = 0;
     while (i + 4 <= extra.size()) {
-        uint16_t id = rd16(p + i), len = rd16(p + i + 2);
+        uint16_t id = load16(p + i), len = load16(p + i + 2);
         if (i + 4 + len > extra.size()) break;
         if (id != 0x0001) r.append(extra, i, 4 + len);
         i += 4 + size_t(len);
@@ -373,22 +352,22 @@ std::string stripZip64(const std::string& extra) {
 
 std::string localHeader(const Entry& e, bool zip64) {
     std::string h;
-    put32(h, kSigLocal);
-    put16(h, zip64 ? 45 : e.needed);
-    put16(h, e.flags);
-    put16(h, e.method);
-    put32(h, e.dosTime);
-    put32(h, e.crc);
-    put32(h, zip64 ? 0xFFFFFFFF : uint32_t(e.csize));
-    put32(h, zip64 ? 0xFFFFFFFF : uint32_t(e.usize));
-    put16(h, uint16_t(e.name.size()));
-    put16(h, zip64 ? 20 : 0);
+    append32(h, kSigLocal);
+    append16(h, zip64 ? 45 : e.needed);
+    append16(h, e.flags);
+    append16(h, e.method);
+    append32(h, e.dosTime);
+    append32(h, e.crc);
+    append32(h, zip64 ? 0xFFFFFFFF : uint32_t(e.csize));
+    append32(h, zip64 ? 0xFFFFFFFF : uint32_t(e.usize));
+    append16(h, uint16_t(e.name.size()));
+    append16(h, zip64 ? 20 : 0);
     h += e.name;
     if (zip64) {
-        put16(h, 0x0001);
-        put16(h, 16);
-        put64(h, e.usize);
-        put64(h, e.csize);
+        append16(h, 0x0001);
+        append16(h, 16);
+        append64(h, e.usize);
+        append64(h, e.csize);
     }
     return h;
 }
@@ -397,12 +376,7 @@ class Zipper {
   public:
     explicit Zipper(const ZipParams& p)
         : p_(p), cb_(p.callback, p.caller), rng_(std::random_device{}()) {}
-    ~Zipper() {
-        if (!temp_.empty() && !renamed_) {
-            out_.abandon();
-            ::unlink(temp_.c_str());
-        }
-    }
+    ~Zipper() { out_.abandon(); }
     Zipper(const Zipper&) = delete;
     Zipper& operator=(const Zipper&) = delete;
 
@@ -779,10 +753,10 @@ class Zipper {
         const uint64_t end = oldDir_.cdStart;
         const uint64_t at = old.offset + oldDir_.prefix;
         if (old.offset > end - oldDir_.prefix || end - at < 30 || !old_.readAt(h, 30, at) ||
-            rd32(h) != kSigLocal)
+            load32(h) != kSigLocal)
             return fail(archive_ + ": member \"" + old.name +
                         "\" is damaged; the archive is left unchanged");
-        uint64_t data = at + 30 + rd16(h + 26) + rd16(h + 28);
+        uint64_t data = at + 30 + load16(h + 26) + load16(h + 28);
         if (data > end || old.csize > end - data)
             return fail(archive_ + ": member \"" + old.name +
                         "\" is damaged; the archive is left unchanged");
@@ -803,14 +777,14 @@ class Zipper {
         }
         if (e.flags & 8) {  // keep the data descriptor the flag announces
             std::string d;
-            put32(d, kSigDescriptor);
-            put32(d, e.crc);
+            append32(d, kSigDescriptor);
+            append32(d, e.crc);
             if (zip64) {
-                put64(d, e.csize);
-                put64(d, e.usize);
+                append64(d, e.csize);
+                append64(d, e.usize);
             } else {
-                put32(d, uint32_t(e.csize));
-                put32(d, uint32_t(e.usize));
+                append32(d, uint32_t(e.csize));
+                append32(d, uint32_t(e.usize));
             }
             if (!out_.put(d)) return fail("cannot write the archive");
         }
@@ -823,36 +797,36 @@ class Zipper {
         for (const auto& c : central_) {
             const Entry& e = c.e;
             std::string z64;
-            if (e.usize >= kZip64Threshold) put64(z64, e.usize);
-            if (e.csize >= kZip64Threshold) put64(z64, e.csize);
-            if (e.offset >= kZip64Threshold) put64(z64, e.offset);
+            if (e.usize >= kZip64Threshold) append64(z64, e.usize);
+            if (e.csize >= kZip64Threshold) append64(z64, e.csize);
+            if (e.offset >= kZip64Threshold) append64(z64, e.offset);
             std::string extra;
             if (!z64.empty()) {
-                put16(extra, 0x0001);
-                put16(extra, uint16_t(z64.size()));
+                append16(extra, 0x0001);
+                append16(extra, uint16_t(z64.size()));
                 extra += z64;
             }
             extra += c.keptExtra;
             if (extra.size() > 0xFFFF) extra.resize(0);
             std::string comment = e.comment.substr(0, 0xFFFF);
             std::string h;
-            put32(h, kSigCentral);
+            append32(h, kSigCentral);
             h.push_back(char(e.madeByVersion));
             h.push_back(char(e.hostSystem));
-            put16(h, z64.empty() ? e.needed : std::max<uint16_t>(e.needed, 45));
-            put16(h, e.flags);
-            put16(h, e.method);
-            put32(h, e.dosTime);
-            put32(h, e.crc);
-            put32(h, e.csize >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.csize));
-            put32(h, e.usize >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.usize));
-            put16(h, uint16_t(e.name.size()));
-            put16(h, uint16_t(extra.size()));
-            put16(h, uint16_t(comment.size()));
-            put16(h, 0);
-            put16(h, e.internalAttr);
-            put32(h, e.externalAttr);
-            put32(h, e.offset >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.offset));
+            append16(h, z64.empty() ? e.needed : std::max<uint16_t>(e.needed, 45));
+            append16(h, e.flags);
+            append16(h, e.method);
+            append32(h, e.dosTime);
+            append32(h, e.crc);
+            append32(h, e.csize >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.csize));
+            append32(h, e.usize >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.usize));
+            append16(h, uint16_t(e.name.size()));
+            append16(h, uint16_t(extra.size()));
+            append16(h, uint16_t(comment.size()));
+            append16(h, 0);
+            append16(h, e.internalAttr);
+            append32(h, e.externalAttr);
+            append32(h, e.offset >= kZip64Threshold ? 0xFFFFFFFF : uint32_t(e.offset));
             h += e.name;
             h += extra;
             h += comment;
@@ -864,31 +838,31 @@ class Zipper {
         const bool zip64 =
             count >= 0xFFFF || cdSize >= kZip64Threshold || cdStart >= kZip64Threshold;
         if (zip64) {
-            put32(t, kSigEnd64);
-            put64(t, 44);
-            put16(t, (3 << 8) | 45);
-            put16(t, 45);
-            put32(t, 0);
-            put32(t, 0);
-            put64(t, count);
-            put64(t, count);
-            put64(t, cdSize);
-            put64(t, cdStart);
-            put32(t, kSigLocator64);
-            put32(t, 0);
-            put64(t, cdEnd);
-            put32(t, 1);
+            append32(t, kSigEnd64);
+            append64(t, 44);
+            append16(t, (3 << 8) | 45);
+            append16(t, 45);
+            append32(t, 0);
+            append32(t, 0);
+            append64(t, count);
+            append64(t, count);
+            append64(t, cdSize);
+            append64(t, cdStart);
+            append32(t, kSigLocator64);
+            append32(t, 0);
+            append64(t, cdEnd);
+            append32(t, 1);
         }
         std::string comment = p_.comment ? std::string(p_.comment) : oldDir_.comment;
         comment.resize(std::min<size_t>(comment.size(), 0xFFFF));
-        put32(t, kSigEnd);
-        put16(t, 0);
-        put16(t, 0);
-        put16(t, uint16_t(std::min<uint64_t>(count, 0xFFFF)));
-        put16(t, uint16_t(std::min<uint64_t>(count, 0xFFFF)));
-        put32(t, uint32_t(std::min<uint64_t>(cdSize, 0xFFFFFFFF)));
-        put32(t, uint32_t(std::min<uint64_t>(cdStart, 0xFFFFFFFF)));
-        put16(t, uint16_t(comment.size()));
+        append32(t, kSigEnd);
+        append16(t, 0);
+        append16(t, 0);
+        append16(t, uint16_t(std::min<uint64_t>(count, 0xFFFF)));
+        append16(t, uint16_t(std::min<uint64_t>(count, 0xFFFF)));
+        append32(t, uint32_t(std::min<uint64_t>(cdSize, 0xFFFFFFFF)));
+        append32(t, uint32_t(std::min<uint64_t>(cdStart, 0xFFFFFFFF)));
+        append16(t, uint16_t(comment.size()));
         t += comment;
         return out_.put(t);
     }
@@ -900,14 +874,8 @@ class Zipper {
             !cb_.send(cbTotalSize, 0, total))
             return 0;
 
-        std::string folder = archive_.substr(0, archive_.rfind('/') + 1);
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            temp_ = fsx::temporarySibling(archive_, fsx::temporarySuffix(rng_()));
-            if (out_.open(temp_)) break;
-            temp_.clear();
-            if (errno != EEXIST) break;
-        }
-        if (temp_.empty()) {
+        if (!out_.open(archive_)) {
+            const std::string folder = archive_.substr(0, archive_.rfind('/') + 1);
             cb_.message(errDiskFull, "cannot create a temporary archive in \"" +
                                          (folder.empty() ? "." : folder) +
                                          "\": " + std::strerror(errno));
@@ -916,21 +884,13 @@ class Zipper {
         bool ok = copyLead() && writeMembers() && writeCentral() && out_.finish();
         if (!ok) {
             out_.abandon();
-            ::unlink(temp_.c_str());
             if (!cb_.stopped()) cb_.message(errDiskFull, "the archive was not changed");
             return 0;
         }
-        if (::rename(temp_.c_str(), archive_.c_str()) != 0) {
+        if (!out_.commit()) {
             cb_.message(errDiskFull,
                         "cannot replace \"" + archive_ + "\": " + std::strerror(errno));
-            ::unlink(temp_.c_str());
             return 0;
-        }
-        renamed_ = true;
-        int dfd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
         }
         if (p_.latestTime && !central_.empty()) {
             uint32_t newest = 0;
@@ -1037,7 +997,7 @@ class Zipper {
     const ZipParams& p_;
     Callback cb_;
     std::mt19937_64 rng_;
-    std::string archive_, temp_;
+    std::string archive_;
     bool haveOld_ = false;
     dev_t archiveDev_ = 0;
     ino_t archiveIno_ = 0;
@@ -1048,7 +1008,7 @@ class Zipper {
     std::vector<Slot> slots_;
     std::vector<CentralRecord> central_;
     Writer out_;
-    bool askedOnce_ = false, needPassword_ = false, renamed_ = false;
+    bool askedOnce_ = false, needPassword_ = false;
     std::string asked_;
 };
 

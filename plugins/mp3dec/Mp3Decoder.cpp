@@ -7,26 +7,19 @@
 
 #include <mpg123.h>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "install/SoundPlayer.h"
-#include "platform/NameLimits.h"
+#include "base/DurableWrite.h"
+#include "base/SoundPluginAbi.h"
+#include "base/ZipFormat.h"
 
 namespace {
 
@@ -104,29 +97,20 @@ sm::Bool answerText(const std::string& text, char* buffer, uint32_t* size) {
     return 1;
 }
 
-void put16(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void put32(unsigned char* p, uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
-
-void wavHeader(unsigned char* h, uint32_t rate, uint16_t channels, uint32_t dataBytes) {
-    std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);
-    put16(h + 20, 1);  // PCM
-    put16(h + 22, channels);
-    put32(h + 24, rate);
-    put32(h + 28, rate * channels * 2);
-    put16(h + 32, static_cast<uint32_t>(channels * 2));
-    put16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 40, dataBytes);
+std::string wavHeader(uint32_t rate, uint16_t channels, uint32_t dataBytes) {
+    std::string h = "RIFF";
+    zipfmt::append32(h, 36 + dataBytes);
+    h += "WAVEfmt ";
+    zipfmt::append32(h, 16);
+    zipfmt::append16(h, 1);  // PCM
+    zipfmt::append16(h, channels);
+    zipfmt::append32(h, rate);
+    zipfmt::append32(h, rate * channels * 2);
+    zipfmt::append16(h, static_cast<uint16_t>(channels * 2));
+    zipfmt::append16(h, 16);
+    h += "data";
+    zipfmt::append32(h, dataBytes);
+    return h;
 }
 
 // Releases the decoder of a module whose worker has ended.
@@ -144,85 +128,48 @@ void joinWorker(Module* m) {
     m->stop = false;
 }
 
-// Pushes a written file to the disk, so that the renamed WAV is never found empty after a
-// power loss.
-bool syncToDisk(FILE* f) {
-#ifdef _WIN32
-    return _commit(_fileno(f)) == 0;
-#else
-    return ::fsync(fileno(f)) == 0;
-#endif
+// Decodes the whole stream into `out`: the header with the data's length, the data.
+int32_t decodeInto(Module* m, durable::DurableFile& out, size_t bufferSize) {
+    const auto rate = static_cast<uint32_t>(m->rate);
+    const auto channels = static_cast<uint16_t>(m->channels);
+    if (!out.write(wavHeader(rate, channels, 0))) return eOutput;
+    uint64_t dataBytes = 0;
+    // Output goes out in large writes: fewer system calls than the player's buffer size.
+    std::vector<unsigned char> buffer(std::max<size_t>(bufferSize, kWriteSize));
+    for (;;) {
+        if (m->stop) return eInternal;
+        size_t done = 0;
+        int rc = mpg123_read(m->mh, buffer.data(), buffer.size(), &done);
+        if (done > 0) {
+            if (!out.write(buffer.data(), done)) return eOutput;
+            dataBytes += done;
+            m->framesDone =
+                static_cast<int64_t>(dataBytes / (2u * static_cast<unsigned>(m->channels)));
+            if (dataBytes > 0xFFFFFFFFull - 36) return eOutput;  // beyond what a WAV file holds
+        }
+        if (rc == MPG123_DONE) break;
+        if (rc == MPG123_NEW_FORMAT) {
+            long newRate = 0;
+            int newChannels = 0, encoding = 0;
+            if (mpg123_getformat(m->mh, &newRate, &newChannels, &encoding) != MPG123_OK ||
+                newRate != m->rate || newChannels != m->channels)
+                return eInput;  // a format change cannot be told in one WAV header
+            continue;
+        }
+        if (rc != MPG123_OK) return eInput;
+    }
+    const std::string header = wavHeader(rate, channels, static_cast<uint32_t>(dataBytes));
+    return durable::writeAllAt(out.fd(), header.data(), header.size(), 0) ? eNone : eOutput;
 }
 
-// The decoding thread: MPEG stream -> temporary file -> rename to the output name.
+// The decoding thread: MPEG stream -> temporary file -> rename to the output name. The
+// temporary file has the program's temporary-name pattern, so that what a killed
+// conversion leaves is cleared away with the other temporary files of the folder.
 void decode(Module* m, std::string outName, size_t bufferSize) {
-    // Under the program's temporary-name pattern, so that what a killed conversion leaves is
-    // cleared away with the other temporary files of the folder.
-    static std::mt19937_64 rng{std::random_device{}()};
-    static std::mutex rngLock;
-    std::string tempName;
-    {
-        std::lock_guard<std::mutex> lock(rngLock);
-        tempName = fsx::temporarySibling(outName, fsx::temporarySuffix(rng()));
-    }
-    int32_t error = eNone;
-    FILE* out = std::fopen(tempName.c_str(), "wb");
-    if (!out) {
-        error = eOutput;
-    } else {
-        unsigned char header[44];
-        wavHeader(header, static_cast<uint32_t>(m->rate), static_cast<uint16_t>(m->channels), 0);
-        uint64_t dataBytes = 0;
-        if (std::fwrite(header, 1, sizeof header, out) != sizeof header) error = eOutput;
-        // Output goes out in large writes: fewer system calls than the player's buffer size.
-        std::vector<unsigned char> buffer(std::max<size_t>(bufferSize, kWriteSize));
-        while (error == eNone) {
-            if (m->stop) {
-                error = eInternal;
-                break;
-            }
-            size_t done = 0;
-            int rc = mpg123_read(m->mh, buffer.data(), buffer.size(), &done);
-            if (done > 0) {
-                if (std::fwrite(buffer.data(), 1, done, out) != done) {
-                    error = eOutput;
-                    break;
-                }
-                dataBytes += done;
-                m->framesDone =
-                    static_cast<int64_t>(dataBytes / (2u * static_cast<unsigned>(m->channels)));
-                if (dataBytes > 0xFFFFFFFFull - 36) {
-                    error = eOutput;  // beyond what a WAV file can hold
-                    break;
-                }
-            }
-            if (rc == MPG123_DONE) break;
-            if (rc == MPG123_NEW_FORMAT) {
-                long rate = 0;
-                int channels = 0, encoding = 0;
-                if (mpg123_getformat(m->mh, &rate, &channels, &encoding) != MPG123_OK ||
-                    rate != m->rate || channels != m->channels)
-                    error = eInput;  // a format change cannot be told in one WAV header
-                continue;
-            }
-            if (rc != MPG123_OK) error = eInput;
-        }
-        if (error == eNone) {
-            wavHeader(header, static_cast<uint32_t>(m->rate), static_cast<uint16_t>(m->channels),
-                      static_cast<uint32_t>(dataBytes));
-            if (std::fseek(out, 0, SEEK_SET) != 0 ||
-                std::fwrite(header, 1, sizeof header, out) != sizeof header ||
-                std::fflush(out) != 0 || !syncToDisk(out))
-                error = eOutput;
-        }
-        if (std::fclose(out) != 0 && error == eNone) error = eOutput;
-        if (error == eNone) {
-            std::error_code ec;
-            std::filesystem::rename(tempName, outName, ec);
-            if (ec) error = eOutput;
-        }
-        if (error != eNone) std::remove(tempName.c_str());
-    }
+    durable::DurableFile out;
+    int32_t error = out.open(outName) ? decodeInto(m, out, bufferSize) : eOutput;
+    if (error == eNone && !out.commit() && !out.renamed()) error = eOutput;
+    out.discard();
     m->lastError = error;
     m->mode = sm::kModeFinished;
 }

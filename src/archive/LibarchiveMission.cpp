@@ -17,10 +17,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "archive/MissionArchive.h"
 #include "archive/SevenZipHeader.h"
+#include "base/DurableWrite.h"
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
 
@@ -213,25 +213,6 @@ class Fd {
     int fd_;
 };
 
-// A new temporary file of the extraction's own pattern (".tm" + 12 hexadecimal digits +
-// ".part") in the folder `dir`, so that a killed extraction leaves nothing a later clean-up
-// would not recognise.
-int openTemporary(int dir, std::string& name) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, ".tm%012llx.part",
-                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-        const int fd =
-            ::openat(dir, buf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0 || errno != EEXIST) {
-            name = buf;
-            return fd;
-        }
-    }
-    return -1;
-}
-
 // The folder of the member's file under `root`, entered through the names that exist on
 // disk in other case, and the file's name there. Every folder on the way is entered
 // without following a link; a missing one is created. Fails with UnsafeName on a link,
@@ -265,18 +246,6 @@ ArchiveStatus openFolder(const std::string& root, const std::vector<std::string>
         dir.reset(next);
     }
     return ArchiveStatus::UnsafeName;
-}
-
-bool writeAll(int fd, const char* data, size_t size, int64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
 }
 
 class LibarchiveMission final : public MissionArchive {
@@ -480,25 +449,24 @@ class LibarchiveMission final : public MissionArchive {
     static ArchiveStatus extractOne(archive* a, archive_entry* entry, const std::string& root,
                                     const std::vector<std::string>& parts, Progress& progress) {
         Fd folder;
-        std::string leaf, temporary;
+        std::string leaf;
         const ArchiveStatus opened = openFolder(root, parts, folder, leaf);
         if (opened != ArchiveStatus::Ok) return opened;
-        Fd file(openTemporary(folder.get(), temporary));
-        if (file.get() < 0) return ArchiveStatus::WriteFailed;
-        ArchiveStatus status = copyData(a, file.get(), progress);
+        // Under the extraction's own temporary pattern (".tm" + 12 hexadecimal digits +
+        // ".part"), so that a killed extraction leaves nothing a later clean-up would not
+        // recognise; not flushed one by one: the install syncs its folder as a whole.
+        durable::Options options;
+        options.mode = 0644;
+        options.memberPart = true;
+        options.sync = false;
+        durable::DurableFile file;
+        if (!file.openAt(folder.get(), leaf, options)) return ArchiveStatus::WriteFailed;
+        ArchiveStatus status = copyData(a, file.fd(), progress);
         if (status == ArchiveStatus::Ok && archive_entry_mtime_is_set(entry)) {
             const struct timespec times[2] = {{0, UTIME_OMIT}, {archive_entry_mtime(entry), 0}};
-            ::futimens(file.get(), times);
+            ::futimens(file.fd(), times);
         }
-        if (status == ArchiveStatus::Ok && ::close(file.release()) != 0)
-            status = ArchiveStatus::WriteFailed;
-        if (status == ArchiveStatus::Ok &&
-            ::renameat(folder.get(), temporary.c_str(), folder.get(), leaf.c_str()) != 0)
-            status = ArchiveStatus::WriteFailed;
-        if (status != ArchiveStatus::Ok) {
-            file.reset();
-            ::unlinkat(folder.get(), temporary.c_str(), 0);
-        }
+        if (status == ArchiveStatus::Ok && !file.commit()) status = ArchiveStatus::WriteFailed;
         return status;
     }
 
@@ -510,7 +478,7 @@ class LibarchiveMission final : public MissionArchive {
         int rc;
         while ((rc = archive_read_data_block(a, &block, &size, &offset)) == ARCHIVE_OK) {
             if (progress.sink.cancelled()) return ArchiveStatus::Cancelled;
-            if (offset < 0 || !writeAll(fd, static_cast<const char*>(block), size, offset))
+            if (offset < 0 || !durable::writeAllAt(fd, block, size, static_cast<uint64_t>(offset)))
                 return ArchiveStatus::WriteFailed;
             end = std::max<la_int64_t>(end, offset + static_cast<la_int64_t>(size));
             progress.done += size;

@@ -115,6 +115,68 @@ TZipStream* TZipArchiver::ExtractToStream(const std::string& memberName) {
     return &memberStream_;
 }
 
+// The member a stream request names, with the block it goes into sized; null when the
+// directory has no such member.
+const ZipDirEntry* TZipArchiver::StreamMember(const std::string& archive) {
+    const ZipDirEntry* member = nullptr;
+    if (!FSpecArgs.empty()) {
+        for (const ZipDirEntry& e : Entries()) {
+            if (sameMemberName(e.FileName, FSpecArgs.front())) {
+                member = &e;
+                break;
+            }
+        }
+    }
+    if (!member) return nullptr;
+    // The size comes from the archive and is not trusted: it must be one the member's
+    // data can actually produce.
+    const uint64_t size = member->UncompressedSize64;
+    if (size > kMaxStreamSize) throw EZipArchiver(10103, true);
+    if (size > ProducibleSize(*member, archive)) throw EZipArchiver(10203, true);
+    memberStream_.SetSize(static_cast<int64_t>(size));
+    return member;
+}
+
+// Hands the request to the loaded engine in the record its version takes; the count of
+// members it extracted.
+int32_t TZipArchiver::CallUnzipEngine(int version, const std::string& archive,
+                                      const ZipDirEntry* member) {
+    StringPool pool;
+    std::string passwordCopy = Password.substr(0, kMaxRecordPassword);
+    if (version < 160 && Unattended && AddOptions.has(AddOptsEnum::AddEncrypt) && Password.empty())
+        passwordCopy.assign(kPlaceholderLength, kPlaceholderChar);
+    const char* password = pool.keep(passwordCopy);
+    const int argc = static_cast<int>(FSpecArgs.size());
+
+    if (version < 152) {
+        // Older engines take the specs inline, at most 4096 of them.
+        if (argc > engine::kLegacySpecSlots) throw EZipArchiver(10501, true);
+        auto p = std::make_unique<engine::UnzipParamsLegacy>();
+        fillUnzipCommon(*p, *this, pool, archive, password);
+        p->argc = argc;
+        p->seven = engine::kEndMarker;
+        for (int i = 0; i < argc; ++i) p->specs[i] = pool.keep(FSpecArgs[size_t(i)]);
+        return CallEngine(kUnzipEngineId, reinterpret_cast<engine::UnzipParams*>(p.get()), 10501);
+    }
+    auto p = std::make_unique<engine::UnzipParams>();
+    fillUnzipCommon(*p, *this, pool, archive, password);
+    std::vector<engine::UnzipFileSpec> specs(static_cast<size_t>(argc));
+    for (int i = 0; i < argc; ++i) specs[size_t(i)].pattern = pool.keep(FSpecArgs[size_t(i)]);
+    p->argc = argc;
+    p->fileSpecs = specs.empty() ? nullptr : specs.data();
+    if (member) {
+        // The member by its directory name, so its case is exactly the stored one.
+        specs[0].pattern = pool.keep(member->FileName);
+        p->argc = 1;
+        p->toMemory = kTrue;
+        p->memory = memberStream_.Memory();
+        p->memorySize = static_cast<uint32_t>(memberStream_.Size());
+    }
+    if (version >= 160) p->passwordReqCount = passwordReqCount_;
+    p->seven = engine::kEndMarker;
+    return CallEngine(kUnzipEngineId, p.get(), 10501);
+}
+
 void TZipArchiver::RunExtract(bool streamRequest) {
     SuccessCount = 0;
     const int savedReqCount = passwordReqCount_;
@@ -138,8 +200,7 @@ void TZipArchiver::RunExtract(bool streamRequest) {
     try {
         if (ZipFileName().empty() || !fsx::fileExists(ZipFileName())) {
             ReportMessage(10102);
-            finish();
-            return;
+            return finish();
         }
         // A nested Extract started from a handler while the engine runs does nothing.
         if (unzipBusy_) return;
@@ -154,23 +215,15 @@ void TZipArchiver::RunExtract(bool streamRequest) {
         busyHere = true;
         Cancel = false;
         if (!EngineLoaded(kUnzipEngineId)) {
-            if (!LoadEngine(kUnzipEngineId)) {
-                finish();
-                return;
-            }
+            if (!LoadEngine(kUnzipEngineId)) return finish();
             loadedHere = true;
         }
 
         // A full path: the current directory changes below, before the engine opens it.
         std::string archive = absolutePath(fsx::resolve(ZipFileName()));
         if (LastDisk() != 0) {
-            std::string joined;
-            if (!JoinSpannedSet(joined)) {
-                finish();
-                return;
-            }
-            tempArchive = joined;
-            archive = joined;
+            if (!JoinSpannedSet(tempArchive)) return finish();  // it leaves no copy behind
+            archive = tempArchive;
         }
 
         if (!ExtrBaseDir.empty() && fsx::directoryExists(ExtrBaseDir))
@@ -179,74 +232,17 @@ void TZipArchiver::RunExtract(bool streamRequest) {
         const int version = EngineVersionOf(kUnzipEngineId);
         if (streamRequest && version < 160) {
             ReportMessage(10503);
-            finish();
-            return;
+            return finish();
         }
 
-        // The member a stream request asks for, and the block it goes into.
-        const ZipDirEntry* member = nullptr;
-        if (streamRequest) {
-            if (!FSpecArgs.empty()) {
-                for (const ZipDirEntry& e : Entries()) {
-                    if (sameMemberName(e.FileName, FSpecArgs.front())) {
-                        member = &e;
-                        break;
-                    }
-                }
-            }
-            // A name that is not in the directory ends the request: it is never turned
-            // into an extraction onto the disk.
-            if (!member) {
-                finish();
-                return;
-            }
-            // The size comes from the archive and is not trusted: it must be one the
-            // member's data can actually produce.
-            const uint64_t size = member->UncompressedSize64;
-            if (size > kMaxStreamSize) throw EZipArchiver(10103, true);
-            if (size > ProducibleSize(*member, archive)) throw EZipArchiver(10203, true);
-            memberStream_.SetSize(static_cast<int64_t>(size));
-        }
+        // The member a stream request asks for, and the block it goes into. A name that is
+        // not in the directory ends the request: it is never turned into an extraction
+        // onto the disk.
+        const ZipDirEntry* member = streamRequest ? StreamMember(archive) : nullptr;
+        if (streamRequest && !member) return finish();
 
         try {
-            StringPool pool;
-            std::string passwordCopy = Password.substr(0, kMaxRecordPassword);
-            if (version < 160 && Unattended && AddOptions.has(AddOptsEnum::AddEncrypt) &&
-                Password.empty())
-                passwordCopy.assign(kPlaceholderLength, kPlaceholderChar);
-            const char* password = pool.keep(passwordCopy);
-            const int argc = static_cast<int>(FSpecArgs.size());
-
-            if (version < 152) {
-                // Older engines take the specs inline, at most 4096 of them.
-                if (argc > engine::kLegacySpecSlots) throw EZipArchiver(10501, true);
-                auto p = std::make_unique<engine::UnzipParamsLegacy>();
-                fillUnzipCommon(*p, *this, pool, archive, password);
-                p->argc = argc;
-                p->seven = engine::kEndMarker;
-                for (int i = 0; i < argc; ++i) p->specs[i] = pool.keep(FSpecArgs[size_t(i)]);
-                SuccessCount = CallEngine(kUnzipEngineId,
-                                          reinterpret_cast<engine::UnzipParams*>(p.get()), 10501);
-            } else {
-                auto p = std::make_unique<engine::UnzipParams>();
-                fillUnzipCommon(*p, *this, pool, archive, password);
-                std::vector<engine::UnzipFileSpec> specs(static_cast<size_t>(argc));
-                for (int i = 0; i < argc; ++i)
-                    specs[size_t(i)].pattern = pool.keep(FSpecArgs[size_t(i)]);
-                p->argc = argc;
-                p->fileSpecs = specs.empty() ? nullptr : specs.data();
-                if (member) {
-                    // The member by its directory name, so its case is exactly the stored one.
-                    specs[0].pattern = pool.keep(member->FileName);
-                    p->argc = 1;
-                    p->toMemory = kTrue;
-                    p->memory = memberStream_.Memory();
-                    p->memorySize = static_cast<uint32_t>(memberStream_.Size());
-                }
-                if (version >= 160) p->passwordReqCount = passwordReqCount_;
-                p->seven = engine::kEndMarker;
-                SuccessCount = CallEngine(kUnzipEngineId, p.get(), 10501);
-            }
+            SuccessCount = CallUnzipEngine(version, archive, member);
         } catch (...) {
             SuccessCount = 0;
             ReportMessage(10501);

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "archive/EngineAbi.h"
 #include "archive/ZipMessages.h"
 #include "archive/ZipTypes.h"
+#include "base/EngineAbi.h"
 
 // A memory stream that can also read an outside block without owning it.
 class TZipStream {
-public:
+  public:
     TZipStream() = default;
     TZipStream(const TZipStream&) = delete;
     TZipStream& operator=(const TZipStream&) = delete;
@@ -38,7 +38,7 @@ public:
     // loaded from the stream.
     std::vector<std::string> Lines() const;
 
-private:
+  private:
     std::unique_ptr<char[]> owned_;
     char* data_ = nullptr;
     int64_t size_ = 0;
@@ -46,7 +46,7 @@ private:
 };
 
 class TZipArchiver {
-public:
+  public:
     TZipArchiver();
     ~TZipArchiver();
     TZipArchiver(const TZipArchiver&) = delete;
@@ -144,12 +144,14 @@ public:
     // The callback the engines call (public for the engine records; not for callers).
     static int32_t TM_ENGINE_CALL EngineCallbackEntry(engine::EngineCallbackRecord* record);
 
-private:
+  private:
     friend class ZipArchiverTestAccess;
 
     // Directory reader internals.
     struct EocdInfo;
     bool LocateEOCD(bool raising, EocdInfo& out);
+    bool OpenForList(const std::string& resolved);
+    int64_t CentralDirectoryStart(const EocdInfo& eocd);
     std::string ConvertOemName(const std::string& s, uint16_t flags, uint8_t hostSystem,
                                uint8_t specVersion) const;
     bool DriveCheck();
@@ -165,6 +167,9 @@ private:
     // Engine internals.
     int32_t HandleCallback(engine::EngineCallbackRecord& record);
     void RunExtract(bool streamRequest);
+    const ZipDirEntry* StreamMember(const std::string& archive);
+    int32_t CallZipEngine(int version, const std::string& archive);
+    int32_t CallUnzipEngine(int version, const std::string& archive, const ZipDirEntry* member);
     // The most bytes `member` can give when extracted: what its data, as far as the
     // archive holds it, can expand to.
     uint64_t ProducibleSize(const ZipDirEntry& member, const std::string& archive) const;
@@ -190,9 +195,9 @@ private:
     int64_t diskTotal_ = -1;
     int64_t diskFree_ = -1;
     std::FILE* inFile_ = nullptr;
-    std::string inFileName_;   // the archive as opened (resolved path)
-    int currentDisk_ = 0;      // number of the part currently open
-    int volumeNumber_ = 0;     // from a "PKBACK# nnn" volume label
+    std::string inFileName_;  // the archive as opened (resolved path)
+    int currentDisk_ = 0;     // number of the part currently open
+    int volumeNumber_ = 0;    // from a "PKBACK# nnn" volume label
     bool firstPartMarker_ = false;
     bool structureWarning_ = false;
 
@@ -227,4 +232,7 @@ private:
     int ReadSpan(const std::string& output);
     // Writes the built archive `source` as numbered parts beside ZipFileName.
     int WriteSpan(const std::string& source);
+    // Their steps.
+    class SpanJoin;
+    class SpanSplit;
 };

@@ -39,6 +39,81 @@ int64_t wideArg2(const engine::EngineCallbackRecord& record) {
     return static_cast<int64_t>(static_cast<uint32_t>(record.arg2));
 }
 
+// The questions an engine asks: each handler's answer put into the record, or the
+// engine's default when no handler is assigned.
+
+void answerNewName(TZipArchiver& zip, engine::EngineCallbackRecord& record,
+                   const std::string& text) {
+    if (!zip.OnSetNewName) return;
+    std::string name = text;
+    bool changed = false;
+    zip.OnSetNewName(&zip, name, changed);
+    if (changed) {
+        putText(record, name, kMaxNewName);
+        record.arg1 = 1;
+    } else {
+        record.arg1 = 0;
+    }
+}
+
+void answerPassword(TZipArchiver& zip, engine::EngineCallbackRecord& record,
+                    const std::string& text) {
+    const bool adding = (record.arg1 & 1) != 0;
+    std::string newPassword;
+    uint32_t repeat = static_cast<uint32_t>(record.arg2);
+    if (zip.OnPasswordError) {
+        zip.OnPasswordError(&zip, newPassword, text, repeat);
+    } else {
+        newPassword = adding ? zip.AskAddPassword() : zip.AskExtractPassword();
+    }
+    if (!newPassword.empty()) {
+        putText(record, newPassword, kMaxPassword);
+        record.arg1 = 1;
+    } else {
+        record.arg1 = 0;
+        repeat = 0;
+    }
+    record.arg2 = static_cast<int32_t>(std::min(repeat, kMaxRepeatCount));
+}
+
+void answerCrcError(TZipArchiver& zip, engine::EngineCallbackRecord& record,
+                    const std::string& text) {
+    if (!zip.OnCRC32Error) {
+        record.arg1 = 2;
+        return;
+    }
+    bool doExtract = true;
+    zip.OnCRC32Error(&zip, text, static_cast<uint32_t>(record.arg1),
+                     static_cast<uint32_t>(record.arg2), doExtract);
+    record.arg1 = doExtract ? 1 : 0;
+}
+
+void answerOverwrite(TZipArchiver& zip, engine::EngineCallbackRecord& record,
+                     const std::string& text) {
+    if (!zip.OnExtractOverwrite) return;
+    bool doOverwrite = (record.arg2 & 0xFF) != 0;
+    zip.OnExtractOverwrite(&zip, text, (record.arg1 & 1) != 0, doOverwrite);
+    record.arg2 = doOverwrite ? 1 : 0;
+}
+
+void answerFileComment(TZipArchiver& zip, engine::EngineCallbackRecord& record,
+                       const std::string& text) {
+    if (!zip.OnFileComment) return;
+    // The handler starts from an empty comment: the engines do not hand over the member's
+    // current one.
+    std::string comment;
+    bool changed = false;
+    zip.OnFileComment(&zip, text, comment, changed);
+    if (changed && !comment.empty()) {
+        putText(record, comment, kMaxNewName);
+    } else {
+        record.text[0] = '\0';
+    }
+    record.arg1 = changed ? 1 : 0;
+    // The length of what the text field now holds: 0 when it was emptied.
+    record.arg2 = changed ? static_cast<int32_t>(std::min(comment.size(), kMaxNewName)) : 0;
+}
+
 }  // namespace
 
 int32_t TM_ENGINE_CALL TZipArchiver::EngineCallbackEntry(engine::EngineCallbackRecord* record) {
@@ -83,53 +158,16 @@ int32_t TZipArchiver::HandleCallback(engine::EngineCallbackRecord& record) {
             if (OnProgress) OnProgress(this, progTotalSize, std::string(), totalSize_);
             break;
         case engine::cbNewName:
-            if (OnSetNewName) {
-                std::string name = text;
-                bool changed = false;
-                OnSetNewName(this, name, changed);
-                if (changed) {
-                    putText(record, name, kMaxNewName);
-                    record.arg1 = 1;
-                } else {
-                    record.arg1 = 0;
-                }
-            }
+            answerNewName(*this, record, text);
             break;
-        case engine::cbPassword: {
-            const bool adding = (record.arg1 & 1) != 0;
-            std::string newPassword;
-            uint32_t repeat = static_cast<uint32_t>(record.arg2);
-            if (OnPasswordError) {
-                OnPasswordError(this, newPassword, text, repeat);
-            } else {
-                newPassword = adding ? AskAddPassword() : AskExtractPassword();
-            }
-            if (!newPassword.empty()) {
-                putText(record, newPassword, kMaxPassword);
-                record.arg1 = 1;
-            } else {
-                record.arg1 = 0;
-                repeat = 0;
-            }
-            record.arg2 = static_cast<int32_t>(std::min(repeat, kMaxRepeatCount));
+        case engine::cbPassword:
+            answerPassword(*this, record, text);
             break;
-        }
         case engine::cbCrcError:
-            if (OnCRC32Error) {
-                bool doExtract = true;
-                OnCRC32Error(this, text, static_cast<uint32_t>(record.arg1),
-                             static_cast<uint32_t>(record.arg2), doExtract);
-                record.arg1 = doExtract ? 1 : 0;
-            } else {
-                record.arg1 = 2;
-            }
+            answerCrcError(*this, record, text);
             break;
         case engine::cbOverwrite:
-            if (OnExtractOverwrite) {
-                bool doOverwrite = (record.arg2 & 0xFF) != 0;
-                OnExtractOverwrite(this, text, (record.arg1 & 1) != 0, doOverwrite);
-                record.arg2 = doOverwrite ? 1 : 0;
-            }
+            answerOverwrite(*this, record, text);
             break;
         case engine::cbSkipped:
             if (record.arg1 != 0) {
@@ -139,22 +177,7 @@ int32_t TZipArchiver::HandleCallback(engine::EngineCallbackRecord& record) {
             if (OnExtractSkipped) OnExtractSkipped(this, text, record.arg2 & 0xFF, record.arg1);
             break;
         case engine::cbFileComment:
-            if (OnFileComment) {
-                // The handler starts from an empty comment: the engines do not hand over the
-                // member's current one.
-                std::string comment;
-                bool changed = false;
-                OnFileComment(this, text, comment, changed);
-                if (changed && !comment.empty()) {
-                    putText(record, comment, kMaxNewName);
-                } else {
-                    record.text[0] = '\0';
-                }
-                record.arg1 = changed ? 1 : 0;
-                // The length of what the text field now holds: 0 when it was emptied.
-                record.arg2 =
-                    changed ? static_cast<int32_t>(std::min(comment.size(), kMaxNewName)) : 0;
-            }
+            answerFileComment(*this, record, text);
             break;
         default:
             break;

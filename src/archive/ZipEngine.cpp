@@ -253,6 +253,79 @@ int TZipArchiver::GetZipEngineVersion() {
 
 // --- Add -------------------------------------------------------------------------------
 
+namespace {
+
+// Why an Add request cannot be made: the message id, or 0.
+int addRefusal(const TZipArchiver& zip, bool spanning) {
+    if (zip.FSpecArgs.empty()) return 10301;
+    if (zip.ZipFileName().empty()) return 10102;
+    if (zip.Unattended && zip.AddOptions.has(AddOptsEnum::AddEncrypt) && zip.Password.empty())
+        return 10302;
+    if (!spanning) return 0;
+    if (zip.AddOptions.has(AddOptsEnum::AddFreshen) || zip.AddOptions.has(AddOptsEnum::AddUpdate))
+        return 10303;
+    if (upperExtensionIsExe(zip.ZipFileName())) return 11041;
+    return 0;
+}
+
+}  // namespace
+
+// Hands the request to the loaded engine in the record its version takes; the count of
+// files it added.
+int32_t TZipArchiver::CallZipEngine(int version, const std::string& archive) {
+    StringPool pool;
+    const int argc = static_cast<int>(FSpecArgs.size());
+    const char* recordPassword =
+        Password.empty() ? nullptr : pool.keep(Password.substr(0, kMaxRecordPassword));
+
+    if (version < 151) {
+        // Older engines take the patterns inline, at most 4096 of them.
+        if (argc > engine::kLegacySpecSlots) throw EZipArchiver(10101, true);
+        auto p = std::make_unique<engine::ZipParamsLegacy>();
+        fillZipCommon(*p, *this, pool, archive);
+        p->argc = argc;
+        p->seven = engine::kEndMarker;
+        for (int i = 0; i < argc; ++i)
+            p->specs[i] = pool.keep(parseAddSpec(FSpecArgs[size_t(i)]).pattern);
+        return CallEngine(kZipEngineId, reinterpret_cast<engine::ZipParams*>(p.get()), 10101);
+    }
+    {
+        auto p = std::make_unique<engine::ZipParams>();
+        fillZipCommon(*p, *this, pool, archive);
+        std::vector<engine::ZipFileSpec> specs(static_cast<size_t>(argc));
+        const char* rootDir = RootDir.empty() ? nullptr : pool.keep(fsx::resolve(RootDir));
+        for (int i = 0; i < argc; ++i) {
+            AddSpec s = parseAddSpec(FSpecArgs[size_t(i)]);
+            engine::ZipFileSpec& fs = specs[size_t(i)];
+            fs.pattern = pool.keep(s.pattern);
+            fs.encrypt = p->encrypt;
+            if (s.hasPasswordMark && !s.password.empty()) {
+                fs.password = pool.keep(s.password);
+                fs.encrypt = 0xFFFF;
+            } else {
+                fs.password = recordPassword;
+                if (s.hasPasswordMark) fs.encrypt = 0;
+            }
+            fs.recurse = static_cast<uint16_t>(s.recurse >= 0 ? s.recurse : (p->recurse & 0xFFFF));
+            fs.rootDir = rootDir;
+        }
+        std::vector<const char*> excludes;
+        p->argc = argc;
+        p->tempDir = TempDir.empty() ? nullptr : pool.keep(fsx::resolve(TempDir));
+        p->fileSpecs = specs.empty() ? nullptr : specs.data();
+        if (version >= 160) {
+            p->comment = ArchiveComment().empty() ? nullptr : pool.keep(ArchiveComment());
+            p->archiveOnly = AddOptions.has(AddOptsEnum::AddArchiveOnly) ? 1 : 0;
+            p->resetArchive = AddOptions.has(AddOptsEnum::AddResetArchive) ? 1 : 0;
+            for (const std::string& e : FSpecArgsExcl) excludes.push_back(pool.keep(e));
+            p->excludeCount = static_cast<int32_t>(excludes.size());
+            p->excludeSpecs = excludes.empty() ? nullptr : excludes.data();
+        }
+        p->seven = engine::kEndMarker;
+        return CallEngine(kZipEngineId, p.get(), 10101);
+    }
+}
+
 void TZipArchiver::Add() {
     SuccessCount = 0;
     bool busyHere = false;
@@ -272,34 +345,12 @@ void TZipArchiver::Add() {
     };
 
     try {
-        if (FSpecArgs.empty()) {
-            ReportMessage(10301);
-            finish();
-            return;
-        }
-        if (ZipFileName().empty()) {
-            ReportMessage(10102);
-            finish();
-            return;
-        }
-        if (Unattended && AddOptions.has(AddOptsEnum::AddEncrypt) && Password.empty()) {
-            ReportMessage(10302);
-            finish();
-            return;
-        }
         const bool spanning = AddOptions.has(AddOptsEnum::AddDiskSpan) ||
                               AddOptions.has(AddOptsEnum::AddDiskSpanErase);
-        if (spanning) {
-            if (AddOptions.has(AddOptsEnum::AddFreshen) || AddOptions.has(AddOptsEnum::AddUpdate)) {
-                ReportMessage(10303);
-                finish();
-                return;
-            }
-            if (upperExtensionIsExe(ZipFileName())) {
-                ReportMessage(11041);
-                finish();
-                return;
-            }
+        if (const int refusal = addRefusal(*this, spanning); refusal != 0) {
+            ReportMessage(refusal);
+            finish();
+            return;
         }
         // A nested Add started from a handler while the engine runs does nothing.
         if (zipBusy_) return;
@@ -331,59 +382,7 @@ void TZipArchiver::Add() {
 
         engineRan = true;
         try {
-            StringPool pool;
-            const int argc = static_cast<int>(FSpecArgs.size());
-            const char* recordPassword =
-                Password.empty() ? nullptr : pool.keep(Password.substr(0, kMaxRecordPassword));
-
-            if (version < 151) {
-                // Older engines take the patterns inline, at most 4096 of them.
-                if (argc > engine::kLegacySpecSlots) throw EZipArchiver(10101, true);
-                auto p = std::make_unique<engine::ZipParamsLegacy>();
-                fillZipCommon(*p, *this, pool, archive);
-                p->argc = argc;
-                p->seven = engine::kEndMarker;
-                for (int i = 0; i < argc; ++i)
-                    p->specs[i] = pool.keep(parseAddSpec(FSpecArgs[size_t(i)]).pattern);
-                SuccessCount =
-                    CallEngine(kZipEngineId, reinterpret_cast<engine::ZipParams*>(p.get()), 10101);
-            } else {
-                auto p = std::make_unique<engine::ZipParams>();
-                fillZipCommon(*p, *this, pool, archive);
-                std::vector<engine::ZipFileSpec> specs(static_cast<size_t>(argc));
-                const char* rootDir = RootDir.empty() ? nullptr : pool.keep(fsx::resolve(RootDir));
-                for (int i = 0; i < argc; ++i) {
-                    AddSpec s = parseAddSpec(FSpecArgs[size_t(i)]);
-                    engine::ZipFileSpec& fs = specs[size_t(i)];
-                    fs.pattern = pool.keep(s.pattern);
-                    fs.encrypt = p->encrypt;
-                    if (s.hasPasswordMark && !s.password.empty()) {
-                        fs.password = pool.keep(s.password);
-                        fs.encrypt = 0xFFFF;
-                    } else {
-                        fs.password = recordPassword;
-                        if (s.hasPasswordMark) fs.encrypt = 0;
-                    }
-                    fs.recurse =
-                        static_cast<uint16_t>(s.recurse >= 0 ? s.recurse : (p->recurse & 0xFFFF));
-                    fs.rootDir = rootDir;
-                }
-                std::vector<const char*> excludes;
-                p->argc = argc;
-                p->tempDir = TempDir.empty() ? nullptr : pool.keep(fsx::resolve(TempDir));
-                p->fileSpecs = specs.empty() ? nullptr : specs.data();
-                if (version >= 160) {
-                    p->comment = ArchiveComment().empty() ? nullptr : pool.keep(ArchiveComment());
-                    p->archiveOnly = AddOptions.has(AddOptsEnum::AddArchiveOnly) ? 1 : 0;
-                    p->resetArchive = AddOptions.has(AddOptsEnum::AddResetArchive) ? 1 : 0;
-                    for (const std::string& e : FSpecArgsExcl) excludes.push_back(pool.keep(e));
-                    p->excludeCount = static_cast<int32_t>(excludes.size());
-                    p->excludeSpecs = excludes.empty() ? nullptr : excludes.data();
-                }
-                p->seven = engine::kEndMarker;
-                SuccessCount = CallEngine(kZipEngineId, p.get(), 10101);
-            }
-
+            SuccessCount = CallZipEngine(version, archive);
             if (spanning) {
                 if (SuccessCount > 0 && !WriteSpannedSet(tempArchive)) SuccessCount = 0;
                 fsx::deleteFile(tempArchive);

@@ -12,7 +12,8 @@
 
 #include "archive/ZipArchiver.h"
 #include "archive/ZipEocdInfo.h"
-#include "archive/ZipNames.h"
+#include "base/ZipFormat.h"
+#include "base/ZipNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
@@ -30,35 +31,19 @@
 
 namespace {
 
-constexpr uint32_t kEocdSig = 0x06054B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kSpanSig = 0x08074B50;
-constexpr uint32_t kZip64LocatorSig = 0x07064B50;
-constexpr uint32_t kZip64EocdSig = 0x06064B50;
-constexpr int64_t kEocdSize = 22;
-constexpr int64_t kCentralHeaderSize = 46;
-constexpr int64_t kZip64LocatorSize = 20;
-constexpr int64_t kZip64EocdSize = 56;
-constexpr int64_t kMaxEocdWindow = 65535 + kEocdSize;
-constexpr uint16_t kZip64ExtraId = 0x0001;
-
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t le64(const unsigned char* p) {
-    return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
-}
-uint64_t le64(const char* p) {
-    return le64(reinterpret_cast<const unsigned char*>(p));
-}
-uint16_t le16(const char* p) {
-    return le16(reinterpret_cast<const unsigned char*>(p));
-}
+using zipfmt::kSigCentral;
+using zipfmt::kSigDescriptor;
+using zipfmt::kSigEnd;
+using zipfmt::kSigEnd64;
+using zipfmt::kSigLocal;
+using zipfmt::kSigLocator64;
+using zipfmt::load32;
+using zipfmt::load64;
+constexpr int64_t kEocdSize = zipfmt::kEndSize;
+constexpr int64_t kCentralHeaderSize = zipfmt::kCentralHeaderSize;
+constexpr int64_t kZip64LocatorSize = zipfmt::kLocator64Size;
+constexpr int64_t kZip64EocdSize = zipfmt::kEnd64Size;
+constexpr int64_t kMaxEocdWindow = zipfmt::kMaxEndWindow;
 
 // The end of the archive being read, kept in memory: it holds the end record and, in most
 // archives, the whole central directory, so listing one takes a handful of system calls.
@@ -294,6 +279,106 @@ std::string TZipArchiver::ConvertOemName(const std::string& s, uint16_t flags, u
     return zipnames::localName(s, flags, hostSystem, specVersion, codePage);
 }
 
+namespace {
+
+// The number in a "PKBACK# nnn" volume label: up to three digits after the prefix (a label
+// cut short still counts); 0 for any other label.
+int volumeNumberOf(const std::string& label) {
+    if (label.compare(0, 8, "PKBACK# ") != 0) return 0;
+    const std::string number = label.substr(8, 3);
+    int n = 0;
+    bool digits = !number.empty();
+    for (char c : number) {
+        if (c < '0' || c > '9') digits = false;
+        n = n * 10 + (c - '0');
+    }
+    return digits ? n : 0;
+}
+
+// The first part of a spanned set starts with the span marker and a local header.
+bool startsSpannedSet(std::FILE* f) {
+    unsigned char head[8];
+    return readAt(f, 0, head, 8) && load32(head) == kSigDescriptor && load32(head + 4) == kSigLocal;
+}
+
+// An end record found behind a comment (or garbage) in the last bytes of the file.
+struct EndScan {
+    bool found = false;
+    int64_t position = 0;
+    unsigned char record[kEocdSize] = {};
+    int64_t zipEnd = 0;    // where the record's comment ends
+    bool garbage = false;  // bytes behind the comment that are not a block's zero padding
+    std::string comment;   // up to its first zero byte
+};
+
+// Searches the last bytes of the file for the end record; the message id of a failure to
+// read them, else 0.
+int scanForEndRecord(std::FILE* f, int64_t length, EndScan& scan) {
+    const int64_t window = std::clamp<int64_t>(length, 0, kMaxEocdWindow);
+    std::string buf(static_cast<size_t>(window), '\0');
+    if (length < 0 || !seekTo(f, length - window)) return 11008;
+    if (readBytes(f, buf.data(), buf.size()) != buf.size()) return 11011;
+    const auto* b = reinterpret_cast<const unsigned char*>(buf.data());
+    const long i = zipfmt::findEndSignature(b, buf.size(), long(window - kEocdSize - 1),
+                                            [](size_t) { return true; });
+    if (i < 0) return 0;
+    scan.found = true;
+    scan.position = length - window + i;
+    std::memcpy(scan.record, b + i, kEocdSize);
+    const uint16_t commentLength = zipfmt::load16(scan.record + 20);
+    scan.zipEnd = scan.position + kEocdSize + commentLength;
+    if (scan.zipEnd != length) {
+        // A block device pads the last block with zeros: that is not garbage.
+        bool padding = length % 512 == 0 && scan.zipEnd < length && length - scan.zipEnd < 512;
+        for (int64_t k = scan.zipEnd - (length - window); padding && k < window; ++k)
+            if (b[k] != 0) padding = false;
+        scan.garbage = !padding;
+    }
+    if (commentLength != 0) {
+        const int64_t from = i + kEocdSize;
+        const int64_t to = std::min<int64_t>(from + commentLength, window);
+        const void* zero = std::memchr(b + from, 0, static_cast<size_t>(to - from));
+        const int64_t stop =
+            zero ? static_cast<const unsigned char*>(zero) - b : static_cast<int64_t>(to);
+        scan.comment.assign(buf, static_cast<size_t>(from), static_cast<size_t>(stop - from));
+    }
+    return 0;
+}
+
+// No end record: a part of a spanned set other than the last, or no archive at all.
+[[noreturn]] void throwNoEndRecord(bool firstPartMarker, int volumeNumber,
+                                   const std::string& zipFileName) {
+    if (!firstPartMarker) {
+        if (volumeNumber != 0) throw EZipArchiver(11038, volumeNumber);
+        throw EZipArchiver(11036, zipFileName);
+    }
+    if (volumeNumber == 1) throw EZipArchiver(11037, true);
+    throw EZipArchiver(11045, true);
+}
+
+// ZIP64: a locator right before the end record (at `position`) points at the ZIP64 end
+// record, whose values replace the 16- and 32-bit ones. Its position, when there is one.
+std::optional<int64_t> findZip64End(std::FILE* f, int64_t position,
+                                    unsigned char (&z)[kZip64EocdSize]) {
+    unsigned char loc[kZip64LocatorSize];
+    const int64_t locPos = position - kZip64LocatorSize;
+    if (locPos < 0 || !readAt(f, locPos, loc, sizeof loc) || load32(loc) != kSigLocator64)
+        return std::nullopt;
+    // Usually the record lies right before the locator (also behind a prefix, where the
+    // stored offset is off); else where the locator says.
+    const int64_t guess = locPos - kZip64EocdSize;
+    if (guess >= 0 && readAt(f, guess, z, sizeof z) && load32(z) == kSigEnd64 &&
+        load64(z + 4) == static_cast<uint64_t>(kZip64EocdSize - 12))
+        return guess;
+    const uint64_t stored = load64(loc + 8);
+    if (locPos >= kZip64EocdSize && stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
+        readAt(f, static_cast<int64_t>(stored), z, sizeof z) && load32(z) == kSigEnd64)
+        return static_cast<int64_t>(stored);
+    return std::nullopt;
+}
+
+}  // namespace
+
 bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
     archiveComment_.clear();
     out = EocdInfo{};
@@ -307,130 +392,121 @@ bool TZipArchiver::LocateEOCD(bool raising, EocdInfo& out) {
         ReportMessage(11002);
         return false;
     }
-    if (volumeLabel_.compare(0, 8, "PKBACK# ") == 0) {
-        // Up to three characters after the prefix; a label cut short still counts.
-        const std::string number = volumeLabel_.substr(8, 3);
-        int n = 0;
-        bool digits = !number.empty();
-        for (char c : number) {
-            if (c < '0' || c > '9') digits = false;
-            n = n * 10 + (c - '0');
-        }
-        volumeNumber_ = digits ? n : 0;
-    }
+    volumeNumber_ = volumeNumberOf(volumeLabel_);
 
     const int64_t length = reuse ? opened.length : lengthOf(inFile_);
     loadTail(inFile_, length);
-    unsigned char head[8];
-    if (readAt(inFile_, 0, head, 8) && le32(head) == kSpanSig && le32(head + 4) == kLocalSig) {
+    if (startsSpannedSet(inFile_)) {
         firstPartMarker_ = true;
         isSpanned_ = true;
     }
 
-    bool found = false;
-    unsigned char rec[kEocdSize];
-
     // An archive without a comment ends with the record. A record there whose comment
     // would run past the end of the file is taken too, its comment cut at the end.
+    bool found = false;
+    unsigned char rec[kEocdSize];
     if (length >= kEocdSize && readAt(inFile_, length - kEocdSize, rec, kEocdSize)) {
         zipEnd_ = length;
         fileLength_ = length;
-        if (le32(rec) == kEocdSig) {
+        if (load32(rec) == kSigEnd) {
             out.position = length - kEocdSize;
             found = true;
         }
     }
-
     if (!found) {
-        const int64_t window = std::clamp<int64_t>(length, 0, kMaxEocdWindow);
-        std::string buf(static_cast<size_t>(window), '\0');
-        if (length < 0 || !seekTo(inFile_, length - window)) {
+        EndScan scan;
+        if (const int failure = scanForEndRecord(inFile_, length, scan); failure != 0) {
             if (!raising) return false;
-            throw EZipArchiver(11008, true);
+            throw EZipArchiver(failure, true);
         }
-        if (readBytes(inFile_, buf.data(), buf.size()) != buf.size()) {
-            if (!raising) return false;
-            throw EZipArchiver(11011, true);
-        }
-        const auto* b = reinterpret_cast<const unsigned char*>(buf.data());
-        for (int64_t i = window - kEocdSize - 1; i >= 0; --i) {
-            if (b[i] != 'P' || b[i + 1] != 'K' || b[i + 2] != 5 || b[i + 3] != 6) continue;
-            out.position = length - window + i;
-            std::memcpy(rec, b + i, kEocdSize);
-            const uint16_t commentLength = le16(rec + 20);
-            zipEnd_ = out.position + kEocdSize + commentLength;
+        if (scan.found) {
+            out.position = scan.position;
+            std::memcpy(rec, scan.record, kEocdSize);
+            zipEnd_ = scan.zipEnd;
             fileLength_ = length;
-            if (zipEnd_ != length) {
-                // A block device pads the last block with zeros: that is not garbage.
-                bool padding = length % 512 == 0 && zipEnd_ < length && length - zipEnd_ < 512;
-                for (int64_t k = zipEnd_ - (length - window); padding && k < window; ++k)
-                    if (b[k] != 0) padding = false;
-                if (!padding) ReportMessage(10204);
-            }
-            if (commentLength != 0) {
-                const int64_t from = i + kEocdSize;
-                const int64_t to = std::min<int64_t>(from + commentLength, window);
-                const void* zero = std::memchr(b + from, 0, static_cast<size_t>(to - from));
-                const int64_t stop =
-                    zero ? static_cast<const unsigned char*>(zero) - b : static_cast<int64_t>(to);
-                archiveComment_.assign(buf, static_cast<size_t>(from),
-                                       static_cast<size_t>(stop - from));
-            }
+            if (scan.garbage) ReportMessage(10204);
+            archiveComment_ = std::move(scan.comment);
             found = true;
-            break;
         }
     }
-
     if (!found) {
         if (!raising) return false;
-        if (!firstPartMarker_) {
-            if (volumeNumber_ != 0) throw EZipArchiver(11038, volumeNumber_);
-            throw EZipArchiver(11036, zipFileName_);
-        }
-        if (volumeNumber_ == 1) throw EZipArchiver(11037, true);
-        throw EZipArchiver(11045, true);
+        throwNoEndRecord(firstPartMarker_, volumeNumber_, zipFileName_);
     }
-
-    out.thisDisk = le16(rec + 4);
-    out.centralDisk = le16(rec + 6);
-    out.totalEntries = le16(rec + 10);
-    out.centralSize = le32(rec + 12);
-    out.centralOffset = le32(rec + 16);
-    out.commentLength = le16(rec + 20);
-
-    // ZIP64: a locator right before the record points at the ZIP64 end record, whose
-    // values replace the 16- and 32-bit ones.
-    unsigned char loc[kZip64LocatorSize];
-    const int64_t locPos = out.position - kZip64LocatorSize;
-    if (locPos >= 0 && readAt(inFile_, locPos, loc, sizeof loc) && le32(loc) == kZip64LocatorSig) {
-        unsigned char z[kZip64EocdSize];
-        std::optional<int64_t> recPos;
-        // Usually the record lies right before the locator (also behind a prefix, where the
-        // stored offset is off); else where the locator says.
-        const int64_t guess = locPos - kZip64EocdSize;
-        if (guess >= 0 && readAt(inFile_, guess, z, sizeof z) && le32(z) == kZip64EocdSig &&
-            le64(z + 4) == static_cast<uint64_t>(kZip64EocdSize - 12)) {
-            recPos = guess;
-        } else {
-            const uint64_t stored = le64(loc + 8);
-            if (locPos >= kZip64EocdSize &&
-                stored <= static_cast<uint64_t>(locPos - kZip64EocdSize) &&
-                readAt(inFile_, static_cast<int64_t>(stored), z, sizeof z) &&
-                le32(z) == kZip64EocdSig)
-                recPos = static_cast<int64_t>(stored);
-        }
-        if (recPos) {
-            out.zip64 = true;
-            out.zip64Position = *recPos;
-            out.thisDisk = le32(z + 16);
-            out.centralDisk = le32(z + 20);
-            out.totalEntries = le64(z + 32);
-            out.centralSize = le64(z + 40);
-            out.centralOffset = le64(z + 48);
-        }
+    const zipfmt::EndRecord end = zipfmt::decodeEndRecord(rec);
+    out.thisDisk = end.thisDisk;
+    out.centralDisk = end.centralDisk;
+    out.totalEntries = end.totalEntries;
+    out.centralSize = end.centralSize;
+    out.centralOffset = end.centralOffset;
+    out.commentLength = end.commentLength;
+    unsigned char z[kZip64EocdSize];
+    if (const std::optional<int64_t> at = findZip64End(inFile_, out.position, z)) {
+        const zipfmt::EndRecord end64 = zipfmt::decodeEnd64Record(z, out.commentLength);
+        out.zip64 = true;
+        out.zip64Position = *at;
+        out.thisDisk = end64.thisDisk;
+        out.centralDisk = end64.centralDisk;
+        out.totalEntries = end64.totalEntries;
+        out.centralSize = end64.centralSize;
+        out.centralOffset = end64.centralOffset;
     }
     return true;
 }
+
+namespace {
+
+// The message id of a central entry that could not be read whole; 0 when it was.
+int entryReadFailure(zipfmt::EntryRead got) {
+    switch (got) {
+        case zipfmt::EntryRead::Ok:
+            return 0;
+        case zipfmt::EntryRead::ShortHeader:
+            return 11013;
+        case zipfmt::EntryRead::BadSignature:
+            return 11015;
+        case zipfmt::EntryRead::ShortName:
+            return 11017;
+        case zipfmt::EntryRead::ShortExtra:
+            return 10201;
+        case zipfmt::EntryRead::ShortComment:
+            return 11022;
+    }
+    return 10201;
+}
+
+ZipDirEntry entryFrom(const zipfmt::CentralHeader& h) {
+    ZipDirEntry e;
+    e.MadeByVersion = h.madeByVersion;
+    e.HostSystem = h.hostSystem;
+    e.VersionNeeded = h.versionNeeded;
+    e.Flag = h.flags;
+    e.CompressionMethod = h.method;
+    e.DateTime = h.dosTime;
+    e.CRC32 = h.crc;
+    e.CompressedSize = h.compressedSize;
+    e.UncompressedSize = h.uncompressedSize;
+    e.FileNameLength = h.nameLength;
+    e.ExtraFieldLength = h.extraLength;
+    e.FileCommentLength = h.commentLength;
+    e.DiskNumberStart = h.diskStart;
+    e.InternalAttributes = h.internalAttributes;
+    e.ExternalAttributes = h.externalAttributes;
+    e.LocalHeaderOffset = h.localHeaderOffset;
+    e.Encrypted = (e.Flag & 1) != 0;
+    return e;
+}
+
+// Sizes and offset widened by the ZIP64 extended information field: only the fields whose
+// 32-bit form is saturated are present, in this order. The disk number stays 16 bits.
+void widenWithZip64(const zipfmt::CentralHeader& h, ZipDirEntry& e) {
+    const zipfmt::WideValues wide = zipfmt::widenWithZip64(h, e.ExtraData, false);
+    e.CompressedSize64 = wide.compressedSize;
+    e.UncompressedSize64 = wide.uncompressedSize;
+    e.LocalHeaderOffset64 = wide.localHeaderOffset;
+}
+
+}  // namespace
 
 uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowest) {
     // Reserve only what the file can hold: every header takes at least 46 bytes.
@@ -438,80 +514,27 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
         eocd.centralSize <= static_cast<uint64_t>(std::max<int64_t>(fileLength_, 0)))
         entries_.reserve(static_cast<size_t>(eocd.totalEntries));
 
-    unsigned char h[kCentralHeaderSize];
-    for (uint64_t k = 0; k < eocd.totalEntries; ++k) {
-        size_t got = readBytes(inFile_, h, sizeof h);
-        while (got < sizeof h) {
+    // The fixed part of a header that starts in the next part of a set is read there.
+    auto read = [this](void* buf, size_t n, bool fixedPart) {
+        size_t got = readBytes(inFile_, buf, n);
+        while (fixedPart && got < n) {
             if (currentDisk_ >= lastDisk_) throw EZipArchiver(11013, true);
             OpenPart(currentDisk_ + 1);
-            got = readBytes(inFile_, h, sizeof h);
+            got = readBytes(inFile_, buf, n);
         }
-        if (le32(h) != kCentralSig) throw EZipArchiver(11015, true);
-
-        ZipDirEntry e;
-        e.MadeByVersion = h[4];
-        e.HostSystem = h[5];
-        e.VersionNeeded = le16(h + 6);
-        e.Flag = le16(h + 8);
-        e.CompressionMethod = le16(h + 10);
-        e.DateTime = le32(h + 12);
-        e.CRC32 = le32(h + 16);
-        e.CompressedSize = le32(h + 20);
-        e.UncompressedSize = le32(h + 24);
-        e.FileNameLength = le16(h + 28);
-        e.ExtraFieldLength = le16(h + 30);
-        e.FileCommentLength = le16(h + 32);
-        e.DiskNumberStart = le16(h + 34);
-        e.InternalAttributes = le16(h + 36);
-        e.ExternalAttributes = le32(h + 38);
-        e.LocalHeaderOffset = le32(h + 42);
-        e.Encrypted = (e.Flag & 1) != 0;
-
-        std::string raw(e.FileNameLength, '\0');
-        if (readBytes(inFile_, raw.data(), raw.size()) != raw.size())
-            throw EZipArchiver(11017, true);
-        e.FileName = ConvertOemName(raw, e.Flag, e.HostSystem, e.MadeByVersion);
+        return got;
+    };
+    zipfmt::CentralEntry central;
+    for (uint64_t k = 0; k < eocd.totalEntries; ++k) {
+        if (const int failure = entryReadFailure(zipfmt::readCentralEntry(read, central)))
+            throw EZipArchiver(failure, true);
+        ZipDirEntry e = entryFrom(central.header);
+        e.FileName = ConvertOemName(central.name, e.Flag, e.HostSystem, e.MadeByVersion);
         std::replace(e.FileName.begin(), e.FileName.end(), '/', '\\');
-
-        if (e.ExtraFieldLength != 0) {
-            e.ExtraData.resize(e.ExtraFieldLength);
-            if (readBytes(inFile_, e.ExtraData.data(), e.ExtraData.size()) != e.ExtraData.size())
-                throw EZipArchiver(10201, true);
-        }
-        if (e.FileCommentLength != 0) {
-            std::string comment(e.FileCommentLength, '\0');
-            if (readBytes(inFile_, comment.data(), comment.size()) != comment.size())
-                throw EZipArchiver(11022, true);
-            e.FileComment = ConvertOemName(comment, e.Flag, e.HostSystem, e.MadeByVersion);
-        }
-
-        e.CompressedSize64 = e.CompressedSize;
-        e.UncompressedSize64 = e.UncompressedSize;
-        e.LocalHeaderOffset64 = e.LocalHeaderOffset;
-        // ZIP64 extended information: only the fields whose 32-bit form is saturated are
-        // present, in this order.
-        for (size_t p = 0; p + 4 <= e.ExtraData.size();) {
-            const uint16_t id = le16(e.ExtraData.data() + p);
-            const size_t size = le16(e.ExtraData.data() + p + 2);
-            const size_t body = p + 4;
-            if (body + size > e.ExtraData.size()) break;
-            if (id == kZip64ExtraId) {
-                size_t q = body;
-                const size_t end = body + size;
-                if (e.UncompressedSize == 0xFFFFFFFFu && q + 8 <= end) {
-                    e.UncompressedSize64 = le64(e.ExtraData.data() + q);
-                    q += 8;
-                }
-                if (e.CompressedSize == 0xFFFFFFFFu && q + 8 <= end) {
-                    e.CompressedSize64 = le64(e.ExtraData.data() + q);
-                    q += 8;
-                }
-                if (e.LocalHeaderOffset == 0xFFFFFFFFu && q + 8 <= end)
-                    e.LocalHeaderOffset64 = le64(e.ExtraData.data() + q);
-                break;
-            }
-            p = body + size;
-        }
+        e.ExtraData = central.extra;
+        if (e.FileCommentLength != 0)
+            e.FileComment = ConvertOemName(central.comment, e.Flag, e.HostSystem, e.MadeByVersion);
+        widenWithZip64(central.header, e);
 
         lowest = std::min(lowest, e.LocalHeaderOffset64);
 
@@ -530,6 +553,59 @@ uint64_t TZipArchiver::ReadCentralDirectory(const EocdInfo& eocd, uint64_t lowes
     return lowest;
 }
 
+namespace {
+
+// Reports what ended a listing, from within the handler that caught it.
+void reportListFailure(TZipArchiver& zip) {
+    try {
+        throw;
+    } catch (const EZipArchiver& e) {
+        zip.ReportException(e);
+    } catch (const std::bad_alloc&) {
+        zip.ReportMessage(10103);
+    } catch (const std::exception& e) {
+        zip.ReportMessage(10202, e.what());
+    } catch (...) {
+        zip.ReportMessage(10202);
+    }
+}
+
+}  // namespace
+
+// Opened here where that can be done before the end-record search, which then reads from
+// this stream: false when there is no such file.
+bool TZipArchiver::OpenForList(const std::string& resolved) {
+#ifndef _WIN32
+    if (!OpenInput(resolved)) return isFile(resolved);  // the search reports the failure
+    struct stat st;
+    if (fstat(fileno(inFile_), &st) != 0 || S_ISDIR(st.st_mode)) {
+        CloseInput();
+        return false;
+    }
+    opened.file = inFile_;
+    opened.length = static_cast<int64_t>(st.st_size);
+    return true;
+#else
+    return isFile(resolved);
+#endif
+}
+
+// Where the central directory starts; -1 when it cannot lie where the end record says.
+int64_t TZipArchiver::CentralDirectoryStart(const EocdInfo& eocd) {
+    if (eocd.centralDisk == eocd.thisDisk) {
+        // Counted back from the end record, so that a prefix (a stub) does not matter.
+        const int64_t base = eocd.zip64 ? eocd.zip64Position : eocd.position;
+        return eocd.centralSize > static_cast<uint64_t>(base)
+                   ? -1
+                   : base - static_cast<int64_t>(eocd.centralSize);
+    }
+    OpenPart(clampToInt(eocd.centralDisk));
+    zipEnd_ = lengthOf(inFile_);
+    fileLength_ = zipEnd_;
+    const uint64_t stored = eocd.centralOffset;
+    return stored > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(stored);
+}
+
 void TZipArchiver::List() {
     entries_.clear();
     centralDirOffset_ = 0;
@@ -542,25 +618,8 @@ void TZipArchiver::List() {
     structureWarning_ = false;
     bool failed = false;
 
-    // Opened here where that can be done before the end-record search, which then reads
-    // from this stream: false when there is no such file.
-    auto openForList = [this](const std::string& resolved) {
-#ifndef _WIN32
-        if (!OpenInput(resolved)) return isFile(resolved);  // the search reports the failure
-        struct stat st;
-        if (fstat(fileno(inFile_), &st) != 0 || S_ISDIR(st.st_mode)) {
-            CloseInput();
-            return false;
-        }
-        opened.file = inFile_;
-        opened.length = static_cast<int64_t>(st.st_size);
-        return true;
-#else
-        return isFile(resolved);
-#endif
-    };
     const std::string resolved = fsx::resolve(zipFileName_);
-    if (!openForList(resolved)) {
+    if (!OpenForList(resolved)) {
         if (OnDirUpdate) OnDirUpdate(this);
         return;
     }
@@ -583,18 +642,7 @@ void TZipArchiver::List() {
 
         stored = eocd.centralOffset;
         centralStoredOffset_ = stored;
-        if (eocd.centralDisk == eocd.thisDisk) {
-            // Counted back from the end record, so that a prefix (a stub) does not matter.
-            const int64_t base = eocd.zip64 ? eocd.zip64Position : eocd.position;
-            start = eocd.centralSize > static_cast<uint64_t>(base)
-                        ? -1
-                        : base - static_cast<int64_t>(eocd.centralSize);
-        } else {
-            OpenPart(clampToInt(eocd.centralDisk));
-            zipEnd_ = lengthOf(inFile_);
-            fileLength_ = zipEnd_;
-            start = stored > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(stored);
-        }
+        start = CentralDirectoryStart(eocd);
         if (start >= 0) centralDirOffset_ = start;
         // The lowest local header offset; with no members the central directory's own.
         lowest = stored;
@@ -608,18 +656,9 @@ void TZipArchiver::List() {
 
         lowest = ReadCentralDirectory(eocd, lowest);
         lastDisk_ = clampToInt(eocd.thisDisk);
-    } catch (const EZipArchiver& e) {
-        failed = true;
-        ReportException(e);
-    } catch (const std::bad_alloc&) {
-        failed = true;
-        ReportMessage(10103);
-    } catch (const std::exception& e) {
-        failed = true;
-        ReportMessage(10202, e.what());
     } catch (...) {
         failed = true;
-        ReportMessage(10202);
+        reportListFailure(*this);
     }
 
     busy.reset();

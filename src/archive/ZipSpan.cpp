@@ -13,13 +13,14 @@
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "archive/ZipArchiver.h"
 #include "archive/ZipEocdInfo.h"
+#include "base/DurableWrite.h"
+#include "base/ZipFormat.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
@@ -35,14 +36,18 @@
 
 namespace {
 
-constexpr uint32_t kEocdSig = 0x06054B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kSpanSig = 0x08074B50;
-constexpr size_t kLocalSize = 30;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kEocdSize = 22;
-constexpr int64_t kMaxEocdWindow = 65535 + 22;
+using zipfmt::kSigCentral;
+using zipfmt::kSigDescriptor;
+using zipfmt::kSigEnd;
+using zipfmt::kSigLocal;
+using zipfmt::load16;
+using zipfmt::load32;
+using zipfmt::store16;
+using zipfmt::store32;
+constexpr size_t kLocalSize = zipfmt::kLocalHeaderSize;
+constexpr size_t kCentralSize = zipfmt::kCentralHeaderSize;
+constexpr size_t kEocdSize = zipfmt::kEndSize;
+constexpr int64_t kMaxEocdWindow = zipfmt::kMaxEndWindow;
 constexpr size_t kCopyChunk = 65536;
 constexpr int kMaxParts = 999;  // three digits in the part names
 
@@ -71,21 +76,6 @@ class SpanFailure : public EZipArchiver {
     std::string text_;
 };
 
-uint16_t get16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t get32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void put16(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-void put32(unsigned char* p, uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
 unsigned char* bytes(std::string& s, size_t at = 0) {
     return reinterpret_cast<unsigned char*>(s.data()) + at;
 }
@@ -146,8 +136,50 @@ struct CentralRecord {
     std::string raw;
     std::string name;
     uint64_t compressedSize = 0;
+    uint32_t storedOffset = 0;  // of the local header, as the archive read says
     int64_t outputOffset = -1;
 };
+
+// One central header read with `read(buffer, n)` (answering the bytes it got); `totalSize`
+// grows by what the member takes besides its local header.
+template <class Read>
+CentralRecord readCentralRecord(Read read, uint64_t& totalSize) {
+    zipfmt::CentralEntry entry;
+    auto readPiece = [&read](void* buf, size_t n, bool) { return read(buf, n); };
+    switch (zipfmt::readCentralEntry(readPiece, entry)) {
+        case zipfmt::EntryRead::Ok:
+            break;
+        case zipfmt::EntryRead::ShortHeader:
+            throw EZipArchiver(11013, true);
+        case zipfmt::EntryRead::BadSignature:
+            throw EZipArchiver(11015, true);
+        default:
+            throw EZipArchiver(11017, true);
+    }
+    CentralRecord rec;
+    rec.raw = entry.fixed + entry.name + entry.extra + entry.comment;
+    rec.name = std::move(entry.name);
+    rec.compressedSize = entry.header.compressedSize;
+    rec.storedOffset = entry.header.localHeaderOffset;
+    totalSize += entry.header.variableLength() + rec.compressedSize;
+    return rec;
+}
+
+// The end of a failed join or split: the failure reported, the result code answered.
+int reportSpanFailure(TZipArchiver& zip) {
+    try {
+        throw;
+    } catch (const EZipArchiver& ex) {
+        zip.ReportException(ex);
+        return kResultReported;
+    } catch (const std::bad_alloc&) {
+        zip.ReportMessage(10103);
+        return kResultNoMemory;
+    } catch (const std::exception& ex) {
+        zip.ReportMessage(11024, ex.what());
+        return kResultOther;
+    }
+}
 
 }  // namespace
 
@@ -167,6 +199,156 @@ bool TZipArchiver::JoinSpannedSet(std::string& tempArchive) {
     return true;
 }
 
+// The steps of joining: the end record and the central directory read from the set's
+// last parts, the members copied from the first part on, and a new central directory and
+// end record written behind them.
+class TZipArchiver::SpanJoin {
+  public:
+    SpanJoin(TZipArchiver& zip, std::FILE* out) : zip_(zip), out_(out) {}
+
+    // The end record in the file named by ZipFileName, which must be the last part; the
+    // archive comment is answered.
+    std::string readEndRecord(EocdInfo& eocd) {
+        if (!fsx::fileExists(zip_.inFileName_)) throw EZipArchiver(11001, true);
+        if (!zip_.LocateEOCD(false, eocd)) {
+            const int number = partNumberOf(zip_.inFileName_);
+            if (number == 1) throw EZipArchiver(11037, true);
+            throw EZipArchiver(11038, number);
+        }
+        if (eocd.zip64) throw SpanFailure(11024, ZipMessageText(11024) + "ZIP64 set");
+        zip_.lastDisk_ = static_cast<int>(eocd.thisDisk);
+        zip_.currentDisk_ = zip_.lastDisk_;
+        std::string comment(eocd.commentLength, '\0');
+        if (eocd.commentLength != 0) {
+            if (std::fseek(zip_.inFile_, static_cast<long>(eocd.position + kEocdSize), SEEK_SET) !=
+                0)
+                throw EZipArchiver(11023, true);
+            comment.resize(std::fread(comment.data(), 1, comment.size(), zip_.inFile_));
+        }
+        return comment;
+    }
+
+    void readCentralDirectory(const EocdInfo& eocd) {
+        zip_.OpenPart(static_cast<int>(eocd.centralDisk));
+        if (std::fseek(zip_.inFile_, static_cast<long>(eocd.centralOffset), SEEK_SET) != 0)
+            throw EZipArchiver(11008, true);
+        auto read = [this](void* buf, size_t n) { return readSpanned(buf, n); };
+        for (uint64_t k = 0; k < eocd.totalEntries; ++k)
+            central_.push_back(readCentralRecord(read, totalSize_));
+    }
+
+    void copyMembers() {
+        zip_.OpenPart(0);
+        if (zip_.OnProgress) {
+            zip_.OnProgress(&zip_, progTotalFiles, std::string(),
+                            static_cast<int64_t>(central_.size()));
+            zip_.OnProgress(&zip_, progTotalSize, std::string(), static_cast<int64_t>(totalSize_));
+        }
+        unsigned char sig[4];
+        if (readSpanned(sig, 4) != 4 || load32(sig) != kSigDescriptor)
+            throw EZipArchiver(11031, true);
+        for (size_t m = 0; m < central_.size(); ++m) copyMember();
+    }
+
+    // The central directory, every member on disk 0 at its new place, and the end record.
+    void writeCentralDirectory(const std::string& comment) {
+        const long centralStart = std::ftell(out_);
+        if (centralStart < 0 || centralStart > 0xFFFFFFFFl) throw EZipArchiver(11010, true);
+        for (CentralRecord& c : central_) {
+            if (c.outputOffset < 0) throw EZipArchiver(11026, true);
+            store16(bytes(c.raw, 34), 0);
+            store32(bytes(c.raw, 42), static_cast<uint32_t>(c.outputOffset));
+            writeOut(out_, c.raw.data(), c.raw.size(), 11029);
+        }
+        const long centralEnd = std::ftell(out_);
+        unsigned char e[kEocdSize] = {};
+        store32(e, kSigEnd);
+        store16(e + 8, static_cast<uint16_t>(central_.size()));
+        store16(e + 10, static_cast<uint16_t>(central_.size()));
+        store32(e + 12, static_cast<uint32_t>(centralEnd - centralStart));
+        store32(e + 16, static_cast<uint32_t>(centralStart));
+        store16(e + 20, static_cast<uint16_t>(comment.size()));
+        writeOut(out_, e, kEocdSize, 11030);
+        writeOut(out_, comment.data(), comment.size(), 11023);
+    }
+
+  private:
+    // Reads n bytes, going on in the following parts at the end of one.
+    size_t readSpanned(void* buf, size_t n) {
+        size_t got = 0;
+        auto* p = static_cast<char*>(buf);
+        while (got < n) {
+            got += std::fread(p + got, 1, n - got, zip_.inFile_);
+            if (got < n) {
+                if (zip_.currentDisk_ >= zip_.lastDisk_) break;
+                zip_.OpenPart(zip_.currentDisk_ + 1);
+            }
+        }
+        return got;
+    }
+
+    void copyData(uint64_t n, int id) {
+        while (n > 0) {
+            prompter().processEvents();
+            if (zip_.Cancel) throw EZipArchiver(11007, false);
+            const size_t k = static_cast<size_t>(std::min<uint64_t>(n, chunk_.size()));
+            if (readSpanned(chunk_.data(), k) != k) throw EZipArchiver(id, true);
+            writeOut(out_, chunk_.data(), k, id);
+            if (zip_.OnProgress) zip_.OnProgress(&zip_, progAdvance, std::string(), int64_t(k));
+            n -= k;
+        }
+    }
+
+    // The first central header of that name (any case) not yet given a place.
+    CentralRecord& claim(const std::string& name) {
+        for (CentralRecord& c : central_)
+            if (c.outputOffset < 0 && sameNameIgnoringCase(c.name, name)) return c;
+        throw EZipArchiver(11026, true);
+    }
+
+    void copyMember() {
+        std::string local(kLocalSize, '\0');
+        if (readSpanned(local.data(), kLocalSize) != kLocalSize) throw EZipArchiver(11012, true);
+        if (load32(bytes(local)) != kSigLocal) throw EZipArchiver(11014, true);
+        const size_t nameLength = load16(bytes(local, 26));
+        const size_t extraLength = load16(bytes(local, 28));
+        std::string name(nameLength, '\0');
+        if (readSpanned(name.data(), nameLength) != nameLength) throw EZipArchiver(11016, true);
+        CentralRecord& rec = claim(name);
+        rec.outputOffset = std::ftell(out_);
+        if (rec.outputOffset < 0 || rec.outputOffset > 0xFFFFFFFFll)
+            throw EZipArchiver(11010, true);
+        const uint16_t flags = load16(bytes(local, 6));
+        uint64_t dataLength = load32(bytes(local, 18));
+        if (dataLength == 0) dataLength = rec.compressedSize;
+        if (zip_.OnMessage) zip_.OnMessage(&zip_, 0, "Copying: " + name);
+        if (zip_.OnProgress)
+            zip_.OnProgress(&zip_, progNewFile, name,
+                            static_cast<int64_t>(kLocalSize + nameLength + extraLength +
+                                                 dataLength + ((flags & 8) ? 16 : 0)));
+        writeOut(out_, local.data(), kLocalSize, 11028);
+        writeOut(out_, name.data(), nameLength, 11028);
+        copyData(extraLength, 11018);
+        copyData(dataLength, 11021);
+        if (flags & 8) copyDescriptor();
+    }
+
+    // The data descriptor, with or without its signature.
+    void copyDescriptor() {
+        unsigned char d[16];
+        if (readSpanned(d, 4) != 4) throw EZipArchiver(11020, true);
+        const size_t more = load32(d) == kSigDescriptor ? 12 : 8;
+        if (readSpanned(d + 4, more) != more) throw EZipArchiver(11020, true);
+        writeOut(out_, d, 4 + more, 11020);
+    }
+
+    TZipArchiver& zip_;
+    std::FILE* out_;
+    std::vector<CentralRecord> central_;
+    uint64_t totalSize_ = 0;
+    std::vector<char> chunk_ = std::vector<char>(kCopyChunk);
+};
+
 int TZipArchiver::ReadSpan(const std::string& output) {
     int result = 0;
     FilePtr out;
@@ -176,160 +358,18 @@ int TZipArchiver::ReadSpan(const std::string& output) {
         if (fsx::fileExists(output)) fsx::deleteFile(output);
         out.reset(std::fopen(output.c_str(), "wb"));
         if (!out) throw EZipArchiver(11009, true);
-
-        // The file named by ZipFileName must be the last part: it holds the end record.
         inFileName_ = fsx::resolve(zipFileName_);
         lastPart = inFileName_;
-        if (!fsx::fileExists(inFileName_)) throw EZipArchiver(11001, true);
+        SpanJoin join(*this, out.get());
         EocdInfo eocd;
-        if (!LocateEOCD(false, eocd)) {
-            const int number = partNumberOf(inFileName_);
-            if (number == 1) throw EZipArchiver(11037, true);
-            throw EZipArchiver(11038, number);
-        }
-        if (eocd.zip64) throw SpanFailure(11024, ZipMessageText(11024) + "ZIP64 set");
-        lastDisk_ = static_cast<int>(eocd.thisDisk);
-        currentDisk_ = lastDisk_;
-        std::string comment(eocd.commentLength, '\0');
-        if (eocd.commentLength != 0) {
-            if (std::fseek(inFile_, static_cast<long>(eocd.position + kEocdSize), SEEK_SET) != 0)
-                throw EZipArchiver(11023, true);
-            comment.resize(std::fread(comment.data(), 1, comment.size(), inFile_));
-        }
-
-        // Reads n bytes, going on in the following parts at the end of one.
-        auto readSpanned = [this](void* buf, size_t n) {
-            size_t got = 0;
-            auto* p = static_cast<char*>(buf);
-            while (got < n) {
-                const size_t r = std::fread(p + got, 1, n - got, inFile_);
-                got += r;
-                if (got < n) {
-                    if (currentDisk_ >= lastDisk_) break;
-                    OpenPart(currentDisk_ + 1);
-                }
-            }
-            return got;
-        };
-
-        // The central directory.
-        OpenPart(static_cast<int>(eocd.centralDisk));
-        if (std::fseek(inFile_, static_cast<long>(eocd.centralOffset), SEEK_SET) != 0)
-            throw EZipArchiver(11008, true);
-        std::vector<CentralRecord> central;
-        uint64_t totalSize = 0;
-        for (uint64_t k = 0; k < eocd.totalEntries; ++k) {
-            CentralRecord rec;
-            rec.raw.resize(kCentralSize);
-            if (readSpanned(rec.raw.data(), kCentralSize) != kCentralSize)
-                throw EZipArchiver(11013, true);
-            const unsigned char* h = bytes(rec.raw);
-            if (get32(h) != kCentralSig) throw EZipArchiver(11015, true);
-            const size_t nameLength = get16(h + 28);
-            const size_t rest = nameLength + get16(h + 30) + get16(h + 32);
-            rec.compressedSize = get32(h + 20);
-            rec.raw.resize(kCentralSize + rest);
-            if (readSpanned(rec.raw.data() + kCentralSize, rest) != rest)
-                throw EZipArchiver(11017, true);
-            rec.name = rec.raw.substr(kCentralSize, nameLength);
-            totalSize += rest + rec.compressedSize;
-            central.push_back(std::move(rec));
-        }
-
-        // The members, from the first part on.
-        OpenPart(0);
-        if (OnProgress) {
-            OnProgress(this, progTotalFiles, std::string(), static_cast<int64_t>(central.size()));
-            OnProgress(this, progTotalSize, std::string(), static_cast<int64_t>(totalSize));
-        }
-        unsigned char sig[4];
-        if (readSpanned(sig, 4) != 4 || get32(sig) != kSpanSig) throw EZipArchiver(11031, true);
-
-        std::vector<char> chunk(kCopyChunk);
-        auto copyData = [&](uint64_t n, int id) {
-            while (n > 0) {
-                prompter().processEvents();
-                if (Cancel) throw EZipArchiver(11007, false);
-                const size_t k = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
-                if (readSpanned(chunk.data(), k) != k) throw EZipArchiver(id, true);
-                writeOut(out.get(), chunk.data(), k, id);
-                if (OnProgress) OnProgress(this, progAdvance, std::string(), int64_t(k));
-                n -= k;
-            }
-        };
-
-        for (size_t m = 0; m < central.size(); ++m) {
-            std::string local(kLocalSize, '\0');
-            if (readSpanned(local.data(), kLocalSize) != kLocalSize)
-                throw EZipArchiver(11012, true);
-            if (get32(bytes(local)) != kLocalSig) throw EZipArchiver(11014, true);
-            const size_t nameLength = get16(bytes(local, 26));
-            const size_t extraLength = get16(bytes(local, 28));
-            std::string name(nameLength, '\0');
-            if (readSpanned(name.data(), nameLength) != nameLength) throw EZipArchiver(11016, true);
-            CentralRecord* rec = nullptr;
-            for (CentralRecord& c : central) {
-                if (c.outputOffset < 0 && sameNameIgnoringCase(c.name, name)) {
-                    rec = &c;
-                    break;
-                }
-            }
-            if (!rec) throw EZipArchiver(11026, true);
-            rec->outputOffset = std::ftell(out.get());
-            if (rec->outputOffset < 0 || rec->outputOffset > 0xFFFFFFFFll)
-                throw EZipArchiver(11010, true);
-            const uint16_t flags = get16(bytes(local, 6));
-            uint64_t dataLength = get32(bytes(local, 18));
-            if (dataLength == 0) dataLength = rec->compressedSize;
-            if (OnMessage) OnMessage(this, 0, "Copying: " + name);
-            if (OnProgress)
-                OnProgress(this, progNewFile, name,
-                           static_cast<int64_t>(kLocalSize + nameLength + extraLength + dataLength +
-                                                ((flags & 8) ? 16 : 0)));
-            writeOut(out.get(), local.data(), kLocalSize, 11028);
-            writeOut(out.get(), name.data(), nameLength, 11028);
-            copyData(extraLength, 11018);
-            copyData(dataLength, 11021);
-            if (flags & 8) {
-                // The descriptor, with or without its signature.
-                unsigned char d[16];
-                if (readSpanned(d, 4) != 4) throw EZipArchiver(11020, true);
-                const size_t more = get32(d) == kSpanSig ? 12 : 8;
-                if (readSpanned(d + 4, more) != more) throw EZipArchiver(11020, true);
-                writeOut(out.get(), d, 4 + more, 11020);
-            }
-        }
+        const std::string comment = join.readEndRecord(eocd);
+        join.readCentralDirectory(eocd);
+        join.copyMembers();
         CloseInput();
-
-        // The central directory, every member on disk 0 at its new place.
-        const long centralStart = std::ftell(out.get());
-        if (centralStart < 0 || centralStart > 0xFFFFFFFFl) throw EZipArchiver(11010, true);
-        for (CentralRecord& c : central) {
-            if (c.outputOffset < 0) throw EZipArchiver(11026, true);
-            put16(bytes(c.raw, 34), 0);
-            put32(bytes(c.raw, 42), static_cast<uint32_t>(c.outputOffset));
-            writeOut(out.get(), c.raw.data(), c.raw.size(), 11029);
-        }
-        const long centralEnd = std::ftell(out.get());
-        unsigned char e[kEocdSize] = {};
-        put32(e, kEocdSig);
-        put16(e + 8, static_cast<uint32_t>(central.size()));
-        put16(e + 10, static_cast<uint32_t>(central.size()));
-        put32(e + 12, static_cast<uint32_t>(centralEnd - centralStart));
-        put32(e + 16, static_cast<uint32_t>(centralStart));
-        put16(e + 20, static_cast<uint32_t>(comment.size()));
-        writeOut(out.get(), e, kEocdSize, 11030);
-        writeOut(out.get(), comment.data(), comment.size(), 11023);
+        join.writeCentralDirectory(comment);
         if (std::fflush(out.get()) != 0) throw EZipArchiver(11010, true);
-    } catch (const EZipArchiver& ex) {
-        ReportException(ex);
-        result = kResultReported;
-    } catch (const std::bad_alloc&) {
-        ReportMessage(10103);
-        result = kResultNoMemory;
-    } catch (const std::exception& ex) {
-        ReportMessage(11024, ex.what());
-        result = kResultOther;
+    } catch (...) {
+        result = reportSpanFailure(*this);
     }
     if (OnProgress) OnProgress(this, progEndOfBatch, std::string(), 0);
     CloseInput();
@@ -364,7 +404,7 @@ class PartWriter {
     // Makes sure a part is open, so that partIndex() and offset() name where the next
     // buffer goes when it has `together` bytes that must stay together.
     void prepare(size_t together) {
-        if (!file_) open();
+        if (!file_.isOpen()) open();
         if (together > 0 && static_cast<int64_t>(together) > free_ - written_) {
             if (written_ == 0) throw EZipArchiver(11032, true);
             closePart();
@@ -387,7 +427,7 @@ class PartWriter {
                 continue;
             }
             const size_t k = static_cast<size_t>(std::min<int64_t>(room, int64_t(length)));
-            if (std::fwrite(p, 1, k, file_) != k) throw EZipArchiver(11010, true);
+            if (!file_.write(p, k)) throw EZipArchiver(11010, true);
             if (zip_.OnProgress) zip_.OnProgress(&zip_, progAdvance, std::string(), int64_t(k));
             written_ += static_cast<int64_t>(k);
             p += k;
@@ -396,7 +436,7 @@ class PartWriter {
     }
 
     void finish() {
-        if (file_) closePart();
+        if (file_.isOpen()) closePart();
         done_.clear();
     }
 
@@ -408,7 +448,7 @@ class PartWriter {
         partName_ = name;
         for (;;) {
             openFreshTemp(name);
-            int64_t space = fsx::freeDiskSpace(temp_);
+            int64_t space = fsx::freeDiskSpace(file_.temporaryName());
             if (zip_.MaxVolumeSize > 0 && (space < 0 || space > zip_.MaxVolumeSize))
                 space = zip_.MaxVolumeSize;
             if (index_ == 0) space -= zip_.KeepFreeOnDisk1;
@@ -417,9 +457,7 @@ class PartWriter {
                 written_ = 0;
                 return;
             }
-            std::fclose(file_);
-            file_ = nullptr;
-            fsx::deleteFile(temp_);
+            file_.discard();
             if (zip_.Unattended) throw EZipArchiver(11025, true);
             bool retry;
             if (zip_.OnStatusDisk) {
@@ -438,17 +476,7 @@ class PartWriter {
     // A new file beside the part, under a name no other file has: an existing file is
     // never emptied.
     void openFreshTemp(const std::string& name) {
-        std::random_device seed;
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            char suffix[24];
-            std::snprintf(suffix, sizeof suffix, ".%08x.tmp", seed());
-            temp_ = name + suffix;
-            file_ = std::fopen(temp_.c_str(), "wbx");
-            if (file_) return;
-            if (!fsx::pathExists(temp_)) break;
-        }
-        temp_.clear();
-        throw EZipArchiver(11009, true);
+        if (!file_.open(name)) throw EZipArchiver(11009, true);
     }
 
     // An existing file of the part's name: a part of an earlier set, or anything else.
@@ -470,31 +498,19 @@ class PartWriter {
     }
 
     void closePart() {
-        std::FILE* f = file_;
-        file_ = nullptr;
-        if (std::fclose(f) != 0) {
-            fsx::deleteFile(temp_);
+        if (!file_.finishWriting()) {
+            file_.discard();
             throw EZipArchiver(11010, true);
         }
-        const std::string name = partName_;
-        copyFileTime(dateSource_, temp_);
-        std::error_code ec;
-        std::filesystem::rename(temp_, name, ec);
-        if (ec) {
-            fsx::deleteFile(temp_);
-            throw EZipArchiver(11009, true);
-        }
-        done_.push_back(name);
+        copyFileTime(dateSource_, file_.temporaryName());
+        if (!file_.commit() && !file_.renamed()) throw EZipArchiver(11009, true);
+        done_.push_back(partName_);
         ++index_;
     }
 
     // After a failure nothing of the set stays behind: an incomplete set is of no use.
     void abandon() {
-        if (file_) {
-            std::fclose(file_);
-            file_ = nullptr;
-            fsx::deleteFile(temp_);
-        }
+        file_.discard();
         for (const std::string& n : done_) fsx::deleteFile(n);
         done_.clear();
     }
@@ -502,9 +518,8 @@ class PartWriter {
     TZipArchiver& zip_;
     std::string archive_;
     std::string dateSource_;
-    std::FILE* file_ = nullptr;
+    durable::DurableFile file_;
     std::string partName_;
-    std::string temp_;
     std::vector<std::string> done_;
     int index_ = 0;
     int64_t free_ = 0;
@@ -512,6 +527,157 @@ class PartWriter {
 };
 
 }  // namespace
+
+// The steps of splitting: the built archive's end record and central directory read, its
+// members copied into the parts in the order they lie in it, and the central directory
+// and end record written behind them, each header with the part and offset it got.
+class TZipArchiver::SpanSplit {
+  public:
+    SpanSplit(TZipArchiver& zip, std::FILE* in) : zip_(zip), in_(in) {}
+
+    // The end record of the built archive; its comment is kept for the last part.
+    void readEndRecord() {
+        std::fseek(in_, 0, SEEK_END);
+        const int64_t length = std::ftell(in_);
+        const int64_t window = std::min<int64_t>(std::max<int64_t>(length, 0), kMaxEocdWindow);
+        std::string tail(static_cast<size_t>(window), '\0');
+        if (std::fseek(in_, static_cast<long>(length - window), SEEK_SET) != 0 ||
+            std::fread(tail.data(), 1, tail.size(), in_) != tail.size())
+            throw EZipArchiver(11011, true);
+        const long at = zipfmt::findEndSignature(bytes(tail), tail.size(), long(window),
+                                                 [](size_t) { return true; });
+        if (at < 0) throw EZipArchiver(11011, true);
+        const zipfmt::EndRecord end = zipfmt::decodeEndRecord(bytes(tail, size_t(at)));
+        entries_ = size_t(end.totalEntries);
+        centralOffset_ = uint32_t(end.centralOffset);
+        const size_t commentLength =
+            std::min<size_t>(end.commentLength, tail.size() - size_t(at) - kEocdSize);
+        comment_ = tail.substr(size_t(at) + kEocdSize, commentLength);
+        if (entries_ == 0xFFFF || centralOffset_ == 0xFFFFFFFFu)
+            throw SpanFailure(11024, ZipMessageText(11024) + "ZIP64 archive");
+    }
+
+    void readCentralDirectory() {
+        if (std::fseek(in_, static_cast<long>(centralOffset_), SEEK_SET) != 0)
+            throw EZipArchiver(11008, true);
+        auto read = [this](void* buf, size_t n) { return std::fread(buf, 1, n, in_); };
+        for (size_t k = 0; k < entries_; ++k) {
+            central_.push_back(readCentralRecord(read, totalSize_));
+            // Its place in the built archive, for now.
+            central_.back().outputOffset = central_.back().storedOffset;
+        }
+    }
+
+    void copyMembers(PartWriter& parts) {
+        // The local headers are copied in the order they lie in the archive.
+        std::vector<size_t> order(central_.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return central_[a].outputOffset < central_[b].outputOffset;
+        });
+        if (zip_.OnProgress) {
+            zip_.OnProgress(&zip_, progTotalFiles, std::string(), static_cast<int64_t>(entries_));
+            zip_.OnProgress(&zip_, progTotalSize, std::string(), static_cast<int64_t>(totalSize_));
+        }
+        unsigned char sig[4];
+        store32(sig, kSigDescriptor);
+        parts.write(sig, 4, true);
+        memberDisk_.resize(central_.size());
+        memberOffset_.resize(central_.size());
+        for (size_t idx : order) copyMember(parts, idx);
+    }
+
+    void writeCentralDirectory(PartWriter& parts) {
+        if (zip_.OnMessage) zip_.OnMessage(&zip_, 0, "Copying: " + ZipMessageText(11047));
+        std::vector<int> headerDisk(central_.size());
+        for (size_t i = 0; i < central_.size(); ++i) {
+            CentralRecord& c = central_[i];
+            if (memberOffset_[i] > 0xFFFFFFFFll) throw EZipArchiver(11029, true);
+            store16(bytes(c.raw, 34), static_cast<uint16_t>(memberDisk_[i]));
+            store32(bytes(c.raw, 42), static_cast<uint32_t>(memberOffset_[i]));
+            parts.prepare(c.raw.size());
+            noteCentralStart(parts);
+            headerDisk[i] = parts.partIndex();
+            parts.write(c.raw.data(), c.raw.size(), true);
+            centralSize_ += static_cast<int64_t>(c.raw.size());
+        }
+        std::string end(kEocdSize, '\0');
+        end += comment_;
+        parts.prepare(end.size());
+        noteCentralStart(parts);
+        const auto onLastDisk = std::count(headerDisk.begin(), headerDisk.end(), parts.partIndex());
+        unsigned char* e = bytes(end);
+        store32(e, kSigEnd);
+        store16(e + 4, static_cast<uint16_t>(parts.partIndex()));
+        store16(e + 6, static_cast<uint16_t>(centralDisk_));
+        store16(e + 8, static_cast<uint16_t>(onLastDisk));
+        store16(e + 10, static_cast<uint16_t>(central_.size()));
+        store32(e + 12, static_cast<uint32_t>(centralSize_));
+        store32(e + 16, static_cast<uint32_t>(centralStart_));
+        store16(e + 20, static_cast<uint16_t>(comment_.size()));
+        parts.write(end.data(), end.size(), true);
+    }
+
+  private:
+    void copyMember(PartWriter& parts, size_t idx) {
+        CentralRecord& c = central_[idx];
+        if (std::fseek(in_, static_cast<long>(c.outputOffset), SEEK_SET) != 0)
+            throw EZipArchiver(11008, true);
+        std::string local(kLocalSize, '\0');
+        if (std::fread(local.data(), 1, kLocalSize, in_) != kLocalSize)
+            throw EZipArchiver(11012, true);
+        if (load32(bytes(local)) != kSigLocal) throw EZipArchiver(11014, true);
+        const size_t variable = size_t(load16(bytes(local, 26))) + load16(bytes(local, 28));
+        local.resize(kLocalSize + variable);
+        if (std::fread(local.data() + kLocalSize, 1, variable, in_) != variable)
+            throw EZipArchiver(11016, true);
+        const uint16_t flags = load16(bytes(local, 6));
+        if (zip_.OnMessage) zip_.OnMessage(&zip_, 0, "Copying: " + c.name);
+        if (zip_.OnProgress)
+            zip_.OnProgress(
+                &zip_, progNewFile, c.name,
+                static_cast<int64_t>(local.size() + c.compressedSize + ((flags & 8) ? 16 : 0)));
+        parts.prepare(local.size());
+        memberDisk_[idx] = parts.partIndex();
+        memberOffset_[idx] = parts.offset();
+        parts.write(local.data(), local.size(), true);
+        for (uint64_t n = c.compressedSize; n > 0;) {
+            const size_t k = static_cast<size_t>(std::min<uint64_t>(n, chunk_.size()));
+            if (std::fread(chunk_.data(), 1, k, in_) != k) throw EZipArchiver(11021, true);
+            parts.write(chunk_.data(), k, false);
+            n -= k;
+        }
+        if (flags & 8) copyDescriptor(parts);
+    }
+
+    void copyDescriptor(PartWriter& parts) {
+        unsigned char d[16];
+        if (std::fread(d, 1, 4, in_) != 4) throw EZipArchiver(11020, true);
+        const size_t more = load32(d) == kSigDescriptor ? 12 : 8;
+        if (std::fread(d + 4, 1, more, in_) != more) throw EZipArchiver(11020, true);
+        parts.write(d, 4 + more, true);
+    }
+
+    // The central directory starts where its first record (or the end record) goes.
+    void noteCentralStart(const PartWriter& parts) {
+        if (centralDisk_ >= 0) return;
+        centralDisk_ = parts.partIndex();
+        centralStart_ = parts.offset();
+    }
+
+    TZipArchiver& zip_;
+    std::FILE* in_;
+    size_t entries_ = 0;
+    uint32_t centralOffset_ = 0;
+    std::string comment_;
+    std::vector<CentralRecord> central_;
+    uint64_t totalSize_ = 0;
+    std::vector<int> memberDisk_;
+    std::vector<int64_t> memberOffset_;
+    std::vector<char> chunk_ = std::vector<char>(kCopyChunk);
+    int centralDisk_ = -1;
+    int64_t centralStart_ = 0, centralSize_ = 0;
+};
 
 bool TZipArchiver::WriteSpannedSet(const std::string& tempArchive) {
     return WriteSpan(tempArchive) == 0;
@@ -523,156 +689,15 @@ int TZipArchiver::WriteSpan(const std::string& source) {
     try {
         FilePtr in(std::fopen(source.c_str(), "rb"));
         if (!in) throw EZipArchiver(11001, true);
-        std::fseek(in.get(), 0, SEEK_END);
-        const int64_t length = std::ftell(in.get());
-
-        // The end record of the built archive.
-        const int64_t window = std::min<int64_t>(std::max<int64_t>(length, 0), kMaxEocdWindow);
-        std::string tail(static_cast<size_t>(window), '\0');
-        if (std::fseek(in.get(), static_cast<long>(length - window), SEEK_SET) != 0 ||
-            std::fread(tail.data(), 1, tail.size(), in.get()) != tail.size())
-            throw EZipArchiver(11011, true);
-        int64_t at = -1;
-        for (int64_t i = window - int64_t(kEocdSize); i >= 0; --i) {
-            if (get32(bytes(tail, size_t(i))) == kEocdSig) {
-                at = i;
-                break;
-            }
-        }
-        if (at < 0) throw EZipArchiver(11011, true);
-        const unsigned char* eocd = bytes(tail, size_t(at));
-        const size_t entries = get16(eocd + 10);
-        const uint32_t centralOffset = get32(eocd + 16);
-        const size_t commentLength =
-            std::min<size_t>(get16(eocd + 20), tail.size() - size_t(at) - kEocdSize);
-        const std::string comment = tail.substr(size_t(at) + kEocdSize, commentLength);
-        if (entries == 0xFFFF || centralOffset == 0xFFFFFFFFu)
-            throw SpanFailure(11024, ZipMessageText(11024) + "ZIP64 archive");
-
-        std::vector<CentralRecord> central;
-        if (std::fseek(in.get(), static_cast<long>(centralOffset), SEEK_SET) != 0)
-            throw EZipArchiver(11008, true);
-        uint64_t totalSize = 0;
-        for (size_t k = 0; k < entries; ++k) {
-            CentralRecord rec;
-            rec.raw.resize(kCentralSize);
-            if (std::fread(rec.raw.data(), 1, kCentralSize, in.get()) != kCentralSize)
-                throw EZipArchiver(11013, true);
-            const unsigned char* h = bytes(rec.raw);
-            if (get32(h) != kCentralSig) throw EZipArchiver(11015, true);
-            const size_t nameLength = get16(h + 28);
-            const size_t rest = nameLength + get16(h + 30) + get16(h + 32);
-            rec.compressedSize = get32(h + 20);
-            rec.outputOffset = get32(h + 42);  // its place in the built archive, for now
-            rec.raw.resize(kCentralSize + rest);
-            if (std::fread(rec.raw.data() + kCentralSize, 1, rest, in.get()) != rest)
-                throw EZipArchiver(11017, true);
-            rec.name = rec.raw.substr(kCentralSize, nameLength);
-            totalSize += rest + rec.compressedSize;
-            central.push_back(std::move(rec));
-        }
-        // The local headers are copied in the order they lie in the archive.
-        std::vector<size_t> order(central.size());
-        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            return central[a].outputOffset < central[b].outputOffset;
-        });
-
-        if (OnProgress) {
-            OnProgress(this, progTotalFiles, std::string(), static_cast<int64_t>(entries));
-            OnProgress(this, progTotalSize, std::string(), static_cast<int64_t>(totalSize));
-        }
+        SpanSplit split(*this, in.get());
+        split.readEndRecord();
+        split.readCentralDirectory();
         PartWriter parts(*this, fsx::resolve(zipFileName_), source);
-        unsigned char sig[4];
-        put32(sig, kSpanSig);
-        parts.write(sig, 4, true);
-
-        std::vector<char> chunk(kCopyChunk);
-        std::vector<int> memberDisk(central.size());
-        std::vector<int64_t> memberOffset(central.size());
-        for (size_t idx : order) {
-            CentralRecord& c = central[idx];
-            if (std::fseek(in.get(), static_cast<long>(c.outputOffset), SEEK_SET) != 0)
-                throw EZipArchiver(11008, true);
-            std::string local(kLocalSize, '\0');
-            if (std::fread(local.data(), 1, kLocalSize, in.get()) != kLocalSize)
-                throw EZipArchiver(11012, true);
-            if (get32(bytes(local)) != kLocalSig) throw EZipArchiver(11014, true);
-            const size_t variable = size_t(get16(bytes(local, 26))) + get16(bytes(local, 28));
-            local.resize(kLocalSize + variable);
-            if (std::fread(local.data() + kLocalSize, 1, variable, in.get()) != variable)
-                throw EZipArchiver(11016, true);
-            const uint16_t flags = get16(bytes(local, 6));
-            if (OnMessage) OnMessage(this, 0, "Copying: " + c.name);
-            if (OnProgress)
-                OnProgress(
-                    this, progNewFile, c.name,
-                    static_cast<int64_t>(local.size() + c.compressedSize + ((flags & 8) ? 16 : 0)));
-            parts.prepare(local.size());
-            memberDisk[idx] = parts.partIndex();
-            memberOffset[idx] = parts.offset();
-            parts.write(local.data(), local.size(), true);
-            for (uint64_t n = c.compressedSize; n > 0;) {
-                const size_t k = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
-                if (std::fread(chunk.data(), 1, k, in.get()) != k) throw EZipArchiver(11021, true);
-                parts.write(chunk.data(), k, false);
-                n -= k;
-            }
-            if (flags & 8) {
-                unsigned char d[16];
-                if (std::fread(d, 1, 4, in.get()) != 4) throw EZipArchiver(11020, true);
-                const size_t more = get32(d) == kSpanSig ? 12 : 8;
-                if (std::fread(d + 4, 1, more, in.get()) != more) throw EZipArchiver(11020, true);
-                parts.write(d, 4 + more, true);
-            }
-        }
-
-        if (OnMessage) OnMessage(this, 0, "Copying: " + ZipMessageText(11047));
-        int centralDisk = -1;
-        int64_t centralStart = 0, centralSize = 0;
-        std::vector<int> headerDisk(central.size());
-        for (size_t i = 0; i < central.size(); ++i) {
-            CentralRecord& c = central[i];
-            if (memberOffset[i] > 0xFFFFFFFFll) throw EZipArchiver(11029, true);
-            put16(bytes(c.raw, 34), static_cast<uint32_t>(memberDisk[i]));
-            put32(bytes(c.raw, 42), static_cast<uint32_t>(memberOffset[i]));
-            parts.prepare(c.raw.size());
-            if (centralDisk < 0) {
-                centralDisk = parts.partIndex();
-                centralStart = parts.offset();
-            }
-            headerDisk[i] = parts.partIndex();
-            parts.write(c.raw.data(), c.raw.size(), true);
-            centralSize += static_cast<int64_t>(c.raw.size());
-        }
-        std::string end(kEocdSize, '\0');
-        end += comment;
-        parts.prepare(end.size());
-        if (centralDisk < 0) {
-            centralDisk = parts.partIndex();
-            centralStart = parts.offset();
-        }
-        const auto onLastDisk = std::count(headerDisk.begin(), headerDisk.end(), parts.partIndex());
-        unsigned char* e = bytes(end);
-        put32(e, kEocdSig);
-        put16(e + 4, static_cast<uint32_t>(parts.partIndex()));
-        put16(e + 6, static_cast<uint32_t>(centralDisk));
-        put16(e + 8, static_cast<uint32_t>(onLastDisk));
-        put16(e + 10, static_cast<uint32_t>(central.size()));
-        put32(e + 12, static_cast<uint32_t>(centralSize));
-        put32(e + 16, static_cast<uint32_t>(centralStart));
-        put16(e + 20, static_cast<uint32_t>(comment.size()));
-        parts.write(end.data(), end.size(), true);
+        split.copyMembers(parts);
+        split.writeCentralDirectory(parts);
         parts.finish();
-    } catch (const EZipArchiver& ex) {
-        ReportException(ex);
-        result = kResultReported;
-    } catch (const std::bad_alloc&) {
-        ReportMessage(10103);
-        result = kResultNoMemory;
-    } catch (const std::exception& ex) {
-        ReportMessage(11024, ex.what());
-        result = kResultOther;
+    } catch (...) {
+        result = reportSpanFailure(*this);
     }
     if (OnProgress) OnProgress(this, progEndOfBatch, std::string(), 0);
     prompter().setBusyCursor(false);
@@ -690,29 +715,29 @@ int replaceStubIcon(std::string& pe, const std::string& icon) {
     if (icon.size() != kIconFileSize) return kIconWrongSize;
     auto in = [&](uint64_t at, uint64_t n) { return at + n <= pe.size(); };
     if (!in(0, 0x40) || pe[0] != 'M' || pe[1] != 'Z') return kIconFailed;
-    const uint32_t peAt = get32(bytes(pe, 0x3C));
+    const uint32_t peAt = load32(bytes(pe, 0x3C));
     if (!in(peAt, 24) || std::memcmp(pe.data() + peAt, "PE\0\0", 4) != 0) return kIconFailed;
-    const uint16_t sections = get16(bytes(pe, peAt + 6));
-    const uint64_t table = uint64_t(peAt) + 24 + get16(bytes(pe, peAt + 20));
+    const uint16_t sections = load16(bytes(pe, peAt + 6));
+    const uint64_t table = uint64_t(peAt) + 24 + load16(bytes(pe, peAt + 20));
     for (uint16_t s = 0; s < sections; ++s) {
         const uint64_t sec = table + uint64_t(s) * 40;
         if (!in(sec, 40)) return kIconFailed;
         if (std::memcmp(pe.data() + sec, ".rsrc\0\0", 8) != 0) continue;
-        const uint32_t va = get32(bytes(pe, sec + 12));
-        const uint32_t rawSize = get32(bytes(pe, sec + 16));
-        const uint32_t rawAt = get32(bytes(pe, sec + 20));
+        const uint32_t va = load32(bytes(pe, sec + 12));
+        const uint32_t rawSize = load32(bytes(pe, sec + 16));
+        const uint32_t rawAt = load32(bytes(pe, sec + 20));
         if (!in(rawAt, rawSize)) return kIconFailed;
         // Finds entry `id` in the resource directory at `dir` (offset in the section).
         auto find = [&](uint32_t dir, uint32_t id, bool any, uint32_t& target) {
             if (uint64_t(dir) + 16 > rawSize) return -1;
             const unsigned char* d = bytes(pe, rawAt + dir);
-            const uint32_t count = uint32_t(get16(d + 12)) + get16(d + 14);
+            const uint32_t count = uint32_t(load16(d + 12)) + load16(d + 14);
             for (uint32_t k = 0; k < count; ++k) {
                 const uint64_t entry = uint64_t(dir) + 16 + uint64_t(k) * 8;
                 if (entry + 8 > rawSize) return -1;
                 const unsigned char* e = bytes(pe, rawAt + entry);
-                if (any || get32(e) == id) {
-                    target = get32(e + 4);
+                if (any || load32(e) == id) {
+                    target = load32(e + 4);
                     return 1;
                 }
             }
@@ -726,14 +751,62 @@ int replaceStubIcon(std::string& pe, const std::string& icon) {
         r = find(t & 0x7FFFFFFFu, 0, true, t);
         if (r <= 0 || (t & 0x80000000u)) return r < 0 ? kIconFailed : kIconNoResource;
         if (uint64_t(t) + 16 > rawSize) return kIconFailed;
-        const uint32_t dataRva = get32(bytes(pe, rawAt + t));
-        const uint32_t dataSize = get32(bytes(pe, rawAt + t + 4));
+        const uint32_t dataRva = load32(bytes(pe, rawAt + t));
+        const uint32_t dataSize = load32(bytes(pe, rawAt + t + 4));
         if (dataSize != kIconImageSize) return kIconNoResource;
         if (dataRva < va || uint64_t(dataRva - va) + dataSize > rawSize) return kIconFailed;
         std::memcpy(pe.data() + rawAt + (dataRva - va), icon.data() + 22, kIconImageSize);
         return kIconDone;
     }
     return kIconNoResource;
+}
+
+// The stub file: where SFXPath says, beside the program, in the system's folders or in
+// the engines' folder; "" when there is none.
+std::string findSfxStub(const TZipArchiver& zip) {
+    std::vector<std::string> candidates;
+    if (!zip.SFXPath.empty()) candidates.push_back(zip.SFXPath);
+    candidates.push_back("ZIPSFX.BIN");
+    candidates.push_back(fsx::exeDirectory() + "ZIPSFX.BIN");
+#ifdef _WIN32
+    char dir[MAX_PATH + 1];
+    UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
+    n = GetWindowsDirectoryA(dir, sizeof dir);
+    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
+#endif
+    if (!zip.DLLDirectory().empty())
+        candidates.push_back(zip.DLLDirectory() + fsx::kPathDelim + "ZIPSFX.BIN");
+    for (const std::string& c : candidates)
+        if (fsx::fileExists(c)) return fsx::resolve(c);
+    return std::string();
+}
+
+// The header between the stub and the archive: flags and the four texts, padded to four
+// bytes.
+std::string sfxHeader(const TZipArchiver& zip, const std::string* const (&texts)[4], size_t sum) {
+    uint8_t flags = 0;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXAskCmdLine)) flags |= 0x01;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXAskFiles)) flags |= 0x02;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXHideOverWriteBox)) flags |= 0x04;
+    if (zip.SFXOverWriteMode == OvrOpts::OvrAlways) flags |= 0x08;
+    if (zip.SFXOverWriteMode == OvrOpts::OvrNever) flags |= 0x10;
+    if (!zip.SFXOptions.has(SFXOptsEnum::SFXCheckSize)) flags |= 0x20;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXAutoRun)) flags |= 0x40;
+    if (zip.SFXOptions.has(SFXOptsEnum::SFXNoSuccessMsg)) flags |= 0x80;
+    const size_t headerLength = (sum + 12 + 3) / 4 * 4;
+    std::string header = "MPV";
+    header += static_cast<char>(flags);
+    header += '\0';
+    header += '\1';
+    header += static_cast<char>(headerLength & 0xFF);
+    header += static_cast<char>(headerLength >> 8);
+    for (const std::string* t : texts) {
+        header += static_cast<char>(t->size());
+        header += *t;
+    }
+    header.resize(headerLength, '\0');
+    return header;
 }
 
 }  // namespace
@@ -752,51 +825,10 @@ int TZipArchiver::WriteSFXStub(const std::string& archive) {
                                      "SFXMessage = " +
                                      std::to_string(sum));
 
-    // The stub file.
-    std::vector<std::string> candidates;
-    if (!SFXPath.empty()) candidates.push_back(SFXPath);
-    candidates.push_back("ZIPSFX.BIN");
-    candidates.push_back(fsx::exeDirectory() + "ZIPSFX.BIN");
-#ifdef _WIN32
-    char dir[MAX_PATH + 1];
-    UINT n = GetSystemDirectoryA(dir, sizeof dir);
-    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
-    n = GetWindowsDirectoryA(dir, sizeof dir);
-    if (n > 0 && n <= MAX_PATH) candidates.push_back(std::string(dir, n) + "\\ZIPSFX.BIN");
-#endif
-    if (!DLLDirectory().empty())
-        candidates.push_back(DLLDirectory() + fsx::kPathDelim + "ZIPSFX.BIN");
-    std::string stubPath;
-    for (const std::string& c : candidates) {
-        if (fsx::fileExists(c)) {
-            stubPath = fsx::resolve(c);
-            break;
-        }
-    }
+    const std::string stubPath = findSfxStub(*this);
     if (stubPath.empty()) throw EZipArchiver(10802, true);
 
-    // The header between the stub and the archive.
-    uint8_t flags = 0;
-    if (SFXOptions.has(SFXOptsEnum::SFXAskCmdLine)) flags |= 0x01;
-    if (SFXOptions.has(SFXOptsEnum::SFXAskFiles)) flags |= 0x02;
-    if (SFXOptions.has(SFXOptsEnum::SFXHideOverWriteBox)) flags |= 0x04;
-    if (SFXOverWriteMode == OvrOpts::OvrAlways) flags |= 0x08;
-    if (SFXOverWriteMode == OvrOpts::OvrNever) flags |= 0x10;
-    if (!SFXOptions.has(SFXOptsEnum::SFXCheckSize)) flags |= 0x20;
-    if (SFXOptions.has(SFXOptsEnum::SFXAutoRun)) flags |= 0x40;
-    if (SFXOptions.has(SFXOptsEnum::SFXNoSuccessMsg)) flags |= 0x80;
-    const size_t headerLength = (sum + 12 + 3) / 4 * 4;
-    std::string header = "MPV";
-    header += static_cast<char>(flags);
-    header += '\0';
-    header += '\1';
-    header += static_cast<char>(headerLength & 0xFF);
-    header += static_cast<char>(headerLength >> 8);
-    for (const std::string* t : texts) {
-        header += static_cast<char>(t->size());
-        header += *t;
-    }
-    header.resize(headerLength, '\0');
+    const std::string header = sfxHeader(*this, texts, sum);
 
     const std::string target = fsx::resolve(archive);
     int result = 0;
@@ -816,8 +848,8 @@ int TZipArchiver::WriteSFXStub(const std::string& archive) {
             // An icon that does not fit leaves the stub's own icon in place.
             if (!SFXIcon.empty()) replaceStubIcon(stub, SFXIcon);
             unsigned char e[kEocdSize] = {};
-            put32(e, kEocdSig);
-            put32(e + 16, static_cast<uint32_t>(stub.size() + header.size()));
+            store32(e, kSigEnd);
+            store32(e + 16, static_cast<uint32_t>(stub.size() + header.size()));
             if (std::fwrite(stub.data(), 1, stub.size(), out.get()) != stub.size() ||
                 std::fwrite(header.data(), 1, header.size(), out.get()) != header.size() ||
                 std::fwrite(e, 1, kEocdSize, out.get()) != kEocdSize)

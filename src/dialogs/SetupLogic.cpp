@@ -1,13 +1,14 @@
 #include "dialogs/SetupLogic.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <utility>
 
+#include "base/DurableWrite.h"
 #include "game/GameDir.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -59,17 +60,19 @@ void replaceLinesAtomically(const std::string& path, const std::vector<std::stri
         data += line;
         data += gamedir::kLineEnd;
     }
-    QSaveFile file(QFile::decodeName(fsx::resolve(path).c_str()));
-    if (!file.open(QIODevice::WriteOnly))
-        throw EInOutError("Cannot create " + path + ": " + file.errorString().toStdString());
-    if (file.write(data.data(), static_cast<qint64>(data.size())) !=
-        static_cast<qint64>(data.size())) {
-        const std::string why = file.errorString().toStdString();
-        file.cancelWriting();
+    durable::Options options;
+    options.keepOwnerAndMode = true;
+    options.followLink = true;
+    durable::DurableFile file;
+    if (!file.open(fsx::resolve(path), options))
+        throw EInOutError("Cannot create " + path + ": " + std::strerror(errno));
+    if (!file.write(data)) {
+        const std::string why = std::strerror(errno);
+        file.discard();
         throw EInOutError("Cannot write " + path + ": " + why);
     }
-    if (!file.commit())
-        throw EInOutError("Cannot write " + path + ": " + file.errorString().toStdString());
+    if (!file.commit() && !file.renamed())
+        throw EInOutError("Cannot write " + path + ": " + std::strerror(errno));
 }
 
 // Check 3 of the OK: the Thief 1 directory. Returns false when it failed; `aborted` is

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/DurableWrite.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -138,13 +139,9 @@ bool parse(const std::string& file, const std::string& path, Cached& cached) {
 
 // Written beside its final name, then renamed over it: a reader never sees half a file.
 void writeReplacing(const std::string& file, const std::string& content) {
-    const std::string temp = file + ".new" + std::to_string(getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    const bool written =
-        ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-    if (::close(fd) == 0 && written && ::rename(temp.c_str(), file.c_str()) == 0) return;
-    ::unlink(temp.c_str());
+    durable::Options options;
+    options.mode = 0644;
+    durable::durableWrite(file, content, options);
 }
 
 // A mission answered from its cache; the archive is opened only for what the cache lacks.

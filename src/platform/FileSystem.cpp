@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
-#include "platform/NameLimits.h"
+#include "base/DurableWrite.h"
+#include "base/NameLimits.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,7 +16,6 @@
 #include <ctime>
 #include <map>
 #include <mutex>
-#include <random>
 #include <unordered_map>
 
 #ifdef _WIN32
@@ -815,55 +815,11 @@ bool syncPath(const std::string& path) {
 #endif
 }
 
-namespace {
-
-std::string temporaryName(const std::string& path) {
-    static std::mt19937_64 rng{std::random_device{}()};
-    return temporarySibling(path, temporarySuffix(rng()));
-}
-
-// Writes a new file; false with errno EEXIST when the name is taken (nothing written).
-bool writeNewFile(const std::string& file, const std::string& content) {
-    std::FILE* f = std::fopen(file.c_str(), "wbx");
-    if (!f) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    ok = std::fflush(f) == 0 && ok;
-#ifndef _WIN32
-    ok = ok && ::fsync(::fileno(f)) == 0;
-#endif
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::remove(file.c_str());
-        errno = EIO;
-    }
-    return ok;
-}
-
-}  // namespace
-
 bool atomicWrite(const std::string& path, const std::string& content) {
     crashPoint();
-    const std::string target = resolve(path);
-    std::string temp;
-    for (int attempt = 0; attempt < 16 && temp.empty(); ++attempt) {
-        temp = temporaryName(target);
-        if (writeNewFile(temp, content)) break;
-        if (errno != EEXIST) return false;
-        temp.clear();
-    }
-    if (temp.empty()) return false;
-    crashPoint();
-#ifdef _WIN32
-    if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
-#else
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-#endif
-        std::remove(temp.c_str());
-        return false;
-    }
-    std::string dir, name;
-    splitLast(target, dir, name);
-    return syncPath(dir.empty() ? std::string(".") : dir);
+    durable::Options options;
+    options.beforeRename = crashPoint;
+    return durable::durableWrite(resolve(path), content, options);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -979,17 +935,18 @@ int64_t totalDiskSpace(const std::string& path) {
 #ifndef _WIN32
 namespace {
 
-bool writeAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
+// Everything from `in` to `out`.
+bool copyContents(int in, durable::DurableFile& out) {
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        ssize_t r = ::read(in, buf.data(), buf.size());
+        if (r < 0) {
             if (errno == EINTR) continue;
             return false;
         }
-        p += w;
-        n -= size_t(w);
+        if (r == 0) return true;
+        if (!out.write(buf.data(), size_t(r))) return false;
     }
-    return true;
 }
 
 // Copies a regular file into a temporary name beside the target and renames it into place,
@@ -1004,58 +961,22 @@ bool copyRegularFile(const std::string& from, const std::string& to, bool failIf
 
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
-    std::string dir, name;
-    splitLast(to, dir, name);
-    std::string tmp;
-    int out = -1;
-    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-        // Short enough for any target name: the name itself may already be at the limit.
-        tmp = dir + ".tm-copy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (out < 0 && errno != EEXIST) break;
-    }
-    if (out < 0) {
+    durable::Options options;
+    options.mode = 0600;
+    options.noReplace = failIfExists;
+    durable::DurableFile out;
+    if (!out.open(to, options)) {
         ::close(in);
         return false;
     }
-    bool ok = true;
-    std::vector<char> buf(1 << 20);
-    for (;;) {
-        ssize_t r = ::read(in, buf.data(), buf.size());
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (r == 0) break;
-        if (!writeAll(out, buf.data(), size_t(r))) {
-            ok = false;
-            break;
-        }
-    }
+    bool ok = copyContents(in, out);
     ::close(in);
     if (ok) {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out, times);
-        ::fchmod(out, st.st_mode & 07777);
+        ::futimens(out.fd(), times);
+        ::fchmod(out.fd(), st.st_mode & 07777);
     }
-    if (::close(out) != 0) ok = false;
-    if (ok) {
-        if (failIfExists) {
-            // link() never replaces, so a target that appeared meanwhile stays intact;
-            // file systems without hard links fall back to a checked rename.
-            if (::link(tmp.c_str(), to.c_str()) == 0)
-                ok = true;
-            else if (errno == EEXIST)
-                ok = false;
-            else
-                ok = !lstatOk(to) && ::rename(tmp.c_str(), to.c_str()) == 0;
-        } else {
-            ok = ::rename(tmp.c_str(), to.c_str()) == 0;
-        }
-    }
-    ::unlink(tmp.c_str());
-    return ok;
+    return ok && out.commit();
 }
 
 bool removeTree(const std::string& path) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/NameLimits.h"
+#include "base/NameLimits.h"
 
 namespace fsx {
 

@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <unordered_map>
 
+#include "base/DurableWrite.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
@@ -357,21 +357,6 @@ std::string absolutePath(const std::string& path) {
     return dir + path;
 }
 
-bool writeAll(int fd, const std::string& data) {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool readAll(int fd, std::string& out) {
     out.clear();
     char buf[65536];
@@ -385,8 +370,6 @@ bool readAll(int fd, std::string& out) {
         out.append(buf, static_cast<size_t>(n));
     }
 }
-
-std::atomic<unsigned> tempCounter{0};
 
 }  // namespace
 
@@ -477,66 +460,33 @@ struct IniFile::Impl {
         loaded = true;
     }
 
-    [[noreturn]] void fail(int fd = -1, const std::string& temp = {}) {
-        if (fd >= 0) ::close(fd);
-        if (!temp.empty()) ::unlink(temp.c_str());
-        throw ESettingsWriteError(absPath);
-    }
+    [[noreturn]] void fail() { throw ESettingsWriteError(absPath); }
 
     // Replaces the file with the new contents: a temporary file in the same directory,
-    // flushed to disk, renamed over the old one, and the directory flushed.
+    // flushed to disk, renamed over the old one, and the directory flushed. A symbolic link
+    // stays a link; its target is replaced, keeping its owner and mode.
     void store(Contents next) {
-        std::string target = absPath;
-        // A symbolic link stays a link; its target is replaced.
-        if (char* real = ::realpath(absPath.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
         struct stat old;
-        bool hadFile = ::stat(target.c_str(), &old) == 0;
+        bool hadFile = ::stat(absPath.c_str(), &old) == 0;
         if (hadFile && !S_ISREG(old.st_mode)) fail();
         // A file without any write permission is read-only, also for a privileged user.
         if (hadFile && (old.st_mode & 0222) == 0) fail();
         // Nor is a file of another user that this one may not write.
-        if (hadFile && ::access(target.c_str(), W_OK) != 0) fail();
+        if (hadFile && ::access(absPath.c_str(), W_OK) != 0) fail();
 
-        size_t slash = target.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
-        std::string temp;
-        int fd = -1;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            temp = dir + "." + base + "." + std::to_string(::getpid()) + "." +
-                   std::to_string(tempCounter++) + ".tmp";
-            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST) fail();
-        }
-        if (fd < 0) fail();
-        if (hadFile) {
-            if (::fchmod(fd, old.st_mode & 07777) != 0) fail(fd, temp);
-            struct stat mine;
-            if (::fstat(fd, &mine) == 0 &&
-                (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
-                // Only a privileged user can keep the owner; anyone else owns the new file.
-                [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-            }
-        }
-        std::string data = next.serialise();
-        if (!writeAll(fd, data) || ::fsync(fd) != 0) fail(fd, temp);
-        if (::close(fd) != 0) fail(-1, temp);
-        if (::rename(temp.c_str(), target.c_str()) != 0) fail(-1, temp);
-
-        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd < 0) fail();
-        int synced = ::fsync(dfd);
-        ::close(dfd);
+        durable::Options options;
+        options.keepOwnerAndMode = true;
+        options.followLink = true;
+        durable::DurableFile file;
+        if (!file.open(absPath, options) || !file.write(next.serialise())) fail();
+        const bool committed = file.commit();
+        if (!committed && !file.renamed()) fail();
 
         contents = std::move(next);
         struct stat st;
         stamp = ::stat(absPath.c_str(), &st) == 0 ? FileStamp::of(st) : FileStamp{};
         loaded = true;
-        if (synced != 0) fail();
+        if (!committed) fail();  // in place, but the folder could not be flushed
     }
 };
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/EngineAbi.h"
+#include "base/EngineAbi.h"
 
 #ifndef FAKE_VERSION
 #error FAKE_VERSION must be defined

@@ -29,8 +29,8 @@ inline constexpr int kLegacySpecSlots = 4096;
 
 // Callback actions.
 enum CallbackAction : int32_t {
-    cbNewFile = 1,       // a file begins: text = name, arg2 = its size
-    cbProgress = 2,      // arg2 = bytes processed since the last report
+    cbNewFile = 1,   // a file begins: text = name, arg2 = its size
+    cbProgress = 2,  // arg2 = bytes processed since the last report
     cbEndOfBatch = 3,
     cbMessage = 4,       // arg1 = error code (0 for a plain message), text = message
     cbTotalFiles = 5,    // arg2 = number of files
@@ -45,26 +45,26 @@ enum CallbackAction : int32_t {
 
 // Skip types reported with cbSkipped (low byte of arg2).
 enum SkipType : int32_t {
-    skipOverwrite = 1,   // exists, overwrite not allowed
-    skipFreshen = 2,     // not present on disk while freshening
-    skipUpdate = 3,      // on disk and newer while updating
-    skipPassword = 4,    // no or wrong password
-    skipBadName = 5,     // name would land outside the target directory
-    skipCrcError = 6,    // CRC mismatch and not kept
-    skipUnsupported = 7, // compression method not supported
-    skipDamaged = 8,     // damaged or inconsistent member
-    skipWriteError = 9,  // the file could not be written
+    skipOverwrite = 1,    // exists, overwrite not allowed
+    skipFreshen = 2,      // not present on disk while freshening
+    skipUpdate = 3,       // on disk and newer while updating
+    skipPassword = 4,     // no or wrong password
+    skipBadName = 5,      // name would land outside the target directory
+    skipCrcError = 6,     // CRC mismatch and not kept
+    skipUnsupported = 7,  // compression method not supported
+    skipDamaged = 8,      // damaged or inconsistent member
+    skipWriteError = 9,   // the file could not be written
 };
 
 struct EngineCallbackRecord {
-    void* handle;           // 0: not read
-    void* caller;           // 4: the value of the parameter record's caller field
-    int32_t version;        // 8: not read
-    int32_t reserved12;     // 12: not read
-    int32_t actionCode;     // 16
-    int32_t arg1;           // 20: in and out
-    int32_t arg2;           // 24: in and out
-    char text[512];         // 28: NUL-terminated, in and out
+    void* handle;        // 0: not read
+    void* caller;        // 4: the value of the parameter record's caller field
+    int32_t version;     // 8: not read
+    int32_t reserved12;  // 12: not read
+    int32_t actionCode;  // 16
+    int32_t arg1;        // 20: in and out
+    int32_t arg2;        // 24: in and out
+    char text[512];      // 28: NUL-terminated, in and out
     // Extension beyond the published 540 bytes: the full 64-bit value of arg2 for sizes
     // and totals that do not fit in 32 bits (0 when arg2 is complete).
     int64_t arg2Wide;
@@ -75,62 +75,62 @@ using EngineCallback = int32_t(TM_ENGINE_CALL*)(EngineCallbackRecord* record);
 // --- Compression engine --------------------------------------------------------------
 
 struct ZipFileSpec {
-    const char* pattern;    // 0: pattern, prefix and password removed
-    int32_t reserved4;      // 4
-    int32_t reserved8;      // 8
-    const char* password;   // 12: own password, else the record's, else null
-    int32_t encrypt;        // 16
-    uint16_t recurse;       // 20: 0xFFFF recurse, 0 not
-    uint16_t reserved22;    // 22
-    int32_t reserved24[3];  // 24
-    const char* rootDir;    // 36: null when none
-    int32_t reserved40[16]; // 40
+    const char* pattern;     // 0: pattern, prefix and password removed
+    int32_t reserved4;       // 4
+    int32_t reserved8;       // 8
+    const char* password;    // 12: own password, else the record's, else null
+    int32_t encrypt;         // 16
+    uint16_t recurse;        // 20: 0xFFFF recurse, 0 not
+    uint16_t reserved22;     // 22
+    int32_t reserved24[3];   // 24
+    const char* rootDir;     // 36: null when none
+    int32_t reserved40[16];  // 40
 };
 
 // Layout for engines 151 and later (216 bytes on a 32-bit build).
 struct ZipParams {
-    void* handle;              // 0: window handle for the engine's dialogs, 0 = unattended
-    void* caller;              // 4
-    int32_t version;           // 8: always 160
-    EngineCallback callback;   // 12
-    int32_t trace;             // 16
-    const char* password;      // 20: null when none
-    const char* suffixes;      // 24: ".gif:.png:..." or null
-    int32_t encrypt;           // 28
-    int32_t hiddenFiles;       // 32: include hidden and system files
-    int32_t volume;            // 36: volume label
-    int32_t reserved40;        // 40: 0
-    int32_t noDirEntries;      // 44: no separate directory entries
-    int32_t reserved48;        // 48: 0
-    int32_t verbose;           // 52
-    int32_t quiet;             // 56: -1
-    int32_t level;             // 60: compression level
-    int32_t reserved64;        // 64
-    int32_t reserved68;        // 68: 0
-    int32_t junkDirs;          // 72: drop directory names
-    int32_t recurse;           // 76: low 16 bits 0xFFFF when recursing
-    int32_t reserved80;        // 80: -1
-    int32_t forceDos;          // 84
-    int32_t move;              // 88: delete sources after adding
-    int32_t reserved92;        // 92: 0
-    int32_t update;            // 96
-    int32_t freshen;           // 100
-    int32_t reserved104;       // 104: 0
-    int32_t latestTime;        // 108: archive gets the time of its newest member
-    int32_t reserved112;       // 112
-    int32_t reserved116;       // 116
-    int32_t argc;              // 120: number of file specs
-    const char* archive;       // 124
-    const char* tempDir;       // 128: null when none
-    const char* comment;       // 132: engines 160+: archive comment, null when none
-    uint16_t archiveOnly;      // 136: engines 160+
-    uint16_t resetArchive;     // 138: engines 160+
-    ZipFileSpec* fileSpecs;    // 140: one per file spec
-    int32_t reserved144;       // 144
-    int32_t excludeCount;      // 148: engines 160+
-    const char** excludeSpecs; // 152: engines 160+
-    int32_t reserved156[14];   // 156
-    int32_t seven;             // 212: end marker 7
+    void* handle;               // 0: window handle for the engine's dialogs, 0 = unattended
+    void* caller;               // 4
+    int32_t version;            // 8: always 160
+    EngineCallback callback;    // 12
+    int32_t trace;              // 16
+    const char* password;       // 20: null when none
+    const char* suffixes;       // 24: ".gif:.png:..." or null
+    int32_t encrypt;            // 28
+    int32_t hiddenFiles;        // 32: include hidden and system files
+    int32_t volume;             // 36: volume label
+    int32_t reserved40;         // 40: 0
+    int32_t noDirEntries;       // 44: no separate directory entries
+    int32_t reserved48;         // 48: 0
+    int32_t verbose;            // 52
+    int32_t quiet;              // 56: -1
+    int32_t level;              // 60: compression level
+    int32_t reserved64;         // 64
+    int32_t reserved68;         // 68: 0
+    int32_t junkDirs;           // 72: drop directory names
+    int32_t recurse;            // 76: low 16 bits 0xFFFF when recursing
+    int32_t reserved80;         // 80: -1
+    int32_t forceDos;           // 84
+    int32_t move;               // 88: delete sources after adding
+    int32_t reserved92;         // 92: 0
+    int32_t update;             // 96
+    int32_t freshen;            // 100
+    int32_t reserved104;        // 104: 0
+    int32_t latestTime;         // 108: archive gets the time of its newest member
+    int32_t reserved112;        // 112
+    int32_t reserved116;        // 116
+    int32_t argc;               // 120: number of file specs
+    const char* archive;        // 124
+    const char* tempDir;        // 128: null when none
+    const char* comment;        // 132: engines 160+: archive comment, null when none
+    uint16_t archiveOnly;       // 136: engines 160+
+    uint16_t resetArchive;      // 138: engines 160+
+    ZipFileSpec* fileSpecs;     // 140: one per file spec
+    int32_t reserved144;        // 144
+    int32_t excludeCount;       // 148: engines 160+
+    const char** excludeSpecs;  // 152: engines 160+
+    int32_t reserved156[14];    // 156
+    int32_t seven;              // 212: end marker 7
 };
 
 // Layout for engines below 151 (16520 bytes on a 32-bit build).
@@ -175,8 +175,8 @@ struct ZipParamsLegacy {
 // --- Extraction engine ---------------------------------------------------------------
 
 struct UnzipFileSpec {
-    const char* pattern;     // 0
-    int32_t reserved4[17];   // 4..71
+    const char* pattern;    // 0
+    int32_t reserved4[17];  // 4..71
 };
 
 // Layout for engines 152 and later (148 bytes on a 32-bit build).
