@@ -86,6 +86,34 @@ void TRadioGroup::layoutItems() {
     }
 }
 
+namespace {
+
+QGroupBox* makeGroup(QWidget* parent, const char* name, int x, int y, int w, int h) {
+    auto* box = new QGroupBox(parent);
+    box->setObjectName(name);
+    box->setGeometry(x, y, w, h);
+    return box;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, int x, int y,
+                        int w, int h) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y) {
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+}  // namespace
+
 TSetupDlg::TSetupDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
@@ -103,40 +131,27 @@ TSetupDlg::TSetupDlg(QWidget* parent)
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
         " left: 6px; padding: 0px 2px; }"));
 
-    auto group = [this](const char* name, int x, int y, int w, int h) {
-        auto* box = new QGroupBox(this);
-        box->setObjectName(name);
-        box->setGeometry(x, y, w, h);
-        return box;
-    };
-    auto button = [](QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
-                     int h) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(name);
-        b->setGeometry(x, y, w, h);
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto label = [](QWidget* parent, const char* name, const QString& caption, int x, int y) {
-        auto* l = new QLabel(caption, parent);
-        l->setObjectName(name);
-        l->move(x, y);
-        l->adjustSize();
-        return l;
-    };
+    createDirectoryBoxes();
+    createOptionBoxes();
+    createButtons();
+    addStartCommandField();
+    placeOnScreen();
+}
 
-    MissionBox = group("MissionBox", 8, 8, 329, 129);
+// The mission folders and the two game directories.
+void TSetupDlg::createDirectoryBoxes() {
+    MissionBox = makeGroup(this, "MissionBox", 8, 8, 329, 129);
     missiondirs = new THListBox(MissionBox);
     missiondirs->setObjectName("missiondirs");
     missiondirs->setGeometry(8, 14, 225, 105);
     missiondirs->SpHint = true;
     missiondirs->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    AddBtn = button(MissionBox, "AddBtn", QString(), 248, 32, 64, 25);
-    RemoveBtn = button(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
+    AddBtn = makeButton(MissionBox, "AddBtn", QString(), 248, 32, 64, 25);
+    RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
 
-    ThiefBox = group("ThiefBox", 8, 140, 329, 67);
-    Label3 = label(ThiefBox, "Label3", QStringLiteral("Thief 1"), 8, 20);
-    Label2 = label(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 44);
+    ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 67);
+    Label3 = makeLabel(ThiefBox, "Label3", QStringLiteral("Thief 1"), 8, 20);
+    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 44);
     t1dir = new THEdit(ThiefBox);
     t1dir->setObjectName("t1dir");
     t1dir->setGeometry(48, 16, 249, 21);
@@ -145,11 +160,14 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     t2dir->setObjectName("t2dir");
     t2dir->setGeometry(48, 40, 249, 21);
     t2dir->SpHint = true;
-    Button3 = button(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
-    Button4 = button(ThiefBox, "Button4", QStringLiteral("..."), 300, 40, 21, 21);
+    Button3 = makeButton(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
+    Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 40, 21, 21);
+}
 
-    OptionBox = group("OptionBox", 8, 210, 329, 50);
-    CompressLabel = label(OptionBox, "CompressLabel", QString(), 8, 21);
+// The compression level, the window option and the language.
+void TSetupDlg::createOptionBoxes() {
+    OptionBox = makeGroup(this, "OptionBox", 8, 210, 329, 50);
+    CompressLabel = makeLabel(OptionBox, "CompressLabel", QString(), 8, 21);
     compresslevel = new QSpinBox(OptionBox);
     compresslevel->setObjectName("compresslevel");
     compresslevel->setGeometry(160, 17, 41, 22);
@@ -170,16 +188,19 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     Window->Columns = 2;
     Window->setGeometry(8, 263, 329, 38);
 
-    LangBox = group("LangBox", 8, 304, 329, 46);
+    LangBox = makeGroup(this, "LangBox", 8, 304, 329, 46);
     Language = new QComboBox(LangBox);
     Language->setObjectName("Language");
     Language->setEditable(false);
     Language->setGeometry(8, 16, 313, Language->sizeHint().height());
+}
 
-    OKBtn = button(this, "OKBtn", QString(), 79, 362, 75, 25);
+// OK and Cancel, and the events of every button.
+void TSetupDlg::createButtons() {
+    OKBtn = makeButton(this, "OKBtn", QString(), 79, 362, 75, 25);
     OKBtn->setDefault(true);
     OKBtn->setAutoDefault(true);
-    CancelBtn = button(this, "CancelBtn", QString(), 199, 362, 75, 25);
+    CancelBtn = makeButton(this, "CancelBtn", QString(), 199, 362, 75, 25);
 
     connect(AddBtn, &QPushButton::clicked, this, &TSetupDlg::AddBtnClick);
     connect(RemoveBtn, &QPushButton::clicked, this, &TSetupDlg::RemoveBtnClick);
@@ -187,8 +208,9 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
     connect(OKBtn, &QPushButton::clicked, this, &TSetupDlg::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &TSetupDlg::CancelBtnClick);
-    addStartCommandField();
+}
 
+void TSetupDlg::placeOnScreen() {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }

@@ -97,6 +97,10 @@ class TSetupDlg : public QDialog, public ModalDialog {
     int execModal() override;
 
   private:
+    void createDirectoryBoxes();
+    void createOptionBoxes();
+    void createButtons();
+    void placeOnScreen();
     void addStartCommandField();
     TSelectDirDlg& chooser();
     void browse(THEdit* edit, std::string& typed);
