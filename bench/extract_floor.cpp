@@ -22,12 +22,11 @@
 #include <vector>
 
 #include "../engines/common/EngineCommon.h"
+#include "base/ZipFormat.h"
 
 namespace {
 
-using tmeng::kSigLocal;
-using tmeng::rd16;
-using tmeng::rd32;
+using zipfmt::kSigLocal;
 
 struct Member {
     std::string name;
@@ -45,14 +44,14 @@ int main(int argc, char** argv) {
     std::vector<Member> members;
     uint64_t pos = 0;
     uint8_t h[30];
-    while (::pread(fd, h, 30, off_t(pos)) == 30 && rd32(h) == kSigLocal) {
+    while (::pread(fd, h, 30, off_t(pos)) == 30 && zipfmt::load32(h) == kSigLocal) {
         Member m;
-        const uint32_t nameLen = rd16(h + 26), extraLen = rd16(h + 28);
+        const uint32_t nameLen = zipfmt::load16(h + 26), extraLen = zipfmt::load16(h + 28);
         m.name.resize(nameLen);
         if (::pread(fd, m.name.data(), nameLen, off_t(pos + 30)) != ssize_t(nameLen)) return 1;
-        m.method = rd16(h + 8);
-        m.csize = rd32(h + 18);
-        m.usize = rd32(h + 22);
+        m.method = zipfmt::load16(h + 8);
+        m.csize = zipfmt::load32(h + 18);
+        m.usize = zipfmt::load32(h + 22);
         m.data = pos + 30 + nameLen + extraLen;
         pos = m.data + m.csize;
         members.push_back(std::move(m));
