@@ -18,7 +18,7 @@ PACKAGES=(build-essential cmake ninja-build pkg-config git
           dpkg-dev desktop-file-utils appstream strace)
 
 # Further packages for the benchmark corpus and measurements.
-BENCH_PACKAGES=(lame sox espeak-ng time)
+BENCH_PACKAGES=(lame sox espeak-ng time mpg123)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
