@@ -72,10 +72,14 @@ bool writeAllAt(int fd, const void* data, size_t size, uint64_t offset) {
 
 #else
 
-bool writeAll(int fd, const void* data, size_t size) {
+// Hands `size` bytes to `put(piece, length, done)` in pieces until all are written, going
+// on after interruptions and short writes.
+template <typename Put>
+bool writeInPieces(const void* data, size_t size, Put put) {
     const auto* p = static_cast<const char*>(data);
+    uint64_t done = 0;
     while (size > 0) {
-        const ssize_t written = ::write(fd, p, std::min(size, kMaxPiece));
+        const ssize_t written = put(p, std::min(size, kMaxPiece), done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             if (written == 0) errno = EIO;
@@ -83,25 +87,21 @@ bool writeAll(int fd, const void* data, size_t size) {
         }
         p += written;
         size -= size_t(written);
+        done += uint64_t(written);
     }
     return true;
 }
 
+bool writeAll(int fd, const void* data, size_t size) {
+    return writeInPieces(data, size, [fd](const char* piece, size_t length, uint64_t) {
+        return ::write(fd, piece, length);
+    });
+}
+
 bool writeAllAt(int fd, const void* data, size_t size, uint64_t offset) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written =
-            ::pwrite(fd, p, std::min(size, kMaxPiece), static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            if (written == 0) errno = EIO;
-            return false;
-        }
-        p += written;
-        size -= size_t(written);
-        offset += uint64_t(written);
-    }
-    return true;
+    return writeInPieces(data, size, [fd, offset](const char* piece, size_t length, uint64_t done) {
+        return ::pwrite(fd, piece, length, static_cast<off_t>(offset + done));
+    });
 }
 
 #endif
