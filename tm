@@ -14,11 +14,11 @@ cd "$top"
 PACKAGES=(build-essential cmake ninja-build pkg-config git
           qt6-base-dev qt6-svg-dev libgl1-mesa-dev zlib1g-dev libdeflate-dev libmpg123-dev
           libgtest-dev googletest libbenchmark-dev libarchive-dev liblzma-dev libuchardet-dev
-          zip unzip p7zip-full 7zip libarchive-tools python3 xvfb xauth clang-format
+          zip unzip p7zip-full 7zip libarchive-tools lame sox python3 xvfb xauth clang-format
           dpkg-dev desktop-file-utils appstream strace)
 
 # Further packages for the benchmark corpus and measurements.
-BENCH_PACKAGES=(lame sox espeak-ng time mpg123)
+BENCH_PACKAGES=(espeak-ng time mpg123)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

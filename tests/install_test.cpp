@@ -360,7 +360,7 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
     // Cancelled while the first track converts: the install stops unfinished.
     select("sound.zip", members, "", 0, true);
     onStatus = [this](const std::string& s) {
-        if (s.find("<74>") != std::string::npos) zip.Cancel = true;
+        if (s.find("<74>") != std::string::npos) progress.cancelRequested = true;
     };
     try {
         run();
@@ -369,6 +369,7 @@ TEST_F(InstallTest, Mp3MembersBecomeWav) {
         EXPECT_NE(std::string(e.what()).find("<107>"), std::string::npos) << e.what();
     }
     onStatus = nullptr;
+    progress.cancelRequested = false;
     EXPECT_EQ(marker().at(1), kUnfinished);
     EXPECT_FALSE(fsx::fileExists(G + "snd/other.wav"));
 
