@@ -1,0 +1,116 @@
+#include "game/MissionFolders.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "archive/MissionArchive.h"
+#include "platform/FileSystem.h"
+#include "platform/Launcher.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+
+namespace missionfolders {
+
+namespace {
+
+constexpr const char* kCamModIni = "cam_mod.ini";
+constexpr const char* kFmPathKey = "fm_path";
+constexpr const char* kDefaultRoot = "FMs";
+
+std::string unquoted(std::string value) {
+    value = text::trim(value);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return text::trim(value);
+}
+
+bool isDrivePath(const std::string& path) {
+    return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+}
+
+// The folder a drive letter stands for in the prefix, without a trailing separator.
+std::string driveFolder(char drive, const std::string& prefix) {
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(drive)));
+    if (!prefix.empty()) {
+        const std::string link = prefix + "/dosdevices/" + std::string(1, letter) + ":";
+        if (fsx::directoryExists(link)) return fsx::resolve(link);
+    }
+    if (letter == 'z') return "";
+    if (letter == 'c' && !prefix.empty()) return prefix + "/drive_c";
+    return "-";
+}
+
+bool taken(const std::string& name, const std::vector<std::string>& names) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& other) { return fsx::sameName(name, other); });
+}
+
+}  // namespace
+
+bool supportsMissionFolders(const std::string& gameDir) {
+    return !gameDir.empty() && fsx::fileExists(fsx::joinMember(gameDir, kCamModIni));
+}
+
+std::string fmPathSetting(const std::string& gameDir) {
+    const std::string file = fsx::joinMember(gameDir, kCamModIni);
+    if (!fsx::fileExists(file)) return {};
+    for (const std::string& raw : textfile::readLines(file)) {
+        const std::string line = text::trim(raw);
+        if (line.empty() || line[0] == ';') continue;
+        const size_t keyEnd = line.find_first_of(" \t");
+        if (text::lowerAscii(line.substr(0, keyEnd)) != kFmPathKey) continue;
+        return keyEnd == std::string::npos ? std::string() : unquoted(line.substr(keyEnd));
+    }
+    return {};
+}
+
+std::string pathOnDisk(const std::string& gamePath, const std::string& gameDir,
+                       const std::string& prefix) {
+    std::string path = gamePath;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (isDrivePath(path)) {
+        const std::string drive = driveFolder(path[0], prefix);
+        if (drive == "-") return {};
+        std::string rest = path.substr(2);
+        if (rest.empty() || rest[0] != '/') rest = "/" + rest;
+        return drive + rest;
+    }
+    if (!path.empty() && path[0] == '/') return path;
+    return text::withTrailingDelim(gameDir) + path;
+}
+
+std::string missionRoot(const std::string& gameDir) {
+    const std::string setting = fmPathSetting(gameDir);
+    const std::string path = pathOnDisk(setting.empty() ? kDefaultRoot : setting, gameDir,
+                                        launcher::findWinePrefix(gameDir));
+    return path.empty() ? path : text::withTrailingDelim(path);
+}
+
+std::string folderNameFor(const std::string& archivePath, const std::vector<std::string>& names) {
+    // The file name after the last separator: a ":" in it is no drive.
+#ifdef _WIN32
+    std::string base = archivePath.substr(archivePath.find_last_of("/\\") + 1);
+#else
+    std::string base = archivePath.substr(archivePath.rfind('/') + 1);
+#endif
+    const std::string ext = missionArchiveExtension(base);
+    base = base.substr(0, base.size() - ext.size());
+    for (char& c : base) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!(std::isalnum(byte) && byte < 0x80) && c != '.' && c != '_' && c != '-') c = '_';
+    }
+    base.erase(0, base.find_first_not_of('.') == std::string::npos ? base.size()
+                                                                   : base.find_first_not_of('.'));
+    if (base.size() > kMaxFolderName) base.resize(kMaxFolderName);
+    while (!base.empty() && (base.back() == '.' || base.back() == ' ')) base.pop_back();
+    if (base.empty() || base == "." || base == "..") base = "mission";
+    std::string name = base;
+    for (int number = 2; taken(name, names); ++number) {
+        const std::string tag = "_" + std::to_string(number);
+        name = base.substr(0, std::min(base.size(), kMaxFolderName - tag.size())) + tag;
+    }
+    return name;
+}
+
+}  // namespace missionfolders

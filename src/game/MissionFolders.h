@@ -1,0 +1,40 @@
+#pragma once
+// Where a NewDark game keeps its fan missions: a folder of their own for each under the
+// game's mission path ("fm_path" in "cam_mod.ini", "FMs" in the game directory unless set),
+// each named by the folder name the game is started with ("-fm=<name>").
+
+#include <string>
+#include <vector>
+
+namespace missionfolders {
+
+// The engine takes mission folder names of at most this many bytes.
+inline constexpr size_t kMaxFolderName = 30;
+
+// True when the game directory holds NewDark's "cam_mod.ini" (name in any case).
+bool supportsMissionFolders(const std::string& gameDir);
+
+// The value of the first "fm_path" line of "cam_mod.ini" in the game directory (key in any
+// case, ";" lines left out, blanks and quotes around the value removed); empty when the
+// file sets none. Throws EInOutError when the file exists but cannot be read.
+std::string fmPathSetting(const std::string& gameDir);
+
+// A path as the game wrote it, on disk: a Windows path with a drive ("C:\Games\FMs") through
+// the Wine prefix `prefix` (its "dosdevices" links, else "drive_c" for C: and "/" for Z:),
+// a relative path against `gameDir`; "\" becomes "/". Empty when a drive cannot be mapped.
+std::string pathOnDisk(const std::string& gamePath, const std::string& gameDir,
+                       const std::string& prefix);
+
+// The folder that holds the game's mission folders, ending in the separator: fm_path on
+// disk, "FMs" in the game directory when the file sets none. The Wine prefix is the one
+// holding the game directory.
+std::string missionRoot(const std::string& gameDir);
+
+// The folder name of a mission archive: its file name without the mission archive
+// extension, every character but ASCII letters, digits, ".", "_" and "-" made "_", dots
+// at its start and end left out (a leading dot would hide the folder), cut to kMaxFolderName bytes,
+// and made unique among `taken` without regard to case by a "_2", "_3", ... at its end. Never
+// empty, "." or "..".
+std::string folderNameFor(const std::string& archivePath, const std::vector<std::string>& taken);
+
+}  // namespace missionfolders
