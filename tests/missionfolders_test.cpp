@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "game/MissionFolders.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
@@ -72,6 +74,32 @@ TEST(MissionFolders, FolderNamesAreShortSafeAndUniqueWithoutRegardToCase) {
         const std::string name = folderNameFor(row.archive, row.taken);
         EXPECT_EQ(name, row.name);
         EXPECT_LE(name.size(), kMaxFolderName);
+    }
+}
+
+TEST(MissionFolders, AFolderHoldsTheMissionWhenItsMissionFileIsThereWithItsSize) {
+    TempDir dir;
+    const std::string root = dir.path() + "FMs/";
+    EXPECT_TRUE(folderNamesIn(root).empty());
+    dir.write("FMs/Vault/MISS20.MIS", "1234");
+    dir.write("FMs/Other/miss20.mis", "12");
+    dir.write("FMs/loose.txt", "");
+    std::vector<std::string> names = folderNamesIn(root);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Other", "Vault"}));
+    struct Row {
+        std::string folder, missionFile;
+        uint64_t size;
+        bool holds;
+    };
+    const std::vector<Row> rows = {
+        {"Vault", "miss20.mis", 4, true},  {"vault", "Miss20.mis", 4, true},
+        {"Other", "miss20.mis", 4, false}, {"Vault", "miss21.mis", 4, false},
+        {"Vault", "", 0, false},           {"Missing", "miss20.mis", 4, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.folder + " " + row.missionFile);
+        EXPECT_EQ(holdsMission(root + row.folder, row.missionFile, row.size), row.holds);
     }
 }
 

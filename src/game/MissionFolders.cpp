@@ -113,4 +113,19 @@ std::string folderNameFor(const std::string& archivePath, const std::vector<std:
     return name;
 }
 
+std::vector<std::string> folderNamesIn(const std::string& root) {
+    std::vector<std::string> names;
+    if (!fsx::directoryExists(root)) return names;
+    for (const fsx::DirEntry& entry : fsx::listDirectory(root, "*"))
+        if (entry.isDirectory && entry.name != "." && entry.name != "..")
+            names.push_back(entry.name);
+    return names;
+}
+
+bool holdsMission(const std::string& folder, const std::string& missionFile, uint64_t size) {
+    if (missionFile.empty() || !fsx::directoryExists(folder)) return false;
+    const std::string file = fsx::joinMember(text::withTrailingDelim(folder), missionFile);
+    return fsx::fileExists(file) && static_cast<uint64_t>(fsx::fileSize64(file)) == size;
+}
+
 }  // namespace missionfolders

@@ -3,6 +3,7 @@
 // game's mission path ("fm_path" in "cam_mod.ini", "FMs" in the game directory unless set),
 // each named by the folder name the game is started with ("-fm=<name>").
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,14 @@ std::string missionRoot(const std::string& gameDir);
 // and made unique among `taken` without regard to case by a "_2", "_3", ... at its end. Never
 // empty, "." or "..".
 std::string folderNameFor(const std::string& archivePath, const std::vector<std::string>& taken);
+
+// The names of the folders in `root` (the mission folders there, whoever made them); none
+// when it does not exist.
+std::vector<std::string> folderNamesIn(const std::string& root);
+
+// True when `folder` already holds the mission whose mission file is the archive member
+// `missionFile` of `size` bytes: that file (names compared as the disk's look-up compares
+// them) with that size. A folder another loader installed counts, and is used as it is.
+bool holdsMission(const std::string& folder, const std::string& missionFile, uint64_t size);
 
 }  // namespace missionfolders
