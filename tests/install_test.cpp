@@ -17,6 +17,7 @@
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 #include "install/InstallLaunch.h"
+#include "install/InstallPlan.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"

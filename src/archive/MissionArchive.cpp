@@ -110,32 +110,40 @@ std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip) {
     return std::make_unique<ZipMission>(zip, nullptr);
 }
 
-std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path) {
-    if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
+namespace {
+
+// A ZIP mission over a component of its own, set up by `setUp` before it reads `path`.
+template <typename SetUp>
+std::unique_ptr<MissionArchive> ownZipMission(const std::string& path, SetUp setUp) {
     auto zip = std::make_unique<TZipArchiver>();
-    zip->Unattended = true;
+    setUp(*zip);
     zip->SetZipFileName(path);
     TZipArchiver& ref = *zip;
     return std::make_unique<ZipMission>(ref, std::move(zip));
+}
+
+}  // namespace
+
+std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path) {
+    if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
+    return ownZipMission(path, [](TZipArchiver& zip) { zip.Unattended = true; });
 }
 
 std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path,
                                                    const TZipArchiver& like,
                                                    const std::string& password) {
     if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
-    auto zip = std::make_unique<TZipArchiver>();
-    zip->SetDLLDirectory(like.DLLDirectory());
-    zip->CodePage = like.CodePage;
-    zip->Unattended = like.Unattended;
-    zip->OnMessage = like.OnMessage;
-    zip->OnPasswordError = like.OnPasswordError;
-    zip->OnCRC32Error = like.OnCRC32Error;
-    zip->OnExtractOverwrite = like.OnExtractOverwrite;
-    zip->OnExtractSkipped = like.OnExtractSkipped;
-    zip->Password = password;
-    zip->SetZipFileName(path);
-    TZipArchiver& ref = *zip;
-    return std::make_unique<ZipMission>(ref, std::move(zip));
+    return ownZipMission(path, [&](TZipArchiver& zip) {
+        zip.SetDLLDirectory(like.DLLDirectory());
+        zip.CodePage = like.CodePage;
+        zip.Unattended = like.Unattended;
+        zip.OnMessage = like.OnMessage;
+        zip.OnPasswordError = like.OnPasswordError;
+        zip.OnCRC32Error = like.OnCRC32Error;
+        zip.OnExtractOverwrite = like.OnExtractOverwrite;
+        zip.OnExtractSkipped = like.OnExtractSkipped;
+        zip.Password = password;
+    });
 }
 
 void pointComponentAt(TZipArchiver& zip, const std::string& path) {

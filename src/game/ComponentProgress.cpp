@@ -18,6 +18,10 @@ ComponentProgress::ComponentProgress(TZipArchiver& zip, ProgressSink& sink, std:
     };
 }
 
+std::string fileStatus(const std::string& stepText, int wordSlot, const std::string& name) {
+    return stepText + " " + slot(wordSlot) + " " + name + "...";
+}
+
 ComponentProgress::~ComponentProgress() {
     zip_.OnProgress = saved_;
 }
@@ -25,7 +29,7 @@ ComponentProgress::~ComponentProgress() {
 void ComponentProgress::report(ProgressType type, const std::string& name, int64_t size) {
     switch (type) {
         case progNewFile:
-            sink_.status(stepText_ + " " + slot(wordSlot_) + " " + name + "...");
+            sink_.status(fileStatus(stepText_, wordSlot_, name));
             break;
         case progAdvance:
             sink_.barPosition(sink_.currentBarPosition() + size);

@@ -32,6 +32,11 @@ class ComponentProgress {
     const TProgressEvent saved_;
 };
 
+// The status line while `name` is worked on: the step text, the word of language slot
+// `wordSlot` and the name ("Installing mission: file miss20.mis...").
+std::string fileStatus(const std::string& stepText, int wordSlot, const std::string& name);
+
 // The word slots of the component's two kinds of work.
 inline constexpr int kExtractWordSlot = 18;  // "file"
 inline constexpr int kAddWordSlot = 19;      // "adding"
+inline constexpr int kConvertWordSlot = 74;  // "converting"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "archive/MissionArchive.h"
 #include "platform/FileSystem.h"
@@ -29,8 +30,9 @@ bool isDrivePath(const std::string& path) {
     return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
-// The folder a drive letter stands for in the prefix, without a trailing separator.
-std::string driveFolder(char drive, const std::string& prefix) {
+// The folder a drive letter stands for in the prefix, without a trailing separator ("" for
+// the root); nothing when the prefix has no such drive.
+std::optional<std::string> driveFolder(char drive, const std::string& prefix) {
     const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(drive)));
     if (!prefix.empty()) {
         const std::string link = prefix + "/dosdevices/" + std::string(1, letter) + ":";
@@ -38,7 +40,7 @@ std::string driveFolder(char drive, const std::string& prefix) {
     }
     if (letter == 'z') return "";
     if (letter == 'c' && !prefix.empty()) return prefix + "/drive_c";
-    return "-";
+    return std::nullopt;
 }
 
 bool taken(const std::string& name, const std::vector<std::string>& names) {
@@ -70,11 +72,11 @@ std::string pathOnDisk(const std::string& gamePath, const std::string& gameDir,
     std::string path = gamePath;
     std::replace(path.begin(), path.end(), '\\', '/');
     if (isDrivePath(path)) {
-        const std::string drive = driveFolder(path[0], prefix);
-        if (drive == "-") return {};
+        const std::optional<std::string> drive = driveFolder(path[0], prefix);
+        if (!drive) return {};
         std::string rest = path.substr(2);
         if (rest.empty() || rest[0] != '/') rest = "/" + rest;
-        return drive + rest;
+        return *drive + rest;
     }
     if (!path.empty() && path[0] == '/') return path;
     return text::withTrailingDelim(gameDir) + path;

@@ -200,7 +200,7 @@ class MissionExtraction final : public ExtractSink {
     void member(const std::string& name, uint64_t /*size*/) override {
         complete(last_);
         last_ = name;
-        progress_.status(slot(1) + " " + slot(kExtractWordSlot) + " " + name + "...");
+        progress_.status(fileStatus(slot(1), kExtractWordSlot, name));
         polled();
     }
     void progress(uint64_t done, uint64_t /*total*/) override {
@@ -575,15 +575,15 @@ bool installSelected(Operation& op, std::optional<Marker>& marker) {
     return true;
 }
 
-// Steps 2 to 13; false when nothing was to be done.
-bool runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& outcome) {
-    if (op.game < 1 || op.game > 2) return false;
+// Steps 2 to 13.
+void runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& outcome) {
+    if (op.game < 1 || op.game > 2) return;
     GameRecord& record = app().thiefdata[op.game];
     op.gameDir = record.gameDir;
 
     // 2. Remember the selection.
     app().settings->WriteString("options", "last selection", op.request.selectionName);
-    if (op.gameDir.empty()) return false;
+    if (op.gameDir.empty()) return;
 
     // 3. Already installed: only what the marker says, and only when no operation in the
     // game directory was left unfinished.
@@ -591,14 +591,13 @@ bool runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& 
     const std::string& archive = op.request.mission.archivePath;
     outcome.refreshed = true;
     if (InterruptedOperation(op.gameDir) || !IsAlreadyInstalled(archive, record))
-        if (!installSelected(op, marker)) return true;
+        if (!installSelected(op, marker)) return;
 
     // 12. Start.
     if (op.request.action == InstallAction::Editor)
         startEditor(op.gameDir, op.request.mission);
     else if (op.request.action == InstallAction::Play)
         startGame(op.gameDir, op.request.recordKey);
-    return true;
 }
 
 // The busy state for the life of the object; the bar goes when it ends, however it ends.

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "game/SelectedMission.h"
-#include "install/InstallPlan.h"
 
 class ProgressSink;
 class TZipArchiver;

@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "game/ComponentProgress.h"
 #include "install/SoundPlayer.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
@@ -94,7 +95,7 @@ void Mp3Converter::startWaiting() {
 }
 
 void Mp3Converter::start(Decoder& decoder, const std::string& mp3) {
-    progress_.status(slot(1) + " " + slot(74) + " " + mp3 + "...");
+    progress_.status(fileStatus(slot(1), kConvertWordSlot, mp3));
     if (!decoder.player) decoder.player = makePlayer();
     TSoundPlayer& player = *decoder.player;
     try {
