@@ -85,10 +85,13 @@ TEST(Launcher, WindowsProgramGoesThroughWine) {
     t.write("game/thief.exe", peImage());  // no run bit needed
     {
         PathGuard path(t.path() + "bin:/usr/bin:/bin");
-        ASSERT_TRUE(launcher::startProgram(t.path() + "game/thief.exe", t.path() + "game/"));
+        ASSERT_TRUE(launcher::startProgram(t.path() + "game/thief.exe", t.path() + "game/", "wine",
+                                           {"-fm=My Mission"}));
     }
     std::string r = waitForRecord(record);
-    EXPECT_NE(r.find("args:" + t.path() + "game/thief.exe\n"), std::string::npos) << r;
+    // Arguments follow the program, each one word however many blanks it holds.
+    EXPECT_NE(r.find("args:" + t.path() + "game/thief.exe -fm=My Mission\n"), std::string::npos)
+        << r;
     EXPECT_NE(r.find("cwd:" + t.path() + "game\n"), std::string::npos) << r;
 }
 

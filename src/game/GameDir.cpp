@@ -14,8 +14,9 @@ std::string path(const std::string& gameDir, const std::string& relative) {
 }
 
 launcher::StartResult start(const std::string& gameDir, const std::string& exeName,
-                            const std::string& windowsCommand) {
-    return launcher::startProgram(path(gameDir, exeName), gameDir, windowsCommand);
+                            const std::string& windowsCommand,
+                            const std::vector<std::string>& arguments) {
+    return launcher::startProgram(path(gameDir, exeName), gameDir, windowsCommand, arguments);
 }
 
 }  // namespace gamedir

@@ -4,6 +4,7 @@
 // separator when the name is joined to the directory (fsx::joinMember).
 
 #include <string>
+#include <vector>
 
 #include "platform/Launcher.h"
 
@@ -36,9 +37,10 @@ std::string missionFileName(int number);
 // Path of a file in a game directory (gameDir ends in the separator).
 std::string path(const std::string& gameDir, const std::string& relative);
 
-// Starts a game or editor executable with the game directory as working directory; a
-// Windows program through `windowsCommand`, in the game's Wine prefix.
+// Starts a game or editor executable with the game directory as working directory and
+// `arguments`; a Windows program through `windowsCommand`, in the game's Wine prefix.
 launcher::StartResult start(const std::string& gameDir, const std::string& exeName,
-                            const std::string& windowsCommand = launcher::kDefaultStartCommand);
+                            const std::string& windowsCommand = launcher::kDefaultStartCommand,
+                            const std::vector<std::string>& arguments = {});
 
 }  // namespace gamedir

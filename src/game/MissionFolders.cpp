@@ -5,7 +5,9 @@
 #include <optional>
 
 #include "archive/MissionArchive.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Launcher.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
@@ -17,6 +19,22 @@ namespace {
 constexpr const char* kCamModIni = "cam_mod.ini";
 constexpr const char* kFmPathKey = "fm_path";
 constexpr const char* kDefaultRoot = "FMs";
+constexpr const char* kOptions = "options";
+constexpr const char* kFolderKey = "fm folder";
+
+std::string modeKey(int game) {
+    return "mission folders " + std::to_string(game);
+}
+// The section listing game `game`'s folder names with the record key owning each. A record
+// key always holds a "." before the archive's size, so it never names this section.
+std::string ownersSection(int game) {
+    return "mission folders " + std::to_string(game);
+}
+
+bool folderCharacter(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (std::isalnum(byte) && byte < 0x80) || c == '.' || c == '_' || c == '-';
+}
 
 std::string unquoted(std::string value) {
     value = text::trim(value);
@@ -98,10 +116,8 @@ std::string folderNameFor(const std::string& archivePath, const std::vector<std:
 #endif
     const std::string ext = missionArchiveExtension(base);
     base = base.substr(0, base.size() - ext.size());
-    for (char& c : base) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (!(std::isalnum(byte) && byte < 0x80) && c != '.' && c != '_' && c != '-') c = '_';
-    }
+    for (char& c : base)
+        if (!folderCharacter(c)) c = '_';
     base.erase(0, base.find_first_not_of('.') == std::string::npos ? base.size()
                                                                    : base.find_first_not_of('.'));
     if (base.size() > kMaxFolderName) base.resize(kMaxFolderName);
@@ -128,6 +144,64 @@ bool holdsMission(const std::string& folder, const std::string& missionFile, uin
     if (missionFile.empty() || !fsx::directoryExists(folder)) return false;
     const std::string file = fsx::joinMember(text::withTrailingDelim(folder), missionFile);
     return fsx::fileExists(file) && static_cast<uint64_t>(fsx::fileSize64(file)) == size;
+}
+
+bool enabled(const IniFile* settings, int game, const std::string& gameDir) {
+    if (settings && settings->ValueExists(kOptions, modeKey(game)))
+        return settings->ReadBool(kOptions, modeKey(game), false);
+    return supportsMissionFolders(gameDir);
+}
+
+void storeEnabled(IniFile& settings, int game, bool on) {
+    settings.WriteBool(kOptions, modeKey(game), on);
+}
+
+bool chosen(const IniFile& settings, int game) {
+    return settings.ValueExists(kOptions, modeKey(game));
+}
+
+bool validFolderName(const std::string& name) {
+    return !name.empty() && name.size() <= kMaxFolderName && name.front() != '.' &&
+           std::all_of(name.begin(), name.end(), folderCharacter);
+}
+
+std::string recordedFolder(const IniFile& settings, const std::string& recordKey) {
+    return settings.ReadString(recordKey, kFolderKey, "");
+}
+
+std::string folderOwner(const IniFile& settings, int game, const std::string& name) {
+    for (const std::string& key : settings.ReadSection(ownersSection(game)))
+        if (fsx::sameName(key, name)) return settings.ReadString(ownersSection(game), key, "");
+    return {};
+}
+
+void claimFolder(IniFile& settings, int game, const std::string& name,
+                 const std::string& recordKey) {
+    settings.WriteString(recordKey, kFolderKey, name);
+    settings.WriteString(ownersSection(game), name, recordKey);
+}
+
+std::vector<std::string> claimedFolders(const IniFile& settings, int game) {
+    return settings.ReadSection(ownersSection(game));
+}
+
+std::vector<std::string> installedRecords(const IniFile& settings, int game,
+                                          const std::string& gameDir) {
+    std::vector<std::string> records;
+    std::string root;
+    try {
+        root = missionRoot(gameDir);
+    } catch (const EInOutError&) {
+        return records;  // an unreadable "cam_mod.ini" marks nothing
+    }
+    if (root.empty()) return records;
+    std::vector<std::string> present;
+    for (const std::string& name : folderNamesIn(root)) present.push_back(fsx::foldKey(name));
+    std::sort(present.begin(), present.end());
+    for (const std::string& name : claimedFolders(settings, game))
+        if (std::binary_search(present.begin(), present.end(), fsx::foldKey(name)))
+            records.push_back(settings.ReadString(ownersSection(game), name, ""));
+    return records;
 }
 
 }  // namespace missionfolders

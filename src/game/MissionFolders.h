@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class IniFile;
+
 namespace missionfolders {
 
 // The engine takes mission folder names of at most this many bytes.
@@ -46,5 +48,32 @@ std::vector<std::string> folderNamesIn(const std::string& root);
 // `missionFile` of `size` bytes: that file (names compared as the disk's look-up compares
 // them) with that size. A folder another loader installed counts, and is used as it is.
 bool holdsMission(const std::string& folder, const std::string& missionFile, uint64_t size);
+
+// Whether missions of game `game` (1 or 2) go into mission folders: the player's choice
+// ("options"/"mission folders <game>"), else whether the game directory supports them.
+bool enabled(const IniFile* settings, int game, const std::string& gameDir);
+void storeEnabled(IniFile& settings, int game, bool on);
+// True when the player made a choice for the game.
+bool chosen(const IniFile& settings, int game);
+
+// A name the program uses as a mission folder: 1 to kMaxFolderName bytes of ASCII letters,
+// digits, ".", "_" and "-", neither "." nor "..", not starting with a dot. Anything else
+// (from a settings file edited by hand, say) could lead out of the mission path.
+bool validFolderName(const std::string& name);
+
+// The mission folder a mission's record keeps ("fm folder"); empty when it has none.
+std::string recordedFolder(const IniFile& settings, const std::string& recordKey);
+// The record key of the mission that owns folder `name` of game `game`; empty when none.
+std::string folderOwner(const IniFile& settings, int game, const std::string& name);
+// Keeps `name` as the mission's folder, in its record and in the game's list of owners.
+void claimFolder(IniFile& settings, int game, const std::string& name,
+                 const std::string& recordKey);
+// The folder names game `game` has given out (its list of owners).
+std::vector<std::string> claimedFolders(const IniFile& settings, int game);
+
+// The record keys of the missions of game `game` installed in their folders: the owners of
+// the claimed names present in the mission path of `gameDir` (one listing of it).
+std::vector<std::string> installedRecords(const IniFile& settings, int game,
+                                          const std::string& gameDir);
 
 }  // namespace missionfolders

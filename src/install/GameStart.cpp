@@ -10,8 +10,10 @@ constexpr int kStartCommandMissingSlot = 121;
 
 }  // namespace
 
-launcher::StartResult startFromGameDir(const std::string& gameDir, const std::string& exeName) {
-    return gamedir::start(gameDir, exeName, launcher::startCommandSetting(app().settings.get()));
+launcher::StartResult startFromGameDir(const std::string& gameDir, const std::string& exeName,
+                                       const std::vector<std::string>& arguments) {
+    return gamedir::start(gameDir, exeName, launcher::startCommandSetting(app().settings.get()),
+                          arguments);
 }
 
 std::string startFailureMessage(const std::string& failed, const launcher::StartResult& result) {

@@ -30,7 +30,30 @@ QString q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The words as one parameter line the C runtime splits back into them: each in quotes,
+// a quote and the backslashes before it escaped.
+std::string windowsParameters(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        if (!line.empty()) line += ' ';
+        line += '"';
+        size_t backslashes = 0;
+        for (const char c : word) {
+            if (c == '\\') {
+                ++backslashes;
+            } else {
+                if (c == '"') line.append(backslashes + 1, '\\');
+                backslashes = 0;
+            }
+            line += c;
+        }
+        line.append(backslashes, '\\');
+        line += '"';
+    }
+    return line;
+}
+#else
 
 // An absolute form of a path, so that a bare name is never looked up on PATH.
 std::string absolute(const std::string& path) {
@@ -80,7 +103,7 @@ std::string findProgram(const std::string& program) {
 
 // The command words and the environment for `exe`, then the start.
 StartResult startWindowsProgram(const std::string& exe, const std::string& dir,
-                                const std::string& windowsCommand) {
+                                const std::string& windowsCommand, const QStringList& extra) {
     std::vector<std::string> words = splitStartCommand(windowsCommand);
     if (words.empty()) words = {kDefaultStartCommand};
     const std::string found = findProgram(words.front());
@@ -88,7 +111,7 @@ StartResult startWindowsProgram(const std::string& exe, const std::string& dir,
 
     QStringList args;
     for (size_t i = 1; i < words.size(); ++i) args << q(words[i]);
-    args << q(exe);
+    args << q(exe) << extra;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const std::string prefix = findWinePrefix(parentOf(exe));
     if (!prefix.empty()) environment.insert(QStringLiteral("WINEPREFIX"), q(prefix));
@@ -115,14 +138,19 @@ bool isWindowsProgram(const std::string& path) {
 }
 
 StartResult startProgram(const std::string& program, const std::string& workingDir,
-                         const std::string& windowsCommand) {
+                         const std::string& windowsCommand,
+                         const std::vector<std::string>& arguments) {
     StartResult result;
     if (program.empty()) return {StartFailure::programMissing, {}};
+    QStringList extra;
+    for (const std::string& a : arguments) extra << q(a);
 #ifdef _WIN32
     (void)windowsCommand;
-    auto r = reinterpret_cast<intptr_t>(
-        ShellExecuteA(nullptr, "open", program.c_str(), nullptr,
-                      workingDir.empty() ? nullptr : workingDir.c_str(), SW_SHOWNORMAL));
+    // ShellExecute takes one parameter line; each word is quoted as the C runtime splits it.
+    const std::string parameters = windowsParameters(arguments);
+    auto r = reinterpret_cast<intptr_t>(ShellExecuteA(
+        nullptr, "open", program.c_str(), parameters.empty() ? nullptr : parameters.c_str(),
+        workingDir.empty() ? nullptr : workingDir.c_str(), SW_SHOWNORMAL));
     if (r <= 32) result.failure = StartFailure::notStarted;
     return result;
 #else
@@ -134,9 +162,9 @@ StartResult startProgram(const std::string& program, const std::string& workingD
     if (::stat(exe.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return {StartFailure::programMissing, {}};
 
-    if (isWindowsProgram(exe)) return startWindowsProgram(exe, dir, windowsCommand);
+    if (isWindowsProgram(exe)) return startWindowsProgram(exe, dir, windowsCommand, extra);
     if ((st.st_mode & 0111) == 0) return {StartFailure::programMissing, {}};
-    if (!startDetached(q(exe), {}, dir, QProcessEnvironment::systemEnvironment()))
+    if (!startDetached(q(exe), extra, dir, QProcessEnvironment::systemEnvironment()))
         result.failure = StartFailure::notStarted;
     return result;
 #endif

@@ -30,11 +30,13 @@ struct StartResult {
     explicit operator bool() const { return failure == StartFailure::none; }
 };
 
-// Starts `program` with `workingDir` as its working directory and no arguments, not waited
-// for. A native executable (or a script with its run bit) starts directly; a Windows
-// program (a PE image, known by its content) starts through `windowsCommand`.
+// Starts `program` with `workingDir` as its working directory and `arguments` (each passed
+// as one word, never through a shell), not waited for. A native executable (or a script
+// with its run bit) starts directly; a Windows program (a PE image, known by its content)
+// starts through `windowsCommand`, the arguments after the program.
 StartResult startProgram(const std::string& program, const std::string& workingDir,
-                         const std::string& windowsCommand = kDefaultStartCommand);
+                         const std::string& windowsCommand = kDefaultStartCommand,
+                         const std::vector<std::string>& arguments = {});
 
 // Hands a link (http:, mailto:, a document path) to the desktop's handler.
 bool openLink(const std::string& link);

@@ -1,0 +1,47 @@
+#pragma once
+// Missions in folders of their own, as the NewDark engine plays them: each extracted once
+// into "<mission path>/<name>/" and started with "-fm=<name>"; no game file is touched.
+// Installed missions stay until the player removes one; their saved games and screenshots
+// stay in their folder and go into the mission's saves archive when it is removed.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "install/InstallLaunch.h"
+
+class ProgressSink;
+class TZipArchiver;
+
+// True when missions of game `game` (1 or 2) are installed into mission folders.
+bool UsesMissionFolders(uint8_t game);
+
+// The folder a mission lives in or will live in.
+struct MissionFolder {
+    std::string root;        // the mission path, ending in the separator
+    std::string name;        // the folder name the game is started with; empty when none is known
+    bool installed = false;  // the folder is there and holds the mission
+    std::string path() const { return name.empty() ? std::string() : root + name; }
+};
+
+// Where the mission of the request is installed, without opening its archive: the folder
+// its record keeps, installed when that folder holds its mission file.
+MissionFolder RecordedMissionFolder(const InstallRequest& request);
+
+// The install-and-launch operation for a game that uses mission folders: the mission
+// installed already starts at once; else it is extracted into its folder (a folder of the
+// same name holding the same mission, from another loader, is used as it is) and started.
+// A classic install still in the game directory is taken out first.
+InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchiver& work,
+                                        ProgressSink& progress);
+
+// Removes the installed mission of the request on the player's command: its saved games and
+// screenshots go into its saves archive, which is read back (every file found with its size
+// and CRC) before the folder is deleted. False when nothing was removed (the player was
+// told why).
+bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work, ProgressSink& progress);
+
+// At start-up: in each game's mission path, the folders an interrupted install or removal
+// left are cleared up (an install's half folder goes; a removal whose saves archive holds
+// every saved game is finished, any other is put back). True when anything was done.
+bool RecoverMissionFolders(TZipArchiver& work, ProgressSink& progress);
