@@ -1,0 +1,313 @@
+#include "install/MissionFiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "archive/ZipArchiver.h"
+#include "game/ComponentProgress.h"
+#include "game/GameDir.h"
+#include "install/GameStart.h"
+#include "install/MissionFlags.h"
+#include "install/Mp3Conversion.h"
+#include "install/SoundPlayer.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/Progress.h"
+#include "platform/Prompter.h"
+#include "platform/TextFile.h"
+#include "platform/TextUtil.h"
+#include "state/AppState.h"
+
+namespace {
+
+const std::string kOriginal = kOriginalArchive;
+
+bool isZip(const std::string& archive) {
+    return missionArchiveExtension(archive) == ".zip";
+}
+
+// Shows the extraction of the mission's members and hands each MP3 file to the converter
+// as soon as it is in place, so decoding runs alongside the extraction. Members are
+// announced one after the other and each is complete (or skipped) when the next is
+// announced or the extraction ends.
+class MissionExtraction final : public ExtractSink {
+  public:
+    // `mp3s`: member name as announced -> full path of its .mp3 file.
+    MissionExtraction(ProgressSink& progress, Mp3Converter& converter,
+                      std::map<std::string, std::string> mp3s)
+        : progress_(progress), converter_(converter), waiting_(std::move(mp3s)) {}
+
+    void member(const std::string& name, uint64_t /*size*/) override {
+        complete(last_);
+        last_ = name;
+        progress_.status(fileStatus(slot(1), kExtractWordSlot, name));
+        polled();
+    }
+    void progress(uint64_t done, uint64_t /*total*/) override {
+        progress_.barPosition(static_cast<int64_t>(done));
+        polled();
+    }
+    bool cancelled() override { return cancelled_; }
+
+    // After the extraction: hands over every file not yet handed over.
+    void finish() {
+        complete(last_);
+        for (const auto& entry : waiting_) converter_.add(entry.second);
+        waiting_.clear();
+    }
+    // Whether the player cancelled during the extraction.
+    bool wasCancelled() const { return cancelled_; }
+
+    static std::string key(std::string name) {
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return text::lowerAscii(name);
+    }
+
+  private:
+    void polled() {
+        converter_.poll();
+        if (progress_.cancelled()) cancelled_ = true;
+        progress_.processEvents();
+    }
+    void complete(const std::string& name) {
+        const auto it = waiting_.find(key(name));
+        if (it == waiting_.end() || !fsx::fileExists(it->second)) return;
+        converter_.add(it->second);
+        waiting_.erase(it);
+    }
+
+    ProgressSink& progress_;
+    Mp3Converter& converter_;
+    std::map<std::string, std::string> waiting_;
+    std::string last_;
+    bool cancelled_ = false;
+};
+
+// Whatever ends the extraction, the player cannot cancel any more.
+class CancellableScope {
+  public:
+    explicit CancellableScope(ProgressSink& progress) : progress_(progress) {
+        progress_.cancellable(true);
+    }
+    ~CancellableScope() { progress_.cancellable(false); }
+    CancellableScope(const CancellableScope&) = delete;
+    CancellableScope& operator=(const CancellableScope&) = delete;
+
+  private:
+    ProgressSink& progress_;
+};
+
+// The members a planned extraction takes, the bytes it and the conversion move on the bar,
+// and the MP3 files converted where they are extracted (the others once moved).
+struct ExtractionPlan {
+    std::vector<std::string> members;
+    int64_t extractionBytes = 0;
+    int64_t mp3Bytes = 0;
+    std::map<std::string, std::string> convertEarly;
+    std::vector<std::string> convertLate;
+};
+
+ExtractionPlan extractionPlan(const std::string& gameDir, const std::vector<PlannedMember>& plan) {
+    ExtractionPlan extraction;
+    for (const PlannedMember& p : plan) {
+        extraction.members.push_back(p.member);
+        extraction.extractionBytes += static_cast<int64_t>(p.size);
+        if (p.mp3.empty()) continue;
+        extraction.mp3Bytes += static_cast<int64_t>(p.size);
+        if (p.moveTarget.empty())
+            extraction.convertEarly[MissionExtraction::key(p.member)] =
+                gamedir::path(gameDir, p.mp3);
+        else
+            extraction.convertLate.push_back(gamedir::path(gameDir, p.mp3));
+    }
+    return extraction;
+}
+
+// Step 6: the planned members into the game directory. Throws when not all of them could be
+// written or the player cancelled.
+void extractMembers(MissionArchive& archive, const ExtractionPlan& extraction,
+                    const std::string& gameDir, MissionExtraction& shown, ProgressSink& progress) {
+    if (extraction.members.empty()) return;
+    progress.barMaximum(extraction.extractionBytes + extraction.mp3Bytes);
+    fsx::crashPoint();
+    const ExtractResult result = archive.extract(extraction.members, gameDir, shown);
+    fsx::crashPoint();
+    const size_t wanted = extraction.members.size();
+    if (result.status == ArchiveStatus::Cancelled || shown.wasCancelled())
+        stopIncomplete(archive.path(), slot(107));
+    if (isZip(archive.path())) {
+        // The component's count tells: its own message, if any, was shown already.
+        if (result.extracted < static_cast<int>(wanted))
+            stopIncomplete(archive.path(),
+                           std::to_string(result.extracted) + " / " + std::to_string(wanted));
+    } else if (result.status != ArchiveStatus::Ok) {
+        stopIncomplete(archive.path(), (result.member.empty() ? "" : result.member + ": ") +
+                                           unreadableText(result.status));
+    }
+}
+
+void moveLanguageFiles(const std::string& gameDir, const std::vector<PlannedMember>& plan) {
+    for (const PlannedMember& p : plan) {
+        if (p.moveTarget.empty()) continue;
+        const std::string from = fsx::resolve(fsx::joinMember(gameDir, p.member));
+        const std::string to = fsx::joinMember(gameDir, p.moveTarget);
+        if (fsx::fileExists(to)) fsx::deleteFile(to);
+        fsx::moveFile(from, to);
+        const size_t cut = from.find_last_of(fsx::kPathDelim);
+        if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
+    }
+}
+
+void appendLines(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(fsx::resolve(path).c_str(), "ab");
+    if (!file) throw EInOutError("Cannot write " + path);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written) throw EInOutError("Cannot write " + path);
+}
+
+}  // namespace
+
+// The language file's words for why an archive cannot be read.
+std::string unreadableText(const ArchiveStatus status) {
+    switch (status) {
+        case ArchiveStatus::Encrypted:
+            return slot(101);
+        case ArchiveStatus::Unsupported:
+            return slot(102);
+        case ArchiveStatus::NotArchive:
+            return slot(103);
+        case ArchiveStatus::WriteFailed:
+            return slot(108);
+        case ArchiveStatus::NotFound:
+            return slot(36);
+        default:
+            return slot(100);
+    }
+}
+
+// The mission's archive opened with its member list, a ZIP archive through a component of
+// its own set up as `work` is; nothing for the original game. Throws when the list of a
+// .7z or .rar archive cannot be read.
+std::unique_ptr<MissionArchive> openSelected(const std::string& archive,
+                                             const InstallRequest& request,
+                                             const TZipArchiver& work) {
+    if (archive == kOriginal) return nullptr;
+    std::unique_ptr<MissionArchive> opened = openMissionArchive(archive, work, request.password);
+    if (!isZip(archive) && opened->status() != ArchiveStatus::Ok)
+        throw TmError(slot(106) + " " + archive + "\n" + unreadableText(opened->status()) +
+                      (opened->detail().empty() ? "" : "\n" + opened->detail()));
+    return opened;
+}
+
+// Stops an install whose extraction or conversion did not complete; the marker, already
+// saved, names every planned file, so the next operation removes what came so far.
+[[noreturn]] void stopIncomplete(const std::string& archive, const std::string& why) {
+    throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
+}
+
+// Steps 6 to 8: extracts the planned members and converts the MP3 files to WAV. A file that
+// stays where it is extracted is converted as soon as it is in place, the others once step
+// 7 has moved them; one bar covers both. Throws when not everything was extracted and
+// converted, or when the player cancelled.
+void extractAndConvert(MissionArchive& archive, ProgressSink& progress, const std::string& gameDir,
+                       const std::vector<PlannedMember>& plan) {
+    progress.barPosition(0);
+    ExtractionPlan extraction = extractionPlan(gameDir, plan);
+    const CancellableScope cancellable(progress);
+    Mp3Converter converter(progress);
+    converter.cancelled = [&progress] { return progress.cancelled(); };
+    {
+        MissionExtraction shown(progress, converter, std::move(extraction.convertEarly));
+        extractMembers(archive, extraction, gameDir, shown, progress);
+        shown.finish();
+    }
+
+    // 7.
+    moveLanguageFiles(gameDir, plan);
+
+    // 8. The rest of the MP3 files.
+    for (const std::string& mp3 : extraction.convertLate) converter.add(mp3);
+    try {
+        converter.finish();
+    } catch (const ESoundPlayer& e) {
+        // The sound player's own text, said of the install it stopped.
+        stopIncomplete(archive.path(), e.what());
+    }
+    if (progress.cancelled()) stopIncomplete(archive.path(), slot(107));
+}
+
+FlagsPlan flagsPlan(const SelectedMission& mission, const std::string& gameDir) {
+    FlagsPlan flags;
+    flags.write = !mission.missionFlagsPresent;
+    flags.number = mission.missionNumber;
+    if (!flags.write) return flags;
+    flags.linked = throughLink(gameDir, gamedir::kMissFlagStr);
+    if (!flags.linked) flags.replaced = existingRelative(gameDir, gamedir::kMissFlagStr);
+    flags.numberedCopy = mission.missionNumber == 0;
+    if (!flags.numberedCopy) return flags;
+    auto taken = [&](unsigned number) {
+        const std::string name = gamedir::missionFileName(static_cast<int>(number));
+        return fsx::fileExists(gamedir::path(gameDir, name)) || throughLink(gameDir, name);
+    };
+    flags.number = 20;
+    while (taken(flags.number))
+        if (++flags.number > 255) throw TmError(slot(83) + " " + gameDir);
+    return flags;
+}
+
+// Step 9: the flags file and the numbered copy of the mission file.
+void writeMissionFlags(const std::string& gameDir, const std::string& missionFile, uint8_t game,
+                       const std::vector<PlannedMember>& plan, bool flagsFile,
+                       const FlagsPlan& flags) {
+    if (flagsFile) {
+        const std::string file = gamedir::path(gameDir, gamedir::kMissFlagStr);
+        fsx::forceDirectories(file.substr(0, file.find_last_of(fsx::kPathDelim)));
+        WriteMissionFlags(file, static_cast<uint8_t>(flags.number), game);
+    }
+    const bool missionFilePlanned = std::any_of(
+        plan.begin(), plan.end(), [&](const PlannedMember& p) { return p.member == missionFile; });
+    if (flags.write && flags.numberedCopy && missionFilePlanned && StaysInside(missionFile))
+        fsx::copyFile(
+            gamedir::path(gameDir, missionFile),
+            gamedir::path(gameDir, gamedir::missionFileName(static_cast<int>(flags.number))),
+            false);
+}
+
+void startEditor(const std::string& gameDir, const SelectedMission& mission,
+                 const std::vector<std::string>& arguments) {
+    const std::string cfg = gamedir::path(gameDir, gamedir::kDromedCfg);
+    const std::string line = gamedir::kEditorScriptLine;
+    if (fsx::fileExists(cfg)) {
+        bool present = false;
+        for (const std::string& l : textfile::readLines(cfg)) present = present || l == line;
+        if (!present) appendLines(cfg, std::string(gamedir::kLineEnd) + line + gamedir::kLineEnd);
+    } else {
+        textfile::writeLines(cfg, {line});
+    }
+    // A game row has no mission to load: its script stays empty rather than naming the
+    // file of a mission analysed earlier.
+    std::vector<std::string> script;
+    if (mission.archivePath != kOriginal)
+        script.push_back("load_file " + mission.missionFileMember);
+    // A line break in the name would add a line of its own to the script.
+    for (const std::string& l : script)
+        if (l.find_first_of("\r\n") != std::string::npos)
+            throw EInOutError(slot(110) + " " + shownName(l));
+    textfile::writeLines(gamedir::path(gameDir, gamedir::kEditorScript), script);
+    const launcher::StartResult started =
+        startFromGameDir(gameDir, gamedir::kDromedStartExe, arguments);
+    if (!started) prompter().message(startFailureMessage(slot(20), started));
+}
+
+bool startGame(const std::string& gameDir, const std::string& recordKey,
+               const std::vector<std::string>& arguments) {
+    const bool thief1 = fsx::fileExists(gamedir::path(gameDir, gamedir::kThiefExe));
+    const launcher::StartResult started =
+        startFromGameDir(gameDir, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe, arguments);
+    if (started)
+        app().settings->WriteInteger(recordKey, "date", TodayDayNumber());
+    else
+        prompter().message(startFailureMessage(slot(thief1 ? 21 : 22), started));
+    return static_cast<bool>(started);
+}
