@@ -1,27 +1,490 @@
 #include "install/FolderInstall.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "archive/MissionArchive.h"
+#include "archive/ZipArchiver.h"
+#include "game/ComponentProgress.h"
+#include "game/GameDir.h"
+#include "game/GameState.h"
+#include "game/InstallState.h"
 #include "game/MissionFolders.h"
+#include "install/InstallPlan.h"
+#include "install/MissionFiles.h"
+#include "install/Uninstall.h"
+#include "platform/Checksum.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/Progress.h"
+#include "platform/Prompter.h"
+#include "platform/RunningPrograms.h"
+#include "platform/TextUtil.h"
 #include "state/AppState.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What an install builds and a removal leaves in the mission path until it is done, beside
+// the mission folders. The leading dot hides them; the game never lists them as missions.
+constexpr const char* kInstallPrefix = ".tallowmere-install-";
+constexpr const char* kRemovePrefix = ".tallowmere-remove-";
+// Where the game keeps a mission's saved games and screenshots, in its folder.
+constexpr const char* kSavesFolder = "saves";
+constexpr const char* kScreenshotsFolder = "screenshots";
+
+constexpr int kRootUnusableSlot = 130;
+constexpr int kCamModUnreadableSlot = 131;
+constexpr int kBadFolderNameSlot = 132;
+constexpr int kSharedFolderSlot = 133;
+constexpr int kArchiveChangedSlot = 134;
+constexpr int kStoringSavesSlot = 135;
+constexpr int kSavesUncheckedSlot = 136;
+constexpr int kRemovingSlot = 137;
+constexpr int kFolderHoldsOtherSlot = 138;
+constexpr int kNotInstalledSlot = 139;
+
+// A message and nothing else done: the operation ends here.
+struct Refused {
+    std::string text;
+};
+
+[[noreturn]] void refuse(int slotNumber, const std::string& detail) {
+    throw Refused{slot(slotNumber) + (detail.empty() ? "" : "\n" + detail)};
+}
+
+IniFile& settings() {
+    if (!app().settings) throw EInOutError("The settings store is not open");
+    return *app().settings;
+}
+
+// The mission path of a game directory, as the player can be told about it.
+std::string rootOf(const std::string& gameDir) {
+    try {
+        return missionfolders::missionRoot(gameDir);
+    } catch (const EInOutError& e) {
+        refuse(kCamModUnreadableSlot, e.what());
+    }
+}
+
+// The mission path, there and writable. Only the game's own default folder is made when it
+// is missing: a path the player set that does not exist is a mistake the game would not
+// accept either.
+std::string usableRoot(const std::string& gameDir) {
+    const std::string root = rootOf(gameDir);
+    if (root.empty()) refuse(kRootUnusableSlot, missionfolders::fmPathSetting(gameDir));
+    if (!fsx::directoryExists(root) && missionfolders::fmPathSetting(gameDir).empty())
+        fsx::createDirectory(root);
+    std::error_code ec;
+    const fs::file_status st = fs::status(fsx::resolve(root), ec);
+    if (ec || !fs::is_directory(st) ||
+        (st.permissions() & fs::perms::owner_write) == fs::perms::none)
+        refuse(kRootUnusableSlot, root);
+    return root;
+}
+
+// The name of a record key without its archive size: the archive's row name.
+std::string rowNameOf(const std::string& recordKey) {
+    const size_t dot = recordKey.rfind('.');
+    return dot == std::string::npos ? recordKey : recordKey.substr(0, dot);
+}
+
+bool isDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(path, ec));
+}
+
+// Deletes a folder of the program's own with everything in it; links are removed as links,
+// never followed.
+void removeTree(const std::string& path) {
+    std::error_code ec;
+    fsx::crashPoint();
+    fs::remove_all(path, ec);
+    fsx::crashPoint();
+    if (ec) throw EInOutError(ec.message() + ": " + path);
+}
+
+// Pushes every file and folder below `dir` (and `dir`) to the disk.
+void syncTree(const std::string& dir) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (!it->is_symlink()) fsx::syncPath(it->path().string());
+    fsx::syncPath(dir);
+}
+
+// The saved games and screenshots of a mission folder: each file with the name it has in the
+// saves archive (a saved game by its bare name, as the classic install keeps them; a
+// screenshot below "screenshots\").
+std::map<std::string, std::string> storedFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;  // archive name -> path
+    for (const auto& [sub, prefix] :
+         {std::pair{kSavesFolder, ""}, std::pair{kScreenshotsFolder, "screenshots\\"}}) {
+        const std::string dir = fsx::joinMember(text::withTrailingDelim(folder), sub);
+        if (!isDirectory(fsx::resolve(dir))) continue;
+        for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*"))
+            if (!e.isDirectory)
+                files[std::string(prefix) + e.name] =
+                    text::withTrailingDelim(fsx::resolve(dir)) + e.name;
+    }
+    return files;
+}
+
+std::string archiveKey(std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return fsx::foldKey(name);
+}
+
+// True when the saves archive holds every file with its size and CRC.
+bool storedInArchive(TZipArchiver& work, const std::string& savesZip,
+                     const std::map<std::string, std::string>& files) {
+    if (files.empty()) return true;
+    if (!fsx::fileExists(savesZip)) return false;
+    work.SetZipFileName(fsx::resolve(savesZip));
+    std::map<std::string, const ZipDirEntry*> entries;
+    for (const ZipDirEntry& e : work.Entries()) entries[archiveKey(e.FileName)] = &e;
+    for (const auto& [name, path] : files) {
+        const auto it = entries.find(archiveKey(name));
+        if (it == entries.end()) return false;
+        const ZipDirEntry& entry = *it->second;
+        if (fsx::fileSize64(path) != static_cast<int64_t>(entry.UncompressedSize64)) return false;
+        try {
+            if (ChecksumText(path) != HexText(entry.CRC32)) return false;
+        } catch (const EInOutError&) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies the folder's saved games and screenshots into the saves archive (its earlier
+// members stay), each rewrite of the archive a whole new file renamed into place.
+void storeFolderSaves(TZipArchiver& work, const std::string& folder, const std::string& savesZip,
+                      const std::map<std::string, std::string>& files, ProgressSink& progress) {
+    if (files.empty()) return;
+    const ComponentProgress shown(work, progress, slot(kStoringSavesSlot), kAddWordSlot);
+    fsx::forceDirectories(savesZip.substr(0, savesZip.find_last_of(fsx::kPathDelim)));
+    work.SetZipFileName(fsx::resolve(savesZip));
+    work.AddCompLevel = settings().ReadInteger("options", "compression level", 5);
+    std::vector<std::string> saves, shots;
+    for (const auto& [name, path] : files)
+        (name.find('\\') == std::string::npos ? saves : shots)
+            .push_back(name.find('\\') == std::string::npos ? path : fsx::joinMember("", name));
+    if (!saves.empty()) {
+        work.AddOptions = {};
+        work.FSpecArgs = saves;
+        fsx::crashPoint();
+        work.Add();
+        fsx::crashPoint();
+    }
+    if (!shots.empty()) {
+        const std::string saved = fsx::currentDirectory();
+        fsx::setCurrentDirectory(fsx::resolve(folder));
+        work.AddOptions = {AddOptsEnum::AddDirNames};
+        work.FSpecArgs = shots;
+        fsx::crashPoint();
+        try {
+            work.Add();
+        } catch (...) {
+            fsx::setCurrentDirectory(saved);
+            throw;
+        }
+        fsx::setCurrentDirectory(saved);
+        fsx::crashPoint();
+    }
+    work.AddOptions = {};
+}
+
+// Brings the mission's saved games and screenshots back from its saves archive into the
+// folder being built: bare names into "saves", the rest where their names put them.
+void restoreFolderSaves(const TZipArchiver& work, const std::string& gameDir,
+                        const std::string& archivePath, const std::string& folder) {
+    std::string savesZip = SavesArchivePath(gameDir, archivePath);
+    const std::string earlier = EarlierSavesArchivePath(gameDir, archivePath);
+    if (!fsx::fileExists(savesZip) && !earlier.empty() && fsx::fileExists(earlier))
+        savesZip = earlier;
+    if (!fsx::fileExists(savesZip)) return;
+    std::unique_ptr<MissionArchive> saves = openMissionArchive(fsx::resolve(savesZip), work, "");
+    std::vector<std::string> bare, placed;
+    for (const ArchiveMember& m : saves->members()) {
+        if (m.name.empty() || m.name.back() == '\\' || m.name.back() == '/') continue;
+        if (m.name.find_first_of("\\/") == std::string::npos)
+            bare.push_back(m.name);
+        else if (StaysInside(m.name))
+            placed.push_back(m.name);
+    }
+    // The component's count tells, as for a mission's own ZIP archive; its warnings do not.
+    ExtractSink quiet;
+    const std::string savesDir = fsx::joinMember(text::withTrailingDelim(folder), kSavesFolder);
+    for (const auto& [names, target] : {std::pair{&bare, savesDir}, std::pair{&placed, folder}}) {
+        if (names->empty()) continue;
+        fsx::forceDirectories(target);
+        const ExtractResult result = saves->extract(*names, target, quiet);
+        if (result.extracted < static_cast<int>(names->size()))
+            throw EInOutError(slot(81) + " " + savesZip + "\n" + std::to_string(result.extracted) +
+                              " / " + std::to_string(names->size()));
+    }
+}
+
+// One mission-folder operation: the request and what it works with.
+struct FolderOperation {
+    const InstallRequest& request;
+    TZipArchiver& work;
+    ProgressSink& progress;
+    uint8_t game = 0;
+    std::string gameDir;
+    std::string root;
+};
+
+// Takes out a classic install still in the game directory (or an interrupted one), so that
+// the game directory never holds both kinds. False when the game's own files could not all
+// be brought back.
+bool noClassicInstall(const FolderOperation& op) {
+    GameRecord& record = app().thiefdata[op.game];
+    ReadInstalledState(record);
+    if (record.installed == kOriginalArchive && !InterruptedOperation(op.gameDir)) return true;
+    return UninstallMission(op.game, op.work, op.progress);
+}
+
+// The folder name of the request's mission: the one its record keeps, else a new one (the
+// base name when free or holding this very mission, left by another loader). Refuses names
+// that are not safe or that another mission's record holds.
+std::string folderName(const FolderOperation& op, const MissionArchive& archive) {
+    IniFile& store = settings();
+    const std::string& key = op.request.recordKey;
+    std::string name = missionfolders::recordedFolder(store, key);
+    if (!name.empty()) {
+        if (!missionfolders::validFolderName(name)) refuse(kBadFolderNameSlot, shownName(name));
+        const std::string owner = missionfolders::folderOwner(store, op.game, name);
+        if (!owner.empty() && owner != key) refuse(kSharedFolderSlot, op.root + name);
+        return name;
+    }
+    const std::string base = missionfolders::folderNameFor(op.request.mission.archivePath, {});
+    const std::string owner = missionfolders::folderOwner(store, op.game, base);
+    if (owner.empty()) {
+        const std::string path = op.root + base;
+        if (!fsx::directoryExists(path)) return base;
+        uint64_t size = 0;
+        for (const ArchiveMember& m : archive.members())
+            if (m.name == op.request.mission.missionFileMember) size = m.size;
+        if (missionfolders::holdsMission(path, op.request.mission.missionFileMember, size))
+            return base;  // another loader's folder of this mission: used as it is
+    } else if (rowNameOf(owner) == rowNameOf(key)) {
+        // The same archive name with another size: the archive changed since it was
+        // installed. Replaced only when the player says so; its saved games are kept.
+        if (prompter().message(slot(kArchiveChangedSlot) + "\n" + op.root + base,
+                               PromptButtons::YesNo, PromptIcon::Question) != PromptResult::Yes)
+            throw Refused{};
+        return base;
+    }
+    std::vector<std::string> taken = missionfolders::folderNamesIn(op.root);
+    const std::vector<std::string> claimed = missionfolders::claimedFolders(store, op.game);
+    taken.insert(taken.end(), claimed.begin(), claimed.end());
+    return missionfolders::folderNameFor(op.request.mission.archivePath, taken);
+}
+
+// Stores the saved games and screenshots of an installed folder, checks the saves archive
+// and only then deletes the folder: first renamed out of the way (it no longer counts as
+// installed), then removed.
+void removeInstalledFolder(const FolderOperation& op, const std::string& name,
+                           const std::string& archivePath) {
+    const std::string folder = op.root + name;
+    op.progress.status(slot(kRemovingSlot) + " " + folder);
+    op.progress.processEvents();
+    const std::string savesZip = SavesArchivePath(op.gameDir, archivePath);
+    const std::map<std::string, std::string> files = storedFiles(folder);
+    storeFolderSaves(op.work, folder, savesZip, files, op.progress);
+    if (!storedInArchive(op.work, savesZip, files)) refuse(kSavesUncheckedSlot, savesZip);
+    const std::string away = op.root + kRemovePrefix + name;
+    if (fsx::pathExists(away)) removeTree(fsx::resolve(away));
+    if (!fsx::moveFile(fsx::resolve(folder), away))
+        throw EInOutError(slot(kRemovingSlot) + " " + folder);
+    fsx::syncPath(op.root);
+    removeTree(fsx::resolve(away));
+    fsx::syncPath(op.root);
+    op.progress.status("");
+}
+
+// Extracts the mission into a folder of the program's own in the mission path, converts its
+// tracks, gives it a flags file when it has none and brings back its saved games; then
+// renames the complete folder into place. Whatever stops it removes the half-built folder.
+void extractIntoFolder(const FolderOperation& op, MissionArchive& archive,
+                       const std::string& name) {
+    const std::string building = op.root + kInstallPrefix + name;
+    if (fsx::pathExists(building)) removeTree(fsx::resolve(building));
+    if (!fsx::createDirectory(building)) refuse(kRootUnusableSlot, op.root);
+    const std::string dir = text::withTrailingDelim(fsx::resolve(building));
+    try {
+        op.progress.barPosition(0);
+        op.progress.showBar(true);
+        const std::vector<PlannedMember> plan = planMembers(archive.members(), dir, "", false);
+        extractAndConvert(archive, op.progress, dir, plan);
+        const FlagsPlan flags = flagsPlan(op.request.mission, dir);
+        writeMissionFlags(dir, op.request.mission.missionFileMember, op.game, plan,
+                          flags.write && !flags.linked, flags);
+        restoreFolderSaves(op.work, op.gameDir, op.request.mission.archivePath, dir);
+        syncTree(dir);
+        if (fsx::pathExists(op.root + name)) refuse(kFolderHoldsOtherSlot, op.root + name);
+        if (!fsx::moveFile(fsx::resolve(building), op.root + name))
+            throw EInOutError(slot(108) + " " + op.root + name);
+        fsx::syncPath(op.root);
+    } catch (...) {
+        std::error_code ec;
+        fs::remove_all(fsx::resolve(building), ec);
+        throw;
+    }
+    op.progress.showBar(false);
+    op.progress.status("");
+}
+
+void start(const FolderOperation& op, const std::string& name) {
+    const std::vector<std::string> arguments = {"-fm=" + name};
+    if (op.request.action == InstallAction::Editor)
+        startEditor(op.gameDir, op.request.mission, arguments);
+    else if (op.request.action == InstallAction::Play)
+        startGame(op.gameDir, op.request.recordKey, arguments);
+}
+
+// Installs the mission unless it is in its folder already, then starts it.
+void installAndStart(FolderOperation& op, InstallOutcome& outcome) {
+    const MissionFolder recorded = RecordedMissionFolder(op.request);
+    if (recorded.installed) {
+        if (!noClassicInstall(op)) return;
+        start(op, recorded.name);
+        return;
+    }
+    op.root = usableRoot(op.gameDir);
+    const std::unique_ptr<MissionArchive> archive =
+        openSelected(op.request.mission.archivePath, op.request, op.work);
+    if (!archive) return;
+    const std::string name = folderName(op, *archive);
+    IniFile& store = settings();
+    const std::string owner = missionfolders::folderOwner(store, op.game, name);
+    outcome.refreshed = true;
+    if (!noClassicInstall(op)) return;
+    const std::string folder = op.root + name;
+    uint64_t size = 0;
+    for (const ArchiveMember& m : archive->members())
+        if (m.name == op.request.mission.missionFileMember) size = m.size;
+    const bool holds =
+        missionfolders::holdsMission(folder, op.request.mission.missionFileMember, size);
+    if (!owner.empty() && owner != op.request.recordKey && fsx::directoryExists(folder)) {
+        // The changed archive replaces the folder of its earlier version, saves kept.
+        removeInstalledFolder(op, name, op.request.mission.archivePath);
+        store.WriteString(owner, "fm folder", "");
+    } else if (fsx::directoryExists(folder) && !holds) {
+        refuse(kFolderHoldsOtherSlot, folder);
+    }
+    missionfolders::claimFolder(store, op.game, name, op.request.recordKey);
+    if (!missionfolders::holdsMission(folder, op.request.mission.missionFileMember, size))
+        extractIntoFolder(op, *archive, name);
+    start(op, name);
+}
+
+}  // namespace
 
 bool UsesMissionFolders(uint8_t game) {
     if (game < 1 || game > 2) return false;
     return missionfolders::enabled(app().settings.get(), game, app().thiefdata[game].gameDir);
 }
 
-MissionFolder RecordedMissionFolder(const InstallRequest& /*request*/) {
-    return {};
+MissionFolder RecordedMissionFolder(const InstallRequest& request) {
+    MissionFolder folder;
+    const uint8_t game = request.mission.currentGame;
+    if (game < 1 || game > 2 || !app().settings) return folder;
+    const std::string& gameDir = app().thiefdata[game].gameDir;
+    const std::string name = missionfolders::recordedFolder(*app().settings, request.recordKey);
+    if (gameDir.empty() || !missionfolders::validFolderName(name)) return folder;
+    try {
+        folder.root = missionfolders::missionRoot(gameDir);
+    } catch (const EInOutError&) {
+        return folder;
+    }
+    if (folder.root.empty()) return folder;
+    // A name another mission's record owns is not this mission's.
+    const std::string owner = missionfolders::folderOwner(*app().settings, game, name);
+    if (!owner.empty() && owner != request.recordKey) return folder;
+    folder.name = name;
+    const std::string& missionFile = request.mission.missionFileMember;
+    folder.installed =
+        !missionFile.empty() && StaysInside(missionFile) &&
+        fsx::fileExists(fsx::joinMember(folder.root + name + fsx::kPathDelim, missionFile));
+    return folder;
 }
 
-InstallOutcome InstallIntoMissionFolder(const InstallRequest& /*request*/, TZipArchiver& /*work*/,
-                                        ProgressSink& /*progress*/) {
-    return {};
+InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchiver& work,
+                                        ProgressSink& progress) {
+    InstallOutcome outcome;
+    const uint8_t game = request.mission.currentGame;
+    if (game < 1 || game > 2 || app().thiefdata[game].gameDir.empty()) return outcome;
+    const std::string& gameDir = app().thiefdata[game].gameDir;
+    if (const auto busy = running::stillRunningFrom(gameDir)) {
+        prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
+                           PromptIcon::Warning);
+        return outcome;
+    }
+    const BusyScope busyScope(progress);
+    outcome.ran = true;
+    settings().WriteString("options", "last selection", request.selectionName);
+    FolderOperation op{request, work, progress, game, gameDir, {}};
+    try {
+        installAndStart(op, outcome);
+    } catch (const Refused& refused) {
+        if (!refused.text.empty())
+            prompter().message(refused.text, PromptButtons::Ok, PromptIcon::Warning);
+    }
+    return outcome;
 }
 
-bool RemoveMissionFolder(const InstallRequest& /*request*/, TZipArchiver& /*work*/,
-                         ProgressSink& /*progress*/) {
-    return false;
+bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work,
+                         ProgressSink& progress) {
+    const uint8_t game = request.mission.currentGame;
+    const MissionFolder folder = RecordedMissionFolder(request);
+    if (!fsx::directoryExists(folder.path())) {
+        prompter().message(slot(kNotInstalledSlot), PromptButtons::Ok, PromptIcon::Information);
+        return false;
+    }
+    const std::string& gameDir = app().thiefdata[game].gameDir;
+    if (const auto busy = running::stillRunningFrom(gameDir)) {
+        prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
+                           PromptIcon::Warning);
+        return false;
+    }
+    const BusyScope busyScope(progress);
+    FolderOperation op{request, work, progress, game, gameDir, folder.root};
+    try {
+        removeInstalledFolder(op, folder.name, request.mission.archivePath);
+    } catch (const Refused& refused) {
+        prompter().message(refused.text, PromptButtons::Ok, PromptIcon::Warning);
+        return false;
+    }
+    return true;
 }
 
 bool RecoverMissionFolders(TZipArchiver& /*work*/, ProgressSink& /*progress*/) {
-    return false;
+    bool recovered = false;
+    for (uint8_t game = 1; game <= 2; ++game) {
+        const std::string& gameDir = app().thiefdata[game].gameDir;
+        if (gameDir.empty() || !UsesMissionFolders(game)) continue;
+        std::string root;
+        try {
+            root = missionfolders::missionRoot(gameDir);
+        } catch (const EInOutError&) {
+            continue;
+        }
+        if (root.empty() || !fsx::directoryExists(root)) continue;
+        // A half-built folder holds only copies; a folder being removed had its saved games
+        // stored and checked before it was renamed.
+        for (const fsx::DirEntry& e : fsx::listDirectory(root, "*")) {
+            if (e.name.rfind(kInstallPrefix, 0) != 0 && e.name.rfind(kRemovePrefix, 0) != 0)
+                continue;
+            removeTree(fsx::resolve(root + e.name));
+            fsx::syncPath(root);
+            recovered = true;
+        }
+    }
+    return recovered;
 }

@@ -22,6 +22,7 @@
 #include "game/GameState.h"
 #include "game/InstallState.h"
 #include "game/SelectedMission.h"
+#include "install/FolderInstall.h"
 #include "install/GameStart.h"
 #include "install/InstallPlan.h"
 #include "install/MissionFiles.h"
@@ -331,9 +332,13 @@ int32_t TodayDayNumber() {
 InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
                                 ProgressSink& progress) {
     InstallOutcome outcome;
+    const uint8_t game = request.mission.currentGame;
+    // A mission of a game that plays missions from folders of their own; the game row
+    // starts the game itself, without a mission.
+    if (request.mission.archivePath != kOriginal && UsesMissionFolders(game))
+        return InstallIntoMissionFolder(request, work, progress);
     // Nothing goes in or out while a program started from the game directory may still be
     // writing a saved game.
-    const uint8_t game = request.mission.currentGame;
     const auto busy = running::stillRunningFrom(game <= 2 ? app().thiefdata[game].gameDir : "");
     if (busy) {
         prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
@@ -382,6 +387,7 @@ bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress) {
         installSelected(op, marker);
         recovered = true;
     }
+    if (RecoverMissionFolders(work, progress)) recovered = true;
     progress.status("");
     return recovered;
 }

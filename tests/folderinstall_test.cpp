@@ -1,0 +1,241 @@
+// Missions in folders of their own, through the install operation the window runs, in a
+// stand-in NewDark game directory whose game program records how it was started.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "archive/ZipArchiver.h"
+#include "game/MissionFolders.h"
+#include "game/MissionRecords.h"
+#include "install/FolderInstall.h"
+#include "install/InstallLaunch.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
+#include "state/AppState.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+struct FolderTest : ::testing::Test {
+    TempDir dir;
+    ScriptedPrompter prompts;
+    TZipArchiver work;
+    RecordingProgress progress;
+    std::string G, started;
+
+    void SetUp() override {
+        if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
+            !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL"))
+            GTEST_SKIP() << "engines not built";
+        fsx::setCurrentDirectory(dir.path());
+        openAppFiles(dir.path());
+        G = dir.path() + "Thief2/";
+        started = dir.path() + "started";
+        dir.write("Thief2/cam_mod.ini", "; NewDark\n;fm_path .\\FMs\n");
+        dir.write("Thief2/strings/default.str", "game");
+        dir.write("Thief2/fam/sky.pcx", "original sky");
+        // The stand-in game: its arguments and working directory, written aside and renamed.
+        const std::string exe = dir.write(
+            "Thief2/thief2.exe", "#!/bin/sh\n{ echo \"$*\"; pwd; } > '" + started +
+                                     ".new' && mv '" + started + ".new' '" + started + "'\n");
+        ::chmod(exe.c_str(), 0755);
+        app().thiefdata[2] = GameRecord{};
+        app().thiefdata[2].gameDir = G;
+        app().thiefdata[2].language = 1;
+        work.Unattended = true;
+        work.SetDLLDirectory(TM_TEST_BIN_DIR);
+        work.ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
+    }
+    void TearDown() override { closeAppFiles(); }
+
+    std::string archive(const std::string& name, const Members& members) {
+        const std::string path = dir.path() + "missions/" + name;
+        fsx::forceDirectories(dir.path() + "missions");
+        EXPECT_TRUE(makeZip(path, members));
+        return path;
+    }
+    InstallRequest request(const std::string& path, InstallAction action = InstallAction::Play,
+                           bool flags = false) {
+        InstallRequest r;
+        r.mission.missionFlagsPresent = flags;
+        r.mission.currentGame = 2;
+        r.mission.archivePath = path;
+        r.mission.missionFileMember = "miss20.mis";
+        r.mission.missionNumber = 20;
+        r.action = action;
+        const std::string file = text::extractFileName(path);
+        const std::string size = std::to_string(fsx::fileSize(path));
+        r.recordKey = RecordKey({"", "", file.substr(0, file.find('.')), "", size});
+        r.selectionName = file;
+        return r;
+    }
+    // Runs the operation; the start the stand-in recorded ("" when none).
+    std::string run(const InstallRequest& r) {
+        std::remove(started.c_str());
+        const size_t shown = prompts.messages.size();
+        InstallAndLaunch(r, work, progress);
+        // A refusal or a question answered No starts nothing.
+        if (r.action != InstallAction::Play || prompts.messages.size() > shown) return "";
+        for (int i = 0; i < 250 && !fsx::fileExists(started); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fsx::fileExists(started) ? readFile(started) : "";
+    }
+    Files gameFiles() const {
+        Files files;
+        snapshot(G, "", files, {"FMs", "allsaves"});
+        return files;
+    }
+    Files folder(const std::string& name) const {
+        Files files;
+        snapshot(G + "FMs/" + name + "/", "", files);
+        return files;
+    }
+};
+
+const Members kA = {{"miss20.mis", "A mission"},
+                    {"strings/goals.str", "A goals"},
+                    {"fam/sky.pcx", "A sky"},
+                    {"readme.txt", "read me"},
+                    {"setup.exe", "MZ"}};
+const Members kB = {{"miss20.mis", "B mission"}, {"strings/missflag.str", "B flags"}};
+
+// Install, play, switch and back, remove and reinstall: the game's files stay as they were,
+// the second play extracts nothing, the saved games and screenshots survive the removal.
+TEST_F(FolderTest, InstallPlaySwitchRemoveLeavesGameFilesAlone) {
+    const Files game = gameFiles();
+    const std::string a = archive("Alpha Mission!.zip", kA), b = archive("b.zip", kB);
+    EXPECT_EQ(run(request(a)), "-fm=Alpha_Mission_\n" + G.substr(0, G.size() - 1) + "\n");
+    Files installed = folder("Alpha_Mission_");
+    EXPECT_EQ(installed.count("setup.exe"), 0u);  // programs stay out, as ever
+    EXPECT_EQ(installed["fam/sky.pcx"], "A sky");
+    EXPECT_EQ(installed.count("strings/missflag.str"), 1u);  // written, as the game needs one
+    EXPECT_EQ(missionfolders::recordedFolder(*app().settings, request(a).recordKey),
+              "Alpha_Mission_");
+
+    dir.write("Thief2/FMs/Alpha_Mission_/saves/game0000.sav", "A save");
+    dir.write("Thief2/FMs/Alpha_Mission_/screenshots/dump000.png", "A shot");
+    EXPECT_EQ(run(request(b, InstallAction::Play, true)).substr(0, 6), "-fm=b\n");
+    EXPECT_EQ(folder("b")["strings/missflag.str"], "B flags");
+
+    // Back to A: nothing extracted, no archive needed; the saves are where the game left them.
+    const InstallRequest backToA = request(a);
+    std::rename(a.c_str(), (a + ".away").c_str());
+    EXPECT_EQ(run(backToA).substr(0, 19), "-fm=Alpha_Mission_\n");
+    std::rename((a + ".away").c_str(), a.c_str());
+    EXPECT_EQ(folder("Alpha_Mission_"), [&] {
+        Files f = installed;
+        f["saves/game0000.sav"] = "A save";
+        f["screenshots/dump000.png"] = "A shot";
+        return f;
+    }());
+
+    // Removed: saves archive checked and holding both, folder gone; back on reinstall.
+    ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+    EXPECT_FALSE(fsx::directoryExists(G + "FMs/Alpha_Mission_"));
+    EXPECT_EQ(runCommand("unzip -tqq '" + G + "allsaves/Alpha Mission!_saves.zip'"), 0);
+    run(request(a, InstallAction::InstallOnly));
+    EXPECT_EQ(folder("Alpha_Mission_")["saves/game0000.sav"], "A save");
+    EXPECT_EQ(folder("Alpha_Mission_")["screenshots/dump000.png"], "A shot");
+    EXPECT_EQ(gameFiles(), game);
+    Files left;
+    snapshot(G + "FMs/", "", left);
+    for (const auto& [name, content] : left) EXPECT_NE(name[0], '.') << name;
+}
+
+// Where the mission path is, from cam_mod.ini; a path that cannot be used is reported and
+// nothing is installed.
+TEST_F(FolderTest, MissionPathFromCamModIni) {
+    dir.write("prefix/system.reg", "");
+    fsx::forceDirectories(dir.path() + "prefix/drive_c/Games/FMs");
+    fsx::forceDirectories(dir.path() + "elsewhere");
+    struct Case {
+        std::string camMod, expectedRoot;  // "" = refused
+    } cases[] = {
+        {"fm_path Missions\n", "prefix/drive_c/Thief2/Missions"},
+        {"; fm_path nowhere\nfm_path \"" + dir.path() + "elsewhere\"\n", "elsewhere"},
+        {"fm_path C:\\Games\\FMs\n", "prefix/drive_c/Games/FMs"},
+        {"fm_path D:\\FMs\n", ""},
+        {"fm_path " + dir.path() + "missing\n", ""},
+    };
+    // The game directory inside the stand-in prefix, so that C: is found.
+    const std::string inPrefix = dir.path() + "prefix/drive_c/Thief2/";
+    runCommand("mkdir -p '" + inPrefix + "' && cp -a '" + G + ".' '" + inPrefix + "'");
+    app().thiefdata[2].gameDir = G = inPrefix;
+    fsx::forceDirectories(G + "Missions");
+    const std::string a = archive("a.zip", kA);
+    for (const Case& c : cases) {
+        writeFile(G + "cam_mod.ini", c.camMod);
+        prompts.messages.clear();
+        app().settings->EraseSection("mission folders 2");
+        app().settings->EraseSection(request(a).recordKey);
+        run(request(a, InstallAction::InstallOnly));
+        const std::string where = c.expectedRoot.empty() ? "" : dir.path() + c.expectedRoot + "/a";
+        if (where.empty()) {
+            EXPECT_EQ(prompts.messages.size(), 1u) << c.camMod;
+        } else {
+            EXPECT_TRUE(fsx::fileExists(where + "/miss20.mis")) << c.camMod;
+            runCommand("rm -rf '" + where + "'");
+        }
+    }
+}
+
+// Another loader's folder of the same mission is used as it is, saves and all; names that
+// are not safe, a folder two records claim, and a changed archive are each asked or refused.
+TEST_F(FolderTest, AdoptsOtherFoldersAndRefusesBadInput) {
+    const std::string a = archive("a.zip", kA);
+    dir.write("Thief2/FMs/a/miss20.mis", "A mission");  // same name, same size
+    dir.write("Thief2/FMs/a/saves/quick.sav", "theirs");
+    EXPECT_EQ(run(request(a)).substr(0, 6), "-fm=a\n");
+    EXPECT_EQ(folder("a"), (Files{{"miss20.mis", "A mission"}, {"saves/quick.sav", "theirs"}}));
+
+    IniFile& store = *app().settings;
+    const std::string b = archive("b.zip", kB);
+    struct Case {
+        std::string name, recordedFolder, owner;
+    } refused[] = {{"unsafe", "../../escape", ""}, {"claimed", "a", "other.5"}};
+    for (const Case& c : refused) {
+        store.WriteString(request(b).recordKey, "fm folder", c.recordedFolder);
+        if (!c.owner.empty()) store.WriteString("mission folders 2", c.recordedFolder, c.owner);
+        prompts.messages.clear();
+        EXPECT_EQ(run(request(b)), "") << c.name;
+        EXPECT_EQ(prompts.messages.size(), 1u) << c.name;
+        EXPECT_FALSE(fsx::directoryExists(G + "FMs/b")) << c.name;
+        EXPECT_FALSE(fsx::pathExists(dir.path() + "escape")) << c.name;
+    }
+    store.WriteString("mission folders 2", "a", request(a).recordKey);
+
+    // a.zip changed: asked; No changes nothing, Yes replaces it and keeps the saves.
+    const std::string changed = archive("a.zip", {{"miss20.mis", "A mission, version 2"}});
+    prompts.answers = {PromptResult::No};
+    EXPECT_EQ(run(request(changed)), "");
+    EXPECT_EQ(folder("a")["miss20.mis"], "A mission");
+    prompts.answers = {PromptResult::Yes};
+    EXPECT_EQ(run(request(changed)).substr(0, 6), "-fm=a\n");
+    EXPECT_EQ(folder("a")["miss20.mis"], "A mission, version 2");
+    EXPECT_EQ(folder("a")["saves/quick.sav"], "theirs");
+}
+
+// A classic install in place is taken out before the first folder install.
+TEST_F(FolderTest, ClassicInstallGoesBeforeTheFirstFolder) {
+    const Files game = gameFiles();
+    const std::string a = archive("a.zip", kA), b = archive("b.zip", kB);
+    missionfolders::storeEnabled(*app().settings, 2, false);
+    run(request(a, InstallAction::InstallOnly));
+    EXPECT_EQ(readFile(G + "fam/sky.pcx"), "A sky");
+    missionfolders::storeEnabled(*app().settings, 2, true);
+    run(request(b, InstallAction::InstallOnly));
+    Files now = gameFiles();
+    now.erase("Tallowmere.Current");
+    EXPECT_EQ(now, game);
+    EXPECT_EQ(folder("b")["miss20.mis"], "B mission");
+}
+
+}  // namespace
