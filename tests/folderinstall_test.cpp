@@ -238,4 +238,21 @@ TEST_F(FolderTest, ClassicInstallGoesBeforeTheFirstFolder) {
     EXPECT_EQ(folder("b")["miss20.mis"], "B mission");
 }
 
+// Run by bench/wine_play_check.sh, which builds a Windows stand-in game (with a version
+// resource) and prepares a Wine prefix: Play starts it through Wine with -fm=<name>.
+TEST_F(FolderTest, WindowsGameStartedWithItsFolderThroughWine) {
+    const char* prefix = std::getenv("TM_WINE_PREFIX");
+    const char* standIn = std::getenv("TM_WINE_STANDIN");
+    if (!prefix || !standIn) GTEST_SKIP() << "run by bench/wine_play_check.sh";
+    G = std::string(prefix) + "/drive_c/Games/NewDark" + dir.path().substr(dir.path().size() - 7);
+    runCommand("rm -rf '" + G + "' && mkdir -p '" + G + "' && cp '" + standIn + "' '" + G +
+               "thief2.exe' && echo ';fm_path FMs' > '" + G + "cam_mod.ini'");
+    app().thiefdata[2].gameDir = G;
+    run(request(archive("Wine Test.zip", kB), InstallAction::Play, true), false);
+    for (int i = 0; i < 1200 && readFile(G + "started.txt").find('\n') == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(readFile(G + "started.txt").find("-fm=Wine_Test"), std::string::npos);
+    runCommand("rm -rf '" + G + "'");
+}
+
 }  // namespace
