@@ -236,6 +236,12 @@ TEST_F(FolderTest, ClassicInstallGoesBeforeTheFirstFolder) {
     now.erase("Tallowmere.Current");
     EXPECT_EQ(now, game);
     EXPECT_EQ(folder("b")["miss20.mis"], "B mission");
+
+    // The game row starts the game itself, no mission.
+    InstallRequest original = request(a);
+    original.mission.archivePath = " Original";
+    original.recordKey = "Original (Thief 2)";
+    EXPECT_EQ(run(original), "\n" + G.substr(0, G.size() - 1) + "\n");
 }
 
 // Run by bench/wine_play_check.sh, which builds a Windows stand-in game (with a version

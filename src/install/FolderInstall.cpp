@@ -350,6 +350,8 @@ void start(const FolderOperation& op, const std::string& name) {
 
 // Installs the mission unless it is in its folder already, then starts it.
 void installAndStart(FolderOperation& op, InstallOutcome& outcome) {
+    // The row's date (a start) or its installed mark may change.
+    outcome.refreshed = true;
     const MissionFolder recorded = RecordedMissionFolder(op.request);
     if (recorded.installed) {
         if (!noClassicInstall(op)) return;
@@ -363,7 +365,6 @@ void installAndStart(FolderOperation& op, InstallOutcome& outcome) {
     const std::string name = folderName(op, *archive);
     IniFile& store = settings();
     const std::string owner = missionfolders::folderOwner(store, op.game, name);
-    outcome.refreshed = true;
     if (!noClassicInstall(op)) return;
     const std::string folder = op.root + name;
     uint64_t size = 0;
