@@ -5,6 +5,10 @@
 #include <map>
 #include <system_error>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
@@ -71,6 +75,15 @@ std::string rootOf(const std::string& gameDir) {
     }
 }
 
+bool writable(const std::string& dir) {
+#ifdef _WIN32
+    (void)dir;
+    return true;  // the folder being built tells
+#else
+    return ::access(dir.c_str(), W_OK | X_OK) == 0;
+#endif
+}
+
 // The mission path, there and writable. Only the game's own default folder is made when it
 // is missing: a path the player set that does not exist is a mistake the game would not
 // accept either.
@@ -79,10 +92,7 @@ std::string usableRoot(const std::string& gameDir) {
     if (root.empty()) refuse(kRootUnusableSlot, missionfolders::fmPathSetting(gameDir));
     if (!fsx::directoryExists(root) && missionfolders::fmPathSetting(gameDir).empty())
         fsx::createDirectory(root);
-    std::error_code ec;
-    const fs::file_status st = fs::status(fsx::resolve(root), ec);
-    if (ec || !fs::is_directory(st) ||
-        (st.permissions() & fs::perms::owner_write) == fs::perms::none)
+    if (!fsx::directoryExists(root) || !writable(fsx::resolve(root)))
         refuse(kRootUnusableSlot, root);
     return root;
 }
