@@ -239,20 +239,10 @@ void restoreFolderSaves(const TZipArchiver& work, const std::string& gameDir,
     }
 }
 
-// One mission-folder operation: the request and what it works with.
-struct FolderOperation {
-    const InstallRequest& request;
-    TZipArchiver& work;
-    ProgressSink& progress;
-    uint8_t game = 0;
-    std::string gameDir;
-    std::string root;
-};
-
 // Takes out a classic install still in the game directory (or an interrupted one), so that
 // the game directory never holds both kinds. False when the game's own files could not all
 // be brought back.
-bool noClassicInstall(const FolderOperation& op) {
+bool noClassicInstall(const Operation& op) {
     GameRecord& record = app().thiefdata[op.game];
     ReadInstalledState(record);
     if (record.installed == kOriginalArchive && !InterruptedOperation(op.gameDir)) return true;
@@ -262,7 +252,7 @@ bool noClassicInstall(const FolderOperation& op) {
 // The folder name of the request's mission: the one its record keeps, else a new one (the
 // base name when free or holding this very mission, left by another loader). Refuses names
 // that are not safe or that another mission's record holds.
-std::string folderName(const FolderOperation& op, const MissionArchive& archive) {
+std::string folderName(const Operation& op, const MissionArchive& archive) {
     IniFile& store = settings();
     const std::string& key = op.request.recordKey;
     std::string name = missionfolders::recordedFolder(store, key);
@@ -299,7 +289,7 @@ std::string folderName(const FolderOperation& op, const MissionArchive& archive)
 // Stores the saved games and screenshots of an installed folder, checks the saves archive
 // and only then deletes the folder: first renamed out of the way (it no longer counts as
 // installed), then removed.
-void removeInstalledFolder(const FolderOperation& op, const std::string& name,
+void removeInstalledFolder(const Operation& op, const std::string& name,
                            const std::string& archivePath) {
     const std::string folder = op.root + name;
     op.progress.status(slot(kRemovingSlot) + " " + folder);
@@ -321,8 +311,7 @@ void removeInstalledFolder(const FolderOperation& op, const std::string& name,
 // Extracts the mission into a folder of the program's own in the mission path, converts its
 // tracks, gives it a flags file when it has none and brings back its saved games; then
 // renames the complete folder into place. Whatever stops it removes the half-built folder.
-void extractIntoFolder(const FolderOperation& op, MissionArchive& archive,
-                       const std::string& name) {
+void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::string& name) {
     const std::string building = op.root + kInstallPrefix + name;
     if (fsx::pathExists(building)) removeTree(fsx::resolve(building));
     if (!fsx::createDirectory(building)) refuse(kRootUnusableSlot, op.root);
@@ -350,7 +339,7 @@ void extractIntoFolder(const FolderOperation& op, MissionArchive& archive,
     op.progress.status("");
 }
 
-void start(const FolderOperation& op, const std::string& name) {
+void start(const Operation& op, const std::string& name) {
     const std::vector<std::string> arguments = {"-fm=" + name};
     if (op.request.action == InstallAction::Editor)
         startEditor(op.gameDir, op.request.mission, arguments);
@@ -359,7 +348,7 @@ void start(const FolderOperation& op, const std::string& name) {
 }
 
 // Installs the mission unless it is in its folder already, then starts it.
-void installAndStart(FolderOperation& op, InstallOutcome& outcome) {
+void installAndStart(Operation& op, InstallOutcome& outcome) {
     // The row's date (a start) or its installed mark may change.
     outcome.refreshed = true;
     const MissionFolder recorded = RecordedMissionFolder(op.request);
@@ -432,15 +421,11 @@ InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchi
     const uint8_t game = request.mission.currentGame;
     if (game < 1 || game > 2 || app().thiefdata[game].gameDir.empty()) return outcome;
     const std::string& gameDir = app().thiefdata[game].gameDir;
-    if (const auto busy = running::stillRunningFrom(gameDir)) {
-        prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
-                           PromptIcon::Warning);
-        return outcome;
-    }
+    if (stillRunning(gameDir)) return outcome;
     const BusyScope busyScope(progress);
     outcome.ran = true;
     settings().WriteString("options", "last selection", request.selectionName);
-    FolderOperation op{request, work, progress, game, gameDir, {}};
+    Operation op{request, work, progress, game, gameDir, {}};
     try {
         installAndStart(op, outcome);
     } catch (const Refused& refused) {
@@ -459,13 +444,9 @@ bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work,
         return false;
     }
     const std::string& gameDir = app().thiefdata[game].gameDir;
-    if (const auto busy = running::stillRunningFrom(gameDir)) {
-        prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
-                           PromptIcon::Warning);
-        return false;
-    }
+    if (stillRunning(gameDir)) return false;
     const BusyScope busyScope(progress);
-    FolderOperation op{request, work, progress, game, gameDir, folder.root};
+    Operation op{request, work, progress, game, gameDir, folder.root};
     try {
         removeInstalledFolder(op, folder.name, request.mission.archivePath);
     } catch (const Refused& refused) {

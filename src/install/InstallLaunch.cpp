@@ -146,15 +146,6 @@ void restoreSavedGames(TZipArchiver& work, const std::string& archive, const std
     progress.processEvents();
 }
 
-// One run of the operation: the request, what it works with, and the game it concerns.
-struct Operation {
-    const InstallRequest& request;
-    TZipArchiver& work;
-    ProgressSink& progress;
-    uint8_t game = 0;
-    std::string gameDir;
-};
-
 // Step 1: the language whose files the mission's language folders give: the one chosen
 // when the mission offers languages, else the game's own; empty when there is none.
 std::string effectiveLanguage(const InstallRequest& request, const GameRecord& record) {
@@ -339,16 +330,11 @@ InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& wor
         return InstallIntoMissionFolder(request, work, progress);
     // Nothing goes in or out while a program started from the game directory may still be
     // writing a saved game.
-    const auto busy = running::stillRunningFrom(game <= 2 ? app().thiefdata[game].gameDir : "");
-    if (busy) {
-        prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok,
-                           PromptIcon::Warning);
-        return outcome;
-    }
+    if (stillRunning(game <= 2 ? app().thiefdata[game].gameDir : "")) return outcome;
     // 1. Busy state, ended however the operation ends.
     const BusyScope busyScope(progress);
     outcome.ran = true;
-    Operation op{request, work, progress, game, {}};
+    Operation op{request, work, progress, game, {}, {}};
     std::optional<Marker> marker;
     try {
         runOperation(op, marker, outcome);
@@ -382,7 +368,7 @@ bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress) {
         InstallRequest request;
         request.mission.currentGame = game;
         request.mission.archivePath = kOriginal;
-        Operation op{request, work, progress, game, record.gameDir};
+        Operation op{request, work, progress, game, record.gameDir, {}};
         std::optional<Marker> marker;
         installSelected(op, marker);
         recovered = true;

@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
+#include "platform/RunningPrograms.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -169,6 +170,13 @@ void appendLines(const std::string& path, const std::string& text) {
 }  // namespace
 
 // The language file's words for why an archive cannot be read.
+bool stillRunning(const std::string& gameDir) {
+    const auto busy = running::stillRunningFrom(gameDir);
+    if (!busy) return false;
+    prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok, PromptIcon::Warning);
+    return true;
+}
+
 std::string unreadableText(const ArchiveStatus status) {
     switch (status) {
         case ArchiveStatus::Encrypted:

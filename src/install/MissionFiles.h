@@ -19,6 +19,21 @@ class TZipArchiver;
 // The archive path of a game row: the original game, no mission.
 inline constexpr const char* kOriginalArchive = " Original";
 
+// One run of an install operation: the request, what it works with, the game it concerns
+// and, for a game with mission folders, its mission path.
+struct Operation {
+    const InstallRequest& request;
+    TZipArchiver& work;
+    ProgressSink& progress;
+    uint8_t game = 0;
+    std::string gameDir;
+    std::string root;
+};
+
+// True, having told the player which program, while a program started from the game
+// directory runs: nothing goes in or out then, so that no saved game is lost half-written.
+bool stillRunning(const std::string& gameDir);
+
 // The language file's words for why an archive cannot be read.
 std::string unreadableText(ArchiveStatus status);
 
