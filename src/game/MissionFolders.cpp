@@ -126,7 +126,8 @@ std::string folderNameFor(const std::string& archivePath, const std::vector<std:
     std::string name = base;
     for (int number = 2; taken(name, names); ++number) {
         const std::string tag = "_" + std::to_string(number);
-        name = base.substr(0, std::min(base.size(), kMaxFolderName - tag.size())) + tag;
+        name.assign(base, 0, std::min(base.size(), kMaxFolderName - tag.size()));
+        name += tag;
     }
     return name;
 }

@@ -42,6 +42,7 @@ InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchi
 bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work, ProgressSink& progress);
 
 // At start-up: in each game's mission path, the folders an interrupted install or removal
-// left are cleared up (an install's half folder goes; a removal whose saves archive holds
-// every saved game is finished, any other is put back). True when anything was done.
+// left are cleared up: an install's half folder goes, and so does a folder renamed for
+// removal (it is renamed only after its saves archive was checked). True when anything
+// was done.
 bool RecoverMissionFolders(TZipArchiver& work, ProgressSink& progress);
