@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "dialogs/SetupLogic.h"
+#include "game/MissionFolders.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
+#include "state/LanguageTable.h"
+#include "support/PeImage.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -18,7 +21,7 @@ const char kLanguageFile[] =
     "[languages]\n1=English\n2=German\n"
     "[English]\n2=Move?\n3=Really?\n17=No convict\n62=\"Cannot find \"\n"
     "63=\" in the directory given for Thief\"\n64=- please check.\n65=No game\n66=No missions\n"
-    "123=Not found: %s\n"
+    "123=Not found: %s\n151=Engine version: %s\n152=unknown\n153=NewDark %s\n"
     "[German]\n66=Keine Missionen\n";
 
 class Setup : public ::testing::Test {
@@ -345,4 +348,66 @@ TEST_F(Setup, StartCommandIsStoredAndAMissingOneIsPointedOutOnce) {
     }
     const std::string umu = "Not found: " + dir.path() + "no such/umu-run";
     EXPECT_EQ(texts(), (std::vector<std::string>{umu, umu, "Not found: no-such-wine"}));
+}
+
+TEST_F(Setup, FolderChoiceFollowsTheGameDirectoryUntilChosenAndOnlyAChoiceIsStored) {
+    const std::string newDark = thief2("newdark"), classic = thief2("classic");
+    dir.write("newdark/cam_mod.ini", "");
+    const std::string typed[] = {newDark, classic, newDark, classic};
+    // stored: -1 none, else the choice of an earlier OK; the player clicks the box to
+    // `clickOn` right after typed[clickAt]; shown: the box after each directory.
+    const struct {
+        int stored, clickAt;
+        bool clickOn;
+        const char* shown;
+        int kept;
+    } rows[] = {
+        {-1, -1, false, "1010", -1}, {-1, 0, false, "0000", 0}, {-1, 1, true, "1111", 1},
+        {0, -1, false, "0000", 0},   {1, -1, false, "1111", 1},
+    };
+    for (const auto& row : rows) {
+        ini().EraseSection("options");
+        if (row.stored >= 0) missionfolders::storeEnabled(ini(), 2, row.stored == 1);
+        SetupState s = valid();
+        std::string shown;
+        for (size_t i = 0; i < std::size(typed); ++i) {
+            s.t2dir = typed[i];
+            s.t2folders.follow(s.t2dir);
+            if (row.clickAt == int(i)) s.t2folders.choose(row.clickOn);
+            shown += s.t2folders.on ? '1' : '0';
+        }
+        EXPECT_EQ(shown, row.shown) << row.stored << row.clickAt;
+        ASSERT_TRUE(SetupOk(s, hooks));
+        const int kept = missionfolders::chosen(ini(), 2)
+                             ? int(missionfolders::enabled(&ini(), 2, std::string()))
+                             : -1;
+        EXPECT_EQ(kept, row.kept) << row.stored << row.clickAt;
+        EXPECT_FALSE(missionfolders::chosen(ini(), 1));
+    }
+}
+
+TEST_F(Setup, EngineVersionOfTheGameProgram) {
+    using namespace peimage;
+    const Bytes newDark = peFile(versionResource(
+        {table(u"040904b0", {str(u"FileVersion", u" 1.27 ")})}, {{0x0409, 0x04B0}}));
+    dir.write("nd/thief2.exe", newDark);
+    dir.write("nd/cam_mod.ini", "");
+    dir.write("old/THIEF.EXE", newDark);
+    dir.write("fixed/thief2.exe", peFile(versionResource({}, {})));  // numbers 2.3 only
+    dir.write("plain/thief2.exe", "MZ");
+    const struct {
+        int game;
+        std::string gameDir;
+        const char* text;
+    } rows[] = {
+        {2, dir.path() + "nd", "Engine version: NewDark 1.27"},
+        {1, dir.path() + "old/", "Engine version: 1.27"},
+        {2, dir.path() + "fixed", "Engine version: 2.3"},
+        {2, dir.path() + "plain", "Engine version: unknown"},
+        {1, dir.path() + "nd", "Engine version: unknown"},
+        {2, "", ""},
+    };
+    LoadLanguageTable();
+    for (const auto& row : rows)
+        EXPECT_EQ(engineVersionText(row.gameDir, row.game), row.text) << row.gameDir;
 }

@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "base/DurableWrite.h"
+#include "dialogs/FileVersionInfo.h"
 #include "game/GameDir.h"
+#include "game/MissionFolders.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
@@ -27,6 +29,16 @@ const char kWindow[] = "window";
 const char kResnameBase[] = "resname_base";
 // 'The command "%s" cannot be found...'
 constexpr int kStartCommandNotFoundSlot = 123;
+constexpr int kEngineVersionSlot = 151;  // "Engine version: %s"
+constexpr int kUnknownVersionSlot = 152;
+constexpr int kNewDarkVersionSlot = 153;  // "NewDark %s"
+
+// `text` with its first "%s" replaced by `argument`.
+std::string withArgument(std::string text, const std::string& argument) {
+    const size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, argument);
+    return text;
+}
 
 void errorBox(const std::string& text) {
     prompter().message(text, PromptButtons::Ok, PromptIcon::Error);
@@ -137,6 +149,8 @@ SetupState LoadSetupState() {
     };
     s.t1dir = gameDir("thief1dir", gamedir::kThiefExe);
     s.t2dir = gameDir("thief2dir", gamedir::kThief2Exe);
+    s.t1folders = MissionFolderChoice::load(settings, 1, s.t1dir);
+    s.t2folders = MissionFolderChoice::load(settings, 2, s.t2dir);
 
     if (languageFile) {
         for (int n = 1;; ++n) {
@@ -164,6 +178,37 @@ SetupState LoadSetupState() {
     s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
     s.startCommand = launcher::startCommandSetting(settings);
     return s;
+}
+
+MissionFolderChoice MissionFolderChoice::load(const IniFile* settings, int game,
+                                              const std::string& gameDir) {
+    return {missionfolders::enabled(settings, game, gameDir),
+            settings && missionfolders::chosen(*settings, game)};
+}
+
+void MissionFolderChoice::follow(const std::string& gameDir) {
+    if (!chosen) on = missionfolders::supportsMissionFolders(gameDir);
+}
+
+void MissionFolderChoice::choose(bool value) {
+    on = value;
+    chosen = true;
+}
+
+std::string engineVersionText(const std::string& gameDir, int game) {
+    if (gameDir.empty()) return {};
+    const TFileVersionInfo info(
+        gamedir::path(gameDir, game == 1 ? gamedir::kThiefExe : gamedir::kThief2Exe));
+    std::string version = text::trim(info.Entry(viFileVersion));
+    // A resource without a string table still has the fixed block's numbers.
+    const TFixedFileInfo& fixed = info.FixedInfo();
+    if (version.empty() && fixed.dwSignature == kFixedInfoSignature)
+        version = std::to_string(fixed.dwFileVersionMS >> 16) + "." +
+                  std::to_string(fixed.dwFileVersionMS & 0xFFFF);
+    if (version.empty()) return withArgument(slot(kEngineVersionSlot), slot(kUnknownVersionSlot));
+    if (missionfolders::supportsMissionFolders(gameDir))
+        version = withArgument(slot(kNewDarkVersionSlot), version);
+    return withArgument(slot(kEngineVersionSlot), version);
 }
 
 std::string gameConfigPath(const std::string& dir) {
@@ -237,12 +282,10 @@ void warnOfMissingStartCommand(const std::string& command, const IniFile* settin
                            launcher::startCommandSetting(settings) == command;
     if (confirmed || !launcher::findStartCommand(command).empty()) return;
     const std::vector<std::string> words = launcher::splitStartCommand(command);
-    std::string text = slot(kStartCommandNotFoundSlot);
-    const size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2,
-                     words.empty() ? std::string(launcher::kDefaultStartCommand) : words.front());
-    prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+    prompter().message(
+        withArgument(slot(kStartCommandNotFoundSlot),
+                     words.empty() ? std::string(launcher::kDefaultStartCommand) : words.front()),
+        PromptButtons::Ok, PromptIcon::Warning);
 }
 
 }  // namespace
@@ -282,6 +325,10 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             settings->WriteString(kOptions, "thief2dir", state.t2dir);
             settings->WriteInteger(kOptions, "compression level", state.compressLevel);
             launcher::storeStartCommand(*settings, state.startCommand);
+            if (state.t1folders.chosen)
+                missionfolders::storeEnabled(*settings, 1, state.t1folders.on);
+            if (state.t2folders.chosen)
+                missionfolders::storeEnabled(*settings, 2, state.t2folders.on);
             if (state.windowMode == 0) {
                 settings->EraseSection(kWindow);
             } else if (hooks.saveWindowGeometry) {

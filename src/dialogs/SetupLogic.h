@@ -1,7 +1,7 @@
 #pragma once
-// What the setup dialog does, without its widgets: the settings it shows, the checks and
-// writes of its OK, and the one-time rearrangement of a Thief 1 installation's resource
-// files into a "crfs" folder.
+// What the setup dialog does, without its widgets: the settings it shows, each game's
+// mission-folder choice and engine version, the checks and writes of its OK, and the
+// one-time rearrangement of a Thief 1 installation's resource files into a "crfs" folder.
 
 #include <functional>
 #include <string>
@@ -9,11 +9,30 @@
 
 #include "platform/Launcher.h"
 
+class IniFile;
+
+// Whether one game's missions go into mission folders, as the setup dialog shows it. Until
+// the player sets it (in this dialog or at an earlier OK) it follows what the game directory
+// in the box supports; a choice not made is not stored, so that the directory keeps deciding.
+struct MissionFolderChoice {
+    bool on = false;
+    bool chosen = false;
+
+    // The stored choice of game `game` (1 or 2), else what `gameDir` supports.
+    static MissionFolderChoice load(const IniFile* settings, int game, const std::string& gameDir);
+    // The game directory in the box is now `gameDir`.
+    void follow(const std::string& gameDir);
+    // The player set the box.
+    void choose(bool value);
+};
+
 // The contents of the setup dialog's controls.
 struct SetupState {
     std::vector<std::string> missionDirs;  // kept sorted (missionDirLess)
     std::string t1dir;
     std::string t2dir;
+    MissionFolderChoice t1folders;
+    MissionFolderChoice t2folders;
     std::vector<std::string> languages;  // names of the languages of the language file
     int languageIndex = -1;              // selected entry of `languages`; -1 = none
     int compressLevel = 5;               // 1..9
@@ -50,6 +69,11 @@ std::function<void()> setSetupDialogHook(std::function<void()> hook);
 // failed, the rearrangement failed or a setting could not be written (each shown to the
 // user through the prompter). Errors of the scan are thrown.
 bool SetupOk(const SetupState& state, const SetupHooks& hooks);
+
+// The engine version line for the game program of game `game` (1 or 2) in `gameDir`: the
+// file version of its version resource, named NewDark where the directory holds NewDark's
+// settings; "unknown" when it cannot be read; empty without a directory.
+std::string engineVersionText(const std::string& gameDir, int game);
 
 // The path a game started from `dir` sees for it in its configuration files. The games
 // run under Wine on Linux, where the whole file system is drive Z:.

@@ -1,10 +1,11 @@
 // The setup dialog and the directory chooser as windows: captions, filling, the buttons,
-// and the chooser's drive and folder lists.
+// the mission-folder boxes, and the chooser's drive and folder lists.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <string>
@@ -23,9 +25,11 @@
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
 #include "dialogs/ui/Setup.h"
+#include "game/MissionFolders.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
+#include "support/PeImage.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -34,7 +38,8 @@ const char kLanguageFile[] =
     "[languages]\n1=English\n2=German\n"
     "[English]\n31=Choose\n51=Missions\n52=Games\n53=Options\n54=Language\n55=&Add\n"
     "56=&Remove\n57=Compression\n58=rates\n59=Cancel\n65=No game\n66=No missions\n"
-    "68=Window\n69=Maximised\n70=Remembered\n72=Setup\n73=OK\n";
+    "68=Window\n69=Maximised\n70=Remembered\n72=Setup\n73=OK\n150=Folders\n151=Engine %s\n"
+    "152=unknown\n153=NewDark %s\n";
 
 std::vector<std::string> listed(const QListWidget* list) {
     std::vector<std::string> out;
@@ -88,7 +93,7 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
     run([&](TSetupDlg& d) {
         ran = true;
         EXPECT_EQ(d.windowTitle(), "Setup");
-        EXPECT_EQ(d.size(), QSize(345, 396 + 49));  // with the start command's group
+        EXPECT_EQ(d.size(), QSize(345, 466 + 49));  // with the start command's group
         EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_EQ(d.MissionBox->title(), "Missions");
         EXPECT_EQ(d.ThiefBox->title(), "Games");
@@ -110,11 +115,12 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
         EXPECT_EQ(d.Label3->text(), "Thief 1");
         EXPECT_EQ(d.Label2->text(), "Thief 2");
         for (const char* name :
-             {"MissionBox", "missiondirs", "AddBtn",        "RemoveBtn",     "ThiefBox",
-              "Label3",     "Label2",      "t1dir",         "t2dir",         "Button3",
-              "Button4",    "OptionBox",   "CompressLabel", "compresslevel", "compressrates",
-              "Window",     "LangBox",     "Language",      "OKBtn",         "CancelBtn",
-              "StartBox",   "startcommand"})
+             {"MissionBox", "missiondirs",  "AddBtn",        "RemoveBtn",     "ThiefBox",
+              "Label3",     "Label2",       "t1dir",         "t2dir",         "Button3",
+              "Button4",    "OptionBox",    "CompressLabel", "compresslevel", "compressrates",
+              "Window",     "LangBox",      "Language",      "OKBtn",         "CancelBtn",
+              "StartBox",   "startcommand", "t1folders",     "t2folders",     "t1version",
+              "t2version"})
             EXPECT_NE(d.findChild<QWidget*>(name), nullptr) << name;
 
         EXPECT_NE(d.SelectDirDlg, nullptr);
@@ -267,6 +273,66 @@ TEST_F(SetupDialog, OkWritesAndCloses) {
     EXPECT_EQ(app().settings->ReadInteger("options", "compression level", 0), 9);
     EXPECT_EQ(app().settings->ReadString("options", "thief1dir", ""), dir.path() + "t1");
     EXPECT_EQ(app().settings->ReadSection("mission directories"), (std::vector<std::string>{"/m"}));
+}
+
+TEST_F(SetupDialog, FolderBoxFollowsTheGameDirectoryUntilClickedAndOkStoresTheClick) {
+    using namespace peimage;
+    const std::string nd = dir.path() + "nd", old = dir.path() + "old";
+    dir.write("nd/thief2.exe",
+              peFile(versionResource({table(u"040904b0", {str(u"FileVersion", u"1.27")})},
+                                     {{0x0409, 0x04B0}})));
+    dir.write("nd/cam_mod.ini", "");
+    dir.write("old/thief2.exe", "MZ");
+    for (const char* game : {"nd/", "old/"}) dir.write(std::string(game) + "install.cfg", "");
+    dir.write("Tallowmere.ini", "[mission directories]\n/m=1\n");
+    run([&](TSetupDlg& d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        auto* edit = d.findChild<QLineEdit*>("t2dir");
+        auto* box = d.findChild<QCheckBox*>("t2folders");
+        auto* version = d.findChild<QLabel*>("t2version");
+        EXPECT_TRUE(edit && box && version);
+        if (!edit || !box || !version) return 0;
+        EXPECT_EQ(box->text(), "Folders");
+        // A directory typed or chosen ("click": the player clicks the box instead), then
+        // what the box and the version line show.
+        const struct {
+            const char* how;
+            std::string gameDir;
+            bool checked;
+            const char* version;
+        } steps[] = {
+            {"type", nd, true, "Engine NewDark 1.27"},
+            {"choose", old, false, "Engine unknown"},
+            {"choose", nd, true, "Engine NewDark 1.27"},
+            {"click", "", false, "Engine NewDark 1.27"},
+            {"choose", old, false, "Engine unknown"},
+            {"type", nd, false, "Engine NewDark 1.27"},
+        };
+        for (const auto& step : steps) {
+            const std::string how = step.how;
+            if (how == "type") {
+                edit->clear();
+                QTest::keyClicks(edit, QString::fromStdString(step.gameDir));
+            } else if (how == "choose") {
+                chooserAnswers(step.gameDir);
+                QTest::mouseClick(d.findChild<QPushButton*>("Button4"), Qt::LeftButton);
+            } else {
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+            }
+            EXPECT_EQ(box->isChecked(), step.checked) << how << step.gameDir;
+            EXPECT_EQ(version->text().toStdString(), step.version) << how << step.gameDir;
+        }
+        EXPECT_EQ(d.findChild<QLabel*>("t1version")->text(), "");
+        d.OKBtn->click();
+        EXPECT_EQ(d.result(), QDialog::Accepted);
+        return 0;
+    });
+    EXPECT_TRUE(prompts.messages.empty());
+    const IniFile& settings = *app().settings;
+    EXPECT_TRUE(missionfolders::chosen(settings, 2));
+    EXPECT_FALSE(missionfolders::enabled(&settings, 2, nd));
+    EXPECT_FALSE(missionfolders::chosen(settings, 1));  // never clicked: the directory decides
 }
 
 TEST_F(SetupDialog, UnwritableSettingsKeepItOpenWithTheError) {

@@ -1,5 +1,6 @@
 #include "dialogs/ui/Setup.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QGuiApplication>
@@ -20,6 +21,8 @@ namespace {
 
 constexpr int kRadioCaptionHeight = 14;
 constexpr int kRadioItemHeight = 17;
+constexpr int kFoldersCaptionSlot = 150;
+constexpr int kFoldersHintSlot = 154;
 
 QByteArray bytes(const std::string& s) {
     return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
@@ -123,7 +126,7 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     QFont f(QStringLiteral("MS Sans Serif"));
     f.setPixelSize(11);  // 8 points at 96 dots per inch
     setFont(f);
-    setFixedSize(345, 396);
+    setFixedSize(345, 466);
     // The controls are placed below a caption that sits on the frame's top line; a style
     // that puts the caption above the frame would run the frame through the controls.
     setStyleSheet(QStringLiteral(
@@ -132,13 +135,15 @@ TSetupDlg::TSetupDlg(QWidget* parent)
         " left: 6px; padding: 0px 2px; }"));
 
     createDirectoryBoxes();
+    createGameDetails();
     createOptionBoxes();
     createButtons();
     addStartCommandField();
     placeOnScreen();
 }
 
-// The mission folders and the two game directories.
+// The mission directories and the two game directories, each game's row followed by two
+// lines for its details.
 void TSetupDlg::createDirectoryBoxes() {
     MissionBox = makeGroup(this, "MissionBox", 8, 8, 329, 129);
     missiondirs = new THListBox(MissionBox);
@@ -149,24 +154,58 @@ void TSetupDlg::createDirectoryBoxes() {
     AddBtn = makeButton(MissionBox, "AddBtn", QString(), 248, 32, 64, 25);
     RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
 
-    ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 67);
+    ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 137);
     Label3 = makeLabel(ThiefBox, "Label3", QStringLiteral("Thief 1"), 8, 20);
-    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 44);
+    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 80);
     t1dir = new THEdit(ThiefBox);
     t1dir->setObjectName("t1dir");
     t1dir->setGeometry(48, 16, 249, 21);
     t1dir->SpHint = true;
     t2dir = new THEdit(ThiefBox);
     t2dir->setObjectName("t2dir");
-    t2dir->setGeometry(48, 40, 249, 21);
+    t2dir->setGeometry(48, 76, 249, 21);
     t2dir->SpHint = true;
     Button3 = makeButton(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
-    Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 40, 21, 21);
+    Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 76, 21, 21);
+}
+
+// Below each game directory: whether missions go into mission folders, and the engine
+// version of the game program. Both follow the directory box.
+void TSetupDlg::createGameDetails() {
+    auto folders = [this](const char* name, int y, MissionFolderChoice& choice) {
+        auto* box = new QCheckBox(text::display(slot(kFoldersCaptionSlot)), ThiefBox);
+        box->setObjectName(name);
+        box->setGeometry(48, y, 273, 17);
+        box->setToolTip(text::display(slot(kFoldersHintSlot)));
+        connect(box, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
+        return box;
+    };
+    auto version = [this](const char* name, int y) {
+        auto* label = new QLabel(ThiefBox);
+        label->setObjectName(name);
+        label->setGeometry(48, y, 273, 15);
+        return label;
+    };
+    t1folders = folders("t1folders", 39, t1folders_);
+    t1version = version("t1version", 56);
+    t2folders = folders("t2folders", 99, t2folders_);
+    t2version = version("t2version", 116);
+    connect(t1dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(1); });
+    connect(t2dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(2); });
+}
+
+void TSetupDlg::gameDirChanged(int game) {
+    const bool first = game == 1;
+    const std::string dir = first ? pathOf(t1dir, t1text_) : pathOf(t2dir, t2text_);
+    MissionFolderChoice& choice = first ? t1folders_ : t2folders_;
+    choice.follow(dir);
+    (first ? t1folders : t2folders)->setChecked(choice.on);
+    (first ? t1version : t2version)->setText(text::display(engineVersionText(dir, game)));
 }
 
 // The compression level, the window option and the language.
 void TSetupDlg::createOptionBoxes() {
-    OptionBox = makeGroup(this, "OptionBox", 8, 210, 329, 50);
+    OptionBox = makeGroup(this, "OptionBox", 8, 280, 329, 50);
     CompressLabel = makeLabel(OptionBox, "CompressLabel", QString(), 8, 21);
     compresslevel = new QSpinBox(OptionBox);
     compresslevel->setObjectName("compresslevel");
@@ -186,9 +225,9 @@ void TSetupDlg::createOptionBoxes() {
     Window = new TRadioGroup(this);
     Window->setObjectName("Window");
     Window->Columns = 2;
-    Window->setGeometry(8, 263, 329, 38);
+    Window->setGeometry(8, 333, 329, 38);
 
-    LangBox = makeGroup(this, "LangBox", 8, 304, 329, 46);
+    LangBox = makeGroup(this, "LangBox", 8, 374, 329, 46);
     Language = new QComboBox(LangBox);
     Language->setObjectName("Language");
     Language->setEditable(false);
@@ -197,10 +236,10 @@ void TSetupDlg::createOptionBoxes() {
 
 // OK and Cancel, and the events of every button.
 void TSetupDlg::createButtons() {
-    OKBtn = makeButton(this, "OKBtn", QString(), 79, 362, 75, 25);
+    OKBtn = makeButton(this, "OKBtn", QString(), 79, 432, 75, 25);
     OKBtn->setDefault(true);
     OKBtn->setAutoDefault(true);
-    CancelBtn = makeButton(this, "CancelBtn", QString(), 199, 362, 75, 25);
+    CancelBtn = makeButton(this, "CancelBtn", QString(), 199, 432, 75, 25);
 
     connect(AddBtn, &QPushButton::clicked, this, &TSetupDlg::AddBtnClick);
     connect(RemoveBtn, &QPushButton::clicked, this, &TSetupDlg::RemoveBtnClick);
@@ -224,7 +263,7 @@ void TSetupDlg::addStartCommandField() {
     for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
     StartBox = new QGroupBox(text::display(slot(120)), this);
     StartBox->setObjectName("StartBox");
-    StartBox->setGeometry(8, 353, 329, 46);
+    StartBox->setGeometry(8, 423, 329, 46);
     StartBox->setToolTip(text::display(slot(122)));
     startcommand = new THEdit(StartBox);
     startcommand->setObjectName("startcommand");
@@ -243,8 +282,13 @@ void TSetupDlg::SetState(const SetupState& s) {
         item->setData(Qt::UserRole, bytes(dir));
         missiondirs->addItem(item);
     }
+    t1folders_ = s.t1folders;
+    t2folders_ = s.t2folders;
     setPath(t1dir, t1text_, s.t1dir);
     setPath(t2dir, t2text_, s.t2dir);
+    // The same text again changes nothing in the boxes.
+    gameDirChanged(1);
+    gameDirChanged(2);
     Language->clear();
     for (const std::string& name : s.languages) Language->addItem(text::display(name));
     Language->setCurrentIndex(s.languageIndex);
@@ -259,6 +303,8 @@ SetupState TSetupDlg::State() const {
         s.missionDirs.push_back(itemPath(missiondirs->item(i)));
     s.t1dir = pathOf(t1dir, t1text_);
     s.t2dir = pathOf(t2dir, t2text_);
+    s.t1folders = t1folders_;
+    s.t2folders = t2folders_;
     for (int i = 0; i < Language->count(); ++i)
         s.languages.push_back(text::fromDisplay(Language->itemText(i)));
     s.languageIndex = Language->currentIndex();

@@ -1,6 +1,7 @@
 #pragma once
-// The setup dialog: mission directories, game directories, the compression level of the
-// saved-game archives, the window mode and the user-interface language.
+// The setup dialog: mission directories, game directories with their mission-folder choice
+// and engine version, the compression level of the saved-game archives, the window mode and
+// the user-interface language.
 
 #include <QDialog>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 #include "dialogs/SetupLogic.h"
 #include "platform/Prompter.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -61,6 +63,11 @@ class TSetupDlg : public QDialog, public ModalDialog {
     THEdit* t2dir = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
+    // Per game: missions into mission folders, and the engine version of the game program.
+    QCheckBox* t1folders = nullptr;
+    QCheckBox* t2folders = nullptr;
+    QLabel* t1version = nullptr;
+    QLabel* t2version = nullptr;
     QGroupBox* OptionBox = nullptr;
     QLabel* CompressLabel = nullptr;
     QSpinBox* compresslevel = nullptr;
@@ -98,6 +105,9 @@ class TSetupDlg : public QDialog, public ModalDialog {
 
   private:
     void createDirectoryBoxes();
+    void createGameDetails();
+    // Shows what belongs to the game directory now in the box of game `game` (1 or 2).
+    void gameDirChanged(int game);
     void createOptionBoxes();
     void createButtons();
     void placeOnScreen();
@@ -112,6 +122,8 @@ class TSetupDlg : public QDialog, public ModalDialog {
     // valid UTF-8 survives when it is not edited.
     std::string t1text_;
     std::string t2text_;
+    MissionFolderChoice t1folders_;
+    MissionFolderChoice t2folders_;
 };
 
 // Registers the setup dialog as the one RunSetupDialog shows.
