@@ -3,8 +3,12 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -34,6 +38,7 @@
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
+#include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -190,6 +195,51 @@ TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
     EXPECT_TRUE(fsx::fileExists(game + "miss20.mis"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(fsx::fileExists(record));
+}
+
+// In a NewDark game directory each mission installed in its folder is marked in the grid.
+// The remove command, a button and an entry of a mission row's menu, is offered for such a
+// row only; it takes the folder away, its saved games kept, and the row's mark goes.
+TEST_F(InstallWiring, MissionsInFoldersAreMarkedAndRemovedOneByOne) {
+    dir.write("Thief2/cam_mod.ini", "; NewDark\n");
+    for (const std::string name : {"Alpha", "Beta", "Gamma"})
+        ASSERT_TRUE(makeZip(missions + name + ".zip", {{"miss20.mis", "SKYOBJVAR " + name}}));
+    form->show();
+    form->ScanCatalogue(false);
+    for (const char* name : {"Alpha", "Beta"}) {
+        clickRow(rowOf(name));
+        form->installonlybutton->click();
+        EXPECT_TRUE(grid().RowMarked(rowOf(name))) << name;
+    }
+    form->ScanCatalogue(false);
+    QAction* remove = form->findChild<QAction*>("removeaction");
+    ASSERT_NE(remove, nullptr);
+    for (const auto& [name, installed] :
+         {std::pair{"Alpha", true}, std::pair{"Beta", true}, std::pair{"Gamma", false}}) {
+        const int row = rowOf(name);
+        EXPECT_EQ(grid().RowMarked(row), installed) << name;
+        // A right click selects the row, as a left click does.
+        const QPoint at = grid().visualRect(grid().model()->index(row - 1, 2)).center();
+        QContextMenuEvent press(QContextMenuEvent::Mouse, at, grid().viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid().viewport(), &press);
+        EXPECT_EQ(grid().Row(), row) << name;
+        EXPECT_TRUE(form->GridMenu->isVisible()) << name;
+        EXPECT_EQ(remove->isEnabled(), installed) << name;
+        EXPECT_EQ(form->removebutton->isEnabled(), installed) << name;
+        form->GridMenu->hide();
+    }
+
+    dir.write("Thief2/FMs/Alpha/saves/game0000.sav", "A save");
+    clickRow(rowOf("Alpha"));
+    form->removebutton->click();
+    EXPECT_FALSE(grid().RowMarked(rowOf("Alpha")));
+    EXPECT_TRUE(grid().RowMarked(rowOf("Beta")));
+    EXPECT_FALSE(form->removebutton->isEnabled());
+    EXPECT_FALSE(fsx::pathExists(game + "FMs/Alpha"));
+    EXPECT_TRUE(fsx::directoryExists(game + "FMs/Beta"));
+    EXPECT_EQ(storedSaves(game + "allsaves/Alpha_saves.zip"),
+              (std::map<std::string, std::string>{{"game0000.sav", "A save"}}));
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 // Escape pressed while the mission is extracted stops the install: nothing counts as

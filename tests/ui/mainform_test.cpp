@@ -73,7 +73,7 @@ TEST_F(MainForm, EveryControlExistsUnderItsName) {
         "objectscheck", "creaturescheck", "gamesyscheck",  "bookscheck",   "moviescheck",
         "NotesCaption", "noteslabel",     "LanguageCombo", "OrigPanel",    "finished",
         "questMemo",    "Panel2",         "playbutton",    "dromedbutton", "installonlybutton",
-        "SetupButton",  "AboutButton",    "ProgressBar",   "StatusBar"};
+        "removebutton", "SetupButton",    "AboutButton",   "ProgressBar",  "StatusBar"};
     for (const char* name : names) EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
     EXPECT_EQ(f.objectName(), "mainform");
     EXPECT_EQ(mainform, &f);
@@ -398,8 +398,8 @@ TEST_F(MainForm, ShippedCaptionsFitTheirControls) {
     for (int language = 1; language <= 4; ++language) {
         dir.write("Tallowmere.ini", "[options]\nlanguage=" + std::to_string(language) + "\n");
         LoadLanguageTable();
-        for (QToolButton* b :
-             {f.playbutton, f.dromedbutton, f.installonlybutton, f.SetupButton, f.AboutButton}) {
+        for (QToolButton* b : {f.playbutton, f.dromedbutton, f.installonlybutton, f.removebutton,
+                               f.SetupButton, f.AboutButton}) {
             const int room = b->width() - b->iconSize().width() - 6;  // icon, gap, margins
             EXPECT_LE(textWidth(b), room) << language << " " << b->text().toStdString();
         }

@@ -182,6 +182,14 @@ TEST(StringGridEx, TitleClickSortsAndReverses) {
     g.resize(700, 300);
     g.show();
     g.SetRow(1);  // "b"
+    // Its mark goes with it too.
+    g.SetRowMarked(1, true);
+    const auto markedTitles = [&g] {
+        std::vector<std::string> titles;
+        for (int r = 0; r < g.RowCount(); ++r)
+            if (g.RowMarked(r)) titles.push_back(g.Cell(1, r));
+        return titles;
+    };
     clickTitle(g, 4);
     EXPECT_EQ(g.SortIndex, 4);
     EXPECT_EQ(g.SortDirection, SortDirType::Ascending);
@@ -192,6 +200,7 @@ TEST(StringGridEx, TitleClickSortsAndReverses) {
     EXPECT_EQ(sizes[0], "");
     EXPECT_EQ(sizes[1], "");
     EXPECT_EQ(g.Cell(1, g.Row()), "b");  // the selection follows its row
+    EXPECT_EQ(markedTitles(), std::vector<std::string>{"b"});
     EXPECT_EQ(g.selectionModel()->selectedRows().size(), 1);
 
     const auto ascending = column(g, 1);
@@ -201,6 +210,7 @@ TEST(StringGridEx, TitleClickSortsAndReverses) {
     std::reverse(descending.begin(), descending.end());
     EXPECT_EQ(descending, ascending);  // exact reverse, the two game rows included
     EXPECT_EQ(g.Cell(1, g.Row()), "b");
+    EXPECT_EQ(markedTitles(), std::vector<std::string>{"b"});
 
     clickTitle(g, 0);  // another column: ascending by its codes
     EXPECT_EQ(g.SortIndex, 0);

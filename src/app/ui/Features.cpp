@@ -1,5 +1,6 @@
 // Connects the main window's events and the start-up to the features that carry them out.
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -102,12 +103,20 @@ SelectionEnv selectionEnv() {
     return env;
 }
 
+// The remove command acts on the row the selection handled last when the catalogue marks
+// it installed in its mission folder.
+void showRemoveCommand(int row) {
+    mainform->removeaction->setEnabled(row >= 1 && !g_selection.failed() &&
+                                       mainform->QuestGrid->RowMarked(row));
+}
+
 void selectRow(int col, int row) {
     const std::unique_ptr<ProgressSink> progress = mainFormProgress(*mainform);
     SelectionEnv env = selectionEnv();
     env.progress = progress.get();
     g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, env);
     showPanel();
+    showRemoveCommand(row);
 }
 
 // True when the grid's row is the selection the panel shows and it can be started: the
@@ -145,7 +154,10 @@ void InstallFeatureHooks() {
     g_selectionHeld = false;
     InstallSetupDialog();
     MainFormHooks& hooks = mainFormHooks();
-    hooks.scanCatalogue = [](bool refreshOnly) { ScanCatalogue(refreshOnly, scanEnv()); };
+    hooks.scanCatalogue = [](bool refreshOnly) {
+        ScanCatalogue(refreshOnly, scanEnv());
+        showRemoveCommand(selectionShown() ? mainform->QuestGrid->Row() : 0);
+    };
     hooks.drawCell = [](TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
                         bool selected) {
         QuestGridDrawCell(grid, col, row, rect, painter, selected, mainform->ImageList);
@@ -164,6 +176,9 @@ void InstallFeatureHooks() {
     };
     hooks.installAndLaunch = [](InstallAction action) {
         if (selectionShown()) InstallAndLaunchFromMainForm(g_selection, action);
+    };
+    hooks.removeMissionFolder = [] {
+        if (selectionShown()) RemoveMissionFolderFromMainForm(g_selection);
     };
     hooks.enterPassword = [] {
         if (!selectionShown()) return;

@@ -11,6 +11,7 @@
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "game/MissionRecords.h"
+#include "install/FolderInstall.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -99,6 +100,15 @@ void showOutcome(Tmainform& f, int row) {
     f.ScanCatalogue(true);
 }
 
+// After an operation that failed part way: the window shows what is on disk now, as far as
+// that can be read.
+void showWhatIsLeft(Tmainform& f) {
+    try {
+        f.ScanCatalogue(true);
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<ProgressSink> mainFormProgress(Tmainform& form) {
@@ -127,14 +137,25 @@ void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallActi
     try {
         outcome = InstallAndLaunch(request, *f.Zip2, *progress);
     } catch (...) {
-        // The window shows what the marker now says.
-        try {
-            f.ScanCatalogue(true);
-        } catch (...) {
-        }
+        showWhatIsLeft(f);  // what the marker now says
         f.installonlybutton->setEnabled(false);
         throw;
     }
     if (outcome.refreshed) showOutcome(f, row);
     if (outcome.ran) f.installonlybutton->setEnabled(false);
+}
+
+void RemoveMissionFolderFromMainForm(const SelectionHandler& selection) {
+    if (!mainform) return;
+    Tmainform& f = *mainform;
+    const int row = f.QuestGrid->Row();
+    if (row < 1) return;
+    const InstallRequest request = requestFromMainForm(f, selection, InstallAction::InstallOnly);
+    try {
+        RemoveMissionFolder(request, *f.Zip2, *mainFormProgress(f));
+    } catch (...) {
+        showWhatIsLeft(f);  // a folder renamed for removal no longer counts as installed
+        throw;
+    }
+    showOutcome(f, row);
 }

@@ -19,6 +19,12 @@ std::unique_ptr<ProgressSink> mainFormProgress(Tmainform& form);
 // window or a selected row.
 void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallAction action);
 
+// Removes the installed mission folder of the selected mission (the request built as for
+// install-and-launch), its saved games and screenshots kept in its saves archive; afterwards
+// the row, its mark and the commands show what is installed. Does nothing without a main
+// window or a selected row.
+void RemoveMissionFolderFromMainForm(const SelectionHandler& selection);
+
 // At start-up, once the games are known: finishes or rolls back an install or uninstall
 // that was interrupted, then refreshes what the window shows. A failure is reported and
 // the program goes on.

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -205,7 +206,11 @@ void Tmainform::createGridPanel() {
     installMissionFilter(*this, *FilterEdit, *QuestGrid, [this] {
         for (QWidget* command : {playbutton, dromedbutton, installonlybutton})
             command->setEnabled(false);
+        removeaction->setEnabled(false);
     });
+    QuestGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(QuestGrid, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { RunHandler([&] { QuestGridContextMenu(pos); }); });
 }
 
 // The information panel: heading, content boxes, notes, language and password controls.
@@ -292,6 +297,14 @@ void Tmainform::createMemoAndCommands() {
     playbutton = makeButton("playbutton", "play", 8, 85);
     dromedbutton = makeButton("dromedbutton", "dromed", 104, 85);
     installonlybutton = makeButton("installonlybutton", "install", 200, 110);
+    removebutton = makeButton("removebutton", "remove", 321, 90);
+    removeaction = new QAction(removebutton->icon(), QString(), this);
+    removeaction->setObjectName("removeaction");
+    removeaction->setEnabled(false);
+    removebutton->setDefaultAction(removeaction);
+    GridMenu = new QMenu(this);
+    GridMenu->setObjectName("GridMenu");
+    GridMenu->addAction(removeaction);
     SetupButton = makeButton("SetupButton", "setup", 440, 93);
     AboutButton = makeButton("AboutButton", "about", 536, 85);
     connect(playbutton, &QToolButton::clicked, this,
@@ -300,6 +313,8 @@ void Tmainform::createMemoAndCommands() {
             [this] { RunHandler([this] { DromedButtonClick(); }); });
     connect(installonlybutton, &QToolButton::clicked, this,
             [this] { RunHandler([this] { installonlybuttonClick(); }); });
+    connect(removeaction, &QAction::triggered, this,
+            [this] { RunHandler([this] { removeactionTriggered(); }); });
     connect(SetupButton, &QToolButton::clicked, this,
             [this] { RunHandler([this] { SetupButtonClick(); }); });
     connect(AboutButton, &QToolButton::clicked, this,
@@ -330,6 +345,10 @@ void Tmainform::ApplyLanguage() {
     hint(dromedbutton, 10);
     caption(playbutton, 11);
     hint(playbutton, 12);
+    // The button shows the action's short text and hint; the menu its full text.
+    removeaction->setIconText(text::display(slot(140)));
+    removeaction->setToolTip(text::display(slot(141)));
+    removeaction->setText(text::display(slot(142)));
     caption(finished, 14);
     NotesCaption->setText(text::display(slot(25)));
     caption(PasswordButton, 117);
@@ -429,6 +448,10 @@ void Tmainform::installonlybuttonClick() {
     InstallAndLaunch(InstallAction::InstallOnly);
 }
 
+void Tmainform::removeactionTriggered() {
+    if (mainFormHooks().removeMissionFolder) mainFormHooks().removeMissionFolder();
+}
+
 void Tmainform::SetupButtonClick() {
     RunSetupDialog();
 }
@@ -449,6 +472,20 @@ void Tmainform::QuestGridDrawCell(TStringGridEx* sender, int col, int row, const
 
 void Tmainform::QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect) {
     if (mainFormHooks().selectCell) mainFormHooks().selectCell(sender, col, row, canSelect);
+}
+
+void Tmainform::QuestGridContextMenu(const QPoint& pos) {
+    const QModelIndex index = QuestGrid->indexAt(pos);
+    const int row = index.row() + 1;
+    // A game row has no archive, and no menu.
+    if (!index.isValid() || QuestGrid->Cell(4, row).empty()) return;
+    if (row != QuestGrid->Row()) {
+        bool canSelect = true;
+        QuestGridSelectCell(QuestGrid, index.column(), row, canSelect);
+        if (!canSelect) return;
+        QuestGrid->SetRow(row);
+    }
+    GridMenu->popup(QuestGrid->viewport()->mapToGlobal(pos));
 }
 
 int64_t Tmainform::ProgressPosition() const {

@@ -14,10 +14,12 @@
 #include "archive/ZipTypes.h"
 #include "install/InstallLaunch.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLineEdit;
+class QMenu;
 class QPainter;
 class QPlainTextEdit;
 class QProgressBar;
@@ -48,6 +50,8 @@ struct MainFormHooks {
         drawCell;
     std::function<void()> finishedClick;
     std::function<void(InstallAction action)> installAndLaunch;
+    // Removes the selected mission's installed mission folder.
+    std::function<void()> removeMissionFolder;
     // Shows the about box modally (its OK button captioned with slot 73).
     std::function<void()> aboutBox;
     // Shows the about box as a splash while `whileShown` runs; without it the function
@@ -95,6 +99,11 @@ class Tmainform : public QWidget {
     QToolButton* playbutton;
     QToolButton* dromedbutton;
     QToolButton* installonlybutton;
+    // The remove command, as a button and in the grid's context menu of a mission row: one
+    // action, enabled while the selected mission is installed in its mission folder.
+    QToolButton* removebutton;
+    QMenu* GridMenu;
+    QAction* removeaction;
     QToolButton* SetupButton;
     QToolButton* AboutButton;
     QProgressBar* ProgressBar;
@@ -130,12 +139,16 @@ class Tmainform : public QWidget {
     void playbuttonClick();
     void DromedButtonClick();
     void installonlybuttonClick();
+    void removeactionTriggered();
     void SetupButtonClick();
     void AboutButtonClick();
     void finishedClick();
     void QuestGridDrawCell(TStringGridEx* sender, int col, int row, const QRect& rect,
                            QPainter& painter, bool selected);
     void QuestGridSelectCell(TStringGridEx* sender, int col, int row, bool& canSelect);
+    // A right click on a mission row (`pos` in the grid's viewport) selects it as a left
+    // click does, then opens the grid's menu.
+    void QuestGridContextMenu(const QPoint& pos);
 
     // Operations of later features.
     void ScanCatalogue(bool refreshOnly);

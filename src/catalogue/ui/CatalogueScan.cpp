@@ -11,6 +11,7 @@
 #include "catalogue/ui/StringGridEx.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
+#include "game/MissionFolders.h"
 #include "game/MissionRecords.h"
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
@@ -46,6 +47,28 @@ int findRow(const TStringGridEx& grid, int col, const std::string& value,
         if (text::equalsNoCase(form ? form(cell) : cell, value)) return r;
     }
     return 0;
+}
+
+// The record keys of the missions installed in mission folders: one listing of the mission
+// path of each configured game that uses them, whatever the number of rows.
+std::set<std::string> folderInstalledKeys(const IniFile& settings) {
+    std::set<std::string> keys;
+    for (int i = 1; i <= 2; ++i) {
+        const std::string& gameDir = app().thiefdata[static_cast<size_t>(i)].gameDir;
+        if (gameDir.empty() || !missionfolders::enabled(&settings, i, gameDir)) continue;
+        for (std::string& key : missionfolders::installedRecords(settings, i, gameDir))
+            keys.insert(std::move(key));
+    }
+    return keys;
+}
+
+// Marks the mission rows installed in their mission folders, and only those (a set look-up
+// a row).
+void markInstalledRows(TStringGridEx& grid, const IniFile& settings) {
+    const std::set<std::string> installed = folderInstalledKeys(settings);
+    for (int r = 1; r < grid.RowCount(); ++r)
+        grid.SetRowMarked(
+            r, !grid.Cell(4, r).empty() && installed.count(RecordKey(grid.RowCells(r))) != 0);
 }
 
 // A mission archive file of a mission directory.
@@ -234,6 +257,7 @@ unsigned FullScanCount() {
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (refreshOnly) {
         if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
+        if (env.grid && app().settings) markInstalledRows(*env.grid, *app().settings);
         return;
     }
     const unsigned myScan = ++g_fullScans;
@@ -258,6 +282,7 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (!addGameRows(env, state, myScan, lastGameRow)) return;
     addMissionRows(env, settings);
     finishGrid(env, settings);
+    markInstalledRows(grid, settings);
     const int selected = rowToSelect(grid, settings, lastGameRow);
     state.commit();
     grid.SetRow(selected);

@@ -1,7 +1,8 @@
 #pragma once
 // The catalogue scan: builds the mission grid from scratch (one row per configured game and
 // one per mission archive in the mission directories) and reads the games' installed
-// state, or in its refresh form only re-reads the installed state.
+// state, or in its refresh form only re-reads the installed state. Either form marks the
+// rows of the missions installed in mission folders (TStringGridEx::RowMarked).
 
 #include <functional>
 #include <string>

@@ -38,6 +38,22 @@ void drawRightAligned(QPainter& painter, const QRect& rect, const QString& text)
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
+// Draws `text` as the grid draws a cell's text, in the painter's current pen.
+void drawLeftAligned(QPainter& painter, const QRect& rect, const QString& text) {
+    painter.drawText(QRect(rect.left() + 2, rect.top() + 2, std::max(rect.width() - 2, 0),
+                           std::max(rect.height() - 2, 0)),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+}
+
+// The background of a marked row: a quarter of the selection colour on the grid's own.
+QColor markedBackground(const QPalette& palette) {
+    const QColor base = palette.color(QPalette::Base);
+    const QColor highlight = palette.color(QPalette::Highlight);
+    return QColor((3 * base.red() + highlight.red()) / 4,
+                  (3 * base.green() + highlight.green()) / 4,
+                  (3 * base.blue() + highlight.blue()) / 4);
+}
+
 // Centred across the cell, 2 pixels below its top; white is transparent in an image that
 // has no transparency of its own.
 void drawImage(QPainter& painter, const QRect& rect, const QPixmap& image) {
@@ -123,7 +139,15 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
                        bool selected, const QuestGridImages& images) {
     if (grid == nullptr || row < 1) return;
     const std::string& cell = grid->Cell(col, row);
-    const QColor fill = grid->palette().color(selected ? QPalette::Highlight : QPalette::Base);
+    const bool marked = grid->RowMarked(row) && !selected;
+    const QColor fill = selected ? grid->palette().color(QPalette::Highlight)
+                        : marked ? markedBackground(grid->palette())
+                                 : grid->palette().color(QPalette::Base);
+    if (marked) {
+        // Over the grid's own drawing: the background, and the text of the plain columns.
+        painter.fillRect(rect, fill);
+        if (col >= 1 && col <= 3) drawLeftAligned(painter, rect, QuestGridCellText(col, cell));
+    }
     switch (col) {
         case 0:
             painter.fillRect(rect, fill);

@@ -37,6 +37,7 @@ class StringGridModel : public QAbstractTableModel {
     explicit StringGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
     std::vector<std::vector<std::string>> rows{std::vector<std::string>()};
+    std::vector<bool> marks{false};  // one per row, as rows
     int cols = 0;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override {
@@ -66,10 +67,12 @@ class StringGridModel : public QAbstractTableModel {
             beginInsertRows(QModelIndex(), cur - 1, n - 2);
             rows.resize(static_cast<size_t>(n),
                         std::vector<std::string>(static_cast<size_t>(cols)));
+            marks.resize(static_cast<size_t>(n), false);
             endInsertRows();
         } else if (n < cur) {
             beginRemoveRows(QModelIndex(), n - 1, cur - 2);
             rows.resize(static_cast<size_t>(n));
+            marks.resize(static_cast<size_t>(n));
             endRemoveRows();
         }
     }
@@ -108,6 +111,9 @@ class StringGridModel : public QAbstractTableModel {
         if (last < 1) return;
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         const std::vector<int> newRow = SortRowRange(rows, 1, last, col, dir);
+        const std::vector<bool> before = marks;
+        for (size_t i = 0; i < newRow.size(); ++i)
+            marks[static_cast<size_t>(newRow[i])] = before[i + 1];
         const QModelIndexList from = persistentIndexList();
         QModelIndexList to;
         to.reserve(from.size());
@@ -252,6 +258,16 @@ void TStringGridEx::SetRowCells(int row, std::vector<std::string> cells) {
     if (row < 0 || row >= RowCount()) return;
     cells.resize(static_cast<size_t>(model_->cols));
     model_->rows[static_cast<size_t>(row)] = std::move(cells);
+    model_->rowChanged(row);
+}
+
+bool TStringGridEx::RowMarked(int row) const {
+    return row >= 0 && row < RowCount() && model_->marks[static_cast<size_t>(row)];
+}
+
+void TStringGridEx::SetRowMarked(int row, bool marked) {
+    if (row < 0 || row >= RowCount() || model_->marks[static_cast<size_t>(row)] == marked) return;
+    model_->marks[static_cast<size_t>(row)] = marked;
     model_->rowChanged(row);
 }
 

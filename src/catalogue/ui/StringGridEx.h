@@ -35,6 +35,10 @@ class TStringGridEx : public QTableView {
     // One row's cells (empty list when out of range) / replaces them (resized to ColCount).
     std::vector<std::string> RowCells(int row) const;
     void SetRowCells(int row, std::vector<std::string> cells);
+    // A mark of each data row, kept with its row when the rows are sorted; a new row is
+    // unmarked. Out of range: false, and a write is ignored.
+    bool RowMarked(int row) const;
+    void SetRowMarked(int row, bool marked);
 
     // Selected row (a data row 1..RowCount-1, or 0 when none). Setting it does not call
     // OnSelectCell; a row out of range clears the selection.
