@@ -556,13 +556,19 @@ std::optional<GameRunner> lutrisRunnerFor(const std::string& dir, const std::str
 
 Discovery findGames(const std::string& home) {
     Finder finder(home);
-    try {
-        finder.steam();
-        finder.heroic();
-        finder.lutris();
-        finder.prefixes();
-    } catch (const std::exception& e) {
-        finder.result.skipped.push_back(std::string("search stopped: ") + e.what());
+    // Each source on its own: one that fails (out of memory, say) leaves the others.
+    const std::pair<const char*, void (Finder::*)()> sources[] = {
+        {"Steam", &Finder::steam},
+        {"Heroic", &Finder::heroic},
+        {"Lutris", &Finder::lutris},
+        {"Wine prefixes", &Finder::prefixes},
+    };
+    for (const auto& [name, step] : sources) {
+        try {
+            (finder.*step)();
+        } catch (const std::exception& e) {
+            finder.result.skipped.push_back(std::string(name) + ": " + e.what());
+        }
     }
     return std::move(finder.result);
 }
