@@ -14,11 +14,11 @@ using launcher::StartResult;
 
 // "The command that starts Windows programs, %s, cannot be found..."
 constexpr int kStartCommandMissingSlot = 121;
-// "Steam cannot be found (%s), so the game cannot be started through Steam..."
+// "Steam cannot be found, so the game cannot be started through Steam: ... there is no %s."
 constexpr int kSteamMissingSlot = 160;
-// "Flatpak cannot be found, so the game cannot be started through Steam's Flatpak..."
+// "Flatpak cannot be found, so the game cannot be started through Steam (Flatpak)..."
 constexpr int kFlatpakMissingSlot = 161;
-// "The Wine build the game is set up with in its launcher, %s, is gone..."
+// "The Wine build this game is set up with in its launcher, "%s", is gone..."
 constexpr int kWineBuildMissingSlot = 162;
 
 constexpr const char* kSteamFlatpakId = "com.valvesoftware.Steam";
@@ -60,7 +60,8 @@ StartResult startThroughSteam(const GameRunner& runner, const std::string& gameD
         if (flatpak.empty()) return {StartFailure::flatpakMissing, "flatpak"};
         words = {flatpak, "run", kSteamFlatpakId};
     } else {
-        const std::string script = runner.steamRoot + "/steam.sh";
+        const std::string script =
+            runner.steamRoot.empty() ? std::string("steam.sh") : runner.steamRoot + "/steam.sh";
         std::string steam = launcher::findProgram("steam");
         if (steam.empty() && !runner.steamRoot.empty()) steam = launcher::findProgram(script);
         if (steam.empty()) return {StartFailure::steamMissing, script};
