@@ -57,10 +57,10 @@ struct GameStart : ::testing::Test {
             "echo \"$WINEPREFIX\"; echo \"$STEAM_COMPAT_DATA_PATH\"; "
             "echo \"$STEAM_COMPAT_CLIENT_INSTALL_PATH\"; } > '" +
             record + ".new' && /bin/mv '" + record + ".new' '" + record + "'\n";
-        for (const char* tool :
-             {"bin/wine", "flatpakbin/flatpak", "steambin/steam", "Steam/steam.sh",
-              "my tools/umu-run", "heroic/wine/bin/wine", "heroic/proton/proton",
-              "lutris/wine-ge/bin/wine", "native/thief2.exe"})
+        for (const char* tool : {"bin/wine", "flatpakbin/flatpak", "steambin/steam",
+                                 "Steam/steam.sh", "my tools/umu-run", "heroic/wine/bin/wine",
+                                 "heroic/proton/proton", "lutris/wine-ge/bin/wine",
+                                 "native/thief2.exe", "Steam/steamapps/common/Proton 8.0/proton"})
             ::chmod(t.write(tool, recorder).c_str(), 0755);
         t.write("home/.local/share/Steam/steamapps/x", "");
         openAppFiles(T);
@@ -117,7 +117,8 @@ TEST_F(GameStart, EachLauncherStartsTheGameItsOwnWay) {
          "dromEd.exe",
          "",
          true,
-         T + "bin/wine\n" + G + "dromed.exe|" + args + cwd + T + "compat/pfx\n\n\n"},
+         T + "Steam/steamapps/common/Proton 8.0/proton\nrun|" + G + "dromed.exe|" + args + cwd + T +
+             "compat/pfx\n" + T + "compat\n" + T + "Steam\n"},
         {"heroic wine",
          {.source = Source::heroic, .wine = heroicWine, .prefix = T + "hp"},
          G,
@@ -157,6 +158,9 @@ TEST_F(GameStart, EachLauncherStartsTheGameItsOwnWay) {
         {"native", steam, T + "native/", "thief2.exe", "", true,
          T + "native/thief2.exe\n-fm=My Mission|/home/p/a b.txt|\n" + T + "native\n\n\n\n"},
     };
+    // DromEd of a Steam game: the Proton that made the prefix, as it noted itself.
+    t.write("compat/config_info",
+            "8.0-5\n" + T + "Steam/steamapps/common/Proton 8.0/files/share/fonts/\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         path.emplace(
@@ -175,7 +179,8 @@ TEST_F(GameStart, EachLauncherStartsTheGameItsOwnWay) {
 }
 
 TEST_F(GameStart, AMissingLauncherIsNamedAndNothingStarts) {
-    for (int n : {160, 161, 162}) app().languageSlots[size_t(n)] = "<" + std::to_string(n) + " %s>";
+    for (int n : {160, 161, 162, 163})
+        app().languageSlots[size_t(n)] = "<" + std::to_string(n) + " %s>";
     struct Case {
         GameRunner runner;
         StartFailure failure;
@@ -194,11 +199,17 @@ TEST_F(GameStart, AMissingLauncherIsNamedAndNothingStarts) {
         {{.source = Source::heroic, .wine = T + "gone/proton", .proton = true, .prefix = T + "hc"},
          StartFailure::wineBuildMissing,
          "<22>\n\n<162 " + T + "gone/proton>"},
+        // DromEd of a Steam game whose Proton is not known: never the system's Wine.
+        {{.source = Source::steam, .appId = "211740", .prefix = T + "compat"},
+         StartFailure::protonUnknown,
+         "<22>\n\n<163 " + T + "compat>"},
     };
     path.emplace("PATH", (T + "bin").c_str());  // "wine" alone
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        const launcher::StartResult r = startWithRunner(c.runner, G, "thief2.exe", {}, "");
+        const std::string exe =
+            c.failure == StartFailure::protonUnknown ? "dromed.exe" : "thief2.exe";
+        const launcher::StartResult r = startWithRunner(c.runner, G, exe, {}, "");
         EXPECT_EQ(r.failure, c.failure);
         EXPECT_EQ(startFailureMessage("<22>", r), c.message);
     }

@@ -1,7 +1,10 @@
 #include "install/GameStart.h"
 
+#include <algorithm>
+
 #include "game/GameDir.h"
 #include "platform/FileSystem.h"
+#include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -20,6 +23,8 @@ constexpr int kSteamMissingSlot = 160;
 constexpr int kFlatpakMissingSlot = 161;
 // "The Wine build this game is set up with in its launcher, "%s", is gone..."
 constexpr int kWineBuildMissingSlot = 162;
+// "DromEd of a Steam game starts with the Proton that last ran the game..."
+constexpr int kProtonUnknownSlot = 163;
 
 constexpr const char* kSteamFlatpakId = "com.valvesoftware.Steam";
 
@@ -83,6 +88,43 @@ std::string steamRootFor(const GameRunner& runner, const std::string& fallback) 
     return fallback;
 }
 
+// The Proton script that made the Steam prefix `compatFolder` (the folder holding "pfx"):
+// Proton notes its own files, one path per line, in "config_info" there; the script lies a
+// few folders above them. Empty when it cannot be told.
+std::string protonOfPrefix(const std::string& compatFolder) {
+    std::vector<std::string> lines;
+    try {
+        lines = textfile::readLines(compatFolder + "/config_info");
+    } catch (const std::exception&) {
+        return "";
+    }
+    for (std::string dir : lines) {
+        if (dir.empty() || dir[0] != '/') continue;
+        for (int up = 0; up < 5 && dir.size() > 1; ++up) {
+            while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+            if (fsx::fileExists(dir + "/proton")) return dir + "/proton";
+            dir.erase(std::max<size_t>(dir.rfind('/'), 1));
+        }
+    }
+    return "";
+}
+
+// DromEd of a Steam game: Steam starts only the game's own program, so the editor starts
+// with the Proton that made the game's prefix. Any other Wine would upgrade the prefix for
+// itself and could break the game for Steam.
+StartResult startEditorInSteamPrefix(const GameRunner& runner, const std::string& exe,
+                                     const std::string& gameDir,
+                                     const std::vector<std::string>& arguments) {
+    const std::string proton = runner.prefix.empty() ? "" : protonOfPrefix(runner.prefix);
+    if (proton.empty()) return {StartFailure::protonUnknown, runner.prefix};
+    const launcher::Environment environment = {
+        {"STEAM_COMPAT_DATA_PATH", runner.prefix},
+        {"STEAM_COMPAT_CLIENT_INSTALL_PATH", steamRootFor(runner, runner.prefix)},
+        {"WINEPREFIX", runner.prefix + "/pfx"}};
+    return launcher::startCommandWords(command({proton, "run", exe}, arguments), gameDir,
+                                       environment);
+}
+
 // Heroic and Lutris: their Wine build, or Heroic's Proton, in their prefix.
 StartResult startWithWineBuild(const GameRunner& runner, const std::string& exe,
                                const std::string& gameDir,
@@ -138,15 +180,10 @@ StartResult startWithRunner(const GameRunner& runner, const std::string& gameDir
     switch (runner.source) {
         case Source::steam:
         case Source::steamFlatpak:
-            // Steam starts only the game's own program, by its app id. DromEd starts with the
-            // start command of Windows programs in the game's Proton prefix: the Proton build
-            // Steam chose for the game is named only in Steam's own configuration, and Wine
-            // serves the editor.
+            // Steam starts only the game's own program, by its app id.
             if (text::lowerAscii(exeName) != gamedir::kDromedExe && !runner.appId.empty())
                 return startThroughSteam(runner, gameDir, windowsArguments);
-            if (!runner.prefix.empty())
-                return startInPrefix(runner.prefix + "/pfx", exe, gameDir, windowsArguments);
-            break;
+            return startEditorInSteamPrefix(runner, exe, gameDir, windowsArguments);
         case Source::heroic:
         case Source::heroicFlatpak:
         case Source::lutris:
@@ -176,6 +213,8 @@ std::string startFailureMessage(const std::string& failed, const StartResult& re
             return failed + "\n\n" + withText(kFlatpakMissingSlot, result.startCommand);
         case StartFailure::wineBuildMissing:
             return failed + "\n\n" + withText(kWineBuildMissingSlot, result.startCommand);
+        case StartFailure::protonUnknown:
+            return failed + "\n\n" + withText(kProtonUnknownSlot, result.startCommand);
         default:
             return failed;
     }

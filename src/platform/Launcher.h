@@ -26,6 +26,7 @@ enum class StartFailure {
     steamMissing,         // started through Steam: neither "steam" on the PATH nor "steam.sh"
     flatpakMissing,       // started through Steam's Flatpak: "flatpak" cannot be found
     wineBuildMissing,     // the Wine build or Proton the game's launcher names is gone
+    protonUnknown,        // DromEd of a Steam game: the Proton its prefix was made by is not known
 };
 
 struct StartResult {
