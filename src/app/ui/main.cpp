@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
     TmApplication application(argc, argv);
     TmApplication::setApplicationName("Tallowmere");
     // The desktop entry's name, so that a Wayland desktop shows the window with its icon.
-    TmApplication::setDesktopFileName(QStringLiteral("org.example.tallowmere"));
+    TmApplication::setDesktopFileName(QStringLiteral("io.github.tallowmere.Tallowmere"));
     TmApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("org.example.tallowmere"),
+        QIcon::fromTheme(QStringLiteral("io.github.tallowmere.Tallowmere"),
                          QIcon(QStringLiteral(":/mainform/icons/tallowmere.svg"))));
     QtPrompter prompter(RunPasswordDialog);
     setPrompter(&prompter);
