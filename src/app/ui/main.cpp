@@ -2,13 +2,17 @@
 
 #include <QIcon>
 #include <cstdio>
+#include <optional>
 
+#include "app/CommandLine.h"
 #include "app/ui/Program.h"
 #include "archive/ui/PasswordDlg.h"
 #include "platform/FileSystem.h"
 #include "platform/ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> rc = commandline::answer(argc, argv, fsx::exeDirectory()))
+        return *rc;
     if (!haveDisplay()) {
         std::fputs(
             "Tallowmere needs a graphical display, and none is available (neither DISPLAY nor\n"
