@@ -10,11 +10,8 @@
 // runs once with ZIP missions and once with the first mission as a solid .7z.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
@@ -31,6 +28,7 @@
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
+#include "support/CrashChild.h"
 #include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 
@@ -52,38 +50,6 @@ Files unpacked(const std::string& archive, const std::string& scratch) {
 
 bool endsWith(const std::string& s, const std::string& end) {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-// How a child process ended.
-enum class Outcome { Killed, Ended, Failed };
-
-// Runs `body` in a child process with a crash at `step` (0 = none). A child that ends
-// early through an error, or shows a warning, leaves its words in `why` (when given).
-Outcome runChild(long step, const std::function<void()>& body, const ScriptedPrompter& prompts,
-                 const std::string& why) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        fsx::detail::setCrashStep(step);
-        const size_t shown = prompts.messages.size();
-        std::string failure;
-        try {
-            body();
-        } catch (const std::exception& e) {
-            failure = std::string("error: ") + e.what();
-        } catch (...) {
-            failure = "error";
-        }
-        for (size_t i = shown; i < prompts.messages.size(); ++i)
-            if (prompts.messages[i].icon != PromptIcon::Information)
-                failure += " message: " + prompts.messages[i].text;
-        if (failure.empty()) ::_exit(0);
-        if (!why.empty()) writeFile(why, failure);
-        ::_exit(3);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return Outcome::Killed;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Outcome::Ended : Outcome::Failed;
 }
 
 // The scenario: operation k installs kMissionOf[k] ("" = the original game), and after
@@ -114,6 +80,7 @@ struct CrashTest : ::testing::Test {
     std::string wav;                        // what the sound plug-in makes of the track
 
     void SetUp() override {
+        keepFolderIndexOutOfParent();
         if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL") ||
             !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/ZIPENG.DLL") ||
             !fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/mp3dec.plg"))
@@ -349,8 +316,7 @@ TEST_F(CrashTest, SevenZipMissionKilledAtAnyStepNothingIsLost) {
 }
 
 void CrashTest::killEverywhere(long defaultStride) {
-    const char* strideText = std::getenv("TALLOWMERE_CRASH_STRIDE");
-    const long stride = strideText ? std::max(1L, std::atol(strideText)) : defaultStride;
+    const long stride = crashStride(defaultStride);
     const std::string why = dir.path() + "why.txt";
     const std::string world = dir.path() + "world/";         // just before the operation
     const std::string afterCrash = dir.path() + "crashed/";  // just after the crash

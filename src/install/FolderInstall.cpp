@@ -232,7 +232,9 @@ void restoreFolderSaves(const TZipArchiver& work, const std::string& gameDir,
     for (const auto& [names, target] : {std::pair{&bare, savesDir}, std::pair{&placed, folder}}) {
         if (names->empty()) continue;
         fsx::forceDirectories(target);
+        fsx::crashPoint();
         const ExtractResult result = saves->extract(*names, target, quiet);
+        fsx::crashPoint();
         if (result.extracted < static_cast<int>(names->size()))
             throw EInOutError(slot(81) + " " + savesZip + "\n" + std::to_string(result.extracted) +
                               " / " + std::to_string(names->size()));
@@ -322,8 +324,10 @@ void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::
         const std::vector<PlannedMember> plan = planMembers(archive.members(), dir, "", false);
         extractAndConvert(archive, op.progress, dir, plan);
         const FlagsPlan flags = flagsPlan(op.request.mission, dir);
+        fsx::crashPoint();
         writeMissionFlags(dir, op.request.mission.missionFileMember, op.game, plan,
                           flags.write && !flags.linked, flags);
+        fsx::crashPoint();
         restoreFolderSaves(op.work, op.gameDir, op.request.mission.archivePath, dir);
         syncTree(dir);
         if (fsx::pathExists(op.root + name)) refuse(kFolderHoldsOtherSlot, op.root + name);

@@ -88,7 +88,22 @@ std::string parentOf(const std::string& path) {
     return sep == 0 ? std::string("/") : path.substr(0, sep);
 }
 
-// A program word of a start command: looked up on PATH when it holds no separator.
+// The start command's words, `exe` and `arguments`, in the prefix holding `exe`.
+StartResult startWindowsProgram(const std::string& exe, const std::string& dir,
+                                const std::string& windowsCommand,
+                                const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = splitStartCommand(windowsCommand);
+    if (words.empty()) words = {kDefaultStartCommand};
+    words.push_back(exe);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    Environment environment;
+    const std::string prefix = findWinePrefix(parentOf(exe));
+    if (!prefix.empty()) environment.emplace_back("WINEPREFIX", prefix);
+    return startCommandWords(words, dir, environment);
+}
+
+}  // namespace
+
 std::string findProgram(const std::string& program) {
     if (program.find('/') == std::string::npos)
         return QStandardPaths::findExecutable(q(program)).toStdString();
@@ -101,26 +116,27 @@ std::string findProgram(const std::string& program) {
     return std::string();
 }
 
-// The command words and the environment for `exe`, then the start.
-StartResult startWindowsProgram(const std::string& exe, const std::string& dir,
-                                const std::string& windowsCommand, const QStringList& extra) {
-    std::vector<std::string> words = splitStartCommand(windowsCommand);
-    if (words.empty()) words = {kDefaultStartCommand};
-    const std::string found = findProgram(words.front());
-    if (found.empty()) return {StartFailure::startCommandMissing, words.front()};
-
+StartResult startCommandWords(const std::vector<std::string>& words, const std::string& workingDir,
+                              const Environment& environment) {
+    if (words.empty()) return {StartFailure::programMissing, {}};
+    const std::string program = findProgram(words.front());
+    if (program.empty()) return {StartFailure::startCommandMissing, words.front()};
     QStringList args;
     for (size_t i = 1; i < words.size(); ++i) args << q(words[i]);
-    args << q(exe) << extra;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const std::string prefix = findWinePrefix(parentOf(exe));
-    if (!prefix.empty()) environment.insert(QStringLiteral("WINEPREFIX"), q(prefix));
-    if (!startDetached(q(found), args, dir, environment))
+    QProcessEnvironment all = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : environment) all.insert(q(name), q(value));
+    if (!startDetached(q(program), args, workingDir, all))
         return {StartFailure::notStarted, words.front()};
     return {StartFailure::none, words.front()};
 }
 
-}  // namespace
+std::string windowsPath(const std::string& path) {
+    if (path.empty() || path.front() != '/') return path;
+    std::string converted = "Z:" + path;
+    for (char& c : converted)
+        if (c == '/') c = '\\';
+    return converted;
+}
 
 bool isWindowsProgram(const std::string& path) {
     std::ifstream in(fsx::resolve(path), std::ios::binary);
@@ -142,8 +158,6 @@ StartResult startProgram(const std::string& program, const std::string& workingD
                          const std::vector<std::string>& arguments) {
     StartResult result;
     if (program.empty()) return {StartFailure::programMissing, {}};
-    QStringList extra;
-    for (const std::string& a : arguments) extra << q(a);
 #ifdef _WIN32
     (void)windowsCommand;
     // ShellExecute takes one parameter line; each word is quoted as the C runtime splits it.
@@ -162,10 +176,11 @@ StartResult startProgram(const std::string& program, const std::string& workingD
     if (::stat(exe.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return {StartFailure::programMissing, {}};
 
-    if (isWindowsProgram(exe)) return startWindowsProgram(exe, dir, windowsCommand, extra);
+    if (isWindowsProgram(exe)) return startWindowsProgram(exe, dir, windowsCommand, arguments);
     if ((st.st_mode & 0111) == 0) return {StartFailure::programMissing, {}};
-    if (!startDetached(q(exe), extra, dir, QProcessEnvironment::systemEnvironment()))
-        result.failure = StartFailure::notStarted;
+    std::vector<std::string> words = {exe};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    if (!startCommandWords(words, dir)) result.failure = StartFailure::notStarted;
     return result;
 #endif
 }
@@ -256,16 +271,38 @@ std::string findStartCommand(const std::string& command) {
     return findProgram(words.front());
 }
 
+namespace {
+
+std::string gameStartCommandKey(int game) {
+    return std::string(kStartCommandKey) + " " + std::to_string(game);
+}
+
+void storeCommand(IniFile& settings, const std::string& key, const std::string& command) {
+    // The store reads a value quoted at both ends without its outer quotes.
+    const bool quotedWhole = command.size() >= 2 && command.front() == command.back() &&
+                             (command.front() == '"' || command.front() == '\'');
+    settings.WriteString("options", key, quotedWhole ? '"' + command + '"' : command);
+}
+
+}  // namespace
+
 std::string startCommandSetting(const IniFile* settings) {
     std::string command = settings ? settings->ReadString("options", kStartCommandKey, "") : "";
     return splitStartCommand(command).empty() ? std::string(kDefaultStartCommand) : command;
 }
 
 void storeStartCommand(IniFile& settings, const std::string& command) {
-    // The store reads a value quoted at both ends without its outer quotes.
-    const bool quotedWhole = command.size() >= 2 && command.front() == command.back() &&
-                             (command.front() == '"' || command.front() == '\'');
-    settings.WriteString("options", kStartCommandKey, quotedWhole ? '"' + command + '"' : command);
+    storeCommand(settings, kStartCommandKey, command);
+}
+
+std::string gameStartCommandSetting(const IniFile* settings, int game) {
+    const std::string command =
+        settings ? settings->ReadString("options", gameStartCommandKey(game), "") : "";
+    return splitStartCommand(command).empty() ? std::string() : command;
+}
+
+void storeGameStartCommand(IniFile& settings, int game, const std::string& command) {
+    storeCommand(settings, gameStartCommandKey(game), command);
 }
 
 }  // namespace launcher

@@ -8,6 +8,7 @@
 // default prefix) applies.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class IniFile;
@@ -22,11 +23,15 @@ enum class StartFailure {
     programMissing,       // no such file, or not a program
     startCommandMissing,  // a Windows program, and the start command cannot be found
     notStarted,           // the process could not be executed
+    steamMissing,         // started through Steam: neither "steam" on the PATH nor "steam.sh"
+    flatpakMissing,       // started through Steam's Flatpak: "flatpak" cannot be found
+    wineBuildMissing,     // the Wine build or Proton the game's launcher names is gone
 };
 
 struct StartResult {
     StartFailure failure = StartFailure::none;
-    std::string startCommand;  // the start command's program word, when it was used
+    std::string startCommand;  // the start command's program word, when it was used; what
+                               // was looked for when Steam or a Wine build is missing
     explicit operator bool() const { return failure == StartFailure::none; }
 };
 
@@ -37,6 +42,24 @@ struct StartResult {
 StartResult startProgram(const std::string& program, const std::string& workingDir,
                          const std::string& windowsCommand = kDefaultStartCommand,
                          const std::vector<std::string>& arguments = {});
+
+// Extra environment variables of a start: name and value.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Starts the command `words` (its program first, looked up on PATH when it holds no
+// separator; each word passed as one, never through a shell) with `workingDir` as its
+// working directory and `environment` added to this process's own, not waited for.
+// startCommandMissing (the program word in startCommand) when the program cannot be found.
+StartResult startCommandWords(const std::vector<std::string>& words, const std::string& workingDir,
+                              const Environment& environment = {});
+
+// The executable a program word names: looked up on PATH when it holds no separator, else
+// the word itself when it is a file with its run bit; empty when there is none.
+std::string findProgram(const std::string& program);
+
+// The path a program under Wine opens for the absolute path `path`: on drive Z:, with
+// backslashes ("/home/a/x.txt" -> "Z:\home\a\x.txt"). Any other text comes back as it is.
+std::string windowsPath(const std::string& path);
 
 // Hands a link (http:, mailto:, a document path) to the desktop's handler.
 bool openLink(const std::string& link);
@@ -63,5 +86,10 @@ std::string startCommandSetting(const IniFile* settings);
 // Stores it so that it reads back the same, also when it is quoted as a whole.
 void storeStartCommand(IniFile& settings, const std::string& command);
 inline constexpr const char* kStartCommandKey = "start command";
+
+// "options"/"start command <game>" (game 1 or 2): the command that game is started with
+// instead of through its launcher, its program and arguments following; empty when unset.
+std::string gameStartCommandSetting(const IniFile* settings, int game);
+void storeGameStartCommand(IniFile& settings, int game, const std::string& command);
 
 }  // namespace launcher

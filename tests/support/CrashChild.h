@@ -1,0 +1,64 @@
+#pragma once
+// For the crash tests: a piece of work run in a forked child that ends itself with SIGKILL at
+// a chosen file-system step, and how many steps lie between two crashes tried.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+
+// A forked child would share its parent's inotify descriptor, and with it the events that
+// keep the folder index behind fsx::resolve() exact: those one process reads the other never
+// sees. So the parent looks names up without the index (this before its first look-up), and
+// each child builds an index of its own, as a fresh process does.
+inline void keepFolderIndexOutOfParent() {
+    fsx::detail::setFolderIndexEnabled(false);
+}
+
+// How a child process ended.
+enum class Outcome { Killed, Ended, Failed };
+
+// Runs `body` in a child process with a crash at `step` (0 = none). A child that ends
+// early through an error, or shows a warning, leaves its words in `why` (when given).
+inline Outcome runChild(long step, const std::function<void()>& body,
+                        const ScriptedPrompter& prompts, const std::string& why) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        fsx::detail::setFolderIndexEnabled(true);
+        fsx::detail::setCrashStep(step);
+        const size_t shown = prompts.messages.size();
+        std::string failure;
+        try {
+            body();
+        } catch (const std::exception& e) {
+            failure = std::string("error: ") + e.what();
+        } catch (...) {
+            failure = "error";
+        }
+        for (size_t i = shown; i < prompts.messages.size(); ++i)
+            if (prompts.messages[i].icon != PromptIcon::Information)
+                failure += " message: " + prompts.messages[i].text;
+        if (failure.empty()) ::_exit(0);
+        if (!why.empty()) writeFile(why, failure);
+        ::_exit(3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return Outcome::Killed;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Outcome::Ended : Outcome::Failed;
+}
+
+// Every how many steps a crash is tried: TALLOWMERE_CRASH_STRIDE when set (1 = every step),
+// else the test's own sample.
+inline long crashStride(long sample) {
+    const char* text = std::getenv("TALLOWMERE_CRASH_STRIDE");
+    return text ? std::max(1L, std::atol(text)) : sample;
+}
