@@ -4,9 +4,10 @@
 #   share/tallowmere/Tallowmere.dat     the language file
 #   share/applications/, share/metainfo/, share/icons/hicolor/   desktop entry, AppStream
 #                                       metadata, icon (SVG and PNG sizes)
+#   share/doc/tallowmere/               the read-me and the copyright file (Debian's format)
 # The program finds its files from its own place (src/platform/AppPaths.h), so the prefix
 # is free: /usr for the package, /usr/local or ~/.local for cmake --install.
-set(TM_APP_ID org.example.tallowmere)
+set(TM_APP_ID io.github.tallowmere.Tallowmere)
 set(TM_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(TM_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
 
@@ -41,7 +42,8 @@ foreach(size ${TM_ICON_SIZES})
     install(FILES ${TM_ICON_DIR}/${size}/${TM_APP_ID}.png
             DESTINATION share/icons/hicolor/${size}x${size}/apps)
 endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/tallowmere)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/data/copyright
+        DESTINATION share/doc/tallowmere)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tallowmere)

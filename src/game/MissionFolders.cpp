@@ -125,7 +125,8 @@ std::string folderNameFor(const std::string& archivePath, const std::vector<std:
     if (base.empty() || base == "." || base == "..") base = "mission";
     std::string name = base;
     for (int number = 2; taken(name, names); ++number) {
-        const std::string tag = "_" + std::to_string(number);
+        std::string tag = "_";  // appended to: GCC 12 -O3 warns falsely on "_" + a string
+        tag += std::to_string(number);
         name.assign(base, 0, std::min(base.size(), kMaxFolderName - tag.size()));
         name += tag;
     }

@@ -21,11 +21,11 @@ usr=$stage/usr
 fail() { echo "FAILED: $*"; exit 1; }
 for f in bin/tallowmere lib/tallowmere/ZIPENG.DLL lib/tallowmere/UNZENG.DLL \
          lib/tallowmere/mp3dec.plg share/tallowmere/Tallowmere.dat \
-         share/applications/org.example.tallowmere.desktop \
-         share/metainfo/org.example.tallowmere.metainfo.xml \
-         share/icons/hicolor/scalable/apps/org.example.tallowmere.svg \
-         share/icons/hicolor/48x48/apps/org.example.tallowmere.png \
-         share/icons/hicolor/256x256/apps/org.example.tallowmere.png; do
+         share/applications/io.github.tallowmere.Tallowmere.desktop \
+         share/metainfo/io.github.tallowmere.Tallowmere.metainfo.xml \
+         share/icons/hicolor/scalable/apps/io.github.tallowmere.Tallowmere.svg \
+         share/icons/hicolor/48x48/apps/io.github.tallowmere.Tallowmere.png \
+         share/icons/hicolor/256x256/apps/io.github.tallowmere.Tallowmere.png; do
     [ -e "$usr/$f" ] || fail "$f is not installed"
 done
 [ -x "$usr/bin/tallowmere" ] || fail "bin/tallowmere cannot be run"

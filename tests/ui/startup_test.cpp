@@ -219,4 +219,37 @@ TEST_F(DisplayEnvironment, NoDisplayIsRecognisedAndExplained) {
 #endif
 }
 
+// --help and --version are answered on standard output without a display; an argument that
+// is neither the program's nor Qt's (whose options take their values along) is refused on
+// standard error.
+TEST_F(DisplayEnvironment, CommandLineIsAnsweredWithoutDisplay) {
+    const std::string exe = std::string(TM_TEST_BIN_DIR) + "/Tallowmere";
+    if (!fsx::fileExists(exe)) GTEST_SKIP() << "program not built";
+    const std::string version = std::string("Tallowmere ") + TM_VERSION + "\n";
+    const struct {
+        const char* args;
+        int rc;
+        std::string out, err;  // expected on each stream: the whole text, or "~" and a part
+    } rows[] = {
+        {"--help", 0, "~Usage: Tallowmere [OPTION]...\n", ""},
+        {"-h", 0, "~  -v, --version", ""},
+        {"--version", 0, version, ""},
+        {"-style fusion -v", 0, version, ""},
+        {"-x", 2, "", "~Tallowmere: unknown option '-x'\n"},
+        {"-platform xcb stray", 2, "", "~unexpected argument 'stray'"},
+    };
+    auto matches = [](const std::string& text, const std::string& expected) {
+        if (expected.starts_with("~")) return text.find(expected.substr(1)) != std::string::npos;
+        return text == expected;
+    };
+    for (const auto& row : rows) {
+        const std::string run = "'" + exe + "' " + row.args;
+        std::string out, err;
+        EXPECT_EQ(runCommand("(" + run + " 2>/dev/null)", &out), row.rc) << row.args;
+        EXPECT_EQ(runCommand("(" + run + " 2>&1 >/dev/null)", &err), row.rc) << row.args;
+        EXPECT_TRUE(matches(out, row.out)) << row.args << ": " << out;
+        EXPECT_TRUE(matches(err, row.err)) << row.args << ": " << err;
+    }
+}
+
 }  // namespace

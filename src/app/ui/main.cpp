@@ -2,13 +2,17 @@
 
 #include <QIcon>
 #include <cstdio>
+#include <optional>
 
+#include "app/CommandLine.h"
 #include "app/ui/Program.h"
 #include "archive/ui/PasswordDlg.h"
 #include "platform/FileSystem.h"
 #include "platform/ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> rc = commandline::answer(argc, argv, fsx::exeDirectory()))
+        return *rc;
     if (!haveDisplay()) {
         std::fputs(
             "Tallowmere needs a graphical display, and none is available (neither DISPLAY nor\n"
@@ -21,9 +25,9 @@ int main(int argc, char** argv) {
     TmApplication application(argc, argv);
     TmApplication::setApplicationName("Tallowmere");
     // The desktop entry's name, so that a Wayland desktop shows the window with its icon.
-    TmApplication::setDesktopFileName(QStringLiteral("org.example.tallowmere"));
+    TmApplication::setDesktopFileName(QStringLiteral("io.github.tallowmere.Tallowmere"));
     TmApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("org.example.tallowmere"),
+        QIcon::fromTheme(QStringLiteral("io.github.tallowmere.Tallowmere"),
                          QIcon(QStringLiteral(":/mainform/icons/tallowmere.svg"))));
     QtPrompter prompter(RunPasswordDialog);
     setPrompter(&prompter);
