@@ -203,11 +203,11 @@ void TSetupDlg::createDirectoryBoxes() {
     Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 97);
     t1dir = new THEdit(ThiefBox);
     t1dir->setObjectName("t1dir");
-    t1dir->setGeometry(48, 16, 249, 21);
+    t1dir->setGeometry(52, 16, 245, 21);
     t1dir->SpHint = true;
     t2dir = new THEdit(ThiefBox);
     t2dir->setObjectName("t2dir");
-    t2dir->setGeometry(48, 93, 249, 21);
+    t2dir->setGeometry(52, 93, 245, 21);
     t2dir->SpHint = true;
     Button3 = makeButton(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
     Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 93, 21, 21);
@@ -219,7 +219,7 @@ void TSetupDlg::createGameDetails() {
     auto folders = [this](const char* name, int y, MissionFolderChoice& choice) {
         auto* box = new QCheckBox(text::display(slot(kFoldersCaptionSlot)), ThiefBox);
         box->setObjectName(name);
-        box->setGeometry(48, y, 273, 17);
+        box->setGeometry(52, y, 269, 17);
         box->setToolTip(text::display(slot(kFoldersHintSlot)));
         connect(box, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
         return box;
@@ -227,7 +227,7 @@ void TSetupDlg::createGameDetails() {
     auto line = [this](const char* name, int y) {
         auto* label = new QLabel(ThiefBox);
         label->setObjectName(name);
-        label->setGeometry(48, y, 273, 15);
+        label->setGeometry(52, y, 269, 15);
         return label;
     };
     t1folders = folders("t1folders", 39, t1folders_);
@@ -257,14 +257,13 @@ void TSetupDlg::gameDirChanged(int game) {
 void TSetupDlg::createGameSearch() {
     foundgames = new THListBox(ThiefBox);
     foundgames->setObjectName("foundgames");
-    foundgames->setGeometry(8, 172, 225, 56);
+    foundgames->setGeometry(8, 172, 215, 56);
     foundgames->SpHint = true;
     foundgames->setToolTip(text::display(slot(kFoundGamesHintSlot)));
-    findgames = makeButton(ThiefBox, "findgames", text::display(slot(kFindGamesSlot)), 240, 172,
-                           81, 25);
+    findgames =
+        makeButton(ThiefBox, "findgames", text::display(slot(kFindGamesSlot)), 230, 172, 91, 25);
     findgames->setToolTip(text::display(slot(kFindGamesHintSlot)));
-    usegame =
-        makeButton(ThiefBox, "usegame", text::display(slot(kUseGameSlot)), 240, 203, 81, 25);
+    usegame = makeButton(ThiefBox, "usegame", text::display(slot(kUseGameSlot)), 230, 203, 91, 25);
     usegame->setEnabled(false);
     connect(foundgames, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { useFoundGame(foundgames->row(item)); });
@@ -346,14 +345,14 @@ void TSetupDlg::addGameCommands() {
     setFixedSize(width(), height() + kRoom);
     for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
     StartBox->resize(StartBox->width(), StartBox->height() + kRoom);
-    auto command = [this](int game, const char* label, const char* name, int y,
-                          QLabel*& caption) {
+    auto command = [this](int game, const char* label, const char* name, int y, QLabel*& caption) {
         caption = makeLabel(StartBox, label, QStringLiteral("Thief %1").arg(game), 8, y + 4);
         auto* edit = new THEdit(StartBox);
         edit->setObjectName(name);
-        edit->setGeometry(48, y, 273, 21);
+        edit->setGeometry(52, y, 269, 21);
         edit->SpHint = true;
         edit->setPlaceholderText(text::display(slot(kGameCommandHintSlot)));
+        edit->setToolTip(edit->placeholderText());
         return edit;
     };
     t1command = command(1, "t1commandLabel", "t1command", 41, t1commandLabel);
