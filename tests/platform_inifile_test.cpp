@@ -420,6 +420,9 @@ TEST_F(IniFileTest, BatchGivesTheSameFileAsSingleWrites) {
         ini.WriteString("b.2", "finished", "1");
         ini.WriteString("new.5", "TYPE", "1");  // the pending key is replaced
         ini.WriteString("Other.7", "date", "45000");
+        ini.DeleteKey("OPTIONS", "Columns");
+        ini.DeleteKey("b.2", "finished");  // a pending write taken back
+        ini.DeleteKey("absent", "x");
     };
     const std::string single = dir.file("single.ini");
     writeFile(single, original);
@@ -437,6 +440,8 @@ TEST_F(IniFileTest, BatchGivesTheSameFileAsSingleWrites) {
     batch.Commit();
     EXPECT_EQ(readFile(path), readFile(single));
     EXPECT_EQ(ini.ReadSection("new.5"), (std::vector<std::string>{"type"}));
+    EXPECT_EQ(ini.ReadSection("b.2"), (std::vector<std::string>{"title"}));
+    EXPECT_FALSE(ini.ValueExists("options", "columns"));
 }
 
 TEST_F(IniFileTest, BatchEndsWithOneWriteAndReportsItsFailure) {

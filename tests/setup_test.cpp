@@ -411,3 +411,43 @@ TEST_F(Setup, EngineVersionOfTheGameProgram) {
     for (const auto& row : rows)
         EXPECT_EQ(engineVersionText(row.gameDir, row.game), row.text) << row.gameDir;
 }
+
+TEST_F(Setup, FirstStartFillsOnlyGamesFoundOnceAndWhileBothDirectoriesAreEmpty) {
+    dir.write("nd/cam_mod.ini", "");
+    using gamesources::FoundGame;
+    const FoundGame t1{1, dir.path() + "nd/", {}}, t2{2, "/steam/t2/", {}}, t2b{2, "/wine/t2/", {}};
+    const struct {
+        std::vector<FoundGame> found;
+        std::string typed;  // the Thief 1 directory before
+        std::string t1, t2;
+        bool pick;
+    } rows[] = {
+        {{t1, t2}, "", t1.dir, t2.dir, false},
+        {{t2, t1, t2b}, "", t1.dir, "", true},  // Thief 2 twice: the player picks
+        {{t1, t2}, "/typed", "/typed", "", false},
+        {{}, "", "", "", false},
+    };
+    for (const auto& row : rows) {
+        SetupState s;
+        s.t1dir = row.typed;
+        EXPECT_EQ(fillFromFoundGames(s, {row.found, {"x.acf: bad"}}), row.pick) << row.t1;
+        EXPECT_EQ(s.t1dir, row.t1);
+        EXPECT_EQ(s.t2dir, row.t2);
+        EXPECT_EQ(s.t1folders.on, row.t1 == t1.dir);  // follows the directory filled in
+    }
+}
+
+TEST_F(Setup, OwnStartCommandIsStoredOnlyWhileGiven) {
+    SetupState s = valid();
+    dir.write("t1/crfs/x", "");
+    s.t2command = "lutris rungame";
+    const std::string key = std::string(kGameStartCommandKey) + "1";
+    for (const std::string command : {"steam -applaunch 211600", "  ", "umu-run", ""}) {
+        s.t1command = command;
+        ASSERT_TRUE(SetupOk(s, hooks));
+        const bool given = command.find_first_not_of(' ') != std::string::npos;
+        EXPECT_EQ(ini().ValueExists("options", key), given) << command;
+        EXPECT_EQ(LoadSetupState().t1command, given ? command : "");
+        EXPECT_EQ(LoadSetupState().t2command, "lutris rungame");
+    }
+}

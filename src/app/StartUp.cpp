@@ -1,11 +1,11 @@
 #include "app/StartUp.h"
 
+#include "dialogs/SetupLogic.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 
 bool isFirstRun() {
-    const IniFile* s = app().settings.get();
-    return !s || s->ReadInteger("options", "compression level", kNotSet) == kNotSet;
+    return setupNeverConfirmed(app().settings.get());
 }
 
 bool remembersWindowGeometry() {

@@ -33,6 +33,19 @@ constexpr int kEngineVersionSlot = 151;  // "Engine version: %s"
 constexpr int kUnknownVersionSlot = 152;
 constexpr int kNewDarkVersionSlot = 153;  // "NewDark %s"
 
+std::string gameStartCommandKey(int game) {
+    return kGameStartCommandKey + std::to_string(game);
+}
+
+// An own start command is stored only while there is one.
+void storeGameStartCommand(IniFile& settings, int game, const std::string& command) {
+    if (text::trim(command).empty()) {
+        settings.DeleteKey(kOptions, gameStartCommandKey(game));
+    } else {
+        settings.WriteString(kOptions, gameStartCommandKey(game), command);
+    }
+}
+
 // `text` with its first "%s" replaced by `argument`.
 std::string withArgument(std::string text, const std::string& argument) {
     const size_t at = text.find("%s");
@@ -177,7 +190,41 @@ SetupState LoadSetupState() {
 
     s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
     s.startCommand = launcher::startCommandSetting(settings);
+    if (settings) {
+        s.t1command = settings->ReadString(kOptions, gameStartCommandKey(1), "");
+        s.t2command = settings->ReadString(kOptions, gameStartCommandKey(2), "");
+    }
     return s;
+}
+
+bool setupNeverConfirmed(const IniFile* settings) {
+    return !settings || settings->ReadInteger(kOptions, "compression level", kNotSet) == kNotSet;
+}
+
+GameLookup launcherGameLookup() {
+    return {[] { return gamesources::findGames(gamesources::homeFolder()); },
+            [](const std::string& gameDir) {
+                return gamesources::runnerFor(gameDir, gamesources::homeFolder());
+            }};
+}
+
+bool fillFromFoundGames(SetupState& state, const gamesources::Discovery& found) {
+    if (!state.t1dir.empty() || !state.t2dir.empty()) return false;
+    bool pick = false;
+    for (const int game : {1, 2}) {
+        const gamesources::FoundGame* only = nullptr;
+        int count = 0;
+        for (const gamesources::FoundGame& g : found.games) {
+            if (g.game != game) continue;
+            only = &g;
+            ++count;
+        }
+        if (count > 1) pick = true;
+        if (count != 1) continue;
+        (game == 1 ? state.t1dir : state.t2dir) = only->dir;
+        (game == 1 ? state.t1folders : state.t2folders).follow(only->dir);
+    }
+    return pick;
 }
 
 MissionFolderChoice MissionFolderChoice::load(const IniFile* settings, int game,
@@ -325,6 +372,8 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             settings->WriteString(kOptions, "thief2dir", state.t2dir);
             settings->WriteInteger(kOptions, "compression level", state.compressLevel);
             launcher::storeStartCommand(*settings, state.startCommand);
+            storeGameStartCommand(*settings, 1, state.t1command);
+            storeGameStartCommand(*settings, 2, state.t2command);
             if (state.t1folders.chosen)
                 missionfolders::storeEnabled(*settings, 1, state.t1folders.on);
             if (state.t2folders.chosen)

@@ -1,12 +1,14 @@
 #pragma once
 // What the setup dialog does, without its widgets: the settings it shows, each game's
-// mission-folder choice and engine version, the checks and writes of its OK, and the
-// one-time rearrangement of a Thief 1 installation's resource files into a "crfs" folder.
+// mission-folder choice, engine version and own start command, the games it finds on the
+// first start, the checks and writes of its OK, and the one-time rearrangement of a Thief 1
+// installation's resource files into a "crfs" folder.
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "game/GameSources.h"
 #include "platform/Launcher.h"
 
 class IniFile;
@@ -38,7 +40,31 @@ struct SetupState {
     int compressLevel = 5;               // 1..9
     int windowMode = 0;                  // 0 = start maximised, 1 = remember place and size
     std::string startCommand = launcher::kDefaultStartCommand;  // starts Windows programs
+    // Each game's own start command; empty: it starts the way its launcher does.
+    std::string t1command;
+    std::string t2command;
 };
+
+// Key of game n's own start command in section "options": this text followed by n.
+inline constexpr const char* kGameStartCommandKey = "start command ";
+
+// True while the setup has never been confirmed: "options"/"compression level" unset or
+// 9999 (what the first OK writes).
+bool setupNeverConfirmed(const IniFile* settings);
+
+// Where the setup dialog finds games and learns how a game directory is started: by
+// default the launchers' files under the home folder.
+struct GameLookup {
+    std::function<gamesources::Discovery()> find;
+    std::function<gamesources::GameRunner(const std::string& gameDir)> runner;
+};
+GameLookup launcherGameLookup();
+
+// Fills the empty game directories of a first start from the games found: a game found
+// exactly once goes into its directory, one found more than once is left for the player
+// to pick. Nothing is filled unless both directories are empty. Returns whether a game
+// was found more than once.
+bool fillFromFoundGames(SetupState& state, const gamesources::Discovery& found);
 
 inline constexpr int kMinCompressLevel = 1;
 inline constexpr int kMaxCompressLevel = 9;

@@ -316,6 +316,25 @@ struct Contents {
         index();
     }
 
+    // Removes the key from the section's first header on (every line of it there).
+    bool eraseKey(const std::string& section, const std::string& key) {
+        const long header = headerLine(section);
+        if (header < 0) return false;
+        bool changed = false;
+        for (size_t i = static_cast<size_t>(header) + 1; i < lines.size();) {
+            ParsedLine p = parseLine(lineView(i));
+            if (p.kind == LineKind::Section) break;
+            if (p.kind == LineKind::Key && text::equalsNoCase(p.name, key)) {
+                lines.erase(lines.begin() + static_cast<long>(i));
+                changed = true;
+            } else {
+                ++i;
+            }
+        }
+        if (changed) index();
+        return changed;
+    }
+
     bool eraseSection(const std::string& section) {
         bool changed = false;
         bool inside = false;
@@ -570,6 +589,17 @@ void IniFile::EraseSection(const std::string& section) {
     }
     Contents next = impl_->current();
     if (!next.eraseSection(nameOnLine(section))) return;
+    impl_->store(std::move(next));
+}
+
+void IniFile::DeleteKey(const std::string& section, const std::string& key) {
+    if (impl_->batchDepth > 0) {
+        impl_->applyPending();
+        if (impl_->contents.eraseKey(nameOnLine(section), nameOnLine(key))) impl_->dirty = true;
+        return;
+    }
+    Contents next = impl_->current();
+    if (!next.eraseKey(nameOnLine(section), nameOnLine(key))) return;
     impl_->store(std::move(next));
 }
 

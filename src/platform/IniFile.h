@@ -40,6 +40,8 @@ class IniFile {
 
     // Removes the section header and all its keys (nothing happens when it is absent).
     void EraseSection(const std::string& section);
+    // Removes the key from the section (nothing happens when it is absent).
+    void DeleteKey(const std::string& section, const std::string& key);
     // Key names of the section in file order (empty when the section is absent).
     std::vector<std::string> ReadSection(const std::string& section) const;
 

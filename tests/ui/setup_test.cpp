@@ -1,5 +1,5 @@
 // The setup dialog and the directory chooser as windows: captions, filling, the buttons,
-// the mission-folder boxes, and the chooser's drive and folder lists.
+// the mission-folder boxes, the games found, and the chooser's drive and folder lists.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ const char kLanguageFile[] =
     "[English]\n31=Choose\n51=Missions\n52=Games\n53=Options\n54=Language\n55=&Add\n"
     "56=&Remove\n57=Compression\n58=rates\n59=Cancel\n65=No game\n66=No missions\n"
     "68=Window\n69=Maximised\n70=Remembered\n72=Setup\n73=OK\n150=Folders\n151=Engine %s\n"
-    "152=unknown\n153=NewDark %s\n";
+    "152=unknown\n153=NewDark %s\n171=None found\n173=Starts through: %s\n175=Not read:\n";
 
 std::vector<std::string> listed(const QListWidget* list) {
     std::vector<std::string> out;
@@ -57,8 +58,21 @@ class SetupDialog : public ::testing::Test {
         LoadLanguageTable();
         previous_ = setSetupDialogHook(nullptr);
         InstallSetupDialog();
+        // The launchers' files of this machine are never read.
+        previousLookup_ = setSetupGameLookup({[this] {
+                                                  ++finds;
+                                                  return found;
+                                              },
+                                              [this](const std::string& gameDir) {
+                                                  gamesources::GameRunner runner;
+                                                  runner.label = runners.count(gameDir)
+                                                                     ? runners[gameDir]
+                                                                     : "Wine prefix";
+                                                  return runner;
+                                              }});
     }
     void TearDown() override {
+        setSetupGameLookup(previousLookup_);
         setSetupDialogHook(previous_);
         closeAppFiles();
         app() = AppState{};
@@ -83,9 +97,13 @@ class SetupDialog : public ::testing::Test {
 
     TempDir dir;
     ScriptedPrompter prompts;
+    gamesources::Discovery found;
+    std::map<std::string, std::string> runners;  // game directory -> launcher
+    int finds = 0;
 
   private:
     std::function<void()> previous_;
+    GameLookup previousLookup_;
 };
 
 TEST_F(SetupDialog, CaptionsLayoutAndNames) {
@@ -93,7 +111,7 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
     run([&](TSetupDlg& d) {
         ran = true;
         EXPECT_EQ(d.windowTitle(), "Setup");
-        EXPECT_EQ(d.size(), QSize(345, 466 + 49));  // with the start command's group
+        EXPECT_EQ(d.size(), QSize(345, 664));
         EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_EQ(d.MissionBox->title(), "Missions");
         EXPECT_EQ(d.ThiefBox->title(), "Games");
@@ -120,7 +138,8 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
               "Button4",    "OptionBox",    "CompressLabel", "compresslevel", "compressrates",
               "Window",     "LangBox",      "Language",      "OKBtn",         "CancelBtn",
               "StartBox",   "startcommand", "t1folders",     "t2folders",     "t1version",
-              "t2version"})
+              "t2version",  "t1runner",     "t2runner",      "findgames",     "foundgames",
+              "usegame",    "t1command",    "t2command"})
             EXPECT_NE(d.findChild<QWidget*>(name), nullptr) << name;
 
         EXPECT_NE(d.SelectDirDlg, nullptr);
@@ -174,6 +193,22 @@ TEST_F(SetupDialog, ControlsSitInsideTheGroupFramesAndLongPathsShowTheirStart) {
             for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
                 topmost = std::min(topmost, child->y());
             EXPECT_LT(line, topmost) << box->objectName().toStdString();
+        }
+        // Nothing overlaps its neighbours or reaches out of its box.
+        std::vector<QWidget*> parents = {&d};
+        for (QGroupBox* box : d.findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+            parents.push_back(box);
+        for (QWidget* parent : parents) {
+            QList<QWidget*> shown;
+            for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (!child->isHidden()) shown.append(child);
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                const std::string name = shown[i]->objectName().toStdString();
+                EXPECT_TRUE(parent->rect().contains(shown[i]->geometry())) << name;
+                for (qsizetype j = i + 1; j < shown.size(); ++j)
+                    EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                        << name << " " << shown[j]->objectName().toStdString();
+            }
         }
         EXPECT_EQ(d.t1dir->text().toStdString(), longDir);
         EXPECT_EQ(d.t1dir->cursorPosition(), 0);
@@ -471,6 +506,67 @@ TEST(DirDlg, ChoosingADriveShowsItsCurrentFolder) {
         EXPECT_EQ(d.Directory(), "/");
     }
     EXPECT_EQ(d.DirectoryListBox->item(0)->text(), "/");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SetupDialog, FoundGamesFillTheFirstStartAndArePickedIntoTheirDirectory) {
+    const std::string steamT1 = "/steam/Thief Gold/", steamT2 = "/steam/Thief 2/",
+                      wineT2 = dir.path() + "T2/";
+    runners = {{steamT1, "Steam"}, {steamT2, "Steam"}};
+    found.games = {{1, steamT1, {}}, {2, steamT2, {}}, {2, wineT2, {}}};
+    for (auto& game : found.games) game.runner.label = runners.count(game.dir) ? "Steam" : "Wine";
+    found.skipped = {"/h/.config/heroic/GamesConfig/x.json: not JSON"};
+    run([&](TSetupDlg& d) {
+        auto* list = d.findChild<QListWidget*>("foundgames");
+        auto* use = d.findChild<QPushButton*>("usegame");
+        auto* t2dir = d.findChild<QLineEdit*>("t2dir");
+        auto* t2runner = d.findChild<QLabel*>("t2runner");
+        EXPECT_TRUE(list && use && t2dir && t2runner);
+        if (!list || !use || !t2dir || !t2runner) return 0;
+        // The first start: Thief 1, found once, is filled in; Thief 2 is left to pick.
+        EXPECT_EQ(d.t1dir->text().toStdString(), steamT1);
+        EXPECT_EQ(d.findChild<QLabel*>("t1runner")->text(), "Starts through: Steam");
+        EXPECT_EQ(t2dir->text(), "");
+        EXPECT_EQ(t2runner->text(), "");
+        EXPECT_EQ(listed(list), (std::vector<std::string>{"Thief 1 \u2014 " + steamT1 + " (Steam)",
+                                                          "Thief 2 \u2014 " + steamT2 + " (Steam)",
+                                                          "Thief 2 \u2014 " + wineT2 + " (Wine)"}));
+        EXPECT_TRUE(
+            list->toolTip().endsWith("Not read:\n/h/.config/heroic/GamesConfig/x.json: not JSON"));
+
+        list->setCurrentRow(2);
+        use->click();
+        EXPECT_EQ(t2dir->text().toStdString(), wineT2);
+        EXPECT_EQ(t2runner->text(), "Starts through: Wine prefix");
+        emit list->itemDoubleClicked(list->item(1));
+        EXPECT_EQ(t2dir->text().toStdString(), steamT2);
+        EXPECT_EQ(t2runner->text(), "Starts through: Steam");
+        EXPECT_EQ(d.t1dir->text().toStdString(), steamT1);
+
+        // Nothing found: said so, with the files not read.
+        found.games.clear();
+        d.findChild<QPushButton*>("findgames")->click();
+        EXPECT_EQ(list->count(), 0);
+        EXPECT_FALSE(use->isEnabled());
+        return 0;
+    });
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text,
+              "None found\n\nNot read:\n/h/.config/heroic/GamesConfig/x.json: not JSON");
+    EXPECT_EQ(finds, 2);
+
+    // After the first confirmed setup the dialog opens without looking.
+    dir.write("Tallowmere.ini", "[options]\ncompression level=5\n");
+    found.games = {{2, wineT2, {}}};
+    run([&](TSetupDlg& d) {
+        EXPECT_EQ(d.t2dir->text(), "");
+        EXPECT_EQ(d.foundgames->count(), 0);
+        return 0;
+    });
+    EXPECT_EQ(finds, 2);
 }
 
 }  // namespace

@@ -23,6 +23,14 @@ constexpr int kRadioCaptionHeight = 14;
 constexpr int kRadioItemHeight = 17;
 constexpr int kFoldersCaptionSlot = 150;
 constexpr int kFoldersHintSlot = 154;
+constexpr int kFindGamesSlot = 170;
+constexpr int kNoGameFoundSlot = 171;      // "No Thief game was found"
+constexpr int kGameCommandHintSlot = 172;  // "Leave empty to start the game the way ..."
+constexpr int kStartsThroughSlot = 173;    // "Starts through: %s"
+constexpr int kUseGameSlot = 174;
+constexpr int kSkippedFilesSlot = 175;  // heading of the launcher files not read
+constexpr int kFindGamesHintSlot = 176;
+constexpr int kFoundGamesHintSlot = 177;
 
 QByteArray bytes(const std::string& s) {
     return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
@@ -37,10 +45,43 @@ SetupHooks& mainWindowHooks() {
     return hooks;
 }
 
+GameLookup& gameLookup() {
+    static GameLookup lookup = launcherGameLookup();
+    return lookup;
+}
+
+// `text` with its first "%s" replaced by `argument`.
+QString withArgument(const std::string& text, const std::string& argument) {
+    QString shown = text::display(text);
+    const qsizetype at = shown.indexOf(QStringLiteral("%s"));
+    if (at >= 0) shown.replace(at, 2, text::display(argument));
+    return shown;
+}
+
+// One line of the found-games list: "Thief 2 — <dir> (Steam)".
+QString foundGameLine(const gamesources::FoundGame& game) {
+    return QStringLiteral("Thief %1 \u2014 %2 (%3)")
+        .arg(game.game)
+        .arg(text::display(game.dir), text::display(game.runner.label));
+}
+
+// The launcher files not read, under their heading; empty when every one was read.
+QString skippedFiles(const gamesources::Discovery& found) {
+    if (found.skipped.empty()) return {};
+    QString lines = text::display(slot(kSkippedFilesSlot));
+    for (const std::string& file : found.skipped)
+        lines += QStringLiteral("\n") + text::display(file);
+    return lines;
+}
+
 }  // namespace
 
 SetupHooks setSetupMainWindowHooks(SetupHooks hooks) {
     return std::exchange(mainWindowHooks(), std::move(hooks));
+}
+
+GameLookup setSetupGameLookup(GameLookup lookup) {
+    return std::exchange(gameLookup(), std::move(lookup));
 }
 
 TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
@@ -120,13 +161,14 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, int
 TSetupDlg::TSetupDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      Hooks(mainWindowHooks()) {
+      Hooks(mainWindowHooks()),
+      Games(gameLookup()) {
     setObjectName("SetupDlg");
     setModal(true);
     QFont f(QStringLiteral("MS Sans Serif"));
     f.setPixelSize(11);  // 8 points at 96 dots per inch
     setFont(f);
-    setFixedSize(345, 466);
+    setFixedSize(345, 565);
     // The controls are placed below a caption that sits on the frame's top line; a style
     // that puts the caption above the frame would run the frame through the controls.
     setStyleSheet(QStringLiteral(
@@ -136,14 +178,16 @@ TSetupDlg::TSetupDlg(QWidget* parent)
 
     createDirectoryBoxes();
     createGameDetails();
+    createGameSearch();
     createOptionBoxes();
     createButtons();
     addStartCommandField();
+    addGameCommands();
     placeOnScreen();
 }
 
-// The mission directories and the two game directories, each game's row followed by two
-// lines for its details.
+// The mission directories and the two game directories, each game's row followed by three
+// lines for its details, and below them the games found.
 void TSetupDlg::createDirectoryBoxes() {
     MissionBox = makeGroup(this, "MissionBox", 8, 8, 329, 129);
     missiondirs = new THListBox(MissionBox);
@@ -154,42 +198,44 @@ void TSetupDlg::createDirectoryBoxes() {
     AddBtn = makeButton(MissionBox, "AddBtn", QString(), 248, 32, 64, 25);
     RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
 
-    ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 137);
+    ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 236);
     Label3 = makeLabel(ThiefBox, "Label3", QStringLiteral("Thief 1"), 8, 20);
-    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 80);
+    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 97);
     t1dir = new THEdit(ThiefBox);
     t1dir->setObjectName("t1dir");
-    t1dir->setGeometry(48, 16, 249, 21);
+    t1dir->setGeometry(52, 16, 245, 21);
     t1dir->SpHint = true;
     t2dir = new THEdit(ThiefBox);
     t2dir->setObjectName("t2dir");
-    t2dir->setGeometry(48, 76, 249, 21);
+    t2dir->setGeometry(52, 93, 245, 21);
     t2dir->SpHint = true;
     Button3 = makeButton(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
-    Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 76, 21, 21);
+    Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 93, 21, 21);
 }
 
-// Below each game directory: whether missions go into mission folders, and the engine
-// version of the game program. Both follow the directory box.
+// Below each game directory: whether missions go into mission folders, the engine version
+// of the game program and the launcher it starts through. All follow the directory box.
 void TSetupDlg::createGameDetails() {
     auto folders = [this](const char* name, int y, MissionFolderChoice& choice) {
         auto* box = new QCheckBox(text::display(slot(kFoldersCaptionSlot)), ThiefBox);
         box->setObjectName(name);
-        box->setGeometry(48, y, 273, 17);
+        box->setGeometry(52, y, 269, 17);
         box->setToolTip(text::display(slot(kFoldersHintSlot)));
         connect(box, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
         return box;
     };
-    auto version = [this](const char* name, int y) {
+    auto line = [this](const char* name, int y) {
         auto* label = new QLabel(ThiefBox);
         label->setObjectName(name);
-        label->setGeometry(48, y, 273, 15);
+        label->setGeometry(52, y, 269, 15);
         return label;
     };
     t1folders = folders("t1folders", 39, t1folders_);
-    t1version = version("t1version", 56);
-    t2folders = folders("t2folders", 99, t2folders_);
-    t2version = version("t2version", 116);
+    t1version = line("t1version", 56);
+    t1runner = line("t1runner", 73);
+    t2folders = folders("t2folders", 116, t2folders_);
+    t2version = line("t2version", 133);
+    t2runner = line("t2runner", 150);
     connect(t1dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(1); });
     connect(t2dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(2); });
 }
@@ -201,11 +247,31 @@ void TSetupDlg::gameDirChanged(int game) {
     choice.follow(dir);
     (first ? t1folders : t2folders)->setChecked(choice.on);
     (first ? t1version : t2version)->setText(text::display(engineVersionText(dir, game)));
+    QString runner;
+    if (!dir.empty() && Games.runner)
+        runner = withArgument(slot(kStartsThroughSlot), Games.runner(dir).label);
+    (first ? t1runner : t2runner)->setText(runner);
+}
+
+// The list of the games found, with Find games and Use beside it.
+void TSetupDlg::createGameSearch() {
+    foundgames = new THListBox(ThiefBox);
+    foundgames->setObjectName("foundgames");
+    foundgames->setGeometry(8, 172, 215, 56);
+    foundgames->SpHint = true;
+    foundgames->setToolTip(text::display(slot(kFoundGamesHintSlot)));
+    findgames =
+        makeButton(ThiefBox, "findgames", text::display(slot(kFindGamesSlot)), 230, 172, 91, 25);
+    findgames->setToolTip(text::display(slot(kFindGamesHintSlot)));
+    usegame = makeButton(ThiefBox, "usegame", text::display(slot(kUseGameSlot)), 230, 203, 91, 25);
+    usegame->setEnabled(false);
+    connect(foundgames, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { useFoundGame(foundgames->row(item)); });
 }
 
 // The compression level, the window option and the language.
 void TSetupDlg::createOptionBoxes() {
-    OptionBox = makeGroup(this, "OptionBox", 8, 280, 329, 50);
+    OptionBox = makeGroup(this, "OptionBox", 8, 379, 329, 50);
     CompressLabel = makeLabel(OptionBox, "CompressLabel", QString(), 8, 21);
     compresslevel = new QSpinBox(OptionBox);
     compresslevel->setObjectName("compresslevel");
@@ -225,9 +291,9 @@ void TSetupDlg::createOptionBoxes() {
     Window = new TRadioGroup(this);
     Window->setObjectName("Window");
     Window->Columns = 2;
-    Window->setGeometry(8, 333, 329, 38);
+    Window->setGeometry(8, 432, 329, 38);
 
-    LangBox = makeGroup(this, "LangBox", 8, 374, 329, 46);
+    LangBox = makeGroup(this, "LangBox", 8, 473, 329, 46);
     Language = new QComboBox(LangBox);
     Language->setObjectName("Language");
     Language->setEditable(false);
@@ -236,15 +302,17 @@ void TSetupDlg::createOptionBoxes() {
 
 // OK and Cancel, and the events of every button.
 void TSetupDlg::createButtons() {
-    OKBtn = makeButton(this, "OKBtn", QString(), 79, 432, 75, 25);
+    OKBtn = makeButton(this, "OKBtn", QString(), 79, 531, 75, 25);
     OKBtn->setDefault(true);
     OKBtn->setAutoDefault(true);
-    CancelBtn = makeButton(this, "CancelBtn", QString(), 199, 432, 75, 25);
+    CancelBtn = makeButton(this, "CancelBtn", QString(), 199, 531, 75, 25);
 
     connect(AddBtn, &QPushButton::clicked, this, &TSetupDlg::AddBtnClick);
     connect(RemoveBtn, &QPushButton::clicked, this, &TSetupDlg::RemoveBtnClick);
     connect(Button3, &QPushButton::clicked, this, &TSetupDlg::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
+    connect(findgames, &QPushButton::clicked, this, &TSetupDlg::FindGamesClick);
+    connect(usegame, &QPushButton::clicked, this, &TSetupDlg::UseGameClick);
     connect(OKBtn, &QPushButton::clicked, this, &TSetupDlg::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &TSetupDlg::CancelBtnClick);
 }
@@ -263,7 +331,7 @@ void TSetupDlg::addStartCommandField() {
     for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
     StartBox = new QGroupBox(text::display(slot(120)), this);
     StartBox->setObjectName("StartBox");
-    StartBox->setGeometry(8, 423, 329, 46);
+    StartBox->setGeometry(8, 522, 329, 46);
     StartBox->setToolTip(text::display(slot(122)));
     startcommand = new THEdit(StartBox);
     startcommand->setObjectName("startcommand");
@@ -271,8 +339,74 @@ void TSetupDlg::addStartCommandField() {
     startcommand->SpHint = true;
 }
 
+// Below the command of Windows programs, each game's own, the box grown to hold them.
+void TSetupDlg::addGameCommands() {
+    constexpr int kRoom = 50;
+    setFixedSize(width(), height() + kRoom);
+    for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
+    StartBox->resize(StartBox->width(), StartBox->height() + kRoom);
+    auto command = [this](int game, const char* label, const char* name, int y, QLabel*& caption) {
+        caption = makeLabel(StartBox, label, QStringLiteral("Thief %1").arg(game), 8, y + 4);
+        auto* edit = new THEdit(StartBox);
+        edit->setObjectName(name);
+        edit->setGeometry(52, y, 269, 21);
+        edit->SpHint = true;
+        edit->setPlaceholderText(text::display(slot(kGameCommandHintSlot)));
+        edit->setToolTip(edit->placeholderText());
+        return edit;
+    };
+    t1command = command(1, "t1commandLabel", "t1command", 41, t1commandLabel);
+    t2command = command(2, "t2commandLabel", "t2command", 66, t2commandLabel);
+}
+
 void TSetupDlg::LoadSettings() {
     SetState(LoadSetupState());
+    if (setupNeverConfirmed(app().settings.get())) findOnFirstStart();
+}
+
+void TSetupDlg::findOnFirstStart() {
+    SetupState s = State();
+    if (!s.t1dir.empty() || !s.t2dir.empty() || !Games.find) return;
+    showFoundGames(Games.find());
+    const bool pick = fillFromFoundGames(s, found_);
+    setPath(t1dir, t1text_, s.t1dir);
+    setPath(t2dir, t2text_, s.t2dir);
+    if (pick) foundgames->setFocus();
+}
+
+void TSetupDlg::showFoundGames(gamesources::Discovery found) {
+    found_ = std::move(found);
+    foundgames->clear();
+    for (const gamesources::FoundGame& game : found_.games)
+        foundgames->addItem(foundGameLine(game));
+    QString hint = text::display(slot(kFoundGamesHintSlot));
+    if (!found_.skipped.empty()) hint += QStringLiteral("\n\n") + skippedFiles(found_);
+    foundgames->setToolTip(hint);
+    usegame->setEnabled(!found_.games.empty());
+    if (!found_.games.empty()) foundgames->setCurrentRow(0);
+}
+
+void TSetupDlg::useFoundGame(int row) {
+    if (row < 0 || row >= static_cast<int>(found_.games.size())) return;
+    const gamesources::FoundGame& game = found_.games[static_cast<size_t>(row)];
+    if (game.game == 1) {
+        setPath(t1dir, t1text_, game.dir);
+    } else if (game.game == 2) {
+        setPath(t2dir, t2text_, game.dir);
+    }
+}
+
+void TSetupDlg::FindGamesClick() {
+    if (!Games.find) return;
+    showFoundGames(Games.find());
+    if (!found_.games.empty()) return;
+    QString text = text::display(slot(kNoGameFoundSlot));
+    if (!found_.skipped.empty()) text += QStringLiteral("\n\n") + skippedFiles(found_);
+    prompter().message(text::fromDisplay(text), PromptButtons::Ok, PromptIcon::Information);
+}
+
+void TSetupDlg::UseGameClick() {
+    useFoundGame(foundgames->currentRow());
 }
 
 void TSetupDlg::SetState(const SetupState& s) {
@@ -295,6 +429,8 @@ void TSetupDlg::SetState(const SetupState& s) {
     compresslevel->setValue(s.compressLevel);
     Window->SetItemIndex(s.windowMode);
     startcommand->setText(text::display(s.startCommand));
+    t1command->setText(text::display(s.t1command));
+    t2command->setText(text::display(s.t2command));
 }
 
 SetupState TSetupDlg::State() const {
@@ -311,6 +447,8 @@ SetupState TSetupDlg::State() const {
     s.compressLevel = compresslevel->value();
     s.windowMode = Window->ItemIndex() == 1 ? 1 : 0;
     s.startCommand = text::fromDisplay(startcommand->text());
+    s.t1command = text::fromDisplay(t1command->text());
+    s.t2command = text::fromDisplay(t2command->text());
     return s;
 }
 

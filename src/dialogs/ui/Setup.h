@@ -1,7 +1,8 @@
 #pragma once
-// The setup dialog: mission directories, game directories with their mission-folder choice
-// and engine version, the compression level of the saved-game archives, the window mode and
-// the user-interface language.
+// The setup dialog: mission directories, game directories with their mission-folder choice,
+// engine version and launcher, the games found in the launchers' files, the compression
+// level of the saved-game archives, the window mode, the user-interface language and the
+// start commands.
 
 #include <QDialog>
 #include <QGroupBox>
@@ -68,6 +69,13 @@ class TSetupDlg : public QDialog, public ModalDialog {
     QCheckBox* t2folders = nullptr;
     QLabel* t1version = nullptr;
     QLabel* t2version = nullptr;
+    // Per game: the launcher it starts through ("Starts through: Steam").
+    QLabel* t1runner = nullptr;
+    QLabel* t2runner = nullptr;
+    // The games found in the launchers' files; one picked goes into its directory box.
+    QPushButton* findgames = nullptr;
+    THListBox* foundgames = nullptr;
+    QPushButton* usegame = nullptr;
     QGroupBox* OptionBox = nullptr;
     QLabel* CompressLabel = nullptr;
     QSpinBox* compresslevel = nullptr;
@@ -80,14 +88,22 @@ class TSetupDlg : public QDialog, public ModalDialog {
     // The command that starts Windows programs (games, DromEd).
     QGroupBox* StartBox = nullptr;
     THEdit* startcommand = nullptr;
+    // Each game's own start command; empty: it starts the way its launcher does.
+    QLabel* t1commandLabel = nullptr;
+    QLabel* t2commandLabel = nullptr;
+    THEdit* t1command = nullptr;
+    THEdit* t2command = nullptr;
 
     // The directory chooser used by Add and the browse buttons (not owned). Without one
     // the dialog makes its own.
     TSelectDirDlg* SelectDirDlg = nullptr;
     // What OK asks of the main window; by default the main window's own actions.
     SetupHooks Hooks;
+    // Where Find games looks; by default the launchers' files (setSetupGameLookup).
+    GameLookup Games;
 
-    // Fills the controls from the settings store.
+    // Fills the controls from the settings store. Before the first confirmed setup, with
+    // both game directories empty, the games found fill them (see fillFromFoundGames).
     void LoadSettings();
     void SetState(const SetupState& state);
     SetupState State() const;
@@ -97,6 +113,8 @@ class TSetupDlg : public QDialog, public ModalDialog {
     void RemoveBtnClick();
     void Button3Click();
     void Button4Click();
+    void FindGamesClick();
+    void UseGameClick();
     void OKBtnClick();
     void CancelBtnClick();
 
@@ -111,7 +129,13 @@ class TSetupDlg : public QDialog, public ModalDialog {
     void createOptionBoxes();
     void createButtons();
     void placeOnScreen();
+    void createGameSearch();
     void addStartCommandField();
+    void addGameCommands();
+    // Lists the games of `found`; the list's hint names the launcher files not read.
+    void showFoundGames(gamesources::Discovery found);
+    void useFoundGame(int row);
+    void findOnFirstStart();
     TSelectDirDlg& chooser();
     void browse(THEdit* edit, std::string& typed);
     void setPath(THEdit* edit, std::string& typed, const std::string& value);
@@ -124,6 +148,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
     std::string t2text_;
     MissionFolderChoice t1folders_;
     MissionFolderChoice t2folders_;
+    gamesources::Discovery found_;  // what the list shows
 };
 
 // Registers the setup dialog as the one RunSetupDialog shows.
@@ -131,3 +156,6 @@ void InstallSetupDialog();
 // What each setup dialog made from now on does to the main window (the main window
 // registers them; none at first). Returns the previous ones.
 SetupHooks setSetupMainWindowHooks(SetupHooks hooks);
+// Where each setup dialog made from now on finds games (launcherGameLookup at first).
+// Returns the previous one.
+GameLookup setSetupGameLookup(GameLookup lookup);
