@@ -442,7 +442,8 @@ TEST_F(Setup, OwnStartCommandIsStoredOnlyWhileGiven) {
     dir.write("t1/crfs/x", "");
     s.t2command = "lutris rungame";
     const std::string key = std::string(kGameStartCommandKey) + "1";
-    for (const std::string command : {"steam -applaunch 211600", "  ", "umu-run", ""}) {
+    for (const std::string command :
+         {"steam -applaunch 211600", "  ", "\"/opt/my proton/proton\" \"run\"", ""}) {
         s.t1command = command;
         ASSERT_TRUE(SetupOk(s, hooks));
         const bool given = command.find_first_not_of(' ') != std::string::npos;

@@ -42,7 +42,7 @@ void storeGameStartCommand(IniFile& settings, int game, const std::string& comma
     if (text::trim(command).empty()) {
         settings.DeleteKey(kOptions, gameStartCommandKey(game));
     } else {
-        settings.WriteString(kOptions, gameStartCommandKey(game), command);
+        launcher::storeGameStartCommand(settings, game, command);
     }
 }
 
@@ -191,8 +191,8 @@ SetupState LoadSetupState() {
     s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
     s.startCommand = launcher::startCommandSetting(settings);
     if (settings) {
-        s.t1command = settings->ReadString(kOptions, gameStartCommandKey(1), "");
-        s.t2command = settings->ReadString(kOptions, gameStartCommandKey(2), "");
+        s.t1command = launcher::gameStartCommandSetting(settings, 1);
+        s.t2command = launcher::gameStartCommandSetting(settings, 2);
     }
     return s;
 }
