@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -104,14 +105,7 @@ bool ParseNode(const std::vector<uint8_t>& b, size_t start, size_t limit, Node& 
 }
 
 bool SameKey(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+    return text::equalsNoCase(a, b);
 }
 
 bool FindChild(const std::vector<uint8_t>& b, const Node& parent, const std::string& key,

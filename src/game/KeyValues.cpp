@@ -2,23 +2,14 @@
 
 #include <cstddef>
 
+#include "platform/TextUtil.h"
+
 namespace keyvalues {
 
 namespace {
 
 constexpr int kMaxDepth = 32;          // Steam's files nest four levels
 constexpr size_t kMaxPairs = 200'000;  // far above any library list or manifest
-
-bool sameAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 class Parser {
   public:
@@ -114,7 +105,7 @@ class Parser {
 
 const Node* Node::child(std::string_view name) const {
     for (const Node& node : children)
-        if (sameAscii(node.key, name)) return &node;
+        if (text::equalsNoCase(node.key, name)) return &node;
     return nullptr;
 }
 
