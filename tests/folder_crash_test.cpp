@@ -294,39 +294,24 @@ TEST_F(FolderCrashTest, KilledAtAnyStepNothingIsLost) {
             EXPECT_NE(crashed, Outcome::Failed) << "operation " << k << ", step " << step;
             if (crashed != Outcome::Killed) break;
             ++tried;
-            std::vector<std::string> lost;
-            // Each part a fresh process: its failure or warning is a loss of its own.
-            auto part = [&](const std::string& what, const std::function<void()>& body) {
-                std::remove(why.c_str());
-                if (runChild(
-                        0,
-                        [&] {
-                            startUp();
-                            body();
-                        },
-                        prompts, why) != Outcome::Ended)
-                    lost.push_back(what + " failed" +
-                                   (fsx::fileExists(why) ? " (" + readFile(why) + ")" : ""));
-            };
-            auto check = [&](const std::string& what, const std::vector<std::string>& found) {
-                for (const std::string& f : found) lost.push_back(what + ": " + f);
-            };
-            part("start-up", [&] { recover(); });
-            check("after start-up", losses(k));
+            Losses cost{prompts, why, [&] { startUp(); }, {}};
+            cost.part("start-up", [&] { recover(); });
+            cost.check("after start-up", losses(k));
             // The player does again what was interrupted, and plays on.
-            part("play on", [&] {
+            cost.part("play on", [&] {
                 for (int i = k; i < kOperations; ++i) {
                     operation(i);
                     play(i);
                 }
             });
-            check("at the end", losses(kOperations));
+            cost.check("at the end", losses(kOperations));
             for (const char* m : {"a", "b"})
-                if (!installed(m)) lost.push_back(std::string("at the end: not installed ") + m);
-            if (!lost.empty()) {
+                if (!installed(m))
+                    cost.lost.push_back(std::string("at the end: not installed ") + m);
+            if (!cost.lost.empty()) {
                 ++lossy;
                 std::string text;
-                for (const std::string& l : lost) text += "\n  " + l;
+                for (const std::string& l : cost.lost) text += "\n  " + l;
                 ADD_FAILURE() << "operation " << k << ", step " << step << ":" << text;
             }
         }

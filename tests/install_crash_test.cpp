@@ -358,50 +358,34 @@ void CrashTest::killEverywhere(long defaultStride) {
             if (crashed != Outcome::Killed) break;
             ++tried;
             keep(afterCrash);
-            std::vector<std::string> lost;
-            // Each part a fresh process: its failure or warning is a loss of its own.
-            auto part = [&](const std::string& what, const std::function<void()>& body) {
-                std::remove(why.c_str());
-                if (runChild(
-                        0,
-                        [&] {
-                            startUp();
-                            body();
-                        },
-                        prompts, why) != Outcome::Ended)
-                    lost.push_back(what + " failed" +
-                                   (fsx::fileExists(why) ? " (" + readFile(why) + ")" : ""));
-            };
-            auto check = [&](const std::string& what, const std::vector<std::string>& found) {
-                for (const std::string& f : found) lost.push_back(what + ": " + f);
-            };
+            Losses cost{prompts, why, [&] { startUp(); }, {}};
             // From the crash, two ways on: the player plays the mission installed before
             // the operation, or plays the mission again that it was installing and goes on.
             const std::string playBefore = "play " + (before.empty() ? "original" : before);
-            part("start-up, " + playBefore, [&] {
+            cost.part("start-up, " + playBefore, [&] {
                 recover();
                 install(before);
             });
-            check(playBefore, installedLosses(before, k));
+            cost.check(playBefore, installedLosses(before, k));
             restore(afterCrash);
             const std::string playDuring = "play " + (during.empty() ? "original" : during);
-            part("start-up, " + playDuring, [&] {
+            cost.part("start-up, " + playDuring, [&] {
                 recover();
                 install(during);
             });
-            check(playDuring, installedLosses(during, k));
+            cost.check(playDuring, installedLosses(during, k));
             play(k);
-            part("play on", [&] {
+            cost.part("play on", [&] {
                 for (int i = k + 1; i < kOperations; ++i) {
                     operation(i);
                     play(i);
                 }
             });
-            check("at the end", losses());
-            if (!lost.empty()) {
+            cost.check("at the end", losses());
+            if (!cost.lost.empty()) {
                 ++lossy;
                 std::string text;
-                for (const std::string& l : lost) text += "\n  " + l;
+                for (const std::string& l : cost.lost) text += "\n  " + l;
                 ADD_FAILURE() << "operation " << k << ", step " << step << ":" << text;
             }
         }

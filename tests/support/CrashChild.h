@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
@@ -62,3 +64,26 @@ inline long crashStride(long sample) {
     const char* text = std::getenv("TALLOWMERE_CRASH_STRIDE");
     return text ? std::max(1L, std::atol(text)) : sample;
 }
+
+// What a crash cost, gathered from the fresh processes that go on after it.
+struct Losses {
+    const ScriptedPrompter& prompts;
+    std::string why;                // where a child leaves its words
+    std::function<void()> startUp;  // what every fresh process does first
+    std::vector<std::string> lost;
+
+    // Runs `body` in a fresh process after start-up; its failure or warning is a loss.
+    void part(const std::string& what, const std::function<void()>& body) {
+        std::remove(why.c_str());
+        const auto run = [&] {
+            startUp();
+            body();
+        };
+        if (runChild(0, run, prompts, why) != Outcome::Ended)
+            lost.push_back(what + " failed" +
+                           (fsx::fileExists(why) ? " (" + readFile(why) + ")" : ""));
+    }
+    void check(const std::string& what, const std::vector<std::string>& found) {
+        for (const std::string& f : found) lost.push_back(what + ": " + f);
+    }
+};
