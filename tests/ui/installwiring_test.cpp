@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QEvent>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -16,9 +17,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -29,7 +32,9 @@
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
+#include "dialogs/ui/Setup.h"
 #include "game/InstallState.h"
+#include "game/MissionFolders.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 #include "platform/Checksum.h"
@@ -54,6 +59,17 @@ class EnabledLog : public QObject {
             states.push_back(static_cast<QWidget*>(watched)->isEnabled());
         return false;
     }
+};
+
+// Sets an environment variable for the life of the object.
+struct EnvGuard {
+    std::string name, saved;
+    bool was;
+    EnvGuard(const char* n, const std::string& value) : name(n), was(std::getenv(n) != nullptr) {
+        if (was) saved = std::getenv(n);
+        setenv(n, value.c_str(), 1);
+    }
+    ~EnvGuard() { was ? setenv(name.c_str(), saved.c_str(), 1) : unsetenv(name.c_str()); }
 };
 
 // A main window with every feature connected, on a temporary program directory holding a
@@ -277,6 +293,81 @@ TEST_F(InstallWiring, EscapeCancelsTheInstall) {
     EXPECT_FALSE(fsx::fileExists(record));
 }
 
+// A player with Thief II in a second Steam library and Thief Gold in Lutris finds the games
+// in Setup, picks the Steam one and plays a mission: it goes into its own folder and Steam
+// starts the game by its app id; no game file changes.
+TEST_F(InstallWiring, AFoundSteamGamePlaysItsMissionThroughSteam) {
+    const std::string root = std::filesystem::canonical(dir.path()).string() + "/";
+    const std::string home = root + "home", steam = home + "/.local/share/Steam";
+    const std::string library = root + "library", gameIn = "library/steamapps/common/Thief 2/";
+    const std::string thief2 = root + gameIn;
+    dir.write("home/.config/lutris/games/thief-gold.yml",
+              "game:\n  exe: ~/Games/tg/drive_c/Thief Gold/thief.exe\n  prefix: ~/Games/tg\n");
+    dir.write("home/Games/tg/drive_c/Thief Gold/thief.exe", "MZ");
+    dir.write("home/Games/tg/drive_c/Thief Gold/install.cfg", "");
+    dir.write("home/.local/share/Steam/steamapps/libraryfolders.vdf",
+              "\"libraryfolders\" { \"0\" { \"path\" \"" + steam + "\" } \"1\" { \"path\" \"" +
+                  library + "\" } }");
+    dir.write("library/steamapps/appmanifest_211740.acf",
+              "\"AppState\" { \"appid\" \"211740\" \"installdir\" \"Thief 2\" }");
+    std::string pe(0x100, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = char(0x80);
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    dir.write(gameIn + "thief2.exe", pe);  // a Windows program, not executable
+    dir.write(gameIn + "install.cfg", "language english\r\n");
+    dir.write(gameIn + "cam_mod.ini", "; NewDark\n");
+    std::map<std::string, std::string> before, after;
+    snapshot(thief2, "", before);
+    ASSERT_TRUE(makeZip(missions + "Vault.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    // Only a stand-in Steam, recording its arguments one a line, is on the PATH.
+    const std::string steamRecord = root + "steam-args";
+    ::chmod(dir.write("bin/steam", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + steamRecord +
+                                       ".new' && /bin/mv '" + steamRecord + ".new' '" +
+                                       steamRecord + "'\n")
+                .c_str(),
+            0755);
+    const EnvGuard homeSet("HOME", home), pathSet("PATH", root + "bin");
+
+    std::vector<std::string> found;
+    prompts.dialogs["SetupDlg"] = [&](ModalDialog& d) {
+        auto& setup = dynamic_cast<TSetupDlg&>(d);
+        setup.findChild<QPushButton*>("findgames")->click();
+        auto* list = setup.findChild<QListWidget*>("foundgames");
+        for (int i = 0; i < list->count(); ++i) {
+            found.push_back(list->item(i)->text().toStdString());
+            if (found.back().find("Steam") != std::string::npos) list->setCurrentRow(i);
+        }
+        setup.findChild<QPushButton*>("usegame")->click();
+        setup.OKBtn->click();
+        return setup.result();
+    };
+    form->show();
+    form->SetupButton->click();
+    const bool selected = rowOf("Vault") > 0;
+    if (selected) clickRow(rowOf("Vault"));
+    form->playbutton->click();
+    for (int i = 0; i < 250 && !fsx::fileExists(steamRecord); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    EXPECT_EQ(found.size(), 2u);
+    EXPECT_NE(std::find_if(found.begin(), found.end(),
+                           [](const std::string& s) {
+                               return s.find("Thief 1") == 0 && s.find("Lutris") != s.npos;
+                           }),
+              found.end());
+    EXPECT_EQ(app().settings->ReadString("options", "thief2dir", ""), thief2);
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(missionfolders::folderNamesIn(thief2 + "FMs/"), std::vector<std::string>{"Vault"});
+    EXPECT_TRUE(fsx::fileExists(thief2 + "FMs/Vault/miss20.mis"));
+    EXPECT_EQ(readFile(steamRecord), "-applaunch\n211740\n-fm=Vault\n");
+    snapshot(thief2, "", after, {"FMs"});
+    EXPECT_EQ(after, before);
+    // Only the warning that Wine, the start command of other Windows programs, is not there.
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "<123>");
+}
+
 }  // namespace
 
 // Run by bench/wine_play_check.sh, which builds a Windows stand-in game and prepares a Wine
@@ -289,7 +380,8 @@ TEST_F(InstallWiring, PlayStartsAWindowsGameInTheWinePrefixHoldingIt) {
         std::string(prefix) + "/drive_c/Games/" + dir.path().substr(dir.path().size() - 7, 6) + "/";
     ASSERT_TRUE(fsx::forceDirectories(thief2));
     ASSERT_TRUE(fsx::copyFile(standIn, thief2 + "thief2.exe"));
-    writeFile(thief2 + "install.cfg", "language english\r\n");
+    dir.write("library/steamapps/common/Thief 2/" + std::string("install.cfg"),
+              "language english\r\n");
     app().settings->WriteString("options", "thief2dir", thief2);
     ASSERT_TRUE(makeZip(missions + "Wine.zip", {{"miss20.mis", "SKYOBJVAR"}}));
     setenv("WINEPREFIX", "/nonexistent", 1);  // the game's own prefix wins
