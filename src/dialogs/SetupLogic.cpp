@@ -11,6 +11,7 @@
 #include "base/DurableWrite.h"
 #include "dialogs/FileVersionInfo.h"
 #include "game/GameDir.h"
+#include "game/GameSources.h"
 #include "game/MissionFolders.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -321,9 +322,35 @@ bool RearrangeThief1Resources(const std::string& dir) {
 
 namespace {
 
+// True when the game in `dir` starts through the start command of Windows programs: it has
+// no start command of its own, and no launcher of its own with a Wine build (Steam starts
+// its games itself).
+bool usesStartCommand(const std::string& dir, const std::string& ownCommand) {
+    if (dir.empty() || !launcher::splitStartCommand(ownCommand).empty()) return false;
+    const gamesources::GameRunner runner =
+        gamesources::runnerFor(text::withTrailingDelim(dir), gamesources::homeFolder());
+    switch (runner.source) {
+        case gamesources::Source::steam:
+        case gamesources::Source::steamFlatpak:
+            return false;
+        case gamesources::Source::heroic:
+        case gamesources::Source::heroicFlatpak:
+        case gamesources::Source::lutris:
+            return runner.wine.empty();
+        case gamesources::Source::winePrefix:
+            break;
+    }
+    return true;
+}
+
 // A start command that was changed (or confirmed the first time) and cannot be found is
-// pointed out; it is kept all the same, so that Wine can be installed later.
-void warnOfMissingStartCommand(const std::string& command, const IniFile* settings) {
+// pointed out when a game starts through it; it is kept all the same, so that Wine can be
+// installed later.
+void warnOfMissingStartCommand(const SetupState& state, const IniFile* settings) {
+    const std::string& command = state.startCommand;
+    if (!usesStartCommand(state.t1dir, state.t1command) &&
+        !usesStartCommand(state.t2dir, state.t2command))
+        return;
     const bool confirmed = settings &&
                            settings->ValueExists(kOptions, launcher::kStartCommandKey) &&
                            launcher::startCommandSetting(settings) == command;
@@ -360,7 +387,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
         }
         if (!state.t2dir.empty() && !checkThief2(state.t2dir)) passed = false;
         if (!passed) return false;
-        warnOfMissingStartCommand(state.startCommand, settings);
+        warnOfMissingStartCommand(state, settings);
 
         if (settings) {
             // One atomic store: a failure leaves the earlier settings whole.
