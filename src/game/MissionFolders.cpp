@@ -125,7 +125,9 @@ std::string folderNameFor(const std::string& archivePath, const std::vector<std:
     if (base.empty() || base == "." || base == "..") base = "mission";
     std::string name = base;
     for (int number = 2; taken(name, names); ++number) {
-        const std::string tag = "_" + std::to_string(number);
+        // Built in place: "_" + to_string() draws a false -Wrestrict from GCC 12 at -O3.
+        std::string tag = std::to_string(number);
+        tag.insert(tag.begin(), '_');
         name.assign(base, 0, std::min(base.size(), kMaxFolderName - tag.size()));
         name += tag;
     }
