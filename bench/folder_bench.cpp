@@ -3,7 +3,8 @@
 //   folder_bench BIN_DIR WORK_DIR GAME_DIR install ARCHIVE
 //       the first install of the mission into its folder, then the game's start; prints the
 //       phases ("phase NAME SECONDS"), "total SECONDS" (the call to the game's start),
-//       "syncs COUNT SECONDS" (the flushes of the folder) and "peak KB"
+//       "syncs COUNT SECONDS" (the flushes of the folder, their times added up over the
+//       threads that do them) and "peak KB"
 //   folder_bench BIN_DIR WORK_DIR GAME_DIR play COUNT ARCHIVE [ARCHIVE...]
 //       COUNT plays of missions installed already, taking the archives in turn; prints
 //       "play NAME MS_TO_START MS_TO_RETURN OPENS" for each (OPENS: how often any process
@@ -23,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -49,10 +51,11 @@ double seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
-// What the wrapped functions saw.
+// What the wrapped functions saw. Flushes may run on several threads.
 struct Seen {
     int starts = 0;
     Clock::time_point started;  // when the last start returned
+    std::mutex syncing;
     std::vector<std::pair<Clock::time_point, Clock::time_point>> syncs;
 } seen;
 
@@ -86,7 +89,9 @@ launcher::StartResult wrappedStartProgram(const std::string& program, const std:
 bool wrappedSyncPath(const std::string& path) {
     const Clock::time_point from = Clock::now();
     const bool ok = realSyncPath(path);
-    seen.syncs.emplace_back(from, Clock::now());
+    const Clock::time_point to = Clock::now();
+    const std::lock_guard<std::mutex> lock(seen.syncing);
+    seen.syncs.emplace_back(from, to);
     return ok;
 }
 
@@ -226,8 +231,8 @@ int install(const std::string& gameDir, const std::string& archive, TZipArchiver
     int syncs = 0;
     for (const auto& [from, to] : seen.syncs) {
         if (from < progress.lastExtracted) continue;
-        if (syncs++ == 0) syncFrom = from;
-        syncTo = to;
+        syncFrom = syncs++ == 0 ? from : std::min(syncFrom, from);
+        syncTo = syncs == 1 ? to : std::max(syncTo, to);
         syncSeconds += seconds(from, to);
     }
     const std::pair<const char*, Clock::time_point> phases[] = {

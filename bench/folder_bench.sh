@@ -10,7 +10,9 @@
 # - Switching between two installed missions (the same archive under a second name),
 #   alternating.
 #   bench/folder_bench.sh [BUILD_DIR]   (a Release build with benchmarks; default build/bench;
-#                                        RUNS=3 rounds; PLAYS=21 plays and switches)
+#                                        RUNS=3 rounds; PLAYS=21 plays and switches;
+#                                        GAME_FS=/dev/shm: where the game directory and the
+#                                        reference's tree are made, e.g. /tmp for a disk)
 # Goals: the first install at most 0.45 of the reference; a play and a switch under 50 ms.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -20,7 +22,7 @@ BIN=$BUILD/bin
 CORPUS=${TM_BENCH_DIR:-/tmp/tm-bench}
 RUNS=${RUNS:-3}
 PLAYS=${PLAYS:-21}
-WORK=/dev/shm/tm-folder-bench.$$
+WORK=${GAME_FS:-/dev/shm}/tm-folder-bench.$$
 trap 'rm -rf "$WORK"' EXIT
 
 if [ ! -d "$CORPUS/big" ] || [ ! -f "$CORPUS/mp3/music.mp3" ]; then
