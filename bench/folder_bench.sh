@@ -109,8 +109,10 @@ for r in $(seq "$RUNS"); do
     fresh_game
     run_ours install install "$ZIP"
     check_folder play
-    printf "round %d: unzip %.2f s + mpg123 %.2f s; first install %.2f s\n" "$r" \
-        "${unzip_s[-1]}" "${mpg_s[-1]}" "$(awk '$1 == "total" {t = $2} END {print t}' "$WORK/install.txt")"
+    t=$(awk '$1 == "total" {t = $2} END {print t}' "$WORK/install.txt")
+    printf "round %d: unzip %.2f s + mpg123 %.2f s; first install %.2f s, ratio %.3f (load %s)\n" "$r" \
+        "${unzip_s[-1]}" "${mpg_s[-1]}" "$t" "$(echo "$t / (${unzip_s[-1]} + ${mpg_s[-1]})" | bc -l)" \
+        "$(cut -d' ' -f1 /proc/loadavg)"
 done
 
 # The second mission installed beside the first (outside the figures), then the plays.
@@ -132,7 +134,6 @@ ref=$(echo "$u + $m" | bc -l)
 total=$(field total 2 | median)
 printf "reference: unzip -qo %.2f s + mpg123 -w one after another %.2f s = %.2f s (two mpg123 at a time: %.2f s)\n" \
     "$u" "$m" "$ref" "$m2"
-printf "first install, each round:"; printf " %.2f" $(field total 2); echo " s"
 printf "first install:"
 for p in before extraction conversion sync start; do printf " %s %.3f" "$p" "$(phase $p)"; done
 printf " | total %.2f s (operation returned %.2f s), %s flushes %.3f s inside them, peak memory %.1f MB (first track converting %.2f s into the extraction)\n" \
