@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark against one Release build configured with TM_BUILD_BENCH=ON
 # (./tm bench builds it as build/bench). Not part of CI.
-#   bench/run_all.sh BUILD_DIR [NAME...]   (names: settings checksum list engine scan grid fs 7z play)
+#   bench/run_all.sh BUILD_DIR [NAME...]   (names: settings checksum list engine scan grid fs 7z play folders)
 # The corpus comes from ../shared/bench/make_corpus.py (into $TM_BENCH_DIR, default
 # /tmp/tm-bench), made on first use.
 set -uo pipefail
@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?build directory}" && pwd)
 shift
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(settings checksum list engine scan grid fs 7z play)
+[ ${#names[@]} -gt 0 ] || names=(settings checksum list engine scan grid fs 7z play folders)
 export TM_BENCH_DIR=${TM_BENCH_DIR:-/tmp/tm-bench}
 if [ ! -f "$TM_BENCH_DIR/big.zip" ] && [ -f "$root/../shared/bench/make_corpus.py" ]; then
     echo "== making the benchmark corpus in $TM_BENCH_DIR"
@@ -24,6 +24,7 @@ for n in "${names[@]}"; do
         list) "$root/bench/list_bench.sh" "$build" ;;
         engine) "$root/bench/engine_bench.sh" "$build" ;;
         play) "$root/bench/play_bench.sh" "$build" ;;
+        folders) "$root/bench/folder_bench.sh" "$build" ;;
         scan) "$root/bench/scan_bench.sh" "$build" ;;
         grid) "$build/bin/grid_bench" ;;
         fs) "$build/bin/fs_resolve_bench" ;;
