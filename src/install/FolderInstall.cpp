@@ -368,12 +368,14 @@ void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::
     op.progress.status("");
 }
 
-void start(const Operation& op, const std::string& name) {
+// True when the game or DromEd was started.
+bool start(const Operation& op, const std::string& name) {
     const std::vector<std::string> arguments = {"-fm=" + name};
     if (op.request.action == InstallAction::Editor)
-        startEditor(op.gameDir, op.request.mission, arguments);
-    else if (op.request.action == InstallAction::Play)
-        startGame(op.gameDir, op.request.recordKey, arguments);
+        return startEditor(op.gameDir, op.request.mission, arguments);
+    if (op.request.action == InstallAction::Play)
+        return startGame(op.gameDir, op.request.recordKey, arguments);
+    return false;
 }
 
 // Installs the mission unless it is in its folder already, then starts it.
@@ -383,7 +385,7 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     const MissionFolder recorded = RecordedMissionFolder(op.request);
     if (recorded.installed) {
         if (!noClassicInstall(op)) return;
-        start(op, recorded.name);
+        outcome.started = start(op, recorded.name);
         return;
     }
     op.root = usableRoot(op.gameDir);
@@ -410,7 +412,7 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     missionfolders::claimFolder(store, op.game, name, op.request.recordKey);
     if (!missionfolders::holdsMission(folder, op.request.mission.missionFileMember, size))
         extractIntoFolder(op, *archive, name);
-    start(op, name);
+    outcome.started = start(op, name);
 }
 
 }  // namespace

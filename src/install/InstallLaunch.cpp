@@ -294,9 +294,9 @@ void runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& 
 
     // 12. Start.
     if (op.request.action == InstallAction::Editor)
-        startEditor(op.gameDir, op.request.mission);
+        outcome.started = startEditor(op.gameDir, op.request.mission);
     else if (op.request.action == InstallAction::Play)
-        startGame(op.gameDir, op.request.recordKey);
+        outcome.started = startGame(op.gameDir, op.request.recordKey);
 }
 
 }  // namespace
@@ -320,7 +320,9 @@ int32_t TodayDayNumber() {
                      static_cast<unsigned>(local.tm_mday));
 }
 
-InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
+namespace {
+
+InstallOutcome installAndLaunch(const InstallRequest& request, TZipArchiver& work,
                                 ProgressSink& progress) {
     InstallOutcome outcome;
     const uint8_t game = request.mission.currentGame;
@@ -346,6 +348,24 @@ InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& wor
         }
         throw;
     }
+    return outcome;
+}
+
+}  // namespace
+
+InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
+                                ProgressSink& progress) {
+    InstallOutcome outcome;
+    try {
+        outcome = installAndLaunch(request, work, progress);
+    } catch (...) {
+        progress.status("");  // not the step it stopped in
+        throw;
+    }
+    // The game can take seconds to appear, under Wine more.
+    progress.status(!outcome.started                          ? ""
+                    : request.action == InstallAction::Editor ? slot(182)
+                                                              : slot(181));
     return outcome;
 }
 

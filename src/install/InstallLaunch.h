@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "game/SelectedMission.h"
+#include "platform/Errors.h"
 
 class ProgressSink;
 class TZipArchiver;
@@ -35,12 +36,22 @@ struct InstallOutcome {
     bool ran = false;        // false: nothing was done (no game, or the game still runs)
     bool refreshed = false;  // what is installed may have changed: the row and the top bar
                              // are to be read again
+    bool started = false;    // the game or DromEd was started
+};
+
+// Thrown when the player stopped the install (Escape): what it had put in place so far is
+// taken out as after any other failure.
+class InstallCancelled : public TmError {
+  public:
+    using TmError::TmError;
 };
 
 // Runs the request. `work` is a component of the caller's, set up for the program (engine
 // folder, messages), used for the backup and saves archives; the mission's own archive is
 // opened from its path. Steps, the bar and the player's cancel go through `progress`.
-// Throws what stops the operation, having saved what the marker gathered.
+// Throws what stops the operation, having saved what the marker gathered. However it ends,
+// the status line no longer shows a step; after a start it says that the game or DromEd is
+// starting.
 InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
                                 ProgressSink& progress);
 

@@ -136,7 +136,7 @@ void extractMembers(MissionArchive& archive, const ExtractionPlan& extraction,
     fsx::crashPoint();
     const size_t wanted = extraction.members.size();
     if (result.status == ArchiveStatus::Cancelled || shown.wasCancelled())
-        stopIncomplete(archive.path(), slot(107));
+        stopCancelled(archive.path());
     if (isZip(archive.path())) {
         // The component's count tells: its own message, if any, was shown already.
         if (result.extracted < static_cast<int>(wanted))
@@ -214,6 +214,10 @@ std::unique_ptr<MissionArchive> openSelected(const std::string& archive,
     throw TmError(slot(106) + " " + archive + "\n" + why + "\n" + slot(109));
 }
 
+[[noreturn]] void stopCancelled(const std::string& archive) {
+    throw InstallCancelled(slot(106) + " " + archive + "\n" + slot(107) + "\n" + slot(109));
+}
+
 // Steps 6 to 8: extracts the planned members and converts the MP3 files to WAV. A file that
 // stays where it is extracted is converted as soon as it is in place, the others once step
 // 7 has moved them; one bar covers both. Throws when not everything was extracted and
@@ -242,7 +246,7 @@ void extractAndConvert(MissionArchive& archive, ProgressSink& progress, const st
         // The sound player's own text, said of the install it stopped.
         stopIncomplete(archive.path(), e.what());
     }
-    if (progress.cancelled()) stopIncomplete(archive.path(), slot(107));
+    if (progress.cancelled()) stopCancelled(archive.path());
 }
 
 FlagsPlan flagsPlan(const SelectedMission& mission, const std::string& gameDir) {
@@ -282,7 +286,7 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
             false);
 }
 
-void startEditor(const std::string& gameDir, const SelectedMission& mission,
+bool startEditor(const std::string& gameDir, const SelectedMission& mission,
                  const std::vector<std::string>& arguments) {
     const std::string cfg = gamedir::path(gameDir, gamedir::kDromedCfg);
     const std::string line = gamedir::kEditorScriptLine;
@@ -306,6 +310,7 @@ void startEditor(const std::string& gameDir, const SelectedMission& mission,
     const launcher::StartResult started =
         startFromGameDir(gameDir, gamedir::kDromedStartExe, arguments);
     if (!started) prompter().message(startFailureMessage(slot(20), started));
+    return static_cast<bool>(started);
 }
 
 bool startGame(const std::string& gameDir, const std::string& recordKey,

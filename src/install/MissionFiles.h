@@ -46,6 +46,8 @@ std::unique_ptr<MissionArchive> openSelected(const std::string& archive,
 
 // Stops an install whose extraction or conversion did not complete.
 [[noreturn]] void stopIncomplete(const std::string& archive, const std::string& why);
+// Stops an install the player cancelled, as stopIncomplete does.
+[[noreturn]] void stopCancelled(const std::string& archive);
 
 // Extracts the planned members into `gameDir` and converts the MP3 files to WAV. Throws
 // when not everything was extracted and converted, or when the player cancelled.
@@ -71,7 +73,8 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
                        const FlagsPlan& flags);
 
 // Starts DromEd of the game directory with its editor script loading the mission's file.
-void startEditor(const std::string& gameDir, const SelectedMission& mission,
+// False (the player was told) when it could not be started.
+bool startEditor(const std::string& gameDir, const SelectedMission& mission,
                  const std::vector<std::string>& arguments = {});
 // Starts the game of the game directory; on success the record's "date" is today. False
 // (the player was told) when it could not be started.

@@ -136,6 +136,15 @@ void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallActi
     InstallOutcome outcome;
     try {
         outcome = InstallAndLaunch(request, *f.Zip2, *progress);
+    } catch (const InstallCancelled&) {
+        // Stopped by the player: said calmly, with the state the game is left in. A mission
+        // folder's unfinished copy is gone already; in the game directory the files come out
+        // at the next start.
+        showWhatIsLeft(f);
+        f.installonlybutton->setEnabled(false);
+        prompter().message(slot(UsesMissionFolders(request.mission.currentGame) ? 183 : 180),
+                           PromptButtons::Ok, PromptIcon::Information);
+        return;
     } catch (...) {
         showWhatIsLeft(f);  // what the marker now says
         f.installonlybutton->setEnabled(false);
