@@ -38,3 +38,7 @@ const QString& RowFilter::folded(const std::string& s) {
     if (found == cache_.end()) found = cache_.emplace(s, foldForSearch(s)).first;
     return found->second;
 }
+
+bool isGameRowName(const std::string& name) {
+    return name == " Original (Thief 1)" || name == " Original (Thief 2)";
+}

@@ -11,6 +11,10 @@
 // (canonical decomposition less its combining marks), case folded.
 QString foldForSearch(std::string_view s);
 
+// True for the column-2 text of a game's own row (" Original (Thief 1)", " Original (Thief
+// 2)"): a row that is no mission, and that the counts of missions leave out.
+bool isGameRowName(const std::string& name);
+
 class RowFilter {
   public:
     // The typed text; empty keeps every row.

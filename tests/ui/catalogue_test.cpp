@@ -112,9 +112,9 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
     const QFontMetrics fm(grid().font());
     EXPECT_GE(grid().ColWidth(4),
               fm.horizontalAdvance(SizeCellText(grid().Cell(4, rowOf("A")))) + 5);
-    // Titles of row 0 and the caption with the row count.
+    // Titles of row 0 and the caption with the count of missions (the game's row is none).
     EXPECT_EQ(grid().Cell(1, 0), "<75>");
-    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  3 <15>");
+    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  2 <15>");
     // The status line holds only the Thief 2 part.
     EXPECT_EQ(form->CurrentBar->SimpleText(), "<16>" + std::string(26, ' ') + "Thief 2:  Original");
     // Nothing remembered: the last game row is remembered (its leading blank, as any blank
@@ -374,11 +374,11 @@ TEST_F(Catalogue, FilterNarrowsTheRowsAndTheSelectionFollows) {
         std::string caption;
         bool play;  // pressed after typing: installs the selected mission
     };
-    const std::string all = "Tallowmere v9  -  3 <15>";
+    const std::string all = "Tallowmere v9  -  2 <15>";
     const Step steps[] = {
-        {"CAFE", {"Caf\xC3\xA9"}, "Caf\xC3\xA9", "Tallowmere v9  -  1 <105> 3 <15>", true},
-        {"zzz", {}, "", "Tallowmere v9  -  0 <105> 3 <15>", false},
-        {"title of oth", {"Other"}, "Other", "Tallowmere v9  -  1 <105> 3 <15>", false},
+        {"CAFE", {"Caf\xC3\xA9"}, "Caf\xC3\xA9", "Tallowmere v9  -  1 <105> 2 <15>", true},
+        {"zzz", {}, "", "Tallowmere v9  -  0 <105> 2 <15>", false},
+        {"title of oth", {"Other"}, "Other", "Tallowmere v9  -  1 <105> 2 <15>", false},
         {"", {" Original (Thief 2)", "Caf\xC3\xA9", "Other"}, "Other", all, false},
     };
     for (const Step& step : steps) {

@@ -65,17 +65,22 @@ class MissionFilter : public QObject {
             return;
         }
         const int rows = grid_.RowCount();
-        int shown = 0;
+        int shown = 0, missions = 0, missionsShown = 0;
         grid_.setUpdatesEnabled(false);
         // Grid row n (1 on) is the view's row n - 1: row 0 is the title bar.
         for (int row = 1; row < rows; ++row) {
             const bool keep = filter_.matches(grid_.Cell(1, row), grid_.Cell(2, row));
             if (grid_.isRowHidden(row - 1) == keep) grid_.setRowHidden(row - 1, !keep);
             shown += keep ? 1 : 0;
+            // The counts in the caption are of missions: a game's own row is none.
+            if (!isGameRowName(grid_.Cell(2, row))) {
+                ++missions;
+                missionsShown += keep ? 1 : 0;
+            }
         }
         grid_.setUpdatesEnabled(true);
         hidden_ = shown < rows - 1;
-        showCount(shown, rows - 1);
+        showCount(missionsShown, missions);
         keepSelectionShown();
         if (!filter_.active() && grid_.Row() > 0)
             grid_.scrollTo(grid_.model()->index(grid_.Row() - 1, 0),

@@ -7,6 +7,7 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/RowFilter.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "game/GameDir.h"
@@ -229,9 +230,13 @@ void finishGrid(const ScanEnv& env, IniFile& settings) {
     grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
     grid.SortIndex = 1;
     grid.SortRows();
-    if (env.setCaption)
-        env.setCaption(app().applicationTitle + "  -  " + std::to_string(grid.RowCount() - 1) +
-                       " " + slot(15));
+    if (env.setCaption) {
+        int missions = 0;
+        for (int r = 1; r < grid.RowCount(); ++r)
+            missions += isGameRowName(grid.Cell(2, r)) ? 0 : 1;
+        env.setCaption(app().applicationTitle + "  -  " + std::to_string(missions) + " " +
+                       slot(15));
+    }
 }
 
 // The row to select: the remembered one, else the last game row, else the first.
