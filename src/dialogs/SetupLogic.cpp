@@ -47,13 +47,6 @@ void storeGameStartCommand(IniFile& settings, int game, const std::string& comma
     }
 }
 
-// `text` with its first "%s" replaced by `argument`.
-std::string withArgument(std::string text, const std::string& argument) {
-    const size_t at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, argument);
-    return text;
-}
-
 void errorBox(const std::string& text) {
     prompter().message(text, PromptButtons::Ok, PromptIcon::Error);
 }
@@ -253,10 +246,11 @@ std::string engineVersionText(const std::string& gameDir, int game) {
     if (version.empty() && fixed.dwSignature == kFixedInfoSignature)
         version = std::to_string(fixed.dwFileVersionMS >> 16) + "." +
                   std::to_string(fixed.dwFileVersionMS & 0xFFFF);
-    if (version.empty()) return withArgument(slot(kEngineVersionSlot), slot(kUnknownVersionSlot));
+    if (version.empty())
+        return text::withArgument(slot(kEngineVersionSlot), slot(kUnknownVersionSlot));
     if (missionfolders::supportsMissionFolders(gameDir))
-        version = withArgument(slot(kNewDarkVersionSlot), version);
-    return withArgument(slot(kEngineVersionSlot), version);
+        version = text::withArgument(slot(kNewDarkVersionSlot), version);
+    return text::withArgument(slot(kEngineVersionSlot), version);
 }
 
 std::string gameConfigPath(const std::string& dir) {
@@ -357,8 +351,9 @@ void warnOfMissingStartCommand(const SetupState& state, const IniFile* settings)
     if (confirmed || !launcher::findStartCommand(command).empty()) return;
     const std::vector<std::string> words = launcher::splitStartCommand(command);
     prompter().message(
-        withArgument(slot(kStartCommandNotFoundSlot),
-                     words.empty() ? std::string(launcher::kDefaultStartCommand) : words.front()),
+        text::withArgument(
+            slot(kStartCommandNotFoundSlot),
+            words.empty() ? std::string(launcher::kDefaultStartCommand) : words.front()),
         PromptButtons::Ok, PromptIcon::Warning);
 }
 

@@ -88,6 +88,13 @@ std::string steamRootFor(const GameRunner& runner, const std::string& fallback) 
     return fallback;
 }
 
+// Proton takes the folder holding "pfx" (the runner's prefix) and wants to know a Steam folder.
+launcher::Environment protonEnvironment(const GameRunner& runner) {
+    return {{"STEAM_COMPAT_DATA_PATH", runner.prefix},
+            {"STEAM_COMPAT_CLIENT_INSTALL_PATH", steamRootFor(runner, runner.prefix)},
+            {"WINEPREFIX", runner.prefix + "/pfx"}};
+}
+
 // The Proton script that made the Steam prefix `compatFolder` (the folder holding "pfx"):
 // Proton notes its own files, one path per line, in "config_info" there; the script lies a
 // few folders above them. Empty when it cannot be told.
@@ -117,12 +124,8 @@ StartResult startEditorInSteamPrefix(const GameRunner& runner, const std::string
                                      const std::vector<std::string>& arguments) {
     const std::string proton = runner.prefix.empty() ? "" : protonOfPrefix(runner.prefix);
     if (proton.empty()) return {StartFailure::protonUnknown, runner.prefix};
-    const launcher::Environment environment = {
-        {"STEAM_COMPAT_DATA_PATH", runner.prefix},
-        {"STEAM_COMPAT_CLIENT_INSTALL_PATH", steamRootFor(runner, runner.prefix)},
-        {"WINEPREFIX", runner.prefix + "/pfx"}};
     return launcher::startCommandWords(command({proton, "run", exe}, arguments), gameDir,
-                                       environment);
+                                       protonEnvironment(runner));
 }
 
 // Heroic and Lutris: their Wine build, or Heroic's Proton, in their prefix.
@@ -144,21 +147,9 @@ StartResult startWithWineBuild(const GameRunner& runner, const std::string& exe,
         if (!prefix.empty()) environment.emplace_back("WINEPREFIX", prefix);
         return launcher::startCommandWords(command({wine, exe}, arguments), gameDir, environment);
     }
-    // Proton takes the folder holding "pfx" and wants to know a Steam folder.
-    launcher::Environment environment;
-    if (!runner.prefix.empty())
-        environment = {{"STEAM_COMPAT_DATA_PATH", runner.prefix},
-                       {"STEAM_COMPAT_CLIENT_INSTALL_PATH", steamRootFor(runner, runner.prefix)},
-                       {"WINEPREFIX", runner.prefix + "/pfx"}};
-    return launcher::startCommandWords(command({wine, "run", exe}, arguments), gameDir,
-                                       environment);
-}
-
-std::string withText(int slotNumber, const std::string& text) {
-    std::string message = slot(slotNumber);
-    const size_t at = message.find("%s");
-    if (at != std::string::npos) message.replace(at, 2, text);
-    return message;
+    return launcher::startCommandWords(
+        command({wine, "run", exe}, arguments), gameDir,
+        runner.prefix.empty() ? launcher::Environment() : protonEnvironment(runner));
 }
 
 }  // namespace
@@ -204,18 +195,25 @@ StartResult startFromGameDir(const std::string& gameDir, const std::string& exeN
 }
 
 std::string startFailureMessage(const std::string& failed, const StartResult& result) {
+    int why = 0;  // the language text saying what is missing
     switch (result.failure) {
         case StartFailure::startCommandMissing:
-            return failed + "\n\n" + withText(kStartCommandMissingSlot, result.startCommand);
+            why = kStartCommandMissingSlot;
+            break;
         case StartFailure::steamMissing:
-            return failed + "\n\n" + withText(kSteamMissingSlot, result.startCommand);
+            why = kSteamMissingSlot;
+            break;
         case StartFailure::flatpakMissing:
-            return failed + "\n\n" + withText(kFlatpakMissingSlot, result.startCommand);
+            why = kFlatpakMissingSlot;
+            break;
         case StartFailure::wineBuildMissing:
-            return failed + "\n\n" + withText(kWineBuildMissingSlot, result.startCommand);
+            why = kWineBuildMissingSlot;
+            break;
         case StartFailure::protonUnknown:
-            return failed + "\n\n" + withText(kProtonUnknownSlot, result.startCommand);
+            why = kProtonUnknownSlot;
+            break;
         default:
             return failed;
     }
+    return failed + "\n\n" + text::withArgument(slot(why), result.startCommand);
 }

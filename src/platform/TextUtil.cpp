@@ -198,6 +198,12 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string withArgument(std::string text, const std::string& argument) {
+    const size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, argument);
+    return text;
+}
+
 std::string trim(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;

@@ -26,6 +26,8 @@ std::string upperAscii(std::string s);
 bool equalsNoCase(std::string_view a, std::string_view b);
 // Leading and trailing blanks and control characters removed (bytes <= 0x20).
 std::string trim(const std::string& s);
+// `text` with its first "%s" replaced by `argument` (a language text with a blank to fill).
+std::string withArgument(std::string text, const std::string& argument);
 
 // One OEM code page 437 byte string converted to the platform's file-name encoding
 // (UTF-8 on Linux); bytes below 0x80 stay.

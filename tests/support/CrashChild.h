@@ -2,15 +2,16 @@
 // For the crash tests: a piece of work run in a forked child that ends itself with SIGKILL at
 // a chosen file-system step, and how many steps lie between two crashes tried.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <functional>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -85,5 +86,13 @@ struct Losses {
     }
     void check(const std::string& what, const std::vector<std::string>& found) {
         for (const std::string& f : found) lost.push_back(what + ": " + f);
+    }
+    // Fails the test with every loss of the crash at `step` of `operation`; true when any.
+    bool report(int operation, long step) const {
+        if (lost.empty()) return false;
+        std::string text;
+        for (const std::string& l : lost) text += "\n  " + l;
+        ADD_FAILURE() << "operation " << operation << ", step " << step << ":" << text;
+        return true;
     }
 };
