@@ -12,6 +12,7 @@
 
 #include "FuzzSupport.h"
 #include "inspect/ReadmeText.h"
+#include "platform/TextDecode.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 
@@ -27,7 +28,7 @@ bool validUtf8(const std::string& s) {
 void decodeOnce(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     // A text without a byte-order mark always comes out as UTF-8.
-    const std::string decoded = decodeText(bytes);
+    const std::string decoded = text::decodeText(bytes);
     const bool marked = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
     if (!marked && !validUtf8(decoded)) __builtin_trap();
     (void)text::display(bytes);
@@ -37,7 +38,7 @@ void decodeOnce(const uint8_t* data, size_t size) {
     int32_t value = 0;
     if (text::tryStrToInt(bytes, value) && std::to_string(value).size() > size + 11)
         __builtin_trap();
-    (void)text::trim(text::oemUmlautsToAnsi(bytes));
+    (void)text::trim(bytes);
 
     static const std::string path = fuzzsupport::scratchPath("fuzz_text", ".txt");
     if (!fuzzsupport::writeInput(path, data, size)) return;

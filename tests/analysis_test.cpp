@@ -252,6 +252,12 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
         made.push_back({"7zz", dir.path() + "7zz/Vault.7z"});
         made.push_back({"7zz cached", dir.path() + "7zz/Vault.7z"});
     }
+    // A fresh settings file for each tool, in a folder of its own.
+    const auto openFreshSettings = [&](const std::string& tool) {
+        const std::string folder = dir.path() + "ini-" + tool + "/";
+        fsx::forceDirectories(folder);
+        openAppFiles(folder);
+    };
     for (const Made& m : made) {
         SCOPED_TRACE(m.tool);
         panel = InfoPanel{};
@@ -262,14 +268,14 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
             AnalyseMission(*cached, "Vault.1", panel, mission, progress);
         } else if (m.tool == "7zz") {
             closeAppFiles();
-            openAppFiles(dir.path() + "ini-" + m.tool + "-");
+            openFreshSettings(m.tool);
             std::unique_ptr<MissionArchive> archive = openAnalysedMission(m.path, "Vault.1");
             ASSERT_EQ(archive->members().size(), layout.size());
             EXPECT_TRUE(archive->sequential());
             AnalyseMission(*archive, "Vault.1", panel, mission, progress);
         } else {
             closeAppFiles();
-            openAppFiles(dir.path() + "ini-" + m.tool + "-");  // a fresh settings file each
+            openFreshSettings(m.tool);
             zip.SetZipFileName(m.path);
             ASSERT_EQ(zip.Count(), static_cast<int>(layout.size()));
             AnalyseArchive(zip, "Vault.1", panel, mission, progress);
@@ -279,7 +285,7 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
         EXPECT_TRUE(mission.missionFlagsPresent);
         EXPECT_EQ(mission.titlesMember, "strings\\titles.str");
         EXPECT_EQ(panel.questinfo,
-                  "Thief 2 : \"Bafford's \xFC"
+                  "Thief 2 : \"Bafford's \xC3\xBC"
                   "ber Vault\"");
         EXPECT_EQ(panel.questMemo, "Read me first.\r\n");
         for (bool box :

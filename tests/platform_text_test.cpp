@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/FileSystem.h"
+#include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
 #include "support/TestSupport.h"
 
@@ -42,13 +43,26 @@ TEST(TextOem, AnsiToOemUnmappedAndLegacyText) {
     EXPECT_EQ(text::ansiToOem("M\xE4rz"), "M\x84rz");
 }
 
-TEST(TextOem, UmlautsByteForByte) {
-    std::string in = "\x81\x84\x8E\x94\x99\x9A\xE1";
-    EXPECT_EQ(text::oemUmlautsToAnsi(in), "\xFC\xE4\xC4\xF6\xD6\xDC\xDF");
-    std::string rest;
-    for (int b = 1; b <= 0xFF; ++b)
-        if (in.find(static_cast<char>(b)) == std::string::npos) rest += static_cast<char>(b);
-    EXPECT_EQ(text::oemUmlautsToAnsi(rest), rest);
+// Titles and other mission texts, as players met them: each code page decodes to its
+// letters, and old DOS umlauts only where the text is DOS text.
+TEST(TextDecode, MissionTextsOfEveryPage) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Nocny z\xB3odziej z \xA3odzi", "Nocny złodziej z Łodzi"},  // 1250
+        {"\xD2\xE5\xED\xFC \xE2\xEE\xF0\xE0 \xE8 \xF1\xF4\xE8\xED\xEA\xF1",
+         "Тень вора и сфинкс"},                                  // 1251
+        {"La c\xE1mara del ladr\xF3n", "La cámara del ladrón"},  // 1252
+        {"\x93The Keeper\x92s Vault\x94 \x96 part 2", "“The Keeper’s Vault” – part 2"},
+        {"Nocny złodziej z Łodzi, сфинкс", "Nocny złodziej z Łodzi, сфинкс"},  // UTF-8
+        {"Der Schl\x81ssel zur H\x94hle", "Der Schlüssel zur Höhle"},          // DOS 850
+        {"\x8Erger \x81"
+         "ber Stra\xE1"
+         "e",
+         "Ärger über Straße"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        SCOPED_TRACE(expected);
+        EXPECT_EQ(text::decodeText(bytes), expected);
+    }
 }
 
 TEST(TextDisplay, Utf8OrWindows1252) {

@@ -4,6 +4,19 @@
 
 namespace {
 
+// Letters that carry their stroke or ligature in themselves, so that no decomposition
+// takes it off, written as a player types them without it.
+QString withoutStroke(QChar c) {
+    static const std::pair<char16_t, const char*> letters[] = {
+        {u'Ł', "L"},  {u'ł', "l"},  {u'Ø', "O"},  {u'ø', "o"},  {u'Đ', "D"},  {u'đ', "d"},
+        {u'Ħ', "H"},  {u'ħ', "h"},  {u'ı', "i"},  {u'Æ', "AE"}, {u'æ', "ae"}, {u'Œ', "OE"},
+        {u'œ', "oe"}, {u'ß', "ss"}, {u'Þ', "Th"}, {u'þ', "th"}};
+    for (const auto& [letter, plain] : letters) {
+        if (c == QChar(letter)) return QString::fromLatin1(plain);
+    }
+    return QString(c);
+}
+
 QString foldQString(const QString& s) {
     const QString decomposed = s.normalized(QString::NormalizationForm_KD);
     QString out;
@@ -13,7 +26,10 @@ QString foldQString(const QString& s) {
         if (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
             category == QChar::Mark_Enclosing)
             continue;
-        out += c;
+        if (c.unicode() < 0xC0)
+            out += c;
+        else
+            out += withoutStroke(c);
     }
     return out.toCaseFolded();
 }

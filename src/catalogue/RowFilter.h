@@ -8,7 +8,8 @@
 #include <unordered_map>
 
 // The text as the filter compares it: decoded as the grid shows it, accents removed
-// (canonical decomposition less its combining marks), case folded.
+// (compatibility decomposition less its combining marks; Ł, Ø, Đ, Æ, Œ, ß and their
+// kin as their plain letters), case folded.
 QString foldForSearch(std::string_view s);
 
 // True for the column-2 text of a game's own row (" Original (Thief 1)", " Original (Thief

@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -53,10 +54,14 @@ std::string RecordKey(const std::vector<std::string>& row) {
     return name.substr(1, 30);
 }
 
+std::string ShownTitle(const std::string& stored) {
+    return text::validUtf8(stored) ? stored : text::decodeText(stored);
+}
+
 void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row) {
     if (row.size() < 7) row.resize(7);
     const std::string key = RecordKey(row);
-    row[1] = text::oemUmlautsToAnsi(settings.ReadString(key, "title", ""));
+    row[1] = ShownTitle(settings.ReadString(key, "title", ""));
     row[0] = settings.ReadString(key, "type", "") + "1";
     setMark(row[5], settings.ReadBool(key, "finished", false));
     row[6] = settings.ReadString(key, "date", "");

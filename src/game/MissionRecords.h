@@ -13,10 +13,13 @@ class IniFile;
 // 30 characters (" Original (Thief 1)" -> "Original (Thief 1)"). Missing cells read empty.
 std::string RecordKey(const std::vector<std::string>& row);
 
-// Copies the row's record into columns 0 ("type" + "1"), 1 (title, OEM umlauts turned into
-// their Windows forms), 5 ("F" when finished) and 6 (day number of the last start). The
-// row is widened to 7 cells when shorter. A game row keeps its own mark ("10"/"20") in
-// column 0 and its text in column 1.
+// A title as a record holds it, as shown: titles are stored as UTF-8, but earlier versions
+// stored them as the 8-bit text of the mission, which is decoded as mission texts are.
+std::string ShownTitle(const std::string& stored);
+
+// Copies the row's record into columns 0 ("type" + "1"), 1 (its ShownTitle), 5 ("F" when finished)
+// and 6 (day number of the last start). The row is widened to 7 cells when shorter. A game row
+// keeps its own mark ("10"/"20") in column 0 and its text in column 1.
 void LoadRecordIntoRow(const IniFile& settings, std::vector<std::string>& row);
 void LoadRecordIntoRow(std::vector<std::string>& row);  // the program's settings store
 

@@ -9,8 +9,10 @@
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
 #include "game/InstallState.h"
+#include "game/MissionRecords.h"
 #include "game/TypeDetection.h"
 #include "inspect/MissionCache.h"
+#include "inspect/MissionTitle.h"
 #include "inspect/ReadmeText.h"
 #include "platform/Checksum.h"
 #include "platform/FileSystem.h"
@@ -222,17 +224,10 @@ std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSou
     std::string title(1, '"');
     title.append(stored).push_back('"');
     if (stored != "_" || sel.titlesMember.empty()) return title;
-    title = "\"\"";
     std::string data;
     source.read(sel.titlesMember, kTextCap, data);
-    TZipStream stream;
-    stream.SetPointer(data.data(), static_cast<int64_t>(data.size()));
-    const std::string tag = "title_" + std::to_string(sel.missionNumber) + ":";
-    for (const std::string& line : stream.Lines()) {
-        if (line.find(tag) == std::string::npos) continue;
-        size_t quote = line.find('"');
-        title = (quote == std::string::npos ? line : line.substr(quote)).substr(0, 256);
-    }
+    title = titleFromTitlesFile(data, sel.missionNumber);
+
     settings.WriteString(recordKey, "title", title);
     return title;
 }
@@ -354,7 +349,7 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
     sel.currentGame = static_cast<uint8_t>(game);
     const GameRecord& record = app().thiefdata[static_cast<size_t>(game)];
     if (title.size() >= 4)
-        panel.questinfo = "Thief " + std::to_string(game) + " : " + text::oemUmlautsToAnsi(title);
+        panel.questinfo = "Thief " + std::to_string(game) + " : " + ShownTitle(title);
     else
         panel.questinfo = "Thief " + std::to_string(game) + " " + slot(47);
     panel.origPanelVisible = false;

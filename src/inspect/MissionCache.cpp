@@ -222,3 +222,7 @@ std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,
         return std::make_unique<CachedMission>(path, std::move(cached));
     return openMissionArchive(path);
 }
+
+bool missionCacheKept(const std::string& path, const std::string& recordKey) {
+    return missionArchiveExtension(path) != ".zip" && fsx::fileExists(cacheFile(recordKey));
+}

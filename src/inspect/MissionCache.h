@@ -22,3 +22,7 @@ void storeMissionCache(const std::string& recordKey, const MissionArchive& archi
 // for this very file; otherwise the archive itself.
 std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,
                                                     const std::string& recordKey);
+
+// True when a cache file is kept for the .7z or .rar mission at `path` (whether it still
+// fits the archive is told only by reading it).
+bool missionCacheKept(const std::string& path, const std::string& recordKey);

@@ -1,8 +1,5 @@
 #include "inspect/ReadmeText.h"
 
-#include <iconv.h>
-#include <uchardet/uchardet.h>
-
 #include <QRegularExpression>
 #include <QString>
 #include <QStringDecoder>
@@ -14,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -41,92 +39,6 @@ constexpr const char* kCutMark = "\n[\xE2\x80\xA6]\n";
 bool startsWith(const std::string& s, const char* prefix, size_t n) {
     return s.size() >= n && memcmp(s.data(), prefix, n) == 0;
 }
-
-// Strictly valid UTF-8 (a byte-order mark at the start is a character like any other).
-bool validUtf8(const std::string& s) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
-    const QString decoded = decoder(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
-    return !decoder.hasError();
-}
-
-std::string detectedCodePage(const std::string& bytes) {
-    std::unique_ptr<std::remove_pointer_t<uchardet_t>, void (*)(uchardet_t)> detector(
-        uchardet_new(), uchardet_delete);
-    if (uchardet_handle_data(detector.get(), bytes.data(), bytes.size()) != 0) return "";
-    uchardet_data_end(detector.get());
-    const char* name = uchardet_get_charset(detector.get());
-    return name ? name : "";
-}
-
-// ISO-8859 pages of the detector mapped to the Windows pages read-mes are written in:
-// they agree on the letters and Windows fills the C1 range with punctuation.
-std::string windowsPageFor(const std::string& detected) {
-    static const std::pair<const char*, const char*> pages[] = {
-        {"ISO-8859-1", "WINDOWS-1252"}, {"ISO-8859-15", "WINDOWS-1252"},
-        {"ISO-8859-2", "WINDOWS-1250"}, {"ISO-8859-5", "WINDOWS-1251"},
-        {"ASCII", "WINDOWS-1252"},      {"", "WINDOWS-1252"}};
-    for (const auto& [from, to] : pages) {
-        if (detected == from) return to;
-    }
-    return detected;
-}
-
-// Bytes of one code page to UTF-8; a page iconv does not know is read as Windows-1252,
-// a byte the page does not define becomes the replacement character.
-class PageDecoder {
-  public:
-    explicit PageDecoder(const std::string& codePage) { open(codePage); }
-    ~PageDecoder() { close(); }
-    PageDecoder(const PageDecoder&) = delete;
-    PageDecoder& operator=(const PageDecoder&) = delete;
-
-    void open(const std::string& codePage) {
-        close();
-        cd_ = iconv_open("UTF-8", codePage.c_str());
-        if (cd_ == kNone) cd_ = iconv_open("UTF-8", "WINDOWS-1252");
-    }
-
-    // Appends the bytes' text; iconv lets some invalid UTF-8 through (code points beyond
-    // U+10FFFF from a "UTF-8" page), so what it gives is made valid UTF-8.
-    void append(const std::string& bytes, std::string& out) {
-        std::string converted;
-        convert(bytes, converted);
-        out += QString::fromUtf8(converted).toStdString();
-    }
-
-  private:
-    void convert(const std::string& bytes, std::string& out) {
-        if (cd_ == kNone) {
-            out += text::display(bytes).toStdString();
-            return;
-        }
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        std::string in = bytes;
-        char* src = in.data();
-        size_t left = in.size();
-        char buffer[4096];
-        while (left > 0) {
-            char* dst = buffer;
-            size_t room = sizeof buffer;
-            const size_t rc = iconv(cd_, &src, &left, &dst, &room);
-            const int err = errno;
-            out.append(buffer, static_cast<size_t>(dst - buffer));
-            if (rc == static_cast<size_t>(-1) && err != E2BIG) {
-                out += "\xEF\xBF\xBD";
-                ++src;
-                --left;
-            }
-        }
-    }
-
-    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
-    void close() {
-        if (cd_ != kNone) iconv_close(cd_);
-        cd_ = kNone;
-    }
-    iconv_t cd_ = kNone;
-};
 
 void appendUtf8(std::string& out, char32_t code) {
     if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
@@ -551,20 +463,6 @@ bool isRichReadmeExtension(const std::string& lowerExt) {
     return lowerExt == ".rtf" || lowerExt == ".html" || lowerExt == ".htm" || lowerExt == ".glml";
 }
 
-std::string fromCodePage(const std::string& bytes, const std::string& codePage) {
-    std::string out;
-    PageDecoder(codePage).append(bytes, out);
-    return out;
-}
-
-std::string decodeText(const std::string& bytes) {
-    if (startsWith(bytes, "\xEF\xBB\xBF", 3)) return bytes.substr(3);
-    if (startsWith(bytes, "\xFF\xFE", 2)) return fromCodePage(bytes.substr(2), "UTF-16LE");
-    if (startsWith(bytes, "\xFE\xFF", 2)) return fromCodePage(bytes.substr(2), "UTF-16BE");
-    if (validUtf8(bytes)) return bytes;
-    return fromCodePage(bytes, windowsPageFor(detectedCodePage(bytes)));
-}
-
 std::string rtfToText(const std::string& rtf) {
     struct Group {
         bool skip = false;
@@ -574,7 +472,7 @@ std::string rtfToText(const std::string& rtf) {
     size_t untracked = 0;  // groups opened beyond kRtfDepth, which take their parent's state
     std::string codePage = "WINDOWS-1252";
     int pageChanges = 0;
-    PageDecoder decoder(codePage);
+    text::PageDecoder decoder(codePage);
     std::string out, pending;  // pending: bytes of the document's code page
     auto flush = [&] {
         if (!pending.empty()) decoder.append(pending, out);
@@ -725,7 +623,7 @@ bool isGlmlSpace(char c) {
 }  // namespace
 
 std::string glmlToHtml(const std::string& glml) {
-    const std::string source = decodeText(glml);
+    const std::string source = text::decodeText(glml);
     std::string html;
     html.reserve(source.size() + source.size() / 8);
     for (size_t i = 0; i < source.size();) {
@@ -810,6 +708,7 @@ ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes
     const bool cut = bytes.size() > kScanBytes;
     if (ext == ".rtf") return plain(rtfToText(shownPart(bytes)), cut);
     if (ext == ".glml") return richOrPlain(glmlToHtml(shownPart(bytes)), cut);
-    if (ext == ".html" || ext == ".htm") return richOrPlain(decodeText(shownPart(bytes)), cut);
-    return plain(decodeText(shownPart(bytes)), cut);
+    if (ext == ".html" || ext == ".htm")
+        return richOrPlain(text::decodeText(shownPart(bytes)), cut);
+    return plain(text::decodeText(shownPart(bytes)), cut);
 }

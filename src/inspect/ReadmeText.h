@@ -26,12 +26,6 @@ bool isRichReadmeExtension(const std::string& lowerExt);
 // objects and images of a page are left out.
 ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes);
 
-// Text bytes to UTF-8: a byte-order mark wins, then valid UTF-8, then the detected code
-// page, Windows-1252 when nothing is detected.
-std::string decodeText(const std::string& bytes);
-// Bytes of the given code page (an iconv name such as "WINDOWS-1251") to UTF-8.
-std::string fromCodePage(const std::string& bytes, const std::string& codePage);
-
 // Each converter takes any bytes: a damaged escape or tag is left out or shown as text.
 std::string rtfToText(const std::string& rtf);
 std::string glmlToHtml(const std::string& glml);

@@ -123,38 +123,6 @@ std::string removeChars(const std::string& s, std::string_view chars) {
     return out;
 }
 
-std::string oemUmlautsToAnsi(const std::string& s) {
-    std::string out = s;
-    for (char& ch : out) {
-        switch (static_cast<unsigned char>(ch)) {
-            case 0x81:
-                ch = '\xFC';
-                break;
-            case 0x84:
-                ch = '\xE4';
-                break;
-            case 0x8E:
-                ch = '\xC4';
-                break;
-            case 0x94:
-                ch = '\xF6';
-                break;
-            case 0x99:
-                ch = '\xD6';
-                break;
-            case 0x9A:
-                ch = '\xDC';
-                break;
-            case 0xE1:
-                ch = '\xDF';
-                break;
-            default:
-                break;
-        }
-    }
-    return out;
-}
-
 std::string withTrailingDelim(const std::string& path) {
     if (path.empty() || path.back() == fsx::kPathDelim) return path;
     return path + fsx::kPathDelim;

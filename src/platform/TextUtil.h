@@ -12,8 +12,6 @@ namespace text {
 std::string removeFirst(const std::string& pattern, const std::string& s);
 // The text with every character of `chars` removed.
 std::string removeChars(const std::string& s, std::string_view chars);
-// Seven OEM (437/850) umlaut bytes turned into their Windows-1252 forms, byte for byte.
-std::string oemUmlautsToAnsi(const std::string& s);
 // The path with the platform separator appended unless empty or already ending in one.
 std::string withTrailingDelim(const std::string& path);
 // File-name part of a path: after the last "\", "/" or ":".

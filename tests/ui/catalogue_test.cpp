@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QToolButton>
 #include <algorithm>
 #include <memory>
@@ -403,6 +404,68 @@ TEST_F(Catalogue, FilterNarrowsTheRowsAndTheSelectionFollows) {
         if (!step.play) continue;
         form->playbutton->click();
         EXPECT_EQ(textfile::readLines(game + "Tallowmere.Current").at(0), cafe);
+    }
+}
+
+// Titles in every code page show right after the first scan, .7z ones read in the background,
+// and the filter finds them; a title stored as 8-bit text by an earlier version shows decoded
+// too, and a second scan reads no archive for its titles.
+TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
+    app().languageSlots[185] = "<185 %s>";
+    struct Case {
+        std::string archive, titlesFile, shown, typed;
+    };
+    std::vector<Case> cases = {
+        {"Pl.zip", "title_20: \"Nocny z\xB3odziej z \xA3odzi\"", "Nocny złodziej z Łodzi",
+         "ZŁODZIEJ"},
+        {"Ru.zip", "title_20: \"\xD2\xE5\xED\xFC \xE2\xEE\xF0\xE0\"", "Тень вора", "тень"},
+        {"Es.zip", "title_20: \"La c\xE1mara del ladr\xF3n\"", "La cámara del ladrón", "camara"},
+        {"Utf.zip", "title_20: \"Tajny dom, с фасадом\"", "Tajny dom, с фасадом", "фасад"},
+        {"De.zip", "title_20: \"Der Schl\x81ssel\"", "Der Schlüssel", "schlussel"},
+        {"Legacy.zip", "title_20: \"unused\"", "Łódź nocą", "lodz noc"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(makeZip(missions + c.archive,
+                            {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", c.titlesFile}}));
+    }
+    // An earlier version kept this title as the 8-bit text of the mission (Windows-1250).
+    const std::string legacyKey =
+        "Legacy." + std::to_string(fsx::fileSize64(missions + "Legacy.zip"));
+    settings().WriteString(legacyKey, "title", "\xA3\xF3\x64\x9F noc\xB9");
+    if (haveProgram("7zz")) {
+        TempDir tree;
+        tree.write("miss20.mis", "SKYOBJVAR");
+        tree.write("strings/titles.str", "title_20: \"\xD1\xE2\xE5\xF2 \xE2 \xEE\xEA\xED\xE5\"");
+        ASSERT_EQ(runCommand("cd '" + tree.path() + "' && 7zz a -bd -ms=on '" + missions +
+                             "Seven.7z' . >/dev/null"),
+                  0);
+        cases.push_back({"Seven.7z", "", "Свет в окне", "окне"});
+    }
+    form->ScanCatalogue(false);
+    // The titles of .7z archives come from the background a moment later.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const int row = rowOf("Seven");
+        return row == 0 || !grid().Cell(1, row).empty();
+    }));
+    QTest::qWait(300);
+    EXPECT_EQ(form->StatusBar->SimpleText(), "");
+    for (const Case& c : cases) {
+        const std::string name = c.archive.substr(0, c.archive.find('.'));
+        SCOPED_TRACE(name);
+        EXPECT_EQ(grid().Cell(1, rowOf(name)), c.shown);
+        form->FilterEdit->setText(QString::fromStdString(c.typed));
+        std::vector<std::string> shown;
+        for (int r = 1; r < grid().RowCount(); ++r)
+            if (!grid().isRowHidden(r - 1)) shown.push_back(grid().Cell(2, r));
+        EXPECT_EQ(shown, std::vector<std::string>{name});
+    }
+    form->FilterEdit->clear();
+    // Every record holds its title now: a second scan reads them from there.
+    form->ScanCatalogue(false);
+    for (const Case& c : cases) {
+        const int row = rowOf(c.archive.substr(0, c.archive.find('.')));
+        EXPECT_NE(settings().ReadString(RecordKey(grid().RowCells(row)), "title", "_"), "_");
+        EXPECT_EQ(grid().Cell(1, row), c.shown);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -14,6 +15,7 @@
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
+#include "app/ui/TitleReading.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/CatalogueScan.h"
 #include "catalogue/ui/QuestGridDraw.h"
@@ -128,6 +130,20 @@ bool selectionShown() {
            grid.Cell(3, row) + grid.Cell(2, row) == g_selection.lastSelectionKey();
 }
 
+// The title reading of the window, which goes with it.
+class TitleHolder : public QObject {
+  public:
+    explicit TitleHolder(Tmainform& form)
+        : QObject(&form), reading(*form.QuestGrid, *form.StatusBar) {}
+    TitleReading reading;
+};
+
+TitleReading& titleReading() {
+    static QPointer<TitleHolder> holder;
+    if (!holder || holder->parent() != mainform) holder = new TitleHolder(*mainform);
+    return holder->reading;
+}
+
 ScanEnv scanEnv() {
     Tmainform& f = *mainform;
     ScanEnv env;
@@ -139,6 +155,7 @@ ScanEnv scanEnv() {
     env.selectCell = [](int col, int row) {
         if (!g_selectionHeld) selectRow(col, row);
     };
+    env.readTitles = [](std::vector<TitleRead> reads) { titleReading().read(std::move(reads)); };
     return env;
 }
 

@@ -198,8 +198,10 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
     return true;
 }
 
-// One row per mission archive of every mission directory, in the listing's order.
-void addMissionRows(const ScanEnv& env, IniFile& settings) {
+// One row per mission archive of every mission directory, in the listing's order. Returns
+// the rows whose record holds no title yet.
+std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
+    std::vector<TitleRead> untitled;
     const std::vector<ArchiveFile> archives = missionArchiveFiles(settings);
     const std::set<std::string> ownNames = namedWithExtension(archives);
     for (const ArchiveFile& file : archives) {
@@ -217,8 +219,12 @@ void addMissionRows(const ScanEnv& env, IniFile& settings) {
         }
         row[3] = file.dir;
         LoadRecordIntoRow(row);
+        const std::string key = RecordKey(row);
+        if (settings.ReadString(key, "title", "_") == "_")
+            untitled.push_back({key, file.dir + entry.name, env.grid->RowCount() - 1});
         commitWorkingRow(*env.grid, std::move(row));
     }
+    return untitled;
 }
 
 // The headings, column widths and flags, the sort and the caption.
@@ -285,7 +291,8 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 
     std::string lastGameRow;
     if (!addGameRows(env, state, myScan, lastGameRow)) return;
-    addMissionRows(env, settings);
+    std::vector<TitleRead> untitled = addMissionRows(env, settings);
+    if (env.readTitles && !untitled.empty()) env.readTitles(std::move(untitled));
     finishGrid(env, settings);
     markInstalledRows(grid, settings);
     const int selected = rowToSelect(grid, settings, lastGameRow);

@@ -6,9 +6,17 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class TStringGridEx;
 class TZipArchiver;
+
+// A mission row whose record holds no title yet, at its row before the grid is sorted.
+struct TitleRead {
+    std::string recordKey;
+    std::string path;  // its archive
+    int row = 0;
+};
 
 struct ScanEnv {
     TStringGridEx* grid = nullptr;
@@ -17,6 +25,9 @@ struct ScanEnv {
     std::function<void(const std::string&)> setCaption;
     std::function<void()> runSetupDialog;
     std::function<void(int col, int row)> selectCell;  // the grid's selection handler
+    // Reads the titles of the rows that have none yet: those that read quickly into their
+    // rows at once (the scan has not sorted them yet), the others later on.
+    std::function<void(std::vector<TitleRead>)> readTitles;
 };
 
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env);

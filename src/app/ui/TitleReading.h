@@ -1,0 +1,31 @@
+#pragma once
+// The titles a catalogue scan finds missing: those that read quickly (ZIP archives, and
+// .7z/.rar missions with a cache) are read into their rows at once; the others on a thread
+// of their own, which hands its titles to the window a few times a second and says in the
+// status line how many are left. Each title is stored in its mission's record, so that the
+// next scan reads none.
+
+#include <memory>
+#include <vector>
+
+#include "catalogue/ui/CatalogueScan.h"
+
+class TStringGridEx;
+class TStatusLine;
+
+class TitleReading {
+  public:
+    TitleReading(TStringGridEx& grid, TStatusLine& status);
+    ~TitleReading();  // stops the thread and waits for it
+    TitleReading(const TitleReading&) = delete;
+    TitleReading& operator=(const TitleReading&) = delete;
+
+    // The scan's hook: reads the titles of `reads`, stopping the reads of an earlier scan.
+    void read(std::vector<TitleRead> reads);
+    // True while titles are being read in the background.
+    bool busy() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
