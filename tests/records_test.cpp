@@ -47,8 +47,8 @@ TEST(LoadRecordIntoRow, CopiesTheRecord) {
     Row row = missionRow("Lost]City", "1048576");
     LoadRecordIntoRow(ini, row);
     EXPECT_EQ(row[0], "21");
-    EXPECT_EQ(row[1], "Gr\xFCn \xF6l \xDF");  // DOS umlauts in their Windows forms
-    EXPECT_EQ(row[2], "Lost]City");           // other columns stay
+    EXPECT_EQ(row[1], "Gr\u00FCn \u00F6l \u00DF");  // a stored DOS title shows decoded
+    EXPECT_EQ(row[2], "Lost]City");                 // other columns stay
     EXPECT_EQ(row[5], "F");
     EXPECT_EQ(row[6], "45000");
 
