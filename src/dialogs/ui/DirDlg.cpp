@@ -1,24 +1,34 @@
 #include "dialogs/ui/DirDlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QToolTip>
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 
@@ -33,6 +43,88 @@ std::string spath(const QString& path) {
 std::string homeDirectory() {
     return spath(QDir::homePath());
 }
+
+// "~" and "~/..." with the home directory put in; other paths as they are.
+std::string withHome(const std::string& path) {
+    if (path == "~" || path.rfind("~/", 0) == 0
+#ifdef _WIN32
+        || path.rfind("~\\", 0) == 0
+#endif
+    )
+        return homeDirectory() + path.substr(1);
+    return path;
+}
+
+// The chooser's texts in the language table.
+constexpr int kShowHiddenSlot = 195;
+constexpr int kPathLabelSlot = 196;
+constexpr int kFolderLabelSlot = 197;
+constexpr int kFolderHintSlot = 198;
+constexpr int kNoSuchFolderSlot = 199;
+
+// Each folder item's path and its name as shown, without the indent.
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kNameRole = Qt::UserRole + 1;
+
+// The folder list: Enter opens the current folder, Backspace goes to the parent, and
+// typed letters move to the next folder whose name starts with them.
+class FolderListBox : public QListWidget {
+  public:
+    FolderListBox(QWidget* parent, std::function<void()> open, std::function<void()> up)
+        : QListWidget(parent), open_(std::move(open)), up_(std::move(up)) {}
+
+    void keyboardSearch(const QString& search) override {
+        if (search.isEmpty() || count() == 0) {
+            typed_.clear();
+            return;
+        }
+        if (!typing_.isValid() || typing_.elapsed() > QApplication::keyboardInputInterval())
+            typed_.clear();
+        typing_.restart();
+        typed_ += search;
+        // One letter, or the same letter again and again, steps to the next name with it;
+        // a longer start stays on the current name while it still fits.
+        QString start = typed_;
+        if (start.count(start.front()) == start.size()) start.truncate(1);
+        const bool step = start.size() == 1;
+        const int from = std::max(currentRow(), 0);
+        for (int i = 0; i < count(); ++i) {
+            const int row = (from + i + (step ? 1 : 0)) % count();
+            if (item(row)->data(kNameRole).toString().startsWith(start, Qt::CaseInsensitive)) {
+                setCurrentRow(row);
+                return;
+            }
+        }
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier |
+                                                   Qt::ShiftModifier | Qt::MetaModifier));
+        switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                typed_.clear();
+                open_();
+                event->accept();
+                return;
+            case Qt::Key_Backspace:
+                if (!plain) break;
+                typed_.clear();
+                up_();
+                event->accept();
+                return;
+            default:
+                break;
+        }
+        QListWidget::keyPressEvent(event);
+    }
+
+  private:
+    std::function<void()> open_, up_;
+    QString typed_;
+    QElapsedTimer typing_;
+};
 
 // A mounts table field with its octal escapes (\040 for a blank, ...) decoded.
 std::string unescapeMountField(const std::string& field) {
@@ -81,16 +173,16 @@ std::string parentOf(const std::string& dir) {
     return dir.substr(0, slash);
 }
 
-// Subfolder names of `dir`, sorted without regard to case. Hidden folders are left out,
-// except Wine prefixes, where games are commonly installed.
-std::vector<std::string> subfolders(const std::string& dir) {
+// Subfolder names of `dir`, sorted without regard to case. Hidden folders are left out
+// unless `hidden`, except Wine prefixes, where games are commonly installed.
+std::vector<std::string> subfolders(const std::string& dir, bool hidden) {
     QDir d(qpath(dir));
     std::vector<std::string> names;
     const QFileInfoList infos =
         d.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QFileInfo& info : infos) {
         const QString name = info.fileName();
-        if (name.startsWith('.') &&
+        if (!hidden && name.startsWith('.') &&
             !QFileInfo(info.absoluteFilePath() + QStringLiteral("/drive_c")).isDir())
             continue;
         names.push_back(spath(name));
@@ -170,39 +262,75 @@ TSelectDirDlg::TSelectDirDlg(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     setObjectName("SelectDirDlg");
     setModal(true);
-    setFixedSize(233, 236);
+    setFixedSize(313, 315);
+
+    // The path field, after its label, whatever the label's length in the language.
+    PathLabel = new QLabel(text::display(slot(kPathLabelSlot)), this);
+    PathLabel->setObjectName("PathLabel");
+    PathLabel->adjustSize();
+    PathLabel->move(8, 8 + (22 - PathLabel->height()) / 2);
+    PathEdit = new QLineEdit(this);
+    PathEdit->setObjectName("PathEdit");
+    const int pathX = PathLabel->text().isEmpty() ? 8 : 8 + PathLabel->width() + 6;
+    PathEdit->setGeometry(pathX, 8, 305 - pathX, 22);
+    PathLabel->setBuddy(PathEdit);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName("Bevel1");
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    Bevel1->setGeometry(8, 8, 217, 185);
+    Bevel1->setGeometry(8, 38, 297, 236);
 
     DriveComboBox = new QComboBox(this);
     DriveComboBox->setObjectName("DriveComboBox");
-    DriveComboBox->setGeometry(16, 16, 201, 19);
+    DriveComboBox->setGeometry(16, 46, 281, 22);
 
-    DirectoryListBox = new QListWidget(this);
+    FolderLabel = new QLabel(text::display(slot(kFolderLabelSlot)), this);
+    FolderLabel->setObjectName("FolderLabel");
+    FolderLabel->setGeometry(16, 72, 281, 17);
+
+    DirectoryListBox = new FolderListBox(
+        this, [this] { DirectoryListBoxClick(DirectoryListBox->currentItem()); },
+        [this] { GoUp(); });
     DirectoryListBox->setObjectName("DirectoryListBox");
-    DirectoryListBox->setGeometry(16, 40, 201, 145);
+    DirectoryListBox->setGeometry(16, 91, 281, 153);
     DirectoryListBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    DirectoryListBox->setToolTip(text::display(slot(kFolderHintSlot)));
+    FolderLabel->setBuddy(DirectoryListBox);
 
+    ShowHiddenBox = new QCheckBox(text::display(slot(kShowHiddenSlot)), this);
+    ShowHiddenBox->setObjectName("ShowHiddenBox");
+    ShowHiddenBox->setGeometry(16, 248, 281, 20);
+
+    // Enter on a button presses it; Enter elsewhere never reaches a default button (see
+    // keyPressEvent).
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName("OKBtn");
-    OKBtn->setGeometry(31, 204, 75, 25);
-    OKBtn->setDefault(true);
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    OKBtn->setGeometry(71, 282, 75, 25);
+    OKBtn->setAutoDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, &TSelectDirDlg::OKBtnClick);
 
     CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
     CancelBtn->setObjectName("CancelBtn");
-    CancelBtn->setGeometry(127, 204, 75, 25);
-    CancelBtn->setAutoDefault(false);
+    CancelBtn->setGeometry(167, 282, 75, 25);
+    CancelBtn->setAutoDefault(true);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    setTabOrder(PathEdit, DriveComboBox);
+    setTabOrder(DriveComboBox, DirectoryListBox);
+    setTabOrder(DirectoryListBox, ShowHiddenBox);
+    setTabOrder(ShowHiddenBox, OKBtn);
+    setTabOrder(OKBtn, CancelBtn);
 
     connect(DirectoryListBox, &QListWidget::itemClicked, this,
             &TSelectDirDlg::DirectoryListBoxClick);
     connect(DirectoryListBox, &QListWidget::itemActivated, this,
             &TSelectDirDlg::DirectoryListBoxClick);
     connect(DriveComboBox, &QComboBox::activated, this, &TSelectDirDlg::DriveComboBoxChange);
+    connect(PathEdit, &QLineEdit::returnPressed, this, &TSelectDirDlg::PathEditEnter);
+    connect(PathEdit, &QLineEdit::textEdited, this, [this] { markPath(false); });
+    connect(ShowHiddenBox, &QCheckBox::toggled, this, &TSelectDirDlg::ShowHiddenBoxClick);
+    auto* up = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
+    connect(up, &QShortcut::activated, this, &TSelectDirDlg::GoUp);
 
     RefreshDrives();
     SetDirectory(homeDirectory());
@@ -239,12 +367,14 @@ void TSelectDirDlg::showDriveOf(const std::string& dir) {
 void TSelectDirDlg::SetDirectory(const std::string& dir) {
     if (dir.empty() && !current_.empty()) return;
     const std::string fallback = current_.empty() ? homeDirectory() : current_;
-    current_ =
-        existingDirectoryFor(dir, existingDirectoryFor(fallback, std::string(1, fsx::kPathDelim)));
+    current_ = existingDirectoryFor(
+        withHome(dir), existingDirectoryFor(fallback, std::string(1, fsx::kPathDelim)));
     const std::string drive = volumeOf(drives_, current_);
     if (!drive.empty()) driveDirs_[drive] = current_;
     showDriveOf(current_);
     fillFolders();
+    PathEdit->setText(text::display(current_));
+    markPath(false);
 }
 
 void TSelectDirDlg::fillFolders() {
@@ -260,7 +390,8 @@ void TSelectDirDlg::fillFolders() {
                    const QIcon& icon) {
         auto* item = new QListWidgetItem(
             icon, QString(static_cast<int>(level) * 2, ' ') + text::display(name));
-        item->setData(Qt::UserRole, qpath(path));
+        item->setData(kPathRole, qpath(path));
+        item->setData(kNameRole, text::display(name));
         DirectoryListBox->addItem(item);
         return item;
     };
@@ -270,15 +401,83 @@ void TSelectDirDlg::fillFolders() {
         const std::string name = level == 0 ? path : text::extractFileName(path);
         currentItem = add(path, name, level, open);
     }
-    for (const std::string& name : subfolders(current_))
+    for (const std::string& name : subfolders(current_, ShowHiddenBox->isChecked()))
         add(joinDir(current_, name), name, chain.size(), closed);
     if (currentItem) DirectoryListBox->setCurrentItem(currentItem);
 }
 
 void TSelectDirDlg::DirectoryListBoxClick(QListWidgetItem* item) {
     if (!item) return;
-    const std::string path = spath(item->data(Qt::UserRole).toString());
+    const std::string path = spath(item->data(kPathRole).toString());
     if (path != current_) SetDirectory(path);
+}
+
+bool TSelectDirDlg::PathEditEnter() {
+    const std::string typed = withHome(text::trim(text::fromDisplay(PathEdit->text())));
+    if (typed.empty()) {
+        SetDirectory(current_);
+        return true;
+    }
+    QString path = QDir::cleanPath(qpath(typed));
+    if (!QDir::isAbsolutePath(path)) path = QDir::cleanPath(qpath(current_) + '/' + path);
+    const std::string dir = spath(QDir::toNativeSeparators(path));
+    if (!fsx::directoryExists(dir)) {
+        markPath(true);
+        QToolTip::showText(PathEdit->mapToGlobal(QPoint(0, PathEdit->height())),
+                           text::display(text::withArgument(slot(kNoSuchFolderSlot), typed)),
+                           PathEdit);
+        return false;
+    }
+    SetDirectory(dir);
+    return true;
+}
+
+void TSelectDirDlg::markPath(bool refused) {
+    const bool was = PathEdit->property("refused").toBool();
+    if (refused == was) return;
+    QPalette palette;  // the inherited one
+    if (refused) {
+        palette = PathEdit->palette();
+        palette.setColor(QPalette::Text, QColor(0xc0, 0x10, 0x10));
+    }
+    PathEdit->setPalette(palette);
+    PathEdit->setProperty("refused", refused);
+    if (!refused) QToolTip::hideText();
+}
+
+void TSelectDirDlg::ShowHiddenBoxClick() {
+    fillFolders();
+}
+
+void TSelectDirDlg::OKBtnClick() {
+    // A path typed but not yet opened is what the player chose.
+    if (PathEdit->isModified() && !PathEditEnter()) return;
+    accept();
+}
+
+void TSelectDirDlg::GoUp() {
+    const std::string from = current_;
+    const std::string parent = parentOf(from);
+    if (parent.empty()) return;
+    SetDirectory(parent);
+    for (int row = 0; row < DirectoryListBox->count(); ++row)
+        if (spath(DirectoryListBox->item(row)->data(kPathRole).toString()) == from)
+            DirectoryListBox->setCurrentRow(row);
+}
+
+void TSelectDirDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter reaches the dialog from the path field (which opened what it names), the
+    // drive list or the box: it accepts nothing. A focused button takes Enter itself.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TSelectDirDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    DirectoryListBox->setFocus();
 }
 
 void TSelectDirDlg::DriveComboBoxChange(int index) {

@@ -1,11 +1,15 @@
 #pragma once
-// The directory chooser: a drive list above a folder list of the current drive. The
-// chosen directory is the folder list's current directory.
+// The directory chooser: a path field, a drive list above a folder list of the current
+// drive, and a box for hidden folders. The chosen directory is the folder list's current
+// directory.
 //
 // The "drives" are the volumes of the system: on Windows its logical drives, elsewhere
 // the mounted file systems that hold user data (always "/" and the home directory's).
 // The folder list shows the current directory with its parents above it and its
-// subfolders below; one click on a folder opens it.
+// subfolders below; one click on a folder opens it, and so does Enter. Backspace in the
+// list (Alt+Up anywhere) goes to the parent; typing a name's first letters moves to it.
+// A path typed into the path field is opened with Enter. Only OK accepts the dialog: Enter
+// elsewhere opens what it names and never closes the dialog.
 
 #include <QDialog>
 #include <map>
@@ -14,8 +18,11 @@
 
 #include "platform/Prompter.h"
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
+class QLabel;
+class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
@@ -36,15 +43,19 @@ class TSelectDirDlg : public QDialog, public ModalDialog {
     explicit TSelectDirDlg(QWidget* parent = nullptr);
     ~TSelectDirDlg() override;
 
+    QLabel* PathLabel = nullptr;
+    QLineEdit* PathEdit = nullptr;
     QFrame* Bevel1 = nullptr;
     QComboBox* DriveComboBox = nullptr;
+    QLabel* FolderLabel = nullptr;
     QListWidget* DirectoryListBox = nullptr;
+    QCheckBox* ShowHiddenBox = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
     // The chosen directory: a full path without trailing separator (a root keeps its
     // own). Setting it opens the lists there (see existingDirectoryFor; an empty text
-    // keeps the current directory).
+    // keeps the current directory, a leading "~" stands for the home directory).
     std::string Directory() const { return current_; }
     void SetDirectory(const std::string& dir);
 
@@ -54,13 +65,26 @@ class TSelectDirDlg : public QDialog, public ModalDialog {
     // Events.
     void DirectoryListBoxClick(QListWidgetItem* item);
     void DriveComboBoxChange(int index);
+    // Opens the directory the path field names (relative to the current one when it is
+    // not absolute). A name that is no directory is refused: the text stays, marked, and
+    // the current directory with it. Returns whether the field names a directory.
+    bool PathEditEnter();
+    void ShowHiddenBoxClick();
+    void OKBtnClick();
+    // Opens the parent of the current directory, with the folder left selected in it.
+    void GoUp();
 
     // ModalDialog. Cancel leaves the chosen directory as it was when the dialog opened.
     std::string dialogName() const override;
     int execModal() override;
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
   private:
     void fillFolders();
+    void markPath(bool refused);
     void showDriveOf(const std::string& dir);
 
     std::string current_;
