@@ -9,8 +9,10 @@
 // desktop integration and game start, 140-159 catalogue and dialogs, 160-169 starts through
 // the game's launcher, 170-179 the games found and the start commands of the setup dialog,
 // 180-184 the end of an install: a cancel, the start under way; 185-189 the titles a
-// catalogue scan reads in the background; 195-199 the directory chooser.
-inline constexpr int kLanguageSlotCount = 200;
+// catalogue scan reads in the background; 195-199 the directory chooser; 200-204 the setup
+// dialog's captions with keys of their own (OK, Cancel, Thief 2's folder box, the command
+// labels).
+inline constexpr int kLanguageSlotCount = 205;
 
 // Fills app().languageSlots from app().languageFile (slots stay empty without one) and
 // then runs the apply hook, so that the main window takes its captions and hints at once.

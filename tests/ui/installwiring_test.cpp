@@ -5,6 +5,8 @@
 #include <unistd.h>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QEvent>
@@ -457,6 +459,31 @@ TEST_F(InstallWiring, AFailedAnalysisSelectsTheRowAndStartsNothing) {
     clickRow(rowOf("Vault"));
     EXPECT_EQ(WindowSelectedMission().currentGame, 2);
     EXPECT_TRUE(form->playbutton->isEnabled());
+}
+
+// A mission with texts only in other languages than the game's offers them in a box that
+// covers neither the notes asking for a language nor any other control, in the smallest window.
+TEST_F(InstallWiring, TheOfferedLanguagesCoverNothingOfThePanel) {
+    ASSERT_TRUE(makeZip(missions + "Babel.zip", {{"miss20.mis", "SKYOBJVAR"},
+                                                 {"intrface/french/goals.str", "objectifs"},
+                                                 {"intrface/german/goals.str", "Ziele"}}));
+    form->resize(form->minimumSize());
+    form->show();
+    form->ScanCatalogue(false);
+    clickRow(rowOf("Babel"));
+    QComboBox* box = form->LanguageCombo;
+    ASSERT_TRUE(box->isVisible());
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_NE(notes().find("<30>"), std::string::npos);
+    EXPECT_TRUE(form->Panel3->rect().contains(box->geometry()));
+    for (QWidget* w : form->Panel3->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w != box && w->isVisible())
+            EXPECT_FALSE(w->geometry().intersects(box->geometry()))
+                << w->objectName().toStdString();
+    }
+    // The finished box lies over the panel's lower corner.
+    const QRect onWindow(box->mapTo(form.get(), QPoint(0, 0)), box->size());
+    EXPECT_FALSE(onWindow.intersects(form->finished->geometry()));
 }
 
 // The remembered row whose analysis fails neither ends the start nor keeps an unfinished

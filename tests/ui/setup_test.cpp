@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,7 +42,8 @@ const char kLanguageFile[] =
     "[English]\n31=Choose\n51=Missions\n52=Games\n53=Options\n54=Language\n55=&Add\n"
     "56=&Remove\n57=Compression\n58=rates\n59=Cancel\n65=No game\n66=No missions\n"
     "68=Window\n69=Maximised\n70=Remembered\n72=Setup\n73=OK\n150=Folders\n151=Engine %s\n"
-    "152=unknown\n153=NewDark %s\n171=None found\n173=Starts through: %s\n175=Not read:\n";
+    "152=unknown\n153=NewDark %s\n171=None found\n173=Starts through: %s\n175=Not read:\n"
+    "200=&OK\n201=&Cancel\n202=Folders\n";
 
 std::vector<std::string> listed(const QListWidget* list) {
     std::vector<std::string> out;
@@ -76,6 +79,20 @@ class SetupDialog : public ::testing::Test {
         setSetupDialogHook(previous_);
         closeAppFiles();
         app() = AppState{};
+    }
+    // The shipped language file, in language `language` (1 English ... 4 Spanish).
+    void shippedLanguage(int language) {
+        closeAppFiles();
+        dir.write("Tallowmere.dat", readFile(std::string(TM_SOURCE_DIR) + "/data/Tallowmere.dat"));
+        dir.write("Tallowmere.ini", "[options]\nlanguage=" + std::to_string(language) + "\n");
+        openAppFiles(dir.path());
+        LoadLanguageTable();
+    }
+    // Shows the dialog as the active window, the way the player meets it.
+    static bool showActive(TSetupDlg& d) {
+        d.show();
+        d.activateWindow();
+        return QTest::qWaitForWindowActive(&d);
     }
     // Runs the dialog through RunSetupDialog; `act` plays the user and returns its result.
     void run(std::function<int(TSetupDlg&)> act) {
@@ -121,8 +138,8 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
         EXPECT_EQ(d.RemoveBtn->text(), "&Remove");
         EXPECT_EQ(d.CompressLabel->text(), "Compression");
         EXPECT_EQ(d.compressrates->text(), "rates");
-        EXPECT_EQ(d.CancelBtn->text(), "Cancel");
-        EXPECT_EQ(d.OKBtn->text(), "OK");
+        EXPECT_EQ(d.CancelBtn->text(), "&Cancel");
+        EXPECT_EQ(d.OKBtn->text(), "&OK");
         EXPECT_TRUE(d.OKBtn->isDefault());
         EXPECT_EQ(d.Window->title(), "Window");
         EXPECT_EQ(d.Window->Items.size(), 2u);
@@ -130,8 +147,8 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
         EXPECT_EQ(d.Window->Items[0]->text(), "Maximised");
         EXPECT_EQ(d.Window->Items[1]->text(), "Remembered");
         EXPECT_EQ(d.Window->Items[0]->y(), d.Window->Items[1]->y());  // two columns
-        EXPECT_EQ(d.Label3->text(), "Thief 1");
-        EXPECT_EQ(d.Label2->text(), "Thief 2");
+        EXPECT_EQ(d.Label3->text(), "Thief &1");
+        EXPECT_EQ(d.Label2->text(), "Thief &2");
         for (const char* name :
              {"MissionBox", "missiondirs",  "AddBtn",        "RemoveBtn",     "ThiefBox",
               "Label3",     "Label2",       "t1dir",         "t2dir",         "Button3",
@@ -169,7 +186,7 @@ TEST_F(SetupDialog, FilledFromTheSettings) {
     });
 }
 
-TEST_F(SetupDialog, ControlsSitInsideTheGroupFramesAndLongPathsShowTheirStart) {
+TEST_F(SetupDialog, ControlsSitBelowTheGroupFramesAndLongPathsShowTheirStart) {
     const std::string longDir = "/games/" + std::string(200, 'x') + "/thief";
     dir.write("Tallowmere.ini", "[options]\nthief1dir=" + longDir + "\n");
     run([&](TSetupDlg& d) {
@@ -193,22 +210,6 @@ TEST_F(SetupDialog, ControlsSitInsideTheGroupFramesAndLongPathsShowTheirStart) {
             for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
                 topmost = std::min(topmost, child->y());
             EXPECT_LT(line, topmost) << box->objectName().toStdString();
-        }
-        // Nothing overlaps its neighbours or reaches out of its box.
-        std::vector<QWidget*> parents = {&d};
-        for (QGroupBox* box : d.findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
-            parents.push_back(box);
-        for (QWidget* parent : parents) {
-            QList<QWidget*> shown;
-            for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                if (!child->isHidden()) shown.append(child);
-            for (qsizetype i = 0; i < shown.size(); ++i) {
-                const std::string name = shown[i]->objectName().toStdString();
-                EXPECT_TRUE(parent->rect().contains(shown[i]->geometry())) << name;
-                for (qsizetype j = i + 1; j < shown.size(); ++j)
-                    EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
-                        << name << " " << shown[j]->objectName().toStdString();
-            }
         }
         EXPECT_EQ(d.t1dir->text().toStdString(), longDir);
         EXPECT_EQ(d.t1dir->cursorPosition(), 0);
@@ -569,4 +570,182 @@ TEST_F(SetupDialog, FoundGamesFillTheFirstStartAndArePickedIntoTheirDirectory) {
     EXPECT_EQ(finds, 2);
 }
 
+// The setup dialog's control that `w` stands for: a spin box's own line edit stands for it.
+QWidget* control(QWidget* w) {
+    while (w && (w->objectName().isEmpty() || w->objectName().startsWith("qt_")))
+        w = w->parentWidget();
+    return w;
+}
+
+// The key of a caption: its "&" letter with Alt; none without one.
+QKeySequence keyOf(QWidget* w) {
+    if (auto* box = qobject_cast<QGroupBox*>(w)) return QKeySequence::mnemonic(box->title());
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))
+        return QKeySequence::mnemonic(w->property("text").toString());
+    return {};
+}
+
+TEST_F(SetupDialog, EveryKeyOfACaptionReachesItsControlInEveryLanguage) {
+    // The control each caption's key reaches: a button itself, a label's or a box's field.
+    const std::map<std::string, std::string> reaches = {
+        {"MissionBox", "missiondirs"},
+        {"AddBtn", "AddBtn"},
+        {"RemoveBtn", "RemoveBtn"},
+        {"Label3", "t1dir"},
+        {"t1folders", "t1folders"},
+        {"Label2", "t2dir"},
+        {"t2folders", "t2folders"},
+        {"findgames", "findgames"},
+        {"usegame", "usegame"},
+        {"CompressLabel", "compresslevel"},
+        {"Window0", "Window0"},
+        {"Window1", "Window1"},
+        {"LangBox", "Language"},
+        {"StartBox", "startcommand"},
+        {"t1commandLabel", "t1command"},
+        {"t2commandLabel", "t2command"},
+        {"OKBtn", "OKBtn"},
+        {"CancelBtn", "CancelBtn"},
+    };
+    found.games = {{1, "/g/t1/", {}}};  // Use can be pressed
+    for (int language = 1; language <= 4; ++language) {
+        shippedLanguage(language);
+        run([&](TSetupDlg& d) {
+            EXPECT_TRUE(showActive(d));
+            std::map<QString, std::string> owners;  // key -> caption
+            for (QWidget* w : d.findChildren<QWidget*>()) {
+                const std::string name = w->objectName().toStdString();
+                const QKeySequence key = keyOf(w);
+                EXPECT_EQ(!key.isEmpty(), reaches.count(name) == 1) << language << " " << name;
+                if (auto* label = qobject_cast<QLabel*>(w))
+                    EXPECT_EQ(!key.isEmpty(), label->buddy() != nullptr) << language << " " << name;
+                if (key.isEmpty()) continue;
+                const auto [at, isNew] = owners.emplace(key.toString(), name);
+                EXPECT_TRUE(isNew) << language << " " << name << " and " << at->second << ": "
+                                   << key.toString().toStdString();
+            }
+            // Each key as the player presses it: a label's field takes the focus, a button
+            // goes down (and would act after the dialog is gone).
+            for (const auto& [caption, target] : reaches) {
+                auto* from = d.findChild<QWidget*>(QString::fromStdString(caption));
+                auto* to = d.findChild<QWidget*>(QString::fromStdString(target));
+                EXPECT_TRUE(from && to) << caption;
+                if (!from || !to) continue;
+                QTest::keySequence(&d, keyOf(from));
+                auto* button = qobject_cast<QAbstractButton*>(to);
+                EXPECT_TRUE(control(QApplication::focusWidget()) == to ||
+                            (button && button->isDown()))
+                    << language << " " << caption;
+            }
+            return 0;
+        });
+    }
+}
+
+TEST_F(SetupDialog, TabGoesTopToBottomAndLeftToRight) {
+    found.games = {{1, "/g/t1/", {}}};  // Use can be pressed
+    const std::vector<std::string> order = {
+        "missiondirs",   "AddBtn",  "RemoveBtn", "t1dir",      "Button3",      "t1folders",
+        "t2dir",         "Button4", "t2folders", "foundgames", "findgames",    "usegame",
+        "compresslevel", "Window0", "Window1",   "Language",   "startcommand", "t1command",
+        "t2command",     "OKBtn",   "CancelBtn", "missiondirs"};
+    run([&](TSetupDlg& d) {
+        EXPECT_TRUE(showActive(d));
+        d.missiondirs->setFocus();
+        std::vector<std::string> seen;
+        for (size_t i = 0; i < order.size(); ++i) {
+            QWidget* at = control(QApplication::focusWidget());
+            seen.push_back(at ? at->objectName().toStdString() : "");
+            if (at) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        EXPECT_EQ(seen, order);
+        return 0;
+    });
+}
+
+TEST_F(SetupDialog, LabelsStandClearOfTheirFieldsAndNothingOverlapsInEveryLanguage) {
+    for (int language = 1; language <= 4; ++language) {
+        shippedLanguage(language);
+        run([&](TSetupDlg& d) {
+            EXPECT_TRUE(showActive(d));
+            // A label shows its whole text, a gap before its field, on the field's line.
+            for (QLabel* label : d.findChildren<QLabel*>()) {
+                QWidget* field = label->buddy();
+                if (!field) continue;
+                const std::string name = label->objectName().toStdString();
+                EXPECT_GE(label->width(), label->sizeHint().width()) << language << " " << name;
+                EXPECT_GE(field->x() - label->geometry().right(), 5) << language << " " << name;
+                EXPECT_LE(std::abs(label->geometry().center().y() - field->geometry().center().y()),
+                          1)
+                    << language << " " << name;
+            }
+            // A button's or a box's caption is not cut off.
+            for (QAbstractButton* b : d.findChildren<QAbstractButton*>()) {
+                QString text = b->text();
+                text.remove(QLatin1Char('&'));
+                const int indicator = qobject_cast<QPushButton*>(b) ? 6 : 20;
+                EXPECT_LE(b->fontMetrics().horizontalAdvance(text) + indicator, b->width())
+                    << language << " " << b->objectName().toStdString();
+            }
+            // Nothing overlaps its neighbours or reaches out of its box.
+            std::vector<QWidget*> parents = {&d};
+            for (QGroupBox* box : d.findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+                parents.push_back(box);
+            for (QWidget* parent : parents) {
+                QList<QWidget*> shown;
+                for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                    if (!child->isHidden()) shown.append(child);
+                for (qsizetype i = 0; i < shown.size(); ++i) {
+                    const std::string name = shown[i]->objectName().toStdString();
+                    EXPECT_TRUE(parent->rect().contains(shown[i]->geometry())) << language << name;
+                    for (qsizetype j = i + 1; j < shown.size(); ++j)
+                        EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                            << language << " " << name << " "
+                            << shown[j]->objectName().toStdString();
+                }
+            }
+            return 0;
+        });
+    }
+}
+
+}  // namespace
+// SHOTS-BEGIN (not committed)
+#include "app/ui/MainForm.h"
+#include <QComboBox>
+#include <QDir>
+namespace {
+TEST_F(SetupDialog, ZZShots) {
+    const char* out = std::getenv("TM_SHOTS");
+    if (!out) GTEST_SKIP();
+    QDir().mkpath(out);
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+    found.games = {{1, "/home/me/.steam/steam/steamapps/common/Thief Gold/", {}},
+                   {2, "/home/me/.steam/steam/steamapps/common/Thief 2/", {}},
+                   {2, "/home/me/Games/thief2/", {}}};
+    for (int language : {1, 2, 3, 4}) {
+        shippedLanguage(language);
+        run([&](TSetupDlg& d) {
+            showActive(d);
+            d.t2command->setFocus();
+            QApplication::processEvents();
+            d.grab().save(QString("%1/setup-%2-%3x.png").arg(out).arg(language).arg(scale));
+            return 0;
+        });
+        {
+            Tmainform f;
+            f.resize(f.minimumSize());
+            f.show();
+            QApplication::processEvents();
+            f.noteslabel->setText(QString::fromStdString(slot(29) + "\n\n" + slot(30) + "\n\n"));
+            f.LanguageCombo->addItem("french");
+            f.LanguageCombo->addItem("german");
+            f.LanguageCombo->show();
+            f.goalscheck->setChecked(true);
+            f.NotesCaption->show();
+            QApplication::processEvents();
+            f.Panel3->grab().save(QString("%1/panel-%2-%3x.png").arg(out).arg(language).arg(scale));
+        }
+    }
+}
 }  // namespace

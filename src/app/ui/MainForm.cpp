@@ -252,7 +252,9 @@ void Tmainform::createInfoPanel() {
 
     LanguageCombo = new QComboBox(Panel3);
     LanguageCombo->setObjectName("LanguageCombo");
-    LanguageCombo->setGeometry(112, 153, 129, 21);
+    // Beside the notes' caption, in the corner the content boxes leave free: it covers none
+    // of the notes' text, which ends by asking for a language, however far that text runs.
+    LanguageCombo->setGeometry(232, 94, 97, 21);
     LanguageCombo->hide();
 
     PasswordButton = new QPushButton(Panel3);

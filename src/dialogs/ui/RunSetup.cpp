@@ -28,8 +28,9 @@ void runSetupDialog() {
     setup->CompressLabel->setText(text::display(slot(57)));
     setup->CompressLabel->adjustSize();
     setup->compressrates->setText(text::display(slot(58)));
-    setup->CancelBtn->setText(text::display(slot(59)));
-    setup->OKBtn->setText(text::display(slot(73)));
+    // The setup's own OK and Cancel carry keys; the chooser's and the about box's do not.
+    setup->CancelBtn->setText(text::display(slot(201)));
+    setup->OKBtn->setText(text::display(slot(200)));
     setup->Window->setTitle(text::display(slot(68)));
     setup->Window->AddItem(text::display(slot(69)));
     setup->Window->AddItem(text::display(slot(70)));

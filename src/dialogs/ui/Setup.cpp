@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
@@ -9,7 +10,9 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <utility>
 
 #include "dialogs/ui/DirDlg.h"
@@ -21,7 +24,8 @@ namespace {
 
 constexpr int kRadioCaptionHeight = 14;
 constexpr int kRadioItemHeight = 17;
-constexpr int kFoldersCaptionSlot = 150;
+constexpr int kFoldersCaptionSlot = 150;    // Thief 1's; the same words with another key
+constexpr int kT2FoldersCaptionSlot = 202;  // for Thief 2
 constexpr int kFoldersHintSlot = 154;
 constexpr int kFindGamesSlot = 170;
 constexpr int kNoGameFoundSlot = 171;      // "No Thief game was found"
@@ -31,6 +35,12 @@ constexpr int kUseGameSlot = 174;
 constexpr int kSkippedFilesSlot = 175;  // heading of the launcher files not read
 constexpr int kFindGamesHintSlot = 176;
 constexpr int kFoundGamesHintSlot = 177;
+constexpr int kT1CommandLabelSlot = 203;
+constexpr int kT2CommandLabelSlot = 204;
+// Between a label and the field it names.
+constexpr int kLabelGap = 6;
+// The right edge of the controls inside a group box.
+constexpr int kBoxInnerRight = 321;
 
 QByteArray bytes(const std::string& s) {
     return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
@@ -199,8 +209,9 @@ void TSetupDlg::createDirectoryBoxes() {
     RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
 
     ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 236);
-    Label3 = makeLabel(ThiefBox, "Label3", QStringLiteral("Thief 1"), 8, 20);
-    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief 2"), 8, 97);
+    // The game's name is the same in every language; its number is the key.
+    Label3 = makeLabel(ThiefBox, "Label3", QStringLiteral("Thief &1"), 8, 20);
+    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief &2"), 8, 97);
     t1dir = new THEdit(ThiefBox);
     t1dir->setObjectName("t1dir");
     t1dir->setGeometry(52, 16, 245, 21);
@@ -211,13 +222,15 @@ void TSetupDlg::createDirectoryBoxes() {
     t2dir->SpHint = true;
     Button3 = makeButton(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
     Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 93, 21, 21);
+    Label3->setBuddy(t1dir);
+    Label2->setBuddy(t2dir);
 }
 
 // Below each game directory: whether missions go into mission folders, the engine version
 // of the game program and the launcher it starts through. All follow the directory box.
 void TSetupDlg::createGameDetails() {
-    auto folders = [this](const char* name, int y, MissionFolderChoice& choice) {
-        auto* box = new QCheckBox(text::display(slot(kFoldersCaptionSlot)), ThiefBox);
+    auto folders = [this](const char* name, int captionSlot, int y, MissionFolderChoice& choice) {
+        auto* box = new QCheckBox(text::display(slot(captionSlot)), ThiefBox);
         box->setObjectName(name);
         box->setGeometry(52, y, 269, 17);
         box->setToolTip(text::display(slot(kFoldersHintSlot)));
@@ -230,10 +243,10 @@ void TSetupDlg::createGameDetails() {
         label->setGeometry(52, y, 269, 15);
         return label;
     };
-    t1folders = folders("t1folders", 39, t1folders_);
+    t1folders = folders("t1folders", kFoldersCaptionSlot, 39, t1folders_);
     t1version = line("t1version", 56);
     t1runner = line("t1runner", 73);
-    t2folders = folders("t2folders", 116, t2folders_);
+    t2folders = folders("t2folders", kT2FoldersCaptionSlot, 116, t2folders_);
     t2version = line("t2version", 133);
     t2runner = line("t2runner", 150);
     connect(t1dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(1); });
@@ -278,6 +291,7 @@ void TSetupDlg::createOptionBoxes() {
     compresslevel->setGeometry(160, 17, 41, 22);
     compresslevel->setRange(kMinCompressLevel, kMaxCompressLevel);
     compresslevel->setValue(kDefaultCompressLevel);
+    CompressLabel->setBuddy(compresslevel);
     compressrates = new QLabel(OptionBox);
     compressrates->setObjectName("compressrates");
     compressrates->setGeometry(208, 14, 113, 28);
@@ -345,9 +359,11 @@ void TSetupDlg::addGameCommands() {
     setFixedSize(width(), height() + kRoom);
     for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
     StartBox->resize(StartBox->width(), StartBox->height() + kRoom);
-    auto command = [this](int game, const char* label, const char* name, int y, QLabel*& caption) {
-        caption = makeLabel(StartBox, label, QStringLiteral("Thief %1").arg(game), 8, y + 4);
+    auto command = [this](int captionSlot, const char* label, const char* name, int y,
+                          QLabel*& caption) {
+        caption = makeLabel(StartBox, label, text::display(slot(captionSlot)), 8, y + 4);
         auto* edit = new THEdit(StartBox);
+        caption->setBuddy(edit);
         edit->setObjectName(name);
         edit->setGeometry(52, y, 269, 21);
         edit->SpHint = true;
@@ -355,8 +371,78 @@ void TSetupDlg::addGameCommands() {
         edit->setToolTip(edit->placeholderText());
         return edit;
     };
-    t1command = command(1, "t1commandLabel", "t1command", 41, t1commandLabel);
-    t2command = command(2, "t2commandLabel", "t2command", 66, t2commandLabel);
+    t1command = command(kT1CommandLabelSlot, "t1commandLabel", "t1command", 41, t1commandLabel);
+    t2command = command(kT2CommandLabelSlot, "t2commandLabel", "t2command", 66, t2commandLabel);
+    // The key of a box's caption goes to the field the caption names.
+    for (QGroupBox* box : {MissionBox, LangBox, StartBox}) box->installEventFilter(this);
+}
+
+bool TSetupDlg::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Shortcut) {
+        QWidget* field = watched == MissionBox ? static_cast<QWidget*>(missiondirs)
+                         : watched == LangBox  ? static_cast<QWidget*>(Language)
+                         : watched == StartBox ? static_cast<QWidget*>(startcommand)
+                                               : nullptr;
+        if (field) {
+            field->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+void TSetupDlg::showEvent(QShowEvent* e) {
+    placeLabelledFields();
+    orderTabs();
+    QDialog::showEvent(e);
+}
+
+// The captions are set after the dialog is made and differ by language and font: each
+// field starts a gap to the right of the widest label of its column, its label centred on it.
+void TSetupDlg::placeLabelledFields() {
+    auto fieldsLeft = [](std::initializer_list<QLabel*> labels) {
+        int right = 0;
+        for (QLabel* label : labels) {
+            label->adjustSize();
+            right = std::max(right, label->x() + label->width());
+        }
+        return right + kLabelGap;
+    };
+    auto span = [](QWidget* w, int left, int right) {
+        w->setGeometry(left, w->y(), right - left, w->height());
+    };
+    auto centre = [](QLabel* label) {
+        const QWidget* field = label->buddy();
+        label->move(label->x(), field->y() + (field->height() - label->height()) / 2);
+    };
+
+    const int games = fieldsLeft({Label3, Label2});
+    for (QWidget* w : {t1dir, t2dir}) span(w, games, Button3->x() - 3);
+    for (QWidget* w : std::initializer_list<QWidget*>{t1folders, t1version, t1runner, t2folders,
+                                                      t2version, t2runner})
+        span(w, games, kBoxInnerRight);
+
+    const int compress = std::max(160, fieldsLeft({CompressLabel}));
+    compresslevel->move(compress, compresslevel->y());
+    span(compressrates, compresslevel->geometry().right() + 8, kBoxInnerRight);
+
+    const int commands = fieldsLeft({t1commandLabel, t2commandLabel});
+    for (QWidget* w : {t1command, t2command}) span(w, commands, kBoxInnerRight);
+
+    for (QLabel* label : {Label3, Label2, CompressLabel, t1commandLabel, t2commandLabel})
+        centre(label);
+}
+
+// Tab goes through the controls as they are read: top to bottom, in a row left to right.
+void TSetupDlg::orderTabs() {
+    std::vector<QWidget*> order = {missiondirs, AddBtn,  RemoveBtn,    t1dir,     Button3,
+                                   t1folders,   t2dir,   Button4,      t2folders, foundgames,
+                                   findgames,   usegame, compresslevel};
+    for (QRadioButton* item : Window->Items) order.push_back(item);
+    for (QWidget* w : std::initializer_list<QWidget*>{Language, startcommand, t1command, t2command,
+                                                      OKBtn, CancelBtn})
+        order.push_back(w);
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void TSetupDlg::LoadSettings() {

@@ -121,7 +121,13 @@ class TSetupDlg : public QDialog, public ModalDialog {
     std::string dialogName() const override;
     int execModal() override;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
   private:
+    void placeLabelledFields();
+    void orderTabs();
     void createDirectoryBoxes();
     void createGameDetails();
     // Shows what belongs to the game directory now in the box of game `game` (1 or 2).
