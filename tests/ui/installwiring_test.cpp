@@ -477,9 +477,8 @@ TEST_F(InstallWiring, TheOfferedLanguagesCoverNothingOfThePanel) {
     EXPECT_NE(notes().find("<30>"), std::string::npos);
     EXPECT_TRUE(form->Panel3->rect().contains(box->geometry()));
     for (QWidget* w : form->Panel3->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (w != box && w->isVisible())
-            EXPECT_FALSE(w->geometry().intersects(box->geometry()))
-                << w->objectName().toStdString();
+        if (w == box || !w->isVisible()) continue;
+        EXPECT_FALSE(w->geometry().intersects(box->geometry())) << w->objectName().toStdString();
     }
     // The finished box lies over the panel's lower corner.
     const QRect onWindow(box->mapTo(form.get(), QPoint(0, 0)), box->size());

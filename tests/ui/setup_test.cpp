@@ -617,8 +617,9 @@ TEST_F(SetupDialog, EveryKeyOfACaptionReachesItsControlInEveryLanguage) {
                 const std::string name = w->objectName().toStdString();
                 const QKeySequence key = keyOf(w);
                 EXPECT_EQ(!key.isEmpty(), reaches.count(name) == 1) << language << " " << name;
-                if (auto* label = qobject_cast<QLabel*>(w))
+                if (auto* label = qobject_cast<QLabel*>(w)) {
                     EXPECT_EQ(!key.isEmpty(), label->buddy() != nullptr) << language << " " << name;
+                }
                 if (key.isEmpty()) continue;
                 const auto [at, isNew] = owners.emplace(key.toString(), name);
                 EXPECT_TRUE(isNew) << language << " " << name << " and " << at->second << ": "
@@ -642,13 +643,14 @@ TEST_F(SetupDialog, EveryKeyOfACaptionReachesItsControlInEveryLanguage) {
     }
 }
 
+// Tab enters the window choice at its checked item only; the arrow keys move within it.
 TEST_F(SetupDialog, TabGoesTopToBottomAndLeftToRight) {
     found.games = {{1, "/g/t1/", {}}};  // Use can be pressed
     const std::vector<std::string> order = {
-        "missiondirs",   "AddBtn",  "RemoveBtn", "t1dir",      "Button3",      "t1folders",
-        "t2dir",         "Button4", "t2folders", "foundgames", "findgames",    "usegame",
-        "compresslevel", "Window0", "Window1",   "Language",   "startcommand", "t1command",
-        "t2command",     "OKBtn",   "CancelBtn", "missiondirs"};
+        "missiondirs",   "AddBtn",    "RemoveBtn",  "t1dir",        "Button3",   "t1folders",
+        "t2dir",         "Button4",   "t2folders",  "foundgames",   "findgames", "usegame",
+        "compresslevel", "Window0",   "Language",   "startcommand", "t1command", "t2command",
+        "OKBtn",         "CancelBtn", "missiondirs"};
     run([&](TSetupDlg& d) {
         EXPECT_TRUE(showActive(d));
         d.missiondirs->setFocus();
@@ -711,9 +713,9 @@ TEST_F(SetupDialog, LabelsStandClearOfTheirFieldsAndNothingOverlapsInEveryLangua
 
 }  // namespace
 // SHOTS-BEGIN (not committed)
-#include "app/ui/MainForm.h"
 #include <QComboBox>
 #include <QDir>
+#include "app/ui/MainForm.h"
 namespace {
 TEST_F(SetupDialog, ZZShots) {
     const char* out = std::getenv("TM_SHOTS");

@@ -205,8 +205,8 @@ void TSetupDlg::createDirectoryBoxes() {
     missiondirs->setGeometry(8, 14, 225, 105);
     missiondirs->SpHint = true;
     missiondirs->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    AddBtn = makeButton(MissionBox, "AddBtn", QString(), 248, 32, 64, 25);
-    RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 248, 80, 64, 25);
+    AddBtn = makeButton(MissionBox, "AddBtn", QString(), 241, 32, 72, 25);
+    RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 241, 80, 72, 25);
 
     ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 236);
     // The game's name is the same in every language; its number is the key.
