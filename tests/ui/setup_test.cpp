@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -507,6 +508,66 @@ TEST(DirDlg, ChoosingADriveShowsItsCurrentFolder) {
         EXPECT_EQ(d.Directory(), "/");
     }
     EXPECT_EQ(d.DirectoryListBox->item(0)->text(), "/");
+}
+
+// The chooser as a player drives it from the keyboard: each step is keys on a control, then
+// the directory the chooser stands in and the current folder's name. Only OK accepts.
+TEST(DirDlg, KeysOpenFoldersAndOnlyOkAccepts) {
+    TempDir dir;
+    for (const char* f : {"top/Alpha/x", "top/beta/x", "top/Bravo/x", "top/.local/share/Steam/x"})
+        dir.write(f, "");
+    const std::string top = dir.path() + "top";
+    struct Step {
+        const char* control;  // objectName
+        std::string text;     // typed, then `key` pressed (none when 0)
+        int key;
+        std::string directory;
+        const char* current;  // the folder list's current item, trimmed
+    };
+    const std::vector<Step> steps = {
+        {"DirectoryListBox", "b", 0, top, "beta"},
+        {"DirectoryListBox", "b", 0, top, "Bravo"},  // the same letter steps on
+        {"DirectoryListBox", "", Qt::Key_Return, top + "/Bravo", "Bravo"},
+        {"DirectoryListBox", "", Qt::Key_Backspace, top, "Bravo"},  // the parent
+        {"DirectoryListBox", "al", 0, top, "Alpha"},
+        {"PathEdit", "/nowhere/at/all", Qt::Key_Return, top, "Alpha"},  // refused
+        {"PathEdit", top + "/.local/share", Qt::Key_Enter, top + "/.local/share", "share"},
+        {"DirectoryListBox", "s", Qt::Key_Enter, top + "/.local/share/Steam", "Steam"},
+    };
+    TSelectDirDlg d;
+    d.SetDirectory(top);
+    int done = 0;
+    QTimer::singleShot(0, [&] {
+        for (const Step& step : steps) {
+            auto* w = d.findChild<QWidget*>(step.control);
+            w->setFocus();
+            if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->selectAll();
+            QTest::keyClicks(w, QString::fromStdString(step.text));
+            if (step.key) QTest::keyClick(w, static_cast<Qt::Key>(step.key));
+            QListWidgetItem* item = d.DirectoryListBox->currentItem();
+            const std::string current = item ? item->text().trimmed().toStdString() : std::string();
+            EXPECT_TRUE(d.isVisible()) << done;
+            EXPECT_EQ(d.Directory(), step.directory) << done;
+            EXPECT_EQ(current, step.current) << done;
+            QTest::qWait(QApplication::keyboardInputInterval() + 10);  // type-ahead forgets
+            ++done;
+        }
+        // Hidden folders only on request.
+        d.SetDirectory(top);
+        auto names = [&] {
+            std::string all;
+            for (const std::string& n : listed(d.DirectoryListBox)) all += n + "|";
+            return all;
+        };
+        EXPECT_EQ(names().find(".local"), std::string::npos);
+        d.ShowHiddenBox->setChecked(true);
+        EXPECT_NE(names().find(".local"), std::string::npos);
+        d.OKBtn->setFocus();
+        QTest::keyClick(d.OKBtn, Qt::Key_Return);
+    });
+    EXPECT_EQ(d.execModal(), QDialog::Accepted);
+    EXPECT_EQ(done, static_cast<int>(steps.size()));
+    EXPECT_EQ(d.Directory(), top);
 }
 
 }  // namespace
