@@ -4,13 +4,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStyle>
+#include <QTest>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -410,6 +414,76 @@ TEST_F(MainForm, ShippedCaptionsFitTheirControls) {
               f.objectscheck, f.creaturescheck, f.gamesyscheck, f.bookscheck, f.moviescheck})
             EXPECT_LE(textWidth(c), c->width() - box) << language << " " << c->text().toStdString();
         EXPECT_LE(textWidth(f.NotesCaption), f.NotesCaption->width()) << language;
+    }
+}
+
+// In every shipped language each command and the finished box has a key of its own, Tab
+// goes from the filter to the grid and on to the read-me, Down leaves the filter for the
+// grid, and the finished box takes the focus and Space.
+TEST_F(MainForm, EveryControlIsReachedByKeyboardInEveryLanguage) {
+    dir.write("Tallowmere.dat", readFile(std::string(TM_SOURCE_DIR) + "/data/Tallowmere.dat"));
+    int finishedClicks = 0;
+    mainFormHooks().finishedClick = [&] { ++finishedClicks; };
+    Tmainform& f = create();
+    f.show();
+    QApplication::setActiveWindow(&f);
+    for (int language = 1; language <= 4; ++language) {
+        dir.write("Tallowmere.ini", "[options]\nlanguage=" + std::to_string(language) + "\n");
+        LoadLanguageTable();
+        std::vector<QKeySequence> keys;
+        for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+                 f.playbutton, f.dromedbutton, f.installonlybutton, f.removebutton, f.SetupButton,
+                 f.AboutButton, f.finished}) {
+            const QKeySequence key = QKeySequence::mnemonic(b->text());
+            EXPECT_FALSE(key.isEmpty()) << language << " " << b->objectName().toStdString();
+            EXPECT_EQ(std::count(keys.begin(), keys.end(), key), 0)
+                << language << " " << b->text().toStdString();
+            keys.push_back(key);
+        }
+    }
+    struct Step {
+        QWidget* from;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QWidget* to;
+    };
+    const std::vector<Step> steps = {
+        {f.FilterEdit, Qt::Key_Tab, Qt::NoModifier, f.QuestGrid},
+        {f.QuestGrid, Qt::Key_Tab, Qt::NoModifier, f.questMemo},
+        {f.QuestGrid, Qt::Key_Backtab, Qt::ShiftModifier, f.FilterEdit},
+        {f.FilterEdit, Qt::Key_Down, Qt::NoModifier, f.QuestGrid},
+        {f.FilterEdit, Qt::Key_PageDown, Qt::NoModifier, f.QuestGrid},
+        {f.finished, Qt::Key_Space, Qt::NoModifier, f.finished},
+    };
+    for (const Step& step : steps) {
+        step.from->setFocus(Qt::OtherFocusReason);
+        EXPECT_EQ(QApplication::focusWidget(), step.from) << step.from->objectName().toStdString();
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(step.key),
+                        step.modifiers);
+        EXPECT_EQ(QApplication::focusWidget(), step.to)
+            << step.from->objectName().toStdString() << " " << step.key;
+    }
+    EXPECT_EQ(finishedClicks, 1);
+}
+
+// A remembered window larger than the screen, or off it, opens whole on the screen.
+TEST_F(MainForm, ARestoredWindowLiesOnTheScreen) {
+    Tmainform& f = create();
+    const QRect room = f.screen()->availableGeometry();
+    const QRect remembered[] = {
+        {room.left() + 500, room.top() + 400, room.width() + 200, room.height() + 100},
+        {room.right() + 300, room.bottom() + 300, 640, 480},
+        {room.left() - 2000, room.top() - 50, 640, 480},
+        {room.left() + 10, room.top() + 20, 640, 480},  // fits: kept as it is
+    };
+    for (const QRect& r : remembered) {
+        writeWindowGeometry({r.top(), r.left(), r.height(), r.width()});
+        f.RestoreWindowGeometry();
+        const QRect shown(f.pos(), f.size());
+        EXPECT_TRUE(room.contains(shown)) << r.x() << "," << r.y() << " " << r.width();
+        if (room.contains(r)) {
+            EXPECT_EQ(shown, r);
+        }
     }
 }
 

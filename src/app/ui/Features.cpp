@@ -61,7 +61,14 @@ void showMemo(QPlainTextEdit& memo, const InfoPanel& p) {
 void showPanel() {
     Tmainform& f = *mainform;
     const InfoPanel& p = g_panel;
-    f.Questinfo->setText(text::display(p.questinfo));
+    {
+        // A heading wider than the panel ends in an ellipsis and shows whole as a tooltip.
+        const QString heading = text::display(p.questinfo);
+        const QString shown =
+            f.Questinfo->fontMetrics().elidedText(heading, Qt::ElideRight, f.Questinfo->width());
+        f.Questinfo->setText(shown);
+        f.Questinfo->setToolTip(shown == heading ? QString() : heading);
+    }
     const std::pair<QCheckBox*, bool> boxes[] = {
         {f.goalscheck, p.goalscheck},         {f.mapcheck, p.mapcheck},
         {f.automapcheck, p.automapcheck},     {f.texturecheck, p.texturecheck},

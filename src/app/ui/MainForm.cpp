@@ -13,11 +13,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QToolButton>
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <iterator>
 
 #include "app/StartUp.h"
 #include "app/ui/MainFormFilter.h"
@@ -181,6 +183,12 @@ void Tmainform::createControls() {
     createGridPanel();
     createInfoPanel();
     createMemoAndCommands();
+    // Tab goes as the window is read: the filter above the grid, the grid, the panel beside
+    // it, the read-me, the finished box and the commands.
+    QWidget* const chain[] = {FilterEdit,        QuestGrid,    LanguageCombo, PasswordButton,
+                              questMemo,         finished,     playbutton,    dromedbutton,
+                              installonlybutton, removebutton, SetupButton,   AboutButton};
+    for (size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 }
 
 // The installed-state bar, the grid and the filter field.
@@ -290,7 +298,6 @@ void Tmainform::createMemoAndCommands() {
 
     finished = new QCheckBox(this);
     finished->setObjectName("finished");
-    finished->setFocusPolicy(Qt::NoFocus);
     finished->resize(65, 17);
     connect(finished, &QCheckBox::clicked, this,
             [this] { RunHandler([this] { finishedClick(); }); });
@@ -425,10 +432,21 @@ void Tmainform::SaveWindowGeometry() {
     writeWindowGeometry({pos().y(), pos().x(), height(), width()});
 }
 
+// The remembered place and size, kept whole on the screen it was on (or the window's own
+// screen): a window remembered on a larger screen, or at a larger scale, shrinks to fit.
 void Tmainform::RestoreWindowGeometry() {
     const WindowGeometry g = readWindowGeometry();
-    move(g.left, g.top);
-    resize(g.width, g.height);
+    const QRect wanted(g.left, g.top, g.width, g.height);
+    const QScreen* on = QGuiApplication::screenAt(wanted.center());
+    if (!on) on = screen();
+    const QRect room = on->availableGeometry();
+    const QSize size = wanted.size().boundedTo(room.size()).expandedTo(minimumSize());
+    const int left = std::clamp(wanted.left(), room.left(),
+                                std::max(room.left(), room.right() + 1 - size.width()));
+    const int top = std::clamp(wanted.top(), room.top(),
+                               std::max(room.top(), room.bottom() + 1 - size.height()));
+    move(left, top);
+    resize(size);
 }
 
 void Tmainform::FormClose() {

@@ -40,6 +40,13 @@ class MissionFilter : public QObject {
             edit_.clear();
             grid_.setFocus(Qt::ShortcutFocusReason);
         });
+        // Down from the field goes on to the rows it leaves, at the selected one.
+        for (const QKeySequence& key :
+             {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)}) {
+            auto* down = new QShortcut(key, &edit, nullptr, nullptr, Qt::WidgetShortcut);
+            connect(down, &QShortcut::activated, this,
+                    [this] { grid_.setFocus(Qt::ShortcutFocusReason); });
+        }
         // A rescan or a sort rebuilds the rows: the filter applies to the new ones.
         QAbstractItemModel* model = grid.model();
         connect(model, &QAbstractItemModel::modelReset, this, &MissionFilter::applyLater);
