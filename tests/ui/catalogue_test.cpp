@@ -423,6 +423,8 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
         {"Utf.zip", "title_20: \"Tajny dom, с фасадом\"", "Tajny dom, с фасадом", "фасад"},
         {"De.zip", "title_20: \"Der Schl\x81ssel\"", "Der Schlüssel", "schlussel"},
         {"Legacy.zip", "title_20: \"unused\"", "Łódź nocą", "lodz noc"},
+        {"Long.zip", "title_20: \"" + std::string(60, 'w') + " the end\"",
+         std::string(60, 'w') + " the end", "the end"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(makeZip(missions + c.archive,
@@ -460,6 +462,12 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
         EXPECT_EQ(shown, std::vector<std::string>{name});
     }
     form->FilterEdit->clear();
+    // A heading too long for the panel ends in an ellipsis and shows whole as a tooltip.
+    select(rowOf("Long"));
+    EXPECT_TRUE(form->Questinfo->text().endsWith(QChar(0x2026)));
+    EXPECT_TRUE(form->Questinfo->toolTip().contains("the end"));
+    select(rowOf("Es"));
+    EXPECT_EQ(form->Questinfo->toolTip(), "");
     // Every record holds its title now: a second scan reads them from there.
     form->ScanCatalogue(false);
     for (const Case& c : cases) {
