@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "platform/FileSystem.h"
 #include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
@@ -156,6 +159,10 @@ TEST(TextStrings, RemovalTrimAndCase) {
     EXPECT_FALSE(text::equalsNoCase("\xC4", "\xE4"));
     EXPECT_FALSE(text::equalsNoCase("ab", "abc"));
     EXPECT_FALSE(text::equalsNoCase("@", "`"));
+
+    for (const auto& [caption, plain] : std::vector<std::pair<std::string, std::string>>{
+             {"Se&tup", "Setup"}, {"A && B", "A & B"}, {"&&&x&", "&x"}, {"", ""}})
+        EXPECT_EQ(text::withoutKeyMark(caption), plain) << caption;
 }
 
 TEST(TextPaths, NamesExtensionsDelimiters) {

@@ -172,6 +172,20 @@ std::string withArgument(std::string text, const std::string& argument) {
     return text;
 }
 
+std::string withoutKeyMark(const std::string& caption) {
+    std::string out;
+    out.reserve(caption.size());
+    for (size_t i = 0; i < caption.size(); ++i) {
+        if (caption[i] != '&') {
+            out += caption[i];
+        } else if (i + 1 < caption.size() && caption[i + 1] == '&') {
+            out += '&';
+            ++i;
+        }
+    }
+    return out;
+}
+
 std::string trim(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;

@@ -26,6 +26,9 @@ bool equalsNoCase(std::string_view a, std::string_view b);
 std::string trim(const std::string& s);
 // `text` with its first "%s" replaced by `argument` (a language text with a blank to fill).
 std::string withArgument(std::string text, const std::string& argument);
+// A caption without its key mark, for places that show it as plain text: "&&" is one "&",
+// a single "&" goes.
+std::string withoutKeyMark(const std::string& caption);
 
 // One OEM code page 437 byte string converted to the platform's file-name encoding
 // (UTF-8 on Linux); bytes below 0x80 stay.

@@ -92,7 +92,8 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
     mission("b.Zip");
     mission("x.zipx");
     dir.write("Missions/notzip.txt", "x");
-    app().languageSlots[76] = "";  // a size title narrower than any size
+    app().languageSlots[76] = "";                   // a size title narrower than any size
+    app().languageSlots[14] = "Fini&shed && done";  // the finished box's caption, with its key
     form->ScanCatalogue(false);
 
     ASSERT_EQ(grid().RowCount(), 4);
@@ -115,6 +116,7 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
               fm.horizontalAdvance(SizeCellText(grid().Cell(4, rowOf("A")))) + 5);
     // Titles of row 0 and the caption with the count of missions (the game's row is none).
     EXPECT_EQ(grid().Cell(1, 0), "<75>");
+    EXPECT_EQ(grid().Cell(5, 0), "Finished & done");
     EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  2 <15>");
     // The status line holds only the Thief 2 part.
     EXPECT_EQ(form->CurrentBar->SimpleText(), "<16>" + std::string(26, ' ') + "Thief 2:  Original");

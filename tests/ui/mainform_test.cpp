@@ -493,6 +493,25 @@ TEST_F(MainForm, Screenshot) {
     const char* out = std::getenv("TM_SCREENSHOT");
     if (!out) GTEST_SKIP() << "TM_SCREENSHOT not set";
     dir.write("Tallowmere.dat", readFile(std::string(TM_SOURCE_DIR) + "/data/Tallowmere.dat"));
+    // TM_SCREENSHOT_DARK=1: as under a dark desktop theme.
+    const QPalette light = QApplication::palette();
+    if (std::getenv("TM_SCREENSHOT_DARK")) {
+        QPalette dark;
+        const std::pair<QPalette::ColorRole, QColor> roles[] = {
+            {QPalette::Window, QColor(0x2d, 0x2d, 0x2d)},
+            {QPalette::WindowText, Qt::white},
+            {QPalette::Base, QColor(0x1e, 0x1e, 0x1e)},
+            {QPalette::AlternateBase, QColor(0x35, 0x35, 0x35)},
+            {QPalette::Text, QColor(0xe0, 0xe0, 0xe0)},
+            {QPalette::Button, QColor(0x3a, 0x3a, 0x3a)},
+            {QPalette::ButtonText, Qt::white},
+            {QPalette::Highlight, QColor(0x35, 0x84, 0xe4)},
+            {QPalette::HighlightedText, Qt::white},
+            {QPalette::ToolTipBase, QColor(0x35, 0x35, 0x35)},
+            {QPalette::ToolTipText, Qt::white}};
+        for (const auto& [role, colour] : roles) dark.setColor(role, colour);
+        QApplication::setPalette(dark);
+    }
     Tmainform& f = create();
     LoadLanguageTable();
     mainFormHooks().drawCell = [&f](TStringGridEx* g, int col, int row, const QRect& rect,
@@ -536,7 +555,9 @@ TEST_F(MainForm, Screenshot) {
     f.resize(760, 520);
     f.show();
     QApplication::processEvents();
-    ASSERT_TRUE(f.grab().save(QString::fromLocal8Bit(out)));
+    const bool saved = f.grab().save(QString::fromLocal8Bit(out));
+    QApplication::setPalette(light);
+    ASSERT_TRUE(saved);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ namespace {
 
 unsigned g_fullScans = 0;
 
-// Column titles of row 0, by column.
+// Column titles of row 0, by column (the finished box's caption without its key).
 constexpr int kTitleSlots[7] = {78, 75, 77, 79, 76, 14, 80};
 
 std::string gameRowText(int game) {
@@ -231,7 +231,7 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
 void finishGrid(const ScanEnv& env, IniFile& settings) {
     TStringGridEx& grid = *env.grid;
     grid.SetRowCount(grid.RowCount() - 1);
-    for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, slot(kTitleSlots[c]));
+    for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, text::withoutKeyMark(slot(kTitleSlots[c])));
     grid.AutoSizeColumns(QuestGridCellText);
     grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
     grid.SortIndex = 1;

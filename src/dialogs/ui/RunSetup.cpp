@@ -18,10 +18,8 @@ void runSetupDialog() {
     auto setup = std::make_unique<TSetupDlg>();
     setup->SelectDirDlg = chooser.get();
 
-    // The setup button's caption, without the key mark it carries there.
-    QString title = text::display(slot(72));
-    title.replace(QStringLiteral("&&"), QChar(1)).remove(QLatin1Char('&')).replace(QChar(1), '&');
-    setup->setWindowTitle(title);
+    // The setup button's caption, without the key it has there.
+    setup->setWindowTitle(text::display(text::withoutKeyMark(slot(72))));
     setup->MissionBox->setTitle(text::display(slot(51)));
     setup->ThiefBox->setTitle(text::display(slot(52)));
     setup->OptionBox->setTitle(text::display(slot(53)));
