@@ -27,6 +27,7 @@
 #include "dialogs/SetupLogic.h"
 #include "game/ComponentProgress.h"
 #include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
@@ -508,7 +509,8 @@ TEST_F(MainForm, Screenshot) {
             {QPalette::Highlight, QColor(0x35, 0x84, 0xe4)},
             {QPalette::HighlightedText, Qt::white},
             {QPalette::ToolTipBase, QColor(0x35, 0x35, 0x35)},
-            {QPalette::ToolTipText, Qt::white}};
+            {QPalette::ToolTipText, Qt::white},
+            {QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a)}};
         for (const auto& [role, colour] : roles) dark.setColor(role, colour);
         QApplication::setPalette(dark);
     }
@@ -524,7 +526,7 @@ TEST_F(MainForm, Screenshot) {
         if (g->Cell(5, row) == "F") p.drawPixmap(rect.left() + 20, rect.top() + 1, f.ImageList[2]);
     };
     const std::vector<std::vector<std::string>> rows = {
-        {"", slot(75), slot(77), slot(79), slot(76), slot(14), slot(80)},
+        {"", slot(75), slot(77), slot(79), slot(76), text::withoutKeyMark(slot(14)), slot(80)},
         {"20", " Original (Thief 2)", " Original (Thief 2)", "", "", "", ""},
         {"21", "\"Ashes of Stonemarket\"", "AshesOfStonemarket", "missions/", "1749", "", ""},
         {"11", "\"Cellar of the Mechanist\"", "CellarOfTheMechanist", "missions/", "1866", "", ""},
