@@ -105,8 +105,11 @@ TEST(StringGridEx, HiddenColumnsAndAutoSize) {
     g.AutoSizeColumns();
     EXPECT_FALSE(g.isColumnHidden(3));  // shown again
     const QFontMetrics fm(g.font());
+    QFont bold = g.font();
+    bold.setBold(true);  // cells are measured as a bold row shows them
     EXPECT_EQ(g.ColWidth(0), fm.horizontalAdvance("c0") + 20);
-    EXPECT_EQ(g.ColWidth(1), fm.horizontalAdvance("a much longer text than the title") + 5);
+    EXPECT_EQ(g.ColWidth(1),
+              QFontMetrics(bold).horizontalAdvance("a much longer text than the title") + 5);
     EXPECT_EQ(g.columnWidth(1), g.ColWidth(1));
 }
 
@@ -122,8 +125,10 @@ TEST(StringGridEx, ColumnMenuFlags) {
     EXPECT_EQ(g.ColWidth(0), -1);
     EXPECT_EQ(g.ColWidth(2), -1);
     EXPECT_EQ(g.ColWidth(1), width1);
-    ASSERT_EQ(g.ColumnMenu()->actions().size(), 7);
+    // An entry a column, a separator and the sort submenu.
+    ASSERT_EQ(g.ColumnMenu()->actions().size(), 9);
     EXPECT_EQ(g.ColumnMenu()->actions()[3]->text(), "c3");
+    EXPECT_EQ(g.ColumnMenu()->actions()[8]->menu(), g.SortMenu());
     g.SetCell(3, 0, "Size & date");
     g.ApplyColumnFlags("0100");
     EXPECT_EQ(g.ColumnMenu()->actions()[3]->iconText(), "Size & date");
@@ -232,6 +237,62 @@ TEST(StringGridEx, TitleClickSortsAndReverses) {
     sendMouse(h->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, below);
     EXPECT_EQ(g.SortIndex, 0);
     EXPECT_EQ(column(g, 0), (std::vector<std::string>{"01", "10", "11", "20", "21"}));
+}
+
+// A press and release on a title sorts; a drag on the edge between two titles resizes the
+// column left of it (the player's width from then on) and sorts nothing, and a drag that
+// starts inside a title does neither. The stretch column gives or takes the room: the last
+// column still ends at the grid's right edge.
+TEST(StringGridEx, DragOnATitleEdgeResizesAndAClickSorts) {
+    struct Case {
+        const char* what;
+        int col;      // the title pressed
+        int offset;   // from its left edge; negative: from its right edge
+        int drag;     // pixels moved to the right before the release
+        int sorted;   // SortIndex afterwards
+        int resized;  // the column whose width changed by `drag`, -1: none
+    };
+    const Case cases[] = {
+        {"click inside a title", 3, 10, 0, 3, -1},
+        {"drag on the right edge", 3, -1, 30, 0, 3},
+        {"drag on the left edge of the next title", 4, 1, -12, 0, 3},
+        {"drag left of the stretch column", 0, -1, 25, 0, 0},
+        {"drag starting inside a title", 5, 10, 40, 0, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TStringGridEx g;
+        fill(g, {{"1", "b"}, {"2", "a"}});
+        g.resize(700, 200);
+        g.show();
+        for (int col = 0; col < 7; ++col) g.SetColWidth(col, 60);
+        g.SetStretchColumn(1);
+        QHeaderView* h = g.horizontalHeader();
+        std::vector<int> before;
+        for (int col = 0; col < 7; ++col) before.push_back(g.ColWidth(col));
+        ASSERT_EQ(g.ColWidth(1), g.viewport()->width() - 6 * 60);  // the room left
+
+        const int left = h->sectionViewportPosition(c.col);
+        const QPoint press(
+            c.offset >= 0 ? left + c.offset : left + h->sectionSize(c.col) + c.offset, 5);
+        const QPoint release = press + QPoint(c.drag, 0);
+        sendMouse(h->viewport(), QEvent::MouseButtonPress, Qt::LeftButton, press);
+        QMouseEvent move(QEvent::MouseMove, QPointF(release), QPointF(h->mapToGlobal(release)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(h->viewport(), &move);
+        sendMouse(h->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, release);
+
+        EXPECT_EQ(g.SortIndex, c.sorted);
+        for (int col = 0; col < 7; ++col) {
+            if (col == 1) continue;
+            const int want = before[static_cast<size_t>(col)] + (col == c.resized ? c.drag : 0);
+            EXPECT_EQ(g.ColWidth(col), want) << col;
+            EXPECT_EQ(h->sectionSize(col), want) << col;
+            EXPECT_EQ(g.UserColWidth(col), col == c.resized ? want : 0) << col;
+        }
+        EXPECT_EQ(g.ColWidth(1), before[1] - (c.resized >= 0 ? c.drag : 0));
+        EXPECT_EQ(h->sectionViewportPosition(6) + h->sectionSize(6), g.viewport()->width());
+    }
 }
 
 TEST(StringGridEx, SortShowsBusyCursor) {

@@ -12,6 +12,7 @@
 #include "catalogue/ui/StringGridEx.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
+#include "game/InstallState.h"
 #include "game/MissionFolders.h"
 #include "game/MissionRecords.h"
 #include "game/TypeDetection.h"
@@ -63,13 +64,32 @@ std::set<std::string> folderInstalledKeys(const IniFile& settings) {
     return keys;
 }
 
+// True when `row` is what game `number` holds in its game directory, as its finished marker
+// says: its own row for the original game, else the mission row of the archive's folder and
+// name whose archive is the one installed (IsAlreadyInstalled).
+bool holdsRow(int number, const GameRecord& game, const std::vector<std::string>& row) {
+    if (game.gameDir.empty() || game.installedCheck == kUnfinished) return false;
+    if (game.installed == " Original") return row[3].empty() && row[2] == gameRowText(number);
+    if (row[3].empty()) return false;
+    const std::string name = text::extractFileName(game.installed);
+    const std::string folder = game.installed.substr(0, game.installed.size() - name.size());
+    if (!folder.empty() && !text::equalsNoCase(text::withTrailingDelim(folder), row[3]))
+        return false;
+    const std::string stem = name.substr(0, name.size() - missionArchiveExtension(name).size());
+    if (row[2] != name && row[2] != stem) return false;
+    return IsAlreadyInstalled(MissionArchivePath(row[3], row[2], row[4]), game);
+}
+
 // Marks the mission rows installed in their mission folders, and only those (a set look-up
-// a row).
+// a row); the rows of what the game directories hold are bold.
 void markInstalledRows(TStringGridEx& grid, const IniFile& settings) {
     const std::set<std::string> installed = folderInstalledKeys(settings);
-    for (int r = 1; r < grid.RowCount(); ++r)
-        grid.SetRowMarked(
-            r, !grid.Cell(4, r).empty() && installed.count(RecordKey(grid.RowCells(r))) != 0);
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        const std::vector<std::string> row = grid.RowCells(r);
+        grid.SetRowMarked(r, !row[4].empty() && installed.count(RecordKey(row)) != 0);
+        grid.SetRowBold(
+            r, holdsRow(1, app().thiefdata[1], row) || holdsRow(2, app().thiefdata[2], row));
+    }
 }
 
 // A mission archive file of a mission directory.
@@ -232,6 +252,7 @@ void finishGrid(const ScanEnv& env, IniFile& settings) {
     TStringGridEx& grid = *env.grid;
     grid.SetRowCount(grid.RowCount() - 1);
     for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, text::withoutKeyMark(slot(kTitleSlots[c])));
+    grid.SortMenuTitle = text::display(slot(205));
     grid.AutoSizeColumns(QuestGridCellText);
     grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
     grid.SortIndex = 1;

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int64_t kMB = 1024 * 1024;
+constexpr int kMarkHeight = 9;  // the installed mark's height, its width half of it
 
 int64_t pow10(int n) {
     int64_t v = 1;
@@ -52,6 +53,22 @@ QColor markedBackground(const QPalette& palette) {
     return QColor((3 * base.red() + highlight.red()) / 4,
                   (3 * base.green() + highlight.green()) / 4,
                   (3 * base.blue() + highlight.blue()) / 4);
+}
+
+// The installed mark: a small triangle pointing right, at the left of the cell, in `colour`.
+// Returns the room it takes.
+int drawInstalledMark(QPainter& painter, const QRect& rect, const QColor& colour) {
+    const int top = rect.top() + (rect.height() - kMarkHeight) / 2;
+    const int left = rect.left() + 3;
+    const QPoint corners[3] = {QPoint(left, top), QPoint(left, top + kMarkHeight - 1),
+                               QPoint(left + kMarkHeight / 2, top + kMarkHeight / 2)};
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(colour);
+    painter.setBrush(colour);
+    painter.drawPolygon(corners, 3);
+    painter.restore();
+    return kMarkHeight / 2 + 5;
 }
 
 // Centred across the cell, 2 pixels below its top; white is transparent in an image that
@@ -140,13 +157,18 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
     if (grid == nullptr || row < 1) return;
     const std::string& cell = grid->Cell(col, row);
     const bool marked = grid->RowMarked(row) && !selected;
+    const bool installed = grid->RowBold(row);
     const QColor fill = selected ? grid->palette().color(QPalette::Highlight)
                         : marked ? markedBackground(grid->palette())
                                  : grid->palette().color(QPalette::Base);
-    if (marked) {
-        // Over the grid's own drawing: the background, and the text of the plain columns.
+    if (marked || (installed && col == 1)) {
+        // Over the grid's own drawing: the background, the installed mark before the title,
+        // and the text of the plain columns.
         painter.fillRect(rect, fill);
-        if (col >= 1 && col <= 3) drawLeftAligned(painter, rect, QuestGridCellText(col, cell));
+        QRect textRect = rect;
+        if (installed && col == 1)
+            textRect.setLeft(rect.left() + drawInstalledMark(painter, rect, painter.pen().color()));
+        if (col >= 1 && col <= 3) drawLeftAligned(painter, textRect, QuestGridCellText(col, cell));
     }
     switch (col) {
         case 0:

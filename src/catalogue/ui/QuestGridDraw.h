@@ -2,7 +2,8 @@
 // Cell drawing of the mission grid: game marks (column 0), sizes in megabytes (column 4),
 // finished marks (column 5) and dates (column 6), on the grid's own background colours;
 // a marked row (a mission installed in its mission folder) on a tint of the selection
-// colour. Data rows only; the title row keeps the grid's default drawing.
+// colour; a bold row (what the game directory holds) with a small triangle before its
+// title. Data rows only; the title row keeps the grid's default drawing.
 
 #include <QLocale>
 #include <QPixmap>

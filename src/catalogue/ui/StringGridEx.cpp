@@ -2,11 +2,16 @@
 
 #include <QAbstractTableModel>
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -17,6 +22,9 @@ namespace {
 
 constexpr int kDefaultRowHeight = 19;
 constexpr int kDefaultColWidth = 64;
+constexpr int kMinColWidth = 8;  // no narrower by a drag
+constexpr uint8_t kMarked = 1;
+constexpr uint8_t kBold = 2;
 constexpr int kTagFactor = 10000;  // menu entry tag = width + column * 10000
 constexpr int kMaxTagWidth = kTagFactor - 1;
 
@@ -37,7 +45,7 @@ class StringGridModel : public QAbstractTableModel {
     explicit StringGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
     std::vector<std::vector<std::string>> rows{std::vector<std::string>()};
-    std::vector<bool> marks{false};  // one per row, as rows
+    std::vector<uint8_t> marks{0};  // one per row, as rows: kMarked, kBold
     int cols = 0;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override {
@@ -67,7 +75,7 @@ class StringGridModel : public QAbstractTableModel {
             beginInsertRows(QModelIndex(), cur - 1, n - 2);
             rows.resize(static_cast<size_t>(n),
                         std::vector<std::string>(static_cast<size_t>(cols)));
-            marks.resize(static_cast<size_t>(n), false);
+            marks.resize(static_cast<size_t>(n), 0);
             endInsertRows();
         } else if (n < cur) {
             beginRemoveRows(QModelIndex(), n - 1, cur - 2);
@@ -111,7 +119,7 @@ class StringGridModel : public QAbstractTableModel {
         if (last < 1) return;
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         const std::vector<int> newRow = SortRowRange(rows, 1, last, col, dir);
-        const std::vector<bool> before = marks;
+        const std::vector<uint8_t> before = marks;
         for (size_t i = 0; i < newRow.size(); ++i)
             marks[static_cast<size_t>(newRow[i])] = before[i + 1];
         const QModelIndexList from = persistentIndexList();
@@ -135,9 +143,31 @@ class StringGridTitleBar : public QHeaderView {
         setSectionsMovable(false);
         setHighlightSections(false);
         setStretchLastSection(false);
-        setMinimumSectionSize(0);
-        setSectionResizeMode(QHeaderView::Fixed);
+        setMinimumSectionSize(kMinColWidth);
+        setSectionResizeMode(QHeaderView::Interactive);
         setFixedHeight(kDefaultRowHeight);
+        setMouseTracking(true);  // the resize cursor over an edge
+        connect(this, &QHeaderView::sectionResized, this, [this](int col, int, int width) {
+            if (resizing_) grid_->titleResized(col, width);
+        });
+    }
+
+    // The column whose right edge is at `pos` (within the style's grip margin), -1 when
+    // none: at the left edge of a section, the visible section before it.
+    int edgeAt(const QPoint& pos) const {
+        int visual = visualIndexAt(pos.x());
+        if (visual < 0) return -1;
+        const int col = logicalIndex(visual);
+        const int left = sectionViewportPosition(col);
+        const int grip = style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, this);
+        if (pos.x() < left + grip) {
+            while (--visual >= 0) {
+                const int before = logicalIndex(visual);
+                if (!isSectionHidden(before)) return before;
+            }
+            return -1;
+        }
+        return left + sectionSize(col) - grip < pos.x() ? col : -1;
     }
 
   protected:
@@ -151,19 +181,56 @@ class StringGridTitleBar : public QHeaderView {
         painter->drawLine(rect.bottomLeft(), rect.bottomRight());
         painter->restore();
     }
+    // A left press on an edge starts a resize (the header's own); any other press is the
+    // grid's, and its release a click when the mouse has not moved away meanwhile.
     void mousePressEvent(QMouseEvent* e) override {
-        grid_->TitlePress(e->button(), e->position().toPoint(), e->globalPosition().toPoint());
+        const QPoint pos = e->position().toPoint();
+        pressed_ = false;
+        if (e->button() == Qt::LeftButton && edgeAt(pos) >= 0) {
+            resizing_ = true;
+            QHeaderView::mousePressEvent(e);
+            return;
+        }
+        if (e->button() == Qt::LeftButton) {
+            pressed_ = true;
+            pressAt_ = pos;
+        }
+        grid_->TitlePress(e->button(), pos, e->globalPosition().toPoint());
         e->accept();
     }
     void mouseDoubleClickEvent(QMouseEvent* e) override { mousePressEvent(e); }
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        grid_->TitleRelease(e->button(), e->position().toPoint());
+    void mouseMoveEvent(QMouseEvent* e) override {
+        const QPoint pos = e->position().toPoint();
+        if (pressed_ && moved(pos)) pressed_ = false;  // a drag, no click
+        if (resizing_ || e->buttons() == Qt::NoButton) {
+            QHeaderView::mouseMoveEvent(e);  // the resize, or the cursor over an edge
+            return;
+        }
         e->accept();
     }
-    void mouseMoveEvent(QMouseEvent* e) override { e->accept(); }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (resizing_) {
+            QHeaderView::mouseReleaseEvent(e);
+            resizing_ = false;
+            grid_->fillRoom();
+            return;
+        }
+        const bool click =
+            pressed_ && e->button() == Qt::LeftButton && !moved(e->position().toPoint());
+        pressed_ = false;
+        if (click) grid_->TitleRelease(e->button(), e->position().toPoint());
+        e->accept();
+    }
 
   private:
+    bool moved(const QPoint& pos) const {
+        return (pos - pressAt_).manhattanLength() >= QApplication::startDragDistance();
+    }
+
     TStringGridEx* grid_;
+    bool resizing_ = false;  // a drag on an edge is under way
+    bool pressed_ = false;   // a left press that may yet be a click
+    QPoint pressAt_;
 };
 
 namespace {
@@ -223,6 +290,7 @@ void TStringGridEx::SetColCount(int n) {
     model_->setColCount(n);
     widths_.resize(static_cast<size_t>(n), kDefaultColWidth);
     lastWidths_.resize(static_cast<size_t>(n), kDefaultColWidth);
+    userWidths_.resize(static_cast<size_t>(n), 0);
     for (int c = old; c < n; ++c) SetColWidth(c, kDefaultColWidth);
 }
 
@@ -262,12 +330,22 @@ void TStringGridEx::SetRowCells(int row, std::vector<std::string> cells) {
 }
 
 bool TStringGridEx::RowMarked(int row) const {
-    return row >= 0 && row < RowCount() && model_->marks[static_cast<size_t>(row)];
+    return row >= 0 && row < RowCount() && (model_->marks[static_cast<size_t>(row)] & kMarked);
 }
 
 void TStringGridEx::SetRowMarked(int row, bool marked) {
-    if (row < 0 || row >= RowCount() || model_->marks[static_cast<size_t>(row)] == marked) return;
-    model_->marks[static_cast<size_t>(row)] = marked;
+    if (row < 0 || row >= RowCount() || RowMarked(row) == marked) return;
+    model_->marks[static_cast<size_t>(row)] ^= kMarked;
+    model_->rowChanged(row);
+}
+
+bool TStringGridEx::RowBold(int row) const {
+    return row >= 0 && row < RowCount() && (model_->marks[static_cast<size_t>(row)] & kBold);
+}
+
+void TStringGridEx::SetRowBold(int row, bool bold) {
+    if (row < 0 || row >= RowCount() || RowBold(row) == bold) return;
+    model_->marks[static_cast<size_t>(row)] ^= kBold;
     model_->rowChanged(row);
 }
 
@@ -305,25 +383,90 @@ void TStringGridEx::SetColWidth(int col, int width) {
     if (width < 0) {
         widths_[c] = -1;
         setColumnHidden(col, true);
+        fillRoom();
         return;
     }
     widths_[c] = width;
     lastWidths_[c] = width;
     setColumnHidden(col, false);
     setColumnWidth(col, width);
+    fillRoom();
+}
+
+int TStringGridEx::UserColWidth(int col) const {
+    if (col < 0 || col >= model_->cols) return 0;
+    return userWidths_[static_cast<size_t>(col)];
+}
+
+void TStringGridEx::SetUserColWidth(int col, int width) {
+    if (col < 0 || col >= model_->cols) return;
+    const auto c = static_cast<size_t>(col);
+    userWidths_[c] = std::max(width, 0);
+    if (width <= 0) {
+        fillRoom();
+    } else if (widths_[c] < 0) {
+        lastWidths_[c] = width;  // shown at this width again
+        if (!entries_.empty()) entries_[c]->setData(clampTagWidth(width) + col * kTagFactor);
+    } else {
+        SetColWidth(col, width);
+    }
+}
+
+void TStringGridEx::SetStretchColumn(int col) {
+    stretch_ = col;
+    fillRoom();
+}
+
+int TStringGridEx::titleFit(int col) const {
+    return QFontMetrics(font()).horizontalAdvance(text::display(Cell(col, 0))) + 20;
+}
+
+void TStringGridEx::fillRoom() {
+    if (filling_ || stretch_ < 0 || stretch_ >= model_->cols) return;
+    const auto s = static_cast<size_t>(stretch_);
+    if (widths_[s] < 0 || userWidths_[s] > 0) return;
+    int others = 0;
+    for (int c = 0; c < model_->cols; ++c)
+        if (c != stretch_ && widths_[static_cast<size_t>(c)] >= 0)
+            others += widths_[static_cast<size_t>(c)];
+    const int width = std::max(titleFit(stretch_), viewport()->width() - others);
+    if (width == widths_[s]) return;
+    filling_ = true;
+    widths_[s] = width;
+    lastWidths_[s] = width;
+    setColumnWidth(stretch_, width);
+    filling_ = false;
+}
+
+// A drag on the edge of column `col`: its width is the player's. Left of the stretch column,
+// the stretch column gives or takes the room at once, so that the edge follows the mouse and
+// the columns after the stretch column stay in place; right of it, once the drag ends.
+void TStringGridEx::titleResized(int col, int width) {
+    if (filling_ || col < 0 || col >= model_->cols) return;
+    const auto c = static_cast<size_t>(col);
+    widths_[c] = width;
+    lastWidths_[c] = width;
+    userWidths_[c] = width;
+    if (col < stretch_) fillRoom();
 }
 
 void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
     const QFontMetrics fm(font());
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics boldMetrics(bold);
     const auto& rows = model_->rows;
     for (int c = 0; c < model_->cols; ++c) {
         const auto ci = static_cast<size_t>(c);
-        int width = fm.horizontalAdvance(text::display(rows[0][ci])) + 20;
-        for (size_t r = 1; r < rows.size(); ++r) {
-            const std::string& s = rows[r][ci];
-            if (s.empty()) continue;
-            const QString t = shown ? shown(c, s) : text::display(s);
-            width = std::max(width, fm.horizontalAdvance(t) + 5);
+        int width = userWidths_[ci];
+        if (width <= 0) {
+            width = fm.horizontalAdvance(text::display(rows[0][ci])) + 20;
+            for (size_t r = 1; r < rows.size(); ++r) {
+                const std::string& s = rows[r][ci];
+                if (s.empty()) continue;
+                const QString t = shown ? shown(c, s) : text::display(s);
+                width = std::max(width, boldMetrics.horizontalAdvance(t) + 5);
+            }
         }
         SetColWidth(c, width);
     }
@@ -331,6 +474,9 @@ void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
 
 void TStringGridEx::ApplyColumnFlags(const std::string& flags) {
     menu_->clear();
+    entries_.clear();
+    if (sortMenu_ != nullptr) sortMenu_->deleteLater();
+    sortMenu_ = nullptr;
     for (int i = 0; i < model_->cols; ++i) {
         const auto ci = static_cast<size_t>(i);
         // Every entry starts checked, so its column must be visible to match it.
@@ -346,25 +492,39 @@ void TStringGridEx::ApplyColumnFlags(const std::string& flags) {
             entry->setChecked(!nowChecked);
             ToggleColumn(entry);
         });
+        entries_.push_back(entry);
+    }
+    if (model_->cols > 0) {
+        menu_->addSeparator();
+        sortMenu_ = menu_->addMenu(SortMenuTitle);
+        sortMenu_->setObjectName("SortMenu");
+        for (int i = 0; i < model_->cols; ++i) {
+            QAction* by = sortMenu_->addAction(text::display(Cell(i, 0)).replace('&', "&&"));
+            by->setCheckable(true);
+            connect(by, &QAction::triggered, this, [this, i] { SortByColumn(i); });
+        }
+        // The entry of the column the rows are sorted by is checked.
+        connect(sortMenu_, &QMenu::aboutToShow, this, [this] {
+            const QList<QAction*> by = sortMenu_->actions();
+            for (int i = 0; i < by.size(); ++i) by[i]->setChecked(i == SortIndex);
+        });
     }
     // Hide only once every entry exists: otherwise column 0 would always count as the last
     // visible column and could never stay hidden.
-    const QList<QAction*> entries = menu_->actions();
-    for (int i = 0; i < entries.size(); ++i)
-        if (flags.size() > static_cast<size_t>(i) && flags[static_cast<size_t>(i)] == '0')
-            ToggleColumn(entries[i]);
+    for (size_t i = 0; i < entries_.size(); ++i)
+        if (flags.size() > i && flags[i] == '0') ToggleColumn(entries_[i]);
 }
 
 std::string TStringGridEx::ColumnFlags() const {
     std::string flags;
-    for (const QAction* a : menu_->actions()) flags += a->isChecked() ? '1' : '0';
+    for (const QAction* a : entries_) flags += a->isChecked() ? '1' : '0';
     return flags;
 }
 
 void TStringGridEx::ToggleColumn(QAction* entry) {
     if (entry == nullptr) return;
     int checkedCount = 0;
-    for (const QAction* a : menu_->actions())
+    for (const QAction* a : entries_)
         if (a->isChecked()) ++checkedCount;
     if (entry->isChecked() && checkedCount < 2) return;  // the last visible column stays
     entry->setChecked(!entry->isChecked());
@@ -379,6 +539,18 @@ void TStringGridEx::ToggleColumn(QAction* entry) {
         entry->setData(clampTagWidth(remembered) + col * kTagFactor);
         SetColWidth(col, -1);
     }
+}
+
+void TStringGridEx::SortByColumn(int col) {
+    if (col < 0 || col >= model_->cols) return;
+    if (col == SortIndex) {
+        SortDirection = SortDirection == SortDirType::Ascending ? SortDirType::Descending
+                                                                : SortDirType::Ascending;
+    } else {
+        SortIndex = col;
+        SortDirection = SortDirType::Ascending;
+    }
+    SortRows();
 }
 
 void TStringGridEx::SortRows() {
@@ -414,7 +586,9 @@ void TStringGridEx::DrawCell(QPainter& painter, const QRect& rect, int col, int 
 
     painter.save();
     painter.setClipRect(rect, Qt::IntersectClip);
-    painter.setFont(font());
+    QFont cellFont = font();
+    if (!title && RowBold(row)) cellFont.setBold(true);
+    painter.setFont(cellFont);
     painter.fillRect(rect, back);
     painter.setBrush(back);
     painter.setPen(fore);
@@ -467,14 +641,7 @@ void TStringGridEx::TitleRelease(Qt::MouseButton button, const QPoint& pos) {
     if (pos.y() < 0 || pos.y() >= titleBar_->viewport()->height()) return;
     const int col = titleBar_->logicalIndexAt(pos);
     if (col < 0 || col >= model_->cols) return;  // beyond the last column
-    if (col == SortIndex) {
-        SortDirection = SortDirection == SortDirType::Ascending ? SortDirType::Descending
-                                                                : SortDirType::Ascending;
-    } else {
-        SortIndex = col;
-        SortDirection = SortDirType::Ascending;
-    }
-    SortRows();
+    SortByColumn(col);
 }
 
 bool TStringGridEx::askSelect(const QModelIndex& index) {
@@ -518,4 +685,130 @@ QModelIndex TStringGridEx::moveCursor(CursorAction cursorAction, Qt::KeyboardMod
     return next;
 }
 
+// Typing is the grid's own type-ahead (typeAhead), never the view's search of one column.
 void TStringGridEx::keyboardSearch(const QString& /*search*/) {}
+
+void TStringGridEx::selectByUser(int viewRow) {
+    if (viewRow < 0 || viewRow >= model_->rowCount()) return;
+    const QModelIndex cur = currentIndex();
+    const QModelIndex target =
+        model_->index(viewRow, cur.isValid() ? cur.column() : firstVisibleColumn());
+    if (!askSelect(target)) return;
+    selectionModel()->setCurrentIndex(
+        target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(target);
+}
+
+// Keys typed within the keyboard input interval make one text; the next shown row (from the
+// current one on while the text grows, after it for a new text) whose text begins with it,
+// without regard to case, is selected.
+void TStringGridEx::typeAhead(const QString& typed) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const bool goesOn = !typed_.isEmpty() && now - typedAt_ < QApplication::keyboardInputInterval();
+    typed_ = goesOn ? typed_ + typed : typed;
+    typedAt_ = now;
+    const int rows = model_->rowCount();
+    if (rows == 0) return;
+    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+    const int start = goesOn && current >= 0 ? current : current + 1;
+    for (int i = 0; i < rows; ++i) {
+        const int viewRow = (start + i) % rows;
+        if (isRowHidden(viewRow)) continue;
+        QString text;
+        for (int col : TypeAheadColumns) {
+            text = text::display(Cell(col, viewRow + 1)).trimmed();
+            if (!text.isEmpty()) break;
+        }
+        if (!text.startsWith(typed_, Qt::CaseInsensitive)) continue;
+        if (viewRow != current) selectByUser(viewRow);
+        return;
+    }
+}
+
+void TStringGridEx::PopupColumnMenu() {
+    const QModelIndex cur = currentIndex();
+    QPoint at = titleBar_->mapToGlobal(QPoint(0, titleBar_->height()));
+    if (cur.isValid()) {
+        const QRect cell = visualRect(cur);
+        if (viewport()->rect().contains(cell.center()))
+            at = viewport()->mapToGlobal(QPoint(std::max(cell.left(), 0), cell.bottom() + 1));
+    }
+    menu_->popup(at);
+}
+
+bool TStringGridEx::event(QEvent* e) {
+    // The context menu key (where the platform turns it into a menu event): the column menu.
+    if (e->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(e)->reason() == QContextMenuEvent::Keyboard) {
+        PopupColumnMenu();
+        e->accept();
+        return true;
+    }
+    return QTableView::event(e);
+}
+
+void TStringGridEx::keyPressEvent(QKeyEvent* e) {
+    const Qt::KeyboardModifiers mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                         Qt::AltModifier | Qt::MetaModifier);
+    if (e->key() == Qt::Key_Menu || (e->key() == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+        PopupColumnMenu();
+        e->accept();
+        return;
+    }
+    if (mods == Qt::ControlModifier && e->key() >= Qt::Key_1 && e->key() <= Qt::Key_9) {
+        SortByColumn(e->key() - Qt::Key_1);
+        e->accept();
+        return;
+    }
+    // Printable text (a blank only once a text is under way) is type-ahead.
+    const QString text = e->text();
+    if ((mods & ~Qt::ShiftModifier) == 0 && !text.isEmpty() && text.at(0).isPrint() &&
+        (!text.at(0).isSpace() || !typed_.isEmpty())) {
+        typeAhead(text);
+        e->accept();
+        return;
+    }
+    QTableView::keyPressEvent(e);
+}
+
+// The focus frame: a dotted line around the current row while the grid has the focus.
+void TStringGridEx::paintEvent(QPaintEvent* e) {
+    QTableView::paintEvent(e);
+    const QModelIndex cur = currentIndex();
+    if (!hasFocus() || !cur.isValid() || isRowHidden(cur.row())) return;
+    const int top = rowViewportPosition(cur.row());
+    const int height = rowHeight(cur.row());
+    int right = 0;
+    for (int c = 0; c < model_->cols; ++c)
+        if (!isColumnHidden(c)) right = std::max(right, columnViewportPosition(c) + columnWidth(c));
+    const int left = -horizontalOffset();
+    QPainter painter(viewport());
+    const bool selected = selectionModel()->isRowSelected(cur.row(), QModelIndex());
+    QPen pen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
+    pen.setStyle(Qt::DotLine);
+    painter.setPen(pen);
+    painter.drawRect(QRect(left, top, right - left - 1, height - 2));
+}
+
+void TStringGridEx::resizeEvent(QResizeEvent* e) {
+    QTableView::resizeEvent(e);
+    // The room is the width; a scroll bar across the bottom changes none.
+    if (viewport()->width() == room_) return;
+    room_ = viewport()->width();
+    fillRoom();
+}
+
+void TStringGridEx::focusInEvent(QFocusEvent* e) {
+    QTableView::focusInEvent(e);
+    viewport()->update();
+}
+
+void TStringGridEx::focusOutEvent(QFocusEvent* e) {
+    QTableView::focusOutEvent(e);
+    viewport()->update();
+}
+
+void TStringGridEx::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    viewport()->update();  // the focus frame goes with the current row
+}

@@ -1,8 +1,15 @@
 #pragma once
 // TStringGridEx: a text grid whose row 0 holds the column titles (shown as the fixed title
-// row). A title click sorts the rows (with a sort arrow in that title), a right click on
-// the title row opens a menu that hides and shows columns. A hidden column has width -1.
+// row). A title click sorts the rows (with a sort arrow in that title), a drag on the edge
+// of a title resizes its column, a right click on the title row opens a menu that hides
+// and shows columns and sorts. A hidden column has width -1.
+//
+// Keyboard: typing the first letters of a row's text selects the next row that begins so,
+// Ctrl+1..Ctrl+9 sort by column 1..9 (again: the other way round, as a title click), the
+// Menu key and Shift+F10 open the column menu. The current row has a focus frame while the
+// grid has the focus.
 
+#include <QString>
 #include <QTableView>
 #include <functional>
 #include <string>
@@ -39,6 +46,9 @@ class TStringGridEx : public QTableView {
     // unmarked. Out of range: false, and a write is ignored.
     bool RowMarked(int row) const;
     void SetRowMarked(int row, bool marked);
+    // Rows drawn in a bold font, kept with their rows as the marks are.
+    bool RowBold(int row) const;
+    void SetRowBold(int row, bool bold);
 
     // Selected row (a data row 1..RowCount-1, or 0 when none). Setting it does not call
     // OnSelectCell; a row out of range clears the selection.
@@ -48,11 +58,20 @@ class TStringGridEx : public QTableView {
     int ColWidth(int col) const;           // -1 = hidden
     void SetColWidth(int col, int width);  // below 0 hides
 
-    // Every column as wide as its title + 20 or its widest cell + 5 (grid font); shows hidden
-    // columns again. With `shown`, a data cell is measured by the text it gives for the cell,
-    // so that a column fits what the cell drawing shows.
+    // Every column as wide as its title + 20 or its widest cell + 5 (grid font, cells in bold
+    // so that a bold row fits as well), or as wide as the player made it (UserColWidth); shows
+    // hidden columns again. With `shown`, a data cell is measured by the text it gives for
+    // the cell, so that a column fits what the cell drawing shows.
     using ShownText = std::function<QString(int col, const std::string& cell)>;
     void AutoSizeColumns(const ShownText& shown = {});
+    // The width the player gave a column by dragging its title's edge, 0 when none: it wins
+    // over fitting. Setting one (a remembered width) sizes the column at once; 0 forgets it.
+    int UserColWidth(int col) const;
+    void SetUserColWidth(int col, int width);
+    // The column that takes the room the other columns leave in the grid (-1: none), never
+    // narrower than its title + 20. A width the player gave it holds instead.
+    int StretchColumn() const { return stretch_; }
+    void SetStretchColumn(int col);
     // Rebuilds the column menu from the current titles; hides each column whose character
     // in `flags` is "0".
     void ApplyColumnFlags(const std::string& flags);
@@ -60,12 +79,23 @@ class TStringGridEx : public QTableView {
     std::string ColumnFlags() const;
     // Sorts the data rows by SortIndex and SortDirection; the selected row stays selected.
     void SortRows();
+    // Sorts by `col` as a click on its title does: ascending, or the other way round when the
+    // rows are sorted by it already.
+    void SortByColumn(int col);
 
     int SortIndex = 0;
     SortDirType SortDirection = SortDirType::Ascending;
 
-    // The column menu (created with the grid, filled by ApplyColumnFlags).
+    // The column menu (created with the grid, filled by ApplyColumnFlags): one entry a
+    // column, then the sort submenu (titled SortMenuTitle when the menu is filled) with one
+    // entry a column.
     QMenu* ColumnMenu() const { return menu_; }
+    QMenu* SortMenu() const { return sortMenu_; }
+    QString SortMenuTitle = QStringLiteral("Sort by");
+    // Opens the column menu below the current row (or the title row), as the keyboard does.
+    void PopupColumnMenu();
+    // The columns whose text type-ahead matches: a row's first non-empty cell of them.
+    std::vector<int> TypeAheadColumns{0};
     // The column toggle of a menu entry, as a click on it.
     void ToggleColumn(QAction* entry);
 
@@ -79,11 +109,19 @@ class TStringGridEx : public QTableView {
     // Draws one cell (row 0 = title row) into `rect`; used by the view and the title bar.
     void DrawCell(QPainter& painter, const QRect& rect, int col, int row, bool selected);
 
-    // Title-row mouse handling (the title row is the horizontal header).
+    // Title-row mouse handling (the title row is the horizontal header): a press, and the
+    // release of a left press that did not move (a click). A drag on a title's edge resizes.
     void TitlePress(Qt::MouseButton button, const QPoint& pos, const QPoint& globalPos);
     void TitleRelease(Qt::MouseButton button, const QPoint& pos);
 
   protected:
+    bool event(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -95,12 +133,29 @@ class TStringGridEx : public QTableView {
     // row already or there is no handler.
     bool askSelect(const QModelIndex& index);
     int firstVisibleColumn() const;
+    // Selects view row `viewRow` as the user would (OnSelectCell asked first).
+    void selectByUser(int viewRow);
+    void typeAhead(const QString& typed);
+    // The stretch column takes the room left; called whenever the widths or the room change.
+    void fillRoom();
+    void titleResized(int col, int width);
+    int titleFit(int col) const;
+
+    friend class StringGridTitleBar;
 
     StringGridModel* model_;
     StringGridTitleBar* titleBar_;
     QMenu* menu_;
-    std::vector<int> widths_;      // -1 = hidden
-    std::vector<int> lastWidths_;  // last visible width of each column
-    bool pressRefused_ = false;    // OnSelectCell refused the current left press
-    int refusedRow_ = -1;          // view row refused during the current drag
+    std::vector<int> widths_;        // -1 = hidden
+    std::vector<int> lastWidths_;    // last visible width of each column
+    std::vector<int> userWidths_;    // 0 = none
+    std::vector<QAction*> entries_;  // the column menu's entry of each column
+    QMenu* sortMenu_ = nullptr;
+    int stretch_ = -1;
+    bool filling_ = false;       // fillRoom is resizing the stretch column
+    int room_ = -1;              // the viewport width fillRoom last saw on a resize
+    QString typed_;              // type-ahead so far
+    qint64 typedAt_ = 0;         // when its last key came (ms)
+    bool pressRefused_ = false;  // OnSelectCell refused the current left press
+    int refusedRow_ = -1;        // view row refused during the current drag
 };
