@@ -160,8 +160,17 @@ void SelectionHandler::analyseRow(int row, const std::string& archive, TZipArchi
                                   InfoPanel& panel, const SelectionEnv& env) {
     panel.playEnabled = true;
     panel.dromedEnabled = true;
-    analyse(zip, archive, RecordKey(rowCells(row, env)), panel, mission_, env.progress);
-    if (env.cell(0, row) == "01" && env.reloadRow) env.reloadRow(row);
+    const std::string key = RecordKey(rowCells(row, env));
+    const int game = analyse(zip, archive, key, panel, mission_, env.progress);
+    // An archive found unreadable has no game: a type stored for it before goes, and its row
+    // shows no game mark. One that waits for its password is readable with it.
+    bool forgotten = false;
+    if (game == 0 && !panel.passwordOffered && app().settings &&
+        app().settings->ValueExists(key, "type")) {
+        app().settings->DeleteKey(key, "type");
+        forgotten = true;
+    }
+    if ((forgotten || env.cell(0, row) == "01") && env.reloadRow) env.reloadRow(row);
 }
 
 bool SelectionHandler::EnterPassword(int row, TZipArchiver& zip, InfoPanel& panel,

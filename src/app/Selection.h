@@ -26,7 +26,8 @@ class SelectionHandler {
     // The selection event for (col, row). Does nothing when the row's key equals the last
     // one handled. Whatever fails on the way, the row ends up selected: the panel, mission()
     // and `zip` all stand for it; a row whose analysis failed says so in
-    // the notes and starts nothing (failed()).
+    // the notes and starts nothing (failed()). An archive found unreadable loses the type
+    // stored in its record, and its row shows no game mark.
     void QuestGridSelectCell(int col, int row, TZipArchiver& zip, InfoPanel& panel,
                              const SelectionEnv& env);
 

@@ -3,7 +3,10 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -477,6 +480,151 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
         EXPECT_NE(settings().ReadString(RecordKey(grid().RowCells(row)), "title", "_"), "_");
         EXPECT_EQ(grid().Cell(1, row), c.shown);
     }
+}
+
+// Every column fits what it shows and the title takes the room left, so that the last column
+// ends at the grid's right edge. A width the player drags is written to the settings file on
+// close and, after a restart, wins over fitting.
+TEST_F(Catalogue, ColumnsFitAndDraggedWidthsSurviveARestart) {
+    const std::string longName(40, 'n');
+    mission(longName + ".zip");
+    mission("B.zip");
+    struct Session {
+        int windowWidth;
+        int drag;       // pixels the size column's edge is dragged
+        int sizeWidth;  // its width afterwards; 0: fitted
+    };
+    int dragged = 0;
+    const Session sessions[] = {{900, 30, 0}, {1000, 0, -1}};
+    for (const Session& session : sessions) {
+        SCOPED_TRACE(session.windowWidth);
+        form->resize(session.windowWidth, 600);
+        form->show();
+        form->ScanCatalogue(false);
+        QApplication::processEvents();
+        TStringGridEx& g = grid();
+        QHeaderView* h = g.horizontalHeader();
+        QFont bold = g.font();
+        bold.setBold(true);
+        EXPECT_GE(g.ColWidth(2),
+                  QFontMetrics(bold).horizontalAdvance(QString::fromStdString(longName)) + 5);
+        EXPECT_EQ(g.ColWidth(0), QFontMetrics(g.font()).horizontalAdvance("<78>") + 20);
+        if (session.sizeWidth < 0) {
+            EXPECT_EQ(g.ColWidth(4), dragged);  // remembered
+        }
+        const int edge = h->sectionViewportPosition(4) + h->sectionSize(4) - 1;
+        if (session.drag != 0) {
+            const int before = g.ColWidth(4);
+            const auto send = [h](QEvent::Type type, int x, Qt::MouseButtons buttons) {
+                QMouseEvent e(type, QPointF(x, 5),
+                              QPointF(h->viewport()->mapToGlobal(QPoint(x, 5))),
+                              type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+                QApplication::sendEvent(h->viewport(), &e);
+            };
+            send(QEvent::MouseButtonPress, edge, Qt::LeftButton);
+            send(QEvent::MouseMove, edge + session.drag, Qt::LeftButton);
+            send(QEvent::MouseButtonRelease, edge + session.drag, Qt::NoButton);
+            dragged = before + session.drag;
+            EXPECT_EQ(g.ColWidth(4), dragged);
+        }
+        EXPECT_EQ(h->sectionViewportPosition(6) + h->sectionSize(6), g.viewport()->width());
+        EXPECT_EQ(g.SortIndex, 1);  // the drag sorted nothing
+
+        // A restart: the window closes, the program reads its files from the disk again.
+        form->close();
+        form.reset();
+        EXPECT_NE(
+            readFile(dir.file("Tallowmere.ini")).find("column width 5=" + std::to_string(dragged)),
+            std::string::npos);
+        closeAppFiles();
+        openAppFiles(dir.path());
+        LoadLanguageTable();
+        form = std::make_unique<Tmainform>();
+    }
+}
+
+// Keyboard: typed letters go to the next row whose title (the name of a mission without one)
+// begins so; Ctrl+N sorts by column N, again the other way round; the Menu key and
+// Shift+F10 open the column menu with its sort submenu; the current row has a focus frame
+// while the grid has the focus.
+TEST_F(Catalogue, KeyboardFindsSortsAndOpensTheColumnMenu) {
+    const std::pair<const char*, const char*> titled[] = {
+        {"zz1.zip", "Bravo Rising"}, {"zz2.zip", "Beacon"}, {"zz3.zip", "Charlie"}};
+    for (const auto& [name, title] : titled)
+        ASSERT_TRUE(makeZip(missions + name, {{"miss20.mis", "SKYOBJVAR"},
+                                              {"strings/titles.str",
+                                               std::string("title_20: \"") + title + "\"\r\n"}}));
+    ASSERT_TRUE(makeZip(missions + "NoTitle.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    app().languageSlots[205] = "Sort by";
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->ScanCatalogue(false);
+    TStringGridEx& g = grid();
+    g.setFocus(Qt::OtherFocusReason);
+    select(rowOf("zz3"));
+    g.SetRow(rowOf("zz3"));
+
+    const int interval = QApplication::keyboardInputInterval();
+    const std::pair<std::string, std::string> typing[] = {{"br", "zz1"},
+                                                          {"b", "zz2"},
+                                                          {"b", "zz1"},
+                                                          {"or", " Original (Thief 2)"},
+                                                          {"x", " Original (Thief 2)"},
+                                                          {"not", "NoTitle"}};
+    for (const auto& [typed, name] : typing) {
+        QApplication::setKeyboardInputInterval(0);  // a text of its own
+        QTest::keyClick(&g, typed[0]);
+        QApplication::setKeyboardInputInterval(60000);
+        QTest::keyClicks(&g, QString::fromStdString(typed.substr(1)));
+        EXPECT_EQ(g.Cell(2, g.Row()), name) << typed;
+    }
+    QApplication::setKeyboardInputInterval(interval);
+
+    const struct {
+        Qt::Key key;
+        int sorted;
+        SortDirType direction;
+    } sorts[] = {{Qt::Key_5, 4, SortDirType::Ascending},
+                 {Qt::Key_5, 4, SortDirType::Descending},
+                 {Qt::Key_3, 2, SortDirType::Ascending}};
+    for (const auto& sort : sorts) {
+        QTest::keyClick(&g, sort.key, Qt::ControlModifier);
+        EXPECT_EQ(g.SortIndex, sort.sorted);
+        EXPECT_EQ(g.SortDirection, sort.direction);
+    }
+    EXPECT_EQ(g.Cell(2, 1), " Original (Thief 2)");
+
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+        QTest::keyClick(&g, key, modifiers);
+        EXPECT_TRUE(g.ColumnMenu()->isVisible()) << key;
+        EXPECT_FALSE(form->GridMenu->isVisible()) << key;
+        ASSERT_NE(g.SortMenu(), nullptr);
+        EXPECT_EQ(g.SortMenu()->title(), "Sort by");
+        EXPECT_TRUE(g.ColumnMenu()->actions().contains(g.SortMenu()->menuAction()));
+        g.ColumnMenu()->hide();
+    }
+    ASSERT_EQ(g.SortMenu()->actions().size(), 7);
+    g.SortMenu()->actions()[6]->trigger();
+    EXPECT_EQ(g.SortIndex, 6);
+
+    // The focus frame: dots of the selected text's colour along the current row's top.
+    const auto frameDots = [&g] {
+        const QImage img = g.grab().toImage();
+        const QPoint vp = g.viewport()->mapTo(&g, QPoint(0, 0));
+        const int y = g.rowViewportPosition(g.Row() - 1);
+        const QRgb mark = g.palette().color(QPalette::HighlightedText).rgb();
+        int dots = 0;
+        for (int x = 0; x < g.viewport()->width(); ++x)
+            dots += img.pixel(vp + QPoint(x, y)) == mark ? 1 : 0;
+        return dots;
+    };
+    g.setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(g.hasFocus());
+    EXPECT_GT(frameDots(), 20);
+    form->FilterEdit->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(frameDots(), 0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QEvent>
+#include <QImage>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -37,6 +38,7 @@
 #include "dialogs/ui/Setup.h"
 #include "game/InstallState.h"
 #include "game/MissionFolders.h"
+#include "game/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 #include "platform/Checksum.h"
@@ -263,6 +265,49 @@ TEST_F(InstallWiring, MissionsInFoldersAreMarkedAndRemovedOneByOne) {
 
 // Escape pressed while the mission is extracted stops the install: nothing counts as
 // installed, the game does not start, the window is usable again.
+// The row of what the game directory holds is bold, with a triangle before its title, after
+// every install and uninstall; an archive that a selection finds unreadable loses its game
+// mark (its stored type goes).
+TEST_F(InstallWiring, TheInstalledRowIsMarkedAndAnUnreadableArchiveLosesItsGameMark) {
+    ASSERT_TRUE(makeZip(missions + "Vault.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    ASSERT_TRUE(makeZip(missions + "Broken.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    form->resize(900, 600);
+    form->show();
+    form->ScanCatalogue(false);
+    const std::string original = " Original (Thief 2)";
+    const auto boldRows = [this] {
+        std::vector<std::string> names;
+        for (int r = 1; r < grid().RowCount(); ++r)
+            if (grid().RowBold(r)) names.push_back(grid().Cell(2, r));
+        return names;
+    };
+    EXPECT_EQ(boldRows(), std::vector<std::string>{original});
+    for (const std::string& installed : {std::string("Vault"), original}) {
+        clickRow(rowOf(installed));
+        form->installonlybutton->click();
+        EXPECT_EQ(boldRows(), std::vector<std::string>{installed});
+        // The triangle's left side: a line of the selected text's colour in the title cell.
+        const QImage img = grid().grab().toImage();
+        const QPoint vp = grid().viewport()->mapTo(&grid(), QPoint(0, 0));
+        const QRect cell = grid().visualRect(grid().model()->index(rowOf(installed) - 1, 1));
+        const QRgb ink = grid().palette().color(QPalette::HighlightedText).rgb();
+        const int top = cell.top() + (cell.height() - 1 - 9) / 2;
+        for (int y = top; y < top + 9; ++y)
+            EXPECT_EQ(img.pixel(vp + QPoint(cell.left() + 3, y)), ink) << installed << " " << y;
+    }
+
+    clickRow(rowOf("Broken"));
+    const std::string key = RecordKey(grid().RowCells(rowOf("Broken")));
+    ASSERT_EQ(app().settings->ReadString(key, "type", ""), "2");
+    EXPECT_EQ(GameMarkOf(grid().Cell(0, rowOf("Broken"))), 2);
+    // Of the same size, it is no archive any more.
+    dir.write("Missions/Broken.zip", std::string(fsx::fileSize(missions + "Broken.zip"), 'x'));
+    clickRow(rowOf("Vault"));
+    clickRow(rowOf("Broken"));
+    EXPECT_FALSE(app().settings->ValueExists(key, "type"));
+    EXPECT_EQ(GameMarkOf(grid().Cell(0, rowOf("Broken"))), 0);
+}
+
 TEST_F(InstallWiring, EscapeCancelsTheInstall) {
     const std::string path = missions + "Long.zip";
     ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"},

@@ -29,6 +29,7 @@
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/Setup.h"
 #include "platform/AppPaths.h"
+#include "platform/IniFile.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
@@ -74,6 +75,33 @@ QFrame* makePanel(QWidget* parent, const char* name) {
     f->setFrameShadow(QFrame::Raised);
     f->setLineWidth(kBevel);
     return f;
+}
+
+// The widths the player gave the grid's columns, in section "window" as the window's place
+// and size: "column width 1" for the first column on. A column without one is fitted.
+std::string columnWidthKey(int col) {
+    return "column width " + std::to_string(col + 1);
+}
+
+void restoreColumnWidths(TStringGridEx& grid) {
+    const IniFile* s = app().settings.get();
+    if (!s) return;
+    for (int c = 0; c < grid.ColCount(); ++c)
+        grid.SetUserColWidth(c, std::max(0, s->ReadInteger("window", columnWidthKey(c), 0)));
+}
+
+// Writes only what changed: a file the player never resized a column in stays as it was.
+void saveColumnWidths(const TStringGridEx& grid) {
+    IniFile* s = app().settings.get();
+    if (!s) return;
+    for (int c = 0; c < grid.ColCount(); ++c) {
+        const std::string key = columnWidthKey(c);
+        const int width = grid.UserColWidth(c);
+        if (width > 0 && s->ReadInteger("window", key, 0) != width)
+            s->WriteInteger("window", key, width);
+        else if (width <= 0 && s->ValueExists("window", key))
+            s->DeleteKey("window", key);
+    }
 }
 
 SetupHooks setupHooks() {
@@ -201,6 +229,11 @@ void Tmainform::createGridPanel() {
     QuestGrid->setObjectName("QuestGrid");
     QuestGrid->SetColCount(7);
     QuestGrid->SetRowCount(2);
+    // The title takes the room the other columns leave; type-ahead goes by the title, or
+    // by the archive's name while a mission has no title.
+    QuestGrid->SetStretchColumn(1);
+    QuestGrid->TypeAheadColumns = {1, 2};
+    restoreColumnWidths(*QuestGrid);
     QuestGrid->OnDrawCell = [this](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p,
                                    bool sel) {
         RunHandler([&] { QuestGridDrawCell(s, c, r, rect, p, sel); });
@@ -452,6 +485,7 @@ void Tmainform::RestoreWindowGeometry() {
 void Tmainform::FormClose() {
     deleteEditorScripts();
     if (remembersWindowGeometry()) SaveWindowGeometry();
+    saveColumnWidths(*QuestGrid);
     const std::string flags = QuestGrid->ColumnFlags();
     if (!flags.empty() && app().settings) app().settings->WriteString("options", "columns", flags);
 }
