@@ -66,7 +66,8 @@ std::set<std::string> folderInstalledKeys(const IniFile& settings) {
 
 // True when `row` is what game `number` holds in its game directory, as its finished marker
 // says: its own row for the original game, else the mission row of the archive's folder and
-// name whose archive is the one installed (IsAlreadyInstalled).
+// name whose size is the marker's identity (or, for a marker of an earlier version, whose
+// checksum is; an archive that cannot be read then is none).
 bool holdsRow(int number, const GameRecord& game, const std::vector<std::string>& row) {
     if (game.gameDir.empty() || game.installedCheck == kUnfinished) return false;
     if (game.installed == " Original") return row[3].empty() && row[2] == gameRowText(number);
@@ -77,7 +78,13 @@ bool holdsRow(int number, const GameRecord& game, const std::vector<std::string>
         return false;
     const std::string stem = name.substr(0, name.size() - missionArchiveExtension(name).size());
     if (row[2] != name && row[2] != stem) return false;
-    return IsAlreadyInstalled(MissionArchivePath(row[3], row[2], row[4]), game);
+    if (game.installedCheck == row[4]) return true;
+    if (game.installedCheck.empty() || game.installedCheck[0] != '$') return false;
+    try {
+        return ArchiveChecksum()(MissionArchivePath(row[3], row[2], row[4])) == game.installedCheck;
+    } catch (...) {
+        return false;
+    }
 }
 
 // Marks the mission rows installed in their mission folders, and only those (a set look-up
