@@ -241,8 +241,9 @@ TEST(StringGridEx, TitleClickSortsAndReverses) {
 
 // A press and release on a title sorts; a drag on the edge between two titles resizes the
 // column left of it (the player's width from then on) and sorts nothing, and a drag that
-// starts inside a title does neither. The stretch column gives or takes the room: the last
-// column still ends at the grid's right edge.
+// starts inside a title does neither; a double click on the edge fits the column again. The
+// stretch column gives or takes the room: the last column still ends at the grid's right
+// edge.
 TEST(StringGridEx, DragOnATitleEdgeResizesAndAClickSorts) {
     struct Case {
         const char* what;
@@ -292,6 +293,16 @@ TEST(StringGridEx, DragOnATitleEdgeResizesAndAClickSorts) {
         }
         EXPECT_EQ(g.ColWidth(1), before[1] - (c.resized >= 0 ? c.drag : 0));
         EXPECT_EQ(h->sectionViewportPosition(6) + h->sectionSize(6), g.viewport()->width());
+        if (c.resized < 0) continue;
+        // A double click on the edge fits the column again: the player's width is gone.
+        const QPoint edge(h->sectionViewportPosition(c.resized) + h->sectionSize(c.resized) - 1, 5);
+        sendMouse(h->viewport(), QEvent::MouseButtonDblClick, Qt::LeftButton, edge);
+        sendMouse(h->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, edge);
+        const QString title = QString::fromStdString(g.Cell(c.resized, 0));
+        EXPECT_EQ(g.ColWidth(c.resized), QFontMetrics(g.font()).horizontalAdvance(title) + 20);
+        EXPECT_EQ(g.UserColWidth(c.resized), 0);
+        EXPECT_EQ(h->sectionViewportPosition(6) + h->sectionSize(6), g.viewport()->width());
+        EXPECT_EQ(g.SortIndex, c.sorted);
     }
 }
 

@@ -198,7 +198,16 @@ class StringGridTitleBar : public QHeaderView {
         grid_->TitlePress(e->button(), pos, e->globalPosition().toPoint());
         e->accept();
     }
-    void mouseDoubleClickEvent(QMouseEvent* e) override { mousePressEvent(e); }
+    // A double click on an edge fits the column to what it shows again.
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        const int col = e->button() == Qt::LeftButton ? edgeAt(e->position().toPoint()) : -1;
+        if (col < 0) {
+            mousePressEvent(e);
+            return;
+        }
+        grid_->fitColumn(col);
+        e->accept();
+    }
     void mouseMoveEvent(QMouseEvent* e) override {
         const QPoint pos = e->position().toPoint();
         if (pressed_ && moved(pos)) pressed_ = false;  // a drag, no click
@@ -450,26 +459,35 @@ void TStringGridEx::titleResized(int col, int width) {
     if (col < stretch_) fillRoom();
 }
 
-void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
-    const QFontMetrics fm(font());
+int TStringGridEx::fittedWidth(int col) const {
     QFont bold = font();
     bold.setBold(true);
     const QFontMetrics boldMetrics(bold);
+    const auto c = static_cast<size_t>(col);
     const auto& rows = model_->rows;
-    for (int c = 0; c < model_->cols; ++c) {
-        const auto ci = static_cast<size_t>(c);
-        int width = userWidths_[ci];
-        if (width <= 0) {
-            width = fm.horizontalAdvance(text::display(rows[0][ci])) + 20;
-            for (size_t r = 1; r < rows.size(); ++r) {
-                const std::string& s = rows[r][ci];
-                if (s.empty()) continue;
-                const QString t = shown ? shown(c, s) : text::display(s);
-                width = std::max(width, boldMetrics.horizontalAdvance(t) + 5);
-            }
-        }
-        SetColWidth(c, width);
+    int width = titleFit(col);
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const std::string& s = rows[r][c];
+        if (s.empty()) continue;
+        const QString t = shown_ ? shown_(col, s) : text::display(s);
+        width = std::max(width, boldMetrics.horizontalAdvance(t) + 5);
     }
+    return width;
+}
+
+void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
+    shown_ = shown;
+    for (int c = 0; c < model_->cols; ++c) {
+        const int user = userWidths_[static_cast<size_t>(c)];
+        SetColWidth(c, user > 0 ? user : fittedWidth(c));
+    }
+}
+
+void TStringGridEx::fitColumn(int col) {
+    if (col < 0 || col >= model_->cols) return;
+    const auto c = static_cast<size_t>(col);
+    userWidths_[c] = 0;
+    if (widths_[c] >= 0) SetColWidth(col, fittedWidth(col));
 }
 
 void TStringGridEx::ApplyColumnFlags(const std::string& flags) {

@@ -65,7 +65,8 @@ class TStringGridEx : public QTableView {
     using ShownText = std::function<QString(int col, const std::string& cell)>;
     void AutoSizeColumns(const ShownText& shown = {});
     // The width the player gave a column by dragging its title's edge, 0 when none: it wins
-    // over fitting. Setting one (a remembered width) sizes the column at once; 0 forgets it.
+    // over fitting (a double click on the edge fits the column again and forgets it). Setting
+    // one (a remembered width) sizes the column at once; 0 forgets it.
     int UserColWidth(int col) const;
     void SetUserColWidth(int col, int width);
     // The column that takes the room the other columns leave in the grid (-1: none), never
@@ -140,6 +141,9 @@ class TStringGridEx : public QTableView {
     void fillRoom();
     void titleResized(int col, int width);
     int titleFit(int col) const;
+    int fittedWidth(int col) const;
+    // Forgets the player's width of `col` and fits it (a double click on its edge).
+    void fitColumn(int col);
 
     friend class StringGridTitleBar;
 
@@ -149,6 +153,7 @@ class TStringGridEx : public QTableView {
     std::vector<int> widths_;        // -1 = hidden
     std::vector<int> lastWidths_;    // last visible width of each column
     std::vector<int> userWidths_;    // 0 = none
+    ShownText shown_;                // of the last AutoSizeColumns
     std::vector<QAction*> entries_;  // the column menu's entry of each column
     QMenu* sortMenu_ = nullptr;
     int stretch_ = -1;
