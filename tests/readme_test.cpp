@@ -62,7 +62,7 @@ TEST(Readme, EveryEncodingAndFormatShowsItsText) {
         {"a.htm",
          "<html><body><h1>Vault</h1><img src=\"http://example.invalid/x.png\">"
          "<script>alert(1)</script><p>S\xC3\xBC\x64</p></body></html>",
-         "<h1>Vault</h1><p>Süd</p>", true},
+         "<h1>Vault</h1>x.png<p>Süd</p>", true},
         {"a.glml",
          "[GLTITLE]Lost Vault[/GLTITLE]\r\n[GLSUBTITLE]By Me[/GLSUBTITLE]Line one[GLNL]two",
          "<h1>Lost Vault</h1> <h2>By Me</h2>Line one<br>two", true},

@@ -4,7 +4,6 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
 #include <algorithm>
@@ -12,6 +11,7 @@
 
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
+#include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
