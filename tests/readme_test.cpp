@@ -100,6 +100,8 @@ TEST(Readme, HostileReadmesAreShownQuicklyOrAsPlainText) {
          "deep\xEF\xBF\xBD"},
         {"a.htm", repeat("<div>", 50000) + "deep" + repeat("</div>", 50000), false, "deep"},
         {"a.htm", "<p>a &amp; b<td colspan=99999>c", false, "a & b\tc"},
+        {"a.htm", repeat("<table><tr><td>", 3) + "nested" + repeat("</td></tr></table>", 3), false,
+         "nested"},
         {"a.htm", "<<!-- x --><img width=1>i<table><td><img width=5>t</table>", true,
          "&lt;i<table><td>t</table>"},
         {"a.htm", "<p title='x>y' a\"<b=1>z", true, "<p title=\"x&gt;y\" ab=\"1\">z"},

@@ -26,10 +26,12 @@ constexpr size_t kRichBytes = 128 << 10;
 constexpr size_t kRichTags = 3000;
 constexpr size_t kRichAttributes = 6000;
 constexpr size_t kRichDepth = 32;
-constexpr size_t kRichCells = 600;
-constexpr long kRichSpan = 64;           // colspan, rowspan
-constexpr size_t kRichRun = 160;         // characters without a blank
-constexpr size_t kRichParagraph = 4000;  // characters of text between two blocks
+constexpr size_t kRichCells = 200;
+constexpr size_t kRichTableDepth = 2;        // tables within tables
+constexpr size_t kRichTableText = 32 << 10;  // characters of text inside tables
+constexpr long kRichSpan = 64;               // colspan, rowspan
+constexpr size_t kRichRun = 160;             // characters without a blank
+constexpr size_t kRichParagraph = 4000;      // characters of text between two blocks
 constexpr size_t kRtfDepth = 256;
 // Of a larger read-me only the start is read: plain text shows no more of it.
 constexpr size_t kScanBytes = 512 << 10;
@@ -264,6 +266,7 @@ class HtmlScan {
         if (inStyle_) return at + 1;  // a style sheet is not laid out
         runLength_ = isSpace(c) ? 0 : runLength_ + 1;
         if (runLength_ > kRichRun || ++paragraphLength_ > kRichParagraph) rich_ = false;
+        if (tables_ > 0 && ++tableText_ > kRichTableText) rich_ = false;
         if (isSpace(c)) {
             if (!plain_.empty() && plain_.back() != ' ' && plain_.back() != '\n') plain_ += ' ';
             return at + 1;
@@ -474,9 +477,12 @@ class HtmlScan {
                 break;
             }
         }
+        tables_ = static_cast<size_t>(std::count_if(
+            open_.begin(), open_.end(), [](const auto& open) { return open.first == "table"; }));
         if (t.closing) return;
         open_.emplace_back(t.name, kind);
         if (open_.size() > kRichDepth) rich_ = false;
+        if (t.name == "table" && ++tables_ > kRichTableDepth) rich_ = false;
     }
 
     // The page without CSS imports ("@import ...;").
@@ -501,6 +507,7 @@ class HtmlScan {
     std::string lower_, html_, plain_;
     std::vector<std::pair<std::string_view, unsigned>> open_;  // name, sibling kind
     size_t attributes_ = 0, cells_ = 0, runLength_ = 0, paragraphLength_ = 0, plainLines_ = 0;
+    size_t tables_ = 0, tableText_ = 0;  // tables open, text inside tables
     bool inStyle_ = false;
     bool rich_ = true;
     bool cut_ = false;

@@ -60,7 +60,6 @@ void showMemo(ReadmeView& memo, const InfoPanel& p) {
         memo.showRich(QString::fromStdString(p.questMemo), p.questMemoPictures);
     else
         memo.showPlain(memoText(p.questMemo));
-    memo.moveCursor(QTextCursor::Start);
     shown = {memo.document(), p.questMemoHtml, p.questMemo, p.questMemoPictures};
 }
 

@@ -144,10 +144,16 @@ void ReadmeView::showPlain(const QString& text) {
     else
         fixed.setPointSizeF(font().pointSizeF());
     ReadmeDocument* doc = freshDocument(fixed);
-    doc->setPlainText(text);
-    QTextDocument* old = document();
-    setDocument(doc);
+    display(*doc);
     viewport()->setPalette(QPalette());
+    doc->setPlainText(text);
+}
+
+void ReadmeView::display(ReadmeDocument& doc) {
+    // Filled once shown, the document is laid out as far as the view shows it, the rest
+    // bit by bit afterwards.
+    QTextDocument* old = document();
+    setDocument(&doc);
     if (old && old->parent() == this) delete old;
 }
 
@@ -176,16 +182,19 @@ void ReadmeView::showRich(const QString& html, const std::map<std::string, std::
     }
     page += QStringView(html).mid(from);
 
+    // The colours are made legible in a document of their own, which the view shows as
+    // written again by Qt (Qt's own HTML reads back as it was) when any had to change.
+    ReadmeDocument colours;
+    colours.setDefaultFont(font());
+    colours.setHtml(page);
+    if (readableColours(colours)) page = colours.toHtml();
     ReadmeDocument* doc = freshDocument(font());
     doc->setPictures(std::move(images));
+    display(*doc);
     doc->setHtml(page);
-    readableColours(*doc);
-    QTextDocument* old = document();
-    setDocument(doc);
-    if (old && old->parent() == this) delete old;
 }
 
-void ReadmeView::readableColours(ReadmeDocument& doc) {
+bool ReadmeView::readableColours(QTextDocument& doc) {
     // The page's background is kept: the view shows it beyond the text too.
     QColor page = palette().color(QPalette::Base);
     if (solidColour(doc.rootFrame()->frameFormat().background(), page)) {
@@ -221,6 +230,7 @@ void ReadmeView::readableColours(ReadmeDocument& doc) {
                     {fragment.position(), fragment.length(), readableOn(shownOn), false});
         }
     }
+    if (fixes.empty()) return false;
     QTextCursor cursor(&doc);
     for (const Fix& fix : fixes) {
         QTextCharFormat format;
@@ -233,4 +243,5 @@ void ReadmeView::readableColours(ReadmeDocument& doc) {
         cursor.setPosition(fix.start + fix.length, QTextCursor::KeepAnchor);
         cursor.mergeCharFormat(format);
     }
+    return true;
 }

@@ -46,5 +46,8 @@ class ReadmeView final : public QTextBrowser {
 
   private:
     ReadmeDocument* freshDocument(const QFont& font);
-    void readableColours(ReadmeDocument& doc);
+    void display(ReadmeDocument& doc);
+    // Sets black or white where a text colour of `doc` reads badly (see above) and shows
+    // the page's background; false when no colour changed.
+    bool readableColours(QTextDocument& doc);
 };
