@@ -436,15 +436,6 @@ class HtmlScan {
     // layout can loop without end on an image given a width but no image data); any other
     // as its alt text, or its file name when it has none.
     void picture(const Tag& t) {
-        const std::string key = rich_ && picture_ ? picture_(std::string(t.src)) : std::string();
-        if (!key.empty()) {
-            html_ += "<img src=\"";
-            appendEscaped(html_, key);
-            html_ += "\" alt=\"";
-            appendEscaped(html_, t.alt);
-            html_ += "\">";
-            return;
-        }
         std::string_view shown = t.alt;
         while (!shown.empty() && isSpace(shown.front())) shown.remove_prefix(1);
         while (!shown.empty() && isSpace(shown.back())) shown.remove_suffix(1);
@@ -452,6 +443,17 @@ class HtmlScan {
             shown = t.src.substr(0, t.src.find_first_of("?#"));
             const size_t slash = shown.find_last_of("/\\");
             if (slash != std::string_view::npos) shown.remove_prefix(slash + 1);
+        }
+        // The view shows the alt text (the file name when there is none) of a picture it
+        // cannot read.
+        const std::string key = rich_ && picture_ ? picture_(std::string(t.src)) : std::string();
+        if (!key.empty()) {
+            html_ += "<img src=\"";
+            appendEscaped(html_, key);
+            html_ += "\" alt=\"";
+            appendEscaped(html_, shown);
+            html_ += "\">";
+            return;
         }
         if (rich_) appendEscaped(html_, shown);
         plain_.append(shown);
