@@ -479,12 +479,13 @@ class HtmlScan {
                 break;
             }
         }
-        tables_ = static_cast<size_t>(std::count_if(
-            open_.begin(), open_.end(), [](const auto& open) { return open.first == "table"; }));
+        // Tables within tables, counted on their own: a row or cell closes its like in an
+        // enclosing table above.
+        if (t.name == "table" && t.closing && tables_ > 0) --tables_;
+        if (t.name == "table" && !t.closing && ++tables_ > kRichTableDepth) rich_ = false;
         if (t.closing) return;
         open_.emplace_back(t.name, kind);
         if (open_.size() > kRichDepth) rich_ = false;
-        if (t.name == "table" && ++tables_ > kRichTableDepth) rich_ = false;
     }
 
     // The page without CSS imports ("@import ...;").
