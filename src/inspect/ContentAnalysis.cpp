@@ -62,6 +62,27 @@ class MemberSource {
         return true;
     }
 
+    // The members of `names` that read within `cap` each, in one pass over the archive at
+    // most; kept for the mission's cache like the texts.
+    std::map<std::string, std::string> readAll(const std::set<std::string>& names, uint64_t cap) {
+        std::map<std::string, std::string> out;
+        std::set<std::string> rest;
+        for (const std::string& name : names) {
+            const auto found = fetched_.find(name);
+            if (found == fetched_.end())
+                rest.insert(name);
+            else if (found->second.size() <= cap)
+                out[name] = found->second;
+        }
+        if (!rest.empty())
+            archive_.readMembers(rest, cap, [&](const ArchiveMember& m, std::string& d) {
+                if (d.size() <= cap) out[m.name] = std::move(d);
+                return true;
+            });
+        for (const auto& [name, data] : out) kept_[name] = data;
+        return out;
+    }
+
     // The text members read, for the mission's cache.
     const std::map<std::string, std::string>& kept() const { return kept_; }
 
@@ -70,11 +91,72 @@ class MemberSource {
     std::map<std::string, std::string> fetched_, kept_;
 };
 
+// The pictures the read-me shown shows: members of the archive, found without regard to
+// case, within the bounds of kReadmePictures, kReadmePictureBytes and kReadmePicturesBytes.
+class ReadmePictures {
+  public:
+    explicit ReadmePictures(const std::vector<ArchiveMember>& members) {
+        for (const ArchiveMember& m : members) {
+            std::string name = text::lowerAscii(m.name);
+            std::replace(name.begin(), name.end(), '/', '\\');
+            if (m.size <= kReadmePictureBytes) byName_.emplace(std::move(name), &m);
+        }
+    }
+
+    // Pictures are named anew for each read-me.
+    void start(const std::string& readme) {
+        readme_ = readme;
+        keys_.clear();
+        bytes_ = 0;
+    }
+
+    // The name the document loads the picture `src` of the read-me by; "" when not shown.
+    std::string key(const std::string& src) {
+        const std::string path = readmePicturePath(readme_, src);
+        if (path.empty()) return "";
+        const auto found = byName_.find(text::lowerAscii(path));
+        if (found == byName_.end()) return "";
+        const ArchiveMember& member = *found->second;
+        const auto known = keys_.find(member.name);
+        if (known != keys_.end()) return known->second;
+        if (keys_.size() >= kReadmePictures || bytes_ + member.size > kReadmePicturesBytes)
+            return "";
+        bytes_ += member.size;
+        const std::string key = "readme-picture:" + std::to_string(keys_.size());
+        keys_.emplace(member.name, key);
+        return key;
+    }
+
+    // The pictures named, read into the panel (in one pass).
+    void read(MemberSource& source, InfoPanel& panel) const {
+        panel.questMemoPictures.clear();
+        if (keys_.empty()) return;
+        std::set<std::string> names;
+        for (const auto& [name, key] : keys_) names.insert(name);
+        uint64_t total = 0;
+        for (auto& [name, data] : source.readAll(names, kReadmePictureBytes)) {
+            total += data.size();
+            if (total > kReadmePicturesBytes) break;
+            panel.questMemoPictures[keys_.at(name)] = std::move(data);
+        }
+    }
+
+  private:
+    std::map<std::string, const ArchiveMember*> byName_;  // lower case, "\\" separators
+    std::string readme_;
+    std::map<std::string, std::string> keys_;  // member name, key
+    uint64_t bytes_ = 0;
+};
+
 // The member's text loaded into the memo, when it can be read.
-bool loadMemo(MemberSource& source, const std::string& member, InfoPanel& panel) {
+bool loadMemo(MemberSource& source, const std::string& member, InfoPanel& panel,
+              ReadmePictures& pictures) {
     std::string bytes;
     if (!source.read(member, kTextCap, bytes)) return false;
-    ReadmeText readme = readmeFromBytes(member, bytes);
+    pictures.start(member);
+    ReadmeText readme =
+        readmeFromBytes(member, bytes, [&](const std::string& src) { return pictures.key(src); });
+    if (!readme.html) pictures.start("");
     panel.questMemo = std::move(readme.text);
     panel.questMemoHtml = readme.html;
     return true;
@@ -165,6 +247,7 @@ void resetPanel(InfoPanel& panel, SelectedMission& sel) {
     panel.playEnabled = true;
     panel.questMemo.clear();
     panel.questMemoHtml = false;
+    panel.questMemoPictures.clear();
     panel.passwordOffered = false;
 }
 
@@ -232,16 +315,17 @@ std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSou
     return title;
 }
 
-void chooseReadme(MemberSource& source, const MemberScan& scan, InfoPanel& panel) {
+void chooseReadme(MemberSource& source, const MemberScan& scan, ReadmePictures& pictures,
+                  InfoPanel& panel) {
     for (const std::string& member : scan.namedReadmes) {
-        loadMemo(source, member, panel);
+        loadMemo(source, member, panel, pictures);
         prompter().processEvents();
     }
     if (!panel.questMemo.empty()) return;
     for (const std::string& member : scan.texts) {
-        if (loadMemo(source, member, panel)) return;
+        if (loadMemo(source, member, panel, pictures)) return;
     }
-    if (!scan.richReadme.empty()) loadMemo(source, scan.richReadme, panel);
+    if (!scan.richReadme.empty()) loadMemo(source, scan.richReadme, panel, pictures);
 }
 
 void offerLanguages(const MemberScan& scan, int gameLanguage, InfoPanel& panel) {
@@ -331,10 +415,12 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
     if (status == ArchiveStatus::Ok) {
         MemberSource source(archive);
         source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
-        chooseReadme(source, scan, panel);
+        ReadmePictures pictures(archive.members());
+        chooseReadme(source, scan, pictures, panel);
         game = decideGame(settings, recordKey, source, sel);
         if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
         if (game != 0) title = readTitle(settings, recordKey, source, sel);
+        pictures.read(source, panel);
         if (game != 0 && archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
     }
 

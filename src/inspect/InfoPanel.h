@@ -4,6 +4,7 @@
 // values.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct InfoPanel {
     bool origPanelVisible = false;
     std::string questMemo;       // the read-me, UTF-8 (or raw 8-bit text of the program)
     bool questMemoHtml = false;  // questMemo is rich text
+    // The pictures of a rich read-me: the bytes of each archive member it shows, by the
+    // name its <img> gives (see readmeFromBytes).
+    std::map<std::string, std::string> questMemoPictures;
     bool finished = false;
     bool playEnabled = true;
     bool dromedEnabled = true;

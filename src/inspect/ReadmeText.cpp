@@ -26,10 +26,12 @@ constexpr size_t kRichBytes = 128 << 10;
 constexpr size_t kRichTags = 3000;
 constexpr size_t kRichAttributes = 6000;
 constexpr size_t kRichDepth = 32;
-constexpr size_t kRichCells = 600;
-constexpr long kRichSpan = 64;           // colspan, rowspan
-constexpr size_t kRichRun = 160;         // characters without a blank
-constexpr size_t kRichParagraph = 4000;  // characters of text between two blocks
+constexpr size_t kRichCells = 200;
+constexpr size_t kRichTableDepth = 2;        // tables within tables
+constexpr size_t kRichTableText = 32 << 10;  // characters of text inside tables
+constexpr long kRichSpan = 64;               // colspan, rowspan
+constexpr size_t kRichRun = 160;             // characters without a blank
+constexpr size_t kRichParagraph = 4000;      // characters of text between two blocks
 constexpr size_t kRtfDepth = 256;
 // Of a larger read-me only the start is read: plain text shows no more of it.
 constexpr size_t kScanBytes = 512 << 10;
@@ -123,6 +125,7 @@ enum ElementFlags : unsigned {
     kScript = 8,        // left out with its content
     kObject = 16,       // an embedded object: the tag is left out
     kStyle = 32,        // content that is no text
+    kPicture = 64,      // an image: shown when the archive holds it, else its alt text
     kSiblingShift = 8,  // above: the kind of element that ends an open one of its kind
 };
 
@@ -144,9 +147,8 @@ unsigned elementFlags(std::string_view name) {
         t["option"] = 6u << kSiblingShift;
         t["script"] = kScript;
         t["style"] = kStyle;
-        // Nothing a read-me names is loaded, so its images show nothing; and Qt's layout
-        // can loop without end on images given a width but no image data.
-        for (const char* n : {"object", "embed", "iframe", "applet", "img"}) t[n] = kObject;
+        for (const char* n : {"object", "embed", "iframe", "applet"}) t[n] = kObject;
+        t["img"] = kVoid | kPicture;
         return t;
     }();
     const auto it = table.find(name);
@@ -172,14 +174,28 @@ const char* namedEntity(const std::string& name) {
     return "";
 }
 
+// The text as an HTML element's content or quoted attribute value.
+void appendEscaped(std::string& out, std::string_view text) {
+    for (char c : text) {
+        if (c == '"')
+            out += "&quot;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;
+    }
+}
+
 // One pass over an HTML page: scripts, embedded objects and style imports left out, the
 // page's shape measured against what the memo lays out quickly, and its text kept for
 // when it is too large for rich text. Only the first kScanBytes of a page are read.
 class HtmlScan {
   public:
-    // `cut`: the page went on after `page`.
-    HtmlScan(const std::string& page, bool cut)
-        : page_(std::string_view(page).substr(0, kScanBytes)) {
+    // `cut`: the page went on after `page`; `picture` names the pictures shown.
+    HtmlScan(const std::string& page, bool cut, const ReadmePictureKey& picture)
+        : page_(std::string_view(page).substr(0, kScanBytes)), picture_(picture) {
         lower_.resize(page_.size());
         std::transform(page_.begin(), page_.end(), lower_.begin(), lowerAscii);
         // Every element starts with "<", however a parser reads the rest.
@@ -209,6 +225,7 @@ class HtmlScan {
         size_t attributes = 0;
         long largestSpan = 0;
         std::vector<Attribute> kept;  // while the page may be rich text
+        std::string_view src, alt;    // of a picture, as written
     };
 
     void run() {
@@ -249,6 +266,7 @@ class HtmlScan {
         if (inStyle_) return at + 1;  // a style sheet is not laid out
         runLength_ = isSpace(c) ? 0 : runLength_ + 1;
         if (runLength_ > kRichRun || ++paragraphLength_ > kRichParagraph) rich_ = false;
+        if (tables_ > 0 && ++tableText_ > kRichTableText) rich_ = false;
         if (isSpace(c)) {
             if (!plain_.empty() && plain_.back() != ' ' && plain_.back() != '\n') plain_ += ' ';
             return at + 1;
@@ -313,6 +331,10 @@ class HtmlScan {
         runLength_ = 0;
         if (!t.closing && (t.flags & kScript)) return skipBlock(end, "</script");
         if (t.flags & kObject) return end;
+        if (t.flags & kPicture) {
+            if (!t.closing) picture(t);
+            return end;
+        }
         if (rich_) write(t);
         attributes_ += t.attributes;
         if (t.largestSpan > kRichSpan) rich_ = false;
@@ -371,6 +393,8 @@ class HtmlScan {
                 kept->value = page_.substr(valueStart, valueEnd - valueStart);
                 kept->hasValue = true;
             }
+            if (name == "src") t.src = page_.substr(valueStart, valueEnd - valueStart);
+            if (name == "alt") t.alt = page_.substr(valueStart, valueEnd - valueStart);
             if (name == "colspan" || name == "rowspan") {
                 long span = 0;
                 for (size_t d = valueStart; d < valueEnd && isDigit(page_[d]); ++d)
@@ -387,23 +411,52 @@ class HtmlScan {
         html_ += t.closing ? "</" : "<";
         html_ += t.name;
         for (const Attribute& a : t.kept) {
+            // The page's text colour goes with its background colour: Qt takes it as a style.
+            if (t.name == "body" && a.name == "text") {
+                if (a.hasValue && !a.value.empty() &&
+                    std::all_of(a.value.begin(), a.value.end(),
+                                [](char c) { return c == '#' || isAlpha(c) || isDigit(c); })) {
+                    html_ += " style=\"color:";
+                    html_ += a.value;
+                    html_ += '"';
+                }
+                continue;
+            }
             html_ += ' ';
             html_ += a.name;
             if (!a.hasValue) continue;
             html_ += "=\"";
-            for (char c : a.value) {
-                if (c == '"')
-                    html_ += "&quot;";
-                else if (c == '<')
-                    html_ += "&lt;";
-                else if (c == '>')
-                    html_ += "&gt;";
-                else
-                    html_ += c;
-            }
+            appendEscaped(html_, a.value);
             html_ += '"';
         }
         html_ += '>';
+    }
+
+    // A picture the caller names, with nothing of the page's own but its alt text (Qt's
+    // layout can loop without end on an image given a width but no image data); any other
+    // as its alt text, or its file name when it has none.
+    void picture(const Tag& t) {
+        std::string_view shown = t.alt;
+        while (!shown.empty() && isSpace(shown.front())) shown.remove_prefix(1);
+        while (!shown.empty() && isSpace(shown.back())) shown.remove_suffix(1);
+        if (shown.empty()) {
+            shown = t.src.substr(0, t.src.find_first_of("?#"));
+            const size_t slash = shown.find_last_of("/\\");
+            if (slash != std::string_view::npos) shown.remove_prefix(slash + 1);
+        }
+        // The view shows the alt text (the file name when there is none) of a picture it
+        // cannot read.
+        const std::string key = rich_ && picture_ ? picture_(std::string(t.src)) : std::string();
+        if (!key.empty()) {
+            html_ += "<img src=\"";
+            appendEscaped(html_, key);
+            html_ += "\" alt=\"";
+            appendEscaped(html_, shown);
+            html_ += "\">";
+            return;
+        }
+        if (rich_) appendEscaped(html_, shown);
+        plain_.append(shown);
     }
 
     // Leaves out everything up to the end of the element ("</script...>"), or the rest of
@@ -426,6 +479,10 @@ class HtmlScan {
                 break;
             }
         }
+        // Tables within tables, counted on their own: a row or cell closes its like in an
+        // enclosing table above.
+        if (t.name == "table" && t.closing && tables_ > 0) --tables_;
+        if (t.name == "table" && !t.closing && ++tables_ > kRichTableDepth) rich_ = false;
         if (t.closing) return;
         open_.emplace_back(t.name, kind);
         if (open_.size() > kRichDepth) rich_ = false;
@@ -449,9 +506,11 @@ class HtmlScan {
     }
 
     const std::string_view page_;
+    const ReadmePictureKey& picture_;
     std::string lower_, html_, plain_;
     std::vector<std::pair<std::string_view, unsigned>> open_;  // name, sibling kind
     size_t attributes_ = 0, cells_ = 0, runLength_ = 0, paragraphLength_ = 0, plainLines_ = 0;
+    size_t tables_ = 0, tableText_ = 0;  // tables open, text inside tables
     bool inStyle_ = false;
     bool rich_ = true;
     bool cut_ = false;
@@ -690,8 +749,8 @@ std::string shownPart(const std::string& bytes) {
 }
 
 // Rich text when the page is within the bounds of rich text, else its text.
-ReadmeText richOrPlain(const std::string& page, bool cut) {
-    const HtmlScan scan(page, cut);
+ReadmeText richOrPlain(const std::string& page, bool cut, const ReadmePictureKey& picture = {}) {
+    const HtmlScan scan(page, cut, picture);
     if (scan.rich()) return {scan.html(), true};
     return {boundedPlain(scan.plain()), false};
 }
@@ -703,12 +762,69 @@ ReadmeText plain(const std::string& text, bool cut) {
 
 }  // namespace
 
-ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes) {
+ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes,
+                           const ReadmePictureKey& picture) {
     const std::string ext = text::lowerAscii(text::extractFileExt(fileName));
     const bool cut = bytes.size() > kScanBytes;
     if (ext == ".rtf") return plain(rtfToText(shownPart(bytes)), cut);
     if (ext == ".glml") return richOrPlain(glmlToHtml(shownPart(bytes)), cut);
     if (ext == ".html" || ext == ".htm")
-        return richOrPlain(text::decodeText(shownPart(bytes)), cut);
+        return richOrPlain(text::decodeText(shownPart(bytes)), cut, picture);
     return plain(text::decodeText(shownPart(bytes)), cut);
+}
+
+std::string readmePicturePath(const std::string& readmeMember, const std::string& src) {
+    // The reference as a path: "%XX" escapes decoded, a query or fragment left off.
+    std::string ref;
+    const std::string_view written = std::string_view(src).substr(0, src.find_first_of("?#"));
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == '%' && i + 2 < written.size() && isHexDigit(written[i + 1]) &&
+            isHexDigit(written[i + 2])) {
+            ref += static_cast<char>(hexValue(written[i + 1]) * 16 + hexValue(written[i + 2]));
+            i += 2;
+        } else {
+            ref += written[i];
+        }
+    }
+    while (!ref.empty() && isSpace(ref.back())) ref.pop_back();
+    size_t start = 0;
+    while (start < ref.size() && isSpace(ref[start])) ++start;
+    ref.erase(0, start);
+    // Nothing with a scheme or a drive ("file:", "http:", "data:", "C:"), nothing from the
+    // root of a disk or a share, no control character.
+    if (ref.empty() || ref.find(':') != std::string::npos || ref[0] == '/' || ref[0] == '\\')
+        return "";
+    for (char c : ref) {
+        if (static_cast<unsigned char>(c) < 0x20) return "";
+    }
+    const std::string ext = text::lowerAscii(text::extractFileExt(ref));
+    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".gif" && ext != ".bmp")
+        return "";
+    // The read-me's folder, then the reference's steps; ".." never leaves the archive.
+    std::vector<std::string> parts;
+    auto addSteps = [&parts](const std::string& path, bool lastIsFile) {
+        size_t from = 0;
+        for (;;) {
+            const size_t end = path.find_first_of("/\\", from);
+            const std::string step =
+                path.substr(from, end == std::string::npos ? std::string::npos : end - from);
+            const bool last = end == std::string::npos;
+            if (last && lastIsFile) return true;
+            if (step == "..") {
+                if (parts.empty()) return false;
+                parts.pop_back();
+            } else if (!step.empty() && step != ".") {
+                parts.push_back(step);
+            }
+            if (last) return true;
+            from = end + 1;
+        }
+    };
+    if (!addSteps(readmeMember, true) || !addSteps(ref, false) || parts.empty()) return "";
+    std::string path;
+    for (const std::string& part : parts) {
+        if (!path.empty()) path += '\\';
+        path += part;
+    }
+    return path;
 }

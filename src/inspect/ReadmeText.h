@@ -3,6 +3,7 @@
 // author's system used, RTF as its text with paragraphs, GLML and HTML as rich text.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 struct ReadmeText {
@@ -20,11 +21,32 @@ inline constexpr size_t kReadmeLineBytes = 1000;
 // ".html", ".htm", ".glml".
 bool isRichReadmeExtension(const std::string& lowerExt);
 
+// Pictures a page may show, all of them members of the mission's archive: at most this
+// many, each of at most this many bytes and pixels on a side, all of them together of at
+// most this many bytes.
+inline constexpr size_t kReadmePictures = 32;
+inline constexpr size_t kReadmePictureBytes = 4 << 20;
+inline constexpr size_t kReadmePicturesBytes = 16 << 20;
+inline constexpr int kReadmePictureSide = 4096;
+
+// Given the reference of a picture as a page writes it (an <img>'s "src"), the name the
+// shown document loads the picture by, or "" when it is not shown.
+using ReadmePictureKey = std::function<std::string(const std::string& src)>;
+
 // The read-me member `fileName` holding `bytes`, ready to show, and shown quickly: a page
 // too large or too deeply nested for rich text comes as its plain text, and plain text
-// ends after a few thousand lines with a line "[…]" for the rest. Scripts, embedded
-// objects and images of a page are left out.
-ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes);
+// ends after a few thousand lines with a line "[…]" for the rest. Scripts and embedded
+// objects of a page are left out. A picture of a page is shown when `picture` gives it a
+// name; any other shows as its alt text (its file name when it has none).
+ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes,
+                           const ReadmePictureKey& picture = {});
+
+// The archive member (path with "\" separators, in the page's own case) that the picture
+// reference `src` of the read-me member `readmeMember` names, relative to the read-me's
+// folder; "" when it names none that may be shown: a URL with a scheme ("file:", "http:",
+// ...), an absolute path, a path leading out of the archive, or a file that is no PNG,
+// JPEG, GIF or BMP picture by its extension.
+std::string readmePicturePath(const std::string& readmeMember, const std::string& src);
 
 // Each converter takes any bytes: a damaged escape or tag is left out or shown as text.
 std::string rtfToText(const std::string& rtf);

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
 #include <algorithm>
@@ -15,6 +14,7 @@
 
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
+#include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStyle>
 #include <QTest>
@@ -22,6 +21,7 @@
 #include "app/StartUp.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"

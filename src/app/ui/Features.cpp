@@ -5,16 +5,17 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
+#include <map>
 
 #include "app/Selection.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
+#include "app/ui/ReadmeDocument.h"
 #include "app/ui/TitleReading.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/CatalogueScan.h"
@@ -41,20 +42,25 @@ QString memoText(const std::string& s) {
     return t;
 }
 
-// The read-me: plain text, or rich text laid out by Qt in the memo's ReadmeDocument, which
-// loads nothing the read-me names and runs no scripts.
-void showMemo(QPlainTextEdit& memo, const InfoPanel& p) {
-    static std::string shownHtml;
-    if (p.questMemoHtml) {
-        if (shownHtml == p.questMemo) return;
-        shownHtml = p.questMemo;
-        memo.clear();
-        memo.appendHtml(QString::fromStdString(p.questMemo));
-        memo.moveCursor(QTextCursor::Start);
+// The read-me: plain text, or rich text with the archive's pictures, each laid out afresh
+// by the memo's view, which loads nothing else the read-me names and runs no scripts. A
+// read-me already shown is left as it is.
+void showMemo(ReadmeView& memo, const InfoPanel& p) {
+    struct Shown {
+        const QTextDocument* document = nullptr;
+        bool html = false;
+        std::string text;
+        std::map<std::string, std::string> pictures;
+    };
+    static Shown shown;
+    if (shown.document == memo.document() && shown.html == p.questMemoHtml &&
+        shown.text == p.questMemo && shown.pictures == p.questMemoPictures)
         return;
-    }
-    shownHtml.clear();
-    if (memo.toPlainText() != memoText(p.questMemo)) memo.setPlainText(memoText(p.questMemo));
+    if (p.questMemoHtml)
+        memo.showRich(QString::fromStdString(p.questMemo), p.questMemoPictures);
+    else
+        memo.showPlain(memoText(p.questMemo));
+    shown = {memo.document(), p.questMemoHtml, p.questMemo, p.questMemoPictures};
 }
 
 // Mirrors the panel state onto the main window's controls.

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -316,13 +315,9 @@ void Tmainform::createInfoPanel() {
 
 // The read-me memo, the finished box, the command buttons and the status lines below.
 void Tmainform::createMemoAndCommands() {
-    questMemo = new QPlainTextEdit(this);
+    questMemo = new ReadmeView(this);
     questMemo->setObjectName("questMemo");
-    questMemo->setDocument(new ReadmeDocument(questMemo));
-    questMemo->setReadOnly(true);
-    questMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     questMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    questMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     {
         QPalette pal = questMemo->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::Button));

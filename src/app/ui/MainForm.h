@@ -21,10 +21,10 @@ class QFrame;
 class QLineEdit;
 class QMenu;
 class QPainter;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
+class ReadmeView;
 class TStringGridEx;
 class TZipArchiver;
 
@@ -94,7 +94,7 @@ class Tmainform : public QWidget {
     QPushButton* PasswordButton;  // asks for the password of an encrypted archive
     QFrame* OrigPanel;
     QCheckBox* finished;
-    QPlainTextEdit* questMemo;
+    ReadmeView* questMemo;
     QFrame* Panel2;
     QToolButton* playbutton;
     QToolButton* dromedbutton;
