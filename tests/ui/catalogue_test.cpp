@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <algorithm>
 #include <memory>
 
@@ -541,6 +542,21 @@ TEST_F(Catalogue, ColumnsFitAndDraggedWidthsSurviveARestart) {
         openAppFiles(dir.path());
         LoadLanguageTable();
         form = std::make_unique<Tmainform>();
+    }
+
+    // A column made narrower than a cell's text: the cell shows its whole text as a tooltip,
+    // a cell that fits shows none (asked first: a tooltip once shown fades out slowly).
+    form->show();
+    form->ScanCatalogue(false);
+    QApplication::processEvents();
+    grid().SetUserColWidth(2, 60);
+    for (const auto& [name, tip] :
+         {std::pair{std::string("B"), std::string()}, std::pair{longName, longName}}) {
+        const QRect cell = grid().visualRect(grid().model()->index(rowOf(name) - 1, 2));
+        QHelpEvent help(QEvent::ToolTip, cell.center(),
+                        grid().viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(grid().viewport(), &help);
+        EXPECT_EQ(QToolTip::text().toStdString(), tip) << name;
     }
 }
 

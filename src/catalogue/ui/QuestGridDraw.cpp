@@ -39,11 +39,12 @@ void drawRightAligned(QPainter& painter, const QRect& rect, const QString& text)
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
-// Draws `text` as the grid draws a cell's text, in the painter's current pen.
+// Draws `text` as the grid draws a cell's text, cut with an ellipsis, in the painter's current pen.
 void drawLeftAligned(QPainter& painter, const QRect& rect, const QString& text) {
-    painter.drawText(QRect(rect.left() + 2, rect.top() + 2, std::max(rect.width() - 2, 0),
-                           std::max(rect.height() - 2, 0)),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    const int width = std::max(rect.width() - 2, 0);
+    painter.drawText(QRect(rect.left() + 2, rect.top() + 2, width, std::max(rect.height() - 2, 0)),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     painter.fontMetrics().elidedText(text, Qt::ElideRight, width - 2));
 }
 
 // The background of a marked row: a quarter of the selection colour on the grid's own.

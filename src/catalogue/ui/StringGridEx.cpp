@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <algorithm>
 
 #include "platform/Prompter.h"
@@ -613,7 +614,8 @@ void TStringGridEx::DrawCell(QPainter& painter, const QRect& rect, int col, int 
     const QRect textRect(rect.left() + 2, rect.top() + 2, std::max(rect.width() - 2, 0),
                          std::max(rect.height() - 2, 0));
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     text::display(Cell(col, row)));
+                     painter.fontMetrics().elidedText(text::display(Cell(col, row)), Qt::ElideRight,
+                                                      textRect.width() - 2));
     if (OnDrawCell) {
         painter.save();
         OnDrawCell(this, col, row, rect, painter, selected);
@@ -752,6 +754,27 @@ void TStringGridEx::PopupColumnMenu() {
             at = viewport()->mapToGlobal(QPoint(std::max(cell.left(), 0), cell.bottom() + 1));
     }
     menu_->popup(at);
+}
+
+bool TStringGridEx::viewportEvent(QEvent* e) {
+    // A cell whose text is cut shows the whole of it as a tooltip.
+    if (e->type() != QEvent::ToolTip) return QTableView::viewportEvent(e);
+    const auto* help = static_cast<QHelpEvent*>(e);
+    const QModelIndex at = indexAt(help->pos());
+    QString tip;
+    if (at.isValid()) {
+        const int row = at.row() + 1;
+        const QString whole = text::display(Cell(at.column(), row));
+        QFont cellFont = font();
+        if (RowBold(row)) cellFont.setBold(true);
+        if (QFontMetrics(cellFont).horizontalAdvance(whole) > columnWidth(at.column()) - 4)
+            tip = whole;
+    }
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(at));
+    return true;
 }
 
 bool TStringGridEx::event(QEvent* e) {
