@@ -40,18 +40,6 @@ std::string picture(int width, int height, QColor colour, const char* format = "
     return bytes.toStdString();
 }
 
-double luminance(const QColor& c) {
-    auto linear = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b) {
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 // A main window with every feature connected, on a temporary program directory holding a
 // Thief 2 game directory and a mission directory.
 class ReadmeView : public ::testing::Test {
@@ -139,7 +127,7 @@ struct Shown {
         double best = 1;
         for (int y = r.top(); y <= r.bottom(); ++y)
             for (int x = r.left(); x <= r.right(); ++x)
-                best = std::max(best, contrast(screen.pixelColor(x, y), ground));
+                best = std::max(best, contrastRatio(screen.pixelColor(x, y), ground));
         return best;
     }
     // How many pixels show `colour`.
@@ -259,7 +247,7 @@ TEST_F(ReadmeView, ReadmesShowAsTheirAuthorsLaidThemOut) {
            "<table><tr><td bgcolor=\"#ffffff\"><font color=\"#eeeeee\">Pale words</font>"
            "</td></tr></table>"}},
          [](const Shown& s) {
-             EXPECT_LT(luminance(s.background()), 0.1);
+             EXPECT_LT(relativeLuminance(s.background()), 0.1);
              for (const char* word : {"Dark words", "Theme words", "Pale words"})
                  EXPECT_GE(s.legibility(word), 3.0) << word;
          },

@@ -79,22 +79,10 @@ bool solidColour(const QBrush& brush, QColor& colour) {
     return true;
 }
 
-double luminance(const QColor& c) {
-    auto linear = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b) {
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 // Black or white, whichever reads better on `background`.
 QColor readableOn(const QColor& background) {
     const QColor black(Qt::black), white(Qt::white);
-    return contrast(black, background) >= contrast(white, background) ? black : white;
+    return contrastRatio(black, background) >= contrastRatio(white, background) ? black : white;
 }
 
 // The background a block's text is shown on: the block's own, its table cell's or frame's
@@ -215,7 +203,7 @@ bool ReadmeView::readableColours(QTextDocument& doc) {
         const QColor background = backgroundOf(block, page);
         QColor foreground = text;
         solidColour(block.charFormat().foreground(), foreground);
-        if (contrast(foreground, background) < 3.0)
+        if (contrastRatio(foreground, background) < 3.0)
             fixes.push_back({block.position(), 0, readableOn(background), true});
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
@@ -225,7 +213,7 @@ bool ReadmeView::readableColours(QTextDocument& doc) {
             solidColour(format.background(), shownOn);
             foreground = text;
             solidColour(format.foreground(), foreground);
-            if (contrast(foreground, shownOn) < 3.0)
+            if (contrastRatio(foreground, shownOn) < 3.0)
                 fixes.push_back(
                     {fragment.position(), fragment.length(), readableOn(shownOn), false});
         }
@@ -244,4 +232,16 @@ bool ReadmeView::readableColours(QTextDocument& doc) {
         cursor.mergeCharFormat(format);
     }
     return true;
+}
+
+double relativeLuminance(const QColor& c) {
+    auto linear = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }

@@ -2,6 +2,7 @@
 // The read-me view of the main window and its document: rich text laid out as its author
 // meant, with nothing loaded from anywhere but the mission's archive.
 
+#include <QColor>
 #include <QHash>
 #include <QImage>
 #include <QString>
@@ -9,6 +10,11 @@
 #include <QTextDocument>
 #include <map>
 #include <string>
+
+// The relative luminance of `c` (0 black, 1 white) and the contrast ratio of two colours
+// (1 to 21), as the common rule for legible text measures them.
+double relativeLuminance(const QColor& c);
+double contrastRatio(const QColor& a, const QColor& b);
 
 // A read-me's document. Its resources never come from anywhere: style sheets, imports and
 // every other resource a read-me names load as nothing, and images as one blank pixel,
