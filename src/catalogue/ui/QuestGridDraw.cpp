@@ -39,14 +39,6 @@ void drawRightAligned(QPainter& painter, const QRect& rect, const QString& text)
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
-// Draws `text` as the grid draws a cell's text, cut with an ellipsis, in the painter's current pen.
-void drawLeftAligned(QPainter& painter, const QRect& rect, const QString& text) {
-    const int width = std::max(rect.width() - 2, 0);
-    painter.drawText(QRect(rect.left() + 2, rect.top() + 2, width, std::max(rect.height() - 2, 0)),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     painter.fontMetrics().elidedText(text, Qt::ElideRight, width - 2));
-}
-
 // The background of a marked row: a quarter of the selection colour on the grid's own.
 QColor markedBackground(const QPalette& palette) {
     const QColor base = palette.color(QPalette::Base);
@@ -169,7 +161,8 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
         QRect textRect = rect;
         if (installed && col == 1)
             textRect.setLeft(rect.left() + drawInstalledMark(painter, rect, painter.pen().color()));
-        if (col >= 1 && col <= 3) drawLeftAligned(painter, textRect, QuestGridCellText(col, cell));
+        if (col >= 1 && col <= 3)
+            TStringGridEx::DrawCellText(painter, textRect, QuestGridCellText(col, cell));
     }
     switch (col) {
         case 0:

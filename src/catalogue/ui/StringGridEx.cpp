@@ -26,6 +26,7 @@ constexpr int kDefaultColWidth = 64;
 constexpr int kMinColWidth = 8;  // no narrower by a drag
 constexpr uint8_t kMarked = 1;
 constexpr uint8_t kBold = 2;
+constexpr int kCellTextInset = 2;  // a cell's text from its left and top edges
 constexpr int kTagFactor = 10000;  // menu entry tag = width + column * 10000
 constexpr int kMaxTagWidth = kTagFactor - 1;
 
@@ -605,17 +606,11 @@ void TStringGridEx::DrawCell(QPainter& painter, const QRect& rect, int col, int 
 
     painter.save();
     painter.setClipRect(rect, Qt::IntersectClip);
-    QFont cellFont = font();
-    if (!title && RowBold(row)) cellFont.setBold(true);
-    painter.setFont(cellFont);
+    painter.setFont(title ? font() : rowFont(row));
     painter.fillRect(rect, back);
     painter.setBrush(back);
     painter.setPen(fore);
-    const QRect textRect(rect.left() + 2, rect.top() + 2, std::max(rect.width() - 2, 0),
-                         std::max(rect.height() - 2, 0));
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     painter.fontMetrics().elidedText(text::display(Cell(col, row)), Qt::ElideRight,
-                                                      textRect.width() - 2));
+    DrawCellText(painter, rect, text::display(Cell(col, row)));
     if (OnDrawCell) {
         painter.save();
         OnDrawCell(this, col, row, rect, painter, selected);
@@ -756,6 +751,21 @@ void TStringGridEx::PopupColumnMenu() {
     menu_->popup(at);
 }
 
+void TStringGridEx::DrawCellText(QPainter& painter, const QRect& rect, const QString& text) {
+    const QRect room(rect.left() + kCellTextInset, rect.top() + kCellTextInset,
+                     std::max(rect.width() - kCellTextInset, 0),
+                     std::max(rect.height() - kCellTextInset, 0));
+    painter.drawText(
+        room, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+        painter.fontMetrics().elidedText(text, Qt::ElideRight, room.width() - kCellTextInset));
+}
+
+QFont TStringGridEx::rowFont(int row) const {
+    QFont f = font();
+    if (RowBold(row)) f.setBold(true);
+    return f;
+}
+
 bool TStringGridEx::viewportEvent(QEvent* e) {
     // A cell whose text is cut shows the whole of it as a tooltip.
     if (e->type() != QEvent::ToolTip) return QTableView::viewportEvent(e);
@@ -765,9 +775,8 @@ bool TStringGridEx::viewportEvent(QEvent* e) {
     if (at.isValid()) {
         const int row = at.row() + 1;
         const QString whole = text::display(Cell(at.column(), row));
-        QFont cellFont = font();
-        if (RowBold(row)) cellFont.setBold(true);
-        if (QFontMetrics(cellFont).horizontalAdvance(whole) > columnWidth(at.column()) - 4)
+        if (QFontMetrics(rowFont(row)).horizontalAdvance(whole) >
+            columnWidth(at.column()) - 2 * kCellTextInset)
             tip = whole;
     }
     if (tip.isEmpty())

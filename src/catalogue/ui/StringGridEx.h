@@ -109,6 +109,9 @@ class TStringGridEx : public QTableView {
 
     // Draws one cell (row 0 = title row) into `rect`; used by the view and the title bar.
     void DrawCell(QPainter& painter, const QRect& rect, int col, int row, bool selected);
+    // Draws `text` as a cell's text into the cell `rect`, in the painter's font and pen: 2
+    // pixels in from the left and the top, cut with an ellipsis where it does not fit.
+    static void DrawCellText(QPainter& painter, const QRect& rect, const QString& text);
 
     // Title-row mouse handling (the title row is the horizontal header): a press, and the
     // release of a left press that did not move (a click). A drag on a title's edge resizes.
@@ -135,6 +138,8 @@ class TStringGridEx : public QTableView {
     // row already or there is no handler.
     bool askSelect(const QModelIndex& index);
     int firstVisibleColumn() const;
+    // The grid's font, bold for a bold row.
+    QFont rowFont(int row) const;
     // Selects view row `viewRow` as the user would (OnSelectCell asked first).
     void selectByUser(int viewRow);
     void typeAhead(const QString& typed);
