@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "archive/ZipArchiver.h"
@@ -17,6 +19,7 @@
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
+#include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -242,6 +245,158 @@ TEST_F(FolderTest, ClassicInstallGoesBeforeTheFirstFolder) {
     original.mission.archivePath = " Original";
     original.recordKey = "Original (Thief 2)";
     EXPECT_EQ(run(original), "\n" + G.substr(0, G.size() - 1) + "\n");
+}
+
+// Every content a saved game or screenshot had: on disk (mission folders, SAVES) or in any
+// saves archive, under any name.
+std::multiset<std::string> keptAnywhere(const std::string& G) {
+    std::multiset<std::string> found;
+    Files files;
+    snapshot(G, "", files, {"allsaves"});
+    for (const auto& [name, content] : files) found.insert(content);
+    for (const fsx::DirEntry& e : fsx::listDirectory(G + "allsaves", "*.zip"))
+        for (const auto& [member, content] : storedSaves(G + "allsaves/" + e.name))
+            found.insert(content);
+    return found;
+}
+
+// Saves that meet other saves: a mode switch, a folder another loader left, two formats of
+// one name, files deep below saves/ and screenshots/, a saved game written over in SAVES.
+// Every one of them is found afterwards, no question is asked, and the process's current
+// folder is where it was.
+TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
+    const std::string cwd = fsx::currentDirectory();
+    const auto mode = [&](bool folders) {
+        missionfolders::storeEnabled(*app().settings, 2, folders);
+    };
+    const auto save = [&](const std::string& file, const std::string& content) {
+        dir.write("Thief2/" + file, content);
+    };
+    const auto make7z = [&](const std::string& name, const Members& members) {
+        const std::string src = dir.path() + "src7z/";
+        runCommand("rm -rf '" + src + "'");
+        for (const auto& [member, content] : members) dir.write("src7z/" + member, content);
+        const std::string path = dir.path() + "missions/" + name;
+        runCommand("cd '" + src + "' && 7z a -bd -bso0 '" + path + "' . >/dev/null");
+        return path;
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> play;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"mode switch",
+         [&] {
+             const std::string a = archive("a.zip", kA);
+             run(request(a, InstallAction::InstallOnly));
+             save("FMs/a/saves/game0001.sav", "folder slot 1");
+             mode(false);
+             run(request(a, InstallAction::InstallOnly));
+             save("SAVES/game0001.sav", "classic slot 1");
+             mode(true);
+             run(request(a, InstallAction::InstallOnly));
+             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+         },
+         {"folder slot 1", "classic slot 1"}},
+        {"adopted folder",
+         [&] {
+             const std::string a = archive("a.zip", kA);
+             run(request(a, InstallAction::InstallOnly));
+             save("FMs/a/saves/game0000.sav", "T");
+             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             save("FMs/a/miss20.mis", "A mission");
+             save("FMs/a/saves/game0000.sav", "O");
+             run(request(a, InstallAction::InstallOnly));
+             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+         },
+         {"T", "O"}},
+        {"two formats",
+         [&] {
+             const std::string zip = archive("Foo.zip", kA);
+             const std::string sevenZ = make7z("Foo.7z", {{"miss20.mis", "Foo 7z mission"}});
+             for (const char* round : {"1", "2"}) {
+                 run(request(zip, InstallAction::InstallOnly));
+                 save("FMs/Foo/saves/game0000.sav", std::string("zip ") + round);
+                 run(request(sevenZ, InstallAction::InstallOnly));
+                 save("FMs/Foo_7z/saves/game0000.sav", std::string("7z ") + round);
+             }
+             ASSERT_TRUE(RemoveMissionFolder(request(zip), work, progress));
+             ASSERT_TRUE(RemoveMissionFolder(request(sevenZ), work, progress));
+             EXPECT_EQ(storedSaves(G + "allsaves/Foo_saves.zip")["game0000.sav"], "zip 2");
+             EXPECT_EQ(storedSaves(G + "allsaves/Foo.7z_saves.zip")["game0000.sav"], "7z 2");
+         },
+         {"zip 2", "7z 2"}},
+        {"deep and odd names",
+         [&] {
+             const std::string a = archive("a.zip", kA);
+             run(request(a, InstallAction::InstallOnly));
+             save("FMs/a/SAVES/game0001.sav", "upper-case folder");
+             save("FMs/a/saves/old/game0000.sav", "deep");
+             save("FMs/a/saves/screenshots\\dump000.png", "backslash");
+             save("FMs/a/screenshots/dump000.png", "screenshot");
+             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             run(request(a, InstallAction::InstallOnly));
+             // Found as the game finds them, without regard to case.
+             EXPECT_EQ(readFile(fsx::resolve(G + "FMs/a/saves/old/game0000.sav")), "deep");
+             EXPECT_EQ(folder("a")["screenshots/dump000.png"], "screenshot");
+         },
+         {"upper-case folder", "deep", "backslash", "screenshot"}},
+        {"classic save written over",
+         [&] {
+             mode(false);
+             const std::string a = archive("a.zip", kA);
+             InstallRequest original = request(a, InstallAction::InstallOnly);
+             original.mission.archivePath = " Original";
+             original.recordKey = "Original (Thief 2)";
+             run(request(a, InstallAction::InstallOnly));
+             save("SAVES/game0000.sav", "first");
+             run(original);
+             run(request(a, InstallAction::InstallOnly));
+             save("SAVES/game0000.sav", "second");
+             run(original);
+             EXPECT_EQ(storedSaves(G + "allsaves/a_saves.zip")["game0000.sav"], "second");
+         },
+         {"first", "second"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        runCommand("rm -rf '" + G + "FMs' '" + G + "allsaves' '" + G + "SAVES' '" + dir.path() +
+                   "missions' '" + G + "Tallowmere.Current'");
+        app().settings = std::make_unique<IniFile>(dir.path() + c.name + ".ini");
+        mode(true);
+        prompts.messages.clear();
+        c.play();
+        const std::multiset<std::string> found = keptAnywhere(G);
+        for (const std::string& content : c.kept) EXPECT_GE(found.count(content), 1u) << content;
+        EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front().text;
+        EXPECT_EQ(fsx::currentDirectory(), cwd);
+    }
+}
+
+// A folder is a mission's only while it holds its mission file as the archive has it: one
+// another loader filled with another mission is not installed, not removed, and the mission
+// goes into a folder of its own.
+TEST_F(FolderTest, AFolderIsOursOnlyWhileItsMissionIsThere) {
+    const std::string a = archive("a.zip", kA);
+    run(request(a, InstallAction::InstallOnly));
+    dir.write("Thief2/FMs/a/saves/game0000.sav", "ours");
+    InstallRequest analysed = request(a);
+    analysed.mission.missionFileSize = std::string("A mission").size();
+    ASSERT_TRUE(RemoveMissionFolder(analysed, work, progress));
+    const Files theirs = {{"miss20.mis", "Another loader's mission"},
+                          {"saves/game0000.sav", "theirs"}};
+    for (const auto& [name, content] : theirs) dir.write("Thief2/FMs/a/" + name, content);
+
+    EXPECT_TRUE(missionfolders::installedRecords(*app().settings, 2, G).empty());
+    EXPECT_FALSE(RecordedMissionFolder(analysed).installed);
+    prompts.messages.clear();
+    EXPECT_FALSE(RemoveMissionFolder(analysed, work, progress));
+    EXPECT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(run(analysed).substr(0, 8), "-fm=a_2\n");
+    EXPECT_EQ(folder("a"), theirs);
+    EXPECT_EQ(folder("a_2")["saves/game0000.sav"], "ours");
+    EXPECT_EQ(missionfolders::installedRecords(*app().settings, 2, G),
+              std::vector<std::string>{analysed.recordKey});
 }
 
 // Run by bench/wine_play_check.sh, which builds a Windows stand-in game (with a version

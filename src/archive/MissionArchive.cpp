@@ -52,7 +52,10 @@ class ZipMission final : public MissionArchive {
         zip_.FSpecArgs = names;
         zip_.ExtrBaseDir = text::withTrailingDelim(targetDir);
         zip_.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
-        zip_.Extract();
+        {
+            const fsx::KeepCurrentDirectory kept;
+            zip_.Extract();
+        }
         zip_.OnProgress = savedProgress;
         result.extracted = zip_.SuccessCount;
         if (zip_.Cancel) {

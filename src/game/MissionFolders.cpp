@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <optional>
 
 #include "archive/MissionArchive.h"
@@ -21,6 +22,9 @@ constexpr const char* kFmPathKey = "fm_path";
 constexpr const char* kDefaultRoot = "FMs";
 constexpr const char* kOptions = "options";
 constexpr const char* kFolderKey = "fm folder";
+constexpr const char* kArchiveKey = "fm archive";
+constexpr const char* kMissionKey = "fm mission";
+constexpr const char* kMissionSizeKey = "fm mission size";
 
 std::string modeKey(int game) {
     return "mission folders " + std::to_string(game);
@@ -177,10 +181,34 @@ std::string folderOwner(const IniFile& settings, int game, const std::string& na
     return {};
 }
 
-void claimFolder(IniFile& settings, int game, const std::string& name,
-                 const std::string& recordKey) {
+FolderMission recordedMission(const IniFile& settings, const std::string& recordKey) {
+    FolderMission mission;
+    mission.archiveName = settings.ReadString(recordKey, kArchiveKey, "");
+    mission.missionFile = settings.ReadString(recordKey, kMissionKey, "");
+    const std::string size = settings.ReadString(recordKey, kMissionSizeKey, "");
+    mission.missionSize = std::strtoull(size.c_str(), nullptr, 10);
+    return mission;
+}
+
+bool holdsRecordedMission(const std::string& folder, const FolderMission& mission) {
+    if (mission.missionFile.empty()) return fsx::directoryExists(folder);
+    return holdsMission(folder, mission.missionFile, mission.missionSize);
+}
+
+void claimFolder(IniFile& settings, int game, const std::string& name, const std::string& recordKey,
+                 const FolderMission& mission) {
+    IniBatch batch(settings);
+    // A mission owns one folder: a name it owned before is given up.
+    for (const std::string& other : claimedFolders(settings, game))
+        if (!fsx::sameName(other, name) &&
+            settings.ReadString(ownersSection(game), other, "") == recordKey)
+            settings.DeleteKey(ownersSection(game), other);
+    settings.WriteString(recordKey, kArchiveKey, mission.archiveName);
+    settings.WriteString(recordKey, kMissionKey, mission.missionFile);
+    settings.WriteString(recordKey, kMissionSizeKey, std::to_string(mission.missionSize));
     settings.WriteString(recordKey, kFolderKey, name);
     settings.WriteString(ownersSection(game), name, recordKey);
+    batch.Commit();
 }
 
 std::vector<std::string> claimedFolders(const IniFile& settings, int game) {
@@ -200,9 +228,12 @@ std::vector<std::string> installedRecords(const IniFile& settings, int game,
     std::vector<std::string> present;
     for (const std::string& name : folderNamesIn(root)) present.push_back(fsx::foldKey(name));
     std::sort(present.begin(), present.end());
-    for (const std::string& name : claimedFolders(settings, game))
-        if (std::binary_search(present.begin(), present.end(), fsx::foldKey(name)))
-            records.push_back(settings.ReadString(ownersSection(game), name, ""));
+    for (const std::string& name : claimedFolders(settings, game)) {
+        if (!std::binary_search(present.begin(), present.end(), fsx::foldKey(name))) continue;
+        const std::string owner = settings.ReadString(ownersSection(game), name, "");
+        if (holdsRecordedMission(root + name, recordedMission(settings, owner)))
+            records.push_back(owner);
+    }
     return records;
 }
 

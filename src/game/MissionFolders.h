@@ -65,14 +65,29 @@ bool validFolderName(const std::string& name);
 std::string recordedFolder(const IniFile& settings, const std::string& recordKey);
 // The record key of the mission that owns folder `name` of game `game`; empty when none.
 std::string folderOwner(const IniFile& settings, int game, const std::string& name);
-// Keeps `name` as the mission's folder, in its record and in the game's list of owners.
-void claimFolder(IniFile& settings, int game, const std::string& name,
-                 const std::string& recordKey);
+// What a mission's record keeps of the mission in its folder: the archive's file name and
+// the mission file with its size in the archive. A folder is the mission's only while it
+// holds that file with that size. Empty for records of earlier versions.
+struct FolderMission {
+    std::string archiveName;
+    std::string missionFile;
+    uint64_t missionSize = 0;
+};
+FolderMission recordedMission(const IniFile& settings, const std::string& recordKey);
+// True when `folder` holds the recorded mission; a record without one counts the folder
+// as the mission's while it exists.
+bool holdsRecordedMission(const std::string& folder, const FolderMission& mission);
+
+// Keeps `name` as the mission's folder, in its record and in the game's list of owners,
+// with what the folder holds.
+void claimFolder(IniFile& settings, int game, const std::string& name, const std::string& recordKey,
+                 const FolderMission& mission);
 // The folder names game `game` has given out (its list of owners).
 std::vector<std::string> claimedFolders(const IniFile& settings, int game);
 
 // The record keys of the missions of game `game` installed in their folders: the owners of
-// the claimed names present in the mission path of `gameDir` (one listing of it).
+// the claimed names present in the mission path of `gameDir` (one listing of it) that hold
+// their recorded missions.
 std::vector<std::string> installedRecords(const IniFile& settings, int game,
                                           const std::string& gameDir);
 

@@ -9,6 +9,7 @@
 struct SelectedMission {
     uint8_t currentGame = 1;        // 1 or 2; 0 when the archive's game is not known
     std::string missionFileMember;  // last member with extension ".mis"
+    uint64_t missionFileSize = 0;   // its size in the archive
     uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
     bool missionFlagsPresent = false;
     std::string titlesMember;  // last member holding "strings\" and "titles.str"

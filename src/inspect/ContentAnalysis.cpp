@@ -244,6 +244,7 @@ void resetPanel(InfoPanel& panel, SelectedMission& sel) {
     sel.titlesMember.clear();
     sel.missionNumber = 0;
     sel.missionFileMember.clear();
+    sel.missionFileSize = 0;
     panel.playEnabled = true;
     panel.questMemo.clear();
     panel.questMemoHtml = false;
@@ -406,8 +407,10 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
 
     MemberScan scan;
     const std::string base = archiveBaseName(archive.path());
-    for (const ArchiveMember& member : archive.members())
+    for (const ArchiveMember& member : archive.members()) {
         scanMember(member.name, base, scan, panel, sel);
+        if (member.name == sel.missionFileMember) sel.missionFileSize = member.size;
+    }
     storeCounts(settings, recordKey, scan, panel);
 
     int game = 0;

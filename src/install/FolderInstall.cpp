@@ -20,6 +20,7 @@
 #include "game/MissionFolders.h"
 #include "install/InstallPlan.h"
 #include "install/MissionFiles.h"
+#include "install/SavedGames.h"
 #include "install/Uninstall.h"
 #include "platform/Checksum.h"
 #include "platform/Errors.h"
@@ -105,11 +106,6 @@ std::string rowNameOf(const std::string& recordKey) {
     return dot == std::string::npos ? recordKey : recordKey.substr(0, dot);
 }
 
-bool isDirectory(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(fs::symlink_status(path, ec));
-}
-
 // Deletes a folder of the program's own with everything in it; links are removed as links,
 // never followed.
 void removeTree(const std::string& path) {
@@ -150,86 +146,30 @@ bool syncTree(const std::string& dir) {
     return fsx::syncPath(dir) && synced;
 }
 
-// The saved games and screenshots of a mission folder: each file with the name it has in the
-// saves archive (a saved game by its bare name, as the classic install keeps them; a
-// screenshot below "screenshots\").
-std::map<std::string, std::string> storedFiles(const std::string& folder) {
-    std::map<std::string, std::string> files;  // archive name -> path
-    for (const auto& [sub, prefix] :
-         {std::pair{kSavesFolder, ""}, std::pair{kScreenshotsFolder, "screenshots\\"}}) {
-        const std::string dir = fsx::joinMember(text::withTrailingDelim(folder), sub);
-        if (!isDirectory(fsx::resolve(dir))) continue;
-        for (const fsx::DirEntry& e : fsx::listDirectory(dir, "*"))
-            if (!e.isDirectory)
-                files[std::string(prefix) + e.name] =
-                    text::withTrailingDelim(fsx::resolve(dir)) + e.name;
-    }
-    return files;
+int compressionLevel() {
+    return settings().ReadInteger("options", "compression level", 5);
 }
 
-std::string archiveKey(std::string name) {
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return fsx::foldKey(name);
+// The mission of the request as its folder holds it.
+missionfolders::FolderMission folderMission(const InstallRequest& request) {
+    return {text::extractFileName(request.mission.archivePath), request.mission.missionFileMember,
+            request.mission.missionFileSize};
 }
 
-// True when the saves archive holds every file with its size and CRC.
-bool storedInArchive(TZipArchiver& work, const std::string& savesZip,
-                     const std::map<std::string, std::string>& files) {
-    if (files.empty()) return true;
-    if (!fsx::fileExists(savesZip)) return false;
-    work.SetZipFileName(fsx::resolve(savesZip));
-    std::map<std::string, const ZipDirEntry*> entries;
-    for (const ZipDirEntry& e : work.Entries()) entries[archiveKey(e.FileName)] = &e;
-    for (const auto& [name, path] : files) {
-        const auto it = entries.find(archiveKey(name));
-        if (it == entries.end()) return false;
-        const ZipDirEntry& entry = *it->second;
-        if (fsx::fileSize64(path) != static_cast<int64_t>(entry.UncompressedSize64)) return false;
-        try {
-            if (ChecksumText(path) != HexText(entry.CRC32)) return false;
-        } catch (const EInOutError&) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Copies the folder's saved games and screenshots into the saves archive (its earlier
-// members stay), each rewrite of the archive a whole new file renamed into place.
-void storeFolderSaves(TZipArchiver& work, const std::string& folder, const std::string& savesZip,
-                      const std::map<std::string, std::string>& files, ProgressSink& progress) {
-    if (files.empty()) return;
-    const ComponentProgress shown(work, progress, slot(kStoringSavesSlot), kAddWordSlot);
-    fsx::forceDirectories(savesZip.substr(0, savesZip.find_last_of(fsx::kPathDelim)));
-    work.SetZipFileName(fsx::resolve(savesZip));
-    work.AddCompLevel = settings().ReadInteger("options", "compression level", 5);
-    std::vector<std::string> saves, shots;
-    for (const auto& [name, path] : files)
-        (name.find('\\') == std::string::npos ? saves : shots)
-            .push_back(name.find('\\') == std::string::npos ? path : fsx::joinMember("", name));
-    if (!saves.empty()) {
-        work.AddOptions = {};
-        work.FSpecArgs = saves;
-        fsx::crashPoint();
-        work.Add();
-        fsx::crashPoint();
-    }
-    if (!shots.empty()) {
-        const std::string saved = fsx::currentDirectory();
-        fsx::setCurrentDirectory(fsx::resolve(folder));
-        work.AddOptions = {AddOptsEnum::AddDirNames};
-        work.FSpecArgs = shots;
-        fsx::crashPoint();
-        try {
-            work.Add();
-        } catch (...) {
-            fsx::setCurrentDirectory(saved);
-            throw;
-        }
-        fsx::setCurrentDirectory(saved);
-        fsx::crashPoint();
-    }
-    work.AddOptions = {};
+// The archive a mission's record came from: the file its record names (or, for a record of
+// an earlier version, the archive of its name and size beside `sibling`); empty when it is
+// not known.
+std::string ownerArchive(const std::string& ownerKey, const std::string& sibling) {
+    const std::string dir = sibling.substr(0, sibling.find_last_of(fsx::kPathDelim) + 1);
+    const std::string recorded = missionfolders::recordedMission(settings(), ownerKey).archiveName;
+    if (!recorded.empty()) return dir + recorded;
+    const std::string stem = rowNameOf(ownerKey);
+    if (stem.size() >= ownerKey.size()) return {};
+    const std::string size = ownerKey.substr(stem.size() + 1);
+    for (const char* ext : {".zip", ".7z", ".rar"})
+        for (const std::string& name : fsx::namesLike(dir, stem + ext))
+            if (std::to_string(fsx::fileSize64(dir + name)) == size) return dir + name;
+    return {};
 }
 
 // Brings the mission's saved games and screenshots back from its saves archive into the
@@ -247,7 +187,7 @@ void restoreFolderSaves(const TZipArchiver& work, const std::string& gameDir,
         if (m.name.empty() || m.name.back() == '\\' || m.name.back() == '/') continue;
         if (m.name.find_first_of("\\/") == std::string::npos)
             bare.push_back(m.name);
-        else if (StaysInside(m.name))
+        else if (StaysInside(m.name) && !savedgames::isOlderVersion(m.name))
             placed.push_back(m.name);
     }
     // The component's count tells, as for a mission's own ZIP archive; its warnings do not.
@@ -275,59 +215,86 @@ bool noClassicInstall(const Operation& op) {
     return UninstallMission(op.game, op.work, op.progress);
 }
 
-// The folder name of the request's mission: the one its record keeps, else a new one (the
-// base name when free or holding this very mission, left by another loader). Refuses names
-// that are not safe or that another mission's record holds.
-std::string folderName(const Operation& op, const MissionArchive& archive) {
+// A folder name free in the mission path and among the names given out, for the archive:
+// its base name, else (another archive of the same name, in another format) the base name
+// with the format's extension ("Foo_7z"), else a number.
+std::string freeFolderName(const Operation& op, bool withExtension) {
+    std::vector<std::string> taken = missionfolders::folderNamesIn(op.root);
+    const std::vector<std::string> claimed = missionfolders::claimedFolders(settings(), op.game);
+    taken.insert(taken.end(), claimed.begin(), claimed.end());
+    const std::string& archivePath = op.request.mission.archivePath;
+    if (withExtension) {
+        const std::string ext = missionArchiveExtension(text::extractFileName(archivePath));
+        const std::string tagged = missionfolders::folderNameFor(
+            archivePath.substr(0, archivePath.size() - ext.size()) + "_" +
+                (ext.empty() ? std::string() : ext.substr(1)) + ext,
+            taken);
+        return tagged;
+    }
+    return missionfolders::folderNameFor(archivePath, taken);
+}
+
+// The folder name of the request's mission: the one its record keeps while that folder
+// holds the mission or is free, else a new one (the base name when free or holding this
+// very mission, left by another loader). Refuses names that are not safe. A name another
+// archive's record holds is never shared: only a changed version of the same archive (same
+// file name, another size, the old file gone) takes its folder over, when the player says so.
+std::string folderName(const Operation& op) {
     IniFile& store = settings();
     const std::string& key = op.request.recordKey;
+    const missionfolders::FolderMission mission = folderMission(op.request);
     std::string name = missionfolders::recordedFolder(store, key);
     if (!name.empty()) {
         if (!missionfolders::validFolderName(name)) refuse(kBadFolderNameSlot, shownName(name));
         const std::string owner = missionfolders::folderOwner(store, op.game, name);
         if (!owner.empty() && owner != key) refuse(kSharedFolderSlot, op.root + name);
-        return name;
+        const std::string path = op.root + name;
+        if (!fsx::directoryExists(path) || missionfolders::holdsRecordedMission(path, mission))
+            return name;
+        // Another mission went into the folder meanwhile: this one gets a folder of its own.
+        return freeFolderName(op, false);
     }
     const std::string base = missionfolders::folderNameFor(op.request.mission.archivePath, {});
     const std::string owner = missionfolders::folderOwner(store, op.game, base);
+    const std::string path = op.root + base;
     if (owner.empty()) {
-        const std::string path = op.root + base;
-        if (!fsx::directoryExists(path)) return base;
-        uint64_t size = 0;
-        for (const ArchiveMember& m : archive.members())
-            if (m.name == op.request.mission.missionFileMember) size = m.size;
-        if (missionfolders::holdsMission(path, op.request.mission.missionFileMember, size))
-            return base;  // another loader's folder of this mission: used as it is
-    } else if (rowNameOf(owner) == rowNameOf(key)) {
-        // The same archive name with another size: the archive changed since it was
-        // installed. Replaced only when the player says so; its saved games are kept.
-        if (prompter().message(slot(kArchiveChangedSlot) + "\n" + op.root + base,
-                               PromptButtons::YesNo, PromptIcon::Question) != PromptResult::Yes)
-            throw Refused{};
-        return base;
+        if (!fsx::directoryExists(path) || missionfolders::holdsRecordedMission(path, mission))
+            return base;  // free, or another loader's folder of this mission: used as it is
+        return freeFolderName(op, false);
     }
-    std::vector<std::string> taken = missionfolders::folderNamesIn(op.root);
-    const std::vector<std::string> claimed = missionfolders::claimedFolders(store, op.game);
-    taken.insert(taken.end(), claimed.begin(), claimed.end());
-    return missionfolders::folderNameFor(op.request.mission.archivePath, taken);
+    const std::string earlier = ownerArchive(owner, op.request.mission.archivePath);
+    const bool sameArchive =
+        earlier.empty() || fsx::sameName(text::extractFileName(earlier),
+                                         text::extractFileName(op.request.mission.archivePath));
+    if (!sameArchive ||
+        !missionfolders::holdsRecordedMission(path, missionfolders::recordedMission(store, owner)))
+        return freeFolderName(op, !sameArchive);
+    // The same archive name with another size: the archive changed since it was
+    // installed. Replaced only when the player says so; its saved games are kept.
+    if (prompter().message(slot(kArchiveChangedSlot) + "\n" + path, PromptButtons::YesNo,
+                           PromptIcon::Question) != PromptResult::Yes)
+        throw Refused{};
+    return base;
 }
 
-// Stores the saved games and screenshots of an installed folder, checks the saves archive
-// and only then deletes the folder: first renamed out of the way (it no longer counts as
-// installed), then removed.
+// Stores the saved games and screenshots of an installed folder, reads them back from the
+// saves archive and only then deletes the folder: first renamed out of the way (it no
+// longer counts as installed), then removed.
 void removeInstalledFolder(const Operation& op, const std::string& name,
                            const std::string& archivePath) {
-    const std::string folder = op.root + name;
+    const std::string folder = fsx::resolve(op.root + name);
     op.progress.status(slot(kRemovingSlot) + " " + folder);
     op.progress.processEvents();
-    const std::string savesZip = SavesArchivePath(op.gameDir, archivePath);
-    const std::map<std::string, std::string> files = storedFiles(folder);
-    storeFolderSaves(op.work, folder, savesZip, files, op.progress);
-    if (!storedInArchive(op.work, savesZip, files)) refuse(kSavesUncheckedSlot, savesZip);
+    const std::string savesZip = fsx::resolve(SavesArchivePath(op.gameDir, archivePath));
+    try {
+        savedgames::store(op.work, savesZip, folder, savedgames::missionFolderSaves(folder),
+                          compressionLevel(), op.progress);
+    } catch (const EInOutError& e) {
+        refuse(kSavesUncheckedSlot, e.what());
+    }
     const std::string away = op.root + kRemovePrefix + name;
     if (fsx::pathExists(away)) removeTree(fsx::resolve(away));
-    if (!fsx::moveFile(fsx::resolve(folder), away))
-        throw EInOutError(slot(kRemovingSlot) + " " + folder);
+    if (!fsx::moveFile(folder, away)) throw EInOutError(slot(kRemovingSlot) + " " + folder);
     fsx::syncPath(op.root);
     removeTree(fsx::resolve(away));
     fsx::syncPath(op.root);
@@ -392,26 +359,27 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     const std::unique_ptr<MissionArchive> archive =
         openSelected(op.request.mission.archivePath, op.request, op.work);
     if (!archive) return;
-    const std::string name = folderName(op, *archive);
+    InstallRequest sized = op.request;
+    for (const ArchiveMember& m : archive->members())
+        if (m.name == sized.mission.missionFileMember) sized.mission.missionFileSize = m.size;
+    Operation sizedOp{sized, op.work, op.progress, op.game, op.gameDir, op.root};
+    const std::string name = folderName(sizedOp);
     IniFile& store = settings();
     const std::string owner = missionfolders::folderOwner(store, op.game, name);
     if (!noClassicInstall(op)) return;
     const std::string folder = op.root + name;
-    uint64_t size = 0;
-    for (const ArchiveMember& m : archive->members())
-        if (m.name == op.request.mission.missionFileMember) size = m.size;
-    const bool holds =
-        missionfolders::holdsMission(folder, op.request.mission.missionFileMember, size);
+    const missionfolders::FolderMission mission = folderMission(sized);
     if (!owner.empty() && owner != op.request.recordKey && fsx::directoryExists(folder)) {
         // The changed archive replaces the folder of its earlier version, saves kept.
-        removeInstalledFolder(op, name, op.request.mission.archivePath);
+        const std::string earlier = ownerArchive(owner, op.request.mission.archivePath);
+        removeInstalledFolder(op, name, earlier.empty() ? op.request.mission.archivePath : earlier);
         store.WriteString(owner, "fm folder", "");
-    } else if (fsx::directoryExists(folder) && !holds) {
+    } else if (fsx::directoryExists(folder) &&
+               !missionfolders::holdsRecordedMission(folder, mission)) {
         refuse(kFolderHoldsOtherSlot, folder);
     }
-    missionfolders::claimFolder(store, op.game, name, op.request.recordKey);
-    if (!missionfolders::holdsMission(folder, op.request.mission.missionFileMember, size))
-        extractIntoFolder(op, *archive, name);
+    missionfolders::claimFolder(store, op.game, name, op.request.recordKey, mission);
+    if (!fsx::directoryExists(folder)) extractIntoFolder(sizedOp, *archive, name);
     outcome.started = start(op, name);
 }
 
@@ -439,10 +407,20 @@ MissionFolder RecordedMissionFolder(const InstallRequest& request) {
     const std::string owner = missionfolders::folderOwner(*app().settings, game, name);
     if (!owner.empty() && owner != request.recordKey) return folder;
     folder.name = name;
-    const std::string& missionFile = request.mission.missionFileMember;
-    folder.installed =
-        !missionFile.empty() && StaysInside(missionFile) &&
-        fsx::fileExists(fsx::joinMember(folder.root + name + fsx::kPathDelim, missionFile));
+    missionfolders::FolderMission mission =
+        missionfolders::recordedMission(*app().settings, request.recordKey);
+    if (!request.mission.missionFileMember.empty()) {
+        if (!StaysInside(request.mission.missionFileMember)) return folder;
+        if (request.mission.missionFileSize != 0 || mission.missionFile.empty())
+            mission.missionSize = request.mission.missionFileSize;
+        mission.missionFile = request.mission.missionFileMember;
+    }
+    folder.installed = !mission.missionFile.empty() &&
+                       (mission.missionSize != 0
+                            ? missionfolders::holdsMission(folder.root + name, mission.missionFile,
+                                                           mission.missionSize)
+                            : fsx::fileExists(fsx::joinMember(folder.root + name + fsx::kPathDelim,
+                                                              mission.missionFile)));
     return folder;
 }
 
@@ -470,7 +448,7 @@ bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work,
                          ProgressSink& progress) {
     const uint8_t game = request.mission.currentGame;
     const MissionFolder folder = RecordedMissionFolder(request);
-    if (!fsx::directoryExists(folder.path())) {
+    if (!folder.installed) {
         prompter().message(slot(kNotInstalledSlot), PromptButtons::Ok, PromptIcon::Information);
         return false;
     }

@@ -47,20 +47,6 @@ std::string lowerExt(const std::string& name) {
     return text::lowerAscii(text::extractFileExt(name));
 }
 
-// Makes a folder the process's current directory for the life of the object.
-class CurrentDirectory {
-  public:
-    explicit CurrentDirectory(const std::string& dir) : saved_(fsx::currentDirectory()) {
-        fsx::setCurrentDirectory(dir);
-    }
-    ~CurrentDirectory() { fsx::setCurrentDirectory(saved_); }
-    CurrentDirectory(const CurrentDirectory&) = delete;
-    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
-
-  private:
-    std::string saved_;
-};
-
 // A name for a saved game that is free in SAVES: the first unused "game" + four digits.
 std::string freeSaveName(const std::string& savesDir) {
     for (int n = 0;; ++n) {
@@ -128,18 +114,26 @@ void restoreSavedGames(TZipArchiver& work, const std::string& archive, const std
     if (!fsx::fileExists(savesZip)) return;
     const ComponentProgress shown(work, progress, slot(23) + ":", kExtractWordSlot);
     work.SetZipFileName(savesZip);
+    // The saved games go back to SAVES; what the archive keeps besides (the older versions,
+    // a mission folder's screenshots) stays in it.
+    std::vector<std::string> bare;
+    for (const ZipDirEntry& e : work.Entries())
+        if (e.FileName.find_first_of("\\/") == std::string::npos) bare.push_back(e.FileName);
+    if (bare.empty()) return;
     progress.barPosition(0);
     progress.showBar(true);
     progress.processEvents();
     const std::string savesDir = gamedir::path(gameDir, gamedir::kSavesDir);
-    work.FSpecArgs = {"*.*"};
+    work.FSpecArgs = bare;
     work.ExtrBaseDir = savesDir;
     fsx::crashPoint();
-    work.Extract();
+    {
+        const fsx::KeepCurrentDirectory kept;
+        work.Extract();
+    }
     fsx::crashPoint();
     work.ExtrBaseDir = gameDir;
-    for (const ZipDirEntry& e : work.Entries())
-        fsx::syncPath(text::withTrailingDelim(savesDir) + e.FileName);
+    for (const std::string& name : bare) fsx::syncPath(text::withTrailingDelim(savesDir) + name);
     fsx::syncPath(savesDir);
     progress.showBar(false);
     progress.status("");
@@ -177,11 +171,12 @@ std::set<std::string> backUpReplacedFiles(Operation& op, std::vector<PlannedMemb
     if (flags.replaced) addBackup(*flags.replaced);
     if (!backup.empty()) {
         const ComponentProgress shown(work, op.progress, slot(28), kAddWordSlot);
-        CurrentDirectory inGame(op.gameDir);
+        work.RootDir = op.gameDir;
         work.FSpecArgs = backup;
         fsx::crashPoint();
         work.Add();
         fsx::crashPoint();
+        work.RootDir.clear();
     }
     std::set<std::string> notStored;
     for (const std::string& name : backup)

@@ -13,6 +13,7 @@
 #include "game/ComponentProgress.h"
 #include "game/GameDir.h"
 #include "game/InstallState.h"
+#include "install/SavedGames.h"
 #include "platform/Checksum.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -215,64 +216,34 @@ std::vector<std::string> listedFolders(const std::vector<std::string>& lines) {
     return folders;
 }
 
-// True when the file is the stored member byte for byte as far as the directory tells:
-// the same DOS time, the same size and the same CRC-32.
-bool storedUnchanged(const std::string& file, const ZipDirEntry& member) {
-    if (fsx::fileAgeDos(file) != static_cast<int32_t>(member.DateTime)) return false;
-    if (fsx::fileSize64(file) != static_cast<int64_t>(member.UncompressedSize64)) return false;
-    try {
-        return ChecksumText(file) == HexText(member.CRC32);
-    } catch (const EInOutError&) {
-        return false;
-    }
-}
-
-// A member of a saves archive names a saved game only when it is a bare file name.
-bool isBareName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("\\/:") == std::string::npos;
-}
-
 bool savedGamesLeft(const std::string& savesDir) {
     for (const fsx::DirEntry& e : fsx::listDirectory(savesDir, gamedir::kSavesPattern))
         if (!e.isDirectory) return true;
     return false;
 }
 
-// Moves the saved games into the installed mission's saves archive. False when some of
-// them are still in SAVES afterwards.
+// Moves the saved games into the installed mission's saves archive: stored by the saved
+// games' rule and read back, then deleted from SAVES. False when some of them are still in
+// SAVES afterwards; throws EInOutError, having deleted none, when they could not be stored.
 bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::string& installed,
                      ProgressSink& progress) {
-    const ComponentProgress shown(zip2, progress, slot(24), kAddWordSlot);
     progress.barPosition(0);
     progress.showBar(true);
-
-    zip2.AddOptions = {AddOptsEnum::AddMove};
-    fsx::forceDirectories(gamedir::path(gameDir, gamedir::kAllSavesDir));
     const std::string savesZip = fsx::resolve(SavesArchivePath(gameDir, installed));
-    zip2.SetZipFileName(savesZip);
-
-    const std::string savesDir = gamedir::path(gameDir, gamedir::kSavesDir);
-    if (fsx::fileExists(savesZip)) {
-        for (const ZipDirEntry& member : zip2.Entries()) {
-            if (!isBareName(member.FileName)) continue;
-            const std::string file = fsx::resolve(savesDir + fsx::kPathDelim + member.FileName);
-            if (fsx::fileExists(file) && storedUnchanged(file, member)) fsx::deleteFile(file);
-        }
+    const std::string savesDir = fsx::resolve(gamedir::path(gameDir, gamedir::kSavesDir));
+    const std::vector<savedgames::SaveFile> files = savedgames::savesFolderSaves(savesDir);
+    const int level = app().settings ? app().settings->ReadInteger("options", "compression level",
+                                                                   kDefaultCompressionLevel)
+                                     : kDefaultCompressionLevel;
+    try {
+        savedgames::store(zip2, savesZip, savesDir, files, level, progress);
+    } catch (const EInOutError& e) {
+        progress.showBar(false);
+        throw EInOutError(slot(81) + " " + e.what());
     }
-
-    // The saved games leave SAVES only through AddMove, which removes each source once
-    // the archive is completely written. With none left there is nothing to store.
-    if (savedGamesLeft(savesDir)) {
-        zip2.FSpecArgs = {savesDir + fsx::kPathDelim + gamedir::kSavesPattern};
-        zip2.AddCompLevel = app().settings
-                                ? app().settings->ReadInteger("options", "compression level",
-                                                              kDefaultCompressionLevel)
-                                : kDefaultCompressionLevel;
-        fsx::crashPoint();
-        zip2.Add();
-        fsx::crashPoint();
-    }
+    for (const savedgames::SaveFile& f : files)
+        fsx::deleteFile(text::withTrailingDelim(savesDir) + f.relativePath);
+    fsx::syncPath(savesDir);
 
     progress.status("");
     progress.processEvents();
@@ -318,7 +289,10 @@ bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, ProgressSin
     zip.ExtrBaseDir = gameDir;
     zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames).insert(ExtrOptsEnum::ExtrOverWrite);
     fsx::crashPoint();
-    zip.Extract();
+    {
+        const fsx::KeepCurrentDirectory kept;
+        zip.Extract();
+    }
     fsx::crashPoint();
     const bool complete = members > 0 && zip.SuccessCount >= members;
     progress.showBar(false);

@@ -87,6 +87,22 @@ void crashPoint();
 std::string currentDirectory();  // ends without separator
 bool setCurrentDirectory(const std::string& path);
 
+// Makes the process's current directory what it was at its construction again when it
+// ends. The archive component makes the folder it extracts into current; a folder the
+// program creates or deletes must not stay the current one.
+class KeepCurrentDirectory {
+  public:
+    KeepCurrentDirectory() : saved_(currentDirectory()) {}
+    ~KeepCurrentDirectory() {
+        if (!saved_.empty()) setCurrentDirectory(saved_);
+    }
+    KeepCurrentDirectory(const KeepCurrentDirectory&) = delete;
+    KeepCurrentDirectory& operator=(const KeepCurrentDirectory&) = delete;
+
+  private:
+    std::string saved_;
+};
+
 // Directory of the running executable, ending in the separator.
 std::string exeDirectory();
 

@@ -2,6 +2,7 @@
 // The saved games stored in a saves archive, by name, as `unzip -p` gives them back. For the
 // install tests, which link the archive component.
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -17,7 +18,9 @@ inline std::map<std::string, std::string> storedSaves(const std::string& zipPath
     z.SetZipFileName(zipPath);
     for (const ZipDirEntry& e : z.Entries()) {
         std::string text;
-        runCommand("unzip -p '" + zipPath + "' '" + e.FileName + "'", &text);
+        std::string name = e.FileName;  // as the archive stores it, with "/"
+        std::replace(name.begin(), name.end(), '\\', '/');
+        runCommand("unzip -p '" + zipPath + "' '" + name + "'", &text);
         out[e.FileName] = text;
     }
     return out;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QScrollBar>
 #include <QTest>
@@ -167,7 +168,10 @@ TEST_F(ReadmeView, ReadmesShowAsTheirAuthorsLaidThemOut) {
         {"PlainFirst",
          {{"readme.txt", plain}},
          [&](const Shown& s) {
-             EXPECT_TRUE(QFontInfo(s.view.document()->defaultFont()).fixedPitch());
+             // What the player sees: every character as wide as every other.
+             const QFontMetricsF metrics(s.view.document()->defaultFont());
+             EXPECT_EQ(metrics.horizontalAdvance(QString(10, QChar('i'))),
+                       metrics.horizontalAdvance(QString(10, QChar('W'))));
              EXPECT_GT(s.view.document()->begin().layout()->lineCount(), 2);
              EXPECT_EQ(s.view.horizontalScrollBar()->maximum(), 0);
              plainFirst = s.screen;
