@@ -1,8 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
 #include <map>
 #include <thread>
 
@@ -32,6 +37,39 @@ std::string windowsPath(const std::string& drive, std::string unixPath) {
     return drive + unixPath;
 }
 
+// A process as /proc shows it, judged against a game directory.
+struct ProcRow {
+    const char* what;
+    std::string game, exe;
+    std::vector<std::string> words;
+    std::string cwd, environment, expected;  // expected empty = not found
+};
+
+// Lays each row out as a /proc folder of its own below `t` and checks what is found there.
+void expectFound(const TempDir& t, const std::vector<ProcRow>& rows) {
+    int n = 0;
+    for (const ProcRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string proc = t.path() + "proc" + std::to_string(++n) + "/";
+        const std::string entry = proc + std::to_string(1000 + n) + "/";
+        fsx::forceDirectories(entry);
+        if (!row.exe.empty()) makeLink(row.exe, entry + "exe");
+        if (!row.cwd.empty()) makeLink(row.cwd, entry + "cwd");
+        std::string cmdline;
+        for (const std::string& word : row.words) cmdline += word + std::string(1, '\0');
+        if (!row.words.empty()) writeFile(entry + "cmdline", cmdline);
+        if (!row.environment.empty()) writeFile(entry + "environ", row.environment);
+        // This process itself never counts.
+        makeLink(row.game + "/thief2.exe", proc + std::to_string(::getpid()) + "/exe");
+
+        const std::vector<running::Program> found = running::programsFrom(row.game, proc);
+        EXPECT_EQ(found.size(), row.expected.empty() ? 0u : 1u);
+        if (found.size() != 1) continue;
+        EXPECT_EQ(found[0].pid, 1000 + n);
+        EXPECT_EQ(found[0].path, row.expected);
+    }
+}
+
 // Processes laid out as /proc shows them, one per row, each judged against a game directory.
 TEST(RunningPrograms, FoundByProgramScriptOrWindowsPathAndNothingElse) {
     TempDir t;
@@ -53,15 +91,9 @@ TEST(RunningPrograms, FoundByProgramScriptOrWindowsPathAndNothingElse) {
     const std::string native = t.path() + "Thief2";  // a game outside any prefix
     t.write("Thief2/DromEd.exe", "");
 
-    struct Row {
-        const char* what;
-        std::string game, exe;
-        std::vector<std::string> words;
-        std::string cwd, environment, expected;  // expected empty = not found
-    };
     const std::string sh = "/bin/sh", preloader = "/usr/bin/wine64-preloader";
     const std::string t2 = "C:\\Games\\Thief2\\";
-    const Row rows[] = {
+    const std::vector<ProcRow> rows = {
         {"native program",
          inPrefix,
          inPrefix + "/game.bin",
@@ -157,27 +189,88 @@ TEST(RunningPrograms, FoundByProgramScriptOrWindowsPathAndNothingElse) {
         {"a folder of a longer name", inPrefix, inPrefix + "Gold/thief2.exe", {"x"}, "/", "", ""},
         {"nothing readable", inPrefix, "", {}, "", "", ""},
     };
-    int n = 0;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const std::string proc = t.path() + "proc" + std::to_string(++n) + "/";
-        const std::string entry = proc + std::to_string(1000 + n) + "/";
-        fsx::forceDirectories(entry);
-        if (!row.exe.empty()) makeLink(row.exe, entry + "exe");
-        if (!row.cwd.empty()) makeLink(row.cwd, entry + "cwd");
-        std::string cmdline;
-        for (const std::string& word : row.words) cmdline += word + std::string(1, '\0');
-        if (!row.words.empty()) writeFile(entry + "cmdline", cmdline);
-        if (!row.environment.empty()) writeFile(entry + "environ", row.environment);
-        // This process itself never counts.
-        makeLink(inPrefix + "/thief2.exe", proc + std::to_string(::getpid()) + "/exe");
+    expectFound(t, rows);
+}
 
-        const std::vector<running::Program> found = running::programsFrom(row.game, proc);
-        ASSERT_EQ(found.size(), row.expected.empty() ? 0u : 1u);
-        if (found.empty()) continue;
-        EXPECT_EQ(found[0].pid, 1000 + n);
-        EXPECT_EQ(found[0].path, row.expected);
+// Started from a terminal in the game directory: Wine names its process by the name it was
+// given, and an interpreter may take any number of options before the script.
+TEST(RunningPrograms, FoundByANameFromTheWorkingFolder) {
+    TempDir t;
+    const std::string game = t.path() + "Thief2", other = t.path() + "Other";
+    ::chmod(t.write("Thief2/thief2.exe", "#!/bin/sh\n").c_str(), 0755);
+    t.write("Other/thief2.exe", "");
+    const std::string program = game + "/thief2.exe", z = windowsPath("Z:", program);
+    const std::string preloader = "/usr/bin/wine64-preloader", bash = "/usr/bin/bash";
+    expectFound(
+        t, {
+               {"wine, bare name", game, preloader, {"thief2.exe", "", ""}, game, "", program},
+               {"wine, .\\ name", game, preloader, {".\\THIEF2.EXE"}, game, "", program},
+               {"wine, Z: path", game, preloader, {z, "-window"}, game, "", z},
+               {"sh -e -x", game, "/bin/sh", {"sh", "-e", "-x", "thief2.exe"}, game, "", program},
+               {"bash --norc -e",
+                game,
+                bash,
+                {"bash", "--norc", "-e", "./thief2.exe"},
+                game,
+                "",
+                program},
+               {"a shell working there", game, bash, {"-bash"}, game, "", ""},
+               {"ls there", game, "/usr/bin/ls", {"ls", "-l", "Saves"}, game, "", ""},
+               {"wine in another folder", game, preloader, {"thief2.exe"}, other, "", ""},
+           });
+}
+
+// The same through the real /proc: children started in the game directory as a script
+// behind two options and under the bare name Wine gives its process; one working there that
+// names no program is not counted.
+TEST(RunningPrograms, FoundAmongRealProcesses) {
+    TempDir t;
+    const std::string game = t.path() + "Thief2";
+    ::chmod(t.write("Thief2/thief2.exe", "#!/bin/sh\nsleep 20\n").c_str(), 0755);
+    const std::string program = game + "/thief2.exe";
+    const struct {
+        std::vector<const char*> argv;  // program, then its command words
+        std::string expected;
+    } rows[] = {
+        {{"/bin/sh", "sh", "-e", "-x", "./thief2.exe"}, program},
+        {{"/bin/sleep", "thief2.exe", "20"}, program},  // as `exec -a thief2.exe sleep 20`
+        {{"/bin/sleep", "sleep", "20"}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.argv[1]);
+        std::vector<char*> argv;
+        for (size_t i = 1; i < row.argv.size(); ++i) argv.push_back(const_cast<char*>(row.argv[i]));
+        argv.push_back(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::setpgid(0, 0);
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (::chdir(game.c_str()) != 0 || null < 0 || ::dup2(null, 2) < 0) ::_exit(127);
+            ::execv(row.argv[0], argv.data());
+            ::_exit(127);
+        }
+        // Judged once the child runs its program.
+        const std::string cmdline = "/proc/" + std::to_string(child) + "/cmdline";
+        for (int i = 0; i < 500 && readFile(cmdline).rfind(row.argv[1], 0) != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::string found;
+        for (const running::Program& p : running::programsFrom(game))
+            if (p.pid == child) found = p.path;
+        ::kill(-child, SIGKILL);  // with the script's own child
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        EXPECT_EQ(found, row.expected);
     }
+}
+
+// bench/wine_running_check.sh names the game directory it started Wine in.
+TEST(RunningPrograms, FoundInTheFolderOfTheByHandCheck) {
+    const char* dir = std::getenv("TM_RUNNING_CHECK_DIR");
+    if (!dir) GTEST_SKIP() << "TM_RUNNING_CHECK_DIR is not set";
+    const std::vector<running::Program> found = running::programsFrom(dir);
+    for (const running::Program& p : found) std::cout << p.pid << " " << p.path << "\n";
+    EXPECT_FALSE(found.empty());
 }
 
 using Members = std::vector<std::pair<std::string, std::string>>;

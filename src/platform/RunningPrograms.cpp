@@ -45,15 +45,22 @@ bool endsWithNoCase(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && lowerAscii(s.substr(s.size() - tail.size())) == tail;
 }
 
+// The path with its links followed, as it exists (in the case it is written in); empty when
+// it does not exist.
+std::string realPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
 // A path as the kernel names it: found without regard to case, links followed, no trailing
 // separator (as given where it does not exist).
 std::string canonical(const std::string& path) {
     const std::string resolved = fsx::resolve(path);
-    char* real = ::realpath(resolved.c_str(), nullptr);
-    if (!real) return resolved;
-    std::string out(real);
-    std::free(real);
-    return out;
+    const std::string real = realPath(resolved);
+    return real.empty() ? resolved : real;
 }
 
 std::string readLink(const std::string& path) {
@@ -137,39 +144,14 @@ struct Process {
     std::string entry;  // its /proc folder, with a trailing "/"
     std::string exe;
     std::vector<std::string> words;
-
-    std::string cwd() const { return readLink(entry + "cwd"); }
+    std::string cwd;  // its working folder, empty when it cannot be read
 };
 
-// A program file there: one with a run bit, or a Windows program.
-bool isProgramFile(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return (st.st_mode & 0111) != 0 || endsWithNoCase(path, ".exe");
-}
-
-// The program a loader runs: a script ("interpreter [option] script") or a Windows program
-// handed to Wine by its Unix path ("wine [loader] program"). The second and third words are
-// looked at, options left out.
-std::optional<std::string> loadedProgramIn(const Process& p, const std::string& dir) {
-    for (size_t i = 1; i < p.words.size() && i <= 2; ++i) {
-        const std::string& word = p.words[i];
-        if (word.empty() || word[0] == '-') continue;
-        std::string path = word;
-        if (path[0] != '/') {
-            const std::string cwd = p.cwd();
-            if (cwd.empty()) continue;
-            path = cwd + "/" + path;
-        }
-        path = canonical(path);
-        if (inside(path, dir) && isProgramFile(path)) return path;
-    }
-    return {};
-}
-
-// A program named by its Windows path, as Wine shows it.
-bool runsWindowsProgramIn(const Process& p, const WindowsPath& program, const std::string& dir,
-                          const std::string& gamePrefix) {
+// The Unix paths a Windows path stands for: one for each Wine prefix that maps its drive
+// (the game's own, then the one the process names in its environment, else ~/.wine).
+// Empty when none maps it.
+std::vector<std::string> unixPaths(const Process& p, const WindowsPath& program,
+                                   const std::string& gamePrefix) {
     std::vector<std::string> prefixes;
     if (!gamePrefix.empty()) prefixes.push_back(gamePrefix);
     if (program.drive != 'z') {
@@ -181,29 +163,91 @@ bool runsWindowsProgramIn(const Process& p, const WindowsPath& program, const st
         else if (!home.empty())
             prefixes.push_back(home + "/.wine");
     }
-    const std::vector<std::string> roots = driveRoots(program.drive, prefixes);
-    for (const std::string& root : roots) {
-        const std::string path = root == "/" ? "/" + program.rest : root + "/" + program.rest;
-        if (inside(canonical(path), dir)) return true;
+    std::vector<std::string> paths;
+    for (const std::string& root : driveRoots(program.drive, prefixes))
+        paths.push_back(root == "/" ? "/" + program.rest : root + "/" + program.rest);
+    return paths;
+}
+
+// An absolute path with its "." and ".." components and doubled separators taken out, as
+// written: no link is followed.
+std::string tidy(const std::string& path) {
+    std::vector<std::string> parts;
+    for (size_t i = 0; i <= path.size();) {
+        size_t end = path.find('/', i);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(i, end - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = end + 1;
     }
-    if (!roots.empty()) return false;
-    const std::string cwd = p.cwd();
-    return !cwd.empty() && inside(cwd, dir);
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    return out.empty() ? "/" : out;
+}
+
+// A program file there: one with a run bit, or a Windows program or batch file.
+bool isProgramFile(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return (st.st_mode & 0111) != 0 || endsWithNoCase(path, ".exe") ||
+           endsWithNoCase(path, ".bat") || endsWithNoCase(path, ".cmd");
+}
+
+// The program file at `path` when it lies in `dir`, found as the kernel names it. Names are
+// matched without regard to case (as Windows programs and Wine name them) only where the path
+// as written lies in `dir`: elsewhere that would list a folder for every word of every
+// process, and only a link can lead from there into `dir`.
+std::optional<std::string> programFileIn(const std::string& path, const std::string& dir) {
+    const std::string written = tidy(path);
+    const std::string found = inside(written, dir) ? canonical(written) : realPath(written);
+    if (found.empty() || !inside(found, dir) || !isProgramFile(found)) return {};
+    return found;
+}
+
+// The program a Windows path names: the process's own (its first word) when it lies in
+// `dir`, else a program file there. The process's own on a drive no prefix maps counts when
+// the process works in `dir`.
+bool windowsProgramIn(const Process& p, const WindowsPath& program, bool own,
+                      const std::string& dir, const std::string& gamePrefix) {
+    const std::vector<std::string> paths = unixPaths(p, program, gamePrefix);
+    for (const std::string& path : paths)
+        if (own ? inside(canonical(path), dir) : programFileIn(path, dir).has_value()) return true;
+    return own && paths.empty() && inside(p.cwd, dir);
+}
+
+// The program in `dir` that command word `i` names, options left out. The first word is the
+// process's own program: Wine puts there the Windows path or the name it was started by
+// ("thief2.exe", ".\thief2.exe"). A later one is the script an interpreter runs after any
+// number of options ("sh -e -x thief2.exe") or the program handed to Wine or Proton. A
+// relative name (with "/" or "\") is taken from the process's working folder.
+std::optional<std::string> programNamedBy(const Process& p, size_t i, const std::string& dir,
+                                          const std::string& gamePrefix) {
+    std::string word = p.words[i];
+    if (word.empty() || word[0] == '-') return {};
+    if (const std::optional<WindowsPath> program = windowsPath(word)) {
+        if (windowsProgramIn(p, *program, i == 0, dir, gamePrefix)) return word;
+        return {};
+    }
+    if (word[0] == '/') {
+        if (i > 0) return programFileIn(word, dir);
+        if (inside(canonical(word), dir)) return word;
+        return {};
+    }
+    if (p.cwd.empty()) return {};
+    std::replace(word.begin(), word.end(), '\\', '/');
+    return programFileIn(p.cwd + "/" + word, dir);
 }
 
 std::optional<Program> programIn(const Process& p, long pid, const std::string& dir,
                                  const std::string& gamePrefix) {
     if (!p.exe.empty() && inside(p.exe, dir)) return Program{pid, p.exe};
-    if (p.words.empty()) return {};
-    const std::string& first = p.words[0];
-    if (!first.empty() && first[0] == '/' && inside(canonical(first), dir))
-        return Program{pid, first};
-    if (const std::optional<WindowsPath> program = windowsPath(first))
-        return runsWindowsProgramIn(p, *program, dir, gamePrefix)
-                   ? std::optional(Program{pid, first})
-                   : std::nullopt;
-    if (const std::optional<std::string> loaded = loadedProgramIn(p, dir))
-        return Program{pid, *loaded};
+    for (size_t i = 0; i < p.words.size(); ++i)
+        if (std::optional<std::string> named = programNamedBy(p, i, dir, gamePrefix))
+            return Program{pid, std::move(*named)};
     return {};
 }
 
@@ -261,6 +305,7 @@ std::vector<Program> programsFrom(const std::string& dir, const std::string& pro
         p.entry = procRoot + "/" + name + "/";
         p.exe = readLink(p.entry + "exe");
         p.words = readWords(p.entry + "cmdline");
+        p.cwd = readLink(p.entry + "cwd");
         if (std::optional<Program> program = programIn(p, pid, base, gamePrefix))
             found.push_back(std::move(*program));
     }

@@ -1,8 +1,9 @@
 #pragma once
 // The programs running from a folder: a game or DromEd started from a game directory, run
 // as a native program, as a script or under Wine or Proton (where the process names its
-// program by its Windows path). Read from /proc on Linux, skipping the entries that cannot
-// be read (processes of other users); from a process snapshot on Windows.
+// program by its Windows path or by the name it was started by). Read from /proc on Linux,
+// skipping the entries that cannot be read (processes of other users); from a process
+// snapshot on Windows.
 
 #include <chrono>
 #include <optional>
@@ -18,18 +19,24 @@ inline constexpr std::chrono::milliseconds kGrace{1500};
 
 struct Program {
     long pid = 0;
-    std::string path;  // its program as the process names it (a Windows path under Wine)
+    std::string path;  // its program: the file's path, or the Windows path Wine names it by
 };
 
 // Every process but this one whose program lies in the folder `dir` or below it:
 // - its executable (/proc/<pid>/exe) lies there;
-// - its second or third command word (options left out) names a program file there, one
-//   with a run bit or a ".exe" name: a script, which the kernel runs as "interpreter
-//   [option] script", or a Windows program handed to Wine by its Unix path;
-// - its command's first word is a Windows path there (compared without regard to case):
-//   "Z:\" is the root folder, another drive the "dosdevices/<x>:" link (or "drive_c") of the
-//   game's Wine prefix or of the process's own (WINEPREFIX, else ~/.wine); a drive that
-//   none of them maps counts when the process's working folder lies in `dir`.
+// - its first command word is a path there: as the kernel starts a program, or a Windows
+//   path as Wine shows one (compared without regard to case): "Z:\" is the root folder,
+//   another drive the "dosdevices/<x>:" link (or "drive_c") of the game's Wine prefix or of
+//   the process's own (WINEPREFIX, else ~/.wine); a drive that none of them maps counts
+//   when the process's working folder (/proc/<pid>/cwd) lies in `dir`;
+// - any command word but an option ("-...") names a program file there: one with a run bit
+//   or a ".exe", ".bat" or ".cmd" name, found without regard to case, a relative name
+//   ("thief2.exe", "./thief2.exe", ".\thief2.exe") from the process's working folder, a
+//   Windows path as above. A script run by an interpreter with any number of options
+//   ("sh -e -x thief2.exe") counts so, a Windows program handed to Wine or Proton, and Wine
+//   started in the game directory ("wine thief2.exe" names its process by the bare name).
+//   A process that merely works in `dir` (a shell, "ls") or names another kind of file there
+//   ("less readme.txt") does not count.
 // `procRoot` stands for /proc (tests pass a folder laid out like it). Empty for an empty
 // `dir`.
 std::vector<Program> programsFrom(const std::string& dir, const std::string& procRoot = kProcRoot);
