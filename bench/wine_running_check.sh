@@ -78,5 +78,5 @@ check "$game" thief2.exe
 check "$game" '.\thief2.exe'
 check "$game" ./thief2.exe
 check "$game" THIEF2.EXE
-check / "Z:$(tr / '\\' <<<"$game")\\thief2.exe"
+check / "Z:${game//\//\\}\\thief2.exe"
 echo "Wine started from the game directory counts as running."
