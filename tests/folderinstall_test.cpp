@@ -308,6 +308,11 @@ TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
              save("FMs/a/saves/game0000.sav", "O");
              run(request(a, InstallAction::InstallOnly));
              ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             // T is kept as an older version, and comes back in a free slot.
+             const std::vector<std::string> older = OlderSavedGames(request(a), work);
+             ASSERT_EQ(older.size(), 1u);
+             EXPECT_EQ(BringBackSavedGame(request(a), older[0], work, progress), "game0001.sav");
+             EXPECT_EQ(storedSaves(G + "allsaves/a_saves.zip")["game0001.sav"], "T");
          },
          {"T", "O"}},
         {"two formats",

@@ -489,3 +489,38 @@ bool RecoverMissionFolders(TZipArchiver& /*work*/, ProgressSink& /*progress*/) {
     }
     return recovered;
 }
+
+std::vector<std::string> OlderSavedGames(const InstallRequest& request, TZipArchiver& work) {
+    const uint8_t game = request.mission.currentGame;
+    if (game < 1 || game > 2 || app().thiefdata[game].gameDir.empty()) return {};
+    const std::string savesZip =
+        fsx::resolve(SavesArchivePath(app().thiefdata[game].gameDir, request.mission.archivePath));
+    try {
+        return savedgames::olderSavedGames(work, savesZip);
+    } catch (const EInOutError&) {
+        return {};
+    }
+}
+
+std::string BringBackSavedGame(const InstallRequest& request, const std::string& version,
+                               TZipArchiver& work, ProgressSink& progress) {
+    const uint8_t game = request.mission.currentGame;
+    if (game < 1 || game > 2) return {};
+    GameRecord& record = app().thiefdata[game];
+    if (record.gameDir.empty() || stillRunning(record.gameDir)) return {};
+    const BusyScope busyScope(progress);
+    // Where the mission's saved games are now: its folder, the game's SAVES while it is the
+    // classic install, else only its saves archive.
+    std::string savesDir;
+    const MissionFolder folder = RecordedMissionFolder(request);
+    if (folder.installed) {
+        savesDir = folder.path() + fsx::kPathDelim + kSavesFolder;
+    } else {
+        ReadInstalledState(record);
+        if (!UsesMissionFolders(game) && record.installed == request.mission.archivePath)
+            savesDir = gamedir::path(record.gameDir, gamedir::kSavesDir);
+    }
+    return savedgames::bringBack(
+        work, fsx::resolve(SavesArchivePath(record.gameDir, request.mission.archivePath)), version,
+        savesDir.empty() ? std::string() : fsx::resolve(savesDir), compressionLevel(), progress);
+}

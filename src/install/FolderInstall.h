@@ -46,3 +46,14 @@ bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work, Prog
 // removal (it is renamed only after its saves archive was checked). True when anything
 // was done.
 bool RecoverMissionFolders(TZipArchiver& work, ProgressSink& progress);
+
+// The older versions of saved games the request's mission keeps in its saves archive (kept
+// when a newer one took their name), newest first.
+std::vector<std::string> OlderSavedGames(const InstallRequest& request, TZipArchiver& work);
+
+// Brings the kept version `version` back in a free save slot: among the mission's saved
+// games when it is installed (in its folder, or in the game directory), else into its saves
+// archive for the next install. Returns the slot's file name; empty when nothing was done
+// (the game still runs; the player was told). Throws EInOutError when it could not be done.
+std::string BringBackSavedGame(const InstallRequest& request, const std::string& version,
+                               TZipArchiver& work, ProgressSink& progress);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <system_error>
@@ -345,16 +346,45 @@ void store(TZipArchiver& work, const std::string& savesZip, const std::string& r
     }
 }
 
-void bringBack(TZipArchiver& work, const std::string& savesZip, const std::string& olderMember,
-               int compressionLevel, ProgressSink& progress) {
+std::vector<std::string> olderSavedGames(TZipArchiver& work, const std::string& savesZip) {
+    std::vector<std::pair<uint32_t, std::string>> found;
+    for (const auto& [key, entry] : readDirectory(work, savesZip))
+        if (isOlderVersion(entry.name) &&
+            text::lowerAscii(text::extractFileExt(entry.name)) == ".sav")
+            found.emplace_back(entry.time, entry.name);
+    std::sort(found.begin(), found.end(), std::greater<>());
+    std::vector<std::string> names;
+    for (const auto& [time, name] : found) names.push_back(name);
+    return names;
+}
+
+std::string bringBack(TZipArchiver& work, const std::string& savesZip,
+                      const std::string& olderMember, const std::string& savesDir,
+                      int compressionLevel, ProgressSink& progress) {
     if (!isOlderVersion(olderMember)) throw EInOutError(savesZip + "\n" + olderMember);
-    const std::string rest = backslashed(olderMember).substr(std::string(kOlderFolder).size() + 1);
-    const size_t cut = rest.find('\\');
-    if (cut == std::string::npos) throw EInOutError(savesZip + "\n" + olderMember);
-    const std::string name = rest.substr(cut + 1);
+    const std::string data = memberData(work, savesZip, olderMember);
+    const Directory entries = readDirectory(work, savesZip);
+    // A slot free where the saved game goes, and in the archive (whose names come back).
+    const auto taken = [&](const std::string& name) {
+        return entries.count(nameKey(name)) ||
+               (!savesDir.empty() && fsx::pathExists(text::withTrailingDelim(savesDir) + name));
+    };
+    std::string slotName;
+    for (int n = 0; slotName.empty(); ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "game%04d.sav", n);
+        if (!taken(name)) slotName = name;
+    }
+    if (!savesDir.empty()) {
+        fsx::forceDirectories(savesDir);
+        if (!fsx::atomicWrite(text::withTrailingDelim(savesDir) + slotName, data))
+            throw EInOutError(text::withTrailingDelim(savesDir) + slotName);
+        return slotName;
+    }
     Staging copy(savesZip + ".back");
-    copy.put(name, memberData(work, savesZip, olderMember));
-    store(work, savesZip, copy.path(), {{name, slashed(name)}}, compressionLevel, progress);
+    copy.put(slotName, data);
+    store(work, savesZip, copy.path(), {{slotName, slotName}}, compressionLevel, progress);
+    return slotName;
 }
 
 }  // namespace savedgames

@@ -52,10 +52,16 @@ std::vector<SaveFile> savesFolderSaves(const std::string& savesDir);
 void store(TZipArchiver& work, const std::string& savesZip, const std::string& root,
            std::vector<SaveFile> files, int compressionLevel, ProgressSink& progress);
 
-// Makes the kept version `olderMember` of the saves archive the current one of its name;
-// the current one is kept as an older version by the same rule. Throws EInOutError when it
-// cannot be done; the archive is then as it was.
-void bringBack(TZipArchiver& work, const std::string& savesZip, const std::string& olderMember,
-               int compressionLevel, ProgressSink& progress);
+// The kept versions of saved games in the saves archive ("older\...\*.sav"), newest first.
+std::vector<std::string> olderSavedGames(TZipArchiver& work, const std::string& savesZip);
+
+// Brings the kept version `olderMember` back as a saved game in the first free slot
+// ("game0003.sav"), so that the game offers it beside the others: into `savesDir` when the
+// mission's saved games are on disk there (it is installed), else into the saves archive,
+// from where the next install brings it back. Nothing is replaced. Returns the slot's file
+// name; throws EInOutError when it cannot be done.
+std::string bringBack(TZipArchiver& work, const std::string& savesZip,
+                      const std::string& olderMember, const std::string& savesDir,
+                      int compressionLevel, ProgressSink& progress);
 
 }  // namespace savedgames

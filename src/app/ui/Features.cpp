@@ -210,6 +210,9 @@ void InstallFeatureHooks() {
     hooks.removeMissionFolder = [] {
         if (selectionShown()) RemoveMissionFolderFromMainForm(g_selection);
     };
+    hooks.bringBackSavedGame = [] {
+        if (selectionShown()) BringBackSavedGameFromMainForm(g_selection);
+    };
     hooks.enterPassword = [] {
         if (!selectionShown()) return;
         const std::unique_ptr<ProgressSink> progress = mainFormProgress(*mainform);

@@ -10,6 +10,7 @@
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "dialogs/ui/OlderSavesDlg.h"
 #include "game/MissionRecords.h"
 #include "install/FolderInstall.h"
 #include "platform/Prompter.h"
@@ -167,4 +168,23 @@ void RemoveMissionFolderFromMainForm(const SelectionHandler& selection) {
         throw;
     }
     showOutcome(f, row);
+}
+
+void BringBackSavedGameFromMainForm(const SelectionHandler& selection) {
+    if (!mainform) return;
+    Tmainform& f = *mainform;
+    if (f.QuestGrid->Row() < 1) return;
+    const InstallRequest request = requestFromMainForm(f, selection, InstallAction::InstallOnly);
+    const std::vector<std::string> versions = OlderSavedGames(request, *f.Zip2);
+    if (versions.empty()) {
+        prompter().message(slot(209), PromptButtons::Ok, PromptIcon::Information);
+        return;
+    }
+    TOlderSavesDlg dialog(versions, &f);
+    if (prompter().runModal(dialog) != QDialog::Accepted || dialog.picked().empty()) return;
+    const std::string slotName =
+        BringBackSavedGame(request, dialog.picked(), *f.Zip2, *mainFormProgress(f));
+    if (!slotName.empty())
+        prompter().message(text::withArgument(slot(210), slotName), PromptButtons::Ok,
+                           PromptIcon::Information);
 }

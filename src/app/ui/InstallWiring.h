@@ -25,6 +25,10 @@ void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallActi
 // window or a selected row.
 void RemoveMissionFolderFromMainForm(const SelectionHandler& selection);
 
+// Lists the older saved games the selected mission keeps and brings the one the player
+// picks back in a free save slot, saying which.
+void BringBackSavedGameFromMainForm(const SelectionHandler& selection);
+
 // At start-up, once the games are known: finishes or rolls back an install or uninstall
 // that was interrupted, then refreshes what the window shows. A failure is reported and
 // the program goes on.

@@ -342,6 +342,9 @@ void Tmainform::createMemoAndCommands() {
     GridMenu = new QMenu(this);
     GridMenu->setObjectName("GridMenu");
     GridMenu->addAction(removeaction);
+    oldersavesaction = new QAction(this);
+    oldersavesaction->setObjectName("oldersavesaction");
+    GridMenu->addAction(oldersavesaction);
     SetupButton = makeButton("SetupButton", "setup", 440, 93);
     AboutButton = makeButton("AboutButton", "about", 536, 85);
     connect(playbutton, &QToolButton::clicked, this,
@@ -352,6 +355,8 @@ void Tmainform::createMemoAndCommands() {
             [this] { RunHandler([this] { installonlybuttonClick(); }); });
     connect(removeaction, &QAction::triggered, this,
             [this] { RunHandler([this] { removeactionTriggered(); }); });
+    connect(oldersavesaction, &QAction::triggered, this,
+            [this] { RunHandler([this] { oldersavesactionTriggered(); }); });
     connect(SetupButton, &QToolButton::clicked, this,
             [this] { RunHandler([this] { SetupButtonClick(); }); });
     connect(AboutButton, &QToolButton::clicked, this,
@@ -386,6 +391,7 @@ void Tmainform::ApplyLanguage() {
     removeaction->setIconText(text::display(slot(140)));
     removeaction->setToolTip(text::display(slot(141)));
     removeaction->setText(text::display(slot(142)));
+    oldersavesaction->setText(text::display(slot(206)));
     caption(finished, 14);
     NotesCaption->setText(text::display(slot(25)));
     caption(PasswordButton, 117);
@@ -499,6 +505,10 @@ void Tmainform::installonlybuttonClick() {
 
 void Tmainform::removeactionTriggered() {
     if (mainFormHooks().removeMissionFolder) mainFormHooks().removeMissionFolder();
+}
+
+void Tmainform::oldersavesactionTriggered() {
+    if (mainFormHooks().bringBackSavedGame) mainFormHooks().bringBackSavedGame();
 }
 
 void Tmainform::SetupButtonClick() {

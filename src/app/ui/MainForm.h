@@ -52,6 +52,8 @@ struct MainFormHooks {
     std::function<void(InstallAction action)> installAndLaunch;
     // Removes the selected mission's installed mission folder.
     std::function<void()> removeMissionFolder;
+    // Brings back an older saved game of the selected mission.
+    std::function<void()> bringBackSavedGame;
     // Shows the about box modally (its OK button captioned with slot 73).
     std::function<void()> aboutBox;
     // Shows the about box as a splash while `whileShown` runs; without it the function
@@ -104,6 +106,8 @@ class Tmainform : public QWidget {
     QToolButton* removebutton;
     QMenu* GridMenu;
     QAction* removeaction;
+    // In the grid's context menu: bring back an older saved game of the selected mission.
+    QAction* oldersavesaction;
     QToolButton* SetupButton;
     QToolButton* AboutButton;
     QProgressBar* ProgressBar;
@@ -140,6 +144,7 @@ class Tmainform : public QWidget {
     void DromedButtonClick();
     void installonlybuttonClick();
     void removeactionTriggered();
+    void oldersavesactionTriggered();
     void SetupButtonClick();
     void AboutButtonClick();
     void finishedClick();
