@@ -627,13 +627,16 @@ TEST_F(InstallTest, ShippedSavedGameNeverReplacesThePlayersSave) {
     EXPECT_EQ(marker(),
               (std::vector<std::string>{s, std::to_string(fsx::fileSize(s)), G + "s.mis"}));
 
-    // The player saves over slot 0 and returns to the original game.
+    // The player saves over slot 0 and returns to the original game: the save the archive
+    // held is kept as an older version.
     dir.write("Thief2/SAVES/game0000.sav", "player's new save");
     selectGameRow();
     run();
     EXPECT_EQ(storedSaves(G + "allsaves/s_saves.zip"),
-              (std::map<std::string, std::string>{{"game0000.sav", "player's new save"},
-                                                  {"game0001.sav", "shipped 1"}}));
+              (std::map<std::string, std::string>{
+                  {"game0000.sav", "player's new save"},
+                  {"game0001.sav", "shipped 1"},
+                  {"older\\2020-05-17 12.30.10\\game0000.sav", "player's save"}}));
 }
 
 TEST_F(InstallTest, LegacySavesAndSavesArchiveKeepBothCopiesOfAClash) {

@@ -288,7 +288,7 @@ TEST_F(UninstallTest, PathsOutsideTheGameDirectoryAreNeverTouched) {
     EXPECT_FALSE(fsx::pathExists(G + "filelink"));
 }
 
-TEST_F(UninstallTest, OnlySavesStoredUnchangedAreDeletedBeforeAdd) {
+TEST_F(UninstallTest, OnlySavesWithOtherContentsAreStoredAgain) {
     // A first uninstall stores three saved games.
     put(G + "SAVES/same.sav", "unchanged");
     put(G + "SAVES/edited.sav", "old-text");
@@ -316,11 +316,19 @@ TEST_F(UninstallTest, OnlySavesStoredUnchangedAreDeletedBeforeAdd) {
 
     run();
 
+    // Stored again only where the contents differ; the edited save's stored version is
+    // kept as an older one.
     EXPECT_FALSE(addedFile("same.sav"));
     EXPECT_TRUE(addedFile("edited.sav"));
-    EXPECT_TRUE(addedFile("touched.sav"));
+    EXPECT_FALSE(addedFile("touched.sav"));
     EXPECT_TRUE(addedFile("fresh.sav"));
-    EXPECT_EQ(memberNames(archive),
+    std::vector<std::string> names = memberNames(archive);
+    ASSERT_EQ(names.size(), 5u);
+    const std::string older = names[2];
+    EXPECT_EQ(older.rfind("older/", 0), 0u);
+    EXPECT_EQ(memberText(archive, older), "old-text");
+    names.erase(names.begin() + 2);
+    EXPECT_EQ(names,
               (std::vector<std::string>{"edited.sav", "fresh.sav", "same.sav", "touched.sav"}));
     EXPECT_TRUE(archiveTestsOk(archive));
     EXPECT_EQ(memberText(archive, "same.sav"), "unchanged");

@@ -229,6 +229,7 @@ bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
                      ProgressSink& progress) {
     progress.barPosition(0);
     progress.showBar(true);
+    fsx::forceDirectories(gamedir::path(gameDir, gamedir::kAllSavesDir));
     const std::string savesZip = fsx::resolve(SavesArchivePath(gameDir, installed));
     const std::string savesDir = fsx::resolve(gamedir::path(gameDir, gamedir::kSavesDir));
     const std::vector<savedgames::SaveFile> files = savedgames::savesFolderSaves(savesDir);
