@@ -777,10 +777,12 @@ namespace {
 
 long crashStep = -1;  // -1 = not read from the environment yet; 0 = never
 long stepsTaken = 0;
+void (*crashHook)() = nullptr;
 
 }  // namespace
 
 void crashPoint() {
+    if (crashHook) crashHook();
     if (crashStep < 0) {
         const char* v = std::getenv("TALLOWMERE_CRASH_STEP");
         crashStep = v ? std::strtol(v, nullptr, 10) : 0L;
@@ -798,6 +800,10 @@ namespace detail {
 void setCrashStep(long step) {
     crashStep = step;
     stepsTaken = 0;
+}
+
+void setCrashHook(void (*hook)()) {
+    crashHook = hook;
 }
 
 }  // namespace detail

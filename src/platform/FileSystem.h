@@ -120,6 +120,8 @@ namespace detail {
 void setFolderIndexEnabled(bool enabled);
 // Kills the process at step `step` from now (0 = never), as TALLOWMERE_CRASH_STEP does.
 void setCrashStep(long step);
+// Calls `hook` at every crashPoint() (nullptr: none); the crash tests count steps with it.
+void setCrashHook(void (*hook)());
 }  // namespace detail
 
 }  // namespace fsx
