@@ -1,6 +1,7 @@
 #pragma once
 // For the crash tests: a piece of work run in a forked child that ends itself with SIGKILL at
-// a chosen file-system step, and how many steps lie between two crashes tried.
+// a chosen file-system step (or, through the shim of powercut/PowerCut.h, is cut off as by
+// a power cut or sees a write fail there), and how many steps lie between two tried.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,12 +11,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "powercut/PowerCut.h"
 #include "support/TestSupport.h"
 
 // A forked child would share its parent's inotify descriptor, and with it the events that
@@ -59,11 +62,97 @@ inline Outcome runChild(long step, const std::function<void()>& body,
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Outcome::Ended : Outcome::Failed;
 }
 
+// What a child has done at a step: Kill, PowerCut or Fail (step 0 = nothing).
+struct Fault {
+    powercut::Mode mode = powercut::Mode::Kill;
+    long step = 0;
+};
+
+// How a child ended, whether it came to the step of its fault, and what that step was.
+struct ChildRun {
+    Outcome outcome;
+    bool reached;
+    std::string step;
+};
+
+// Runs `body` in a child process with the shim armed for the files below `root` (only with
+// a fault). A child that ends early through an error, or shows a warning, leaves its words
+// in `why` (when given).
+inline ChildRun runChild(const Fault& fault, const std::string& root,
+                         const std::function<void()>& body, const ScriptedPrompter& prompts,
+                         const std::string& why) {
+    constexpr int kReached = 16;  // added to the exit status
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        fsx::detail::setFolderIndexEnabled(true);
+        fsx::detail::setCrashStep(0);
+        if (fault.step > 0) powercut::arm(root, fault.mode, fault.step);
+        const size_t shown = prompts.messages.size();
+        std::string failure;
+        try {
+            body();
+        } catch (const std::exception& e) {
+            failure = std::string("error: ") + e.what();
+        } catch (...) {
+            failure = "error";
+        }
+        const int reached = fault.step > 0 && powercut::reached() ? kReached : 0;
+        powercut::disarm();
+        for (size_t i = shown; i < prompts.messages.size(); ++i)
+            if (prompts.messages[i].icon != PromptIcon::Information)
+                failure += " message: " + prompts.messages[i].text;
+        if (failure.empty()) ::_exit(reached);
+        if (!why.empty()) writeFile(why, failure);
+        ::_exit(3 + reached);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const std::string step = powercut::stepNote(root);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return {Outcome::Killed, true, step};
+    if (!WIFEXITED(status)) return {Outcome::Failed, false, step};
+    const int code = WEXITSTATUS(status);
+    return {code % kReached == 0 ? Outcome::Ended : Outcome::Failed, code >= kReached, step};
+}
+
 // Every how many steps a crash is tried: TALLOWMERE_CRASH_STRIDE when set (1 = every step),
 // else the test's own sample.
 inline long crashStride(long sample) {
     const char* text = std::getenv("TALLOWMERE_CRASH_STRIDE");
     return text ? std::max(1L, std::atol(text)) : sample;
+}
+
+// The steps tried of operation `operation`: from `firstStep` on every `stride`-th, while
+// nextStep gives more (0: no more). The first moves from one operation to the next, so that a
+// sample does not always hit the same kind of step. TALLOWMERE_CRASH_POINT=<operation>:<step>
+// tries that one alone, to look again at a point a run reported.
+inline long firstStep(int operation, long stride) {
+    if (const char* point = std::getenv("TALLOWMERE_CRASH_POINT")) {
+        const char* colon = std::strchr(point, ':');
+        return colon && std::atoi(point) == operation ? std::atol(colon + 1) : 0;
+    }
+    return 1 + operation % stride;
+}
+inline long nextStep(long step, long stride) {
+    return std::getenv("TALLOWMERE_CRASH_POINT") ? 0 : step + stride;
+}
+
+// A mode's part of a test's name.
+inline std::string modeLabel(powercut::Mode mode) {
+    return mode == powercut::Mode::Kill       ? "Killed"
+           : mode == powercut::Mode::PowerCut ? "PowerCut"
+                                              : "WriteFails";
+}
+
+// The modes tried: those TALLOWMERE_CRASH_MODES names ("kill", "powercut", "fail",
+// separated by commas) when set, else all three.
+inline bool modeTried(powercut::Mode mode) {
+    const char* text = std::getenv("TALLOWMERE_CRASH_MODES");
+    if (!text) return true;
+    const std::string wanted = std::string(",") + text + ",";
+    const char* word = mode == powercut::Mode::Kill       ? ",kill,"
+                       : mode == powercut::Mode::PowerCut ? ",powercut,"
+                                                          : ",fail,";
+    return wanted.find(word) != std::string::npos;
 }
 
 // What a crash cost, gathered from the fresh processes that go on after it.
@@ -89,10 +178,17 @@ struct Losses {
     }
     // Fails the test with every loss of the crash at `step` of `operation`; true when any.
     bool report(int operation, long step) const {
+        return report("operation " + std::to_string(operation) + ", step " + std::to_string(step));
+    }
+    bool report(int operation, const Fault& fault, const ChildRun& run) const {
+        return report("operation " + std::to_string(operation) + ", " + powercut::name(fault.mode) +
+                      " step " + std::to_string(fault.step) + " (" + run.step + ")");
+    }
+    bool report(const std::string& where) const {
         if (lost.empty()) return false;
         std::string text;
         for (const std::string& l : lost) text += "\n  " + l;
-        ADD_FAILURE() << "operation " << operation << ", step " << step << ":" << text;
+        ADD_FAILURE() << where << ":" << text;
         return true;
     }
 };
