@@ -61,21 +61,27 @@ const Files kGameFiles = {{"cam_mod.ini", "; NewDark\n;fm_path .\\FMs\n"},
                           {"fam/sky.pcx", "original sky"},
                           {"SAVES/game0000.sav", "original save"}};
 
-// What is done at the steps tried, and every how many steps one is tried by default.
+// One run of the scenario: mission A's archive (".zip" or ".7z"), what is done at the steps
+// tried, and every how many steps one is tried by default.
 struct Sample {
+    const char* aExtension;
     powercut::Mode mode;
     long stride;
 };
 constexpr Sample kSamples[] = {
-    {powercut::Mode::Kill, 11}, {powercut::Mode::PowerCut, 2}, {powercut::Mode::Fail, 11}};
+    {".zip", powercut::Mode::Kill, 11},   {".zip", powercut::Mode::PowerCut, 2},
+    {".zip", powercut::Mode::Fail, 11},   {".7z", powercut::Mode::Kill, 23},
+    {".7z", powercut::Mode::PowerCut, 4}, {".7z", powercut::Mode::Fail, 23}};
 void PrintTo(const Sample& sample, std::ostream* out) {
-    *out << powercut::name(sample.mode) << ", every " << sample.stride << " steps";
+    *out << sample.aExtension << ", " << powercut::name(sample.mode) << ", every " << sample.stride
+         << " steps";
 }
 
 struct FolderCrashTest : ::testing::TestWithParam<Sample> {
     TempDir dir;
     ScriptedPrompter prompts;
-    std::string state, G, fms, missions;   // state: the game directory and the settings
+    std::string state, G, fms, missions;  // state: the game directory and the settings
+    std::string aExtension = GetParam().aExtension;
     std::map<std::string, Files> members;  // each mission's archive, unpacked
     std::string flagsFile;                 // the flags file written for mission number 20
     std::string wav;                       // what the sound plug-in makes of the track
@@ -86,6 +92,7 @@ struct FolderCrashTest : ::testing::TestWithParam<Sample> {
         if (!fsx::fileExists(bin + "UNZENG.DLL") || !fsx::fileExists(bin + "ZIPENG.DLL"))
             GTEST_SKIP() << "engines not built";
         if (!haveProgram("unzip")) GTEST_SKIP() << "unzip missing";
+        if (aExtension == ".7z" && !haveProgram("7zz")) GTEST_SKIP() << "7zz missing";
         state = dir.path() + "state/";
         G = state + "Thief2/";
         fms = G + "FMs/";
@@ -100,21 +107,34 @@ struct FolderCrashTest : ::testing::TestWithParam<Sample> {
         if (fsx::fileExists(bin + "mp3dec.plg"))
             a.push_back({"snd/tone.mp3",
                          readFile(std::string(TM_SOURCE_DIR) + "/tests/data/tone_mono22k.mp3")});
-        ASSERT_TRUE(makeZip(missions + "a.zip", a));
+        if (aExtension == ".zip") {
+            ASSERT_TRUE(makeZip(missions + "a.zip", a));
+        } else {
+            std::string names;
+            for (const auto& [name, content] : a) {
+                dir.write("tree/" + name, content);
+                names += " '" + name + "'";
+            }
+            ASSERT_EQ(runCommand("cd '" + dir.path() + "tree' && 7zz a -bd -ms=on '" + missions +
+                                 "a.7z'" + names + " >/dev/null"),
+                      0);
+        }
         ASSERT_TRUE(makeZip(
             missions + "b.zip",
             {{"miss20.mis", "B mission"}, {"strings/missflag.str", "B flags"}, {"b/x.bin", "x"}}));
-        for (const char* m : {"a", "b"}) members[m] = unpacked(missions + m + ".zip");
+        for (const char* m : {"a", "b"}) members[m] = unpacked(request(m).mission.archivePath);
         WriteMissionFlags(dir.path() + "missflag.str", 20, 2);
         flagsFile = readFile(dir.path() + "missflag.str");
     }
     void TearDown() override { closeAppFiles(); }
 
-    // Every file of a ZIP archive as `unzip` unpacks it ("/" separators).
-    Files unpacked(const std::string& zip) {
+    // Every file of an archive as `unzip` or `7zz` unpacks it ("/" separators).
+    Files unpacked(const std::string& archive) {
         const std::string scratch = dir.path() + "unpacked";
-        runCommand("rm -rf '" + scratch + "' && mkdir -p '" + scratch + "' && unzip -qq -o '" +
-                   zip + "' -d '" + scratch + "'");
+        const bool sevenZip = archive.size() > 3 && archive.substr(archive.size() - 3) == ".7z";
+        runCommand("rm -rf '" + scratch + "' && mkdir -p '" + scratch + "' && " +
+                   (sevenZip ? "7zz x -bd -y -o'" + scratch + "' '" + archive + "' >/dev/null"
+                             : "unzip -qq -o '" + archive + "' -d '" + scratch + "'"));
         Files out;
         snapshot(scratch + "/", "", out);
         runCommand("rm -rf '" + scratch + "'");
@@ -153,7 +173,7 @@ struct FolderCrashTest : ::testing::TestWithParam<Sample> {
     InstallRequest request(const std::string& mission) const {
         InstallRequest r;
         r.mission.currentGame = 2;
-        r.mission.archivePath = missions + mission + ".zip";
+        r.mission.archivePath = missions + mission + (mission == "a" ? aExtension : ".zip");
         r.mission.missionFileMember = "miss20.mis";
         r.mission.missionNumber = 20;
         r.mission.missionFlagsPresent = mission == "b";
@@ -268,7 +288,8 @@ struct FolderCrashTest : ::testing::TestWithParam<Sample> {
                     found.push_back(m + ": left over in the saves archive " + name);
         }
         for (const auto& [name, content] : all)
-            if (name.rfind("allsaves/", 0) == 0 && name != "allsaves/a_saves.zip")
+            if (name.rfind("allsaves/", 0) == 0 &&
+                G + name != SavesArchivePath(G, request("a").mission.archivePath))
                 found.push_back("left over " + name);
         return found;
     }
@@ -350,7 +371,9 @@ TEST_P(FolderCrashTest, NothingIsLost) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, FolderCrashTest, ::testing::ValuesIn(kSamples),
                          [](const ::testing::TestParamInfo<Sample>& info) {
-                             return modeLabel(info.param.mode);
+                             return (info.param.aExtension == std::string(".7z") ? "SevenZip"
+                                                                                 : "Zip") +
+                                    modeLabel(info.param.mode);
                          });
 
 }  // namespace
