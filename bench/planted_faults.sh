@@ -37,10 +37,15 @@ cmake -S "$wt" -B "$wt/build" -G Ninja -DTM_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -
     -DTM_BUILD_TESTS=ON "${launcher[@]}" >/dev/null
 mkdir -p "$out"
 
-# Runs the tests in the tree as it is now; logs to $out/<label>-<test>.log.
+# Builds and runs the tests in the tree as it is now; logs to $out/<label>-<test>.log.
 run() {  # label, tests...
     local label=$1; shift
-    cmake --build "$wt/build" -j2 --target "$@" ZIPENG.DLL UNZENG.DLL mp3dec >/dev/null
+    if ! cmake --build "$wt/build" -j2 --target "$@" ZIPENG.DLL UNZENG.DLL mp3dec \
+        >"$out/$label-build.log" 2>&1; then
+        echo "  does not build:"
+        grep -m5 "error" "$out/$label-build.log" | sed 's/^/    /'
+        return 1
+    fi
     for t in "$@"; do
         "$wt/build/bin/$t" >"$out/$label-$t.log" 2>&1 || true
     done
@@ -65,7 +70,7 @@ tried() {  # log: "test case: N points tried"
 all_tests=$(for f in "${faults[@]}"; do testsOf "$f"; done | tr ' ' '\n' | sort -u | tr '\n' ' ')
 echo "== without a planted fault ($all_tests)"
 # shellcheck disable=SC2086
-run clean $all_tests
+run clean $all_tests || exit 1
 for t in $all_tests; do
     tried "$out/clean-$t.log" | sed "s/^/  $t /"
     points "$out/clean-$t.log" | while IFS='|' read -r case operation point losses; do
@@ -82,7 +87,7 @@ for f in "${faults[@]}"; do
         continue
     fi
     # shellcheck disable=SC2086
-    run "$f" $tests
+    run "$f" $tests || continue
     caught=0
     for t in $tests; do
         for mode in Killed PowerCut WriteFails; do
