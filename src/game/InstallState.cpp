@@ -1,5 +1,6 @@
 #include "game/InstallState.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "game/GameDir.h"
@@ -110,6 +111,11 @@ void Marker::save() {
 }
 
 void Marker::finish(const std::string& identity) {
+    // Complete only once everything it lists is on the disk: after a power cut the marker
+    // must not say so of files that came back empty or never came.
+    const std::vector<std::string> listed(lines_.begin() + std::min<size_t>(2, lines_.size()),
+                                          lines_.end());
+    if (!fsx::syncBelow(game_.gameDir, listed)) throw EInOutError(slot(108) + " " + game_.gameDir);
     lines_.at(1) = identity;
     save();
 }

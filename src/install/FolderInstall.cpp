@@ -1,11 +1,9 @@
 #include "install/FolderInstall.h"
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <system_error>
-#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -114,36 +112,6 @@ void removeTree(const std::string& path) {
     fs::remove_all(path, ec);
     fsx::crashPoint();
     if (ec) throw EInOutError(ec.message() + ": " + path);
-}
-
-// Pushes every file and folder below `dir` (and `dir` last) to the disk. The flushes run on
-// several threads: a journalling file system commits the flushes that wait together in one
-// go, where one after another each waits for the disk (3,000 files on ext4: 8 s on one
-// thread, 1 s on four). False when anything could not be flushed.
-bool syncTree(const std::string& dir) {
-    constexpr unsigned kFlushThreads = 8;
-    std::vector<std::string> paths;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (!it->is_symlink()) paths.push_back(it->path().string());
-    std::atomic<size_t> next{0};
-    std::atomic<bool> synced{!ec};
-    const auto flush = [&] {
-        for (size_t i = next++; i < paths.size(); i = next++)
-            if (!fsx::syncPath(paths[i])) synced = false;
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(kFlushThreads);
-    for (unsigned n = 1; n < kFlushThreads && n < paths.size(); ++n) {
-        try {
-            helpers.emplace_back(flush);
-        } catch (const std::system_error&) {
-            break;  // no thread to be had: the ones there do it all
-        }
-    }
-    flush();
-    for (std::thread& helper : helpers) helper.join();
-    return fsx::syncPath(dir) && synced;
 }
 
 int compressionLevel() {
@@ -321,7 +289,7 @@ void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::
         fsx::crashPoint();
         restoreFolderSaves(op.work, op.gameDir, op.request.mission.archivePath, dir);
         // A folder that may not all be on the disk never counts as installed.
-        if (!syncTree(dir)) throw EInOutError(slot(108) + " " + op.root + name);
+        if (!fsx::syncTree(dir)) throw EInOutError(slot(108) + " " + op.root + name);
         if (fsx::pathExists(op.root + name)) refuse(kFolderHoldsOtherSlot, op.root + name);
         if (!fsx::moveFile(fsx::resolve(building), op.root + name))
             throw EInOutError(slot(108) + " " + op.root + name);

@@ -98,8 +98,8 @@ void moveLegacySaves(const std::string& archive, const std::string& gameDir,
                            PromptIcon::Warning);
         return;
     }
-    fsx::syncPath(saves);
-    if (!fsx::removeDirectory(legacy)) throw EInOutError(slot(86) + " " + legacy);
+    if (!fsx::syncPath(saves) || !fsx::removeDirectory(legacy))
+        throw EInOutError(slot(86) + " " + legacy);
 }
 
 // Brings back the mission's saved games from its saves archive into SAVES, which holds no
@@ -133,8 +133,14 @@ void restoreSavedGames(TZipArchiver& work, const std::string& archive, const std
     }
     fsx::crashPoint();
     work.ExtrBaseDir = gameDir;
-    for (const std::string& name : bare) fsx::syncPath(text::withTrailingDelim(savesDir) + name);
-    fsx::syncPath(savesDir);
+    // The mission is not played without all of them: they stay in the archive meanwhile.
+    if (work.SuccessCount < static_cast<int>(bare.size()))
+        throw EInOutError(slot(106) + " " + archive + "\n" + slot(23) + ": " + savesZip + "\n" +
+                          std::to_string(work.SuccessCount) + " / " + std::to_string(bare.size()));
+    std::vector<std::string> restored;
+    for (const std::string& name : bare)
+        restored.push_back(text::withTrailingDelim(savesDir) + name);
+    if (!fsx::syncBelow(savesDir, restored)) throw EInOutError(slot(81) + " " + savesZip);
     progress.showBar(false);
     progress.status("");
     progress.processEvents();
@@ -234,6 +240,12 @@ void installMission(Operation& op, Marker& marker, MissionArchive& archive) {
     // 9.-10.
     writeMissionFlags(gameDir, op.request.mission.missionFileMember, op.game, plan, flagsFile,
                       flags);
+    // The saved games it brings are the saves archive's, not the marker's: they are made
+    // lasting here, as the finished marker makes what it lists.
+    std::vector<std::string> shipped;
+    for (const PlannedMember& p : plan)
+        if (p.savedGame) shipped.push_back(fsx::joinMember(gameDir, p.target));
+    if (!fsx::syncBelow(gameDir, shipped)) throw EInOutError(slot(108) + " " + gameDir);
     progress.showBar(false);
     progress.status("");
     progress.processEvents();

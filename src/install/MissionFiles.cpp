@@ -153,8 +153,9 @@ void moveLanguageFiles(const std::string& gameDir, const std::vector<PlannedMemb
         if (p.moveTarget.empty()) continue;
         const std::string from = fsx::resolve(fsx::joinMember(gameDir, p.member));
         const std::string to = fsx::joinMember(gameDir, p.moveTarget);
-        if (fsx::fileExists(to)) fsx::deleteFile(to);
-        fsx::moveFile(from, to);
+        // The install goes on only with every file where the game looks for it.
+        if ((fsx::fileExists(to) && !fsx::deleteFile(to)) || !fsx::moveFile(from, to))
+            throw EInOutError(slot(108) + " " + to);
         const size_t cut = from.find_last_of(fsx::kPathDelim);
         if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
     }
@@ -279,11 +280,12 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
     }
     const bool missionFilePlanned = std::any_of(
         plan.begin(), plan.end(), [&](const PlannedMember& p) { return p.member == missionFile; });
-    if (flags.write && flags.numberedCopy && missionFilePlanned && StaysInside(missionFile))
-        fsx::copyFile(
-            gamedir::path(gameDir, missionFile),
-            gamedir::path(gameDir, gamedir::missionFileName(static_cast<int>(flags.number))),
-            false);
+    if (!flags.write || !flags.numberedCopy || !missionFilePlanned || !StaysInside(missionFile))
+        return;
+    const std::string copy =
+        gamedir::path(gameDir, gamedir::missionFileName(static_cast<int>(flags.number)));
+    if (!fsx::copyFile(gamedir::path(gameDir, missionFile), copy, false))
+        throw EInOutError(slot(108) + " " + copy);
 }
 
 bool startEditor(const std::string& gameDir, const SelectedMission& mission,

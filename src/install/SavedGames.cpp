@@ -335,8 +335,8 @@ void store(TZipArchiver& work, const std::string& savesZip, const std::string& r
     // The versions being kept go in first: the name is given away only after that.
     addFiles(work, savesZip, staging.path(), staged, compressionLevel);
     addFiles(work, savesZip, root, fromRoot, compressionLevel);
-    fsx::syncPath(savesZip);
-    fsx::syncPath(savesZip.substr(0, savesZip.find_last_of(fsx::kPathDelim)));
+    const std::string folder = savesZip.substr(0, savesZip.find_last_of(fsx::kPathDelim));
+    if (!fsx::syncPath(savesZip) || !fsx::syncPath(folder)) throw EInOutError(savesZip);
 
     const std::vector<std::string> notStored = missing(readDirectory(work, savesZip), expected);
     if (!notStored.empty()) {

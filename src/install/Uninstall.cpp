@@ -163,6 +163,7 @@ void removeInstalledFiles(GameRecord& game, const std::vector<std::string>& line
     const std::string& gameDir = game.gameDir;
     const GameDirGuard guard(gameDir);
 
+    std::vector<std::string> removed;
     for (size_t i = 2; i < lines.size(); ++i) {
         const std::string p = fsx::resolve(lines[i]);
         if (!fsx::fileExists(p) && !isSymlink(p)) continue;
@@ -170,6 +171,7 @@ void removeInstalledFiles(GameRecord& game, const std::vector<std::string>& line
         // A link is removed as itself; its target's attributes stay untouched.
         if (!isSymlink(p)) fsx::clearAttributes(p);
         fsx::deleteFile(p);
+        removed.push_back(p);
     }
 
     // Each folder on the way up from a listed file, looked at once, deepest first, so that
@@ -194,12 +196,16 @@ void removeInstalledFiles(GameRecord& game, const std::vector<std::string>& line
     for (const std::string& p : deepestFirst) {
         const std::string real = fsx::resolve(p);
         if (!fsx::directoryExists(real) || isSymlink(real) || guard.holdsGameDir(real)) continue;
-        if (guard.mayRemove(real)) fsx::removeDirectory(real);
+        if (guard.mayRemove(real) && fsx::removeDirectory(real)) removed.push_back(real);
     }
 
     // The files are gone: the marker keeps only the installed archive. Were it to go on
     // listing them, an uninstall run again (after a crash or an install that ended
     // early) would delete the game's own files the backup brings back under the same names.
+    // Their removal is made lasting first: a file a power cut brings back would otherwise be
+    // listed nowhere and stay for good.
+    if (!fsx::syncBelow(fsx::resolve(gameDir), removed))
+        throw EInOutError(slot(108) + " " + gameDir);
     SaveMarkerLines(game, {lines[0], kUnfinished});
 }
 
@@ -244,7 +250,7 @@ bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
     }
     for (const savedgames::SaveFile& f : files)
         fsx::deleteFile(text::withTrailingDelim(savesDir) + f.relativePath);
-    fsx::syncPath(savesDir);
+    if (!fsx::syncPath(savesDir)) throw EInOutError(slot(81) + " " + savesDir);
 
     progress.status("");
     progress.processEvents();
@@ -265,11 +271,11 @@ std::vector<std::string> memberFolders(TZipArchiver& zip, const std::string& gam
 
 // Pushes the restored files and their folders to the disk, so that a power loss after the
 // backup archive is deleted cannot leave them empty.
-void syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
+bool syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
+    std::vector<std::string> files;
     for (const ZipDirEntry& member : zip.Entries())
-        fsx::syncPath(gamedir::path(gameDir, member.FileName));
-    for (const std::string& f : memberFolders(zip, gameDir)) fsx::syncPath(f);
-    fsx::syncPath(gameDir);
+        files.push_back(gamedir::path(gameDir, member.FileName));
+    return fsx::syncBelow(gameDir, files);
 }
 
 // Brings the game's own files back from the backup archive and deletes it. False when the
@@ -295,14 +301,14 @@ bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, ProgressSin
         zip.Extract();
     }
     fsx::crashPoint();
-    const bool complete = members > 0 && zip.SuccessCount >= members;
+    const bool complete =
+        members > 0 && zip.SuccessCount >= members && syncRestoredFiles(zip, gameDir);
     progress.showBar(false);
     progress.status("");
     progress.processEvents();
 
     // The backup holds the game's own files: it goes only once every one is back on disk.
     if (complete) {
-        syncRestoredFiles(zip, gameDir);
         fsx::deleteFile(backup);
         return true;
     }

@@ -14,8 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #ifdef _WIN32
@@ -746,7 +750,13 @@ bool createDirectory(const std::string& path) {
 #else
     std::string p = resolve(path);
     if (p.empty()) return false;
-    return ::mkdir(p.c_str(), 0777) == 0;
+    if (::mkdir(p.c_str(), 0777) != 0) return false;
+    // Until its parent is synced, a power cut may take the new folder away with whatever
+    // was made lasting inside it.
+    std::string parent, name;
+    while (p.size() > 1 && isSep(p.back())) p.pop_back();
+    splitLast(p, parent, name);
+    return syncPath(parent.empty() ? "." : parent);
 #endif
 }
 
@@ -819,6 +829,76 @@ bool syncPath(const std::string& path) {
     ::close(fd);
     return ok;
 #endif
+}
+
+namespace {
+
+// syncPath() for a name that may be gone or be a link: neither has anything to flush.
+bool syncIfThere(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    const int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return errno == ENOENT || errno == ELOOP || errno == ENOTDIR;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+#endif
+}
+
+}  // namespace
+
+bool syncAll(const std::vector<std::string>& paths) {
+    constexpr unsigned kFlushThreads = 8;
+    std::atomic<size_t> next{0};
+    std::atomic<bool> synced{true};
+    const auto flush = [&] {
+        for (size_t i = next++; i < paths.size(); i = next++)
+            if (!syncIfThere(paths[i])) synced = false;
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(kFlushThreads);
+    for (unsigned n = 1; n < kFlushThreads && n < paths.size(); ++n) {
+        try {
+            helpers.emplace_back(flush);
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: the ones there do it all
+        }
+    }
+    flush();
+    for (std::thread& helper : helpers) helper.join();
+    return synced;
+}
+
+bool syncTree(const std::string& dir) {
+    std::vector<std::string> paths;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(resolve(dir), ec), end; !ec && it != end;
+         it.increment(ec))
+        if (!it->is_symlink()) paths.push_back(it->path().string());
+    return !ec && syncAll(paths) && syncPath(dir);
+}
+
+bool syncBelow(const std::string& root, const std::vector<std::string>& files) {
+    std::string top = resolve(root);
+    while (top.size() > 1 && isSep(top.back())) top.pop_back();
+    std::vector<std::string> resolved, folders;
+    std::set<std::string> seen;
+    for (const std::string& file : files) {
+        resolved.push_back(resolve(file));
+        std::string p = resolved.back();
+        while (p.size() > top.size() && p.compare(0, top.size(), top) == 0) {
+            std::string parent, name;
+            splitLast(p, parent, name);
+            while (parent.size() > 1 && isSep(parent.back())) parent.pop_back();
+            if (parent.size() < top.size() || !seen.insert(parent).second) break;
+            folders.push_back(parent);
+            p = parent;
+        }
+    }
+    // The files first: a folder's entry for a file is worth little before its content.
+    return syncAll(resolved) && syncAll(folders);
 }
 
 bool atomicWrite(const std::string& path, const std::string& content) {

@@ -66,7 +66,7 @@ bool clearAttributes(const std::string& path);
 bool deleteFile(const std::string& path);
 bool moveFile(const std::string& from, const std::string& to);  // also directories
 bool copyFile(const std::string& from, const std::string& to, bool failIfExists = false);
-bool createDirectory(const std::string& path);   // one level
+bool createDirectory(const std::string& path);   // one level, lasting in its parent
 bool forceDirectories(const std::string& path);  // every missing level
 bool removeDirectory(const std::string& path);   // only when empty
 
@@ -77,6 +77,18 @@ bool removeDirectory(const std::string& path);   // only when empty
 bool atomicWrite(const std::string& path, const std::string& content);
 // Pushes a file's (or a folder's) contents from the system's buffers to the disk.
 bool syncPath(const std::string& path);
+// Pushes each of the files and folders to the disk, several at a time: a journalling file
+// system commits the flushes that wait together in one go, where one after another each
+// waits for the disk (3,000 files on ext4: 8 s on one thread, 1 s on four). A name that is
+// not there (any more) counts as pushed. False when anything could not be flushed.
+bool syncAll(const std::vector<std::string>& paths);
+// Every file and folder below `dir`, and `dir` last (links left alone).
+bool syncTree(const std::string& dir);
+// Makes the state of the files named, below `root`, lasting, whether each was written,
+// created or deleted: the files there, and every folder from a file's own up to `root`
+// that is there, so that their entries (a new name, a name gone, a folder made or
+// removed) survive a power cut too.
+bool syncBelow(const std::string& root, const std::vector<std::string>& files);
 
 // A step that changes the disk. Every change above counts as one; callers count their own
 // larger steps (a call into an engine) too. When the environment names a step number in
