@@ -250,7 +250,7 @@ bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
     }
     for (const savedgames::SaveFile& f : files)
         fsx::deleteFile(text::withTrailingDelim(savesDir) + f.relativePath);
-    if (!fsx::syncPath(savesDir)) throw EInOutError(slot(81) + " " + savesDir);
+    if (!fsx::syncAll({savesDir})) throw EInOutError(slot(81) + " " + savesDir);
 
     progress.status("");
     progress.processEvents();

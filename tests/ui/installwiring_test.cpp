@@ -263,6 +263,40 @@ TEST_F(InstallWiring, MissionsInFoldersAreMarkedAndRemovedOneByOne) {
     EXPECT_TRUE(prompts.messages.empty());
 }
 
+// A saved game stored over another keeps the other as an older version; the row's menu
+// lists it in its dialog, and the one picked comes back in a free slot of the saves archive
+// while the mission is not installed.
+TEST_F(InstallWiring, AnOlderSavedGameComesBackFromTheRowsMenu) {
+    dir.write("Thief2/cam_mod.ini", "; NewDark\n");
+    ASSERT_TRUE(makeZip(missions + "Alpha.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    form->show();
+    form->ScanCatalogue(false);
+    for (const char* save : {"first", "second"}) {
+        clickRow(rowOf("Alpha"));
+        form->installonlybutton->click();
+        dir.write("Thief2/FMs/Alpha/saves/game0000.sav", save);
+        form->removebutton->click();
+        EXPECT_TRUE(form->installonlybutton->isEnabled());  // to install it again
+    }
+    std::vector<std::string> listed;
+    prompts.dialogs["OlderSavesDlg"] = [&](ModalDialog& d) {
+        auto& dialog = dynamic_cast<QDialog&>(d);
+        auto* list = dialog.findChild<QListWidget*>("oldersaveslist");
+        for (int i = 0; list && i < list->count(); ++i)
+            listed.push_back(list->item(i)->text().toStdString());
+        return int(QDialog::Accepted);
+    };
+    clickRow(rowOf("Alpha"));
+    form->findChild<QAction*>("oldersavesaction")->trigger();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_NE(listed[0].find("game0000.sav"), std::string::npos) << listed[0];
+    const auto stored = storedSaves(game + "allsaves/Alpha_saves.zip");
+    EXPECT_EQ(stored.at("game0000.sav"), "second");
+    EXPECT_EQ(stored.at("game0001.sav"), "first");
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "<210>");
+}
+
 // Escape pressed while the mission is extracted stops the install: nothing counts as
 // installed, the game does not start, the window is usable again.
 // The row of what the game directory holds is bold, with a triangle before its title, after

@@ -168,6 +168,7 @@ void RemoveMissionFolderFromMainForm(const SelectionHandler& selection) {
         throw;
     }
     showOutcome(f, row);
+    f.installonlybutton->setEnabled(true);  // the row's mission can go in again
 }
 
 void BringBackSavedGameFromMainForm(const SelectionHandler& selection) {
