@@ -472,11 +472,12 @@ TEST_F(InstallTest, GameFileNotBackedUpIsNeverOverwritten) {
     select("b.zip", {{"b.mis", "m"}, {"strings/goals.str", "mission"}}, "b.mis", 0, true);
     fsx::forceDirectories(G + "tallowmere_backup.zip/x");  // the backup cannot be made
     action = InstallAction::InstallOnly;
-    run();
+    // Nor is the mission installed without it, as if complete.
+    EXPECT_THROW(run(), EInOutError);
     EXPECT_EQ(readFile(G + "strings/goals.str"), "original");
     EXPECT_FALSE(listed("strings/goals.str"));
-    EXPECT_TRUE(listed("b.mis"));
-    EXPECT_EQ(readFile(G + "b.mis"), "m");
+    EXPECT_FALSE(fsx::fileExists(G + "b.mis"));
+    EXPECT_EQ(marker().at(1), "unfinished");
 }
 
 TEST_F(InstallTest, ErrorEndsOperationWithMarkerKeptAndClosingDone) {

@@ -157,13 +157,14 @@ std::string effectiveLanguage(const InstallRequest& request, const GameRecord& r
 }
 
 // Step 5: backs up the game files the mission replaces. A game file still in place was not
-// stored in the backup archive: the member that would overwrite it is left out, and the
-// marker does not list it (the uninstall would delete the game's own file). Returns the
-// names not stored.
-std::set<std::string> backUpReplacedFiles(Operation& op, std::vector<PlannedMember>& plan,
-                                          const FlagsPlan& flags) {
+// stored in the backup archive (a full disk, a file that cannot be read): the install stops
+// there, before anything is extracted, rather than overwrite it or go on without the
+// mission's file.
+void backUpReplacedFiles(Operation& op, const std::vector<PlannedMember>& plan,
+                         const FlagsPlan& flags) {
     TZipArchiver& work = op.work;
-    work.SetZipFileName(gamedir::path(op.gameDir, gamedir::kBackupZip));
+    const std::string backupZip = gamedir::path(op.gameDir, gamedir::kBackupZip);
+    work.SetZipFileName(backupZip);
     work.FSpecArgs.clear();
     work.AddOptions = {AddOptsEnum::AddDirNames, AddOptsEnum::AddMove};
     work.AddCompLevel = app().settings->ReadInteger("options", "compression level", 5);
@@ -184,15 +185,12 @@ std::set<std::string> backUpReplacedFiles(Operation& op, std::vector<PlannedMemb
         fsx::crashPoint();
         work.RootDir.clear();
     }
-    std::set<std::string> notStored;
+    std::string notStored;
     for (const std::string& name : backup)
-        if (fsx::fileExists(fsx::joinMember(op.gameDir, name))) notStored.insert(name);
-    std::erase_if(plan, [&](const PlannedMember& p) {
-        for (const std::string& replaced : p.replaces)
-            if (notStored.count(replaced)) return true;
-        return false;
-    });
-    return notStored;
+        if (fsx::fileExists(fsx::joinMember(op.gameDir, name))) notStored += "\n" + name;
+    if (!notStored.empty())
+        throw EInOutError(slot(106) + " " + op.request.mission.archivePath + "\n" + slot(108) +
+                          "\n" + slot(28) + " " + backupZip + notStored);
 }
 
 // The marker names every file before any of them is put there: also the extracted name of
@@ -229,9 +227,8 @@ void installMission(Operation& op, Marker& marker, MissionArchive& archive) {
 
     // 4.-5.
     const FlagsPlan flags = flagsPlan(op.request.mission, gameDir);
-    const std::set<std::string> notStored = backUpReplacedFiles(op, plan, flags);
-    const bool flagsFile =
-        flags.write && !flags.linked && !(flags.replaced && notStored.count(*flags.replaced));
+    backUpReplacedFiles(op, plan, flags);
+    const bool flagsFile = flags.write && !flags.linked;
     listPlannedFiles(marker, gameDir, plan, flagsFile, flags);
 
     // 6.-8.
