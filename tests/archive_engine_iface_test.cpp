@@ -533,21 +533,22 @@ TEST_F(EngineIfaceTest, ExtractNeedsAnExistingArchive) {
     EXPECT_TRUE(dumps().empty());
 }
 
-TEST_F(EngineIfaceTest, ExtrBaseDirBecomesCurrentOnlyWhenItExists) {
+// The base folder becomes current, made first when missing; one that cannot be made
+// extracts nothing, never into whatever folder is current.
+TEST_F(EngineIfaceTest, ExtrBaseDirIsMadeAndBecomesCurrent) {
     useEngine("v160");
     useArchive();
-    ASSERT_TRUE(fsx::forceDirectories(tmp.file("target")));
-    const std::string before = fsx::currentDirectory();
-    zip.ExtrBaseDir = tmp.file("missing");
+    tmp.write("file", "in the way");
+    zip.ExtrBaseDir = tmp.file("file/below");
     zip.Extract();
-    EXPECT_EQ(fsx::currentDirectory(), before);
-    zip.ExtrBaseDir = tmp.file("target");
+    EXPECT_TRUE(reported(10401));
+    EXPECT_TRUE(dumps().empty());
+    zip.ExtrBaseDir = tmp.file("missing/target");
     zip.Extract();
     auto d = dumps();
-    ASSERT_EQ(d.size(), 2u);
-    EXPECT_EQ(d[0]["cwd"], before);
-    EXPECT_EQ(d[1]["cwd"], tmp.file("target"));
-    EXPECT_EQ(fsx::currentDirectory(), d[1]["cwd"]);  // not restored
+    ASSERT_EQ(d.size(), 1u);
+    EXPECT_EQ(d[0]["cwd"], tmp.file("missing/target"));
+    EXPECT_EQ(fsx::currentDirectory(), d[0]["cwd"]);  // not restored
 }
 
 TEST_F(EngineIfaceTest, NestedRequestsOnTheSameComponentReturnAtOnce) {

@@ -226,8 +226,14 @@ void TZipArchiver::RunExtract(bool streamRequest) {
             archive = tempArchive;
         }
 
-        if (!ExtrBaseDir.empty() && fsx::directoryExists(ExtrBaseDir))
-            fsx::setCurrentDirectory(ExtrBaseDir);
+        // Never into whatever folder happens to be current: a base folder that is not there
+        // is made, and one that cannot be made extracts nothing.
+        if (!ExtrBaseDir.empty() && !streamRequest) {
+            if (!fsx::forceDirectories(ExtrBaseDir) || !fsx::setCurrentDirectory(ExtrBaseDir)) {
+                ReportMessage(10401, " " + ExtrBaseDir);
+                return finish();
+            }
+        }
 
         const int version = EngineVersionOf(kUnzipEngineId);
         if (streamRequest && version < 160) {

@@ -163,7 +163,7 @@ void restoreFolderSaves(const TZipArchiver& work, const std::string& gameDir,
     const std::string savesDir = fsx::joinMember(text::withTrailingDelim(folder), kSavesFolder);
     for (const auto& [names, target] : {std::pair{&bare, savesDir}, std::pair{&placed, folder}}) {
         if (names->empty()) continue;
-        fsx::forceDirectories(target);
+        if (!fsx::forceDirectories(target)) throw EInOutError(slot(108) + " " + target);
         fsx::crashPoint();
         const ExtractResult result = saves->extract(*names, target, quiet);
         fsx::crashPoint();
