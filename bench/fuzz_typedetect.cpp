@@ -33,14 +33,18 @@ void detectOnce(const uint8_t* data, size_t size) {
     const std::string dir = text::withTrailingDelim(std::filesystem::path(path).parent_path());
     const std::string name = text::extractFileName(path);
 
-    TZipArchiver zip2;
-    zip2.Unattended = true;
-    const bool mission = IsMissionArchive(settings, dir, name, zip2);
+    const bool mission = IsMissionArchive(settings, dir, name);
     const std::string section = ArchiveRecordKey(name, static_cast<int64_t>(size));
     const int32_t type = settings.ReadInteger(section, "type", -1);
-    if (mission != (type == 0)) __builtin_trap();
+    // A type is written for a mission only; a damaged one is listed without.
+    if ((type == 0 && !mission) || (type != 0 && type != -1)) __builtin_trap();
+    if (!mission && type != -1) __builtin_trap();
     // A stored answer is taken without opening the archive again.
-    if (mission && !IsMissionArchive(settings, dir, name, zip2)) __builtin_trap();
+    if (mission && !IsMissionArchive(settings, dir, name)) __builtin_trap();
+
+    TZipArchiver zip2;
+    zip2.Unattended = true;
+    zip2.SetZipFileName(path);
 
     std::string missionFile;
     for (const ZipDirEntry& e : zip2.Entries()) {

@@ -5,6 +5,7 @@
 #include "game/InstallState.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
+#include "inspect/MissionTitle.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 #include "support/TestSupport.h"
@@ -140,6 +141,38 @@ TEST_F(AnalysisTest, TitleFromTitlesMemberIsStoredAndReadBackWithoutQuotes) {
     EXPECT_EQ(ini().ReadString(key, "title", ""), "The Vault");
     EXPECT_EQ(panel.questinfo, "Thief 1 : \"The Vault\"");
     EXPECT_EQ(ini().ReadInteger(key, "type", 0), 1);
+}
+
+// The title a player reads is in the interface's language, else the game's default
+// titles file, else the first one found; a campaign is named by its first mission. The
+// panel and the catalogue's reading agree.
+TEST_F(AnalysisTest, TitleIsInTheInterfacesLanguageAndACampaignIsNamedByItsFirstMission) {
+    const Members translated = {{"miss20.mis", "SKYOBJVAR"},
+                                {"strings/titles.str", "title_20: \"Bafford's Revenge\""},
+                                {"strings/german/titles.str", "title_20: \"Baffords Rache\""}};
+    const Members foreign = {{"miss20.mis", "SKYOBJVAR"},
+                             {"Strings/Russian/titles.str", "title_20: \"Mest\""},
+                             {"strings/polish/titles.str", "title_20: \"Zemsta\""}};
+    const Members campaign = {{"miss21.mis", "SKYOBJVAR"},
+                              {"miss20.mis", "SKYOBJVAR"},
+                              {"strings/titles.str", "title_20: \"First\"\ntitle_21: \"Last\""}};
+    const struct {
+        const char* language;
+        const Members& members;
+        const char* title;
+    } cases[] = {{"english", translated, "Bafford's Revenge"},
+                 {"german", translated, "Baffords Rache"},
+                 {"french", foreign, "Mest"},
+                 {"english", campaign, "First"}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        app().interfaceLanguage = c.language;
+        const std::string name = "t" + std::to_string(n++) + ".zip";
+        const std::string key = analyse(name, c.members);
+        EXPECT_EQ(ini().ReadString(key, "title", ""), c.title);
+        EXPECT_EQ(readMissionTitle(dir.path() + name, key), "\"" + std::string(c.title) + "\"");
+    }
 }
 
 TEST_F(AnalysisTest, ShortTitleCountsAsNone) {

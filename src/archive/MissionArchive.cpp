@@ -9,8 +9,10 @@ namespace {
 // A ZIP mission: the component's own directory reader, in-memory extraction and engine.
 class ZipMission final : public MissionArchive {
   public:
-    ZipMission(TZipArchiver& zip, std::unique_ptr<TZipArchiver> owned)
-        : MissionArchive(zip.ZipFileName()), zip_(zip), owned_(std::move(owned)) {
+    // `path`: the archive the component was pointed at (it forgets the name of one it
+    // could not read).
+    ZipMission(TZipArchiver& zip, std::unique_ptr<TZipArchiver> owned, const std::string& path)
+        : MissionArchive(path), zip_(zip), owned_(std::move(owned)) {
         listMembers();
     }
 
@@ -110,7 +112,7 @@ std::string missionArchiveExtension(const std::string& fileName) {
 }
 
 std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip) {
-    return std::make_unique<ZipMission>(zip, nullptr);
+    return std::make_unique<ZipMission>(zip, nullptr, zip.ZipFileName());
 }
 
 namespace {
@@ -122,7 +124,7 @@ std::unique_ptr<MissionArchive> ownZipMission(const std::string& path, SetUp set
     setUp(*zip);
     zip->SetZipFileName(path);
     TZipArchiver& ref = *zip;
-    return std::make_unique<ZipMission>(ref, std::move(zip));
+    return std::make_unique<ZipMission>(ref, std::move(zip), path);
 }
 
 }  // namespace
@@ -150,10 +152,7 @@ std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path,
 }
 
 void pointComponentAt(TZipArchiver& zip, const std::string& path) {
-    if (missionArchiveExtension(path) == ".zip") {
-        zip.SetZipFileName(path);
-        return;
-    }
+    // A damaged archive is said so by whoever shows it, never by a box of the component's.
     const bool unattended = zip.Unattended;
     zip.Unattended = true;
     zip.SetZipFileName(path);

@@ -27,10 +27,10 @@ bool hasMissionFile(const std::vector<ArchiveMember>& members) {
     return false;
 }
 
-// The mission test of a .7z or .rar archive. One that cannot be read (encrypted, damaged,
-// unsupported) is listed as well, so that its panel can say why; it is tested again at the
-// next scan.
-bool isOtherMission(IniFile& settings, const std::string& section, const std::string& path) {
+// The mission test of an archive that has no type recorded. One that cannot be read
+// (encrypted, damaged, cut short, unsupported) is listed as well, without a word on
+// screen, so that its panel can say why; it is tested again at the next scan.
+bool isMission(IniFile& settings, const std::string& section, const std::string& path) {
     std::unique_ptr<MissionArchive> archive = openMissionArchive(path);
     const ArchiveStatus status = archive->status();
     if (status == ArchiveStatus::NotFound || status == ArchiveStatus::NotArchive) return false;
@@ -52,24 +52,15 @@ std::string ArchiveRecordKey(const std::string& fileName, int64_t size) {
     return text::removeChars(key, "]");
 }
 
-bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName,
-                      TZipArchiver& zip2) {
+bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName) {
     const std::string path = dir + fileName;
     const std::string section = ArchiveRecordKey(fileName, fsx::fileSize64(path));
     if (settings.ReadInteger(section, "type", -1) != -1) return true;
-    if (missionArchiveExtension(fileName) != ".zip") return isOtherMission(settings, section, path);
-    zip2.SetZipFileName(path);
-    for (const ZipDirEntry& e : zip2.Entries()) {
-        if (text::lowerAscii(e.FileName).find(".mis") != std::string::npos) {
-            settings.WriteInteger(section, "type", 0);
-            return true;
-        }
-    }
-    return false;
+    return isMission(settings, section, path);
 }
 
-bool IsMissionArchive(const std::string& dir, const std::string& fileName, TZipArchiver& zip2) {
-    return IsMissionArchive(store(), dir, fileName, zip2);
+bool IsMissionArchive(const std::string& dir, const std::string& fileName) {
+    return IsMissionArchive(store(), dir, fileName);
 }
 
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,

@@ -17,14 +17,15 @@ inline constexpr char kMissionMarker[] = "SKYOBJVAR";
 // mission archive extension: its last four characters), ".", size in bytes, every "]" removed.
 std::string ArchiveRecordKey(const std::string& fileName, int64_t size);
 
-// Whether dir + fileName is a mission archive (.7z and .rar ones are read through
-// libarchive; one that cannot be read counts as a mission without a stored "type"). A record with a
-// "type" answers at once without opening the archive; otherwise the archive's member list is read
-// through `zip2` and the first member whose lower-cased name contains ".mis" makes it a mission
-// ("type" := 0 is written). `dir` ends in the separator.
-bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName,
-                      TZipArchiver& zip2);
-bool IsMissionArchive(const std::string& dir, const std::string& fileName, TZipArchiver& zip2);
+// Whether dir + fileName is a mission archive. A record with a "type" answers at once
+// without opening the archive; otherwise its member list is read (ZIP archives by the
+// program's own reader, .7z and .rar through libarchive, never with a message on screen)
+// and the first member whose lower-cased name contains ".mis" makes it a mission ("type" :=
+// 0 is written). One that cannot be read (damaged, cut short, encrypted) counts as a
+// mission without a stored "type", so that it is listed with the reason. `dir` ends in the
+// separator.
+bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName);
+bool IsMissionArchive(const std::string& dir, const std::string& fileName);
 
 // The game (1 or 2) of the mission in record `section`: a stored 1 or 2 is taken; otherwise
 // `missionMember` is extracted into memory through `zip` and searched for the marker (2

@@ -188,6 +188,7 @@ struct MemberScan {
     std::vector<std::string> namedReadmes;  // "<archive name>.txt", in archive order
     std::vector<std::string> texts;         // every ".txt", in archive order
     std::string richReadme;                 // the .rtf/.html/.htm/.glml read-me, if any
+    TitleSource title;
 };
 
 // The archive's file name without its extension (".zip", ".7z", ".rar"; four characters
@@ -229,7 +230,7 @@ void scanMember(const std::string& member, const std::string& base, MemberScan& 
     if (contains(n, "snd\\") && (contains(n, ".wav") || contains(n, ".mp3"))) ++scan.sounds;
     if (e == ".gam") panel.gamesyscheck = true;
     if (contains(n, "strings\\") && contains(n, "missflag.str")) sel.missionFlagsPresent = true;
-    if (contains(n, "strings\\") && contains(n, "titles.str")) sel.titlesMember = member;
+    scan.title.consider(member, titleLanguage());
     if (e == ".mis") {
         sel.missionFileMember = member;
         MissionNumberFromName(n, sel.missionNumber);
@@ -303,14 +304,14 @@ int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& so
 }
 
 std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSource& source,
-                      const SelectedMission& sel) {
+                      const SelectedMission& sel, uint8_t titleNumber) {
     const std::string stored = settings.ReadString(recordKey, "title", "_");
     std::string title(1, '"');
     title.append(stored).push_back('"');
     if (stored != "_" || sel.titlesMember.empty()) return title;
     std::string data;
     source.read(sel.titlesMember, kTextCap, data);
-    title = titleFromTitlesFile(data, sel.missionNumber);
+    title = titleFromTitlesFile(data, titleNumber);
 
     settings.WriteString(recordKey, "title", title);
     return title;
@@ -411,6 +412,7 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
         scanMember(member.name, base, scan, panel, sel);
         if (member.name == sel.missionFileMember) sel.missionFileSize = member.size;
     }
+    sel.titlesMember = scan.title.titlesMember;
     storeCounts(settings, recordKey, scan, panel);
 
     int game = 0;
@@ -422,7 +424,8 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
         chooseReadme(source, scan, pictures, panel);
         game = decideGame(settings, recordKey, source, sel);
         if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
-        if (game != 0) title = readTitle(settings, recordKey, source, sel);
+        if (game != 0)
+            title = readTitle(settings, recordKey, source, sel, scan.title.missionNumber);
         pictures.read(source, panel);
         if (game != 0 && archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
     }

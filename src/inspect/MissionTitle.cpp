@@ -4,6 +4,7 @@
 #include "inspect/MissionCache.h"
 #include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 
@@ -25,15 +26,39 @@ std::string cutUtf8(const std::string& s, size_t limit) {
 
 }  // namespace
 
-TitleSource titleSourceOf(const std::vector<ArchiveMember>& members) {
-    TitleSource source;
-    for (const ArchiveMember& m : members) {
-        const std::string n = text::lowerAscii(m.name);
-        if (contains(n, "strings\\") && contains(n, "titles.str")) source.titlesMember = m.name;
-        if (text::lowerAscii(text::extractFileExt(m.name)) == ".mis")
-            MissionNumberFromName(n, source.missionNumber);
+void TitleSource::consider(const std::string& name, const std::string& language) {
+    const std::string n = text::lowerAscii(name);
+    if (contains(n, "strings\\") && contains(n, "titles.str")) {
+        const auto endsWith = [&](const std::string& end) {
+            return n.size() >= end.size() &&
+                   n.compare(n.size() - end.size(), end.size(), end) == 0 &&
+                   (n.size() == end.size() || n[n.size() - end.size() - 1] == '\\');
+        };
+        const int rank = !language.empty() && endsWith("strings\\" + language + "\\titles.str") ? 0
+                         : endsWith("strings\\titles.str")                                      ? 1
+                                                                                                : 2;
+        if (rank < rank_) {
+            rank_ = rank;
+            titlesMember = name;
+        }
     }
+    uint8_t number = 0;
+    if (text::lowerAscii(text::extractFileExt(name)) == ".mis" &&
+        MissionNumberFromName(text::lowerAscii(text::extractFileName(name)), number) &&
+        (!numbered_ || number < missionNumber)) {
+        missionNumber = number;
+        numbered_ = true;
+    }
+}
+
+TitleSource titleSourceOf(const std::vector<ArchiveMember>& members, const std::string& language) {
+    TitleSource source;
+    for (const ArchiveMember& m : members) source.consider(m.name, language);
     return source;
+}
+
+std::string titleLanguage() {
+    return app().interfaceLanguage;
 }
 
 std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber) {
@@ -55,12 +80,12 @@ std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber)
 }
 
 std::optional<std::string> readMissionTitle(const std::string& path, const std::string& recordKey) {
-    return readMissionTitle(*openAnalysedMission(path, recordKey));
+    return readMissionTitle(*openAnalysedMission(path, recordKey), titleLanguage());
 }
 
-std::optional<std::string> readMissionTitle(MissionArchive& archive) {
+std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::string& language) {
     if (archive.status() != ArchiveStatus::Ok) return std::nullopt;
-    const TitleSource source = titleSourceOf(archive.members());
+    const TitleSource source = titleSourceOf(archive.members(), language);
     if (source.titlesMember.empty()) return std::string("\"\"");
     std::string data;
     if (!archive.readMember(source.titlesMember, kTitlesCap, data)) return std::nullopt;

@@ -11,13 +11,27 @@
 
 #include "archive/MissionArchive.h"
 
-// The members a title is read from: the last member naming "strings\" and "titles.str"
-// (empty when none) and the number of the last mission file ("miss<n>.mis").
+// The members a title is read from: the titles file of the interface's language
+// (`language`, a game language folder such as "german": "strings\german\titles.str"), else
+// the game's default one ("strings\titles.str"), else the first member naming "strings\"
+// and "titles.str" (empty when none); and the number of the first mission file
+// ("miss<n>.mis"): a campaign is named by its first mission. Any folder may hold "strings\".
 struct TitleSource {
     std::string titlesMember;
     uint8_t missionNumber = 0;
+
+    // Takes member `name` into account.
+    void consider(const std::string& name, const std::string& language);
+
+  private:
+    int rank_ = 3;
+    bool numbered_ = false;
 };
-TitleSource titleSourceOf(const std::vector<ArchiveMember>& members);
+TitleSource titleSourceOf(const std::vector<ArchiveMember>& members, const std::string& language);
+
+// The game language folder whose titles a player of the interface's language reads
+// ("english" for the English interface).
+std::string titleLanguage();
 
 // The title the titles file `bytes` gives mission `missionNumber`: from the last line
 // naming "title_<n>:", its text from the first quote on (the whole line without one), at
@@ -28,8 +42,9 @@ std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber)
 // mission's cache when it has one; nothing when the archive or its titles file cannot be
 // read (the next try may succeed).
 std::optional<std::string> readMissionTitle(const std::string& path, const std::string& recordKey);
-// The same from an archive opened already (any thread: it touches nothing but `archive`).
-std::optional<std::string> readMissionTitle(MissionArchive& archive);
+// The same from an archive opened already, in `language` (any thread: it touches nothing
+// but `archive`).
+std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::string& language);
 
 // True when the title of the archive at `path` reads quickly: a ZIP archive, or one whose
 // cache is kept; a .7z or .rar otherwise decodes what lies before its titles file.

@@ -29,8 +29,10 @@ struct AppState {
     std::unique_ptr<IniFile> settings;      // "Tallowmere.ini", apppaths::settingsFile
     std::unique_ptr<IniFile> languageFile;  // "Tallowmere.dat", read only
     std::array<std::string, kLanguageSlotCount + 1> languageSlots;  // 1..kLanguageSlotCount
-    std::array<GameRecord, 3> thiefdata;                            // 1..2
-    std::string applicationTitle;  // product name + " v" + product version
+    // The game language folder of the interface's language ("english", "german", ...).
+    std::string interfaceLanguage = "english";
+    std::array<GameRecord, 3> thiefdata;  // 1..2
+    std::string applicationTitle;         // product name + " v" + product version
 };
 
 AppState& app();

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/TextUtil.h"
 #include "state/AppState.h"
 
 namespace {
@@ -20,7 +21,7 @@ std::function<void()> setLanguageApplyHook(std::function<void()> hook) {
 
 void LoadLanguageTable() {
     AppState& a = app();
-    std::array<std::string, kLanguageSlotCount + 1> slots;
+    std::array<std::string, kLanguageSlotCount + 1> table;
     // The chosen section is read once: the store and the file do not change while the
     // table is being filled, so every slot sees the same choice.
     std::string choice = "1";
@@ -31,9 +32,10 @@ void LoadLanguageTable() {
         for (int n = 1; n <= kLanguageSlotCount; ++n) {
             const std::string key = std::to_string(n);
             const std::string english = a.languageFile->ReadString("English", key, "");
-            slots[static_cast<size_t>(n)] = a.languageFile->ReadString(section, key, english);
+            table[static_cast<size_t>(n)] = a.languageFile->ReadString(section, key, english);
         }
     }
-    a.languageSlots = std::move(slots);
+    a.languageSlots = std::move(table);
+    a.interfaceLanguage = text::lowerAscii(section);
     if (applyHook()) applyHook()();
 }

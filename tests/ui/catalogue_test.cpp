@@ -436,6 +436,9 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
         ASSERT_TRUE(makeZip(missions + c.archive,
                             {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", c.titlesFile}}));
     }
+    // A download cut short spoils neither the scan nor the other titles: listed, no box.
+    const std::string whole = readFile(missions + "Pl.zip");
+    writeFile(missions + "Broken.zip", whole.substr(0, whole.size() / 2));
     // An earlier version kept this title as the 8-bit text of the mission (Windows-1250).
     const std::string legacyKey =
         "Legacy." + std::to_string(fsx::fileSize64(missions + "Legacy.zip"));
@@ -457,6 +460,10 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
     }));
     QTest::qWait(300);
     EXPECT_EQ(form->StatusBar->SimpleText(), "");
+    ASSERT_GT(rowOf("Broken"), 0);
+    select(rowOf("Broken"));  // says why in its panel, again without a box
+    EXPECT_EQ(form->noteslabel->text().toStdString(), "<100>");
+    EXPECT_TRUE(prompts.messages.empty());
     for (const Case& c : cases) {
         const std::string name = c.archive.substr(0, c.archive.find('.'));
         SCOPED_TRACE(name);

@@ -161,7 +161,6 @@ ScanEnv scanEnv() {
     Tmainform& f = *mainform;
     ScanEnv env;
     env.grid = f.QuestGrid;
-    env.zip2 = f.Zip2.get();
     env.setCurrentBar = [&f](const std::string& t) { f.CurrentBar->SetSimpleText(t); };
     env.setCaption = [&f](const std::string& t) { f.setWindowTitle(text::display(t)); };
     env.runSetupDialog = [] { RunSetupDialog(); };

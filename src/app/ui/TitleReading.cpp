@@ -58,11 +58,11 @@ struct TitleReading::Impl {
 
     void start(std::vector<TitleRead> reads) {
         left = reads.size();
-        worker = std::thread([this, reads = std::move(reads)] {
+        worker = std::thread([this, reads = std::move(reads), language = titleLanguage()] {
             for (const TitleRead& r : reads) {
                 if (stopping) return;
                 std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
-                std::optional<std::string> title = readMissionTitle(*archive);
+                std::optional<std::string> title = readMissionTitle(*archive, language);
                 const std::lock_guard<std::mutex> hold(lock);
                 done[r.recordKey] = std::move(title);
                 --left;

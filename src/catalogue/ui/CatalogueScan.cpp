@@ -6,7 +6,6 @@
 #include <set>
 
 #include "archive/MissionArchive.h"
-#include "archive/ZipArchiver.h"
 #include "catalogue/RowFilter.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
@@ -240,7 +239,7 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
             row[4] = std::to_string(entry.size);
             if (!isMissionUnder(settings, RecordKey(row), file.dir + entry.name)) continue;
         } else {
-            if (!IsMissionArchive(file.dir, entry.name, *env.zip2)) continue;
+            if (!IsMissionArchive(file.dir, entry.name)) continue;
             row[2] = entry.name.substr(0, entry.name.size() - file.ext.size());
             row[4] = std::to_string(entry.size);
         }

@@ -9,7 +9,6 @@
 #include <vector>
 
 class TStringGridEx;
-class TZipArchiver;
 
 // A mission row whose record holds no title yet, at its row before the grid is sorted.
 struct TitleRead {
@@ -20,7 +19,6 @@ struct TitleRead {
 
 struct ScanEnv {
     TStringGridEx* grid = nullptr;
-    TZipArchiver* zip2 = nullptr;  // tests archives, so that Zip keeps its archive
     std::function<void(const std::string&)> setCurrentBar;
     std::function<void(const std::string&)> setCaption;
     std::function<void()> runSetupDialog;
