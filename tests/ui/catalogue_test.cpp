@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QFrame>
@@ -488,6 +489,23 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
         EXPECT_NE(settings().ReadString(RecordKey(grid().RowCells(row)), "title", "_"), "_");
         EXPECT_EQ(grid().Cell(1, row), c.shown);
     }
+}
+
+// The list follows the mission directory without a restart: a download that arrives shows,
+// a deleted archive goes, F5 scans at once.
+TEST_F(Catalogue, NewDownloadsShowWithoutARestart) {
+    mission("A.zip");
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->ScanCatalogue(false);
+    mission("B.zip");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rowOf("B") > 0; }, 8000));
+    fsx::deleteFile(missions + "A.zip");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rowOf("A") == 0; }, 8000));
+    mission("C.zip");
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    EXPECT_GT(rowOf("C"), 0);
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 // Every column fits what it shows and the title takes the room left, so that the last column

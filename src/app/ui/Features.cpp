@@ -1,13 +1,17 @@
 // Connects the main window's events and the start-up to the features that carry them out.
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileSystemWatcher>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <map>
 
@@ -157,6 +161,40 @@ TitleReading& titleReading() {
     return holder->reading;
 }
 
+// The list follows the mission directories: F5 scans them again, and an archive that
+// arrives, changes or goes shows within a few seconds, once the folder has been still for
+// a moment (a browser writes a download in steps) and nothing else is under way.
+void keepCatalogueCurrent() {
+    constexpr int kStillMs = 1500;
+    static QPointer<QFileSystemWatcher> watcher;
+    static QPointer<QTimer> still;
+    if (!watcher) {
+        watcher = new QFileSystemWatcher(mainform);
+        still = new QTimer(mainform);
+        still->setSingleShot(true);
+        still->setInterval(kStillMs);
+        QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, still,
+                         qOverload<>(&QTimer::start));
+        QObject::connect(still, &QTimer::timeout, [] {
+            if (!mainform) return;
+            if (!mainform->isEnabled() || QApplication::activeModalWidget()) {
+                still->start();
+                return;
+            }
+            if (MissionArchivesNow() != ScannedMissionArchives()) mainform->ScanCatalogue(false);
+        });
+        auto* refresh = new QShortcut(QKeySequence::Refresh, mainform);
+        QObject::connect(refresh, &QShortcut::activated, [] {
+            if (mainform && mainform->isEnabled()) mainform->ScanCatalogue(false);
+        });
+    }
+    QStringList dirs;
+    for (const std::string& dir : MissionDirectories()) dirs.push_back(text::display(dir));
+    if (watcher->directories() == dirs) return;
+    if (!watcher->directories().isEmpty()) watcher->removePaths(watcher->directories());
+    if (!dirs.isEmpty()) watcher->addPaths(dirs);
+}
+
 ScanEnv scanEnv() {
     Tmainform& f = *mainform;
     ScanEnv env;
@@ -185,6 +223,7 @@ void InstallFeatureHooks() {
     MainFormHooks& hooks = mainFormHooks();
     hooks.scanCatalogue = [](bool refreshOnly) {
         ScanCatalogue(refreshOnly, scanEnv());
+        if (!refreshOnly) keepCatalogueCurrent();
         showRemoveCommand(selectionShown() ? mainform->QuestGrid->Row() : 0);
     };
     hooks.drawCell = [](TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,

@@ -132,6 +132,15 @@ std::vector<ArchiveFile> missionArchiveFiles(IniFile& settings) {
     return files;
 }
 
+std::string g_scannedArchives;
+
+std::string signatureOf(const std::vector<ArchiveFile>& files) {
+    std::string text;
+    for (const ArchiveFile& f : files)
+        text += f.dir + '\n' + f.entry.name + '\n' + std::to_string(f.entry.size) + '\n';
+    return text;
+}
+
 // Archives of the same name and size in two formats (Foo.7z and Foo.rar) would share one
 // record: the one of the first format (.zip, .7z, .rar) keeps the name without extension,
 // the others are named with theirs. Returns their keys.
@@ -229,6 +238,7 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
 std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
     std::vector<TitleRead> untitled;
     const std::vector<ArchiveFile> archives = missionArchiveFiles(settings);
+    g_scannedArchives = signatureOf(archives);
     const std::set<std::string> ownNames = namedWithExtension(archives);
     for (const ArchiveFile& file : archives) {
         const fsx::DirEntry& entry = file.entry;
@@ -327,4 +337,20 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     grid.SetRow(selected);
     state.release();
     if (env.selectCell) env.selectCell(0, grid.Row());
+}
+
+std::vector<std::string> MissionDirectories() {
+    std::vector<std::string> dirs;
+    if (!app().settings) return dirs;
+    for (const std::string& key : app().settings->ReadSection("mission directories"))
+        if (fsx::directoryExists(key)) dirs.push_back(key);
+    return dirs;
+}
+
+std::string MissionArchivesNow() {
+    return app().settings ? signatureOf(missionArchiveFiles(*app().settings)) : std::string();
+}
+
+const std::string& ScannedMissionArchives() {
+    return g_scannedArchives;
 }

@@ -33,3 +33,10 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env);
 // Number of full scans started so far. A scan that opened the setup dialog and finds that
 // the dialog ran a full scan of its own abandons itself.
 unsigned FullScanCount();
+
+// The existing mission directories, and what they hold now as one text (every mission
+// archive's folder, name and size). A full scan keeps what it saw; the list is out
+// of date when the two differ.
+std::vector<std::string> MissionDirectories();
+std::string MissionArchivesNow();
+const std::string& ScannedMissionArchives();
