@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "game/GameState.h"
+#include "platform/IniFile.h"
 #include "state/AppState.h"
 #include "support/TestSupport.h"
 
@@ -56,6 +57,11 @@ TEST_F(GameStateTest, InstalledStateFromMarker) {
     EXPECT_EQ(game.installed, "/missions/calendra.zip");
     EXPECT_EQ(game.installedCheck, "12345");
     EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: calendra.zip");
+    // By its title once its record holds one.
+    app().settings = std::make_unique<IniFile>(dir.file("Tallowmere.ini"));
+    app().settings->WriteString("calendra.12345", "title", "Calendra's Cradle");
+    EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: Calendra's Cradle");
+    app().settings.reset();
     // Half installed: marked as such.
     app().languageSlots[90] = "(incomplete)";
     dir.write("Tallowmere.Current", "/missions/calendra.zip\r\nunfinished\r\n");

@@ -2,10 +2,13 @@
 
 #include "game/GameDir.h"
 #include "game/InstallState.h"
+#include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 std::string UnknownLanguageMessage(const std::string& value) {
     return "Your language \"" + value +
@@ -42,9 +45,25 @@ void ReadInstalledState(GameRecord& game) {
     game.installedCheck = lines.size() > 1 ? lines[1] : std::string();
 }
 
+namespace {
+
+// The installed mission by the title its record holds, else by its archive's file name.
+std::string installedName(const GameRecord& game) {
+    const std::string file = text::extractFileName(game.installed);
+    const std::string& size = game.installedCheck;
+    if (!app().settings || size.empty() || size.size() > 18 ||
+        size.find_first_not_of("0123456789") != std::string::npos)
+        return file;
+    const std::string title =
+        app().settings->ReadString(ArchiveRecordKey(file, std::stoll(size)), "title", "_");
+    return title.empty() || title == "_" ? file : title;
+}
+
+}  // namespace
+
 std::string CurrentBarPart(int number, const GameRecord& game) {
-    std::string part = std::string(26, ' ') + "Thief " + std::to_string(number) + ": " +
-                       text::extractFileName(game.installed);
+    std::string part =
+        std::string(26, ' ') + "Thief " + std::to_string(number) + ": " + installedName(game);
     // An install or uninstall that did not complete: the next Play removes it.
     if (game.installedCheck == kUnfinished) part += " " + slot(90);
     return part;

@@ -28,6 +28,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
@@ -204,6 +205,9 @@ TEST_F(InstallWiring, PlayInstallsTheSelectedMissionAndStartsTheGame) {
     for (int i = 0; i < 250 && !fsx::fileExists(record); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(fsx::fileExists(record));
+    // The note of the start goes once the game has had time to appear.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar->SimpleText().empty(); },
+                                kStartNoteMs + 2000));
 }
 
 TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QProgressBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/Selection.h"
@@ -153,6 +155,15 @@ void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallActi
     }
     if (outcome.refreshed) showOutcome(f, row);
     if (outcome.ran) f.installonlybutton->setEnabled(false);
+    // "Starting the game..." covers the seconds the game takes to appear, not the game.
+    if (outcome.started) {
+        const std::string shown = f.StatusBar->SimpleText();
+        QPointer<Tmainform> window(&f);
+        QTimer::singleShot(kStartNoteMs, &f, [window, shown] {
+            if (window && window->StatusBar->SimpleText() == shown)
+                window->StatusBar->SetSimpleText("");
+        });
+    }
 }
 
 void RemoveMissionFolderFromMainForm(const SelectionHandler& selection) {

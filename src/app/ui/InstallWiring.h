@@ -18,6 +18,8 @@ std::unique_ptr<ProgressSink> mainFormProgress(Tmainform& form);
 // top bar and the command buttons show what is installed. Does nothing without a main
 // window or a selected row.
 void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallAction action);
+// How long the status line says that the game or DromEd is starting.
+inline constexpr int kStartNoteMs = 6000;
 
 // Removes the installed mission folder of the selected mission (the request built as for
 // install-and-launch), its saved games and screenshots kept in its saves archive; afterwards
