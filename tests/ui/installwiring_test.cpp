@@ -264,6 +264,7 @@ TEST_F(InstallWiring, MissionsInFoldersAreMarkedAndRemovedOneByOne) {
     EXPECT_TRUE(fsx::directoryExists(game + "FMs/Beta"));
     EXPECT_EQ(storedSaves(game + "allsaves/Alpha_saves.zip"),
               (std::map<std::string, std::string>{{"game0000.sav", "A save"}}));
+    EXPECT_EQ(form->StatusBar->SimpleText(), "<211>");  // where they are, in the status line
     EXPECT_TRUE(prompts.messages.empty());
 }
 

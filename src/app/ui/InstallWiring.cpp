@@ -15,6 +15,8 @@
 #include "dialogs/ui/OlderSavesDlg.h"
 #include "game/MissionRecords.h"
 #include "install/FolderInstall.h"
+#include "install/Uninstall.h"
+#include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -180,6 +182,10 @@ void RemoveMissionFolderFromMainForm(const SelectionHandler& selection) {
     }
     showOutcome(f, row);
     f.installonlybutton->setEnabled(true);  // the row's mission can go in again
+    const std::string& gameDir = app().thiefdata[request.mission.currentGame].gameDir;
+    const std::string savesZip = SavesArchivePath(gameDir, request.mission.archivePath);
+    if (!gameDir.empty() && fsx::fileExists(savesZip))
+        f.StatusBar->SetSimpleText(text::withArgument(slot(211), fsx::resolve(savesZip)));
 }
 
 void BringBackSavedGameFromMainForm(const SelectionHandler& selection) {
