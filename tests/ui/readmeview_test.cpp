@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QScrollBar>
@@ -275,4 +276,29 @@ TEST_F(ReadmeView, ReadmesShowAsTheirAuthorsLaidThemOut) {
     }
 }
 
+// Where a clicked link would go: the handler of every scheme a read-me may name.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QStringList opened;
+  public slots:
+    void open(const QUrl& url) { opened << url.toString(); }
+};
+
+// A web link opens in the browser; a file, a folder or anything else a read-me names does not.
+TEST(ReadmeLinks, OnlyWebLinksOpen) {
+    LinkCatcher catcher;
+    for (const char* scheme : {"http", "https", "file", "ftp", "mailto"})
+        QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+    ::ReadmeView view;
+    for (const char* url : {"https://www.ttlg.com/", "HTTP://example.org/a", "file:///etc/passwd",
+                            "ftp://example.org/", "mailto:x@example.org", "../escape.txt"})
+        emit view.anchorClicked(QUrl(url));
+    for (const char* scheme : {"http", "https", "file", "ftp", "mailto"})
+        QDesktopServices::unsetUrlHandler(scheme);
+    EXPECT_EQ(catcher.opened, (QStringList{"https://www.ttlg.com/", "http://example.org/a"}));
+}
+
 }  // namespace
+
+#include "readmeview_test.moc"

@@ -1,6 +1,7 @@
 #include "app/ui/ReadmeDocument.h"
 
 #include <QBuffer>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QImageReader>
 #include <QRegularExpression>
@@ -8,6 +9,7 @@
 #include <QTextCursor>
 #include <QTextFrame>
 #include <QTextTable>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -114,6 +116,11 @@ ReadmeView::ReadmeView(QWidget* parent) : QTextBrowser(parent) {
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setDocument(freshDocument(font()));
+    // A web link opens in the browser; nothing else a read-me names is opened.
+    connect(this, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
+        const QString scheme = url.scheme().toLower();
+        if (scheme == "http" || scheme == "https") QDesktopServices::openUrl(url);
+    });
 }
 
 ReadmeDocument* ReadmeView::freshDocument(const QFont& font) {
