@@ -12,7 +12,7 @@ top=$(cd "$(dirname "$0")" && pwd)
 cd "$top"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config git
-          qt6-base-dev qt6-svg-dev libgl1-mesa-dev zlib1g-dev libdeflate-dev libmpg123-dev
+          qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl1-mesa-dev zlib1g-dev libdeflate-dev libmpg123-dev
           libgtest-dev googletest libbenchmark-dev libarchive-dev liblzma-dev libuchardet-dev
           libyaml-cpp-dev
           zip unzip p7zip-full 7zip libarchive-tools lame sox python3 xvfb xauth clang-format

@@ -64,5 +64,6 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tallowmere.example.org)
 # The libraries the program, the engines and the plug-in link, as dpkg-shlibdeps finds
 # them; Wine is what starts the games, but a missions-only use works without it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine")
+# Qt's own words in its boxes (Yes, No, OK, Cancel) in the interface's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine, qt6-translations-l10n")
 include(CPack)

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFrame>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -23,6 +25,7 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/ui/QuestGridDraw.h"
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "game/ComponentProgress.h"
@@ -168,6 +171,18 @@ TEST_F(MainForm, LanguageLoadsRenameTheControlsAtOnce) {
     LoadLanguageTable();
     EXPECT_EQ(f.playbutton->text(), "b11");
     EXPECT_EQ(f.moviescheck->text(), "b46");
+
+    // Dates, sizes and Qt's own words follow the interface's language.
+    app().interfaceLanguage = "german";
+    Tmainform::applyInterfaceLocale();
+    EXPECT_EQ(DateCellText("46365").toStdString(), "09.12.26");
+    EXPECT_EQ(SizeCellText("1310720").toStdString(), "1,25 MB");
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+    }
+    app().interfaceLanguage = "english";
+    Tmainform::applyInterfaceLocale();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
 
     // Without a language file every caption is empty, the editor button's excepted.
     dir.write("Tallowmere.dat", "");

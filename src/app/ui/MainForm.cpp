@@ -6,7 +6,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QProgressBar>
@@ -15,10 +17,12 @@
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QToolButton>
+#include <QTranslator>
 #include <algorithm>
 #include <climits>
 #include <exception>
 #include <iterator>
+#include <map>
 
 #include "app/StartUp.h"
 #include "app/ui/MainFormFilter.h"
@@ -408,6 +412,40 @@ void Tmainform::ApplyLanguage() {
     caption(SetupButton, 72);
     hint(SetupButton, 67);
     FilterEdit->setPlaceholderText(text::display(slot(104)));
+    applyInterfaceLocale();
+    QuestGrid->viewport()->update();  // dates and sizes as the language writes them
+}
+
+void Tmainform::applyInterfaceLocale() {
+    // Qt's own words (Yes, No, OK, Cancel in its boxes) and the dates follow the
+    // interface's language, not the system's.
+    static const std::map<std::string, const char*> kLocales = {
+        {"english", "en"}, {"german", "de"}, {"french", "fr"}, {"spanish", "es"}};
+    const auto found = kLocales.find(app().interfaceLanguage);
+    const QLocale wanted(QString::fromLatin1(found == kLocales.end() ? "en" : found->second));
+    // The system's own when it speaks the language: its country's way of writing a date.
+    const QLocale system = QLocale::system();
+    const QLocale locale =
+        system.language() == wanted.language() ||
+                (wanted.language() == QLocale::English && system.language() == QLocale::C)
+            ? system
+            : wanted;
+    QLocale::setDefault(locale);
+    static QTranslator* qtWords = nullptr;
+    if (!qApp) return;
+    if (qtWords) {
+        QCoreApplication::removeTranslator(qtWords);
+        delete qtWords;
+        qtWords = nullptr;
+    }
+    auto* words = new QTranslator(qApp);
+    if (locale.language() != QLocale::English &&
+        words->load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(words);
+        qtWords = words;
+    } else {
+        delete words;
+    }
 }
 
 int Tmainform::Panel1HeightFor(int clientHeight) {

@@ -130,7 +130,8 @@ class Tmainform : public QWidget {
 
     // Applies the language table to captions and hints.
     void ApplyLanguage();
-
+    // The locale and Qt's own translation of the interface's language.
+    static void applyInterfaceLocale();
     // Window geometry in section "window": top and left of the frame, client height and
     // width.
     void SaveWindowGeometry();

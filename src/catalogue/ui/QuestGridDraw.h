@@ -30,9 +30,10 @@ QString DayNumberText(int64_t dayNumber, const QLocale& locale);
 bool CellToInt64(const std::string& cell, int64_t& out);
 
 // What column 4 or 6 of a cell shows: the formatted value, or the raw text when the cell
-// is not an integer (or its day number gives no date).
-QString SizeCellText(const std::string& cell, const QLocale& locale = QLocale::system());
-QString DateCellText(const std::string& cell, const QLocale& locale = QLocale::system());
+// is not an integer (or its day number gives no date); by default in the locale of the
+// interface's language (QLocale::setDefault).
+QString SizeCellText(const std::string& cell, const QLocale& locale = QLocale());
+QString DateCellText(const std::string& cell, const QLocale& locale = QLocale());
 
 // The text a data cell of column `col` shows (sizes and dates formatted as above).
 QString QuestGridCellText(int col, const std::string& cell);
