@@ -238,7 +238,7 @@ TEST_F(Setup, RearrangementMovesResourceFilesAndRewritesInstallCfg) {
     EXPECT_TRUE(prompts.messages.empty());
 }
 
-TEST_F(Setup, DeclinedRearrangementAsksAgainAndOkGoesOn) {
+TEST_F(Setup, DeclinedRearrangementIsNotAskedAgainAndOkGoesOn) {
     SetupState s = valid();
     dir.write("t1/obj.crf", "o");
     s.t2dir = dir.path() + "no-t2";
@@ -251,11 +251,17 @@ TEST_F(Setup, DeclinedRearrangementAsksAgainAndOkGoesOn) {
     EXPECT_FALSE(fsx::pathExists(dir.file("t1/crfs")));
     EXPECT_EQ(readFile(dir.file("t1/install.cfg")), kInstallCfg);
 
+    // The No is kept: the next OK does not ask again.
     s.t2dir.clear();
     prompts.messages.clear();
-    EXPECT_TRUE(SetupOk(s, hooks));  // a closed question is a No
-    EXPECT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(fsx::pathExists(dir.file("t1/crfs")));
+    // Nor is a folder without loose resource files asked about.
+    SetupState bare = valid();
+    bare.t1dir = thief1("bare");
+    EXPECT_TRUE(SetupOk(bare, hooks));
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 TEST_F(Setup, Thief2IsNeverRearranged) {

@@ -108,8 +108,17 @@ bool checkThief1(const std::string& typed, bool& aborted) {
     }
     if (!fsx::fileExists(d + gamedir::kConvictOsm))
         prompter().message(slot(17), PromptButtons::Ok, PromptIcon::Warning);
-    if (!fsx::directoryExists(d + gamedir::kCrfsDir) && !RearrangeThief1Resources(d))
-        aborted = true;
+    // Asked only while loose resource files lie in the folder (they may be in RES already),
+    // and once: the player's No is kept for the folder.
+    IniFile* settings = app().settings.get();
+    const bool loose = !fsx::listDirectory(d, "*.crf").empty();
+    const bool declined = settings && settings->ReadString(kOptions, "crfs declined", "") == d;
+    if (!fsx::directoryExists(d + gamedir::kCrfsDir) && loose && !declined) {
+        if (!RearrangeThief1Resources(d))
+            aborted = true;
+        else if (!fsx::directoryExists(d + gamedir::kCrfsDir) && settings)
+            settings->WriteString(kOptions, "crfs declined", d);
+    }
     return true;
 }
 
