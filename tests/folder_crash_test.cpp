@@ -61,23 +61,13 @@ const Files kGameFiles = {{"cam_mod.ini", "; NewDark\n;fm_path .\\FMs\n"},
                           {"fam/sky.pcx", "original sky"},
                           {"SAVES/game0000.sav", "original save"}};
 
-// One run of the scenario: mission A's archive (".zip" or ".7z"), what is done at the steps
-// tried, and every how many steps one is tried by default.
-struct Sample {
-    const char* aExtension;
-    powercut::Mode mode;
-    long stride;
-};
-constexpr Sample kSamples[] = {
+// The samples CI runs.
+constexpr CrashSample kSamples[] = {
     {".zip", powercut::Mode::Kill, 11},   {".zip", powercut::Mode::PowerCut, 2},
     {".zip", powercut::Mode::Fail, 11},   {".7z", powercut::Mode::Kill, 23},
     {".7z", powercut::Mode::PowerCut, 4}, {".7z", powercut::Mode::Fail, 23}};
-void PrintTo(const Sample& sample, std::ostream* out) {
-    *out << sample.aExtension << ", " << powercut::name(sample.mode) << ", every " << sample.stride
-         << " steps";
-}
 
-struct FolderCrashTest : ::testing::TestWithParam<Sample> {
+struct FolderCrashTest : ::testing::TestWithParam<CrashSample> {
     TempDir dir;
     ScriptedPrompter prompts;
     std::string state, G, fms, missions;  // state: the game directory and the settings
@@ -299,7 +289,7 @@ struct FolderCrashTest : ::testing::TestWithParam<Sample> {
 };
 
 TEST_P(FolderCrashTest, NothingIsLost) {
-    const Sample& sample = GetParam();
+    const CrashSample& sample = GetParam();
     if (!modeTried(sample.mode)) GTEST_SKIP() << "not in TALLOWMERE_CRASH_MODES";
     const long stride = crashStride(sample.stride);
     const std::string why = dir.path() + "why.txt";
@@ -377,11 +367,6 @@ TEST_P(FolderCrashTest, NothingIsLost) {
     EXPECT_GT(tried, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FolderCrashTest, ::testing::ValuesIn(kSamples),
-                         [](const ::testing::TestParamInfo<Sample>& info) {
-                             return (info.param.aExtension == std::string(".7z") ? "SevenZip"
-                                                                                 : "Zip") +
-                                    modeLabel(info.param.mode);
-                         });
+INSTANTIATE_TEST_SUITE_P(Faults, FolderCrashTest, ::testing::ValuesIn(kSamples), crashSampleName);
 
 }  // namespace

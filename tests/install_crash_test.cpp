@@ -74,23 +74,13 @@ const Files kGameFiles = {{"strings/default.str", "game"},
                           {"strings/goals.str", "original goals"},
                           {"fam/sky.pcx", "original sky"}};
 
-// One run of the scenario: the first mission's archive (".zip" or ".7z"), what is done at
-// the steps tried, and every how many steps one is tried by default.
-struct Sample {
-    const char* aExtension;
-    powercut::Mode mode;
-    long stride;
-};
-constexpr Sample kSamples[] = {
+// The samples CI runs.
+constexpr CrashSample kSamples[] = {
     {".zip", powercut::Mode::Kill, 23},   {".zip", powercut::Mode::PowerCut, 3},
     {".zip", powercut::Mode::Fail, 17},   {".7z", powercut::Mode::Kill, 37},
     {".7z", powercut::Mode::PowerCut, 5}, {".7z", powercut::Mode::Fail, 29}};
-void PrintTo(const Sample& sample, std::ostream* out) {
-    *out << sample.aExtension << ", " << powercut::name(sample.mode) << ", every " << sample.stride
-         << " steps";
-}
 
-struct CrashTest : ::testing::TestWithParam<Sample> {
+struct CrashTest : ::testing::TestWithParam<CrashSample> {
     TempDir dir;
     ScriptedPrompter prompts;
     std::string G, missions;
@@ -349,7 +339,7 @@ struct CrashTest : ::testing::TestWithParam<Sample> {
 
     // Does what the sample says at every `stride`-th step of each operation
     // (TALLOWMERE_CRASH_STRIDE instead when set), each followed by fresh starts that play on.
-    void faultEverywhere(const Sample& sample);
+    void faultEverywhere(const CrashSample& sample);
 };
 
 TEST_P(CrashTest, NothingIsLost) {
@@ -358,14 +348,9 @@ TEST_P(CrashTest, NothingIsLost) {
     faultEverywhere(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, CrashTest, ::testing::ValuesIn(kSamples),
-                         [](const ::testing::TestParamInfo<Sample>& info) {
-                             return (info.param.aExtension == std::string(".7z") ? "SevenZip"
-                                                                                 : "Zip") +
-                                    modeLabel(info.param.mode);
-                         });
+INSTANTIATE_TEST_SUITE_P(Faults, CrashTest, ::testing::ValuesIn(kSamples), crashSampleName);
 
-void CrashTest::faultEverywhere(const Sample& sample) {
+void CrashTest::faultEverywhere(const CrashSample& sample) {
     const long stride = crashStride(sample.stride);
     const std::string why = dir.path() + "why.txt";
     const std::string world = dir.path() + "world/";         // just before the operation

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,23 @@ inline std::string modeLabel(powercut::Mode mode) {
     return mode == powercut::Mode::Kill       ? "Killed"
            : mode == powercut::Mode::PowerCut ? "PowerCut"
                                               : "WriteFails";
+}
+
+// One run of a crash test's scenario: the first mission's archive (".zip" or ".7z"), what
+// is done at the steps tried, and every how many steps one is tried by default.
+struct CrashSample {
+    const char* aExtension;
+    powercut::Mode mode;
+    long stride;
+};
+inline void PrintTo(const CrashSample& sample, std::ostream* out) {
+    *out << sample.aExtension << ", " << powercut::name(sample.mode) << ", every " << sample.stride
+         << " steps";
+}
+// The sample's part of a test's name: "ZipKilled", "SevenZipPowerCut", ...
+inline std::string crashSampleName(const ::testing::TestParamInfo<CrashSample>& info) {
+    return (info.param.aExtension == std::string(".7z") ? "SevenZip" : "Zip") +
+           modeLabel(info.param.mode);
 }
 
 // The modes tried: those TALLOWMERE_CRASH_MODES names ("kill", "powercut", "fail",
