@@ -75,9 +75,13 @@ TEST_F(AnalysisTest, ArchiveWithoutMissionFileIsThiefOneAndStoresNoType) {
 }
 
 TEST_F(AnalysisTest, MissionNumberOnlyFromRootMembers) {
-    analyse("a.zip", {{"maps/miss20.mis", "x"}});
+    analyse("a.zip", {{"readme.txt", "r"}, {"maps/miss20.mis", "x"}});
     EXPECT_EQ(mission.missionFileMember, "maps\\miss20.mis");
     EXPECT_EQ(mission.missionNumber, 0);
+    // A mission packed whole in one folder counts from that folder.
+    analyse("p.zip", {{"Packed/miss20.mis", "x"}, {"Packed/strings/goals.str", "g"}});
+    EXPECT_EQ(mission.missionFileMember, "Packed\\miss20.mis");
+    EXPECT_EQ(mission.missionNumber, 20);
     analyse("b.zip", {{"MISS20.MIS", "x"}});
     EXPECT_EQ(mission.missionFileMember, "MISS20.MIS");
     EXPECT_EQ(mission.missionNumber, 20);

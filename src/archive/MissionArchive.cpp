@@ -111,6 +111,30 @@ std::string missionArchiveExtension(const std::string& fileName) {
     return std::string();
 }
 
+std::string MemberRoot(const std::vector<ArchiveMember>& members) {
+    std::string root;
+    bool missionFile = false;
+    for (const ArchiveMember& m : members) {
+        const size_t cut = m.name.find_first_of("\\/");
+        if (cut == std::string::npos || cut == 0) return {};
+        const std::string top = m.name.substr(0, cut + 1);
+        if (root.empty()) root = top;
+        if (top.compare(0, top.size() - 1, root, 0, root.size() - 1) != 0) return {};
+        const std::string rest = m.name.substr(cut + 1);
+        if (rest.find_first_of("\\/") == std::string::npos &&
+            text::lowerAscii(text::extractFileExt(rest)) == ".mis")
+            missionFile = true;
+    }
+    return missionFile ? root : std::string();
+}
+
+std::string WithoutMemberRoot(const std::string& name, const std::string& root) {
+    if (root.empty() || name.size() <= root.size() ||
+        name.compare(0, root.size() - 1, root, 0, root.size() - 1) != 0)
+        return name;
+    return name.substr(root.size());
+}
+
 std::unique_ptr<MissionArchive> zipMission(TZipArchiver& zip) {
     return std::make_unique<ZipMission>(zip, nullptr, zip.ZipFileName());
 }

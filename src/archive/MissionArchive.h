@@ -101,6 +101,14 @@ const std::vector<std::string>& missionArchiveExtensions();
 // The mission archive extension of `fileName` (lower case), empty when it has none.
 std::string missionArchiveExtension(const std::string& fileName);
 
+// The one folder a download packs the whole mission in ("Mission\" of "Mission\miss20.mis",
+// "Mission\strings\titles.str", ...): the folder every member lies in when a mission file
+// lies right in it. The mission is read and installed as if it were not there. Empty for
+// any other archive.
+std::string MemberRoot(const std::vector<ArchiveMember>& members);
+// A member's name without that folder.
+std::string WithoutMemberRoot(const std::string& name, const std::string& root);
+
 // The files an archive is read from: for the first volume of a multi-volume RAR set
 // ("x.part1.rar", "x.part2.rar", ... or "x.rar", "x.r00", "x.r01", ...) the volumes that
 // exist in order; for any other archive the archive alone.

@@ -10,9 +10,20 @@ struct SelectedMission {
     uint8_t currentGame = 1;        // 1 or 2; 0 when the archive's game is not known
     std::string missionFileMember;  // last member with extension ".mis"
     uint64_t missionFileSize = 0;   // its size in the archive
-    uint8_t missionNumber = 0;      // from a root member miss<N>.mis; 0 = none
+    // The one folder the archive packs the mission in (MemberRoot), left out on install.
+    std::string memberRoot;
+    uint8_t missionNumber = 0;  // from a root member miss<N>.mis; 0 = none
     bool missionFlagsPresent = false;
     std::string titlesMember;  // last member holding "strings\" and "titles.str"
     // The selected row's archive in any format (" Original" for a game row).
     std::string archivePath;
 };
+
+// Where the mission file lands in the game's (or the mission's) folder.
+inline std::string installedMissionFile(const SelectedMission& mission) {
+    const std::string& name = mission.missionFileMember;
+    const std::string& root = mission.memberRoot;
+    return !root.empty() && name.size() > root.size() && name.compare(0, root.size(), root) == 0
+               ? name.substr(root.size())
+               : name;
+}

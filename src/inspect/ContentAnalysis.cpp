@@ -233,7 +233,8 @@ void scanMember(const std::string& member, const std::string& base, MemberScan& 
     scan.title.consider(member, titleLanguage());
     if (e == ".mis") {
         sel.missionFileMember = member;
-        MissionNumberFromName(n, sel.missionNumber);
+        MissionNumberFromName(text::lowerAscii(WithoutMemberRoot(member, sel.memberRoot)),
+                              sel.missionNumber);
     }
 }
 
@@ -408,6 +409,7 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
 
     MemberScan scan;
     const std::string base = archiveBaseName(archive.path());
+    sel.memberRoot = MemberRoot(archive.members());
     for (const ArchiveMember& member : archive.members()) {
         scanMember(member.name, base, scan, panel, sel);
         if (member.name == sel.missionFileMember) sel.missionFileSize = member.size;

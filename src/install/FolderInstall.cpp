@@ -120,8 +120,8 @@ int compressionLevel() {
 
 // The mission of the request as its folder holds it.
 missionfolders::FolderMission folderMission(const InstallRequest& request) {
-    return {text::extractFileName(request.mission.archivePath), request.mission.missionFileMember,
-            request.mission.missionFileSize};
+    return {text::extractFileName(request.mission.archivePath),
+            installedMissionFile(request.mission), request.mission.missionFileSize};
 }
 
 // The archive a mission's record came from: the file its record names (or, for a record of
@@ -330,6 +330,7 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     InstallRequest sized = op.request;
     for (const ArchiveMember& m : archive->members())
         if (m.name == sized.mission.missionFileMember) sized.mission.missionFileSize = m.size;
+    sized.mission.memberRoot = MemberRoot(archive->members());
     Operation sizedOp{sized, op.work, op.progress, op.game, op.gameDir, op.root};
     const std::string name = folderName(sizedOp);
     IniFile& store = settings();
@@ -378,10 +379,11 @@ MissionFolder RecordedMissionFolder(const InstallRequest& request) {
     missionfolders::FolderMission mission =
         missionfolders::recordedMission(*app().settings, request.recordKey);
     if (!request.mission.missionFileMember.empty()) {
-        if (!StaysInside(request.mission.missionFileMember)) return folder;
+        const std::string missionFile = installedMissionFile(request.mission);
+        if (!StaysInside(missionFile)) return folder;
         if (request.mission.missionFileSize != 0 || mission.missionFile.empty())
             mission.missionSize = request.mission.missionFileSize;
-        mission.missionFile = request.mission.missionFileMember;
+        mission.missionFile = missionFile;
     }
     folder.installed = !mission.missionFile.empty() &&
                        (mission.missionSize != 0

@@ -68,7 +68,8 @@ class FolderNames {
 // What a member becomes in the game directory; nothing for programs, libraries and names
 // that would lead out of the game directory.
 std::optional<PlannedMember> planMember(const ArchiveMember& entry, const std::string& gameDir,
-                                        const std::string& language, bool languageChoice) {
+                                        const std::string& language, bool languageChoice,
+                                        const std::string& root) {
     const std::string& name = entry.name;
     const std::string ext = lowerExt(name);
     if (ext == ".exe" || ext == ".dll") return std::nullopt;
@@ -79,8 +80,13 @@ std::optional<PlannedMember> planMember(const ArchiveMember& entry, const std::s
     p.member = name;
     p.size = entry.size;
     if (auto replaced = existingRelative(gameDir, name)) p.replaces.push_back(*replaced);
-    std::string target = name;
-    const std::string lowerName = text::lowerAscii(name);
+    // Extracted where the archive puts it, then moved to where the game looks for it.
+    std::string target = WithoutMemberRoot(name, root);
+    if (target != name) {
+        p.moveTarget = target;
+        if (auto replaced = existingRelative(gameDir, target)) p.replaces.push_back(*replaced);
+    }
+    const std::string lowerName = text::lowerAscii(target);
     const size_t at = language.empty() ? std::string::npos : lowerName.find("\\" + language + "\\");
     if (languageChoice && at != std::string::npos) {
         // The language folder that made it language-specific goes.
@@ -164,12 +170,13 @@ std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members
     std::vector<PlannedMember> plan;
     std::string controlNames, ownNames, caseNames;
     FolderNames onDisk;
+    const std::string root = MemberRoot(members);
     for (const ArchiveMember& e : members) {
         if (HasControlCharacter(e.name)) {
             controlNames.append("\n").append(shownName(e.name));
             continue;
         }
-        std::optional<PlannedMember> p = planMember(e, gameDir, language, languageChoice);
+        std::optional<PlannedMember> p = planMember(e, gameDir, language, languageChoice, root);
         if (!p) continue;
         const std::vector<std::string> names = namesOf(*p);
         // Never over the program's own files: the backup archive, the marker, the saves.

@@ -154,10 +154,15 @@ void moveLanguageFiles(const std::string& gameDir, const std::vector<PlannedMemb
         const std::string from = fsx::resolve(fsx::joinMember(gameDir, p.member));
         const std::string to = fsx::joinMember(gameDir, p.moveTarget);
         // The install goes on only with every file where the game looks for it.
-        if ((fsx::fileExists(to) && !fsx::deleteFile(to)) || !fsx::moveFile(from, to))
+        if (!fsx::forceDirectories(to.substr(0, to.find_last_of(fsx::kPathDelim))) ||
+            (fsx::fileExists(to) && !fsx::deleteFile(to)) || !fsx::moveFile(from, to))
             throw EInOutError(slot(108) + " " + to);
-        const size_t cut = from.find_last_of(fsx::kPathDelim);
-        if (cut != std::string::npos) fsx::removeDirectory(from.substr(0, cut));
+        // The folders it leaves empty go too, up to the game directory.
+        const std::string top = text::withTrailingDelim(fsx::resolve(gameDir));
+        std::string folder = from.substr(0, from.find_last_of(fsx::kPathDelim));
+        while (folder.size() > top.size() && folder.compare(0, top.size(), top) == 0 &&
+               fsx::removeDirectory(folder))
+            folder = folder.substr(0, folder.find_last_of(fsx::kPathDelim));
     }
 }
 
@@ -278,13 +283,14 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
         fsx::forceDirectories(file.substr(0, file.find_last_of(fsx::kPathDelim)));
         WriteMissionFlags(file, static_cast<uint8_t>(flags.number), game);
     }
-    const bool missionFilePlanned = std::any_of(
+    const auto planned = std::find_if(
         plan.begin(), plan.end(), [&](const PlannedMember& p) { return p.member == missionFile; });
-    if (!flags.write || !flags.numberedCopy || !missionFilePlanned || !StaysInside(missionFile))
+    if (!flags.write || !flags.numberedCopy || planned == plan.end() ||
+        !StaysInside(planned->target))
         return;
     const std::string copy =
         gamedir::path(gameDir, gamedir::missionFileName(static_cast<int>(flags.number)));
-    if (!fsx::copyFile(gamedir::path(gameDir, missionFile), copy, false))
+    if (!fsx::copyFile(gamedir::path(gameDir, planned->target), copy, false))
         throw EInOutError(slot(108) + " " + copy);
 }
 
@@ -303,7 +309,7 @@ bool startEditor(const std::string& gameDir, const SelectedMission& mission,
     // file of a mission analysed earlier.
     std::vector<std::string> script;
     if (mission.archivePath != kOriginal)
-        script.push_back("load_file " + mission.missionFileMember);
+        script.push_back("load_file " + installedMissionFile(mission));
     // A line break in the name would add a line of its own to the script.
     for (const std::string& l : script)
         if (l.find_first_of("\r\n") != std::string::npos)

@@ -302,6 +302,45 @@ TEST_F(InstallWiring, AnOlderSavedGameComesBackFromTheRowsMenu) {
     EXPECT_EQ(prompts.messages[0].text, "<210>");
 }
 
+// A download that packs the whole mission in one folder is read and installed as if the
+// folder were not there: its title shows, and its files land where the game looks, both
+// in the game folder and in a NewDark mission folder; nothing of the packing folder stays.
+TEST_F(InstallWiring, AMissionPackedInAFolderInstallsWhole) {
+    if (!haveProgram("zip")) GTEST_SKIP() << "zip missing";
+    TempDir tree;
+    tree.write("Packed/miss20.mis", "SKYOBJVAR");
+    tree.write("Packed/strings/titles.str", "title_20: \"The Packed Vault\"");
+    tree.write("Packed/strings/goals.str", "packed goals");
+    ASSERT_EQ(runCommand("cd '" + tree.path() + "' && zip -qr '" + missions + "Packed.zip' Packed"),
+              0);
+    for (const bool folders : {false, true}) {
+        SCOPED_TRACE(folders ? "mission folder" : "game folder");
+        if (folders) dir.write("Thief2/cam_mod.ini", "; NewDark\n");
+        const std::string into = folders ? game + "FMs/Packed/" : game;
+        form->ScanCatalogue(false);
+        const int row = rowOf("Packed");
+        ASSERT_GT(row, 0);
+        select(row);
+        EXPECT_NE(form->Questinfo->text().indexOf("The Packed Vault"), -1);
+        form->installonlybutton->click();
+        EXPECT_EQ(readFile(into + "miss20.mis"), "SKYOBJVAR");
+        EXPECT_EQ(readFile(into + "strings/goals.str"), "packed goals");
+        EXPECT_FALSE(fsx::pathExists(into + "Packed"));
+        EXPECT_TRUE(fsx::fileExists(into + "strings/missflag.str"));
+        EXPECT_TRUE(prompts.messages.empty());
+    }
+    form->ScanCatalogue(false);
+    EXPECT_TRUE(grid().RowMarked(rowOf("Packed")));  // the folder holds its mission file
+    // The game folder's install comes out whole when the original game is played.
+    app().settings->WriteString("options", "thief2dir", game);
+    std::remove((game + "cam_mod.ini").c_str());
+    form->ScanCatalogue(false);
+    select(rowOf(" Original (Thief 2)"));
+    form->installonlybutton->click();
+    EXPECT_FALSE(fsx::pathExists(game + "miss20.mis"));
+    EXPECT_EQ(readFile(game + "strings/goals.str"), "game's goals");
+}
+
 // Escape pressed while the mission is extracted stops the install: nothing counts as
 // installed, the game does not start, the window is usable again.
 // The row of what the game directory holds is bold, with a triangle before its title, after
