@@ -93,6 +93,8 @@ struct TitleReading::Impl {
                     storeTitle(settings, grid, row, key, *found->second);
             }
             batch.Commit();
+            // Rows sorted by title take their places as their titles arrive.
+            if (grid.SortIndex == 1) grid.SortRows();
         }
         if (remaining == 0) {
             timer.stop();
