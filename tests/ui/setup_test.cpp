@@ -511,10 +511,12 @@ TEST(DirDlg, ChoosingADriveShowsItsCurrentFolder) {
 }
 
 // The chooser as a player drives it from the keyboard: each step is keys on a control, then
-// the directory the chooser stands in and the current folder's name. Only OK accepts.
-TEST(DirDlg, KeysOpenFoldersAndOnlyOkAccepts) {
+// the directory the chooser stands in and the current folder's name. OK accepts, and Enter
+// on a folder with no folder below it.
+TEST(DirDlg, KeysOpenFoldersAndOkOrALastFolderAccepts) {
     TempDir dir;
-    for (const char* f : {"top/Alpha/x", "top/beta/x", "top/Bravo/x", "top/.local/share/Steam/x"})
+    for (const char* f : {"top/Alpha/x", "top/beta/x", "top/Bravo/in/x",
+                          "top/.local/share/Steam/in/x", "top/Leaf/x"})
         dir.write(f, "");
     const std::string top = dir.path() + "top";
     struct Step {
@@ -562,12 +564,14 @@ TEST(DirDlg, KeysOpenFoldersAndOnlyOkAccepts) {
         EXPECT_EQ(names().find(".local"), std::string::npos);
         d.ShowHiddenBox->setChecked(true);
         EXPECT_NE(names().find(".local"), std::string::npos);
-        d.OKBtn->setFocus();
-        QTest::keyClick(d.OKBtn, Qt::Key_Return);
+        d.ShowHiddenBox->setChecked(false);
+        d.DirectoryListBox->setFocus();
+        QTest::keyClicks(d.DirectoryListBox, "l");
+        QTest::keyClick(d.DirectoryListBox, Qt::Key_Return);
     });
     EXPECT_EQ(d.execModal(), QDialog::Accepted);
     EXPECT_EQ(done, static_cast<int>(steps.size()));
-    EXPECT_EQ(d.Directory(), top);
+    EXPECT_EQ(d.Directory(), top + "/Leaf");
 }
 
 }  // namespace

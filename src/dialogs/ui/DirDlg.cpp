@@ -289,8 +289,7 @@ TSelectDirDlg::TSelectDirDlg(QWidget* parent)
     FolderLabel->setGeometry(16, 72, 281, 17);
 
     DirectoryListBox = new FolderListBox(
-        this, [this] { DirectoryListBoxClick(DirectoryListBox->currentItem()); },
-        [this] { GoUp(); });
+        this, [this] { EnterFolder(); }, [this] { GoUp(); });
     DirectoryListBox->setObjectName("DirectoryListBox");
     DirectoryListBox->setGeometry(16, 91, 281, 153);
     DirectoryListBox->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -404,6 +403,17 @@ void TSelectDirDlg::fillFolders() {
     for (const std::string& name : subfolders(current_, ShowHiddenBox->isChecked()))
         add(joinDir(current_, name), name, chain.size(), closed);
     if (currentItem) DirectoryListBox->setCurrentItem(currentItem);
+}
+
+void TSelectDirDlg::EnterFolder() {
+    QListWidgetItem* item = DirectoryListBox->currentItem();
+    if (!item) return;
+    const std::string path = spath(item->data(kPathRole).toString());
+    DirectoryListBoxClick(item);
+    // A folder with nothing below it to open is the one chosen.
+    for (const fsx::DirEntry& e : fsx::listDirectory(path, "*"))
+        if (e.isDirectory) return;
+    OKBtnClick();
 }
 
 void TSelectDirDlg::DirectoryListBoxClick(QListWidgetItem* item) {

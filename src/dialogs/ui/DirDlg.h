@@ -63,6 +63,9 @@ class TSelectDirDlg : public QDialog, public ModalDialog {
     void RefreshDrives();
 
     // Events.
+    // Enter on the folder list: opens the current folder, and accepts it when nothing lies
+    // below it to open.
+    void EnterFolder();
     void DirectoryListBoxClick(QListWidgetItem* item);
     void DriveComboBoxChange(int index);
     // Opens the directory the path field names (relative to the current one when it is
