@@ -61,6 +61,13 @@ TEST(TextDecode, MissionTextsOfEveryPage) {
          "ber Stra\xE1"
          "e",
          "Ärger über Straße"},
+        // One accent in an English read-me: Windows-1252, not a DOS page.
+        {"A mission for C\xE9line, tested by the usual crew.\r\nHave fun!\r\n",
+         "A mission for Céline, tested by the usual crew.\r\nHave fun!\r\n"},
+        // Box-drawing art of code page 437.
+        {"\xC9\xCD\xCD\xCD\xCD\xCD\xCD\xBB\r\n\xBA Vault "
+         "\xBA\r\n\xC8\xCD\xCD\xCD\xCD\xCD\xCD\xBC\r\n",
+         "╔══════╗\r\n║ Vault ║\r\n╚══════╝\r\n"},
     };
     for (const auto& [bytes, expected] : cases) {
         SCOPED_TRACE(expected);

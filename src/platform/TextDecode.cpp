@@ -38,6 +38,11 @@ std::string windowsPageFor(const std::string& detected) {
         {"ISO-8859-5", "WINDOWS-1251"},
         {"MAC-CENTRALEUROPE", "WINDOWS-1250"},
         {"MAC-CYRILLIC", "WINDOWS-1251"},
+        // DOS pages the detector takes a short Western text for ("C\xE9line" as IBM852);
+        // real DOS text shows itself by its umlauts (looksLikeDosText) or its box drawing.
+        {"IBM437", "WINDOWS-1252"},
+        {"IBM850", "WINDOWS-1252"},
+        {"IBM852", "WINDOWS-1252"},
         {"ASCII", "WINDOWS-1252"},
         {"", "WINDOWS-1252"}};
     for (const auto& [from, to] : pages) {
@@ -53,6 +58,21 @@ bool isAsciiLetter(unsigned char c) {
 // The umlauts of code page 850 (and 437): ü ä Ä ö Ö Ü and ß.
 bool isDosUmlaut(unsigned char c) {
     return c == 0x81 || c == 0x84 || c == 0x8E || c == 0x94 || c == 0x99 || c == 0x9A || c == 0xE1;
+}
+
+// Box-drawing art of code page 437: a line of one drawing character (░ ▒ ▓ ─ ═ █ ▄ ▀)
+// three or more times in a row, which the letters and signs of the Windows pages at those
+// places (° ± ² Ä Í Û Ü ß; Д Н Ы Ь Я) never make.
+bool looksLikeBoxArt(const std::string& bytes) {
+    int run = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const bool drawing = (c >= 0xB0 && c <= 0xB2) || c == 0xC4 || c == 0xCD || c == 0xDB ||
+                             c == 0xDC || c == 0xDF;
+        run = drawing && i > 0 && bytes[i - 1] == bytes[i] ? run + 1 : (drawing ? 1 : 0);
+        if (run >= 3) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -98,6 +118,7 @@ std::string decodeText(const std::string& bytes) {
     if (startsWith(bytes, "\xFE\xFF", 2)) return fromCodePage(bytes.substr(2), "UTF-16BE");
     if (validUtf8(bytes)) return bytes;
     if (looksLikeDosText(bytes)) return fromCodePage(bytes, "CP850");
+    if (looksLikeBoxArt(bytes)) return fromCodePage(bytes, "CP437");
     return fromCodePage(bytes, windowsPageFor(detectedCodePage(bytes)));
 }
 
