@@ -135,6 +135,10 @@ TEST_F(AnalysisTest, IndicatorsAndCountsFromNames) {
 TEST_F(AnalysisTest, NamedReadmeWinsOverEarlierText) {
     analyse("MyMission.zip", {{"notes.txt", "notes"}, {"docs/MyMission.TXT", "the readme"}});
     EXPECT_EQ(panel.questMemo, "the readme");
+    // Without any read-me the pane says so.
+    app().languageSlots[212] = "<212>";
+    analyse("Bare.zip", {{"miss20.mis", "SKYOBJVAR"}});
+    EXPECT_EQ(panel.questMemo, "<212>");
 }
 
 TEST_F(AnalysisTest, TitleFromTitlesMemberIsStoredAndReadBackWithoutQuotes) {

@@ -441,6 +441,11 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
     }
 
     sel.currentGame = static_cast<uint8_t>(game);
+    // An empty pane would look like a read-me that failed to show.
+    if (panel.questMemo.empty()) {
+        panel.questMemo = slot(212);
+        panel.questMemoHtml = false;
+    }
     const GameRecord& record = app().thiefdata[static_cast<size_t>(game)];
     if (title.size() >= 4)
         panel.questinfo = "Thief " + std::to_string(game) + " : " + ShownTitle(title);
