@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/MissionArchive.h"
+
 // What the selection and the analysis found of the selected row: the value an install
 // request carries.
 struct SelectedMission {
@@ -21,9 +23,5 @@ struct SelectedMission {
 
 // Where the mission file lands in the game's (or the mission's) folder.
 inline std::string installedMissionFile(const SelectedMission& mission) {
-    const std::string& name = mission.missionFileMember;
-    const std::string& root = mission.memberRoot;
-    return !root.empty() && name.size() > root.size() && name.compare(0, root.size(), root) == 0
-               ? name.substr(root.size())
-               : name;
+    return WithoutMemberRoot(mission.missionFileMember, mission.memberRoot);
 }

@@ -818,17 +818,27 @@ void setCrashHook(void (*hook)()) {
 
 }  // namespace detail
 
-bool syncPath(const std::string& path) {
+namespace {
+
+// Flushes what `path` names to the disk: 0, or the error of the open or the sync.
+int flushPath(const std::string& path, int openFlags) {
 #ifdef _WIN32
     (void)path;
-    return true;
+    (void)openFlags;
+    return 0;
 #else
-    const int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
+    const int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC | openFlags);
+    if (fd < 0) return errno;
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
-    return ok;
+    return error;
 #endif
+}
+
+}  // namespace
+
+bool syncPath(const std::string& path) {
+    return flushPath(path, 0) == 0;
 }
 
 namespace {
@@ -836,14 +846,10 @@ namespace {
 // syncPath() for a name that may be gone or be a link: neither has anything to flush.
 bool syncIfThere(const std::string& path) {
 #ifdef _WIN32
-    (void)path;
-    return true;
+    return flushPath(path, 0) == 0;
 #else
-    const int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return errno == ENOENT || errno == ELOOP || errno == ENOTDIR;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    const int error = flushPath(path, O_NOFOLLOW);
+    return error == 0 || error == ENOENT || error == ELOOP || error == ENOTDIR;
 #endif
 }
 
