@@ -37,18 +37,9 @@ median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 since() { echo "$(now) - $1" | bc -l; }
 mkdir -p "$WORK/mission"
 
-# The mission, packed as play_bench.sh packs it: the big tree with its stand-in .mp3 files
-# replaced by real tracks.
-ZIP=$CORPUS/play.zip
-if [ ! -f "$ZIP" ]; then
-    echo "== packing $ZIP"
-    rm -rf "$WORK/tree"
-    cp -r "$CORPUS/big" "$WORK/tree"
-    for f in "$WORK"/tree/snd/music/*.mp3; do cp "$CORPUS/mp3/music.mp3" "$f"; done
-    (cd "$WORK/tree" && zip -5 -r -q -X "$ZIP.tmp" .)
-    mv "$ZIP.tmp" "$ZIP"
-    rm -rf "$WORK/tree"
-fi
+# The mission (bench/play_zip.sh).
+. "$HERE/play_zip.sh"
+pack_play_zip
 cp "$ZIP" "$WORK/mission/play.zip"
 ZIP=$WORK/mission/play.zip
 # The second mission: the same archive under another name, so another record and folder.

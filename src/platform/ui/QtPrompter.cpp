@@ -114,8 +114,14 @@ int QtPrompter::runModal(ModalDialog& dialog) {
     return dialog.execModal();
 }
 
+// Long operations call this for every member and every block they write; the window is
+// repainted and its input read at most about sixty times a second, which looks the same
+// and leaves the time to the operation.
 void QtPrompter::processEvents() {
+    constexpr qint64 kEventsEveryMs = 16;
+    if (sinceEvents_.isValid() && !sinceEvents_.hasExpired(kEventsEveryMs)) return;
     QApplication::processEvents();
+    sinceEvents_.start();
 }
 
 void QtPrompter::setBusyCursor(bool busy) {

@@ -2,6 +2,7 @@
 // The prompter of the running program: Qt message boxes, the password dialog, modal
 // dialogs, event processing and the busy cursor.
 
+#include <QElapsedTimer>
 #include <functional>
 #include <string>
 
@@ -31,4 +32,5 @@ class QtPrompter : public Prompter {
   private:
     PasswordQuestion askPassword_;
     int busyDepth_ = 0;
+    QElapsedTimer sinceEvents_;
 };
