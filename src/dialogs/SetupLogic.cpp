@@ -24,6 +24,8 @@
 
 namespace {
 
+constexpr int kOwnNameSlot = 214;  // a language's name in that language
+
 const char kOptions[] = "options";
 const char kMissionDirs[] = "mission directories";
 const char kWindow[] = "window";
@@ -170,9 +172,12 @@ SetupState LoadSetupState() {
 
     if (languageFile) {
         for (int n = 1;; ++n) {
-            std::string name = languageFile->ReadString("languages", std::to_string(n), "@");
-            if (name == "@") break;
-            s.languages.push_back(std::move(name));
+            const std::string section =
+                languageFile->ReadString("languages", std::to_string(n), "@");
+            if (section == "@") break;
+            // Each language in its own words ("Deutsch"), when its section names itself.
+            s.languages.push_back(
+                languageFile->ReadString(section, std::to_string(kOwnNameSlot), section));
         }
     }
     const int64_t chosen =

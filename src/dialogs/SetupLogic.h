@@ -35,7 +35,7 @@ struct SetupState {
     std::string t2dir;
     MissionFolderChoice t1folders;
     MissionFolderChoice t2folders;
-    std::vector<std::string> languages;  // names of the languages of the language file
+    std::vector<std::string> languages;  // the language file's languages, in their own words
     int languageIndex = -1;              // selected entry of `languages`; -1 = none
     int compressLevel = 5;               // 1..9
     int windowMode = 0;                  // 0 = start maximised, 1 = remember place and size

@@ -129,8 +129,6 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
     run([&](TSetupDlg& d) {
         ran = true;
         EXPECT_EQ(d.windowTitle(), "Setup");
-        EXPECT_EQ(d.size(), QSize(345, 664));
-        EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_EQ(d.MissionBox->title(), "Missions");
         EXPECT_EQ(d.ThiefBox->title(), "Games");
         EXPECT_EQ(d.OptionBox->title(), "Options");
@@ -209,7 +207,7 @@ TEST_F(SetupDialog, ControlsSitBelowTheGroupFramesAndLongPathsShowTheirStart) {
                 if (image.pixel(x, y) != background) line = y;
             int topmost = box->height();
             for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                topmost = std::min(topmost, child->y());
+                if (!child->isHidden()) topmost = std::min(topmost, child->y());
             EXPECT_LT(line, topmost) << box->objectName().toStdString();
         }
         EXPECT_EQ(d.t1dir->text().toStdString(), longDir);
@@ -776,43 +774,4 @@ TEST_F(SetupDialog, LabelsStandClearOfTheirFieldsAndNothingOverlapsInEveryLangua
     }
 }
 
-}  // namespace
-// SHOTS-BEGIN (not committed)
-#include <QComboBox>
-#include <QDir>
-#include "app/ui/MainForm.h"
-namespace {
-TEST_F(SetupDialog, ZZShots) {
-    const char* out = std::getenv("TM_SHOTS");
-    if (!out) GTEST_SKIP();
-    QDir().mkpath(out);
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
-    found.games = {{1, "/home/me/.steam/steam/steamapps/common/Thief Gold/", {}},
-                   {2, "/home/me/.steam/steam/steamapps/common/Thief 2/", {}},
-                   {2, "/home/me/Games/thief2/", {}}};
-    for (int language : {1, 2, 3, 4}) {
-        shippedLanguage(language);
-        run([&](TSetupDlg& d) {
-            showActive(d);
-            d.t2command->setFocus();
-            QApplication::processEvents();
-            d.grab().save(QString("%1/setup-%2-%3x.png").arg(out).arg(language).arg(scale));
-            return 0;
-        });
-        {
-            Tmainform f;
-            f.resize(f.minimumSize());
-            f.show();
-            QApplication::processEvents();
-            f.noteslabel->setText(QString::fromStdString(slot(29) + "\n\n" + slot(30) + "\n\n"));
-            f.LanguageCombo->addItem("french");
-            f.LanguageCombo->addItem("german");
-            f.LanguageCombo->show();
-            f.goalscheck->setChecked(true);
-            f.NotesCaption->show();
-            QApplication::processEvents();
-            f.Panel3->grab().save(QString("%1/panel-%2-%3x.png").arg(out).arg(language).arg(scale));
-        }
-    }
-}
 }  // namespace

@@ -29,6 +29,7 @@ void runSetupDialog() {
     setup->CompressLabel->setText(text::display(slot(57)));
     setup->CompressLabel->adjustSize();
     setup->compressrates->setText(text::display(slot(58)));
+    setup->missionshelp->setText(text::display(slot(213)));
     // The setup's own OK and Cancel carry keys; the chooser's and the about box's do not.
     setup->CancelBtn->setText(text::display(slot(201)));
     setup->OKBtn->setText(text::display(slot(200)));

@@ -4,12 +4,15 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFont>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
 #include <initializer_list>
@@ -39,8 +42,6 @@ constexpr int kT1CommandLabelSlot = 203;
 constexpr int kT2CommandLabelSlot = 204;
 // Between a label and the field it names.
 constexpr int kLabelGap = 6;
-// The right edge of the controls inside a group box.
-constexpr int kBoxInnerRight = 321;
 
 QByteArray bytes(const std::string& s) {
     return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
@@ -142,35 +143,69 @@ void TRadioGroup::layoutItems() {
 
 namespace {
 
-QGroupBox* makeGroup(QWidget* parent, const char* name, int x, int y, int w, int h) {
+// The width a group box keeps at least, as the dialog had at 96 dots per inch.
+constexpr int kBoxWidth = 329;
+// Beside the fields: the browse buttons and the buttons of a list.
+constexpr int kBrowseWidth = 24;
+constexpr int kListButtonWidth = 72;
+
+QGroupBox* makeGroup(QWidget* parent, const char* name) {
     auto* box = new QGroupBox(parent);
     box->setObjectName(name);
-    box->setGeometry(x, y, w, h);
+    box->setMinimumWidth(kBoxWidth);
     return box;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, int x, int y,
-                        int w, int h) {
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(name);
-    b->setGeometry(x, y, w, h);
     b->setAutoDefault(false);
     return b;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y) {
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption) {
     auto* l = new QLabel(caption, parent);
     l->setObjectName(name);
-    l->move(x, y);
-    l->adjustSize();
     return l;
+}
+
+// A grid inside a group box: labels a gap away from the fields they name.
+QGridLayout* boxGrid(QGroupBox* box) {
+    auto* grid = new QGridLayout(box);
+    grid->setHorizontalSpacing(kLabelGap);
+    grid->setVerticalSpacing(3);
+    grid->setColumnStretch(1, 1);
+    return grid;
+}
+
+// A greyed note under a field: what a setting means.
+QLabel* makeNote(QWidget* parent, const char* name) {
+    auto* note = new QLabel(parent);
+    note->setObjectName(name);
+    note->setWordWrap(true);
+    QPalette p = note->palette();
+    p.setColor(QPalette::WindowText, p.color(QPalette::Disabled, QPalette::WindowText));
+    note->setPalette(p);
+    return note;
 }
 
 }  // namespace
 
+QSize TRadioGroup::minimumSizeHint() const {
+    const int n = static_cast<int>(Items.size());
+    const int columns = std::max(1, Columns);
+    const int perColumn = std::max(1, (n + columns - 1) / columns);
+    int widest = 0;
+    for (const QRadioButton* item : Items) widest = std::max(widest, item->sizeHint().width());
+    return {16 + columns * widest, kRadioCaptionHeight + perColumn * kRadioItemHeight + 7};
+}
+
+QSize TRadioGroup::sizeHint() const {
+    return minimumSizeHint();
+}
+
 TSetupDlg::TSetupDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       Hooks(mainWindowHooks()),
       Games(gameLookup()) {
     setObjectName("SetupDlg");
@@ -178,7 +213,6 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     QFont f(QStringLiteral("MS Sans Serif"));
     f.setPixelSize(11);  // 8 points at 96 dots per inch
     setFont(f);
-    setFixedSize(345, 565);
     // The controls are placed below a caption that sits on the frame's top line; a style
     // that puts the caption above the frame would run the frame through the controls.
     setStyleSheet(QStringLiteral(
@@ -187,70 +221,71 @@ TSetupDlg::TSetupDlg(QWidget* parent)
         " left: 6px; padding: 0px 2px; }"));
 
     createDirectoryBoxes();
-    createGameDetails();
     createGameSearch();
     createOptionBoxes();
+    createStartCommands();
     createButtons();
-    addStartCommandField();
-    addGameCommands();
-    placeOnScreen();
 }
 
-// The mission directories and the two game directories, each game's row followed by three
-// lines for its details, and below them the games found.
+// The mission directories, and each game's directory followed by three lines for its
+// details; the games found below them.
 void TSetupDlg::createDirectoryBoxes() {
-    MissionBox = makeGroup(this, "MissionBox", 8, 8, 329, 129);
+    MissionBox = makeGroup(this, "MissionBox");
+    auto* missions = boxGrid(MissionBox);
     missiondirs = new THListBox(MissionBox);
     missiondirs->setObjectName("missiondirs");
-    missiondirs->setGeometry(8, 14, 225, 105);
     missiondirs->SpHint = true;
     missiondirs->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    AddBtn = makeButton(MissionBox, "AddBtn", QString(), 241, 32, 72, 25);
-    RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString(), 241, 80, 72, 25);
+    missiondirs->setMinimumHeight(64);
+    missiondirs->setMaximumHeight(105);
+    AddBtn = makeButton(MissionBox, "AddBtn", QString());
+    RemoveBtn = makeButton(MissionBox, "RemoveBtn", QString());
+    missionshelp = makeNote(MissionBox, "missionshelp");
+    missions->addWidget(missiondirs, 0, 0, 3, 2);
+    missions->addWidget(AddBtn, 0, 2);
+    missions->addWidget(RemoveBtn, 1, 2);
+    missions->setRowStretch(2, 1);
+    missions->addWidget(missionshelp, 3, 0, 1, 3);
+    for (QPushButton* b : {AddBtn, RemoveBtn}) b->setMinimumWidth(kListButtonWidth);
 
-    ThiefBox = makeGroup(this, "ThiefBox", 8, 140, 329, 236);
+    ThiefBox = makeGroup(this, "ThiefBox");
+    games_ = boxGrid(ThiefBox);
     // The game's name is the same in every language; its number is the key.
-    Label3 = makeLabel(ThiefBox, "Label3", QStringLiteral("Thief &1"), 8, 20);
-    Label2 = makeLabel(ThiefBox, "Label2", QStringLiteral("Thief &2"), 8, 97);
-    t1dir = new THEdit(ThiefBox);
-    t1dir->setObjectName("t1dir");
-    t1dir->setGeometry(52, 16, 245, 21);
-    t1dir->SpHint = true;
-    t2dir = new THEdit(ThiefBox);
-    t2dir->setObjectName("t2dir");
-    t2dir->setGeometry(52, 93, 245, 21);
-    t2dir->SpHint = true;
-    Button3 = makeButton(ThiefBox, "Button3", QStringLiteral("..."), 300, 16, 21, 21);
-    Button4 = makeButton(ThiefBox, "Button4", QStringLiteral("..."), 300, 93, 21, 21);
-    Label3->setBuddy(t1dir);
-    Label2->setBuddy(t2dir);
-}
-
-// Below each game directory: whether missions go into mission folders, the engine version
-// of the game program and the launcher it starts through. All follow the directory box.
-void TSetupDlg::createGameDetails() {
-    auto folders = [this](const char* name, int captionSlot, int y, MissionFolderChoice& choice) {
-        auto* box = new QCheckBox(text::display(slot(captionSlot)), ThiefBox);
-        box->setObjectName(name);
-        box->setGeometry(52, y, 269, 17);
-        box->setToolTip(text::display(slot(kFoldersHintSlot)));
-        connect(box, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
-        return box;
-    };
-    auto line = [this](const char* name, int y) {
-        auto* label = new QLabel(ThiefBox);
-        label->setObjectName(name);
-        label->setGeometry(52, y, 269, 15);
-        return label;
-    };
-    t1folders = folders("t1folders", kFoldersCaptionSlot, 39, t1folders_);
-    t1version = line("t1version", 56);
-    t1runner = line("t1runner", 73);
-    t2folders = folders("t2folders", kT2FoldersCaptionSlot, 116, t2folders_);
-    t2version = line("t2version", 133);
-    t2runner = line("t2runner", 150);
+    addGameRows(GameRows{1, Label3, t1dir, Button3, t1folders, t1version, t1runner},
+                kFoldersCaptionSlot, t1folders_);
+    addGameRows(GameRows{2, Label2, t2dir, Button4, t2folders, t2version, t2runner},
+                kT2FoldersCaptionSlot, t2folders_);
     connect(t1dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(1); });
     connect(t2dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(2); });
+}
+
+// A game's rows: its name and directory with the browse button, whether missions go into
+// mission folders, the engine version of the game program and the launcher it starts through.
+void TSetupDlg::addGameRows(const GameRows& rows, int foldersCaptionSlot,
+                            MissionFolderChoice& choice) {
+    const int top = games_->rowCount();
+    const std::string n = std::to_string(rows.game);
+    rows.label = makeLabel(ThiefBox, rows.game == 1 ? "Label3" : "Label2",
+                           QStringLiteral("Thief &%1").arg(rows.game));
+    rows.dir = new THEdit(ThiefBox);
+    rows.dir->setObjectName(QString::fromStdString("t" + n + "dir"));
+    rows.dir->SpHint = true;
+    rows.label->setBuddy(rows.dir);
+    rows.browse =
+        makeButton(ThiefBox, rows.game == 1 ? "Button3" : "Button4", QStringLiteral("..."));
+    rows.browse->setFixedWidth(kBrowseWidth);
+    rows.folders = new QCheckBox(text::display(slot(foldersCaptionSlot)), ThiefBox);
+    rows.folders->setObjectName(QString::fromStdString("t" + n + "folders"));
+    rows.folders->setToolTip(text::display(slot(kFoldersHintSlot)));
+    connect(rows.folders, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
+    rows.version = makeLabel(ThiefBox, ("t" + n + "version").c_str(), QString());
+    rows.runner = makeLabel(ThiefBox, ("t" + n + "runner").c_str(), QString());
+    games_->addWidget(rows.label, top, 0);
+    games_->addWidget(rows.dir, top, 1);
+    games_->addWidget(rows.browse, top, 2);
+    games_->addWidget(rows.folders, top + 1, 1, 1, 2);
+    games_->addWidget(rows.version, top + 2, 1, 1, 2);
+    games_->addWidget(rows.runner, top + 3, 1, 1, 2);
 }
 
 void TSetupDlg::gameDirChanged(int game) {
@@ -259,67 +294,107 @@ void TSetupDlg::gameDirChanged(int game) {
     MissionFolderChoice& choice = first ? t1folders_ : t2folders_;
     choice.follow(dir);
     (first ? t1folders : t2folders)->setChecked(choice.on);
-    (first ? t1version : t2version)->setText(text::display(engineVersionText(dir, game)));
+    QLabel* version = first ? t1version : t2version;
+    version->setText(text::display(engineVersionText(dir, game)));
     QString runner;
     if (!dir.empty() && Games.runner)
         runner = withArgument(slot(kStartsThroughSlot), Games.runner(dir).label);
-    (first ? t1runner : t2runner)->setText(runner);
+    QLabel* through = first ? t1runner : t2runner;
+    through->setText(runner);
+    // A line with nothing to say takes no room.
+    for (QLabel* line : {version, through}) line->setVisible(!line->text().isEmpty());
 }
 
 // The list of the games found, with Find games and Use beside it.
 void TSetupDlg::createGameSearch() {
     foundgames = new THListBox(ThiefBox);
     foundgames->setObjectName("foundgames");
-    foundgames->setGeometry(8, 172, 215, 56);
+    foundgames->setFixedHeight(56);
     foundgames->SpHint = true;
     foundgames->setToolTip(text::display(slot(kFoundGamesHintSlot)));
-    findgames =
-        makeButton(ThiefBox, "findgames", text::display(slot(kFindGamesSlot)), 230, 172, 91, 25);
+    findgames = makeButton(ThiefBox, "findgames", text::display(slot(kFindGamesSlot)));
     findgames->setToolTip(text::display(slot(kFindGamesHintSlot)));
-    usegame = makeButton(ThiefBox, "usegame", text::display(slot(kUseGameSlot)), 230, 203, 91, 25);
+    usegame = makeButton(ThiefBox, "usegame", text::display(slot(kUseGameSlot)));
     usegame->setEnabled(false);
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(6);
+    buttons->addWidget(findgames);
+    buttons->addWidget(usegame);
+    buttons->addStretch(1);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(kLabelGap);
+    row->addWidget(foundgames, 1);
+    row->addLayout(buttons);
+    games_->addLayout(row, games_->rowCount(), 0, 1, 3);
     connect(foundgames, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { useFoundGame(foundgames->row(item)); });
 }
 
-// The compression level, the window option and the language.
+// The compression level with what it means, the window option and the language.
 void TSetupDlg::createOptionBoxes() {
-    OptionBox = makeGroup(this, "OptionBox", 8, 379, 329, 50);
-    CompressLabel = makeLabel(OptionBox, "CompressLabel", QString(), 8, 21);
+    OptionBox = makeGroup(this, "OptionBox");
+    auto* options = boxGrid(OptionBox);
+    CompressLabel = makeLabel(OptionBox, "CompressLabel", QString());
     compresslevel = new QSpinBox(OptionBox);
     compresslevel->setObjectName("compresslevel");
-    compresslevel->setGeometry(160, 17, 41, 22);
     compresslevel->setRange(kMinCompressLevel, kMaxCompressLevel);
     compresslevel->setValue(kDefaultCompressLevel);
     CompressLabel->setBuddy(compresslevel);
-    compressrates = new QLabel(OptionBox);
-    compressrates->setObjectName("compressrates");
-    compressrates->setGeometry(208, 14, 113, 28);
-    compressrates->setWordWrap(true);
-    {
-        QPalette p = compressrates->palette();
-        p.setColor(QPalette::WindowText, p.color(QPalette::Disabled, QPalette::WindowText));
-        compressrates->setPalette(p);
-    }
+    compressrates = makeNote(OptionBox, "compressrates");
+    options->addWidget(CompressLabel, 0, 0);
+    options->addWidget(compresslevel, 0, 1, Qt::AlignLeft);
+    options->addWidget(compressrates, 1, 0, 1, 2);
 
     Window = new TRadioGroup(this);
     Window->setObjectName("Window");
     Window->Columns = 2;
-    Window->setGeometry(8, 432, 329, 38);
+    Window->setMinimumWidth(kBoxWidth);
 
-    LangBox = makeGroup(this, "LangBox", 8, 473, 329, 46);
+    LangBox = makeGroup(this, "LangBox");
     Language = new QComboBox(LangBox);
     Language->setObjectName("Language");
     Language->setEditable(false);
-    Language->setGeometry(8, 16, 313, Language->sizeHint().height());
+    boxGrid(LangBox)->addWidget(Language, 0, 0, 1, 2);
+}
+
+// The command of Windows programs, each game's own below it.
+void TSetupDlg::createStartCommands() {
+    StartBox = new QGroupBox(text::display(slot(120)), this);
+    StartBox->setObjectName("StartBox");
+    StartBox->setMinimumWidth(kBoxWidth);
+    StartBox->setToolTip(text::display(slot(122)));
+    auto* commands = boxGrid(StartBox);
+    startcommand = new THEdit(StartBox);
+    startcommand->setObjectName("startcommand");
+    startcommand->SpHint = true;
+    commands->addWidget(startcommand, 0, 0, 1, 2);
+    auto command = [this, commands](int captionSlot, const char* label, const char* name,
+                                    QLabel*& caption) {
+        caption = makeLabel(StartBox, label, text::display(slot(captionSlot)));
+        auto* edit = new THEdit(StartBox);
+        caption->setBuddy(edit);
+        edit->setObjectName(name);
+        edit->SpHint = true;
+        edit->setPlaceholderText(text::display(slot(kGameCommandHintSlot)));
+        edit->setToolTip(edit->placeholderText());
+        const int row = commands->rowCount();
+        commands->addWidget(caption, row, 0);
+        commands->addWidget(edit, row, 1);
+        return edit;
+    };
+    t1command = command(kT1CommandLabelSlot, "t1commandLabel", "t1command", t1commandLabel);
+    t2command = command(kT2CommandLabelSlot, "t2commandLabel", "t2command", t2commandLabel);
+    // The key of a box's caption goes to the field the caption names.
+    for (QGroupBox* box : {MissionBox, LangBox, StartBox}) box->installEventFilter(this);
 }
 
 // OK and Cancel, and the events of every button.
 void TSetupDlg::createButtons() {
-    OKBtn = makeButton(this, "OKBtn", QString(), 79, 531, 75, 25);
+    OKBtn = makeButton(this, "OKBtn", QString());
     OKBtn->setDefault(true);
     OKBtn->setAutoDefault(true);
-    CancelBtn = makeButton(this, "CancelBtn", QString(), 199, 531, 75, 25);
+    CancelBtn = makeButton(this, "CancelBtn", QString());
+    for (QPushButton* b : {OKBtn, CancelBtn}) b->setMinimumSize(75, 25);
 
     connect(AddBtn, &QPushButton::clicked, this, &TSetupDlg::AddBtnClick);
     connect(RemoveBtn, &QPushButton::clicked, this, &TSetupDlg::RemoveBtnClick);
@@ -331,51 +406,66 @@ void TSetupDlg::createButtons() {
     connect(CancelBtn, &QPushButton::clicked, this, &TSetupDlg::CancelBtnClick);
 }
 
-void TSetupDlg::placeOnScreen() {
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+// The boxes in one column; in two when one column is taller than the screen (a small
+// screen, or a large scale): the missions and options on the left, the games, the language
+// and the start commands on the right; OK and Cancel below. The dialog opens at
+// the size its contents ask for, wider when the screen has room (so that paths show
+// whole), and centred on the screen.
+void TSetupDlg::arrange() {
+    delete layout();
+    const QScreen* on =
+        parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const QRect room = on ? on->availableGeometry() : QRect(0, 0, 1024, 768);
+    // The window frame and title bar are not part of the dialog's height.
+    constexpr int kFrame = 40;
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(OKBtn);
+    buttons->addSpacing(45);
+    buttons->addWidget(CancelBtn);
+    buttons->addStretch(1);
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    for (QVBoxLayout* column : {left, right}) {
+        column->setSpacing(3);
+        columns->addLayout(column);
+    }
+    auto* all = new QVBoxLayout(this);
+    all->setContentsMargins(8, 4, 8, 8);
+    all->setSpacing(10);
+    all->addLayout(columns, 1);
+    all->addLayout(buttons);
+    const std::initializer_list<QWidget*> boxes = {MissionBox, ThiefBox, OptionBox,
+                                                   Window,     LangBox,  StartBox};
+    for (QWidget* box : boxes) left->addWidget(box);
+    left->addStretch(1);
+    columns->setStretch(0, 1);
+    // The notes wrap: the height follows the width.
+    constexpr int kRoomyWidth = 520;
+    auto widthWanted = [&] {
+        return std::min(std::max(all->totalSizeHint().width(), kRoomyWidth), room.width());
+    };
+    auto heightAt = [&](int w) {
+        return all->hasHeightForWidth() ? all->totalHeightForWidth(w)
+                                        : all->totalSizeHint().height();
+    };
+    if (heightAt(widthWanted()) > room.height() - kFrame) {
+        for (QWidget* box : std::initializer_list<QWidget*>{ThiefBox, LangBox, StartBox}) {
+            left->removeWidget(box);
+            right->addWidget(box);
+        }
+        right->addStretch(1);
+        columns->setStretch(1, 1);
+        all->invalidate();
+    }
+    const int w = widthWanted();
+    resize(w, std::min(heightAt(w), room.height() - kFrame));
+    move(room.center() - QPoint(width() / 2, height() / 2 + kFrame / 2));
 }
 
 TSetupDlg::~TSetupDlg() = default;
-
-// A group below the language, the buttons moved down to make room for it.
-void TSetupDlg::addStartCommandField() {
-    constexpr int kRoom = 49;
-    setFixedSize(width(), height() + kRoom);
-    for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
-    StartBox = new QGroupBox(text::display(slot(120)), this);
-    StartBox->setObjectName("StartBox");
-    StartBox->setGeometry(8, 522, 329, 46);
-    StartBox->setToolTip(text::display(slot(122)));
-    startcommand = new THEdit(StartBox);
-    startcommand->setObjectName("startcommand");
-    startcommand->setGeometry(8, 16, 313, 21);
-    startcommand->SpHint = true;
-}
-
-// Below the command of Windows programs, each game's own, the box grown to hold them.
-void TSetupDlg::addGameCommands() {
-    constexpr int kRoom = 50;
-    setFixedSize(width(), height() + kRoom);
-    for (QPushButton* b : {OKBtn, CancelBtn}) b->move(b->x(), b->y() + kRoom);
-    StartBox->resize(StartBox->width(), StartBox->height() + kRoom);
-    auto command = [this](int captionSlot, const char* label, const char* name, int y,
-                          QLabel*& caption) {
-        caption = makeLabel(StartBox, label, text::display(slot(captionSlot)), 8, y + 4);
-        auto* edit = new THEdit(StartBox);
-        caption->setBuddy(edit);
-        edit->setObjectName(name);
-        edit->setGeometry(52, y, 269, 21);
-        edit->SpHint = true;
-        edit->setPlaceholderText(text::display(slot(kGameCommandHintSlot)));
-        edit->setToolTip(edit->placeholderText());
-        return edit;
-    };
-    t1command = command(kT1CommandLabelSlot, "t1commandLabel", "t1command", 41, t1commandLabel);
-    t2command = command(kT2CommandLabelSlot, "t2commandLabel", "t2command", 66, t2commandLabel);
-    // The key of a box's caption goes to the field the caption names.
-    for (QGroupBox* box : {MissionBox, LangBox, StartBox}) box->installEventFilter(this);
-}
 
 bool TSetupDlg::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::Shortcut) {
@@ -391,46 +481,12 @@ bool TSetupDlg::eventFilter(QObject* watched, QEvent* e) {
     return QDialog::eventFilter(watched, e);
 }
 
+// The captions are set after the dialog is made and differ by language and font: the
+// arrangement follows them.
 void TSetupDlg::showEvent(QShowEvent* e) {
-    placeLabelledFields();
+    arrange();
     orderTabs();
     QDialog::showEvent(e);
-}
-
-// The captions are set after the dialog is made and differ by language and font: each
-// field starts a gap to the right of the widest label of its column, its label centred on it.
-void TSetupDlg::placeLabelledFields() {
-    auto fieldsLeft = [](std::initializer_list<QLabel*> labels) {
-        int right = 0;
-        for (QLabel* label : labels) {
-            label->adjustSize();
-            right = std::max(right, label->x() + label->width());
-        }
-        return right + kLabelGap;
-    };
-    auto span = [](QWidget* w, int left, int right) {
-        w->setGeometry(left, w->y(), right - left, w->height());
-    };
-    auto centre = [](QLabel* label) {
-        const QWidget* field = label->buddy();
-        label->move(label->x(), field->y() + (field->height() - label->height()) / 2);
-    };
-
-    const int games = fieldsLeft({Label3, Label2});
-    for (QWidget* w : {t1dir, t2dir}) span(w, games, Button3->x() - 3);
-    for (QWidget* w : std::initializer_list<QWidget*>{t1folders, t1version, t1runner, t2folders,
-                                                      t2version, t2runner})
-        span(w, games, kBoxInnerRight);
-
-    const int compress = std::max(160, fieldsLeft({CompressLabel}));
-    compresslevel->move(compress, compresslevel->y());
-    span(compressrates, compresslevel->geometry().right() + 8, kBoxInnerRight);
-
-    const int commands = fieldsLeft({t1commandLabel, t2commandLabel});
-    for (QWidget* w : {t1command, t2command}) span(w, commands, kBoxInnerRight);
-
-    for (QLabel* label : {Label3, Label2, CompressLabel, t1commandLabel, t2commandLabel})
-        centre(label);
 }
 
 // Tab goes through the controls as they are read: top to bottom, in a row left to right.

@@ -15,6 +15,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -39,6 +40,9 @@ class TRadioGroup : public QGroupBox {
     int ItemIndex() const;
     void SetItemIndex(int index);
 
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
   protected:
     void resizeEvent(QResizeEvent* e) override;
 
@@ -55,6 +59,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
 
     QGroupBox* MissionBox = nullptr;
     THListBox* missiondirs = nullptr;
+    QLabel* missionshelp = nullptr;  // what the mission directories are
     QPushButton* AddBtn = nullptr;
     QPushButton* RemoveBtn = nullptr;
     QGroupBox* ThiefBox = nullptr;
@@ -126,18 +131,26 @@ class TSetupDlg : public QDialog, public ModalDialog {
     void showEvent(QShowEvent* e) override;
 
   private:
-    void placeLabelledFields();
+    // The controls of one game in the games box.
+    struct GameRows {
+        int game;
+        QLabel*& label;
+        THEdit*& dir;
+        QPushButton*& browse;
+        QCheckBox*& folders;
+        QLabel*& version;
+        QLabel*& runner;
+    };
+    void arrange();
     void orderTabs();
     void createDirectoryBoxes();
-    void createGameDetails();
+    void addGameRows(const GameRows& rows, int foldersCaptionSlot, MissionFolderChoice& choice);
     // Shows what belongs to the game directory now in the box of game `game` (1 or 2).
     void gameDirChanged(int game);
     void createOptionBoxes();
     void createButtons();
-    void placeOnScreen();
     void createGameSearch();
-    void addStartCommandField();
-    void addGameCommands();
+    void createStartCommands();
     // Lists the games of `found`; the list's hint names the launcher files not read.
     void showFoundGames(gamesources::Discovery found);
     void useFoundGame(int row);
@@ -155,6 +168,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
     MissionFolderChoice t1folders_;
     MissionFolderChoice t2folders_;
     gamesources::Discovery found_;  // what the list shows
+    QGridLayout* games_ = nullptr;  // the games box's rows
 };
 
 // Registers the setup dialog as the one RunSetupDialog shows.
