@@ -525,7 +525,7 @@ TEST_F(Catalogue, ColumnsFitAndDraggedWidthsSurviveARestart) {
         int sizeWidth;  // its width afterwards; 0: fitted
     };
     int dragged = 0;
-    const Session sessions[] = {{1400, 30, 0}, {1600, 0, -1}};
+    const Session sessions[] = {{1600, 30, 0}, {1800, 0, -1}};
     for (const Session& session : sessions) {
         SCOPED_TRACE(session.windowWidth);
         form->resize(session.windowWidth, 600);

@@ -92,7 +92,7 @@ TEST_F(MainForm, EveryControlExistsUnderItsName) {
     EXPECT_TRUE(f.ProgressBar->isHidden());
     EXPECT_EQ(f.ProgressBar->maximum(), 100);
     EXPECT_TRUE(f.questMemo->isReadOnly());
-    EXPECT_EQ(f.minimumSize(), QSize(610, 460));
+    EXPECT_EQ(f.minimumSize(), QSize(610, 400));
     for (const QPixmap& image : f.ImageList) {
         EXPECT_EQ(image.size(), QSize(16, 16));
         EXPECT_FALSE(image.toImage().allGray());  // drawn, not blank

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -56,6 +57,12 @@ constexpr int kCurrentBarHeight = 19;
 constexpr int kStatusBarHeight = 17;
 constexpr int kPanel2Height = 41;
 constexpr int kPanel3Width = 337;
+// Room the dragged bars leave: the list's least height, the read-me's, the list's width.
+constexpr int kShortestList = 60;
+constexpr int kShortestReadme = 40;
+constexpr int kNarrowestList = 200;
+// How far on each side of an edge its bar reaches for the mouse.
+constexpr int kSplitReach = 2;
 constexpr int kBevel = 2;  // raised inner plus lowered outer bevel
 
 // Rendered for the densest screen, so that the image stays sharp at any scaling; its
@@ -81,7 +88,8 @@ QFrame* makePanel(QWidget* parent, const char* name) {
 }
 
 // The widths the player gave the grid's columns, in section "window" as the window's place
-// and size: "column width 1" for the first column on. A column without one is fitted.
+// and size: "column width 1" for the first column on. A column without one is fitted. The
+// title's width is never kept: it takes the room the others leave, on any screen and scale.
 std::string columnWidthKey(int col) {
     return "column width " + std::to_string(col + 1);
 }
@@ -90,7 +98,8 @@ void restoreColumnWidths(TStringGridEx& grid) {
     const IniFile* s = app().settings.get();
     if (!s) return;
     for (int c = 0; c < grid.ColCount(); ++c)
-        grid.SetUserColWidth(c, std::max(0, s->ReadInteger("window", columnWidthKey(c), 0)));
+        if (c != grid.StretchColumn())
+            grid.SetUserColWidth(c, std::max(0, s->ReadInteger("window", columnWidthKey(c), 0)));
 }
 
 // Writes only what changed: a file the player never resized a column in stays as it was.
@@ -99,13 +108,60 @@ void saveColumnWidths(const TStringGridEx& grid) {
     if (!s) return;
     for (int c = 0; c < grid.ColCount(); ++c) {
         const std::string key = columnWidthKey(c);
-        const int width = grid.UserColWidth(c);
+        const int width = c == grid.StretchColumn() ? 0 : grid.UserColWidth(c);
         if (width > 0 && s->ReadInteger("window", key, 0) != width)
             s->WriteInteger("window", key, width);
         else if (width <= 0 && s->ValueExists("window", key))
             s->DeleteKey("window", key);
     }
 }
+
+// Where the player dragged the bars between the list, the information panel and the
+// read-me, in section "window": the list's height in thousandths of the window's, and the
+// panel's width. Without them the list takes 5/11 and the panel its narrowest width.
+constexpr char kListShareKey[] = "list share";
+constexpr char kPanelWidthKey[] = "info panel width";
+
+// A bar between two parts of the window, dragged with the mouse: it reports the position
+// the drag asks for, from the value `start` gave when the button went down.
+class SplitHandle final : public QWidget {
+  public:
+    SplitHandle(QWidget* parent, const char* name, Qt::Orientation bar, int sign,
+                std::function<int()> start, std::function<void(int)> dragTo)
+        : QWidget(parent),
+          bar_(bar),
+          sign_(sign),
+          start_(std::move(start)),
+          dragTo_(std::move(dragTo)) {
+        setObjectName(name);
+        setCursor(bar == Qt::Horizontal ? Qt::SplitVCursor : Qt::SplitHCursor);
+    }
+
+  protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() != Qt::LeftButton) return;
+        pressedAt_ = along(e->globalPosition().toPoint());
+        startValue_ = start_();
+        dragging_ = true;
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (dragging_)
+            dragTo_(startValue_ + sign_ * (along(e->globalPosition().toPoint()) - pressedAt_));
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) dragging_ = false;
+    }
+
+  private:
+    int along(const QPoint& p) const { return bar_ == Qt::Horizontal ? p.y() : p.x(); }
+    Qt::Orientation bar_;
+    int sign_;
+    std::function<int()> start_;
+    std::function<void(int)> dragTo_;
+    bool dragging_ = false;
+    int pressedAt_ = 0;
+    int startValue_ = 0;
+};
 
 SetupHooks setupHooks() {
     SetupHooks h;
@@ -161,7 +217,8 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     setUpArchiver(*Zip);
     setUpArchiver(*Zip2);
     resize(643, 461);
-    setMinimumSize(610, 460);
+    // Small enough for a 1600 x 1000 screen at twice the scale, with a taskbar.
+    setMinimumSize(610, 400);
     FormCreate();
     FormResize();
 }
@@ -196,6 +253,11 @@ QCheckBox* Tmainform::makeContentBox(const char* name, int x, int y, int width) 
     box->setGeometry(x, y, width, 17);
     box->setFocusPolicy(Qt::NoFocus);
     box->installEventFilter(this);
+    // A mark rather than a box to tick: what the mission has, which no click changes.
+    box->setStyleSheet(QStringLiteral(
+        "QCheckBox::indicator { width: 12px; height: 12px; border: none; }"
+        "QCheckBox::indicator:checked { image: url(:/mainform/icons/has.svg); }"
+        "QCheckBox::indicator:unchecked { image: url(:/mainform/icons/lacks.svg); }"));
     return box;
 }
 
@@ -214,6 +276,7 @@ void Tmainform::createControls() {
     createGridPanel();
     createInfoPanel();
     createMemoAndCommands();
+    createSplitHandles();
     // Tab goes as the window is read: the filter above the grid, the grid, the panel beside
     // it, the read-me, the finished box and the commands.
     QWidget* const chain[] = {FilterEdit,        QuestGrid,    LanguageCombo, PasswordButton,
@@ -237,6 +300,10 @@ void Tmainform::createGridPanel() {
     QuestGrid->SetStretchColumn(1);
     QuestGrid->TypeAheadColumns = {1, 2};
     restoreColumnWidths(*QuestGrid);
+    if (const IniFile* settings = app().settings.get()) {
+        listShare_ = std::clamp(settings->ReadInteger("window", kListShareKey, 0), 0, 900);
+        panelWidth_ = std::max(kPanel3Width, settings->ReadInteger("window", kPanelWidthKey, 0));
+    }
     QuestGrid->OnDrawCell = [this](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p,
                                    bool sel) {
         RunHandler([&] { QuestGridDrawCell(s, c, r, rect, p, sel); });
@@ -452,6 +519,31 @@ int Tmainform::Panel1HeightFor(int clientHeight) {
     return static_cast<int>(roundHalfEven(static_cast<int64_t>(clientHeight) * 5, 11));
 }
 
+// The list's height: as the player dragged it, kept clear of the window's edges, else 5/11.
+int Tmainform::listHeightFor(int clientHeight) const {
+    if (listShare_ <= 0) return Panel1HeightFor(clientHeight);
+    const int most =
+        clientHeight - kCurrentBarHeight - kStatusBarHeight - kPanel2Height - kShortestReadme;
+    const auto share = static_cast<int>(roundHalfEven(int64_t{clientHeight} * listShare_, 1000));
+    return std::clamp(share, std::min(kShortestList, most), std::max(kShortestList, most));
+}
+
+void Tmainform::createSplitHandles() {
+    ListSplit = new SplitHandle(
+        this, "ListSplit", Qt::Horizontal, 1, [this] { return Panel1->height(); },
+        [this](int listHeight) {
+            listShare_ = std::max(1, static_cast<int>(roundHalfEven(int64_t{listHeight} * 1000,
+                                                                    std::max(1, height()))));
+            FormResize();
+        });
+    PanelSplit = new SplitHandle(
+        Panel1, "PanelSplit", Qt::Vertical, -1, [this] { return Panel3->width(); },
+        [this](int width) {
+            panelWidth_ = std::max(kPanel3Width, width);
+            FormResize();
+        });
+}
+
 void Tmainform::FormCreate() {
     // Product name and version from the program's version information; a build without it
     // falls back to the build's own values.
@@ -473,7 +565,7 @@ void Tmainform::FormResize() {
     const int h = height();
     // Docked controls: status lines and Panel2 at the edges, the memo between.
     CurrentBar->setGeometry(0, 0, w, kCurrentBarHeight);
-    const int panel1Height = Panel1HeightFor(h);
+    const int panel1Height = listHeightFor(h);
     Panel1->setGeometry(0, kCurrentBarHeight, w, panel1Height);
     StatusBar->setGeometry(0, h - kStatusBarHeight, w, kStatusBarHeight);
     const int panel2Top = h - kStatusBarHeight - kPanel2Height;
@@ -483,14 +575,23 @@ void Tmainform::FormResize() {
 
     // Inside Panel1: Panel3 on the right, the grid fills the rest.
     const int innerHeight = std::max(0, panel1Height - 2 * kBevel);
-    const int panel3Left = std::max(kBevel, w - kBevel - kPanel3Width);
-    Panel3->setGeometry(panel3Left, kBevel, kPanel3Width, innerHeight);
+    const int panelWidth =
+        std::clamp(panelWidth_, kPanel3Width, std::max(kPanel3Width, w - kNarrowestList));
+    const int panel3Left = std::max(kBevel, w - kBevel - panelWidth);
+    Panel3->setGeometry(panel3Left, kBevel, panelWidth, innerHeight);
+    Questinfo->resize(panelWidth - 18, Questinfo->height());
+    noteslabel->resize(panelWidth - 24, noteslabel->height());
     // The filter field above the grid.
     const int gridWidth = std::max(0, panel3Left - kBevel);
     const int filterHeight = std::min(innerHeight, FilterEdit->sizeHint().height());
     FilterEdit->setGeometry(kBevel, kBevel, gridWidth, filterHeight);
     QuestGrid->setGeometry(kBevel, kBevel + filterHeight, gridWidth, innerHeight - filterHeight);
-    OrigPanel->setGeometry(0, 0, kPanel3Width, innerHeight);
+    OrigPanel->setGeometry(0, 0, panelWidth, innerHeight);
+    // The bars the mouse drags, over the edges they move.
+    ListSplit->setGeometry(0, memoTop - kSplitReach, w, 2 * kSplitReach + 1);
+    ListSplit->raise();
+    PanelSplit->setGeometry(panel3Left - kSplitReach, kBevel, 2 * kSplitReach + 1, innerHeight);
+    PanelSplit->raise();
     ProgressBar->setGeometry(0, 0, w, kPanel2Height);
 
     // The layout rule.
@@ -525,6 +626,13 @@ void Tmainform::FormClose() {
     deleteEditorScripts();
     if (remembersWindowGeometry()) SaveWindowGeometry();
     saveColumnWidths(*QuestGrid);
+    if (IniFile* settings = app().settings.get()) {
+        if (listShare_ > 0 && settings->ReadInteger("window", kListShareKey, 0) != listShare_)
+            settings->WriteInteger("window", kListShareKey, listShare_);
+        if (panelWidth_ > kPanel3Width &&
+            settings->ReadInteger("window", kPanelWidthKey, 0) != panelWidth_)
+            settings->WriteInteger("window", kPanelWidthKey, panelWidth_);
+    }
     const std::string flags = QuestGrid->ColumnFlags();
     if (!flags.empty() && app().settings) app().settings->WriteString("options", "columns", flags);
 }

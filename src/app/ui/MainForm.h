@@ -112,6 +112,9 @@ class Tmainform : public QWidget {
     QToolButton* AboutButton;
     QProgressBar* ProgressBar;
     TStatusLine* StatusBar;
+    // The bars the mouse drags: between the list and the read-me, the list and the panel.
+    QWidget* ListSplit;
+    QWidget* PanelSplit;
 
     // Images of the grid: 0 Thief 1 mark, 1 Thief 2 mark, 2 finished mark (16 x 16).
     std::array<QPixmap, 3> ImageList;
@@ -179,6 +182,8 @@ class Tmainform : public QWidget {
     void createGridPanel();
     void createInfoPanel();
     void createMemoAndCommands();
+    void createSplitHandles();
+    int listHeightFor(int clientHeight) const;
     QCheckBox* makeContentBox(const char* name, int x, int y, int width);
     QToolButton* makeButton(const char* name, const char* glyph, int x, int width);
     void setUpArchiver(TZipArchiver& zip);
@@ -188,6 +193,8 @@ class Tmainform : public QWidget {
     mutable int64_t progressPosition_ = 0;
     int64_t progressMax_ = 100;
     int progressShift_ = 0;  // bar units = bytes >> progressShift_
+    int listShare_ = 0;      // the list's height in thousandths of the window's; 0: 5/11
+    int panelWidth_ = 0;     // the information panel's width as dragged
 };
 
 // The one main window while it exists, else nullptr.

@@ -24,6 +24,12 @@ namespace {
 constexpr int kDefaultRowHeight = 19;
 constexpr int kDefaultColWidth = 64;
 constexpr int kMinColWidth = 8;  // no narrower by a drag
+// What a column gives the stretch column leaves it: a short content (a size, a date, a
+// mark; up to kShortContent wide) whole, at least kLeastGivenWidth; a long one (names,
+// paths) kLongContentLeast.
+constexpr int kShortContent = 96;
+constexpr int kLeastGivenWidth = 40;
+constexpr int kLongContentLeast = 64;
 constexpr uint8_t kMarked = 1;
 constexpr uint8_t kBold = 2;
 constexpr int kCellTextInset = 2;  // a cell's text from its left and top edges
@@ -302,6 +308,8 @@ void TStringGridEx::SetColCount(int n) {
     widths_.resize(static_cast<size_t>(n), kDefaultColWidth);
     lastWidths_.resize(static_cast<size_t>(n), kDefaultColWidth);
     userWidths_.resize(static_cast<size_t>(n), 0);
+    natural_.resize(static_cast<size_t>(n), 0);
+    least_.resize(static_cast<size_t>(n), 0);
     for (int c = old; c < n; ++c) SetColWidth(c, kDefaultColWidth);
 }
 
@@ -432,20 +440,62 @@ int TStringGridEx::titleFit(int col) const {
     return QFontMetrics(font()).horizontalAdvance(text::display(Cell(col, 0))) + 20;
 }
 
+// The stretch column takes the room the others leave. When the room is short (a narrow
+// window, a large scale), the columns fitted to their contents give up room to it, the
+// widest first, a caption cut rather than a short content (a size, a date), until it shows its own
+// fitted width or almost half the room; with more room they return to their fitted widths.
 void TStringGridEx::fillRoom() {
     if (filling_ || stretch_ < 0 || stretch_ >= model_->cols) return;
     const auto s = static_cast<size_t>(stretch_);
     if (widths_[s] < 0 || userWidths_[s] > 0) return;
+    const int room = viewport()->width();
+    std::vector<int> shown(widths_.size(), -1), least(widths_.size(), 0);
     int others = 0;
-    for (int c = 0; c < model_->cols; ++c)
-        if (c != stretch_ && widths_[static_cast<size_t>(c)] >= 0)
-            others += widths_[static_cast<size_t>(c)];
-    const int width = std::max(titleFit(stretch_), viewport()->width() - others);
-    if (width == widths_[s]) return;
+    for (int c = 0; c < model_->cols; ++c) {
+        const auto i = static_cast<size_t>(c);
+        if (c == stretch_ || widths_[i] < 0) continue;
+        const bool fitted = userWidths_[i] <= 0 && natural_[i] > 0;
+        shown[i] = fitted ? natural_[i] : widths_[i];
+        least[i] = fitted ? least_[i] : shown[i];
+        others += shown[i];
+    }
+    const int own = natural_[s] > 0 ? natural_[s] : titleFit(stretch_);
+    const int wanted = std::max(titleFit(stretch_), std::min(own, room * 45 / 100));
+    // What the columns give at a cap: each wider than it keeps the cap or its least width.
+    auto givenAt = [&](int cap) {
+        int given = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            if (shown[i] > cap) given += shown[i] - std::max(cap, least[i]);
+        return given;
+    };
+    int given = 0;
+    if (others + wanted > room) {
+        // The highest cap that gives enough (or the most there is, at cap 0).
+        int low = 0, high = *std::max_element(shown.begin(), shown.end());
+        while (low < high) {
+            const int cap = (low + high + 1) / 2;
+            if (givenAt(cap) >= others + wanted - room)
+                low = cap;
+            else
+                high = cap - 1;
+        }
+        given = givenAt(low);
+        for (size_t i = 0; i < shown.size(); ++i)
+            if (shown[i] > low) shown[i] = std::max(low, least[i]);
+    }
     filling_ = true;
-    widths_[s] = width;
-    lastWidths_[s] = width;
-    setColumnWidth(stretch_, width);
+    for (int c = 0; c < model_->cols; ++c) {
+        const auto i = static_cast<size_t>(c);
+        if (c == stretch_ || shown[i] < 0 || shown[i] == widths_[i]) continue;
+        widths_[i] = shown[i];
+        setColumnWidth(c, shown[i]);
+    }
+    const int width = std::max(titleFit(stretch_), room - (others - given));
+    if (width != widths_[s]) {
+        widths_[s] = width;
+        lastWidths_[s] = width;
+        setColumnWidth(stretch_, width);
+    }
     filling_ = false;
 }
 
@@ -461,13 +511,13 @@ void TStringGridEx::titleResized(int col, int width) {
     if (col < stretch_) fillRoom();
 }
 
-int TStringGridEx::fittedWidth(int col) const {
+int TStringGridEx::contentWidth(int col) const {
     QFont bold = font();
     bold.setBold(true);
     const QFontMetrics boldMetrics(bold);
     const auto c = static_cast<size_t>(col);
     const auto& rows = model_->rows;
-    int width = titleFit(col);
+    int width = 0;
     for (size_t r = 1; r < rows.size(); ++r) {
         const std::string& s = rows[r][c];
         if (s.empty()) continue;
@@ -477,11 +527,24 @@ int TStringGridEx::fittedWidth(int col) const {
     return width;
 }
 
+int TStringGridEx::fittedWidth(int col) const {
+    return std::max(titleFit(col), contentWidth(col));
+}
+
+void TStringGridEx::fitNatural(int col) {
+    const auto c = static_cast<size_t>(col);
+    const int content = contentWidth(col);
+    natural_[c] = std::max(titleFit(col), content);
+    least_[c] = std::min(natural_[c], content <= kShortContent ? std::max(content, kLeastGivenWidth)
+                                                               : kLongContentLeast);
+}
+
 void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
     shown_ = shown;
+    for (int c = 0; c < model_->cols; ++c) fitNatural(c);
     for (int c = 0; c < model_->cols; ++c) {
-        const int user = userWidths_[static_cast<size_t>(c)];
-        SetColWidth(c, user > 0 ? user : fittedWidth(c));
+        const auto i = static_cast<size_t>(c);
+        SetColWidth(c, userWidths_[i] > 0 ? userWidths_[i] : natural_[i]);
     }
 }
 
@@ -489,7 +552,8 @@ void TStringGridEx::fitColumn(int col) {
     if (col < 0 || col >= model_->cols) return;
     const auto c = static_cast<size_t>(col);
     userWidths_[c] = 0;
-    if (widths_[c] >= 0) SetColWidth(col, fittedWidth(col));
+    fitNatural(col);
+    if (widths_[c] >= 0) SetColWidth(col, natural_[c]);
 }
 
 void TStringGridEx::ApplyColumnFlags(const std::string& flags) {
@@ -844,6 +908,9 @@ void TStringGridEx::resizeEvent(QResizeEvent* e) {
     QTableView::resizeEvent(e);
     // The room is the width; a scroll bar across the bottom changes none.
     if (viewport()->width() == room_) return;
+    // A width dragged for the stretch column held for that room; in another it fills again.
+    if (room_ >= 0 && stretch_ >= 0 && stretch_ < model_->cols)
+        userWidths_[static_cast<size_t>(stretch_)] = 0;
     room_ = viewport()->width();
     fillRoom();
 }

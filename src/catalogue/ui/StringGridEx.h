@@ -148,6 +148,9 @@ class TStringGridEx : public QTableView {
     void titleResized(int col, int width);
     int titleFit(int col) const;
     int fittedWidth(int col) const;
+    int contentWidth(int col) const;  // of the cells alone
+    // Fits natural_ and least_ of `col` to its contents.
+    void fitNatural(int col);
     // Forgets the player's width of `col` and fits it (a double click on its edge).
     void fitColumn(int col);
 
@@ -159,6 +162,8 @@ class TStringGridEx : public QTableView {
     std::vector<int> widths_;        // -1 = hidden
     std::vector<int> lastWidths_;    // last visible width of each column
     std::vector<int> userWidths_;    // 0 = none
+    std::vector<int> natural_;       // fitted to the contents by AutoSizeColumns; 0 = not yet
+    std::vector<int> least_;         // the least it keeps when it gives room to the stretch
     ShownText shown_;                // of the last AutoSizeColumns
     std::vector<QAction*> entries_;  // the column menu's entry of each column
     QMenu* sortMenu_ = nullptr;
