@@ -9,6 +9,7 @@
 #include "archive/ui/PasswordDlg.h"
 #include "platform/FileSystem.h"
 #include "platform/ui/QtPrompter.h"
+#include "platform/ui/Tooltips.h"
 
 int main(int argc, char** argv) {
     if (const std::optional<int> rc = commandline::answer(argc, argv, fsx::exeDirectory()))
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     TmApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("io.github.tallowmere.Tallowmere"),
                          QIcon(QStringLiteral(":/mainform/icons/tallowmere.svg"))));
+    Tooltips::install();
     QtPrompter prompter(RunPasswordDialog);
     setPrompter(&prompter);
     InstallFeatureHooks();
