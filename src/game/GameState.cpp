@@ -2,6 +2,7 @@
 
 #include "game/GameDir.h"
 #include "game/InstallState.h"
+#include "game/MissionFolders.h"
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -47,6 +48,8 @@ void ReadInstalledState(GameRecord& game) {
 
 namespace {
 
+constexpr int kInFoldersSlot = 215;  // "missions in their folders:"
+
 // The installed mission by the title its record holds, else by its archive's file name.
 std::string installedName(const GameRecord& game) {
     const std::string file = text::extractFileName(game.installed);
@@ -66,6 +69,13 @@ std::string CurrentBarPart(int number, const GameRecord& game) {
         std::string(26, ' ') + "Thief " + std::to_string(number) + ": " + installedName(game);
     // An install or uninstall that did not complete: the next Play removes it.
     if (game.installedCheck == kUnfinished) part += " " + slot(90);
+    // The game itself stays as it is while missions play from their folders: say how many.
+    const IniFile* settings = app().settings.get();
+    if (settings && missionfolders::enabled(settings, number, game.gameDir)) {
+        const size_t inFolders =
+            missionfolders::installedRecords(*settings, number, game.gameDir).size();
+        if (inFolders > 0) part += ", " + slot(kInFoldersSlot) + " " + std::to_string(inFolders);
+    }
     return part;
 }
 

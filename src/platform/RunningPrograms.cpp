@@ -6,6 +6,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
+#include "platform/Prompter.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -322,6 +323,8 @@ std::optional<Program> stillRunningFrom(const std::string& dir, std::chrono::mil
         const std::vector<Program> found = programsFrom(dir, procRoot);
         if (found.empty()) return std::nullopt;
         if (std::chrono::steady_clock::now() >= until) return found.front();
+        // The window stays live while the game has its moment to go.
+        prompter().processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }

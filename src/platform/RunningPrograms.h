@@ -41,7 +41,8 @@ struct Program {
 // `dir`.
 std::vector<Program> programsFrom(const std::string& dir, const std::string& procRoot = kProcRoot);
 
-// A program running from `dir` that has not ended within `grace`; nothing when none runs.
+// A program running from `dir` that has not ended within `grace` (the window's events run
+// meanwhile); nothing when none runs.
 std::optional<Program> stillRunningFrom(const std::string& dir,
                                         std::chrono::milliseconds grace = kGrace,
                                         const std::string& procRoot = kProcRoot);

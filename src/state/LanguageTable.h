@@ -12,7 +12,7 @@
 // catalogue scan reads in the background; 195-199 the directory chooser; 200-204 the setup
 // dialog's captions with keys of their own (OK, Cancel, Thief 2's folder box, the command
 // labels); 205 the grid's sort menu; 206-211 saved games kept and brought back; 212 a mission without a read-me.
-inline constexpr int kLanguageSlotCount = 214;
+inline constexpr int kLanguageSlotCount = 216;
 
 // Fills app().languageSlots from app().languageFile (slots stay empty without one) and
 // then runs the apply hook, so that the main window takes its captions and hints at once.

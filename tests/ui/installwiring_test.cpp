@@ -237,6 +237,8 @@ TEST_F(InstallWiring, MissionsInFoldersAreMarkedAndRemovedOneByOne) {
         EXPECT_TRUE(grid().RowMarked(rowOf(name))) << name;
     }
     form->ScanCatalogue(false);
+    // The game stays the original; the top line says how many play from their folders.
+    EXPECT_NE(form->CurrentBar->SimpleText().find("<215> 2"), std::string::npos);
     QAction* remove = form->findChild<QAction*>("removeaction");
     ASSERT_NE(remove, nullptr);
     for (const auto& [name, installed] :

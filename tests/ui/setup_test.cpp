@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/MainForm.h"
+#include "catalogue/ui/QuestGridDraw.h"
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
@@ -728,11 +730,20 @@ TEST_F(SetupDialog, TabGoesTopToBottomAndLeftToRight) {
     });
 }
 
+// In each language: the words of the language, and labels clear of their fields.
 TEST_F(SetupDialog, LabelsStandClearOfTheirFieldsAndNothingOverlapsInEveryLanguage) {
+    const char* sizes[] = {"1.50 MB", "1,50 MB", "1,50 Mo", "1,50 MB"};
     for (int language = 1; language <= 4; ++language) {
         shippedLanguage(language);
+        Tmainform::applyInterfaceLocale();
+        // Words of the language: the unit of sizes, the languages in their own names.
+        EXPECT_EQ(SizeCellText("1572864").toStdString(), sizes[language - 1]);
         run([&](TSetupDlg& d) {
             EXPECT_TRUE(showActive(d));
+            QStringList names;
+            for (int i = 0; i < d.Language->count(); ++i) names << d.Language->itemText(i);
+            EXPECT_EQ(names.join(','), QStringLiteral("English,Deutsch,Français,Español"));
+            EXPECT_FALSE(d.missionshelp->text().isEmpty());
             // A label shows its whole text, a gap before its field, on the field's line.
             for (QLabel* label : d.findChildren<QLabel*>()) {
                 QWidget* field = label->buddy();
@@ -772,6 +783,7 @@ TEST_F(SetupDialog, LabelsStandClearOfTheirFieldsAndNothingOverlapsInEveryLangua
             return 0;
         });
     }
+    QLocale::setDefault(QLocale::c());
 }
 
 }  // namespace

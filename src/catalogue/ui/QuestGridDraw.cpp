@@ -8,11 +8,13 @@
 
 #include "catalogue/ui/StringGridEx.h"
 #include "platform/TextUtil.h"
+#include "state/AppState.h"
 
 namespace {
 
 constexpr int64_t kMB = 1024 * 1024;
-constexpr int kMarkHeight = 9;  // the installed mark's height, its width half of it
+constexpr int kMegabyteSlot = 216;  // the unit's abbreviation
+constexpr int kMarkHeight = 9;      // the installed mark's height, its width half of it
 
 int64_t pow10(int n) {
     int64_t v = 1;
@@ -100,7 +102,9 @@ QString SizeInMBText(int64_t bytes, const QString& decimalPoint) {
     s += QString::number(intPart);
     s += decimalPoint;
     s += QStringLiteral("%1").arg(frac, 2, 10, QLatin1Char('0'));
-    s += QStringLiteral(" MB");
+    // The unit as the interface's language writes it ("Mo" in French).
+    const std::string& unit = slot(kMegabyteSlot);
+    s += QLatin1Char(' ') + (unit.empty() ? QStringLiteral("MB") : text::display(unit));
     return s;
 }
 
