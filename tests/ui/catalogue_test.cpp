@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
@@ -465,6 +466,17 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
         EXPECT_GT(rowOf("Seven"), rowOf("Pl"));
         EXPECT_LT(rowOf("Seven"), rowOf("Ru"));
     }
+    // A title read when its row is clicked takes its place too, the row still selected.
+    const std::string longKey = RecordKey(grid().RowCells(rowOf("Long")));
+    settings().DeleteKey(longKey, "title");
+    grid().SetCell(1, rowOf("Long"), "");
+    grid().SortRows();
+    ASSERT_LT(rowOf("Long"), rowOf("De"));
+    grid().SetRow(rowOf("Long"));
+    select(rowOf("Long"));
+    QApplication::processEvents();
+    EXPECT_GT(rowOf("Long"), rowOf("De"));
+    EXPECT_EQ(grid().Row(), rowOf("Long"));
     ASSERT_GT(rowOf("Broken"), 0);
     select(rowOf("Broken"));  // says why in its panel, again without a box
     EXPECT_EQ(form->noteslabel->text().toStdString(), "<100>");
@@ -496,7 +508,7 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
 }
 
 // The list follows the mission directory without a restart: a download that arrives shows,
-// a deleted archive goes, F5 scans at once.
+// a deleted archive goes, F5 scans at once and keeps the selected row.
 TEST_F(Catalogue, NewDownloadsShowWithoutARestart) {
     mission("A.zip");
     form->show();
@@ -507,8 +519,20 @@ TEST_F(Catalogue, NewDownloadsShowWithoutARestart) {
     fsx::deleteFile(missions + "A.zip");
     EXPECT_TRUE(QTest::qWaitFor([&] { return rowOf("A") == 0; }, 8000));
     mission("C.zip");
+    // A read-me scrolled down opens at its top again after the scan.
+    std::string readme;
+    for (int i = 0; i < 400; ++i) readme += "line " + std::to_string(i) + "\r\n";
+    ASSERT_TRUE(makeZip(missions + "R.zip", {{"miss20.mis", "SKYOBJVAR"}, {"readme.txt", readme}}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rowOf("R") > 0; }, 8000));
+    grid().SetRow(rowOf("R"));
+    select(rowOf("R"));
+    QScrollBar* bar = form->questMemo->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    ASSERT_GT(bar->value(), 0);
     QTest::keyClick(form.get(), Qt::Key_F5);
     EXPECT_GT(rowOf("C"), 0);
+    EXPECT_EQ(grid().Row(), rowOf("R"));
+    EXPECT_EQ(bar->value(), 0);
     EXPECT_TRUE(prompts.messages.empty());
 }
 

@@ -299,6 +299,29 @@ TEST(ReadmeLinks, OnlyWebLinksOpen) {
     EXPECT_EQ(catcher.opened, (QStringList{"https://www.ttlg.com/", "http://example.org/a"}));
 }
 
+// A read-me opens at its top, however far down the one before was read.
+TEST(ReadmeScroll, EachReadmeOpensAtItsTop) {
+    ::ReadmeView view;
+    view.resize(300, 200);
+    view.show();
+    QString lines;
+    for (int i = 0; i < 300; ++i) lines += QStringLiteral("line %1\n").arg(i);
+    for (const bool rich : {false, true}) {
+        for (int shown = 0; shown < 2; ++shown) {
+            if (rich)
+                view.showRich(QStringLiteral("<p>") + QString(lines).replace('\n', "<br>") +
+                                  QString::number(shown),
+                              {});
+            else
+                view.showPlain(lines + QString::number(shown));
+            QApplication::processEvents();
+            EXPECT_EQ(view.verticalScrollBar()->value(), 0) << rich << shown;
+            view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+            ASSERT_GT(view.verticalScrollBar()->value(), 0);
+        }
+    }
+}
+
 }  // namespace
 
 #include "readmeview_test.moc"

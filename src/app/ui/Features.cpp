@@ -48,23 +48,25 @@ QString memoText(const std::string& s) {
 
 // The read-me: plain text, or rich text with the archive's pictures, each laid out afresh
 // by the memo's view, which loads nothing else the read-me names and runs no scripts. A
-// read-me already shown is left as it is.
+// read-me already shown is left as it is (where the player scrolled it) until the next scan.
 void showMemo(ReadmeView& memo, const InfoPanel& p) {
     struct Shown {
         const QTextDocument* document = nullptr;
         bool html = false;
         std::string text;
         std::map<std::string, std::string> pictures;
+        unsigned scan = 0;  // a new scan opens the read-me at its top again
     };
     static Shown shown;
     if (shown.document == memo.document() && shown.html == p.questMemoHtml &&
-        shown.text == p.questMemo && shown.pictures == p.questMemoPictures)
+        shown.text == p.questMemo && shown.pictures == p.questMemoPictures &&
+        shown.scan == FullScanCount())
         return;
     if (p.questMemoHtml)
         memo.showRich(QString::fromStdString(p.questMemo), p.questMemoPictures);
     else
         memo.showPlain(memoText(p.questMemo));
-    shown = {memo.document(), p.questMemoHtml, p.questMemo, p.questMemoPictures};
+    shown = {memo.document(), p.questMemoHtml, p.questMemo, p.questMemoPictures, FullScanCount()};
 }
 
 // Mirrors the panel state onto the main window's controls.
@@ -114,8 +116,16 @@ SelectionEnv selectionEnv() {
     env.cell = [&grid](int c, int r) { return grid.Cell(c, r); };
     env.reloadRow = [&grid](int r) {
         std::vector<std::string> cells = grid.RowCells(r);
+        const std::string title = cells.size() > 1 ? cells[1] : std::string();
         LoadRecordIntoRow(cells);
+        const bool retitled = cells.size() > 1 && cells[1] != title;
         grid.SetRowCells(r, std::move(cells));
+        // A title the selection read takes its place in a list sorted by title, once the
+        // selection is done (the row stays selected as it moves).
+        if (retitled && grid.SortIndex == 1)
+            QTimer::singleShot(0, &grid, [&grid] {
+                if (grid.SortIndex == 1) grid.SortRows();
+            });
     };
     env.fullScan = [] { mainform->ScanCatalogue(false); };
     env.showPanel = showPanel;
@@ -164,6 +174,26 @@ TitleReading& titleReading() {
 // The list follows the mission directories: F5 scans them again, and an archive that
 // arrives, changes or goes shows within a few seconds, once the folder has been still for
 // a moment (a browser writes a download in steps) and nothing else is under way.
+// A scan the player did not ask to change the selection for (F5, a new download): the row
+// selected before stays selected when it is still listed.
+void rescanKeepingSelection() {
+    TStringGridEx& grid = *mainform->QuestGrid;
+    const int before = grid.Row();
+    const bool kept = before >= 1 && before < grid.RowCount();
+    const std::string dir = kept ? grid.Cell(3, before) : std::string();
+    const std::string name = kept ? grid.Cell(2, before) : std::string();
+    mainform->ScanCatalogue(false);
+    if (!kept) return;
+    for (int row = 1; row < grid.RowCount(); ++row) {
+        if (grid.Cell(2, row) != name || grid.Cell(3, row) != dir) continue;
+        if (row != grid.Row()) {
+            grid.SetRow(row);
+            selectRow(0, row);
+        }
+        return;
+    }
+}
+
 void keepCatalogueCurrent() {
     constexpr int kStillMs = 1500;
     static QPointer<QFileSystemWatcher> watcher;
@@ -181,11 +211,11 @@ void keepCatalogueCurrent() {
                 still->start();
                 return;
             }
-            if (MissionArchivesNow() != ScannedMissionArchives()) mainform->ScanCatalogue(false);
+            if (MissionArchivesNow() != ScannedMissionArchives()) rescanKeepingSelection();
         });
         auto* refresh = new QShortcut(QKeySequence::Refresh, mainform);
         QObject::connect(refresh, &QShortcut::activated, [] {
-            if (mainform && mainform->isEnabled()) mainform->ScanCatalogue(false);
+            if (mainform && mainform->isEnabled()) rescanKeepingSelection();
         });
     }
     QStringList dirs;
