@@ -18,6 +18,7 @@
 #include "FuzzEngine.h"
 #include "FuzzSupport.h"
 #include "archive/ZipArchiver.h"
+#include "game/Games.h"
 #include "game/TypeDetection.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
@@ -56,11 +57,11 @@ void detectOnce(const uint8_t* data, size_t size) {
         zip.SetDLLDirectory(fuzzsupport::engineDir());
         zip.SetZipFileName(path);
         const uint8_t game = DecideGame(settings, section, missionFile, zip);
-        if ((game != 1 && game != 2) || settings.ReadInteger(section, "type", 0) != game)
+        if (!games::known(game) || settings.ReadInteger(section, "type", 0) != game)
             __builtin_trap();
     }
-    if (ContainsMarker(kMissionMarker, reinterpret_cast<const char*>(data), size) &&
-        size < sizeof kMissionMarker - 1)
+    const std::string& marker = games::find(2)->missionMarker;
+    if (ContainsMarker(marker, reinterpret_cast<const char*>(data), size) && size < marker.size())
         __builtin_trap();
     std::remove(path.c_str());
 }

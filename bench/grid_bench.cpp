@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "catalogue/RowSort.h"
+#include "game/Games.h"
 #include "game/TypeDetection.h"
 
 namespace {
@@ -83,10 +84,10 @@ void benchMarker(bool markerLetters) {
         c = markerLetters ? "SKYOBJVAskyobj\0\x01"[rng() % 16] : static_cast<char>(rng());
     const double mb = static_cast<double>(data.size()) / (1 << 20);
     auto t = Clock::now();
-    const bool a = ContainsMarker(kMissionMarker, data.data(), data.size());
+    const bool a = ContainsMarker(games::find(2)->missionMarker, data.data(), data.size());
     const double fast = msSince(t);
     t = Clock::now();
-    const bool b = naiveContains(kMissionMarker, data);
+    const bool b = naiveContains(games::find(2)->missionMarker, data);
     const double slow = msSince(t);
     std::printf(
         "marker search %.0f MB of %s: %.1f ms (%.0f MB/s, found %d); byte loop %.1f ms "

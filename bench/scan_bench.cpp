@@ -35,6 +35,7 @@
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/StringGridEx.h"
+#include "game/Games.h"
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -267,7 +268,7 @@ int main(int argc, char** argv) {
             extract.push_back(msSince(t));
             size = stream ? stream->Size() : 0;
             t = Clock::now();
-            if (!ContainsMarker(kMissionMarker, stream)) ++failures;
+            if (!ContainsMarker(games::find(2)->missionMarker, stream)) ++failures;
             search.push_back(msSince(t));
         }
         const double d = median(decide);

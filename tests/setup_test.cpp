@@ -53,7 +53,7 @@ class Setup : public ::testing::Test {
     SetupState valid() {
         SetupState s = LoadSetupState();
         s.missionDirs = {dir.path() + "missions"};
-        s.t1dir = thief1("t1");
+        s.games[1].dir = thief1("t1");
         return s;
     }
     std::vector<std::string> texts() const {
@@ -73,10 +73,10 @@ class Setup : public ::testing::Test {
 
 TEST_F(Setup, GameBesideTheProgramIsOfferedOnlyWhenNoneIsStored) {
     dir.write("THIEF.EXE", "MZ");
-    EXPECT_EQ(LoadSetupState().t1dir, dir.path());
-    EXPECT_EQ(LoadSetupState().t2dir, "");
+    EXPECT_EQ(LoadSetupState().games[1].dir, dir.path());
+    EXPECT_EQ(LoadSetupState().games[2].dir, "");
     ini().WriteString("options", "thief1dir", "/games/t1");
-    EXPECT_EQ(LoadSetupState().t1dir, "/games/t1");
+    EXPECT_EQ(LoadSetupState().games[1].dir, "/games/t1");
 }
 
 TEST_F(Setup, LoadsStoredValues) {
@@ -150,8 +150,8 @@ TEST_F(Setup, NoGameDirectory) {
 
 TEST_F(Setup, BothGameChecksRunAndNothingIsWritten) {
     SetupState s = valid();
-    s.t1dir = dir.path() + "nothing";
-    s.t2dir = dir.path() + "none/";
+    s.games[1].dir = dir.path() + "nothing";
+    s.games[2].dir = dir.path() + "none/";
     EXPECT_FALSE(SetupOk(s, hooks));
     EXPECT_EQ(texts(),
               (std::vector<std::string>{
@@ -176,14 +176,14 @@ TEST_F(Setup, OkWritesEverythingAndRescans) {
     SetupState s = valid();
     s.missionDirs = {"/m/b", "/m/a"};
     dir.write("t1/crfs/x", "");  // rearranged before: no question
-    s.t2dir = thief2("t2");
+    s.games[2].dir = thief2("t2");
     s.compressLevel = 7;
     s.windowMode = 0;
     EXPECT_TRUE(SetupOk(s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(ini().ReadSection("mission directories"), (std::vector<std::string>{"/m/b", "/m/a"}));
-    EXPECT_EQ(ini().ReadString("options", "thief1dir", ""), s.t1dir);  // typed, no separator
-    EXPECT_EQ(ini().ReadString("options", "thief2dir", ""), s.t2dir);
+    EXPECT_EQ(ini().ReadString("options", "thief1dir", ""), s.games[1].dir);  // typed, no separator
+    EXPECT_EQ(ini().ReadString("options", "thief2dir", ""), s.games[2].dir);
     EXPECT_EQ(ini().ReadInteger("options", "compression level", 0), 7);
     EXPECT_FALSE(ini().SectionExists("window"));
     EXPECT_EQ(maximised, 1);
@@ -199,7 +199,7 @@ TEST_F(Setup, OkWritesEverythingAndRescans) {
 
 TEST_F(Setup, MissingConvictWarnsOnEveryOkButPasses) {
     SetupState s = valid();
-    s.t1dir = thief1("bare", false);
+    s.games[1].dir = thief1("bare", false);
     dir.write("bare/crfs/x", "");
     for (int round = 1; round <= 2; ++round) {
         EXPECT_TRUE(SetupOk(s, hooks));
@@ -241,7 +241,7 @@ TEST_F(Setup, RearrangementMovesResourceFilesAndRewritesInstallCfg) {
 TEST_F(Setup, DeclinedRearrangementIsNotAskedAgainAndOkGoesOn) {
     SetupState s = valid();
     dir.write("t1/obj.crf", "o");
-    s.t2dir = dir.path() + "no-t2";
+    s.games[2].dir = dir.path() + "no-t2";
     prompts.answers = {PromptResult::No};
     EXPECT_FALSE(SetupOk(s, hooks));  // the Thief 2 check still runs
     ASSERT_EQ(prompts.messages.size(), 2u);
@@ -252,14 +252,14 @@ TEST_F(Setup, DeclinedRearrangementIsNotAskedAgainAndOkGoesOn) {
     EXPECT_EQ(readFile(dir.file("t1/install.cfg")), kInstallCfg);
 
     // The No is kept: the next OK does not ask again.
-    s.t2dir.clear();
+    s.games[2].dir.clear();
     prompts.messages.clear();
     EXPECT_TRUE(SetupOk(s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(fsx::pathExists(dir.file("t1/crfs")));
     // Nor is a folder without loose resource files asked about.
     SetupState bare = valid();
-    bare.t1dir = thief1("bare");
+    bare.games[1].dir = thief1("bare");
     EXPECT_TRUE(SetupOk(bare, hooks));
     EXPECT_TRUE(prompts.messages.empty());
 }
@@ -267,7 +267,7 @@ TEST_F(Setup, DeclinedRearrangementIsNotAskedAgainAndOkGoesOn) {
 TEST_F(Setup, Thief2IsNeverRearranged) {
     SetupState s = valid();
     dir.write("t1/crfs/x", "");
-    s.t2dir = thief2("t2");
+    s.games[2].dir = thief2("t2");
     dir.write("t2/obj.crf", "o");
     EXPECT_TRUE(SetupOk(s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
@@ -377,10 +377,10 @@ TEST_F(Setup, FolderChoiceFollowsTheGameDirectoryUntilChosenAndOnlyAChoiceIsStor
         SetupState s = valid();
         std::string shown;
         for (size_t i = 0; i < std::size(typed); ++i) {
-            s.t2dir = typed[i];
-            s.t2folders.follow(s.t2dir);
-            if (row.clickAt == int(i)) s.t2folders.choose(row.clickOn);
-            shown += s.t2folders.on ? '1' : '0';
+            s.games[2].dir = typed[i];
+            s.games[2].folders.follow(s.games[2].dir);
+            if (row.clickAt == int(i)) s.games[2].folders.choose(row.clickOn);
+            shown += s.games[2].folders.on ? '1' : '0';
         }
         EXPECT_EQ(shown, row.shown) << row.stored << row.clickAt;
         ASSERT_TRUE(SetupOk(s, hooks));
@@ -435,26 +435,26 @@ TEST_F(Setup, FirstStartFillsOnlyGamesFoundOnceAndWhileBothDirectoriesAreEmpty) 
     };
     for (const auto& row : rows) {
         SetupState s;
-        s.t1dir = row.typed;
+        s.games[1].dir = row.typed;
         EXPECT_EQ(fillFromFoundGames(s, {row.found, {"x.acf: bad"}}), row.pick) << row.t1;
-        EXPECT_EQ(s.t1dir, row.t1);
-        EXPECT_EQ(s.t2dir, row.t2);
-        EXPECT_EQ(s.t1folders.on, row.t1 == t1.dir);  // follows the directory filled in
+        EXPECT_EQ(s.games[1].dir, row.t1);
+        EXPECT_EQ(s.games[2].dir, row.t2);
+        EXPECT_EQ(s.games[1].folders.on, row.t1 == t1.dir);  // follows the directory filled in
     }
 }
 
 TEST_F(Setup, OwnStartCommandIsStoredOnlyWhileGiven) {
     SetupState s = valid();
     dir.write("t1/crfs/x", "");
-    s.t2command = "lutris rungame";
+    s.games[2].command = "lutris rungame";
     const std::string key = std::string(kGameStartCommandKey) + "1";
     for (const std::string command :
          {"steam -applaunch 211600", "  ", "\"/opt/my proton/proton\" \"run\"", ""}) {
-        s.t1command = command;
+        s.games[1].command = command;
         ASSERT_TRUE(SetupOk(s, hooks));
         const bool given = command.find_first_not_of(' ') != std::string::npos;
         EXPECT_EQ(ini().ValueExists("options", key), given) << command;
-        EXPECT_EQ(LoadSetupState().t1command, given ? command : "");
-        EXPECT_EQ(LoadSetupState().t2command, "lutris rungame");
+        EXPECT_EQ(LoadSetupState().games[1].command, given ? command : "");
+        EXPECT_EQ(LoadSetupState().games[2].command, "lutris rungame");
     }
 }

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr char kMissionMarker[] = "SKYOBJVAR";  // Thief 2's
+
 bool found(const std::string& data, const std::string& marker = kMissionMarker) {
     return ContainsMarker(marker, data.data(), data.size());
 }

@@ -6,6 +6,7 @@
 #include "archive/ZipArchiver.h"
 #include "archive/ZipMessages.h"
 #include "game/GameDir.h"
+#include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionRecords.h"
 #include "inspect/MissionCache.h"
@@ -37,7 +38,7 @@ int analyse(TZipArchiver& zip, const std::string& path, const std::string& recor
         return AnalyseArchive(zip, recordKey, panel, mission, progress);
     std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, recordKey);
     const int game = AnalyseMission(*archive, recordKey, panel, mission, progress);
-    zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+    zip.ExtrBaseDir = app().thiefdata[game].gameDir;
     return game;
 }
 
@@ -134,11 +135,10 @@ void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
             if (env.fullScan) env.fullScan();
         }
     } else {
-        // 7. Game row: the game number is the 18th character of column 1.
+        // 7. Game row: its text names the game.
         sel.archivePath = " Original";
-        const std::string title = env.cell(1, row);
-        const int game = title.size() >= 18 ? title[17] - '0' : 1;
-        sel.currentGame = static_cast<uint8_t>(game == 2 ? 2 : 1);
+        const int game = games::originalRowGame(env.cell(1, row));
+        sel.currentGame = static_cast<uint8_t>(game != 0 ? game : games::all().front().number);
         zip.SetZipFileName(" Original");
         panel.playEnabled = true;
         panel.questMemo = slot(34) + "\n" + slot(35);
@@ -152,8 +152,9 @@ void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
 
     // 8. Editor button.
     const std::string& gameDir = app().thiefdata[sel.currentGame].gameDir;
-    panel.dromedEnabled = panel.dromedEnabled && !gameDir.empty() &&
-                          fsx::fileExists(gamedir::path(gameDir, gamedir::kDromedExe));
+    const games::Game* game = games::find(sel.currentGame);
+    panel.dromedEnabled = panel.dromedEnabled && game && !gameDir.empty() &&
+                          fsx::fileExists(gamedir::path(gameDir, game->editor));
 }
 
 void SelectionHandler::analyseRow(int row, const std::string& archive, TZipArchiver& zip,

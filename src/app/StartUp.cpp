@@ -1,6 +1,7 @@
 #include "app/StartUp.h"
 
 #include "dialogs/SetupLogic.h"
+#include "game/Games.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 
@@ -34,8 +35,8 @@ void writeWindowGeometry(const WindowGeometry& g) {
 }
 
 void deleteEditorScripts() {
-    for (int game = 1; game <= 2; ++game) {
-        const std::string& dir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+    for (const games::Game& game : games::all()) {
+        const std::string& dir = app().thiefdata[game.number].gameDir;
         if (dir.empty()) continue;
         const std::string script = dir + "tallowmere.dromed";
         if (fsx::fileExists(script)) fsx::deleteFile(script);

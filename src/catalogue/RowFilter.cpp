@@ -1,5 +1,6 @@
 #include "catalogue/RowFilter.h"
 
+#include "game/Games.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -56,5 +57,5 @@ const QString& RowFilter::folded(const std::string& s) {
 }
 
 bool isGameRowName(const std::string& name) {
-    return name == " Original (Thief 1)" || name == " Original (Thief 2)";
+    return games::originalRowGame(name) != 0;
 }

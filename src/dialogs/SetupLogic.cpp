@@ -12,6 +12,7 @@
 #include "dialogs/FileVersionInfo.h"
 #include "game/GameDir.h"
 #include "game/GameSources.h"
+#include "game/Games.h"
 #include "game/MissionFolders.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -59,8 +60,15 @@ std::string gameDirOf(const std::string& typed) {
 }
 
 // slot 62 + file + slot 63 + " n " + slot 64
-std::string missingFileMessage(const char* file, int game) {
+std::string missingFileMessage(const std::string& file, int game) {
     return slot(62) + file + slot(63) + " " + std::to_string(game) + " " + slot(64);
+}
+
+// The state of game `number`; an empty one for a game the state does not hold.
+const GameSetup& gameOf(const SetupState& state, int number) {
+    static const GameSetup none;
+    const auto found = state.games.find(number);
+    return found == state.games.end() ? none : found->second;
 }
 
 // Whole contents of a file; throws EInOutError when it cannot be read.
@@ -96,18 +104,18 @@ void replaceLinesAtomically(const std::string& path, const std::vector<std::stri
         throw EInOutError("Cannot write " + path + ": " + std::strerror(errno));
 }
 
-// Check 3 of the OK: the Thief 1 directory. Returns false when it failed; `aborted` is
-// set when the rearrangement failed (which ends the OK at once).
-bool checkThief1(const std::string& typed, bool& aborted) {
+// The check of the OK for the directory of game `game`. Returns false when it failed;
+// `aborted` is set when the rearrangement of Thief 1's resources failed (which ends the OK
+// at once).
+bool checkGameDir(const games::Game& game, const std::string& typed, bool& aborted) {
     const std::string d = gameDirOf(typed);
-    if (!fsx::fileExists(d + gamedir::kThiefExe)) {
-        errorBox(missingFileMessage(gamedir::kThiefExe, 1));
-        return false;
+    for (const std::string& needed : {game.program, std::string(gamedir::kInstallCfg)}) {
+        if (!fsx::fileExists(d + needed)) {
+            errorBox(missingFileMessage(needed, game.number));
+            return false;
+        }
     }
-    if (!fsx::fileExists(d + gamedir::kInstallCfg)) {
-        errorBox(missingFileMessage(gamedir::kInstallCfg, 1));
-        return false;
-    }
+    if (!game.resourcesInCrfs) return true;
     if (!fsx::fileExists(d + gamedir::kConvictOsm))
         prompter().message(slot(17), PromptButtons::Ok, PromptIcon::Warning);
     // Asked only while loose resource files lie in the folder (they may be in RES already),
@@ -120,20 +128,6 @@ bool checkThief1(const std::string& typed, bool& aborted) {
             aborted = true;
         else if (!fsx::directoryExists(d + gamedir::kCrfsDir) && settings)
             settings->WriteString(kOptions, "crfs declined", d);
-    }
-    return true;
-}
-
-// Check 4 of the OK: the Thief 2 directory.
-bool checkThief2(const std::string& typed) {
-    const std::string d = gameDirOf(typed);
-    if (!fsx::fileExists(d + gamedir::kThief2Exe)) {
-        errorBox(missingFileMessage(gamedir::kThief2Exe, 2));
-        return false;
-    }
-    if (!fsx::fileExists(d + gamedir::kInstallCfg)) {
-        errorBox(missingFileMessage(gamedir::kInstallCfg, 2));
-        return false;
     }
     return true;
 }
@@ -160,15 +154,16 @@ SetupState LoadSetupState() {
     const IniFile* languageFile = a.languageFile.get();
     SetupState s;
 
-    auto gameDir = [&](const char* key, const char* exe) {
+    auto gameDir = [&](const std::string& key, const std::string& exe) {
         std::string dir = settings ? settings->ReadString(kOptions, key, "") : std::string();
         if (dir.empty() && !a.exeDir.empty() && fsx::fileExists(a.exeDir + exe)) dir = a.exeDir;
         return dir;
     };
-    s.t1dir = gameDir("thief1dir", gamedir::kThiefExe);
-    s.t2dir = gameDir("thief2dir", gamedir::kThief2Exe);
-    s.t1folders = MissionFolderChoice::load(settings, 1, s.t1dir);
-    s.t2folders = MissionFolderChoice::load(settings, 2, s.t2dir);
+    for (const games::Game& game : games::all()) {
+        GameSetup& g = s.games[game.number];
+        g.dir = gameDir(game.dirSetting, game.program);
+        g.folders = MissionFolderChoice::load(settings, game.number, g.dir);
+    }
 
     if (languageFile) {
         for (int n = 1;; ++n) {
@@ -199,8 +194,8 @@ SetupState LoadSetupState() {
     s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
     s.startCommand = launcher::startCommandSetting(settings);
     if (settings) {
-        s.t1command = launcher::gameStartCommandSetting(settings, 1);
-        s.t2command = launcher::gameStartCommandSetting(settings, 2);
+        for (const games::Game& game : games::all())
+            s.games[game.number].command = launcher::gameStartCommandSetting(settings, game.number);
     }
     return s;
 }
@@ -217,9 +212,11 @@ GameLookup launcherGameLookup() {
 }
 
 bool fillFromFoundGames(SetupState& state, const gamesources::Discovery& found) {
-    if (!state.t1dir.empty() || !state.t2dir.empty()) return false;
+    for (const auto& [number, g] : state.games)
+        if (!g.dir.empty()) return false;
     bool pick = false;
-    for (const int game : {1, 2}) {
+    for (const games::Game& known : games::all()) {
+        const int game = known.number;
         const gamesources::FoundGame* only = nullptr;
         int count = 0;
         for (const gamesources::FoundGame& g : found.games) {
@@ -229,8 +226,8 @@ bool fillFromFoundGames(SetupState& state, const gamesources::Discovery& found) 
         }
         if (count > 1) pick = true;
         if (count != 1) continue;
-        (game == 1 ? state.t1dir : state.t2dir) = only->dir;
-        (game == 1 ? state.t1folders : state.t2folders).follow(only->dir);
+        state.games[game].dir = only->dir;
+        state.games[game].folders.follow(only->dir);
     }
     return pick;
 }
@@ -252,8 +249,9 @@ void MissionFolderChoice::choose(bool value) {
 
 std::string engineVersionText(const std::string& gameDir, int game) {
     if (gameDir.empty()) return {};
-    const TFileVersionInfo info(
-        gamedir::path(gameDir, game == 1 ? gamedir::kThiefExe : gamedir::kThief2Exe));
+    const games::Game* known = games::find(game);
+    if (!known) return {};
+    const TFileVersionInfo info(gamedir::path(gameDir, known->program));
     std::string version = text::trim(info.Entry(viFileVersion));
     // A resource without a string table still has the fixed block's numbers.
     const TFixedFileInfo& fixed = info.FixedInfo();
@@ -356,9 +354,9 @@ bool usesStartCommand(const std::string& dir, const std::string& ownCommand) {
 // installed later.
 void warnOfMissingStartCommand(const SetupState& state, const IniFile* settings) {
     const std::string& command = state.startCommand;
-    if (!usesStartCommand(state.t1dir, state.t1command) &&
-        !usesStartCommand(state.t2dir, state.t2command))
-        return;
+    bool used = false;
+    for (const auto& [number, g] : state.games) used = used || usesStartCommand(g.dir, g.command);
+    if (!used) return;
     const bool confirmed = settings &&
                            settings->ValueExists(kOptions, launcher::kStartCommandKey) &&
                            launcher::startCommandSetting(settings) == command;
@@ -384,17 +382,20 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             errorBox(slot(66));
             return false;
         }
-        if (state.t1dir.empty() && state.t2dir.empty()) {
+        bool anyGame = false;
+        for (const auto& [number, g] : state.games) anyGame = anyGame || !g.dir.empty();
+        if (!anyGame) {
             errorBox(slot(65));
             return false;
         }
         bool passed = true;
-        if (!state.t1dir.empty()) {
+        for (const games::Game& game : games::all()) {
+            const auto g = state.games.find(game.number);
+            if (g == state.games.end() || g->second.dir.empty()) continue;
             bool aborted = false;
-            passed = checkThief1(state.t1dir, aborted);
+            if (!checkGameDir(game, g->second.dir, aborted)) passed = false;
             if (aborted) return false;
         }
-        if (!state.t2dir.empty() && !checkThief2(state.t2dir)) passed = false;
         if (!passed) return false;
         warnOfMissingStartCommand(state, settings);
 
@@ -404,16 +405,19 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             settings->EraseSection("Mission directories");
             for (const std::string& dir : state.missionDirs)
                 settings->WriteString(kMissionDirs, dir, "1");
-            settings->WriteString(kOptions, "thief1dir", state.t1dir);
-            settings->WriteString(kOptions, "thief2dir", state.t2dir);
+            for (const games::Game& game : games::all()) {
+                const GameSetup& g = gameOf(state, game.number);
+                settings->WriteString(kOptions, game.dirSetting, g.dir);
+            }
             settings->WriteInteger(kOptions, "compression level", state.compressLevel);
             launcher::storeStartCommand(*settings, state.startCommand);
-            storeGameStartCommand(*settings, 1, state.t1command);
-            storeGameStartCommand(*settings, 2, state.t2command);
-            if (state.t1folders.chosen)
-                missionfolders::storeEnabled(*settings, 1, state.t1folders.on);
-            if (state.t2folders.chosen)
-                missionfolders::storeEnabled(*settings, 2, state.t2folders.on);
+            for (const games::Game& game : games::all())
+                storeGameStartCommand(*settings, game.number, gameOf(state, game.number).command);
+            for (const games::Game& game : games::all()) {
+                const GameSetup& g = gameOf(state, game.number);
+                if (g.folders.chosen)
+                    missionfolders::storeEnabled(*settings, game.number, g.folders.on);
+            }
             if (state.windowMode == 0) {
                 settings->EraseSection(kWindow);
             } else if (hooks.saveWindowGeometry) {

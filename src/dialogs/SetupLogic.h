@@ -5,6 +5,7 @@
 // installation's resource files into a "crfs" folder.
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,21 +29,22 @@ struct MissionFolderChoice {
     void choose(bool value);
 };
 
+// What the setup dialog holds of one game.
+struct GameSetup {
+    std::string dir;
+    MissionFolderChoice folders;
+    std::string command;  // its own start command; empty: it starts the way its launcher does
+};
+
 // The contents of the setup dialog's controls.
 struct SetupState {
     std::vector<std::string> missionDirs;  // kept sorted (missionDirLess)
-    std::string t1dir;
-    std::string t2dir;
-    MissionFolderChoice t1folders;
-    MissionFolderChoice t2folders;
-    std::vector<std::string> languages;  // the language file's languages, in their own words
-    int languageIndex = -1;              // selected entry of `languages`; -1 = none
-    int compressLevel = 5;               // 1..9
-    int windowMode = 0;                  // 0 = start maximised, 1 = remember place and size
+    std::map<int, GameSetup> games;        // by game number: every game of the table
+    std::vector<std::string> languages;    // the language file's languages, in their own words
+    int languageIndex = -1;                // selected entry of `languages`; -1 = none
+    int compressLevel = 5;                 // 1..9
+    int windowMode = 0;                    // 0 = start maximised, 1 = remember place and size
     std::string startCommand = launcher::kDefaultStartCommand;  // starts Windows programs
-    // Each game's own start command; empty: it starts the way its launcher does.
-    std::string t1command;
-    std::string t2command;
 };
 
 // Key of game n's own start command in section "options": this text followed by n.

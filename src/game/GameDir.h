@@ -10,10 +10,7 @@
 
 namespace gamedir {
 
-inline constexpr const char* kThiefExe = "thief.exe";
-inline constexpr const char* kThief2Exe = "thief2.exe";
-inline constexpr const char* kDromedExe = "dromed.exe";       // its presence enables DromEd
-inline constexpr const char* kDromedStartExe = "dromEd.exe";  // the name it is started by
+// The game programs and editors: game/Games.h.
 inline constexpr const char* kInstallCfg = "install.cfg";
 inline constexpr const char* kOldInstallCfg = "OLDinstall.cfg";
 inline constexpr const char* kDromedCfg = "dromed.cfg";

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "game/GameDir.h"
+#include "game/Games.h"
 #include "game/KeyValues.h"
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
@@ -30,7 +31,6 @@ namespace fs = std::filesystem;
 
 constexpr uintmax_t kMaxLauncherFile = 16u << 20;  // larger is no launcher's settings file
 constexpr size_t kMaxFolderEntries = 2000;         // entries looked at in one folder
-constexpr const char* kSteamAppIds[] = {"211600", "211740"};
 constexpr const char* kSteamFlatpakHome = "/.var/app/com.valvesoftware.Steam";
 constexpr const char* kHeroicFlatpakHome = "/.var/app/com.heroicgameslauncher.hgl";
 
@@ -99,14 +99,21 @@ std::vector<std::string> subfolders(const std::string& dir, const std::string& p
     return names;
 }
 
-// 1 or 2 for a Thief directory, else 0; `why` then says what is missing.
+// The Steam app ids of every game, in the table's order.
+std::vector<std::string> steamAppIds() {
+    std::vector<std::string> ids;
+    for (const games::Game& game : games::all())
+        ids.insert(ids.end(), game.steamAppIds.begin(), game.steamAppIds.end());
+    return ids;
+}
+
+// The game of a game directory, else 0; `why` then says what is missing.
 int thiefGame(const std::string& dir, std::string* why = nullptr) {
     const std::string base = dir + "/";
-    const int game = fsx::fileExists(base + gamedir::kThiefExe)    ? 1
-                     : fsx::fileExists(base + gamedir::kThief2Exe) ? 2
-                                                                   : 0;
+    const games::Game* found = games::withProgramIn(base);
+    const int game = found ? found->number : 0;
     const bool config = fsx::fileExists(base + gamedir::kInstallCfg);
-    if (why) *why = game == 0 ? "no thief.exe or thief2.exe" : !config ? "no install.cfg" : "";
+    if (why) *why = game == 0 ? "no " + games::programNames() : !config ? "no install.cfg" : "";
     return config ? game : 0;
 }
 
@@ -472,7 +479,7 @@ class Finder {
         for (const SteamInstall& install : steamInstalls(home_, result.skipped))
             for (const std::string& library : install.libraries) {
                 if (!libraries.insert(library).second) continue;
-                for (const char* appId : kSteamAppIds) {
+                for (const std::string& appId : steamAppIds()) {
                     const std::string dir = manifestInstallDir(library, appId, result.skipped);
                     if (dir.empty()) continue;
                     add(library + "/steamapps/common/" + dir,
@@ -517,7 +524,7 @@ std::optional<GameRunner> steamRunnerFor(const std::string& dir, const std::stri
     const std::string library = parentOf(steamapps);
     std::vector<std::string> ignored;
     std::string appId;
-    for (const char* id : kSteamAppIds) {
+    for (const std::string& id : steamAppIds()) {
         const std::string installDir = manifestInstallDir(library, id, ignored);
         if (!installDir.empty() && canonical(common + "/" + installDir) == dir) appId = id;
     }

@@ -45,7 +45,7 @@ struct Discovery {
     std::vector<std::string> skipped;  // "<file>: <why>" for each launcher file not read
 };
 
-// Every Thief directory (a folder holding "thief.exe" or "thief2.exe" and "install.cfg",
+// Every Thief directory (a folder holding a game's program (game/Games.h) and "install.cfg",
 // names in any case) that Steam (native and Flatpak, every library), Heroic (native and
 // Flatpak), Lutris and the plain prefixes ("~/.wine", "~/Games/*/" holding "drive_c") under
 // the home folder `home` know of. Never throws.

@@ -1,6 +1,7 @@
 #include "game/GameState.h"
 
 #include "game/GameDir.h"
+#include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionFolders.h"
 #include "game/TypeDetection.h"
@@ -66,7 +67,7 @@ std::string installedName(const GameRecord& game) {
 
 std::string CurrentBarPart(int number, const GameRecord& game) {
     std::string part =
-        std::string(26, ' ') + "Thief " + std::to_string(number) + ": " + installedName(game);
+        std::string(26, ' ') + games::find(number)->name + ": " + installedName(game);
     // An install or uninstall that did not complete: the next Play removes it.
     if (game.installedCheck == kUnfinished) part += " " + slot(90);
     // The game itself stays as it is while missions play from their folders: say how many.
@@ -81,11 +82,11 @@ std::string CurrentBarPart(int number, const GameRecord& game) {
 
 std::string RefreshInstalledState() {
     std::string bar = slot(16);
-    for (int i = 1; i <= 2; ++i) {
-        GameRecord& game = app().thiefdata[static_cast<size_t>(i)];
+    for (const games::Game& known : games::all()) {
+        GameRecord& game = app().thiefdata[known.number];
         if (game.gameDir.empty()) continue;
         ReadInstalledState(game);
-        bar += CurrentBarPart(i, game);
+        bar += CurrentBarPart(known.number, game);
     }
     return bar;
 }

@@ -24,8 +24,8 @@ void ReadGameLanguage(GameRecord& game);
 // reads as empty).
 void ReadInstalledState(GameRecord& game);
 
-// The part of the top status line for game `number`: 26 blanks, "Thief ", the number,
-// ": " and the file-name part of `installed`.
+// The part of the top status line for game `number`: 26 blanks, the game's name, ": " and
+// the installed mission's title (else its archive's name).
 std::string CurrentBarPart(int number, const GameRecord& game);
 
 // Refreshes the installed state of every configured game and returns the whole top

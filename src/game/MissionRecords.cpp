@@ -1,6 +1,7 @@
 #include "game/MissionRecords.h"
 
 #include "archive/MissionArchive.h"
+#include "game/Games.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -29,13 +30,13 @@ void setMark(std::string& cell, bool finished) {
     }
 }
 
-// A game row (no size) shows its game's mark, "10" or "20", and its own text as title,
-// whatever its record holds. Its text names the game at kGameDigit.
+// A game row (no size) shows its game's mark ("20" for game 2) and its own text as title,
+// whatever its record holds.
 void keepGameRowMark(std::vector<std::string>& row) {
-    constexpr size_t kGameDigit = 17;  // " Original (Thief 2)"
     const std::string& name = row[2];
-    if (!row[4].empty() || name.size() <= kGameDigit) return;
-    row[0] = std::string(1, name[kGameDigit]) + "0";
+    const int game = row[4].empty() ? games::originalRowGame(name) : 0;
+    if (game == 0) return;
+    row[0] = std::to_string(game) + "0";
     row[1] = name;
 }
 

@@ -10,7 +10,7 @@ class IniFile;
 
 // The section name of a grid row: mission row (column 4 not empty): column 2 + "." +
 // column 4 with every "]" removed; game row: column 2 from its second character, at most
-// 30 characters (" Original (Thief 1)" -> "Original (Thief 1)"). Missing cells read empty.
+// 30 characters (a game row's text without its leading blank). Missing cells read empty.
 std::string RecordKey(const std::vector<std::string>& row);
 
 // A title as a record holds it, as shown: titles are stored as UTF-8, but earlier versions

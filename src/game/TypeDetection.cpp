@@ -7,6 +7,7 @@
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
+#include "game/Games.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -66,7 +67,7 @@ bool IsMissionArchive(const std::string& dir, const std::string& fileName) {
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip) {
     const int32_t stored = settings.ReadInteger(section, "type", 0);
-    if (stored == 1 || stored == 2) return static_cast<uint8_t>(stored);
+    if (games::known(stored)) return static_cast<uint8_t>(stored);
     // An encrypted mission file is not even tried without a password given on purpose.
     if (zip.Password.empty()) {
         for (const ZipDirEntry& e : zip.Entries()) {
@@ -75,7 +76,8 @@ uint8_t DecideGame(IniFile& settings, const std::string& section, const std::str
     }
     const TZipStream* stream = zip.ExtractToStream(missionMember);
     if (stream == nullptr) return 0;
-    const uint8_t game = ContainsMarker(kMissionMarker, stream) ? 2 : 1;
+    const auto game = static_cast<uint8_t>(games::byMarker(
+        [stream](const std::string& marker) { return ContainsMarker(marker, stream); }));
     settings.WriteInteger(section, "type", game);
     return game;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Mission type detection: whether a ZIP archive is a mission archive, and which game a
 // mission is for. Both answers are kept in the archive's record under "type" (0 = mission,
-// game unknown; 1 = Thief 1; 2 = Thief 2).
+// game unknown; else the game's number, game/Games.h).
 
 #include <cstdint>
 #include <string>
@@ -9,9 +9,6 @@
 class IniFile;
 class TZipArchiver;
 class TZipStream;
-
-// The text whose presence in a mission file marks a Thief 2 mission (case-sensitive).
-inline constexpr char kMissionMarker[] = "SKYOBJVAR";
 
 // Record section of an archive: file name less its extension (for ".zip" and names of no
 // mission archive extension: its last four characters), ".", size in bytes, every "]" removed.
@@ -27,9 +24,9 @@ std::string ArchiveRecordKey(const std::string& fileName, int64_t size);
 bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName);
 bool IsMissionArchive(const std::string& dir, const std::string& fileName);
 
-// The game (1 or 2) of the mission in record `section`: a stored 1 or 2 is taken; otherwise
-// `missionMember` is extracted into memory through `zip` and searched for the marker (2
-// when found, 1 when not), and the result is stored. 0, and nothing stored, when the member
+// The game of the mission in record `section`: a stored game is taken; otherwise
+// `missionMember` is extracted into memory through `zip` and searched for the games' markers
+// (games::byMarker), and the result is stored. 0, and nothing stored, when the member
 // cannot be extracted or is encrypted while zip.Password is empty: a game is never guessed.
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip);

@@ -8,6 +8,7 @@
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
+#include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionRecords.h"
 #include "game/TypeDetection.h"
@@ -296,10 +297,12 @@ int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& so
                const SelectedMission& sel) {
     if (sel.missionFileMember.empty()) return 1;
     const int32_t stored = settings.ReadInteger(recordKey, "type", 0);
-    if (stored == 1 || stored == 2) return stored;
+    if (games::known(stored)) return stored;
     std::string data;
     if (!source.read(sel.missionFileMember, kMissionFileCap, data)) return 0;
-    const int game = ContainsMarker(kMissionMarker, data.data(), data.size()) ? 2 : 1;
+    const int game = games::byMarker([&data](const std::string& marker) {
+        return ContainsMarker(marker, data.data(), data.size());
+    });
     settings.WriteInteger(recordKey, "type", game);
     return game;
 }
@@ -446,16 +449,17 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
         panel.questMemo = slot(212);
         panel.questMemoHtml = false;
     }
-    const GameRecord& record = app().thiefdata[static_cast<size_t>(game)];
+    const GameRecord& record = app().thiefdata[game];
+    const std::string& gameName = games::find(game)->name;
     if (title.size() >= 4)
-        panel.questinfo = "Thief " + std::to_string(game) + " : " + ShownTitle(title);
+        panel.questinfo = gameName + " : " + ShownTitle(title);
     else
-        panel.questinfo = "Thief " + std::to_string(game) + " " + slot(47);
+        panel.questinfo = gameName + " " + slot(47);
     panel.origPanelVisible = false;
 
     offerLanguages(scan, record.language, panel);
     if (!panel.goalscheck) panel.noteslabel += slot(32) + "\n";
-    if (game == 1 && !panel.mapcheck) panel.noteslabel += slot(33) + "\n";
+    if (games::find(game)->expectsMap && !panel.mapcheck) panel.noteslabel += slot(33) + "\n";
     panel.notesCaptionVisible = !panel.noteslabel.empty();
     panel.installOnlyEnabled = !IsAlreadyInstalled(archive.path(), record);
 
@@ -491,6 +495,6 @@ int AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& p
     const ArchiveStatus status = locked ? ArchiveStatus::Encrypted : archive->status();
     const int game = analyseMission(*archive, status, recordKey, panel, mission, progress);
     panel.passwordOffered = locked;
-    zip.ExtrBaseDir = app().thiefdata[static_cast<size_t>(game)].gameDir;
+    zip.ExtrBaseDir = app().thiefdata[game].gameDir;
     return game;
 }

@@ -14,6 +14,7 @@
 #include "game/ComponentProgress.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
+#include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionFolders.h"
 #include "install/InstallPlan.h"
@@ -355,14 +356,14 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
 }  // namespace
 
 bool UsesMissionFolders(uint8_t game) {
-    if (game < 1 || game > 2) return false;
+    if (!games::known(game)) return false;
     return missionfolders::enabled(app().settings.get(), game, app().thiefdata[game].gameDir);
 }
 
 MissionFolder RecordedMissionFolder(const InstallRequest& request) {
     MissionFolder folder;
     const uint8_t game = request.mission.currentGame;
-    if (game < 1 || game > 2 || !app().settings) return folder;
+    if (!games::known(game) || !app().settings) return folder;
     const std::string& gameDir = app().thiefdata[game].gameDir;
     const std::string name = missionfolders::recordedFolder(*app().settings, request.recordKey);
     if (gameDir.empty() || !missionfolders::validFolderName(name)) return folder;
@@ -398,7 +399,7 @@ InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchi
                                         ProgressSink& progress) {
     InstallOutcome outcome;
     const uint8_t game = request.mission.currentGame;
-    if (game < 1 || game > 2 || app().thiefdata[game].gameDir.empty()) return outcome;
+    if (!games::known(game) || app().thiefdata[game].gameDir.empty()) return outcome;
     const std::string& gameDir = app().thiefdata[game].gameDir;
     if (stillRunning(gameDir)) return outcome;
     const BusyScope busyScope(progress);
@@ -437,7 +438,8 @@ bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work,
 
 bool RecoverMissionFolders(TZipArchiver& /*work*/, ProgressSink& /*progress*/) {
     bool recovered = false;
-    for (uint8_t game = 1; game <= 2; ++game) {
+    for (const games::Game& known : games::all()) {
+        const auto game = static_cast<uint8_t>(known.number);
         const std::string& gameDir = app().thiefdata[game].gameDir;
         if (gameDir.empty() || !UsesMissionFolders(game)) continue;
         std::string root;
@@ -462,7 +464,7 @@ bool RecoverMissionFolders(TZipArchiver& /*work*/, ProgressSink& /*progress*/) {
 
 std::vector<std::string> OlderSavedGames(const InstallRequest& request, TZipArchiver& work) {
     const uint8_t game = request.mission.currentGame;
-    if (game < 1 || game > 2 || app().thiefdata[game].gameDir.empty()) return {};
+    if (!games::known(game) || app().thiefdata[game].gameDir.empty()) return {};
     const std::string savesZip =
         fsx::resolve(SavesArchivePath(app().thiefdata[game].gameDir, request.mission.archivePath));
     try {
@@ -475,7 +477,7 @@ std::vector<std::string> OlderSavedGames(const InstallRequest& request, TZipArch
 std::string BringBackSavedGame(const InstallRequest& request, const std::string& version,
                                TZipArchiver& work, ProgressSink& progress) {
     const uint8_t game = request.mission.currentGame;
-    if (game < 1 || game > 2) return {};
+    if (!games::known(game)) return {};
     GameRecord& record = app().thiefdata[game];
     if (record.gameDir.empty() || stillRunning(record.gameDir)) return {};
     const BusyScope busyScope(progress);

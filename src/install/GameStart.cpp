@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "game/GameDir.h"
+#include "game/Games.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
@@ -28,11 +29,10 @@ constexpr int kProtonUnknownSlot = 163;
 
 constexpr const char* kSteamFlatpakId = "com.valvesoftware.Steam";
 
-// The game (1 or 2) whose record names `gameDir`; 0 when neither does.
+// The game whose record names `gameDir`; 0 when none does.
 int gameOf(const std::string& gameDir) {
-    for (int game = 1; game <= 2; ++game)
-        if (!gameDir.empty() && app().thiefdata[static_cast<size_t>(game)].gameDir == gameDir)
-            return game;
+    for (const games::Game& game : games::all())
+        if (!gameDir.empty() && app().thiefdata[game.number].gameDir == gameDir) return game.number;
     return 0;
 }
 
@@ -172,7 +172,7 @@ StartResult startWithRunner(const GameRunner& runner, const std::string& gameDir
         case Source::steam:
         case Source::steamFlatpak:
             // Steam starts only the game's own program, by its app id.
-            if (text::lowerAscii(exeName) != gamedir::kDromedExe && !runner.appId.empty())
+            if (!games::isEditor(exeName) && !runner.appId.empty())
                 return startThroughSteam(runner, gameDir, windowsArguments);
             return startEditorInSteamPrefix(runner, exe, gameDir, windowsArguments);
         case Source::heroic:

@@ -20,6 +20,7 @@
 #include "game/ComponentProgress.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
+#include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/SelectedMission.h"
 #include "install/FolderInstall.h"
@@ -280,7 +281,7 @@ bool installSelected(Operation& op, std::optional<Marker>& marker) {
 
 // Steps 2 to 13.
 void runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& outcome) {
-    if (op.game < 1 || op.game > 2) return;
+    if (!games::known(op.game)) return;
     GameRecord& record = app().thiefdata[op.game];
     op.gameDir = record.gameDir;
 
@@ -336,7 +337,7 @@ InstallOutcome installAndLaunch(const InstallRequest& request, TZipArchiver& wor
         return InstallIntoMissionFolder(request, work, progress);
     // Nothing goes in or out while a program started from the game directory may still be
     // writing a saved game.
-    if (stillRunning(game <= 2 ? app().thiefdata[game].gameDir : "")) return outcome;
+    if (stillRunning(games::known(game) ? app().thiefdata[game].gameDir : "")) return outcome;
     // 1. Busy state, ended however the operation ends.
     const BusyScope busyScope(progress);
     outcome.ran = true;
@@ -375,7 +376,8 @@ InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& wor
 
 bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress) {
     bool recovered = false;
-    for (uint8_t game = 1; game <= 2; ++game) {
+    for (const games::Game& known : games::all()) {
+        const auto game = static_cast<uint8_t>(known.number);
         GameRecord& record = app().thiefdata[game];
         // A marker or archive being rewritten when the program was killed leaves its
         // temporary file also when the operation had not begun to change anything.

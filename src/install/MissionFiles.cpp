@@ -7,6 +7,7 @@
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
 #include "game/GameDir.h"
+#include "game/Games.h"
 #include "install/GameStart.h"
 #include "install/MissionFlags.h"
 #include "install/Mp3Conversion.h"
@@ -21,6 +22,13 @@
 #include "state/AppState.h"
 
 namespace {
+
+// The game whose program `gameDir` holds; without one, the table's last, whose start then
+// fails with its own message.
+const games::Game& gameIn(const std::string& gameDir) {
+    const games::Game* game = games::withProgramIn(gameDir);
+    return game ? *game : games::all().back();
+}
 
 const std::string kOriginal = kOriginalArchive;
 
@@ -316,19 +324,18 @@ bool startEditor(const std::string& gameDir, const SelectedMission& mission,
             throw EInOutError(slot(110) + " " + shownName(l));
     textfile::writeLines(gamedir::path(gameDir, gamedir::kEditorScript), script);
     const launcher::StartResult started =
-        startFromGameDir(gameDir, gamedir::kDromedStartExe, arguments);
+        startFromGameDir(gameDir, gameIn(gameDir).editorStart, arguments);
     if (!started) prompter().message(startFailureMessage(slot(20), started));
     return static_cast<bool>(started);
 }
 
 bool startGame(const std::string& gameDir, const std::string& recordKey,
                const std::vector<std::string>& arguments) {
-    const bool thief1 = fsx::fileExists(gamedir::path(gameDir, gamedir::kThiefExe));
-    const launcher::StartResult started =
-        startFromGameDir(gameDir, thief1 ? gamedir::kThiefExe : gamedir::kThief2Exe, arguments);
+    const games::Game& game = gameIn(gameDir);
+    const launcher::StartResult started = startFromGameDir(gameDir, game.program, arguments);
     if (started)
         app().settings->WriteInteger(recordKey, "date", TodayDayNumber());
     else
-        prompter().message(startFailureMessage(slot(thief1 ? 21 : 22), started));
+        prompter().message(startFailureMessage(slot(game.startFailureSlot), started));
     return static_cast<bool>(started);
 }

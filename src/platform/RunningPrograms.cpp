@@ -222,8 +222,8 @@ bool windowsProgramIn(const Process& p, const WindowsPath& program, bool own,
 
 // The program in `dir` that command word `i` names, options left out. The first word is the
 // process's own program: Wine puts there the Windows path or the name it was started by
-// ("thief2.exe", ".\thief2.exe"). A later one is the script an interpreter runs after any
-// number of options ("sh -e -x thief2.exe") or the program handed to Wine or Proton. A
+// ("game.exe", ".\game.exe"). A later one is the script an interpreter runs after any
+// number of options ("sh -e -x game.exe") or the program handed to Wine or Proton. A
 // relative name (with "/" or "\") is taken from the process's working folder.
 std::optional<std::string> programNamedBy(const Process& p, size_t i, const std::string& dir,
                                           const std::string& gamePrefix) {

@@ -31,10 +31,10 @@ struct Program {
 //   when the process's working folder (/proc/<pid>/cwd) lies in `dir`;
 // - any command word but an option ("-...") names a program file there: one with a run bit
 //   or a ".exe", ".bat" or ".cmd" name, found without regard to case, a relative name
-//   ("thief2.exe", "./thief2.exe", ".\thief2.exe") from the process's working folder, a
+//   ("game.exe", "./game.exe", ".\game.exe") from the process's working folder, a
 //   Windows path as above. A script run by an interpreter with any number of options
-//   ("sh -e -x thief2.exe") counts so, a Windows program handed to Wine or Proton, and Wine
-//   started in the game directory ("wine thief2.exe" names its process by the bare name).
+//   ("sh -e -x game.exe") counts so, a Windows program handed to Wine or Proton, and Wine
+//   started in the game directory ("wine game.exe" names its process by the bare name).
 //   A process that merely works in `dir` (a shell, "ls") or names another kind of file there
 //   ("less readme.txt") does not count.
 // `procRoot` stands for /proc (tests pass a folder laid out like it). Empty for an empty

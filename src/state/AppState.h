@@ -4,13 +4,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "platform/IniFile.h"
 #include "state/LanguageTable.h"
 
-// One record per game number (1 = Thief 1, 2 = Thief 2).
+// One record per game, by its number (game/Games.h).
 struct GameRecord {
     std::string installed = " Original";       // path of the installed archive
     std::string installedCheck = "$00000000";  // its size text or checksum text
@@ -31,7 +32,7 @@ struct AppState {
     std::array<std::string, kLanguageSlotCount + 1> languageSlots;  // 1..kLanguageSlotCount
     // The game language folder of the interface's language ("english", "german", ...).
     std::string interfaceLanguage = "english";
-    std::array<GameRecord, 3> thiefdata;  // 1..2
+    std::map<int, GameRecord> thiefdata;  // by game number
     std::string applicationTitle;         // product name + " v" + product version
 };
 

@@ -28,12 +28,12 @@ TEST(GameDir, StartsExecutableInGameDirectory) {
     // The editor is started as "dromEd.exe"; on disk it may be spelt otherwise.
     std::string exe = t.write("game/DROMED.EXE", "#!/bin/sh\npwd > '" + record + "'\n");
     ::chmod(exe.c_str(), 0755);
-    ASSERT_TRUE(gamedir::start(t.path() + "game/", gamedir::kDromedStartExe));
+    ASSERT_TRUE(gamedir::start(t.path() + "game/", "dromEd.exe"));
     std::string r;
     for (int i = 0; i < 250 && (r.empty() || r.back() != '\n'); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         r = readFile(record);
     }
     EXPECT_EQ(r, t.path() + "game\n");
-    EXPECT_FALSE(gamedir::start(t.path() + "game/", gamedir::kThiefExe));
+    EXPECT_FALSE(gamedir::start(t.path() + "game/", "thief.exe"));
 }

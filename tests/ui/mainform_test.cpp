@@ -93,10 +93,12 @@ TEST_F(MainForm, EveryControlExistsUnderItsName) {
     EXPECT_EQ(f.ProgressBar->maximum(), 100);
     EXPECT_TRUE(f.questMemo->isReadOnly());
     EXPECT_EQ(f.minimumSize(), QSize(610, 400));
-    for (const QPixmap& image : f.ImageList) {
-        EXPECT_EQ(image.size(), QSize(16, 16));
-        EXPECT_FALSE(image.toImage().allGray());  // drawn, not blank
-    }
+    EXPECT_EQ(f.ImageList.games.size(), 2u);
+    for (const auto& [game, image] : f.ImageList.games)
+        for (const QPixmap& shown : {image, f.ImageList.finished}) {
+            EXPECT_EQ(shown.size(), QSize(16, 16));
+            EXPECT_FALSE(shown.toImage().allGray());  // drawn, not blank
+        }
     EXPECT_FALSE(f.playbutton->icon().isNull());
     EXPECT_EQ(f.windowTitle().toStdString(), std::string("Tallowmere v") + TM_VERSION);
     EXPECT_EQ(app().applicationTitle, std::string("Tallowmere v") + TM_VERSION);
@@ -537,8 +539,9 @@ TEST_F(MainForm, Screenshot) {
         p.fillRect(rect, selected ? f.palette().color(QPalette::Highlight)
                                   : f.palette().color(QPalette::Base));
         const int game = g->Cell(0, row)[0] - '0';
-        if (game >= 1) p.drawPixmap(rect.left() + 2, rect.top() + 1, f.ImageList[game - 1]);
-        if (g->Cell(5, row) == "F") p.drawPixmap(rect.left() + 20, rect.top() + 1, f.ImageList[2]);
+        if (game >= 1) p.drawPixmap(rect.left() + 2, rect.top() + 1, f.ImageList.games[game]);
+        if (g->Cell(5, row) == "F")
+            p.drawPixmap(rect.left() + 20, rect.top() + 1, f.ImageList.finished);
     };
     const std::vector<std::vector<std::string>> rows = {
         {"", slot(75), slot(77), slot(79), slot(76), text::withoutKeyMark(slot(14)), slot(80)},

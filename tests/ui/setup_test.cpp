@@ -148,8 +148,8 @@ TEST_F(SetupDialog, CaptionsLayoutAndNames) {
         EXPECT_EQ(d.Window->Items[0]->text(), "Maximised");
         EXPECT_EQ(d.Window->Items[1]->text(), "Remembered");
         EXPECT_EQ(d.Window->Items[0]->y(), d.Window->Items[1]->y());  // two columns
-        EXPECT_EQ(d.Label3->text(), "Thief &1");
-        EXPECT_EQ(d.Label2->text(), "Thief &2");
+        EXPECT_EQ(d.game(1).label->text(), "Thief &1");
+        EXPECT_EQ(d.game(2).label->text(), "Thief &2");
         for (const char* name :
              {"MissionBox", "missiondirs",  "AddBtn",        "RemoveBtn",     "ThiefBox",
               "Label3",     "Label2",       "t1dir",         "t2dir",         "Button3",
@@ -177,8 +177,8 @@ TEST_F(SetupDialog, FilledFromTheSettings) {
               "[mission directories]\n/z=1\n/A=1\n");
     run([&](TSetupDlg& d) {
         EXPECT_EQ(listed(d.missiondirs), (std::vector<std::string>{"/A", "/z"}));
-        EXPECT_EQ(d.t1dir->text(), "");
-        EXPECT_EQ(d.t2dir->text(), "/g/t2");
+        EXPECT_EQ(d.game(1).dir->text(), "");
+        EXPECT_EQ(d.game(2).dir->text(), "/g/t2");
         EXPECT_EQ(d.Language->count(), 2);
         EXPECT_EQ(d.Language->currentIndex(), 1);
         EXPECT_EQ(d.compresslevel->value(), 3);
@@ -212,8 +212,8 @@ TEST_F(SetupDialog, ControlsSitBelowTheGroupFramesAndLongPathsShowTheirStart) {
                 if (!child->isHidden()) topmost = std::min(topmost, child->y());
             EXPECT_LT(line, topmost) << box->objectName().toStdString();
         }
-        EXPECT_EQ(d.t1dir->text().toStdString(), longDir);
-        EXPECT_EQ(d.t1dir->cursorPosition(), 0);
+        EXPECT_EQ(d.game(1).dir->text().toStdString(), longDir);
+        EXPECT_EQ(d.game(1).dir->cursorPosition(), 0);
         return 0;
     });
 }
@@ -270,19 +270,19 @@ TEST_F(SetupDialog, BrowseOpensAtTheBoxAndCancelKeepsIt) {
     dir.write("t1/thief.exe", "MZ");
     dir.write("other/x", "");
     run([&](TSetupDlg& d) {
-        d.t1dir->setText(QString::fromStdString(dir.path() + "t1/"));
+        d.game(1).dir->setText(QString::fromStdString(dir.path() + "t1/"));
         std::string openedAt;
         chooserAnswers("", &openedAt);
-        d.Button3->click();
+        d.game(1).browse->click();
         EXPECT_EQ(openedAt, dir.path() + "t1");  // without the separator
-        EXPECT_EQ(d.t1dir->text().toStdString(), dir.path() + "t1/");
+        EXPECT_EQ(d.game(1).dir->text().toStdString(), dir.path() + "t1/");
 
         // A box naming no directory opens at its nearest existing parent.
-        d.t2dir->setText(QString::fromStdString(dir.path() + "missing/deeper"));
+        d.game(2).dir->setText(QString::fromStdString(dir.path() + "missing/deeper"));
         chooserAnswers(dir.path() + "other", &openedAt);
-        d.Button4->click();
+        d.game(2).browse->click();
         EXPECT_EQ(openedAt, dir.path().substr(0, dir.path().size() - 1));
-        EXPECT_EQ(d.t2dir->text().toStdString(), dir.path() + "other");
+        EXPECT_EQ(d.game(2).dir->text().toStdString(), dir.path() + "other");
         return 0;
     });
 }
@@ -301,7 +301,7 @@ TEST_F(SetupDialog, OkWritesAndCloses) {
     auto* item = new QListWidgetItem("/m");
     item->setData(Qt::UserRole, QByteArray("/m"));
     d.missiondirs->addItem(item);
-    d.t1dir->setText(QString::fromStdString(dir.path() + "t1"));
+    d.game(1).dir->setText(QString::fromStdString(dir.path() + "t1"));
     d.compresslevel->setValue(9);
     d.OKBtn->click();
     EXPECT_EQ(d.result(), QDialog::Accepted);
@@ -593,7 +593,7 @@ TEST_F(SetupDialog, FoundGamesFillTheFirstStartAndArePickedIntoTheirDirectory) {
         EXPECT_TRUE(list && use && t2dir && t2runner);
         if (!list || !use || !t2dir || !t2runner) return 0;
         // The first start: Thief 1, found once, is filled in; Thief 2 is left to pick.
-        EXPECT_EQ(d.t1dir->text().toStdString(), steamT1);
+        EXPECT_EQ(d.game(1).dir->text().toStdString(), steamT1);
         EXPECT_EQ(d.findChild<QLabel*>("t1runner")->text(), "Starts through: Steam");
         EXPECT_EQ(t2dir->text(), "");
         EXPECT_EQ(t2runner->text(), "");
@@ -610,7 +610,7 @@ TEST_F(SetupDialog, FoundGamesFillTheFirstStartAndArePickedIntoTheirDirectory) {
         emit list->itemDoubleClicked(list->item(1));
         EXPECT_EQ(t2dir->text().toStdString(), steamT2);
         EXPECT_EQ(t2runner->text(), "Starts through: Steam");
-        EXPECT_EQ(d.t1dir->text().toStdString(), steamT1);
+        EXPECT_EQ(d.game(1).dir->text().toStdString(), steamT1);
 
         // Nothing found: said so, with the files not read.
         found.games.clear();
@@ -628,7 +628,7 @@ TEST_F(SetupDialog, FoundGamesFillTheFirstStartAndArePickedIntoTheirDirectory) {
     dir.write("Tallowmere.ini", "[options]\ncompression level=5\n");
     found.games = {{2, wineT2, {}}};
     run([&](TSetupDlg& d) {
-        EXPECT_EQ(d.t2dir->text(), "");
+        EXPECT_EQ(d.game(2).dir->text(), "");
         EXPECT_EQ(d.foundgames->count(), 0);
         return 0;
     });

@@ -493,7 +493,7 @@ TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
         const QColor colours[3] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
         for (int y = 2; y < 14; ++y)
             for (int x = 2; x < 14; ++x) im.setPixelColor(x, y, colours[i]);
-        images[static_cast<size_t>(i)] = QPixmap::fromImage(im);
+        (i < 2 ? images.games[i + 1] : images.finished) = QPixmap::fromImage(im);
     }
     g.OnDrawCell = [&](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p, bool sel) {
         QuestGridDrawCell(s, c, r, rect, p, sel, images);

@@ -32,6 +32,7 @@
 #include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/Setup.h"
+#include "game/Games.h"
 #include "platform/AppPaths.h"
 #include "platform/IniFile.h"
 #include "platform/Prompter.h"
@@ -442,9 +443,10 @@ void Tmainform::createMemoAndCommands() {
     StatusBar = new TStatusLine(this);
     StatusBar->setObjectName("StatusBar");
 
-    ImageList = {renderSvg(":/mainform/icons/thief1.svg", 16, 16),
-                 renderSvg(":/mainform/icons/thief2.svg", 16, 16),
-                 renderSvg(":/mainform/icons/finished.svg", 16, 16)};
+    for (const games::Game& game : games::all())
+        ImageList.games[game.number] = renderSvg(
+            QString(":/mainform/icons/%1.svg").arg(QString::fromStdString(game.mark)), 16, 16);
+    ImageList.finished = renderSvg(":/mainform/icons/finished.svg", 16, 16);
 }
 
 void Tmainform::ApplyLanguage() {

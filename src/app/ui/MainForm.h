@@ -12,6 +12,7 @@
 #include <string>
 
 #include "archive/ZipTypes.h"
+#include "catalogue/ui/QuestGridDraw.h"
 #include "install/InstallLaunch.h"
 
 class QAction;
@@ -116,8 +117,8 @@ class Tmainform : public QWidget {
     QWidget* ListSplit;
     QWidget* PanelSplit;
 
-    // Images of the grid: 0 Thief 1 mark, 1 Thief 2 mark, 2 finished mark (16 x 16).
-    std::array<QPixmap, 3> ImageList;
+    // Images of the grid: each game's mark and the finished mark (16 x 16).
+    QuestGridImages ImageList;
 
     // The archive components: Zip holds the selected archive and does every extraction;
     // Zip2 tests archives for missions and creates the backup and saves archives.

@@ -11,6 +11,7 @@
 #include "catalogue/ui/StringGridEx.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
+#include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionFolders.h"
 #include "game/MissionRecords.h"
@@ -26,10 +27,6 @@ unsigned g_fullScans = 0;
 
 // Column titles of row 0, by column (the finished box's caption without its key).
 constexpr int kTitleSlots[7] = {78, 75, 77, 79, 76, 14, 80};
-
-std::string gameRowText(int game) {
-    return " Original (Thief " + std::to_string(game) + ")";
-}
 
 // Appends the working row (always the last row) to the grid and opens a new working row.
 void commitWorkingRow(TStringGridEx& grid, std::vector<std::string> cells) {
@@ -54,10 +51,10 @@ int findRow(const TStringGridEx& grid, int col, const std::string& value,
 // path of each configured game that uses them, whatever the number of rows.
 std::set<std::string> folderInstalledKeys(const IniFile& settings) {
     std::set<std::string> keys;
-    for (int i = 1; i <= 2; ++i) {
-        const std::string& gameDir = app().thiefdata[static_cast<size_t>(i)].gameDir;
-        if (gameDir.empty() || !missionfolders::enabled(&settings, i, gameDir)) continue;
-        for (std::string& key : missionfolders::installedRecords(settings, i, gameDir))
+    for (const games::Game& game : games::all()) {
+        const std::string& gameDir = app().thiefdata[game.number].gameDir;
+        if (gameDir.empty() || !missionfolders::enabled(&settings, game.number, gameDir)) continue;
+        for (std::string& key : missionfolders::installedRecords(settings, game.number, gameDir))
             keys.insert(std::move(key));
     }
     return keys;
@@ -69,7 +66,8 @@ std::set<std::string> folderInstalledKeys(const IniFile& settings) {
 // checksum is; an archive that cannot be read then is none).
 bool holdsRow(int number, const GameRecord& game, const std::vector<std::string>& row) {
     if (game.gameDir.empty() || game.installedCheck == kUnfinished) return false;
-    if (game.installed == " Original") return row[3].empty() && row[2] == gameRowText(number);
+    if (game.installed == " Original")
+        return row[3].empty() && row[2] == games::originalRowText(number);
     if (row[3].empty()) return false;
     const std::string name = text::extractFileName(game.installed);
     const std::string folder = game.installed.substr(0, game.installed.size() - name.size());
@@ -93,8 +91,10 @@ void markInstalledRows(TStringGridEx& grid, const IniFile& settings) {
     for (int r = 1; r < grid.RowCount(); ++r) {
         const std::vector<std::string> row = grid.RowCells(r);
         grid.SetRowMarked(r, !row[4].empty() && installed.count(RecordKey(row)) != 0);
-        grid.SetRowBold(
-            r, holdsRow(1, app().thiefdata[1], row) || holdsRow(2, app().thiefdata[2], row));
+        bool held = false;
+        for (const games::Game& game : games::all())
+            held = held || holdsRow(game.number, app().thiefdata[game.number], row);
+        grid.SetRowBold(r, held);
     }
 }
 
@@ -207,13 +207,13 @@ struct ScanState {
 bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::string& lastGameRow) {
     std::string bar = slot(16);
     if (env.setCurrentBar) env.setCurrentBar(bar);
-    for (int i = 1; i <= 2; ++i) {
-        GameRecord& game = app().thiefdata[static_cast<size_t>(i)];
+    for (const games::Game& known : games::all()) {
+        GameRecord& game = app().thiefdata[known.number];
         if (game.gameDir.empty()) continue;
         std::vector<std::string> row(7);
-        row[2] = gameRowText(i);
+        row[2] = games::originalRowText(known.number);
         LoadRecordIntoRow(row);
-        row[0] = std::to_string(i) + "0";
+        row[0] = std::to_string(known.number) + "0";
         row[1] = row[2];
         lastGameRow = row[2];
         commitWorkingRow(*env.grid, std::move(row));
@@ -227,7 +227,7 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
             state.hold();
         }
         ReadInstalledState(game);
-        bar += CurrentBarPart(i, game);
+        bar += CurrentBarPart(known.number, game);
         if (env.setCurrentBar) env.setCurrentBar(bar);
     }
     return true;
@@ -321,10 +321,9 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 
     grid.SetRowCount(2);
     grid.SetRowCells(1, {});
-    app().thiefdata[1].gameDir =
-        text::withTrailingDelim(settings.ReadString("options", "thief1dir", ""));
-    app().thiefdata[2].gameDir =
-        text::withTrailingDelim(settings.ReadString("options", "thief2dir", ""));
+    for (const games::Game& game : games::all())
+        app().thiefdata[game.number].gameDir =
+            text::withTrailingDelim(settings.ReadString("options", game.dirSetting, ""));
 
     std::string lastGameRow;
     if (!addGameRows(env, state, myScan, lastGameRow)) return;

@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "catalogue/ui/StringGridEx.h"
+#include "game/Games.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -146,7 +147,8 @@ QString QuestGridCellText(int col, const std::string& cell) {
 
 int GameMarkOf(const std::string& cell) {
     if (cell.size() != 2 || (cell[1] != '0' && cell[1] != '1')) return 0;
-    return cell[0] == '1' ? 1 : cell[0] == '2' ? 2 : 0;
+    const int game = cell[0] - '0';
+    return games::known(game) ? game : 0;
 }
 
 void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
@@ -171,8 +173,8 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
     switch (col) {
         case 0:
             painter.fillRect(rect, fill);
-            if (const int game = GameMarkOf(cell); game != 0)
-                drawImage(painter, rect, images[static_cast<size_t>(game - 1)]);
+            if (const auto mark = images.games.find(GameMarkOf(cell)); mark != images.games.end())
+                drawImage(painter, rect, mark->second);
             break;
         case 4:
             if (cell.empty()) break;
@@ -182,7 +184,7 @@ void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect,
         case 5:
             if (cell.empty()) break;
             painter.fillRect(rect, fill);
-            drawImage(painter, rect, images[2]);
+            drawImage(painter, rect, images.finished);
             break;
         case 6:
             if (cell.empty()) break;

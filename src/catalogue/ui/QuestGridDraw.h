@@ -10,14 +10,18 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 
 class QPainter;
 class QRect;
 class TStringGridEx;
 
-// The three 16 x 16 images: 0 Thief 1 mark, 1 Thief 2 mark, 2 finished mark.
-using QuestGridImages = std::array<QPixmap, 3>;
+// The 16 x 16 images of the list: each game's mark, by its number, and the finished mark.
+struct QuestGridImages {
+    std::map<int, QPixmap> games;
+    QPixmap finished;
+};
 
 // A size in bytes as megabytes: bytes / 1024 / 1024 rounded (half away from zero) to at most
 // five significant digits, written with exactly two decimals and `decimalPoint`, no thousands

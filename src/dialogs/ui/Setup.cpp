@@ -27,8 +27,6 @@ namespace {
 
 constexpr int kRadioCaptionHeight = 14;
 constexpr int kRadioItemHeight = 17;
-constexpr int kFoldersCaptionSlot = 150;    // Thief 1's; the same words with another key
-constexpr int kT2FoldersCaptionSlot = 202;  // for Thief 2
 constexpr int kFoldersHintSlot = 154;
 constexpr int kFindGamesSlot = 170;
 constexpr int kNoGameFoundSlot = 171;      // "No Thief game was found"
@@ -38,8 +36,6 @@ constexpr int kUseGameSlot = 174;
 constexpr int kSkippedFilesSlot = 175;  // heading of the launcher files not read
 constexpr int kFindGamesHintSlot = 176;
 constexpr int kFoundGamesHintSlot = 177;
-constexpr int kT1CommandLabelSlot = 203;
-constexpr int kT2CommandLabelSlot = 204;
 // Between a label and the field it names.
 constexpr int kLabelGap = 6;
 
@@ -69,10 +65,11 @@ QString withArgument(const std::string& text, const std::string& argument) {
     return shown;
 }
 
-// One line of the found-games list: "Thief 2 — <dir> (Steam)".
+// One line of the found-games list: "<game> — <dir> (Steam)".
 QString foundGameLine(const gamesources::FoundGame& game) {
-    return QStringLiteral("Thief %1 \u2014 %2 (%3)")
-        .arg(game.game)
+    const games::Game* known = games::find(game.game);
+    return QStringLiteral("%1 \u2014 %2 (%3)")
+        .arg(known ? text::display(known->name) : QString::number(game.game))
         .arg(text::display(game.dir), text::display(game.runner.label));
 }
 
@@ -249,60 +246,59 @@ void TSetupDlg::createDirectoryBoxes() {
     for (QPushButton* b : {AddBtn, RemoveBtn}) b->setMinimumWidth(kListButtonWidth);
 
     ThiefBox = makeGroup(this, "ThiefBox");
-    games_ = boxGrid(ThiefBox);
-    // The game's name is the same in every language; its number is the key.
-    addGameRows(GameRows{1, Label3, t1dir, Button3, t1folders, t1version, t1runner},
-                kFoldersCaptionSlot, t1folders_);
-    addGameRows(GameRows{2, Label2, t2dir, Button4, t2folders, t2version, t2runner},
-                kT2FoldersCaptionSlot, t2folders_);
-    connect(t1dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(1); });
-    connect(t2dir, &QLineEdit::textChanged, this, [this] { gameDirChanged(2); });
+    gameRows_ = boxGrid(ThiefBox);
+    for (const games::Game& game : games::all()) addGameRows(game);
 }
 
 // A game's rows: its name and directory with the browse button, whether missions go into
 // mission folders, the engine version of the game program and the launcher it starts through.
-void TSetupDlg::addGameRows(const GameRows& rows, int foldersCaptionSlot,
-                            MissionFolderChoice& choice) {
-    const int top = games_->rowCount();
-    const std::string n = std::to_string(rows.game);
-    rows.label = makeLabel(ThiefBox, rows.game == 1 ? "Label3" : "Label2",
-                           QStringLiteral("Thief &%1").arg(rows.game));
+void TSetupDlg::addGameRows(const games::Game& game) {
+    const int number = game.number;
+    GameControls& rows = games_[number];
+    typed_[number];
+    MissionFolderChoice& choice = folderChoices_[number];
+    const int top = gameRows_->rowCount();
+    const std::string n = std::to_string(number);
+    // The game's name is the same in every language; its number is the key.
+    QString caption = text::display(game.name);
+    caption.insert(caption.lastIndexOf(QLatin1Char(' ')) + 1, QLatin1Char('&'));
+    rows.label = makeLabel(ThiefBox, game.labelName.c_str(), caption);
     rows.dir = new THEdit(ThiefBox);
     rows.dir->setObjectName(QString::fromStdString("t" + n + "dir"));
     rows.dir->SpHint = true;
     rows.label->setBuddy(rows.dir);
-    rows.browse =
-        makeButton(ThiefBox, rows.game == 1 ? "Button3" : "Button4", QStringLiteral("..."));
+    rows.browse = makeButton(ThiefBox, game.browseName.c_str(), QStringLiteral("..."));
     rows.browse->setFixedWidth(kBrowseWidth);
-    rows.folders = new QCheckBox(text::display(slot(foldersCaptionSlot)), ThiefBox);
+    rows.folders = new QCheckBox(text::display(slot(game.foldersCaptionSlot)), ThiefBox);
     rows.folders->setObjectName(QString::fromStdString("t" + n + "folders"));
     rows.folders->setToolTip(text::display(slot(kFoldersHintSlot)));
     connect(rows.folders, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
     rows.version = makeLabel(ThiefBox, ("t" + n + "version").c_str(), QString());
     rows.runner = makeLabel(ThiefBox, ("t" + n + "runner").c_str(), QString());
-    games_->addWidget(rows.label, top, 0);
-    games_->addWidget(rows.dir, top, 1);
-    games_->addWidget(rows.browse, top, 2);
-    games_->addWidget(rows.folders, top + 1, 1, 1, 2);
-    games_->addWidget(rows.version, top + 2, 1, 1, 2);
-    games_->addWidget(rows.runner, top + 3, 1, 1, 2);
+    gameRows_->addWidget(rows.label, top, 0);
+    gameRows_->addWidget(rows.dir, top, 1);
+    gameRows_->addWidget(rows.browse, top, 2);
+    gameRows_->addWidget(rows.folders, top + 1, 1, 1, 2);
+    gameRows_->addWidget(rows.version, top + 2, 1, 1, 2);
+    gameRows_->addWidget(rows.runner, top + 3, 1, 1, 2);
+    connect(rows.dir, &QLineEdit::textChanged, this, [this, number] { gameDirChanged(number); });
+    connect(rows.browse, &QPushButton::clicked, this,
+            [this, number] { browse(this->game(number).dir, typed_[number]); });
 }
 
-void TSetupDlg::gameDirChanged(int game) {
-    const bool first = game == 1;
-    const std::string dir = first ? pathOf(t1dir, t1text_) : pathOf(t2dir, t2text_);
-    MissionFolderChoice& choice = first ? t1folders_ : t2folders_;
+void TSetupDlg::gameDirChanged(int number) {
+    GameControls& rows = game(number);
+    const std::string dir = pathOf(rows.dir, typed_[number]);
+    MissionFolderChoice& choice = folderChoices_[number];
     choice.follow(dir);
-    (first ? t1folders : t2folders)->setChecked(choice.on);
-    QLabel* version = first ? t1version : t2version;
-    version->setText(text::display(engineVersionText(dir, game)));
+    rows.folders->setChecked(choice.on);
+    rows.version->setText(text::display(engineVersionText(dir, number)));
     QString runner;
     if (!dir.empty() && Games.runner)
         runner = withArgument(slot(kStartsThroughSlot), Games.runner(dir).label);
-    QLabel* through = first ? t1runner : t2runner;
-    through->setText(runner);
+    rows.runner->setText(runner);
     // A line with nothing to say takes no room.
-    for (QLabel* line : {version, through}) line->setVisible(!line->text().isEmpty());
+    for (QLabel* line : {rows.version, rows.runner}) line->setVisible(!line->text().isEmpty());
 }
 
 // The list of the games found, with Find games and Use beside it.
@@ -325,7 +321,7 @@ void TSetupDlg::createGameSearch() {
     row->setSpacing(kLabelGap);
     row->addWidget(foundgames, 1);
     row->addLayout(buttons);
-    games_->addLayout(row, games_->rowCount(), 0, 1, 3);
+    gameRows_->addLayout(row, gameRows_->rowCount(), 0, 1, 3);
     connect(foundgames, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { useFoundGame(foundgames->row(item)); });
 }
@@ -382,8 +378,12 @@ void TSetupDlg::createStartCommands() {
         commands->addWidget(edit, row, 1);
         return edit;
     };
-    t1command = command(kT1CommandLabelSlot, "t1commandLabel", "t1command", t1commandLabel);
-    t2command = command(kT2CommandLabelSlot, "t2commandLabel", "t2command", t2commandLabel);
+    for (const games::Game& known : games::all()) {
+        const std::string n = std::to_string(known.number);
+        GameControls& rows = game(known.number);
+        rows.command = command(known.commandLabelSlot, ("t" + n + "commandLabel").c_str(),
+                               ("t" + n + "command").c_str(), rows.commandLabel);
+    }
     // The key of a box's caption goes to the field the caption names.
     for (QGroupBox* box : {MissionBox, LangBox, StartBox}) box->installEventFilter(this);
 }
@@ -398,8 +398,6 @@ void TSetupDlg::createButtons() {
 
     connect(AddBtn, &QPushButton::clicked, this, &TSetupDlg::AddBtnClick);
     connect(RemoveBtn, &QPushButton::clicked, this, &TSetupDlg::RemoveBtnClick);
-    connect(Button3, &QPushButton::clicked, this, &TSetupDlg::Button3Click);
-    connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
     connect(findgames, &QPushButton::clicked, this, &TSetupDlg::FindGamesClick);
     connect(usegame, &QPushButton::clicked, this, &TSetupDlg::UseGameClick);
     connect(OKBtn, &QPushButton::clicked, this, &TSetupDlg::OKBtnClick);
@@ -491,13 +489,14 @@ void TSetupDlg::showEvent(QShowEvent* e) {
 
 // Tab goes through the controls as they are read: top to bottom, in a row left to right.
 void TSetupDlg::orderTabs() {
-    std::vector<QWidget*> order = {missiondirs, AddBtn,  RemoveBtn,    t1dir,     Button3,
-                                   t1folders,   t2dir,   Button4,      t2folders, foundgames,
-                                   findgames,   usegame, compresslevel};
+    std::vector<QWidget*> order = {missiondirs, AddBtn, RemoveBtn};
+    for (const auto& [number, rows] : games_)
+        order.insert(order.end(), {rows.dir, rows.browse, rows.folders});
+    order.insert(order.end(), {foundgames, findgames, usegame, compresslevel});
     for (QRadioButton* item : Window->Items) order.push_back(item);
-    for (QWidget* w : std::initializer_list<QWidget*>{Language, startcommand, t1command, t2command,
-                                                      OKBtn, CancelBtn})
-        order.push_back(w);
+    order.insert(order.end(), {Language, startcommand});
+    for (const auto& [number, rows] : games_) order.push_back(rows.command);
+    order.insert(order.end(), {OKBtn, CancelBtn});
     for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -508,11 +507,12 @@ void TSetupDlg::LoadSettings() {
 
 void TSetupDlg::findOnFirstStart() {
     SetupState s = State();
-    if (!s.t1dir.empty() || !s.t2dir.empty() || !Games.find) return;
+    for (const auto& [number, g] : s.games)
+        if (!g.dir.empty()) return;
+    if (!Games.find) return;
     showFoundGames(Games.find());
     const bool pick = fillFromFoundGames(s, found_);
-    setPath(t1dir, t1text_, s.t1dir);
-    setPath(t2dir, t2text_, s.t2dir);
+    for (auto& [number, rows] : games_) setPath(rows.dir, typed_[number], s.games[number].dir);
     if (pick) foundgames->setFocus();
 }
 
@@ -530,12 +530,9 @@ void TSetupDlg::showFoundGames(gamesources::Discovery found) {
 
 void TSetupDlg::useFoundGame(int row) {
     if (row < 0 || row >= static_cast<int>(found_.games.size())) return;
-    const gamesources::FoundGame& game = found_.games[static_cast<size_t>(row)];
-    if (game.game == 1) {
-        setPath(t1dir, t1text_, game.dir);
-    } else if (game.game == 2) {
-        setPath(t2dir, t2text_, game.dir);
-    }
+    const gamesources::FoundGame& found = found_.games[static_cast<size_t>(row)];
+    const auto rows = games_.find(found.game);
+    if (rows != games_.end()) setPath(rows->second.dir, typed_[found.game], found.dir);
 }
 
 void TSetupDlg::FindGamesClick() {
@@ -558,39 +555,41 @@ void TSetupDlg::SetState(const SetupState& s) {
         item->setData(Qt::UserRole, bytes(dir));
         missiondirs->addItem(item);
     }
-    t1folders_ = s.t1folders;
-    t2folders_ = s.t2folders;
-    setPath(t1dir, t1text_, s.t1dir);
-    setPath(t2dir, t2text_, s.t2dir);
+    for (const auto& [number, rows] : games_) {
+        const auto g = s.games.find(number);
+        folderChoices_[number] = g != s.games.end() ? g->second.folders : MissionFolderChoice{};
+        setPath(rows.dir, typed_[number], g != s.games.end() ? g->second.dir : std::string());
+    }
     // The same text again changes nothing in the boxes.
-    gameDirChanged(1);
-    gameDirChanged(2);
+    for (const auto& [number, rows] : games_) gameDirChanged(number);
     Language->clear();
     for (const std::string& name : s.languages) Language->addItem(text::display(name));
     Language->setCurrentIndex(s.languageIndex);
     compresslevel->setValue(s.compressLevel);
     Window->SetItemIndex(s.windowMode);
     startcommand->setText(text::display(s.startCommand));
-    t1command->setText(text::display(s.t1command));
-    t2command->setText(text::display(s.t2command));
+    for (const auto& [number, rows] : games_) {
+        const auto g = s.games.find(number);
+        rows.command->setText(text::display(g != s.games.end() ? g->second.command : ""));
+    }
 }
 
 SetupState TSetupDlg::State() const {
     SetupState s;
     for (int i = 0; i < missiondirs->count(); ++i)
         s.missionDirs.push_back(itemPath(missiondirs->item(i)));
-    s.t1dir = pathOf(t1dir, t1text_);
-    s.t2dir = pathOf(t2dir, t2text_);
-    s.t1folders = t1folders_;
-    s.t2folders = t2folders_;
+    for (const auto& [number, rows] : games_) {
+        GameSetup& g = s.games[number];
+        g.dir = pathOf(rows.dir, typed_.at(number));
+        g.folders = folderChoices_.at(number);
+        g.command = text::fromDisplay(rows.command->text());
+    }
     for (int i = 0; i < Language->count(); ++i)
         s.languages.push_back(text::fromDisplay(Language->itemText(i)));
     s.languageIndex = Language->currentIndex();
     s.compressLevel = compresslevel->value();
     s.windowMode = Window->ItemIndex() == 1 ? 1 : 0;
     s.startCommand = text::fromDisplay(startcommand->text());
-    s.t1command = text::fromDisplay(t1command->text());
-    s.t2command = text::fromDisplay(t2command->text());
     return s;
 }
 
@@ -635,14 +634,6 @@ void TSetupDlg::browse(THEdit* edit, std::string& typed) {
     dlg.SetDirectory(pathOf(edit, typed));
     if (prompter().runModal(dlg) != QDialog::Accepted) return;
     setPath(edit, typed, dlg.Directory());
-}
-
-void TSetupDlg::Button3Click() {
-    browse(t1dir, t1text_);
-}
-
-void TSetupDlg::Button4Click() {
-    browse(t2dir, t2text_);
 }
 
 void TSetupDlg::OKBtnClick() {

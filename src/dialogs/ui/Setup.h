@@ -6,11 +6,13 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "dialogs/SetupLogic.h"
+#include "game/Games.h"
 #include "platform/Prompter.h"
 
 class QCheckBox;
@@ -63,20 +65,19 @@ class TSetupDlg : public QDialog, public ModalDialog {
     QPushButton* AddBtn = nullptr;
     QPushButton* RemoveBtn = nullptr;
     QGroupBox* ThiefBox = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label2 = nullptr;
-    THEdit* t1dir = nullptr;
-    THEdit* t2dir = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button4 = nullptr;
-    // Per game: missions into mission folders, and the engine version of the game program.
-    QCheckBox* t1folders = nullptr;
-    QCheckBox* t2folders = nullptr;
-    QLabel* t1version = nullptr;
-    QLabel* t2version = nullptr;
-    // Per game: the launcher it starts through ("Starts through: Steam").
-    QLabel* t1runner = nullptr;
-    QLabel* t2runner = nullptr;
+    // The controls of one game, in the games box and in the start commands' box.
+    struct GameControls {
+        QLabel* label = nullptr;  // "Thief &1", the directory's label
+        THEdit* dir = nullptr;
+        QPushButton* browse = nullptr;
+        QCheckBox* folders = nullptr;  // missions into mission folders
+        QLabel* version = nullptr;     // the engine version of the game program
+        QLabel* runner = nullptr;      // the launcher it starts through ("Starts through: Steam")
+        QLabel* commandLabel = nullptr;
+        THEdit* command = nullptr;  // its own start command
+    };
+    // The controls of game `number`, one set for every game of the table.
+    GameControls& game(int number) { return games_.at(number); }
     // The games found in the launchers' files; one picked goes into its directory box.
     QPushButton* findgames = nullptr;
     THListBox* foundgames = nullptr;
@@ -93,12 +94,6 @@ class TSetupDlg : public QDialog, public ModalDialog {
     // The command that starts Windows programs (games, DromEd).
     QGroupBox* StartBox = nullptr;
     THEdit* startcommand = nullptr;
-    // Each game's own start command; empty: it starts the way its launcher does.
-    QLabel* t1commandLabel = nullptr;
-    QLabel* t2commandLabel = nullptr;
-    THEdit* t1command = nullptr;
-    THEdit* t2command = nullptr;
-
     // The directory chooser used by Add and the browse buttons (not owned). Without one
     // the dialog makes its own.
     TSelectDirDlg* SelectDirDlg = nullptr;
@@ -108,7 +103,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
     GameLookup Games;
 
     // Fills the controls from the settings store. Before the first confirmed setup, with
-    // both game directories empty, the games found fill them (see fillFromFoundGames).
+    // every game directory empty, the games found fill them (see fillFromFoundGames).
     void LoadSettings();
     void SetState(const SetupState& state);
     SetupState State() const;
@@ -116,8 +111,6 @@ class TSetupDlg : public QDialog, public ModalDialog {
     // Events.
     void AddBtnClick();
     void RemoveBtnClick();
-    void Button3Click();
-    void Button4Click();
     void FindGamesClick();
     void UseGameClick();
     void OKBtnClick();
@@ -131,21 +124,11 @@ class TSetupDlg : public QDialog, public ModalDialog {
     void showEvent(QShowEvent* e) override;
 
   private:
-    // The controls of one game in the games box.
-    struct GameRows {
-        int game;
-        QLabel*& label;
-        THEdit*& dir;
-        QPushButton*& browse;
-        QCheckBox*& folders;
-        QLabel*& version;
-        QLabel*& runner;
-    };
     void arrange();
     void orderTabs();
     void createDirectoryBoxes();
-    void addGameRows(const GameRows& rows, int foldersCaptionSlot, MissionFolderChoice& choice);
-    // Shows what belongs to the game directory now in the box of game `game` (1 or 2).
+    void addGameRows(const games::Game& game);
+    // Shows what belongs to the game directory now in the box of game `game`.
     void gameDirChanged(int game);
     void createOptionBoxes();
     void createButtons();
@@ -161,14 +144,13 @@ class TSetupDlg : public QDialog, public ModalDialog {
     std::string pathOf(const THEdit* edit, const std::string& typed) const;
 
     std::unique_ptr<TSelectDirDlg> ownChooser_;
+    std::map<int, GameControls> games_;
     // The game directories as last set in program text, so that a name that is not
-    // valid UTF-8 survives when it is not edited.
-    std::string t1text_;
-    std::string t2text_;
-    MissionFolderChoice t1folders_;
-    MissionFolderChoice t2folders_;
-    gamesources::Discovery found_;  // what the list shows
-    QGridLayout* games_ = nullptr;  // the games box's rows
+    // valid UTF-8 survives when it is not edited; the mission-folder choices.
+    std::map<int, std::string> typed_;
+    std::map<int, MissionFolderChoice> folderChoices_;
+    gamesources::Discovery found_;     // what the list shows
+    QGridLayout* gameRows_ = nullptr;  // the games box's rows
 };
 
 // Registers the setup dialog as the one RunSetupDialog shows.

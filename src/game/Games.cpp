@@ -1,0 +1,115 @@
+#include "game/Games.h"
+
+#include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
+
+namespace games {
+
+namespace {
+
+std::vector<Game> makeTable() {
+    Game thief1;
+    thief1.number = 1;
+    thief1.name = "Thief 1";
+    thief1.mark = "thief1";
+    thief1.program = "thief.exe";
+    thief1.editor = "dromed.exe";
+    thief1.editorStart = "dromEd.exe";
+    thief1.dirSetting = "thief1dir";
+    thief1.steamAppIds = {"211600"};
+    thief1.difficulties = {"Normal", "Hard", "Expert"};
+    thief1.resourcesInCrfs = true;
+    thief1.firstMissionFlags = "no_loadout";
+    thief1.expectsMap = true;
+    thief1.foldersCaptionSlot = 150;
+    thief1.commandLabelSlot = 203;
+    thief1.startFailureSlot = 21;
+    thief1.labelName = "Label3";
+    thief1.browseName = "Button3";
+
+    Game thief2 = thief1;
+    thief2.number = 2;
+    thief2.name = "Thief 2";
+    thief2.mark = "thief2";
+    thief2.program = "thief2.exe";
+    thief2.dirSetting = "thief2dir";
+    thief2.missionMarker = "SKYOBJVAR";
+    thief2.steamAppIds = {"211740"};
+    thief2.resourcesInCrfs = false;
+    thief2.firstMissionFlags = "skip";
+    thief2.expectsMap = false;
+    thief2.foldersCaptionSlot = 202;
+    thief2.commandLabelSlot = 204;
+    thief2.startFailureSlot = 22;
+    thief2.labelName = "Label2";
+    thief2.browseName = "Button4";
+    return {thief1, thief2};
+}
+
+std::vector<Game>& table() {
+    static std::vector<Game> games = makeTable();
+    return games;
+}
+
+}  // namespace
+
+const std::vector<Game>& all() {
+    return table();
+}
+
+ScopedTable::ScopedTable(std::vector<Game> replacement) : saved_(std::move(replacement)) {
+    table().swap(saved_);
+}
+
+ScopedTable::~ScopedTable() {
+    table().swap(saved_);
+}
+
+const Game* withProgramIn(const std::string& dir) {
+    for (const Game& game : all())
+        if (fsx::fileExists(dir + game.program)) return &game;
+    return nullptr;
+}
+
+bool isEditor(const std::string& exeName) {
+    for (const Game& game : all())
+        if (text::equalsNoCase(exeName, game.editor)) return true;
+    return false;
+}
+
+std::string programNames() {
+    std::string names;
+    for (const Game& game : all()) names += (names.empty() ? "" : " or ") + game.program;
+    return names;
+}
+
+const Game* find(int number) {
+    for (const Game& game : all())
+        if (game.number == number) return &game;
+    return nullptr;
+}
+
+int byMarker(const std::function<bool(const std::string& marker)>& holds) {
+    int unmarked = 0;
+    for (const Game& game : all()) {
+        if (game.missionMarker.empty()) {
+            if (unmarked == 0) unmarked = game.number;
+        } else if (holds(game.missionMarker)) {
+            return game.number;
+        }
+    }
+    return unmarked;
+}
+
+std::string originalRowText(int number) {
+    const Game* game = find(number);
+    return game ? " Original (" + game->name + ")" : std::string();
+}
+
+int originalRowGame(const std::string& text) {
+    for (const Game& game : all())
+        if (text == originalRowText(game.number)) return game.number;
+    return 0;
+}
+
+}  // namespace games

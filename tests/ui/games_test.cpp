@@ -1,0 +1,108 @@
+// The table of games, and a throwaway third game added to it: it appears in the setup
+// dialog, the mission list (its own row, its missions) and the filter's idea of a game row.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include "app/ui/MainForm.h"
+#include "app/ui/Program.h"
+#include "archive/ZipArchiver.h"
+#include "catalogue/RowFilter.h"
+#include "catalogue/ui/StringGridEx.h"
+#include "dialogs/ui/Hintctrl.h"
+#include "dialogs/ui/Setup.h"
+#include "game/Games.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "state/AppState.h"
+#include "state/LanguageTable.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+TEST(Games, EachGameIsFoundByItsFacts) {
+    TempDir dir;
+    for (const games::Game& game : games::all()) {
+        SCOPED_TRACE(game.name);
+        EXPECT_EQ(games::find(game.number), &game);
+        EXPECT_EQ(games::originalRowGame(games::originalRowText(game.number)), game.number);
+        const std::string gameDir = dir.path() + game.dirSetting + "/";
+        dir.write(game.dirSetting + "/" + game.program, "");
+        EXPECT_EQ(games::withProgramIn(gameDir), &game);
+        EXPECT_TRUE(games::isEditor(game.editorStart));
+        const int marked = games::byMarker(
+            [&](const std::string& marker) { return marker == game.missionMarker; });
+        EXPECT_EQ(marked, game.number);
+    }
+    EXPECT_EQ(games::originalRowText(2), " Original (Thief 2)");
+    EXPECT_EQ(games::find(0), nullptr);
+    EXPECT_EQ(games::originalRowGame(" Original (Thief 9)"), 0);
+}
+
+TEST(Games, AThirdGameShowsInTheSetupTheListAndTheFilter) {
+    std::vector<games::Game> table = games::all();
+    games::Game third = table.back();
+    third.number = 3;
+    third.name = "Thief 3";
+    third.program = "thief3.exe";
+    third.dirSetting = "thief3dir";
+    third.missionMarker = "THIRDMARK";
+    third.labelName = "Label9";
+    third.browseName = "Button9";
+    table.push_back(third);
+    const games::ScopedTable scoped(table);
+
+    TempDir dir;
+    ScriptedPrompter prompts;
+    Prompter* previous = setPrompter(&prompts);
+    dir.write("Thief3/thief3.exe", "");
+    dir.write("Thief3/install.cfg", "language english\r\n");
+    fsx::forceDirectories(dir.path() + "Missions");
+    ASSERT_TRUE(makeZip(dir.path() + "Missions/Third.zip", {{"miss20.mis", "THIRDMARK"}}));
+    openAppFiles(dir.path());
+    app().settings->WriteString("options", "thief3dir", dir.path() + "Thief3/");
+    app().settings->WriteString("options", "compression level", "5");
+    app().settings->WriteString("mission directories", dir.path() + "Missions/", "1");
+    InstallFeatureHooks();
+    LoadLanguageTable();
+    {
+        Tmainform form;
+        for (TZipArchiver* z : {form.Zip.get(), form.Zip2.get()})
+            z->SetDLLDirectory(TM_TEST_BIN_DIR);
+        form.ScanCatalogue(false);
+        TStringGridEx& grid = *form.QuestGrid;
+        int own = 0, mission = 0;
+        for (int r = 1; r < grid.RowCount(); ++r) {
+            if (grid.Cell(2, r) == " Original (Thief 3)") own = r;
+            if (grid.Cell(2, r) == "Third") mission = r;
+        }
+        ASSERT_GT(own, 0);
+        EXPECT_EQ(grid.Cell(0, own), "30");
+        EXPECT_TRUE(isGameRowName(grid.Cell(2, own)));
+        ASSERT_GT(mission, 0);
+        bool canSelect = true;
+        mainFormHooks().selectCell(form.QuestGrid, 0, mission, canSelect);
+        EXPECT_EQ(grid.Cell(0, mission)[0], '3');
+        EXPECT_NE(form.Questinfo->text().indexOf("Thief 3"), -1);
+
+        prompts.dialogs["SetupDlg"] = [&](ModalDialog& d) {
+            auto& setup = dynamic_cast<TSetupDlg&>(d);
+            EXPECT_EQ(setup.game(3).dir->objectName(), "t3dir");
+            EXPECT_EQ(setup.game(3).dir->text().toStdString(), dir.path() + "Thief3/");
+            EXPECT_EQ(setup.game(3).label->text(), "Thief &3");
+            return 0;
+        };
+        form.SetupButton->click();
+        EXPECT_EQ(prompts.dialogsRun.size(), 1u);
+    }
+    mainFormHooks() = {};
+    closeAppFiles();
+    app() = AppState{};
+    setPrompter(previous);
+}
+
+}  // namespace
