@@ -447,7 +447,7 @@ TEST_F(Setup, OwnStartCommandIsStoredOnlyWhileGiven) {
     SetupState s = valid();
     dir.write("t1/crfs/x", "");
     s.games[2].command = "lutris rungame";
-    const std::string key = std::string(kGameStartCommandKey) + "1";
+    const std::string key = "start command 1";  // as the settings file names it
     for (const std::string command :
          {"steam -applaunch 211600", "  ", "\"/opt/my proton/proton\" \"run\"", ""}) {
         s.games[1].command = command;

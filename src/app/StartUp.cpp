@@ -3,6 +3,7 @@
 #include "dialogs/SetupLogic.h"
 #include "game/Games.h"
 #include "platform/FileSystem.h"
+#include "platform/Settings.h"
 #include "state/AppState.h"
 
 bool isFirstRun() {
@@ -11,16 +12,16 @@ bool isFirstRun() {
 
 bool remembersWindowGeometry() {
     const IniFile* s = app().settings.get();
-    return s && s->ReadInteger("window", "top", kNotSet) != kNotSet;
+    return s && settings::get(s, settings::windowTop, kNotSet) != kNotSet;
 }
 
 WindowGeometry readWindowGeometry() {
     WindowGeometry g;
     if (const IniFile* s = app().settings.get()) {
-        g.top = s->ReadInteger("window", "top", 0);
-        g.left = s->ReadInteger("window", "left", 0);
-        g.height = s->ReadInteger("window", "height", 460);
-        g.width = s->ReadInteger("window", "width", 610);
+        g.top = settings::get(s, settings::windowTop);
+        g.left = settings::get(s, settings::windowLeft);
+        g.height = settings::get(s, settings::windowHeight);
+        g.width = settings::get(s, settings::windowWidth);
     }
     return g;
 }
@@ -28,10 +29,10 @@ WindowGeometry readWindowGeometry() {
 void writeWindowGeometry(const WindowGeometry& g) {
     IniFile* s = app().settings.get();
     if (!s) return;
-    s->WriteInteger("window", "top", g.top);
-    s->WriteInteger("window", "left", g.left);
-    s->WriteInteger("window", "height", g.height);
-    s->WriteInteger("window", "width", g.width);
+    settings::set(*s, settings::windowTop, g.top);
+    settings::set(*s, settings::windowLeft, g.left);
+    settings::set(*s, settings::windowHeight, g.height);
+    settings::set(*s, settings::windowWidth, g.width);
 }
 
 void deleteEditorScripts() {

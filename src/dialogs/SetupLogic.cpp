@@ -18,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
 #include "platform/Prompter.h"
+#include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -27,9 +28,6 @@ namespace {
 
 constexpr int kOwnNameSlot = 214;  // a language's name in that language
 
-const char kOptions[] = "options";
-const char kMissionDirs[] = "mission directories";
-const char kWindow[] = "window";
 const char kResnameBase[] = "resname_base";
 // 'The command "%s" cannot be found...'
 constexpr int kStartCommandNotFoundSlot = 123;
@@ -37,14 +35,10 @@ constexpr int kEngineVersionSlot = 151;  // "Engine version: %s"
 constexpr int kUnknownVersionSlot = 152;
 constexpr int kNewDarkVersionSlot = 153;  // "NewDark %s"
 
-std::string gameStartCommandKey(int game) {
-    return kGameStartCommandKey + std::to_string(game);
-}
-
 // An own start command is stored only while there is one.
 void storeGameStartCommand(IniFile& settings, int game, const std::string& command) {
     if (text::trim(command).empty()) {
-        settings.DeleteKey(kOptions, gameStartCommandKey(game));
+        settings::erase(settings, settings::gameStartCommand(game));
     } else {
         launcher::storeGameStartCommand(settings, game, command);
     }
@@ -122,12 +116,12 @@ bool checkGameDir(const games::Game& game, const std::string& typed, bool& abort
     // and once: the player's No is kept for the folder.
     IniFile* settings = app().settings.get();
     const bool loose = !fsx::listDirectory(d, "*.crf").empty();
-    const bool declined = settings && settings->ReadString(kOptions, "crfs declined", "") == d;
+    const bool declined = settings && settings::get(settings, settings::crfsDeclined) == d;
     if (!fsx::directoryExists(d + gamedir::kCrfsDir) && loose && !declined) {
         if (!RearrangeThief1Resources(d))
             aborted = true;
         else if (!fsx::directoryExists(d + gamedir::kCrfsDir) && settings)
-            settings->WriteString(kOptions, "crfs declined", d);
+            settings::set(*settings, settings::crfsDeclined, d);
     }
     return true;
 }
@@ -155,7 +149,7 @@ SetupState LoadSetupState() {
     SetupState s;
 
     auto gameDir = [&](const std::string& key, const std::string& exe) {
-        std::string dir = settings ? settings->ReadString(kOptions, key, "") : std::string();
+        std::string dir = settings::get(settings, settings::gameDirectory(key));
         if (dir.empty() && !a.exeDir.empty() && fsx::fileExists(a.exeDir + exe)) dir = a.exeDir;
         return dir;
     };
@@ -175,23 +169,21 @@ SetupState LoadSetupState() {
                 languageFile->ReadString(section, std::to_string(kOwnNameSlot), section));
         }
     }
-    const int64_t chosen =
-        static_cast<int64_t>(settings ? settings->ReadInteger(kOptions, "language", 1) : 1) - 1;
+    const int64_t chosen = static_cast<int64_t>(settings::get(settings, settings::language)) - 1;
     s.languageIndex =
         chosen >= 0 && chosen < static_cast<int64_t>(s.languages.size()) ? int(chosen) : -1;
 
     if (settings) {
-        for (const std::string& dir : settings->ReadSection(kMissionDirs))
+        for (const std::string& dir : settings::missionDirectories(*settings))
             insertMissionDir(s.missionDirs, dir);
     }
 
     // The spin edit holds 1 to 9: a stored value outside shows as the nearer end.
-    const int32_t level =
-        settings ? settings->ReadInteger(kOptions, "compression level", kDefaultCompressLevel)
-                 : kDefaultCompressLevel;
+    const int32_t level = settings::get(settings, settings::compressionLevel);
     s.compressLevel = std::clamp(level, kMinCompressLevel, kMaxCompressLevel);
 
-    s.windowMode = settings && settings->ReadInteger(kWindow, "top", kNotSet) != kNotSet ? 1 : 0;
+    s.windowMode =
+        settings && settings::get(settings, settings::windowTop, kNotSet) != kNotSet ? 1 : 0;
     s.startCommand = launcher::startCommandSetting(settings);
     if (settings) {
         for (const games::Game& game : games::all())
@@ -201,7 +193,7 @@ SetupState LoadSetupState() {
 }
 
 bool setupNeverConfirmed(const IniFile* settings) {
-    return !settings || settings->ReadInteger(kOptions, "compression level", kNotSet) == kNotSet;
+    return !settings || settings::get(settings, settings::compressionLevel, kNotSet) == kNotSet;
 }
 
 GameLookup launcherGameLookup() {
@@ -357,8 +349,7 @@ void warnOfMissingStartCommand(const SetupState& state, const IniFile* settings)
     bool used = false;
     for (const auto& [number, g] : state.games) used = used || usesStartCommand(g.dir, g.command);
     if (!used) return;
-    const bool confirmed = settings &&
-                           settings->ValueExists(kOptions, launcher::kStartCommandKey) &&
+    const bool confirmed = settings && settings::has(settings, settings::startCommand) &&
                            launcher::startCommandSetting(settings) == command;
     if (confirmed || !launcher::findStartCommand(command).empty()) return;
     const std::vector<std::string> words = launcher::splitStartCommand(command);
@@ -375,7 +366,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
     IniFile* settings = app().settings.get();
     try {
         // The language first, so that a change takes effect even when a check fails.
-        if (settings) settings->WriteInteger(kOptions, "language", state.languageIndex + 1);
+        if (settings) settings::set(*settings, settings::language, state.languageIndex + 1);
         LoadLanguageTable();
 
         if (state.missionDirs.empty()) {
@@ -402,14 +393,12 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
         if (settings) {
             // One atomic store: a failure leaves the earlier settings whole.
             IniBatch batch(*settings);
-            settings->EraseSection("Mission directories");
-            for (const std::string& dir : state.missionDirs)
-                settings->WriteString(kMissionDirs, dir, "1");
+            settings::setMissionDirectories(*settings, state.missionDirs);
             for (const games::Game& game : games::all()) {
                 const GameSetup& g = gameOf(state, game.number);
-                settings->WriteString(kOptions, game.dirSetting, g.dir);
+                settings::set(*settings, settings::gameDirectory(game.dirSetting), g.dir);
             }
-            settings->WriteInteger(kOptions, "compression level", state.compressLevel);
+            settings::set(*settings, settings::compressionLevel, state.compressLevel);
             launcher::storeStartCommand(*settings, state.startCommand);
             for (const games::Game& game : games::all())
                 storeGameStartCommand(*settings, game.number, gameOf(state, game.number).command);
@@ -419,7 +408,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
                     missionfolders::storeEnabled(*settings, game.number, g.folders.on);
             }
             if (state.windowMode == 0) {
-                settings->EraseSection(kWindow);
+                settings::forgetWindow(*settings);
             } else if (hooks.saveWindowGeometry) {
                 hooks.saveWindowGeometry();
             }

@@ -47,9 +47,6 @@ struct SetupState {
     std::string startCommand = launcher::kDefaultStartCommand;  // starts Windows programs
 };
 
-// Key of game n's own start command in section "options": this text followed by n.
-inline constexpr const char* kGameStartCommandKey = "start command ";
-
 // True while the setup has never been confirmed: "options"/"compression level" unset or
 // 9999 (what the first OK writes).
 bool setupNeverConfirmed(const IniFile* settings);

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Launcher.h"
+#include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 
@@ -20,15 +21,11 @@ namespace {
 constexpr const char* kCamModIni = "cam_mod.ini";
 constexpr const char* kFmPathKey = "fm_path";
 constexpr const char* kDefaultRoot = "FMs";
-constexpr const char* kOptions = "options";
 constexpr const char* kFolderKey = "fm folder";
 constexpr const char* kArchiveKey = "fm archive";
 constexpr const char* kMissionKey = "fm mission";
 constexpr const char* kMissionSizeKey = "fm mission size";
 
-std::string modeKey(int game) {
-    return "mission folders " + std::to_string(game);
-}
 // The section listing game `game`'s folder names with the record key owning each. A record
 // key always holds a "." before the archive's size, so it never names this section.
 std::string ownersSection(int game) {
@@ -153,17 +150,17 @@ bool holdsMission(const std::string& folder, const std::string& missionFile, uin
 }
 
 bool enabled(const IniFile* settings, int game, const std::string& gameDir) {
-    if (settings && settings->ValueExists(kOptions, modeKey(game)))
-        return settings->ReadBool(kOptions, modeKey(game), false);
+    if (settings::has(settings, settings::missionFolders(game)))
+        return settings::get(settings, settings::missionFolders(game));
     return supportsMissionFolders(gameDir);
 }
 
 void storeEnabled(IniFile& settings, int game, bool on) {
-    settings.WriteBool(kOptions, modeKey(game), on);
+    settings::set(settings, settings::missionFolders(game), on);
 }
 
 bool chosen(const IniFile& settings, int game) {
-    return settings.ValueExists(kOptions, modeKey(game));
+    return settings::has(&settings, settings::missionFolders(game));
 }
 
 bool validFolderName(const std::string& name) {

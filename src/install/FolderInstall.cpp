@@ -28,6 +28,7 @@
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/RunningPrograms.h"
+#include "platform/Settings.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -63,7 +64,7 @@ struct Refused {
     throw Refused{slot(slotNumber) + (detail.empty() ? "" : "\n" + detail)};
 }
 
-IniFile& settings() {
+IniFile& settingsFile() {
     if (!app().settings) throw EInOutError("The settings store is not open");
     return *app().settings;
 }
@@ -116,7 +117,7 @@ void removeTree(const std::string& path) {
 }
 
 int compressionLevel() {
-    return settings().ReadInteger("options", "compression level", 5);
+    return settings::get(&settingsFile(), settings::compressionLevel);
 }
 
 // The mission of the request as its folder holds it.
@@ -130,7 +131,8 @@ missionfolders::FolderMission folderMission(const InstallRequest& request) {
 // not known.
 std::string ownerArchive(const std::string& ownerKey, const std::string& sibling) {
     const std::string dir = sibling.substr(0, sibling.find_last_of(fsx::kPathDelim) + 1);
-    const std::string recorded = missionfolders::recordedMission(settings(), ownerKey).archiveName;
+    const std::string recorded =
+        missionfolders::recordedMission(settingsFile(), ownerKey).archiveName;
     if (!recorded.empty()) return dir + recorded;
     const std::string stem = rowNameOf(ownerKey);
     if (stem.size() >= ownerKey.size()) return {};
@@ -189,7 +191,8 @@ bool noClassicInstall(const Operation& op) {
 // with the format's extension ("Foo_7z"), else a number.
 std::string freeFolderName(const Operation& op, bool withExtension) {
     std::vector<std::string> taken = missionfolders::folderNamesIn(op.root);
-    const std::vector<std::string> claimed = missionfolders::claimedFolders(settings(), op.game);
+    const std::vector<std::string> claimed =
+        missionfolders::claimedFolders(settingsFile(), op.game);
     taken.insert(taken.end(), claimed.begin(), claimed.end());
     const std::string& archivePath = op.request.mission.archivePath;
     if (withExtension) {
@@ -209,7 +212,7 @@ std::string freeFolderName(const Operation& op, bool withExtension) {
 // archive's record holds is never shared: only a changed version of the same archive (same
 // file name, another size, the old file gone) takes its folder over, when the player says so.
 std::string folderName(const Operation& op) {
-    IniFile& store = settings();
+    IniFile& store = settingsFile();
     const std::string& key = op.request.recordKey;
     const missionfolders::FolderMission mission = folderMission(op.request);
     std::string name = missionfolders::recordedFolder(store, key);
@@ -334,7 +337,7 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     sized.mission.memberRoot = MemberRoot(archive->members());
     Operation sizedOp{sized, op.work, op.progress, op.game, op.gameDir, op.root};
     const std::string name = folderName(sizedOp);
-    IniFile& store = settings();
+    IniFile& store = settingsFile();
     const std::string owner = missionfolders::folderOwner(store, op.game, name);
     if (!noClassicInstall(op)) return;
     const std::string folder = op.root + name;
@@ -404,7 +407,7 @@ InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchi
     if (stillRunning(gameDir)) return outcome;
     const BusyScope busyScope(progress);
     outcome.ran = true;
-    settings().WriteString("options", "last selection", request.selectionName);
+    settings::set(settingsFile(), settings::lastSelection, request.selectionName);
     Operation op{request, work, progress, game, gameDir, {}};
     try {
         installAndStart(op, outcome);

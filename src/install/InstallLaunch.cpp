@@ -36,6 +36,7 @@
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/RunningPrograms.h"
+#include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -168,7 +169,7 @@ void backUpReplacedFiles(Operation& op, const std::vector<PlannedMember>& plan,
     work.SetZipFileName(backupZip);
     work.FSpecArgs.clear();
     work.AddOptions = {AddOptsEnum::AddDirNames, AddOptsEnum::AddMove};
-    work.AddCompLevel = app().settings->ReadInteger("options", "compression level", 5);
+    work.AddCompLevel = settings::get(app().settings.get(), settings::compressionLevel);
     std::vector<std::string> backup;
     std::set<std::string> seen;
     auto addBackup = [&](const std::string& name) {
@@ -286,7 +287,7 @@ void runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& 
     op.gameDir = record.gameDir;
 
     // 2. Remember the selection.
-    app().settings->WriteString("options", "last selection", op.request.selectionName);
+    settings::set(*app().settings, settings::lastSelection, op.request.selectionName);
     if (op.gameDir.empty()) return;
 
     // 3. Already installed: only what the marker says, and only when no operation in the

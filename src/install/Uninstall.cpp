@@ -19,6 +19,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
+#include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
@@ -26,8 +27,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kDefaultCompressionLevel = 5;
 
 #ifdef _WIN32
 constexpr const char* kNameSeparators = "\\/:";
@@ -239,9 +238,7 @@ bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::
     const std::string savesZip = fsx::resolve(SavesArchivePath(gameDir, installed));
     const std::string savesDir = fsx::resolve(gamedir::path(gameDir, gamedir::kSavesDir));
     const std::vector<savedgames::SaveFile> files = savedgames::savesFolderSaves(savesDir);
-    const int level = app().settings ? app().settings->ReadInteger("options", "compression level",
-                                                                   kDefaultCompressionLevel)
-                                     : kDefaultCompressionLevel;
+    const int level = settings::get(app().settings.get(), settings::compressionLevel);
     try {
         savedgames::store(zip2, savesZip, savesDir, files, level, progress);
     } catch (const EInOutError& e) {

@@ -13,6 +13,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/Settings.h"
 
 #ifdef _WIN32
 #include <shellapi.h>
@@ -273,36 +274,31 @@ std::string findStartCommand(const std::string& command) {
 
 namespace {
 
-std::string gameStartCommandKey(int game) {
-    return std::string(kStartCommandKey) + " " + std::to_string(game);
-}
-
-void storeCommand(IniFile& settings, const std::string& key, const std::string& command) {
+void storeCommand(IniFile& settings, const settings::Text& setting, const std::string& command) {
     // The store reads a value quoted at both ends without its outer quotes.
     const bool quotedWhole = command.size() >= 2 && command.front() == command.back() &&
                              (command.front() == '"' || command.front() == '\'');
-    settings.WriteString("options", key, quotedWhole ? '"' + command + '"' : command);
+    settings::set(settings, setting, quotedWhole ? '"' + command + '"' : command);
 }
 
 }  // namespace
 
 std::string startCommandSetting(const IniFile* settings) {
-    std::string command = settings ? settings->ReadString("options", kStartCommandKey, "") : "";
+    std::string command = settings::get(settings, settings::startCommand);
     return splitStartCommand(command).empty() ? std::string(kDefaultStartCommand) : command;
 }
 
 void storeStartCommand(IniFile& settings, const std::string& command) {
-    storeCommand(settings, kStartCommandKey, command);
+    storeCommand(settings, settings::startCommand, command);
 }
 
 std::string gameStartCommandSetting(const IniFile* settings, int game) {
-    const std::string command =
-        settings ? settings->ReadString("options", gameStartCommandKey(game), "") : "";
+    const std::string command = settings::get(settings, settings::gameStartCommand(game));
     return splitStartCommand(command).empty() ? std::string() : command;
 }
 
 void storeGameStartCommand(IniFile& settings, int game, const std::string& command) {
-    storeCommand(settings, gameStartCommandKey(game), command);
+    storeCommand(settings, settings::gameStartCommand(game), command);
 }
 
 }  // namespace launcher

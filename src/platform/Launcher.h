@@ -86,7 +86,6 @@ std::string findStartCommand(const std::string& command);
 std::string startCommandSetting(const IniFile* settings);
 // Stores it so that it reads back the same, also when it is quoted as a whole.
 void storeStartCommand(IniFile& settings, const std::string& command);
-inline constexpr const char* kStartCommandKey = "start command";
 
 // "options"/"start command <game>" (game 1 or 2): the command that game is started with
 // instead of through its launcher, its program and arguments following; empty when unset.

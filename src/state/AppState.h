@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/IniFile.h"
+#include "platform/Settings.h"
 #include "state/LanguageTable.h"
 
 // One record per game, by its number (game/Games.h).
@@ -22,8 +23,7 @@ struct GameRecord {
 inline constexpr std::array<const char*, 5> languageNames = {"", "english", "german", "french",
                                                              "spanish"};
 
-// "options"/"compression level" and "window"/"top" read with this default mean: never set.
-inline constexpr int32_t kNotSet = 9999;
+inline constexpr int32_t kNotSet = settings::kNotSet;
 
 struct AppState {
     std::string exeDir;                     // ends in the separator

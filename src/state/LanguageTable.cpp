@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/Settings.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -24,8 +25,8 @@ void LoadLanguageTable() {
     std::array<std::string, kLanguageSlotCount + 1> table;
     // The chosen section is read once: the store and the file do not change while the
     // table is being filled, so every slot sees the same choice.
-    std::string choice = "1";
-    if (a.settings) choice = a.settings->ReadString("options", "language", "1");
+    const settings::Text chosen{settings::language.section, settings::language.key, "1"};
+    const std::string choice = settings::get(a.settings.get(), chosen);
     std::string section = "English";
     if (a.languageFile) section = a.languageFile->ReadString("languages", choice, "English");
     if (a.languageFile) {

@@ -36,6 +36,7 @@
 #include "platform/AppPaths.h"
 #include "platform/IniFile.h"
 #include "platform/Prompter.h"
+#include "platform/Settings.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
 #include "state/AppState.h"
@@ -91,16 +92,13 @@ QFrame* makePanel(QWidget* parent, const char* name) {
 // The widths the player gave the grid's columns, in section "window" as the window's place
 // and size: "column width 1" for the first column on. A column without one is fitted. The
 // title's width is never kept: it takes the room the others leave, on any screen and scale.
-std::string columnWidthKey(int col) {
-    return "column width " + std::to_string(col + 1);
-}
 
 void restoreColumnWidths(TStringGridEx& grid) {
     const IniFile* s = app().settings.get();
     if (!s) return;
     for (int c = 0; c < grid.ColCount(); ++c)
         if (c != grid.StretchColumn())
-            grid.SetUserColWidth(c, std::max(0, s->ReadInteger("window", columnWidthKey(c), 0)));
+            grid.SetUserColWidth(c, std::max(0, settings::get(s, settings::columnWidth(c))));
 }
 
 // Writes only what changed: a file the player never resized a column in stays as it was.
@@ -108,20 +106,14 @@ void saveColumnWidths(const TStringGridEx& grid) {
     IniFile* s = app().settings.get();
     if (!s) return;
     for (int c = 0; c < grid.ColCount(); ++c) {
-        const std::string key = columnWidthKey(c);
+        const settings::Number key = settings::columnWidth(c);
         const int width = c == grid.StretchColumn() ? 0 : grid.UserColWidth(c);
-        if (width > 0 && s->ReadInteger("window", key, 0) != width)
-            s->WriteInteger("window", key, width);
-        else if (width <= 0 && s->ValueExists("window", key))
-            s->DeleteKey("window", key);
+        if (width > 0 && settings::get(s, key) != width)
+            settings::set(*s, key, width);
+        else if (width <= 0 && settings::has(s, key))
+            settings::erase(*s, key);
     }
 }
-
-// Where the player dragged the bars between the list, the information panel and the
-// read-me, in section "window": the list's height in thousandths of the window's, and the
-// panel's width. Without them the list takes 5/11 and the panel its narrowest width.
-constexpr char kListShareKey[] = "list share";
-constexpr char kPanelWidthKey[] = "info panel width";
 
 // A bar between two parts of the window, dragged with the mouse: it reports the position
 // the drag asks for, from the value `start` gave when the button went down.
@@ -302,8 +294,8 @@ void Tmainform::createGridPanel() {
     QuestGrid->TypeAheadColumns = {1, 2};
     restoreColumnWidths(*QuestGrid);
     if (const IniFile* settings = app().settings.get()) {
-        listShare_ = std::clamp(settings->ReadInteger("window", kListShareKey, 0), 0, 900);
-        panelWidth_ = std::max(kPanel3Width, settings->ReadInteger("window", kPanelWidthKey, 0));
+        listShare_ = std::clamp(settings::get(settings, settings::listShare), 0, 900);
+        panelWidth_ = std::max(kPanel3Width, settings::get(settings, settings::infoPanelWidth));
     }
     QuestGrid->OnDrawCell = [this](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p,
                                    bool sel) {
@@ -629,14 +621,14 @@ void Tmainform::FormClose() {
     if (remembersWindowGeometry()) SaveWindowGeometry();
     saveColumnWidths(*QuestGrid);
     if (IniFile* settings = app().settings.get()) {
-        if (listShare_ > 0 && settings->ReadInteger("window", kListShareKey, 0) != listShare_)
-            settings->WriteInteger("window", kListShareKey, listShare_);
+        if (listShare_ > 0 && settings::get(settings, settings::listShare) != listShare_)
+            settings::set(*settings, settings::listShare, listShare_);
         if (panelWidth_ > kPanel3Width &&
-            settings->ReadInteger("window", kPanelWidthKey, 0) != panelWidth_)
-            settings->WriteInteger("window", kPanelWidthKey, panelWidth_);
+            settings::get(settings, settings::infoPanelWidth) != panelWidth_)
+            settings::set(*settings, settings::infoPanelWidth, panelWidth_);
     }
     const std::string flags = QuestGrid->ColumnFlags();
-    if (!flags.empty() && app().settings) app().settings->WriteString("options", "columns", flags);
+    if (!flags.empty() && app().settings) settings::set(*app().settings, settings::columns, flags);
 }
 
 void Tmainform::playbuttonClick() {

@@ -18,6 +18,7 @@
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
+#include "platform/Settings.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -112,7 +113,7 @@ struct ArchiveFile {
 std::vector<ArchiveFile> missionArchiveFiles(IniFile& settings) {
     std::vector<ArchiveFile> files;
     const std::vector<std::string>& extensions = missionArchiveExtensions();
-    for (const std::string& key : settings.ReadSection("mission directories")) {
+    for (const std::string& key : settings::missionDirectories(settings)) {
         if (!fsx::directoryExists(key)) continue;
         const std::string dir = text::withTrailingDelim(key);
         for (const fsx::DirEntry& entry : fsx::listDirectory(dir, "*")) {
@@ -270,7 +271,7 @@ void finishGrid(const ScanEnv& env, IniFile& settings) {
     for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, text::withoutKeyMark(slot(kTitleSlots[c])));
     grid.SortMenuTitle = text::display(slot(205));
     grid.AutoSizeColumns(QuestGridCellText);
-    grid.ApplyColumnFlags(settings.ReadString("options", "columns", ""));
+    grid.ApplyColumnFlags(settings::get(&settings, settings::columns));
     grid.SortIndex = 1;
     grid.SortRows();
     if (env.setCaption) {
@@ -284,9 +285,9 @@ void finishGrid(const ScanEnv& env, IniFile& settings) {
 
 // The row to select: the remembered one, else the last game row, else the first.
 int rowToSelect(TStringGridEx& grid, IniFile& settings, const std::string& lastGameRow) {
-    if (settings.ReadString("options", "last selection", "@") == "@")
-        settings.WriteString("options", "last selection", lastGameRow);
-    const std::string remembered = settings.ReadString("options", "last selection", "@");
+    if (settings::get(&settings, settings::lastSelection, "@") == "@")
+        settings::set(settings, settings::lastSelection, lastGameRow);
+    const std::string remembered = settings::get(&settings, settings::lastSelection, "@");
     int selected = findRow(grid, 2, remembered);
     // A stored value loses the blanks around it (a game row's text begins with one): then
     // the row is found without them.
@@ -316,14 +317,14 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 
     // Keep the column layout (a layout stored already is not stored again).
     const std::string flags = grid.ColumnFlags();
-    if (!flags.empty() && settings.ReadString("options", "columns", "") != flags)
-        settings.WriteString("options", "columns", flags);
+    if (!flags.empty() && settings::get(&settings, settings::columns) != flags)
+        settings::set(settings, settings::columns, flags);
 
     grid.SetRowCount(2);
     grid.SetRowCells(1, {});
     for (const games::Game& game : games::all())
-        app().thiefdata[game.number].gameDir =
-            text::withTrailingDelim(settings.ReadString("options", game.dirSetting, ""));
+        app().thiefdata[game.number].gameDir = text::withTrailingDelim(
+            settings::get(&settings, settings::gameDirectory(game.dirSetting)));
 
     std::string lastGameRow;
     if (!addGameRows(env, state, myScan, lastGameRow)) return;
@@ -341,7 +342,7 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 std::vector<std::string> MissionDirectories() {
     std::vector<std::string> dirs;
     if (!app().settings) return dirs;
-    for (const std::string& key : app().settings->ReadSection("mission directories"))
+    for (const std::string& key : settings::missionDirectories(*app().settings))
         if (fsx::directoryExists(key)) dirs.push_back(key);
     return dirs;
 }
