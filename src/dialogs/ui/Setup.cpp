@@ -26,7 +26,6 @@
 namespace {
 
 constexpr int kRadioCaptionHeight = 14;
-constexpr int kRadioItemHeight = 17;
 constexpr int kFoldersHintSlot = 154;
 constexpr int kFindGamesSlot = 170;
 constexpr int kNoGameFoundSlot = 171;      // "No Thief game was found"
@@ -119,22 +118,21 @@ void TRadioGroup::SetItemIndex(int index) {
     }
 }
 
-void TRadioGroup::resizeEvent(QResizeEvent* e) {
-    QGroupBox::resizeEvent(e);
-    layoutItems();
-}
-
+// The items in a grid, filled top to bottom, column by column; the columns share the width.
 void TRadioGroup::layoutItems() {
+    auto* grid = qobject_cast<QGridLayout*>(layout());
+    if (!grid) {
+        grid = new QGridLayout(this);
+        grid->setContentsMargins(8, kRadioCaptionHeight, 8, 4);
+        grid->setVerticalSpacing(0);
+    }
     const int n = static_cast<int>(Items.size());
-    if (n == 0) return;
     const int columns = std::max(1, Columns);
-    const int perColumn = (n + columns - 1) / columns;
-    const int columnWidth = (width() - 16) / columns;
+    const int perColumn = std::max(1, (n + columns - 1) / columns);
+    for (QRadioButton* item : Items) grid->removeWidget(item);
     for (int i = 0; i < n; ++i) {
-        const int col = i / perColumn, row = i % perColumn;
-        Items[static_cast<size_t>(i)]->setGeometry(8 + col * columnWidth,
-                                                   kRadioCaptionHeight + row * kRadioItemHeight,
-                                                   columnWidth, kRadioItemHeight);
+        grid->addWidget(Items[static_cast<size_t>(i)], i % perColumn, i / perColumn);
+        grid->setColumnStretch(i / perColumn, 1);
     }
 }
 
@@ -187,19 +185,6 @@ QLabel* makeNote(QWidget* parent, const char* name) {
 }
 
 }  // namespace
-
-QSize TRadioGroup::minimumSizeHint() const {
-    const int n = static_cast<int>(Items.size());
-    const int columns = std::max(1, Columns);
-    const int perColumn = std::max(1, (n + columns - 1) / columns);
-    int widest = 0;
-    for (const QRadioButton* item : Items) widest = std::max(widest, item->sizeHint().width());
-    return {16 + columns * widest, kRadioCaptionHeight + perColumn * kRadioItemHeight + 7};
-}
-
-QSize TRadioGroup::sizeHint() const {
-    return minimumSizeHint();
-}
 
 TSetupDlg::TSetupDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),

@@ -42,12 +42,6 @@ class TRadioGroup : public QGroupBox {
     int ItemIndex() const;
     void SetItemIndex(int index);
 
-    QSize minimumSizeHint() const override;
-    QSize sizeHint() const override;
-
-  protected:
-    void resizeEvent(QResizeEvent* e) override;
-
   private:
     void layoutItems();
     int itemIndex_ = -1;
