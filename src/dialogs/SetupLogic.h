@@ -67,7 +67,6 @@ bool fillFromFoundGames(SetupState& state, const gamesources::Discovery& found);
 
 inline constexpr int kMinCompressLevel = 1;
 inline constexpr int kMaxCompressLevel = 9;
-inline constexpr int kDefaultCompressLevel = 5;
 
 // The order of the mission directory list: without regard to case, ties by bytes.
 bool missionDirLess(const std::string& a, const std::string& b);

@@ -20,6 +20,7 @@
 
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Hintctrl.h"
+#include "platform/Settings.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -319,7 +320,7 @@ void TSetupDlg::createOptionBoxes() {
     compresslevel = new QSpinBox(OptionBox);
     compresslevel->setObjectName("compresslevel");
     compresslevel->setRange(kMinCompressLevel, kMaxCompressLevel);
-    compresslevel->setValue(kDefaultCompressLevel);
+    compresslevel->setValue(settings::compressionLevel.fallback);
     CompressLabel->setBuddy(compresslevel);
     compressrates = makeNote(OptionBox, "compressrates");
     options->addWidget(CompressLabel, 0, 0);
