@@ -10,24 +10,27 @@
 #include <random>
 
 #include "app/ui/MainFormFilter.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QWidget window;
     auto* edit = new QLineEdit(&window);
-    auto* grid = new TStringGridEx(&window);
-    grid->SetColCount(7);
+    auto* grid = new TMissionGrid(&window);
     constexpr int kRows = 3000;
-    grid->SetRowCount(kRows + 1);
     std::mt19937 rng(7);
     static const char* words[] = {"Lost",   "Café", "Vault",  "Keep",
                                   "Shadow", "Ink",  "Śmierć", "Tower"};
     for (int r = 1; r <= kRows; ++r) {
         std::string title;
         for (int w = 0; w < 3; ++w) title += std::string(words[rng() % 8]) + " ";
-        grid->SetRowCells(r, {"21", title, "mission" + std::to_string(r), "/m/", "1000", "", ""});
+        Mission mission =
+            missionOfArchive("/m/", "mission" + std::to_string(r) + ".zip", ".zip", 1000, false);
+        mission.type = "2";
+        mission.title = title;
+        grid->AppendMission(std::move(mission));
     }
+    grid->EndMissions();
     installMissionFilter(window, *edit, *grid, {});
     window.resize(1000, 700);
     window.show();

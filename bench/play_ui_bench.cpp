@@ -21,7 +21,7 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Launcher.h"
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
         form.resize(1000, 700);
         form.show();
         form.ScanCatalogue(false);
-        TStringGridEx& grid = *form.QuestGrid;
+        TMissionGrid& grid = *form.QuestGrid;
         int row = 0;
         for (int r = 1; r < grid.RowCount() && row == 0; ++r)
             if (grid.Cell(2, r) == argv[5]) row = r;

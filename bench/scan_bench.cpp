@@ -34,7 +34,7 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "game/Games.h"
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
@@ -88,7 +88,7 @@ class Bench {
     Bench(const Bench&) = delete;
     Bench& operator=(const Bench&) = delete;
 
-    TStringGridEx& grid() { return *form->QuestGrid; }
+    TMissionGrid& grid() { return *form->QuestGrid; }
     std::unique_ptr<Tmainform> form;
 
   private:
@@ -129,7 +129,7 @@ double unzipListLoop(const std::vector<std::string>& archives) {
 // some finished. Written in one store, between the first and the second scan.
 void playedAWhile(Bench& p) {
     static const char* words[] = {"The", "Lost", "City", "of", "Vault", "Keeper", "Shadow", "Ink"};
-    TStringGridEx& g = p.grid();
+    TMissionGrid& g = p.grid();
     IniFile& s = *app().settings;
     IniBatch batch(s);
     unsigned x = 12345;
@@ -150,7 +150,7 @@ void playedAWhile(Bench& p) {
 }
 
 int checkScan(Bench& p, size_t archives, const char* what) {
-    TStringGridEx& g = p.grid();
+    TMissionGrid& g = p.grid();
     const size_t rows = static_cast<size_t>(g.RowCount() - 1);
     size_t typed = 0;
     for (int r = 1; r < g.RowCount(); ++r) {
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
         failures += checkScan(p, archives.size(), "third scan");
 
         for (int c = 0; c < 7; ++c) {
-            TStringGridEx& g = p.grid();
+            TMissionGrid& g = p.grid();
             g.SortIndex = c;
             g.SortDirection = SortDirType::Ascending;
             t = Clock::now();

@@ -24,7 +24,7 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "inspect/ContentAnalysis.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -72,7 +72,7 @@ class Bench {
     Bench(const Bench&) = delete;
     Bench& operator=(const Bench&) = delete;
 
-    TStringGridEx& grid() { return *form->QuestGrid; }
+    TMissionGrid& grid() { return *form->QuestGrid; }
     int rowOf(const std::string& name) {
         for (int r = 1; r < grid().RowCount(); ++r)
             if (grid().Cell(2, r) == name) return r;

@@ -42,8 +42,8 @@ struct InstallTest : ::testing::Test {
     ScriptedPrompter prompts;
     TZipArchiver zip, zip2;
     std::string G;
-    std::string record;  // written by the stand-in game when it starts
-    std::vector<std::string> storedRow;
+    std::string record;     // written by the stand-in game when it starts
+    Mission storedMission;  // the selected row's mission as the window reads it again
     SelectedMission mission;
     InstallAction action = InstallAction::Play;
     RecordingProgress progress;
@@ -166,8 +166,9 @@ struct InstallTest : ::testing::Test {
             throw;
         }
         if (outcome.refreshed) {
-            storedRow = cells;
-            LoadRecordIntoRow(storedRow);
+            storedMission = cells[4].empty() ? missionOfGame(2) : Mission{};
+            storedMission.recordKey = request.recordKey;
+            MissionStore(*app().settings).load(storedMission);
             refresh();
         }
         if (outcome.ran) ++installOnlyDisabled;
@@ -237,7 +238,7 @@ TEST_F(InstallTest, AlreadyInstalledMissionStartsWithoutTouchingFiles) {
     EXPECT_EQ(progress.busyStates, (std::vector<bool>{true, false}));
     EXPECT_EQ(installOnlyDisabled, 1);
     EXPECT_EQ(refreshes, 1);
-    EXPECT_EQ(storedRow.size(), 7u);
+    EXPECT_EQ(storedMission.lastStart, std::to_string(TodayDayNumber()));
 
     // Install only on it: the selection is remembered and the row shown again, nothing else.
     fsx::deleteFile(record);
@@ -314,7 +315,7 @@ TEST_F(InstallTest, MissionInstallsWithBackupAndGameRowRemovesIt) {
     EXPECT_TRUE(fsx::fileExists(G + "allsaves/calendra_saves.zip"));
     ASSERT_TRUE(waitForFile(record));
     EXPECT_EQ(date(row()), std::to_string(TodayDayNumber()));
-    EXPECT_EQ(storedRow.at(0), "20");  // the game row keeps its game's mark
+    EXPECT_EQ(storedMission.markedGame(), 2);  // the game row keeps its game's mark
 }
 
 TEST_F(InstallTest, LanguageSpecificMembersMoveIntoPlace) {

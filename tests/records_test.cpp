@@ -21,6 +21,8 @@ Row gameRow(int game) {
 }  // namespace
 
 TEST(RecordKey, MissionAndGameRows) {
+    EXPECT_EQ(recordKeyOf("Lost]City", "1048576"), "LostCity.1048576");
+    EXPECT_EQ(missionOfGame(1).recordKey, "Original (Thief 1)");
     EXPECT_EQ(RecordKey(missionRow("Lost]City", "1048576")), "LostCity.1048576");
     EXPECT_EQ(RecordKey(missionRow("a]]b]", "12")), "ab.12");
     EXPECT_EQ(RecordKey(gameRow(1)), "Original (Thief 1)");
@@ -37,93 +39,104 @@ TEST(RecordKey, MissionAndGameRows) {
     EXPECT_EQ(RecordKey({"", "", "X"}), "");
 }
 
-TEST(LoadRecordIntoRow, CopiesTheRecord) {
+Mission missionNamed(const std::string& name, const std::string& size) {
+    Mission m;
+    m.name = name;
+    m.sizeText = size;
+    m.recordKey = recordKeyOf(name, size);
+    return m;
+}
+
+TEST(MissionStore, LoadsTheRecord) {
     TempDir dir;
     IniFile ini(dir.file("Tallowmere.ini"));
+    MissionStore store(ini);
     ini.WriteString("LostCity.1048576", "title", "Gr\x81n \x94l \xE1");
     ini.WriteInteger("LostCity.1048576", "type", 2);
     ini.WriteBool("LostCity.1048576", "finished", true);
     ini.WriteInteger("LostCity.1048576", "date", 45000);
-    Row row = missionRow("Lost]City", "1048576");
-    LoadRecordIntoRow(ini, row);
-    EXPECT_EQ(row[0], "21");
-    EXPECT_EQ(row[1], "Gr\u00FCn \u00F6l \u00DF");  // a stored DOS title shows decoded
-    EXPECT_EQ(row[2], "Lost]City");                 // other columns stay
-    EXPECT_EQ(row[5], "F");
-    EXPECT_EQ(row[6], "45000");
+    Mission lost = missionNamed("Lost]City", "1048576");
+    store.load(lost);
+    EXPECT_EQ(lost.type, "2");
+    EXPECT_EQ(lost.markedGame(), 2);
+    EXPECT_EQ(lost.title, "Gr\u00FCn \u00F6l \u00DF");  // a stored DOS title shows decoded
+    EXPECT_TRUE(lost.finished);
+    EXPECT_EQ(lost.lastStart, "45000");
 
     // A record with a type but no title; a missing record.
     ini.WriteInteger("New.5", "type", 0);
-    Row fresh = missionRow("New", "5");
-    fresh[1] = "stale";
-    LoadRecordIntoRow(ini, fresh);
-    EXPECT_EQ(fresh[0], "01");
-    EXPECT_EQ(fresh[1], "");
-    Row none = missionRow("Unknown", "7");
-    none[5] = "F";
-    none[6] = "1";
-    LoadRecordIntoRow(ini, none);
-    EXPECT_EQ(none[0], "1");
-    EXPECT_EQ(none[5], "");
-    EXPECT_EQ(none[6], "");
+    Mission fresh = missionNamed("New", "5");
+    fresh.title = "stale";
+    store.load(fresh);
+    EXPECT_EQ(fresh.type, "0");
+    EXPECT_EQ(fresh.markedGame(), 0);
+    EXPECT_EQ(fresh.title, "");
+    EXPECT_EQ(fresh.shownName(), "New");
+    Mission none = missionNamed("Unknown", "7");
+    none.finished = true;
+    none.lastStart = "1";
+    store.load(none);
+    EXPECT_EQ(none.type, "");
+    EXPECT_FALSE(none.finished);
+    EXPECT_EQ(none.lastStart, "");
 
     // A game row keeps its game's mark and its own text whatever its record holds.
     ini.WriteInteger("Original (Thief 2)", "date", 45001);
-    Row game = gameRow(2);
-    game[1] = "stale";
-    LoadRecordIntoRow(ini, game);
-    EXPECT_EQ(game, (Row{"20", " Original (Thief 2)", " Original (Thief 2)", "", "", "", "45001"}));
-
-    Row shortRow{"", "", "Lost]City", "/m/", "1048576"};
-    LoadRecordIntoRow(ini, shortRow);
-    ASSERT_EQ(shortRow.size(), 7u);
-    EXPECT_EQ(shortRow[5], "F");
+    ini.WriteString("Original (Thief 2)", "title", "stale");
+    Mission game = missionOfGame(2);
+    store.load(game);
+    EXPECT_EQ(game.title, " Original (Thief 2)");
+    EXPECT_EQ(game.markedGame(), 2);
+    EXPECT_EQ(game.lastStart, "45001");
 }
 
-TEST(SetRowFinished, WritesTheRecordThenTheMark) {
+// The game mark of a mission: its stored type when that is a known game's number.
+TEST(Mission, MarkedGameOfStoredTypes) {
+    const std::pair<const char*, int> cases[] = {{"1", 1}, {"2", 2},  {"0", 0}, {"", 0},
+                                                 {"3", 0}, {"12", 0}, {"x", 0}};
+    for (const auto& [type, game] : cases) {
+        Mission m;
+        m.type = type;
+        EXPECT_EQ(m.markedGame(), game) << type;
+    }
+}
+
+TEST(MissionStore, FinishedWritesTheRecordThenTheMission) {
     TempDir dir;
     IniFile ini(dir.file("Tallowmere.ini"));
-    Row game = gameRow(1);
-    SetRowFinished(ini, game, true);
+    MissionStore store(ini);
+    Mission game = missionOfGame(1);
+    store.setFinished(game, true);
     EXPECT_EQ(ini.ReadString("Original (Thief 1)", "finished", ""), "1");
-    EXPECT_EQ(game[5], "F");
-    SetRowFinished(ini, game, false);
+    EXPECT_TRUE(game.finished);
+    store.setFinished(game, false);
     EXPECT_EQ(ini.ReadString("Original (Thief 1)", "finished", ""), "0");
-    EXPECT_EQ(game[5], "");
+    EXPECT_FALSE(game.finished);
 
-    Row mission = missionRow("Vault", "1234567");
-    SetRowFinished(ini, mission, true);
+    Mission vault = missionNamed("Vault", "1234567");
+    store.setFinished(vault, true);
     EXPECT_TRUE(ini.ReadBool("Vault.1234567", "finished", false));
-    Row reloaded = missionRow("Vault", "1234567");
-    LoadRecordIntoRow(ini, reloaded);
-    EXPECT_EQ(reloaded[5], "F");
-}
+    Mission reloaded = missionNamed("Vault", "1234567");
+    store.load(reloaded);
+    EXPECT_TRUE(reloaded.finished);
 
-TEST(SetRowFinished, FailedWriteKeepsTheOldMark) {
-    TempDir dir;
+    // A failed write keeps the old mark.
     dir.write("blocker", "a file where a directory should be");
-    IniFile ini(dir.file("blocker/Tallowmere.ini"));
-    Row mission = missionRow("Vault", "1");
-    EXPECT_THROW(SetRowFinished(ini, mission, true), ESettingsWriteError);
-    EXPECT_EQ(mission[5], "");
+    IniFile blocked(dir.file("blocker/Tallowmere.ini"));
+    Mission kept = missionNamed("Vault", "1");
+    EXPECT_THROW(MissionStore(blocked).setFinished(kept, true), ESettingsWriteError);
+    EXPECT_FALSE(kept.finished);
 }
 
-// A row names its archive by the extension whose file has the row's size; a row named with
-// its extension (one of two archives of one name and size) names its file itself.
-TEST(MissionArchivePath, FindsTheArchiveOfTheRow) {
-    TempDir dir;
-    for (const char* name : {"Foo.zip", "Foo.7z", "Foo.rar", "Bar.7z.zip"})
-        dir.write(name, "ten bytes!");
-    dir.write("Bar.7z", "five!");
-    const struct {
-        const char* name;
-        const char* size;
-        const char* file;
-    } cases[] = {
-        {"Foo", "10", "Foo.zip"},  {"Foo.7z", "10", "Foo.7z"},     {"Foo.rar", "10", "Foo.rar"},
-        {"Foo", "99", "Foo.zip"},  {"Bar.7z", "10", "Bar.7z.zip"}, {"Bar", "5", "Bar.7z"},
-        {"None", "1", "None.zip"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(MissionArchivePath(dir.path(), c.name, c.size), dir.path() + c.file) << c.name;
+// Archives of one name: listed without the extension, or with it when they share name and
+// size with another format; either way the path names the file.
+TEST(Mission, OfArchiveNamesItsFile) {
+    const Mission plain = missionOfArchive("/m/", "Foo.7z", ".7z", 10, false);
+    EXPECT_EQ(plain.name, "Foo");
+    EXPECT_EQ(plain.archivePath, "/m/Foo.7z");
+    EXPECT_EQ(plain.recordKey, "Foo.10");
+    const Mission twin = missionOfArchive("/m/", "Foo.7z", ".7z", 10, true);
+    EXPECT_EQ(twin.name, "Foo.7z");
+    EXPECT_EQ(twin.recordKey, "Foo.7z.10");
+    EXPECT_EQ(twin.place(), "/m/Foo.7z");
 }

@@ -42,10 +42,11 @@ int analyse(TZipArchiver& zip, const std::string& path, const std::string& recor
     return game;
 }
 
-std::vector<std::string> rowCells(int row, const SelectionEnv& env) {
-    std::vector<std::string> cells;
-    for (int c = 0; c < 7; ++c) cells.push_back(env.cell(c, row));
-    return cells;
+// The mission of `row`; an empty one for a row of none.
+const Mission& missionOf(int row, const SelectionEnv& env) {
+    static const Mission none;
+    const Mission* mission = env.mission ? env.mission(row) : nullptr;
+    return mission ? *mission : none;
 }
 
 // The selection of a row whose analysis failed: the panel names the row and says why, no
@@ -91,7 +92,8 @@ bool passwordOpens(TZipArchiver& zip) {
 void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& zip,
                                            InfoPanel& panel, const SelectionEnv& env) {
     // 1-2. Selecting another cell of the same row changes nothing.
-    const std::string key = env.cell(3, row) + env.cell(2, row);
+    const Mission mission = missionOf(row, env);  // a copy: a rescan may replace the rows
+    const std::string key = mission.place();
     if (key == lastKey_) return;
     lastKey_ = key;
     failed_ = false;
@@ -107,24 +109,23 @@ void SelectionHandler::QuestGridSelectCell(int /*col*/, int row, TZipArchiver& z
         selectRow(row, zip, panel, env);
     } catch (const std::exception& e) {
         failed_ = true;
-        showFailure(env.cell(1, row).empty() ? env.cell(2, row) : env.cell(1, row), e.what(), zip,
-                    panel, mission_);
+        showFailure(mission.shownName(), e.what(), zip, panel, mission_);
     } catch (...) {
         failed_ = true;
-        showFailure(env.cell(2, row), "Unknown error", zip, panel, mission_);
+        showFailure(mission.name, "Unknown error", zip, panel, mission_);
     }
 }
 
 void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
                                  const SelectionEnv& env) {
+    const Mission listed = missionOf(row, env);
     // 5. The finished box follows the row (set without writing the record).
-    panel.finished = env.cell(5, row) == "F";
+    panel.finished = listed.finished;
 
     SelectedMission& sel = mission_;
-    const std::string dir = env.cell(3, row);
-    if (!dir.empty()) {
+    if (!listed.dir.empty()) {
         // 6. Mission row.
-        const std::string archive = MissionArchivePath(dir, env.cell(2, row), env.cell(4, row));
+        const std::string archive = listed.archivePath;
         pointComponentAt(zip, archive);
         sel.archivePath = archive;
         if (fsx::fileExists(archive)) {
@@ -135,9 +136,9 @@ void SelectionHandler::selectRow(int row, TZipArchiver& zip, InfoPanel& panel,
             if (env.fullScan) env.fullScan();
         }
     } else {
-        // 7. Game row: its text names the game.
+        // 7. Game row.
         sel.archivePath = " Original";
-        const int game = games::originalRowGame(env.cell(1, row));
+        const int game = listed.gameRow ? listed.game : 0;
         sel.currentGame = static_cast<uint8_t>(game != 0 ? game : games::all().front().number);
         zip.SetZipFileName(" Original");
         panel.playEnabled = true;
@@ -161,23 +162,22 @@ void SelectionHandler::analyseRow(int row, const std::string& archive, TZipArchi
                                   InfoPanel& panel, const SelectionEnv& env) {
     panel.playEnabled = true;
     panel.dromedEnabled = true;
-    const std::string key = RecordKey(rowCells(row, env));
+    const Mission listed = missionOf(row, env);
+    const std::string key = listed.recordKey;
+    // Undecided before the analysis: the analysis may decide it.
+    const bool undecided = !listed.gameRow && listed.type == "0";
     const int game = analyse(zip, archive, key, panel, mission_, env.progress);
     // An archive found unreadable has no game: a type stored for it before goes, and its row
     // shows no game mark. One that waits for its password is readable with it.
-    bool forgotten = false;
-    if (game == 0 && !panel.passwordOffered && app().settings &&
-        app().settings->ValueExists(key, "type")) {
-        app().settings->DeleteKey(key, "type");
-        forgotten = true;
-    }
-    if ((forgotten || env.cell(0, row) == "01") && env.reloadRow) env.reloadRow(row);
+    const bool forgotten = game == 0 && !panel.passwordOffered && app().settings &&
+                           MissionStore(*app().settings).forgetType(key);
+    if ((forgotten || undecided) && env.reloadRow) env.reloadRow(row);
 }
 
 bool SelectionHandler::EnterPassword(int row, TZipArchiver& zip, InfoPanel& panel,
                                      const SelectionEnv& env) {
     if (failed_ || !panel.passwordOffered || row < 1 || row >= env.rowCount() ||
-        env.cell(3, row) + env.cell(2, row) != lastKey_)
+        missionOf(row, env).place() != lastKey_)
         return false;
     std::string password;
     if (!prompter().password(ZipMessageText(10154), ZipMessageText(10155), password) ||
@@ -195,7 +195,7 @@ bool SelectionHandler::EnterPassword(int row, TZipArchiver& zip, InfoPanel& pane
     } catch (const std::exception& e) {
         failed_ = true;
         zip.Password.clear();
-        showFailure(env.cell(2, row), e.what(), zip, panel, mission_);
+        showFailure(missionOf(row, env).name, e.what(), zip, panel, mission_);
         return false;
     }
     return !failed_;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "game/Mission.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/InfoPanel.h"
 
@@ -14,11 +15,11 @@ class TZipArchiver;
 // What the handler needs of the grid and the main window.
 struct SelectionEnv {
     std::function<int()> rowCount;
-    std::function<std::string(int col, int row)> cell;
-    std::function<void(int row)> reloadRow;  // copies the row's record into the grid
-    std::function<void()> fullScan;          // full catalogue scan
-    std::function<void()> showPanel;         // mirrors the panel onto the controls
-    ProgressSink* progress = nullptr;        // the analysis's steps; none: not shown
+    std::function<const Mission*(int row)> mission;  // nullptr for a row of none
+    std::function<void(int row)> reloadRow;          // reads the row's record again
+    std::function<void()> fullScan;                  // full catalogue scan
+    std::function<void()> showPanel;                 // mirrors the panel onto the controls
+    ProgressSink* progress = nullptr;                // the analysis's steps; none: not shown
 };
 
 class SelectionHandler {

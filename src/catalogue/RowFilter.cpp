@@ -55,7 +55,3 @@ const QString& RowFilter::folded(const std::string& s) {
     if (found == cache_.end()) found = cache_.emplace(s, foldForSearch(s)).first;
     return found->second;
 }
-
-bool isGameRowName(const std::string& name) {
-    return games::originalRowGame(name) != 0;
-}

@@ -12,10 +12,6 @@
 // kin as their plain letters), case folded.
 QString foldForSearch(std::string_view s);
 
-// True for the column-2 text of a game's own row (games::originalRowText): a row that is no
-// mission, and that the counts of missions leave out.
-bool isGameRowName(const std::string& name);
-
 class RowFilter {
   public:
     // The typed text; empty keeps every row.

@@ -106,10 +106,4 @@ std::string originalRowText(int number) {
     return game ? " Original (" + game->name + ")" : std::string();
 }
 
-int originalRowGame(const std::string& text) {
-    for (const Game& game : all())
-        if (text == originalRowText(game.number)) return game.number;
-    return 0;
-}
-
 }  // namespace games

@@ -70,9 +70,7 @@ std::string programNames();
 // the game without a marker.
 int byMarker(const std::function<bool(const std::string& marker)>& holds);
 
-// The text of a game's own row in the mission list (" Original (Thief 2)"), and back: the
-// game a row text names, 0 for any other text.
+// The text of a game's own row in the mission list (" Original (Thief 2)").
 std::string originalRowText(int number);
-int originalRowGame(const std::string& text);
 
 }  // namespace games

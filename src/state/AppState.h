@@ -19,6 +19,7 @@ struct GameRecord {
     std::string gameDir;                       // ends in the separator; empty = not configured
     uint8_t language = 0;                      // 1..4, 0 while install.cfg named none
 };
+using GameRecords = std::map<int, GameRecord>;
 
 inline constexpr std::array<const char*, 5> languageNames = {"", "english", "german", "french",
                                                              "spanish"};

@@ -19,8 +19,8 @@
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "catalogue/ui/QuestGridDraw.h"
-#include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "game/MissionRecords.h"
 #include "game/SelectedMission.h"
@@ -67,7 +67,7 @@ class Catalogue : public ::testing::Test {
         app() = AppState{};
     }
     IniFile& settings() { return *app().settings; }
-    TStringGridEx& grid() { return *form->QuestGrid; }
+    TMissionGrid& grid() { return *form->QuestGrid; }
     std::string mission(const std::string& name, const std::string& misContent = "SKYOBJVAR",
                         const std::string& where = "") {
         const std::string path = (where.empty() ? missions : where) + name;
@@ -469,7 +469,9 @@ TEST_F(Catalogue, TitlesOfEveryCodePageShowAfterTheFirstScanAndAreFound) {
     // A title read when its row is clicked takes its place too, the row still selected.
     const std::string longKey = RecordKey(grid().RowCells(rowOf("Long")));
     settings().DeleteKey(longKey, "title");
-    grid().SetCell(1, rowOf("Long"), "");
+    Mission untitled = *grid().MissionAt(rowOf("Long"));
+    untitled.title.clear();
+    grid().SetMission(rowOf("Long"), untitled);
     grid().SortRows();
     ASSERT_LT(rowOf("Long"), rowOf("De"));
     grid().SetRow(rowOf("Long"));
@@ -556,7 +558,7 @@ TEST_F(Catalogue, ColumnsFitAndDraggedWidthsSurviveARestart) {
         form->show();
         form->ScanCatalogue(false);
         QApplication::processEvents();
-        TStringGridEx& g = grid();
+        TMissionGrid& g = grid();
         QHeaderView* h = g.horizontalHeader();
         QFont bold = g.font();
         bold.setBold(true);
@@ -629,7 +631,7 @@ TEST_F(Catalogue, KeyboardFindsSortsAndOpensTheColumnMenu) {
     form->show();
     QApplication::setActiveWindow(form.get());
     form->ScanCatalogue(false);
-    TStringGridEx& g = grid();
+    TMissionGrid& g = grid();
     g.setFocus(Qt::OtherFocusReason);
     select(rowOf("zz3"));
     g.SetRow(rowOf("zz3"));

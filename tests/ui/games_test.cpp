@@ -12,7 +12,7 @@
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/RowFilter.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "dialogs/ui/Hintctrl.h"
 #include "dialogs/ui/Setup.h"
 #include "game/Games.h"
@@ -29,7 +29,7 @@ TEST(Games, EachGameIsFoundByItsFacts) {
     for (const games::Game& game : games::all()) {
         SCOPED_TRACE(game.name);
         EXPECT_EQ(games::find(game.number), &game);
-        EXPECT_EQ(games::originalRowGame(games::originalRowText(game.number)), game.number);
+        EXPECT_EQ(missionOfGame(game.number).markedGame(), game.number);
         const std::string gameDir = dir.path() + game.dirSetting + "/";
         dir.write(game.dirSetting + "/" + game.program, "");
         EXPECT_EQ(games::withProgramIn(gameDir), &game);
@@ -40,7 +40,6 @@ TEST(Games, EachGameIsFoundByItsFacts) {
     }
     EXPECT_EQ(games::originalRowText(2), " Original (Thief 2)");
     EXPECT_EQ(games::find(0), nullptr);
-    EXPECT_EQ(games::originalRowGame(" Original (Thief 9)"), 0);
 }
 
 TEST(Games, AThirdGameShowsInTheSetupTheListAndTheFilter) {
@@ -74,7 +73,7 @@ TEST(Games, AThirdGameShowsInTheSetupTheListAndTheFilter) {
         for (TZipArchiver* z : {form.Zip.get(), form.Zip2.get()})
             z->SetDLLDirectory(TM_TEST_BIN_DIR);
         form.ScanCatalogue(false);
-        TStringGridEx& grid = *form.QuestGrid;
+        TMissionGrid& grid = *form.QuestGrid;
         int own = 0, mission = 0;
         for (int r = 1; r < grid.RowCount(); ++r) {
             if (grid.Cell(2, r) == " Original (Thief 3)") own = r;
@@ -82,7 +81,7 @@ TEST(Games, AThirdGameShowsInTheSetupTheListAndTheFilter) {
         }
         ASSERT_GT(own, 0);
         EXPECT_EQ(grid.Cell(0, own), "30");
-        EXPECT_TRUE(isGameRowName(grid.Cell(2, own)));
+        EXPECT_TRUE(grid.MissionAt(own)->gameRow);
         ASSERT_GT(mission, 0);
         bool canSelect = true;
         mainFormHooks().selectCell(form.QuestGrid, 0, mission, canSelect);

@@ -33,8 +33,8 @@
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "catalogue/ui/QuestGridDraw.h"
-#include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/Setup.h"
 #include "game/InstallState.h"
@@ -118,7 +118,7 @@ class InstallWiring : public ::testing::Test {
         closeAppFiles();
         app() = AppState{};
     }
-    TStringGridEx& grid() { return *form->QuestGrid; }
+    TMissionGrid& grid() { return *form->QuestGrid; }
     int rowOf(const std::string& col2) {
         for (int r = 1; r < grid().RowCount(); ++r)
             if (grid().Cell(2, r) == col2) return r;
@@ -379,13 +379,13 @@ TEST_F(InstallWiring, TheInstalledRowIsMarkedAndAnUnreadableArchiveLosesItsGameM
     clickRow(rowOf("Broken"));
     const std::string key = RecordKey(grid().RowCells(rowOf("Broken")));
     ASSERT_EQ(app().settings->ReadString(key, "type", ""), "2");
-    EXPECT_EQ(GameMarkOf(grid().Cell(0, rowOf("Broken"))), 2);
+    EXPECT_EQ(grid().MissionAt(rowOf("Broken"))->markedGame(), 2);
     // Of the same size, it is no archive any more.
     dir.write("Missions/Broken.zip", std::string(fsx::fileSize(missions + "Broken.zip"), 'x'));
     clickRow(rowOf("Vault"));
     clickRow(rowOf("Broken"));
     EXPECT_FALSE(app().settings->ValueExists(key, "type"));
-    EXPECT_EQ(GameMarkOf(grid().Cell(0, rowOf("Broken"))), 0);
+    EXPECT_EQ(grid().MissionAt(rowOf("Broken"))->markedGame(), 0);
 }
 
 TEST_F(InstallWiring, EscapeCancelsTheInstall) {
@@ -649,7 +649,7 @@ TEST_F(InstallWiring, AnEncryptedMissionAsksForItsPasswordOnlyOnPurpose) {
     const int row = rowOf("Locked");
     clickRow(row);
     EXPECT_TRUE(prompts.passwordPrompts.empty());
-    EXPECT_EQ(GameMarkOf(grid().Cell(0, row)), 0);
+    EXPECT_EQ(grid().MissionAt(row)->markedGame(), 0);
     EXPECT_EQ(WindowSelectedMission().currentGame, 0);
 
     struct Press {
@@ -669,7 +669,7 @@ TEST_F(InstallWiring, AnEncryptedMissionAsksForItsPasswordOnlyOnPurpose) {
     EXPECT_EQ(prompts.passwordPrompts.size(), 3u);
     EXPECT_TRUE(form->PasswordButton->isHidden());
     EXPECT_EQ(WindowSelectedMission().currentGame, 2);
-    EXPECT_EQ(GameMarkOf(grid().Cell(0, row)), 2);
+    EXPECT_EQ(grid().MissionAt(row)->markedGame(), 2);
 
     form->playbutton->click();
     EXPECT_EQ(readFile(game + "strings/goals.str"), "mission goals");

@@ -21,7 +21,7 @@
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "platform/FileSystem.h"
 #include "state/AppState.h"
 #include "state/LanguageTable.h"
@@ -85,7 +85,7 @@ class ReadmeView : public ::testing::Test {
     }
     // A click on the mission's row, as the player makes it.
     void clickMission(const std::string& name) {
-        TStringGridEx& grid = *form->QuestGrid;
+        TMissionGrid& grid = *form->QuestGrid;
         int row = 0;
         for (int r = 1; r < grid.RowCount(); ++r)
             if (grid.Cell(2, r) == name) row = r;

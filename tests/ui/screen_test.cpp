@@ -19,7 +19,7 @@
 
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "dialogs/ui/Setup.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -79,7 +79,7 @@ class Screen : public ::testing::Test {
         open();
     }
     static QRect room() { return QGuiApplication::primaryScreen()->availableGeometry(); }
-    TStringGridEx& grid() { return *form->QuestGrid; }
+    TMissionGrid& grid() { return *form->QuestGrid; }
     // Drags `handle` by `by` with the mouse.
     static void drag(QWidget* handle, QPoint by) {
         const QPoint from = handle->rect().center();

@@ -10,8 +10,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "catalogue/ui/MissionGrid.h"
 #include "catalogue/ui/QuestGridDraw.h"
-#include "catalogue/ui/StringGridEx.h"
 #include "platform/TextUtil.h"
 #include "support/TestSupport.h"
 
@@ -464,20 +464,28 @@ TEST(QuestGridDraw, DateText) {
     EXPECT_EQ(v, -7);
 }
 
-// A mark only for a decided game: an archive whose game was never decided (no stored type,
-// as for one that cannot be read) shows none.
-TEST(QuestGridDraw, GameMarkOnlyForADecidedGame) {
-    const std::pair<const char*, int> cases[] = {{"10", 1}, {"11", 1}, {"20", 2}, {"21", 2},
-                                                 {"01", 0}, {"1", 0},  {"", 0},   {"51", 0},
-                                                 {"12", 0}, {"111", 0}};
-    for (const auto& [cell, mark] : cases) EXPECT_EQ(GameMarkOf(cell), mark) << cell;
-}
-
 TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
-    TStringGridEx g;
-    fill(g, {{"11", "a", "A", "/d/", "1572864", "F", "45000"},
-             {"01", "b", "B", "/d/", "", "", ""},
-             {"21", "c", "C", "/d/", "0", "", ""}});
+    TMissionGrid g;
+    g.SetColumnTitles({"", "", "", "", "", "", ""});
+    const struct {
+        const char *type, *title, *size;
+        bool finished;
+        const char* lastStart;
+    } rows[] = {{"1", "a", "1572864", true, "45000"},
+                {"0", "b", "", false, ""},
+                {"2", "c", "0", false, ""}};
+    for (const auto& row : rows) {
+        Mission m;
+        m.type = row.type;
+        m.title = row.title;
+        m.name = std::string(1, static_cast<char>(std::toupper(row.title[0])));
+        m.dir = "/d/";
+        m.sizeText = row.size;
+        m.finished = row.finished;
+        m.lastStart = row.lastStart;
+        g.AppendMission(m);
+    }
+    g.EndMissions();
     // A dark colour scheme: cells are filled with the grid's own background.
     QPalette dark = g.palette();
     dark.setColor(QPalette::Base, QColor(30, 30, 30));
@@ -495,8 +503,8 @@ TEST(QuestGridDraw, DrawsMarksSizesAndSelection) {
             for (int x = 2; x < 14; ++x) im.setPixelColor(x, y, colours[i]);
         (i < 2 ? images.games[i + 1] : images.finished) = QPixmap::fromImage(im);
     }
-    g.OnDrawCell = [&](TStringGridEx* s, int c, int r, const QRect& rect, QPainter& p, bool sel) {
-        QuestGridDrawCell(s, c, r, rect, p, sel, images);
+    g.OnDrawCell = [&](TStringGridEx*, int c, int r, const QRect& rect, QPainter& p, bool sel) {
+        QuestGridDrawCell(&g, c, r, rect, p, sel, images);
     };
     g.SetRow(1);
     const QImage img = g.grab().toImage();

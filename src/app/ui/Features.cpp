@@ -23,8 +23,8 @@
 #include "app/ui/TitleReading.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/CatalogueScan.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "catalogue/ui/QuestGridDraw.h"
-#include "catalogue/ui/StringGridEx.h"
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
@@ -110,21 +110,23 @@ void showPanel() {
 
 SelectionEnv selectionEnv() {
     Tmainform& f = *mainform;
-    TStringGridEx& grid = *f.QuestGrid;
+    TMissionGrid& grid = *f.QuestGrid;
     SelectionEnv env;
     env.rowCount = [&grid] { return grid.RowCount(); };
-    env.cell = [&grid](int c, int r) { return grid.Cell(c, r); };
+    env.mission = [&grid](int r) { return grid.MissionAt(r); };
     env.reloadRow = [&grid](int r) {
-        std::vector<std::string> cells = grid.RowCells(r);
-        const std::string title = cells.size() > 1 ? cells[1] : std::string();
-        LoadRecordIntoRow(cells);
-        const bool retitled = cells.size() > 1 && cells[1] != title;
-        grid.SetRowCells(r, std::move(cells));
+        const Mission* listed = grid.MissionAt(r);
+        if (listed == nullptr || !app().settings) return;
+        Mission mission = *listed;
+        MissionStore(*app().settings).load(mission);
+        const bool retitled = mission.title != listed->title;
+        grid.SetMission(r, std::move(mission));
         // A title the selection read takes its place in a list sorted by title, once the
         // selection is done (the row stays selected as it moves).
-        if (retitled && grid.SortIndex == 1)
+        constexpr int kTitle = columnOf(MissionColumn::Title);
+        if (retitled && grid.SortIndex == kTitle)
             QTimer::singleShot(0, &grid, [&grid] {
-                if (grid.SortIndex == 1) grid.SortRows();
+                if (grid.SortIndex == kTitle) grid.SortRows();
             });
     };
     env.fullScan = [] { mainform->ScanCatalogue(false); };
@@ -135,8 +137,8 @@ SelectionEnv selectionEnv() {
 // The remove command acts on the row the selection handled last when the catalogue marks
 // it installed in its mission folder.
 void showRemoveCommand(int row) {
-    mainform->removeaction->setEnabled(row >= 1 && !g_selection.failed() &&
-                                       mainform->QuestGrid->RowMarked(row));
+    const Mission* mission = mainform->QuestGrid->MissionAt(row);
+    mainform->removeaction->setEnabled(mission && mission->inFolder && !g_selection.failed());
 }
 
 void selectRow(int col, int row) {
@@ -151,10 +153,8 @@ void selectRow(int col, int row) {
 // True when the grid's row is the selection the panel shows and it can be started: the
 // commands act on nothing else.
 bool selectionShown() {
-    const TStringGridEx& grid = *mainform->QuestGrid;
-    const int row = grid.Row();
-    return row >= 1 && row < grid.RowCount() && !g_selection.failed() &&
-           grid.Cell(3, row) + grid.Cell(2, row) == g_selection.lastSelectionKey();
+    const Mission* selected = mainform->QuestGrid->SelectedMission();
+    return selected && !g_selection.failed() && selected->place() == g_selection.lastSelectionKey();
 }
 
 // The title reading of the window, which goes with it.
@@ -177,20 +177,19 @@ TitleReading& titleReading() {
 // A scan the player did not ask to change the selection for (F5, a new download): the row
 // selected before stays selected when it is still listed.
 void rescanKeepingSelection() {
-    TStringGridEx& grid = *mainform->QuestGrid;
-    const int before = grid.Row();
-    const bool kept = before >= 1 && before < grid.RowCount();
-    const std::string dir = kept ? grid.Cell(3, before) : std::string();
-    const std::string name = kept ? grid.Cell(2, before) : std::string();
-    mainform->ScanCatalogue(false);
-    if (!kept) return;
-    for (int row = 1; row < grid.RowCount(); ++row) {
-        if (grid.Cell(2, row) != name || grid.Cell(3, row) != dir) continue;
-        if (row != grid.Row()) {
-            grid.SetRow(row);
-            selectRow(0, row);
-        }
+    TMissionGrid& grid = *mainform->QuestGrid;
+    const Mission* before = grid.SelectedMission();
+    if (before == nullptr) {
+        mainform->ScanCatalogue(false);
         return;
+    }
+    const std::string place = before->place();
+    mainform->ScanCatalogue(false);
+    const int row =
+        grid.FindMission([&place](const Mission& mission) { return mission.place() == place; });
+    if (row != 0 && row != grid.Row()) {
+        grid.SetRow(row);
+        selectRow(0, row);
     }
 }
 
@@ -211,7 +210,8 @@ void keepCatalogueCurrent() {
                 still->start();
                 return;
             }
-            if (MissionArchivesNow() != ScannedMissionArchives()) rescanKeepingSelection();
+            if (app().settings && MissionArchivesNow(*app().settings) != ScannedMissionArchives())
+                rescanKeepingSelection();
         });
         auto* refresh = new QShortcut(QKeySequence::Refresh, mainform);
         QObject::connect(refresh, &QShortcut::activated, [] {
@@ -219,7 +219,9 @@ void keepCatalogueCurrent() {
         });
     }
     QStringList dirs;
-    for (const std::string& dir : MissionDirectories()) dirs.push_back(text::display(dir));
+    if (app().settings)
+        for (const std::string& dir : MissionDirectories(*app().settings))
+            dirs.push_back(text::display(dir));
     if (watcher->directories() == dirs) return;
     if (!watcher->directories().isEmpty()) watcher->removePaths(watcher->directories());
     if (!dirs.isEmpty()) watcher->addPaths(dirs);
@@ -229,6 +231,9 @@ ScanEnv scanEnv() {
     Tmainform& f = *mainform;
     ScanEnv env;
     env.grid = f.QuestGrid;
+    env.settings = app().settings.get();
+    env.games = &app().thiefdata;
+    env.applicationTitle = app().applicationTitle;
     env.setCurrentBar = [&f](const std::string& t) { f.CurrentBar->SetSimpleText(t); };
     env.setCaption = [&f](const std::string& t) { f.setWindowTitle(text::display(t)); };
     env.runSetupDialog = [] { RunSetupDialog(); };
@@ -256,9 +261,10 @@ void InstallFeatureHooks() {
         if (!refreshOnly) keepCatalogueCurrent();
         showRemoveCommand(selectionShown() ? mainform->QuestGrid->Row() : 0);
     };
-    hooks.drawCell = [](TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
+    hooks.drawCell = [](TStringGridEx*, int col, int row, const QRect& rect, QPainter& painter,
                         bool selected) {
-        QuestGridDrawCell(grid, col, row, rect, painter, selected, mainform->ImageList);
+        QuestGridDrawCell(mainform->QuestGrid, col, row, rect, painter, selected,
+                          mainform->ImageList);
     };
     hooks.selectCell = [](TStringGridEx*, int col, int row, bool& canSelect) {
         // Selections made by events while the handler runs are not handled, and the grid
@@ -293,12 +299,13 @@ void InstallFeatureHooks() {
     hooks.aboutBox = [] { ShowAboutBox(mainform); };
     hooks.splash = [](const std::function<void()>& whileShown) { ShowSplashWhile(whileShown); };
     hooks.finishedClick = [] {
-        TStringGridEx& grid = *mainform->QuestGrid;
+        TMissionGrid& grid = *mainform->QuestGrid;
         const int row = grid.Row();
-        if (row < 1) return;
-        std::vector<std::string> cells = grid.RowCells(row);
-        SetRowFinished(cells, mainform->finished->isChecked());
-        grid.SetRowCells(row, std::move(cells));
+        const Mission* listed = grid.MissionAt(row);
+        if (listed == nullptr || !app().settings) return;
+        Mission mission = *listed;
+        MissionStore(*app().settings).setFinished(mission, mainform->finished->isChecked());
+        grid.SetMission(row, std::move(mission));
         g_panel.finished = mainform->finished->isChecked();
     };
 }

@@ -11,7 +11,7 @@
 #include "app/Selection.h"
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "dialogs/ui/OlderSavesDlg.h"
 #include "game/MissionRecords.h"
 #include "install/FolderInstall.h"
@@ -83,12 +83,14 @@ class MainFormProgress final : public ProgressSink {
 
 InstallRequest requestFromMainForm(Tmainform& f, const SelectionHandler& selection,
                                    InstallAction action) {
-    const std::vector<std::string> cells = f.QuestGrid->RowCells(f.QuestGrid->Row());
+    static const Mission none;
+    const Mission* selected = f.QuestGrid->SelectedMission();
+    const Mission& listed = selected ? *selected : none;
     InstallRequest request;
     request.mission = selection.mission();
     request.action = action;
-    request.recordKey = RecordKey(cells);
-    request.selectionName = cells.size() > 2 ? cells[2] : std::string();
+    request.recordKey = listed.recordKey;
+    request.selectionName = listed.name;
     for (int i = 0; i < f.LanguageCombo->count(); ++i)
         request.languageItems.push_back(text::fromDisplay(f.LanguageCombo->itemText(i)));
     request.selectedLanguage = text::fromDisplay(f.LanguageCombo->currentText());
@@ -98,10 +100,12 @@ InstallRequest requestFromMainForm(Tmainform& f, const SelectionHandler& selecti
 
 // The row and the top bar read again after an operation.
 void showOutcome(Tmainform& f, int row) {
-    TStringGridEx& grid = *f.QuestGrid;
-    std::vector<std::string> cells = grid.RowCells(row);
-    LoadRecordIntoRow(cells);
-    grid.SetRowCells(row, cells);
+    TMissionGrid& grid = *f.QuestGrid;
+    if (const Mission* listed = grid.MissionAt(row); listed && app().settings) {
+        Mission mission = *listed;
+        MissionStore(*app().settings).load(mission);
+        grid.SetMission(row, std::move(mission));
+    }
     f.ScanCatalogue(true);
 }
 

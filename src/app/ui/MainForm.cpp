@@ -29,7 +29,7 @@
 #include "app/ui/MainFormFilter.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/Setup.h"
 #include "game/Games.h"
@@ -284,14 +284,13 @@ void Tmainform::createGridPanel() {
     CurrentBar->setObjectName("CurrentBar");
 
     Panel1 = makePanel(this, "Panel1");
-    QuestGrid = new TStringGridEx(Panel1);
+    QuestGrid = new TMissionGrid(Panel1);
     QuestGrid->setObjectName("QuestGrid");
-    QuestGrid->SetColCount(7);
     QuestGrid->SetRowCount(2);
     // The title takes the room the other columns leave; type-ahead goes by the title, or
     // by the archive's name while a mission has no title.
-    QuestGrid->SetStretchColumn(1);
-    QuestGrid->TypeAheadColumns = {1, 2};
+    QuestGrid->SetStretchColumn(columnOf(MissionColumn::Title));
+    QuestGrid->TypeAheadColumns = {columnOf(MissionColumn::Title), columnOf(MissionColumn::Name)};
     restoreColumnWidths(*QuestGrid);
     if (const IniFile* settings = app().settings.get()) {
         listShare_ = std::clamp(settings::get(settings, settings::listShare), 0, 900);
@@ -677,7 +676,8 @@ void Tmainform::QuestGridContextMenu(const QPoint& pos) {
     const QModelIndex index = QuestGrid->indexAt(pos);
     const int row = index.row() + 1;
     // A game row has no archive, and no menu.
-    if (!index.isValid() || QuestGrid->Cell(4, row).empty()) return;
+    const Mission* mission = index.isValid() ? QuestGrid->MissionAt(row) : nullptr;
+    if (mission == nullptr || mission->gameRow) return;
     if (row != QuestGrid->Row()) {
         bool canSelect = true;
         QuestGridSelectCell(QuestGrid, index.column(), row, canSelect);

@@ -27,6 +27,7 @@ class QPushButton;
 class QToolButton;
 class ReadmeView;
 class TStringGridEx;
+class TMissionGrid;
 class TZipArchiver;
 
 // A status line with one simple panel and no size grip.
@@ -77,7 +78,7 @@ class Tmainform : public QWidget {
     // Controls, named as the program knows them.
     TStatusLine* CurrentBar;
     QFrame* Panel1;
-    TStringGridEx* QuestGrid;
+    TMissionGrid* QuestGrid;
     QLineEdit* FilterEdit;  // narrows the grid's rows
     QFrame* Panel3;
     QLabel* Questinfo;

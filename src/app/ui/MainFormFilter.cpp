@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "catalogue/RowFilter.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 class MissionFilter : public QObject {
   public:
-    MissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid,
+    MissionFilter(QWidget& window, QLineEdit& edit, TMissionGrid& grid,
                   std::function<void()> disableCommands)
         : QObject(&window),
           window_(window),
@@ -75,12 +75,15 @@ class MissionFilter : public QObject {
         int shown = 0, missions = 0, missionsShown = 0;
         grid_.setUpdatesEnabled(false);
         // Grid row n (1 on) is the view's row n - 1: row 0 is the title bar.
+        static const Mission none;
         for (int row = 1; row < rows; ++row) {
-            const bool keep = filter_.matches(grid_.Cell(1, row), grid_.Cell(2, row));
+            const Mission* listed = grid_.MissionAt(row);
+            const Mission& mission = listed ? *listed : none;
+            const bool keep = filter_.matches(mission.title, mission.name);
             if (grid_.isRowHidden(row - 1) == keep) grid_.setRowHidden(row - 1, !keep);
             shown += keep ? 1 : 0;
             // The counts in the caption are of missions: a game's own row is none.
-            if (!isGameRowName(grid_.Cell(2, row))) {
+            if (!mission.gameRow) {
                 ++missions;
                 missionsShown += keep ? 1 : 0;
             }
@@ -126,7 +129,7 @@ class MissionFilter : public QObject {
 
     QWidget& window_;
     QLineEdit& edit_;
-    TStringGridEx& grid_;
+    TMissionGrid& grid_;
     RowFilter filter_;
     std::function<void()> disableCommands_;
     bool pending_ = false;
@@ -137,7 +140,7 @@ class MissionFilter : public QObject {
 
 }  // namespace
 
-void installMissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid,
+void installMissionFilter(QWidget& window, QLineEdit& edit, TMissionGrid& grid,
                           std::function<void()> disableCommands) {
     new MissionFilter(window, edit, grid, std::move(disableCommands));
 }

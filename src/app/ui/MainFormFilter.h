@@ -10,9 +10,9 @@
 
 class QLineEdit;
 class QWidget;
-class TStringGridEx;
+class TMissionGrid;
 
 // Wires `edit` to `grid` for the life of `window`; `disableCommands` disables the commands
 // that act on the selected row when the filter leaves none selected.
-void installMissionFilter(QWidget& window, QLineEdit& edit, TStringGridEx& grid,
+void installMissionFilter(QWidget& window, QLineEdit& edit, TMissionGrid& grid,
                           std::function<void()> disableCommands);

@@ -7,7 +7,7 @@
 #include "app/StartUp.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "dialogs/SetupLogic.h"
 #include "platform/Prompter.h"
 #include "state/AppState.h"

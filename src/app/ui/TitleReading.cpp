@@ -9,7 +9,7 @@
 
 #include "app/ui/MainForm.h"
 #include "archive/MissionArchive.h"
-#include "catalogue/ui/StringGridEx.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "game/MissionRecords.h"
 #include "inspect/MissionTitle.h"
 #include "platform/IniFile.h"
@@ -22,16 +22,18 @@ namespace {
 constexpr int kDeliveryMs = 150;
 
 // Stores `title` as the record's title and shows it in the row.
-void storeTitle(IniFile& settings, TStringGridEx& grid, int row, const std::string& key,
-                const std::string& title) {
-    settings.WriteString(key, "title", title);
-    grid.SetCell(1, row, ShownTitle(settings.ReadString(key, "title", "")));
+void storeTitle(IniFile& settings, TMissionGrid& grid, int row, const std::string& title) {
+    const Mission* listed = grid.MissionAt(row);
+    if (listed == nullptr) return;
+    Mission mission = *listed;
+    MissionStore(settings).setTitle(mission, title);
+    grid.SetMission(row, std::move(mission));
 }
 
 }  // namespace
 
 struct TitleReading::Impl {
-    TStringGridEx& grid;
+    TMissionGrid& grid;
     TStatusLine& status;
     QTimer timer;
     std::thread worker;
@@ -41,7 +43,7 @@ struct TitleReading::Impl {
     size_t left = 0;                                         // under `lock`
     std::string note;                                        // the status text shown
 
-    Impl(TStringGridEx& g, TStatusLine& s) : grid(g), status(s) {
+    Impl(TMissionGrid& g, TStatusLine& s) : grid(g), status(s) {
         timer.setInterval(kDeliveryMs);
         QObject::connect(&timer, &QTimer::timeout, [this] { deliver(); });
     }
@@ -87,14 +89,14 @@ struct TitleReading::Impl {
             IniFile& settings = *app().settings;
             IniBatch batch(settings);
             for (int row = 1; row < grid.RowCount(); ++row) {
-                const std::string key = RecordKey(grid.RowCells(row));
-                const auto found = titles.find(key);
+                const Mission* mission = grid.MissionAt(row);
+                const auto found = mission ? titles.find(mission->recordKey) : titles.end();
                 if (found != titles.end() && found->second)
-                    storeTitle(settings, grid, row, key, *found->second);
+                    storeTitle(settings, grid, row, *found->second);
             }
             batch.Commit();
             // Rows sorted by title take their places as their titles arrive.
-            if (grid.SortIndex == 1) grid.SortRows();
+            if (grid.SortIndex == columnOf(MissionColumn::Title)) grid.SortRows();
         }
         if (remaining == 0) {
             timer.stop();
@@ -116,7 +118,7 @@ struct TitleReading::Impl {
     }
 };
 
-TitleReading::TitleReading(TStringGridEx& grid, TStatusLine& status)
+TitleReading::TitleReading(TMissionGrid& grid, TStatusLine& status)
     : impl_(std::make_unique<Impl>(grid, status)) {}
 
 TitleReading::~TitleReading() {
@@ -139,7 +141,7 @@ void TitleReading::read(std::vector<TitleRead> reads) {
                 continue;
             }
             if (std::optional<std::string> title = readMissionTitle(r.path, r.recordKey))
-                storeTitle(settings, impl_->grid, r.row, r.recordKey, *title);
+                storeTitle(settings, impl_->grid, r.row, *title);
         }
     }
     if (!later.empty()) impl_->start(std::move(later));

@@ -10,12 +10,12 @@
 
 #include "catalogue/ui/CatalogueScan.h"
 
-class TStringGridEx;
+class TMissionGrid;
 class TStatusLine;
 
 class TitleReading {
   public:
-    TitleReading(TStringGridEx& grid, TStatusLine& status);
+    TitleReading(TMissionGrid& grid, TStatusLine& status);
     ~TitleReading();  // stops the thread and waits for it
     TitleReading(const TitleReading&) = delete;
     TitleReading& operator=(const TitleReading&) = delete;

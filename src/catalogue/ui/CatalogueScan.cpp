@@ -6,9 +6,8 @@
 #include <set>
 
 #include "archive/MissionArchive.h"
-#include "catalogue/RowFilter.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "catalogue/ui/QuestGridDraw.h"
-#include "catalogue/ui/StringGridEx.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
 #include "game/Games.h"
@@ -20,40 +19,30 @@
 #include "platform/Prompter.h"
 #include "platform/Settings.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 
 unsigned g_fullScans = 0;
 
-// Column titles of row 0, by column (the finished box's caption without its key).
-constexpr int kTitleSlots[7] = {78, 75, 77, 79, 76, 14, 80};
+// Column titles, by column (the finished box's caption without its key).
+constexpr int kTitleSlots[columnOf(MissionColumn::Count)] = {78, 75, 77, 79, 76, 14, 80};
 
-// Appends the working row (always the last row) to the grid and opens a new working row.
-void commitWorkingRow(TStringGridEx& grid, std::vector<std::string> cells) {
-    const int row = grid.RowCount() - 1;
-    grid.SetRowCells(row, std::move(cells));
-    grid.SetRowCount(grid.RowCount() + 1);
-    grid.SetRowCells(grid.RowCount() - 1, {});
-}
-
-// The first data row whose cell in column `col`, passed through `form`, equals `value`
-// without regard to case; 0 when there is none.
-int findRow(const TStringGridEx& grid, int col, const std::string& value,
+// The first row whose mission's `field`, passed through `form`, equals `value` without
+// regard to case; 0 when there is none.
+int findRow(const TMissionGrid& grid, std::string Mission::*field, const std::string& value,
             std::string (*form)(const std::string&) = nullptr) {
-    for (int r = 1; r < grid.RowCount(); ++r) {
-        const std::string& cell = grid.Cell(col, r);
-        if (text::equalsNoCase(form ? form(cell) : cell, value)) return r;
-    }
-    return 0;
+    return grid.FindMission([&](const Mission& mission) {
+        const std::string& text = mission.*field;
+        return text::equalsNoCase(form ? form(text) : text, value);
+    });
 }
 
 // The record keys of the missions installed in mission folders: one listing of the mission
 // path of each configured game that uses them, whatever the number of rows.
-std::set<std::string> folderInstalledKeys(const IniFile& settings) {
+std::set<std::string> folderInstalledKeys(const IniFile& settings, GameRecords& records) {
     std::set<std::string> keys;
     for (const games::Game& game : games::all()) {
-        const std::string& gameDir = app().thiefdata[game.number].gameDir;
+        const std::string& gameDir = records[game.number].gameDir;
         if (gameDir.empty() || !missionfolders::enabled(&settings, game.number, gameDir)) continue;
         for (std::string& key : missionfolders::installedRecords(settings, game.number, gameDir))
             keys.insert(std::move(key));
@@ -61,41 +50,43 @@ std::set<std::string> folderInstalledKeys(const IniFile& settings) {
     return keys;
 }
 
-// True when `row` is what game `number` holds in its game directory, as its finished marker
-// says: its own row for the original game, else the mission row of the archive's folder and
-// name whose size is the marker's identity (or, for a marker of an earlier version, whose
-// checksum is; an archive that cannot be read then is none).
-bool holdsRow(int number, const GameRecord& game, const std::vector<std::string>& row) {
+// True when `mission` is what game `number` holds in its game directory, as its finished
+// marker says: its own row for the original game, else the mission of the archive's folder
+// and name whose size is the marker's identity (or, for a marker of an earlier version,
+// whose checksum is; an archive that cannot be read then is none).
+bool holds(int number, const GameRecord& game, const Mission& mission) {
     if (game.gameDir.empty() || game.installedCheck == kUnfinished) return false;
-    if (game.installed == " Original")
-        return row[3].empty() && row[2] == games::originalRowText(number);
-    if (row[3].empty()) return false;
+    if (game.installed == " Original") return mission.gameRow && mission.game == number;
+    if (mission.gameRow) return false;
     const std::string name = text::extractFileName(game.installed);
     const std::string folder = game.installed.substr(0, game.installed.size() - name.size());
-    if (!folder.empty() && !text::equalsNoCase(text::withTrailingDelim(folder), row[3]))
+    if (!folder.empty() && !text::equalsNoCase(text::withTrailingDelim(folder), mission.dir))
         return false;
     const std::string stem = name.substr(0, name.size() - missionArchiveExtension(name).size());
-    if (row[2] != name && row[2] != stem) return false;
-    if (game.installedCheck == row[4]) return true;
+    if (mission.name != name && mission.name != stem) return false;
+    if (game.installedCheck == mission.sizeText) return true;
     if (game.installedCheck.empty() || game.installedCheck[0] != '$') return false;
     try {
-        return ArchiveChecksum()(MissionArchivePath(row[3], row[2], row[4])) == game.installedCheck;
+        return ArchiveChecksum()(mission.archivePath) == game.installedCheck;
     } catch (...) {
         return false;
     }
 }
 
-// Marks the mission rows installed in their mission folders, and only those (a set look-up
-// a row); the rows of what the game directories hold are bold.
-void markInstalledRows(TStringGridEx& grid, const IniFile& settings) {
-    const std::set<std::string> installed = folderInstalledKeys(settings);
+// Marks the missions installed in their mission folders, and only those (a set look-up
+// a row); what the game directories hold is bold.
+void markInstalledRows(TMissionGrid& grid, const IniFile& settings, GameRecords& records) {
+    const std::set<std::string> installed = folderInstalledKeys(settings, records);
     for (int r = 1; r < grid.RowCount(); ++r) {
-        const std::vector<std::string> row = grid.RowCells(r);
-        grid.SetRowMarked(r, !row[4].empty() && installed.count(RecordKey(row)) != 0);
-        bool held = false;
+        const Mission* listed = grid.MissionAt(r);
+        if (listed == nullptr) continue;
+        Mission mission = *listed;
+        mission.inFolder = !mission.gameRow && installed.count(mission.recordKey) != 0;
+        mission.held = false;
         for (const games::Game& game : games::all())
-            held = held || holdsRow(game.number, app().thiefdata[game.number], row);
-        grid.SetRowBold(r, held);
+            mission.held = mission.held || holds(game.number, records[game.number], mission);
+        if (mission.inFolder != listed->inFolder || mission.held != listed->held)
+            grid.SetMission(r, std::move(mission));
     }
 }
 
@@ -110,7 +101,7 @@ struct ArchiveFile {
 
 // The mission archive files of every existing mission directory, in the listings' order;
 // later volumes of RAR sets are read through their first volume and left out.
-std::vector<ArchiveFile> missionArchiveFiles(IniFile& settings) {
+std::vector<ArchiveFile> missionArchiveFiles(const IniFile& settings) {
     std::vector<ArchiveFile> files;
     const std::vector<std::string>& extensions = missionArchiveExtensions();
     for (const std::string& key : settings::missionDirectories(settings)) {
@@ -123,10 +114,9 @@ std::vector<ArchiveFile> missionArchiveFiles(IniFile& settings) {
                 continue;
             file.format = static_cast<size_t>(
                 std::find(extensions.begin(), extensions.end(), file.ext) - extensions.begin());
-            const std::vector<std::string> row = {
-                "", "", entry.name.substr(0, entry.name.size() - file.ext.size()), "",
-                std::to_string(entry.size)};
-            file.key = text::lowerAscii(RecordKey(row)) + "/" + file.ext;
+            const std::string stem = entry.name.substr(0, entry.name.size() - file.ext.size());
+            file.key =
+                text::lowerAscii(recordKeyOf(stem, std::to_string(entry.size))) + "/" + file.ext;
             files.push_back(std::move(file));
         }
     }
@@ -165,7 +155,8 @@ std::set<std::string> namedWithExtension(const std::vector<ArchiveFile>& files) 
 // cannot be read (its panel says why) or lists a mission file, which gives its record a
 // type of 0.
 bool isMissionUnder(IniFile& settings, const std::string& key, const std::string& path) {
-    if (settings.ReadInteger(key, "type", -1) != -1) return true;
+    MissionStore store(settings);
+    if (store.type(key, -1) != -1) return true;
     std::unique_ptr<MissionArchive> archive = openMissionArchive(path);
     const ArchiveStatus status = archive->status();
     if (status == ArchiveStatus::NotFound || status == ArchiveStatus::NotArchive) return false;
@@ -175,7 +166,7 @@ bool isMissionUnder(IniFile& settings, const std::string& key, const std::string
                 return text::lowerAscii(m.name).find(".mis") != std::string::npos;
             }))
             return false;
-        settings.WriteInteger(key, "type", 0);
+        store.setType(key, 0);
     }
     return true;
 }
@@ -209,15 +200,12 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
     std::string bar = slot(16);
     if (env.setCurrentBar) env.setCurrentBar(bar);
     for (const games::Game& known : games::all()) {
-        GameRecord& game = app().thiefdata[known.number];
+        GameRecord& game = (*env.games)[known.number];
         if (game.gameDir.empty()) continue;
-        std::vector<std::string> row(7);
-        row[2] = games::originalRowText(known.number);
-        LoadRecordIntoRow(row);
-        row[0] = std::to_string(known.number) + "0";
-        row[1] = row[2];
-        lastGameRow = row[2];
-        commitWorkingRow(*env.grid, std::move(row));
+        Mission own = missionOfGame(known.number);
+        MissionStore(state.settings).load(own);
+        lastGameRow = own.name;
+        env.grid->AppendMission(std::move(own));
 
         if (fsx::fileExists(gamedir::path(game.gameDir, gamedir::kInstallCfg))) {
             ReadGameLanguage(game);
@@ -241,58 +229,54 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
     const std::vector<ArchiveFile> archives = missionArchiveFiles(settings);
     g_scannedArchives = signatureOf(archives);
     const std::set<std::string> ownNames = namedWithExtension(archives);
+    const MissionStore store(settings);
     for (const ArchiveFile& file : archives) {
         const fsx::DirEntry& entry = file.entry;
-        std::vector<std::string> row(7);
-        if (ownNames.count(file.key) != 0) {
-            // Named with its extension, so that its record and archive are its own.
-            row[2] = entry.name;
-            row[4] = std::to_string(entry.size);
-            if (!isMissionUnder(settings, RecordKey(row), file.dir + entry.name)) continue;
-        } else {
-            if (!IsMissionArchive(file.dir, entry.name)) continue;
-            row[2] = entry.name.substr(0, entry.name.size() - file.ext.size());
-            row[4] = std::to_string(entry.size);
-        }
-        row[3] = file.dir;
-        LoadRecordIntoRow(row);
-        const std::string key = RecordKey(row);
-        if (settings.ReadString(key, "title", "_") == "_")
-            untitled.push_back({key, file.dir + entry.name, env.grid->RowCount() - 1});
-        commitWorkingRow(*env.grid, std::move(row));
+        // Named with its extension when it shares name and size with an archive of another
+        // format, so that its record is its own.
+        const bool ownName = ownNames.count(file.key) != 0;
+        Mission mission = missionOfArchive(file.dir, entry.name, file.ext,
+                                           static_cast<int64_t>(entry.size), ownName);
+        if (ownName ? !isMissionUnder(settings, mission.recordKey, mission.archivePath)
+                    : !IsMissionArchive(file.dir, entry.name))
+            continue;
+        store.load(mission);
+        const bool titled = store.hasTitle(mission.recordKey);
+        const std::string key = mission.recordKey;
+        const int row = env.grid->AppendMission(std::move(mission));
+        if (!titled) untitled.push_back({key, file.dir + entry.name, row});
     }
     return untitled;
 }
 
 // The headings, column widths and flags, the sort and the caption.
 void finishGrid(const ScanEnv& env, IniFile& settings) {
-    TStringGridEx& grid = *env.grid;
-    grid.SetRowCount(grid.RowCount() - 1);
-    for (int c = 0; c < 7; ++c) grid.SetCell(c, 0, text::withoutKeyMark(slot(kTitleSlots[c])));
+    TMissionGrid& grid = *env.grid;
+    grid.EndMissions();
+    std::vector<std::string> titles;
+    for (const int titleSlot : kTitleSlots) titles.push_back(text::withoutKeyMark(slot(titleSlot)));
+    grid.SetColumnTitles(titles);
     grid.SortMenuTitle = text::display(slot(205));
     grid.AutoSizeColumns(QuestGridCellText);
     grid.ApplyColumnFlags(settings::get(&settings, settings::columns));
-    grid.SortIndex = 1;
+    grid.SortIndex = columnOf(MissionColumn::Title);
     grid.SortRows();
-    if (env.setCaption) {
-        int missions = 0;
-        for (int r = 1; r < grid.RowCount(); ++r)
-            missions += isGameRowName(grid.Cell(2, r)) ? 0 : 1;
-        env.setCaption(app().applicationTitle + "  -  " + std::to_string(missions) + " " +
+    if (env.setCaption)
+        env.setCaption(env.applicationTitle + "  -  " + std::to_string(grid.MissionCount()) + " " +
                        slot(15));
-    }
 }
 
 // The row to select: the remembered one, else the last game row, else the first.
-int rowToSelect(TStringGridEx& grid, IniFile& settings, const std::string& lastGameRow) {
+int rowToSelect(const TMissionGrid& grid, IniFile& settings, const std::string& lastGameRow) {
     if (settings::get(&settings, settings::lastSelection, "@") == "@")
         settings::set(settings, settings::lastSelection, lastGameRow);
     const std::string remembered = settings::get(&settings, settings::lastSelection, "@");
-    int selected = findRow(grid, 2, remembered);
+    int selected = findRow(grid, &Mission::name, remembered);
     // A stored value loses the blanks around it (a game row's text begins with one): then
     // the row is found without them.
-    if (selected == 0) selected = findRow(grid, 2, remembered, text::trim);
-    if (selected == 0 && !lastGameRow.empty()) selected = findRow(grid, 1, lastGameRow);
+    if (selected == 0) selected = findRow(grid, &Mission::name, remembered, text::trim);
+    if (selected == 0 && !lastGameRow.empty())
+        selected = findRow(grid, &Mission::title, lastGameRow);
     if (selected == 0 && grid.RowCount() > 1) selected = 1;
     return selected;
 }
@@ -306,12 +290,12 @@ unsigned FullScanCount() {
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (refreshOnly) {
         if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
-        if (env.grid && app().settings) markInstalledRows(*env.grid, *app().settings);
+        if (env.grid && env.settings) markInstalledRows(*env.grid, *env.settings, *env.games);
         return;
     }
     const unsigned myScan = ++g_fullScans;
-    IniFile& settings = *app().settings;
-    TStringGridEx& grid = *env.grid;
+    IniFile& settings = *env.settings;
+    TMissionGrid& grid = *env.grid;
     // The scan writes the type of every archive seen for the first time: one store for all.
     ScanState state(settings);
 
@@ -320,10 +304,9 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (!flags.empty() && settings::get(&settings, settings::columns) != flags)
         settings::set(settings, settings::columns, flags);
 
-    grid.SetRowCount(2);
-    grid.SetRowCells(1, {});
+    grid.BeginMissions();
     for (const games::Game& game : games::all())
-        app().thiefdata[game.number].gameDir = text::withTrailingDelim(
+        (*env.games)[game.number].gameDir = text::withTrailingDelim(
             settings::get(&settings, settings::gameDirectory(game.dirSetting)));
 
     std::string lastGameRow;
@@ -331,7 +314,7 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     std::vector<TitleRead> untitled = addMissionRows(env, settings);
     if (env.readTitles && !untitled.empty()) env.readTitles(std::move(untitled));
     finishGrid(env, settings);
-    markInstalledRows(grid, settings);
+    markInstalledRows(grid, settings, *env.games);
     const int selected = rowToSelect(grid, settings, lastGameRow);
     state.commit();
     grid.SetRow(selected);
@@ -339,16 +322,15 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (env.selectCell) env.selectCell(0, grid.Row());
 }
 
-std::vector<std::string> MissionDirectories() {
+std::vector<std::string> MissionDirectories(const IniFile& settings) {
     std::vector<std::string> dirs;
-    if (!app().settings) return dirs;
-    for (const std::string& key : settings::missionDirectories(*app().settings))
+    for (const std::string& key : settings::missionDirectories(settings))
         if (fsx::directoryExists(key)) dirs.push_back(key);
     return dirs;
 }
 
-std::string MissionArchivesNow() {
-    return app().settings ? signatureOf(missionArchiveFiles(*app().settings)) : std::string();
+std::string MissionArchivesNow(const IniFile& settings) {
+    return signatureOf(missionArchiveFiles(settings));
 }
 
 const std::string& ScannedMissionArchives() {

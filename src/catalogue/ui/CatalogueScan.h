@@ -2,13 +2,16 @@
 // The catalogue scan: builds the mission grid from scratch (one row per configured game and
 // one per mission archive in the mission directories) and reads the games' installed
 // state, or in its refresh form only re-reads the installed state. Either form marks the
-// rows of the missions installed in mission folders (TStringGridEx::RowMarked).
+// missions installed in mission folders (Mission::inFolder).
 
 #include <functional>
 #include <string>
 #include <vector>
 
-class TStringGridEx;
+#include "state/AppState.h"
+
+class IniFile;
+class TMissionGrid;
 
 // A mission row whose record holds no title yet, at its row before the grid is sorted.
 struct TitleRead {
@@ -18,7 +21,10 @@ struct TitleRead {
 };
 
 struct ScanEnv {
-    TStringGridEx* grid = nullptr;
+    TMissionGrid* grid = nullptr;
+    IniFile* settings = nullptr;   // the program's settings, the mission records among them
+    GameRecords* games = nullptr;  // each game's state, by number: the scan sets its directory
+    std::string applicationTitle;  // the caption's beginning
     std::function<void(const std::string&)> setCurrentBar;
     std::function<void(const std::string&)> setCaption;
     std::function<void()> runSetupDialog;
@@ -37,6 +43,6 @@ unsigned FullScanCount();
 // The existing mission directories, and what they hold now as one text (every mission
 // archive's folder, name and size). A full scan keeps what it saw; the list is out
 // of date when the two differ.
-std::vector<std::string> MissionDirectories();
-std::string MissionArchivesNow();
+std::vector<std::string> MissionDirectories(const IniFile& settings);
+std::string MissionArchivesNow(const IniFile& settings);
 const std::string& ScannedMissionArchives();

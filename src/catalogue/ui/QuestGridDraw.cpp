@@ -6,8 +6,7 @@
 #include <QPainter>
 #include <charconv>
 
-#include "catalogue/ui/StringGridEx.h"
-#include "game/Games.h"
+#include "catalogue/ui/MissionGrid.h"
 #include "platform/TextUtil.h"
 #include "state/AppState.h"
 
@@ -140,53 +139,51 @@ QString DateCellText(const std::string& cell, const QLocale& locale) {
 }
 
 QString QuestGridCellText(int col, const std::string& cell) {
-    if (col == 4) return SizeCellText(cell);
-    if (col == 6) return DateCellText(cell);
+    if (col == columnOf(MissionColumn::Size)) return SizeCellText(cell);
+    if (col == columnOf(MissionColumn::LastStart)) return DateCellText(cell);
     return text::display(cell);
 }
 
-int GameMarkOf(const std::string& cell) {
-    if (cell.size() != 2 || (cell[1] != '0' && cell[1] != '1')) return 0;
-    const int game = cell[0] - '0';
-    return games::known(game) ? game : 0;
-}
-
-void QuestGridDrawCell(TStringGridEx* grid, int col, int row, const QRect& rect, QPainter& painter,
+void QuestGridDrawCell(TMissionGrid* grid, int col, int row, const QRect& rect, QPainter& painter,
                        bool selected, const QuestGridImages& images) {
-    if (grid == nullptr || row < 1) return;
-    const std::string& cell = grid->Cell(col, row);
-    const bool marked = grid->RowMarked(row) && !selected;
-    const bool installed = grid->RowBold(row);
+    const Mission* mission = grid != nullptr ? grid->MissionAt(row) : nullptr;
+    if (mission == nullptr) return;
+    const auto column = static_cast<MissionColumn>(col);
+    const std::string cell = missionCellText(*mission, column);
+    const bool marked = mission->inFolder && !selected;
+    const bool installed = mission->held;
     const QColor fill = selected ? grid->palette().color(QPalette::Highlight)
                         : marked ? markedBackground(grid->palette())
                                  : grid->palette().color(QPalette::Base);
-    if (marked || (installed && col == 1)) {
+    const bool title = column == MissionColumn::Title;
+    if (marked || (installed && title)) {
         // Over the grid's own drawing: the background, the installed mark before the title,
         // and the text of the plain columns.
         painter.fillRect(rect, fill);
         QRect textRect = rect;
-        if (installed && col == 1)
+        if (installed && title)
             textRect.setLeft(rect.left() + drawInstalledMark(painter, rect, painter.pen().color()));
-        if (col >= 1 && col <= 3)
+        if (title || column == MissionColumn::Name || column == MissionColumn::Folder)
             TStringGridEx::DrawCellText(painter, textRect, QuestGridCellText(col, cell));
     }
-    switch (col) {
-        case 0:
+    switch (column) {
+        case MissionColumn::Game:
             painter.fillRect(rect, fill);
-            if (const auto mark = images.games.find(GameMarkOf(cell)); mark != images.games.end())
+            if (const auto mark = images.games.find(mission->markedGame());
+                mark != images.games.end())
                 drawImage(painter, rect, mark->second);
             break;
-        case 4:
+        case MissionColumn::Size:
             if (cell.empty()) break;
             painter.fillRect(rect, fill);
             drawRightAligned(painter, rect, SizeCellText(cell));
             break;
-        case 5:
+        case MissionColumn::Finished:
             if (cell.empty()) break;
             painter.fillRect(rect, fill);
             drawImage(painter, rect, images.finished);
             break;
-        case 6:
+        case MissionColumn::LastStart:
             if (cell.empty()) break;
             painter.fillRect(rect, fill);
             drawRightAligned(painter, rect, DateCellText(cell));

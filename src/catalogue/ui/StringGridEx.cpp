@@ -54,6 +54,7 @@ class StringGridModel : public QAbstractTableModel {
 
     std::vector<std::vector<std::string>> rows{std::vector<std::string>()};
     std::vector<uint8_t> marks{0};  // one per row, as rows: kMarked, kBold
+    std::vector<size_t> tags{0};    // one per row, as rows
     int cols = 0;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override {
@@ -84,11 +85,13 @@ class StringGridModel : public QAbstractTableModel {
             rows.resize(static_cast<size_t>(n),
                         std::vector<std::string>(static_cast<size_t>(cols)));
             marks.resize(static_cast<size_t>(n), 0);
+            tags.resize(static_cast<size_t>(n), 0);
             endInsertRows();
         } else if (n < cur) {
             beginRemoveRows(QModelIndex(), n - 1, cur - 2);
             rows.resize(static_cast<size_t>(n));
             marks.resize(static_cast<size_t>(n));
+            tags.resize(static_cast<size_t>(n));
             endRemoveRows();
         }
     }
@@ -128,8 +131,11 @@ class StringGridModel : public QAbstractTableModel {
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         const std::vector<int> newRow = SortRowRange(rows, 1, last, col, dir);
         const std::vector<uint8_t> before = marks;
-        for (size_t i = 0; i < newRow.size(); ++i)
+        const std::vector<size_t> tagsBefore = tags;
+        for (size_t i = 0; i < newRow.size(); ++i) {
             marks[static_cast<size_t>(newRow[i])] = before[i + 1];
+            tags[static_cast<size_t>(newRow[i])] = tagsBefore[i + 1];
+        }
         const QModelIndexList from = persistentIndexList();
         QModelIndexList to;
         to.reserve(from.size());
@@ -366,6 +372,14 @@ void TStringGridEx::SetRowBold(int row, bool bold) {
     if (row < 0 || row >= RowCount() || RowBold(row) == bold) return;
     model_->marks[static_cast<size_t>(row)] ^= kBold;
     model_->rowChanged(row);
+}
+
+size_t TStringGridEx::RowTag(int row) const {
+    return row >= 0 && row < RowCount() ? model_->tags[static_cast<size_t>(row)] : 0;
+}
+
+void TStringGridEx::SetRowTag(int row, size_t tag) {
+    if (row >= 0 && row < RowCount()) model_->tags[static_cast<size_t>(row)] = tag;
 }
 
 int TStringGridEx::Row() const {

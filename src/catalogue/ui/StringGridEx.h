@@ -49,6 +49,9 @@ class TStringGridEx : public QTableView {
     // Rows drawn in a bold font, kept with their rows as the marks are.
     bool RowBold(int row) const;
     void SetRowBold(int row, bool bold);
+    // A number of the owner's for each row (0 for a new row), kept with its row as well.
+    size_t RowTag(int row) const;
+    void SetRowTag(int row, size_t tag);
 
     // Selected row (a data row 1..RowCount-1, or 0 when none). Setting it does not call
     // OnSelectCell; a row out of range clears the selection.
