@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct Mission {
     // A game's own row: `game` is its game, `name` its row text (games::originalRowText).
@@ -26,6 +27,20 @@ struct Mission {
     std::string title;
     bool finished = false;
     std::string lastStart;
+
+    // The player's library, kept in the record as well: the difficulties finished on (the
+    // game's difficulty names; "Unknown" for a finished box without one), the rating (0..10,
+    // half stars; -1 = none), tags ("category:tag"), notes, author and release date
+    // ("YYYY-MM-DD", or as much of it as is known), the day number the archive was first
+    // seen (0 = not known) and the seconds the game ran with it.
+    std::vector<std::string> finishedOn;
+    int rating = -1;
+    std::vector<std::string> tags;
+    std::string comment;
+    std::string author;
+    std::string releaseDate;
+    int32_t dateAdded = 0;
+    int64_t playSeconds = 0;
 
     // From the games' state: installed in its mission folder; what a game directory holds.
     bool inFolder = false;
