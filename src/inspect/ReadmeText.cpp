@@ -773,6 +773,24 @@ ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes
     return plain(text::decodeText(shownPart(bytes)), cut);
 }
 
+std::string readmePlainText(const std::string& fileName, const std::string& bytes) {
+    const std::string ext = text::lowerAscii(text::extractFileExt(fileName));
+    const std::string part = shownPart(bytes);
+    if (ext == ".rtf") return rtfToText(part);
+    if (ext == ".glml") return HtmlScan(glmlToHtml(part), false, {}).plain();
+    if (ext == ".html" || ext == ".htm") return HtmlScan(text::decodeText(part), false, {}).plain();
+    // A Write document: a header of 128 bytes ("\x31\xBE" or "\x32\xBE" first, then the end
+    // of its text as a 32-bit offset at byte 14), then the text in the system's code page.
+    if (ext == ".wri" && part.size() > 128 && (part[0] == '\x31' || part[0] == '\x32') &&
+        part[1] == '\xBE') {
+        uint32_t end = 0;
+        for (int i = 3; i >= 0; --i) end = end << 8 | static_cast<unsigned char>(part[14 + i]);
+        end = std::clamp<uint32_t>(end, 128, static_cast<uint32_t>(part.size()));
+        return text::decodeText(part.substr(128, end - 128));
+    }
+    return text::decodeText(part);
+}
+
 std::string readmePicturePath(const std::string& readmeMember, const std::string& src) {
     // The reference as a path: "%XX" escapes decoded, a query or fragment left off.
     std::string ref;

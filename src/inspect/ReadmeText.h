@@ -41,6 +41,12 @@ using ReadmePictureKey = std::function<std::string(const std::string& src)>;
 ReadmeText readmeFromBytes(const std::string& fileName, const std::string& bytes,
                            const ReadmePictureKey& picture = {});
 
+// The text of the read-me member `fileName` holding `bytes`, without markup and without the
+// bounds of what the memo shows: RTF, GLML and HTML as their text, a Windows Write document
+// as the text it holds, anything else decoded as plain text. Only the start of a large
+// read-me is read (as readmeFromBytes reads it).
+std::string readmePlainText(const std::string& fileName, const std::string& bytes);
+
 // The archive member (path with "\" separators, in the page's own case) that the picture
 // reference `src` of the read-me member `readmeMember` names, relative to the read-me's
 // folder; "" when it names none that may be shown: a URL with a scheme ("file:", "http:",
