@@ -228,7 +228,7 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
             state.hold();
         }
         ReadInstalledState(game);
-        bar += CurrentBarPart(known.number, game);
+        bar += CurrentBarPart(known.number, game, app().settings.get());
         if (env.setCurrentBar) env.setCurrentBar(bar);
     }
     return true;
@@ -250,7 +250,7 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
             row[4] = std::to_string(entry.size);
             if (!isMissionUnder(settings, RecordKey(row), file.dir + entry.name)) continue;
         } else {
-            if (!IsMissionArchive(file.dir, entry.name)) continue;
+            if (!IsMissionArchive(settings, file.dir, entry.name)) continue;
             row[2] = entry.name.substr(0, entry.name.size() - file.ext.size());
             row[4] = std::to_string(entry.size);
         }
@@ -305,7 +305,8 @@ unsigned FullScanCount() {
 
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (refreshOnly) {
-        if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
+        if (env.setCurrentBar)
+            env.setCurrentBar(RefreshInstalledState(app().settings.get(), app().thiefdata));
         if (env.grid && app().settings) markInstalledRows(*env.grid, *app().settings);
         return;
     }
