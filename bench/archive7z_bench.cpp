@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/TypeDetection.h"
@@ -81,11 +82,11 @@ int select(const std::string& path) {
     const std::string key = ArchiveRecordKey(text::extractFileName(path), fsx::fileSize64(path));
     for (const char* which : {"first", "later"}) {
         const auto start = std::chrono::steady_clock::now();
-        Recording archive(openAnalysedMission(path, key));
+        Recording archive(openAnalysedMission(missionCacheDir(programContext()), path, key));
         InfoPanel panel;
         SelectedMission mission;
         ProgressSink progress;
-        AnalyseMission(archive, key, panel, mission, progress);
+        AnalyseMission(programContext(), archive, key, panel, mission, progress);
         std::printf("select-%s %.1f ms (memo %zu bytes, %s)\n", which, msSince(start),
                     panel.questMemo.size(), panel.questinfo.c_str());
         for (std::string name : archive.read) {

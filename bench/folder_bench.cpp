@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/MissionRecords.h"
 #include "install/FolderInstall.h"
@@ -192,7 +193,7 @@ std::string awaitStandIn(const std::string& gameDir) {
 bool run(const InstallRequest& request, TZipArchiver& work, ProgressSink& progress) {
     const int starts = seen.starts;
     try {
-        InstallAndLaunch(request, work, progress);
+        operations::install(request, work, progress);
     } catch (const std::exception& e) {
         std::string text = e.what();
         std::replace(text.begin(), text.end(), '\n', ' ');
@@ -207,7 +208,7 @@ bool run(const InstallRequest& request, TZipArchiver& work, ProgressSink& progre
 }
 
 bool checkStart(const std::string& gameDir, const InstallRequest& request) {
-    const std::string expected = "-fm=" + RecordedMissionFolder(request).name;
+    const std::string expected = "-fm=" + RecordedMissionFolder(programContext(), request).name;
     const std::string got = awaitStandIn(gameDir);
     if (got == expected) return true;
     std::printf("error the game was started with \"%s\", not \"%s\"\n", got.c_str(),
@@ -264,7 +265,7 @@ int play(const std::string& gameDir, int count, const std::vector<std::string>& 
     for (int i = 0; i < count; ++i) {
         const std::string& archive = archives[static_cast<size_t>(i) % archives.size()];
         const InstallRequest request = requestFor(archive);
-        if (!RecordedMissionFolder(request).installed) {
+        if (!RecordedMissionFolder(programContext(), request).installed) {
             std::printf("error %s is not installed in its folder\n", archive.c_str());
             return 3;
         }
@@ -311,7 +312,7 @@ int main(int argc, char** argv) {
     work.ExtrOptions = {ExtrOptsEnum::ExtrDirNames, ExtrOptsEnum::ExtrOverWrite};
     work.Unattended = true;
     work.SetDLLDirectory(binDir);
-    if (!UsesMissionFolders(2)) {
+    if (!UsesMissionFolders(programContext(), 2)) {
         std::printf("error %s does not use mission folders\n", gameDir.c_str());
         return 3;
     }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/MissionRecords.h"
 #include "install/InstallLaunch.h"
@@ -157,7 +158,7 @@ int main(int argc, char** argv) {
     if (std::string(argv[3]) == "convert") {
         const Clock::time_point start = Clock::now();
         ProgressSink progress;
-        ConvertMp3Files({argv[4]}, progress);
+        ConvertMp3Files({argv[4]}, progress, app().exeDir);
         std::printf("convert %.3f\n", std::chrono::duration<double>(Clock::now() - start).count());
         return 0;
     }
@@ -175,7 +176,7 @@ int main(int argc, char** argv) {
     setUpArchiver(zip2, binDir);
     PhaseProgress progress;
     try {
-        if (InstallAndLaunch(request, zip2, progress).refreshed)
+        if (operations::install(request, zip2, progress).refreshed)
             readGameRecord(app().thiefdata[2], gameDir);
     } catch (const std::exception& e) {
         // What the window would show; the operation has left the marker as it stands.

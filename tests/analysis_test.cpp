@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/InstallState.h"
@@ -55,7 +56,7 @@ struct AnalysisTest : ::testing::Test {
         zip.SetZipFileName(path);
         const std::string key =
             name.substr(0, name.size() - 4) + "." + std::to_string(fsx::fileSize(path));
-        AnalyseArchive(zip, key, panel, mission, progress);
+        AnalyseArchive(programContext(), zip, key, panel, mission, progress);
         return key;
     }
     IniFile& ini() { return *app().settings; }
@@ -179,7 +180,8 @@ TEST_F(AnalysisTest, TitleIsInTheInterfacesLanguageAndACampaignIsNamedByItsFirst
         const std::string name = "t" + std::to_string(n++) + ".zip";
         const std::string key = analyse(name, c.members);
         EXPECT_EQ(ini().ReadString(key, "title", ""), c.title);
-        EXPECT_EQ(readMissionTitle(dir.path() + name, key), "\"" + std::string(c.title) + "\"");
+        EXPECT_EQ(readMissionTitle(missionCacheDir(programContext()), dir.path() + name, key),
+                  "\"" + std::string(c.title) + "\"");
     }
 }
 
@@ -304,22 +306,24 @@ TEST_F(AnalysisTest, SameResultForArchivesOfOtherTools) {
         panel = InfoPanel{};
         if (m.tool == "7zz cached") {
             // The second selection: members, read-me and title without decoding anything.
-            std::unique_ptr<MissionArchive> cached = openAnalysedMission(m.path, "Vault.1");
+            std::unique_ptr<MissionArchive> cached =
+                openAnalysedMission(missionCacheDir(programContext()), m.path, "Vault.1");
             EXPECT_FALSE(cached->sequential());
-            AnalyseMission(*cached, "Vault.1", panel, mission, progress);
+            AnalyseMission(programContext(), *cached, "Vault.1", panel, mission, progress);
         } else if (m.tool == "7zz") {
             closeAppFiles();
             openFreshSettings(m.tool);
-            std::unique_ptr<MissionArchive> archive = openAnalysedMission(m.path, "Vault.1");
+            std::unique_ptr<MissionArchive> archive =
+                openAnalysedMission(missionCacheDir(programContext()), m.path, "Vault.1");
             ASSERT_EQ(archive->members().size(), layout.size());
             EXPECT_TRUE(archive->sequential());
-            AnalyseMission(*archive, "Vault.1", panel, mission, progress);
+            AnalyseMission(programContext(), *archive, "Vault.1", panel, mission, progress);
         } else {
             closeAppFiles();
             openFreshSettings(m.tool);
             zip.SetZipFileName(m.path);
             ASSERT_EQ(zip.Count(), static_cast<int>(layout.size()));
-            AnalyseArchive(zip, "Vault.1", panel, mission, progress);
+            AnalyseArchive(programContext(), zip, "Vault.1", panel, mission, progress);
         }
         EXPECT_EQ(mission.currentGame, 2);
         EXPECT_EQ(mission.missionNumber, 20);
@@ -376,10 +380,11 @@ TEST_F(AnalysisTest, UnreadableArchiveSaysWhy) {
         int game = -1;
         if (isZip) {
             zip.SetZipFileName(path);
-            game = AnalyseArchive(zip, "X.1", panel, mission, progress);
+            game = AnalyseArchive(programContext(), zip, "X.1", panel, mission, progress);
         } else {
-            std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, "X.1");
-            game = AnalyseMission(*archive, "X.1", panel, mission, progress);
+            std::unique_ptr<MissionArchive> archive =
+                openAnalysedMission(missionCacheDir(programContext()), path, "X.1");
+            game = AnalyseMission(programContext(), *archive, "X.1", panel, mission, progress);
         }
         EXPECT_EQ(game, 0);
         EXPECT_EQ(mission.currentGame, 0);
@@ -397,7 +402,7 @@ TEST_F(AnalysisTest, UnreadableArchiveSaysWhy) {
     // The password given: the encrypted ZIP is a Thief 2 mission like any other.
     zip.SetZipFileName(dir.path() + "locked.zip");
     zip.Password = "secret";
-    EXPECT_EQ(AnalyseArchive(zip, "X.1", panel, mission, progress), 2);
+    EXPECT_EQ(AnalyseArchive(programContext(), zip, "X.1", panel, mission, progress), 2);
     EXPECT_EQ(ini().ReadInteger("X.1", "type", -1), 2);
     EXPECT_EQ(panel.questMemo, "read me");
     EXPECT_FALSE(panel.passwordOffered);

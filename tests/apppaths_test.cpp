@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "app/Operations.h"
 #include "inspect/MissionCache.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
@@ -114,9 +115,9 @@ TEST(AppPaths, FilesLiveBesideACopyOrInTheUsersFolders) {
         app().settings->WriteString("options", "language", "2");
         EXPECT_TRUE(fsx::fileExists(t.path() + c.settings + "Tallowmere.ini"));
         // The mission cache stays with settings kept beside the program, else the user's.
-        EXPECT_EQ(missionCacheDir(), std::string(c.settings) == "bin/"
-                                         ? bin + "cache/"
-                                         : t.path() + "home/.cache/tallowmere/");
+        EXPECT_EQ(missionCacheDir(programContext()), std::string(c.settings) == "bin/"
+                                                         ? bin + "cache/"
+                                                         : t.path() + "home/.cache/tallowmere/");
         closeAppFiles();
         ::chmod(bin.c_str(), 0755);
     }

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 
+#include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
 #include "game/MissionFolders.h"
@@ -183,15 +184,15 @@ struct FolderCrashTest : ::testing::TestWithParam<CrashSample> {
         configure(work);
         ProgressSink progress;
         if (kScenario[k].remove)
-            RemoveMissionFolder(request(kScenario[k].mission), work, progress);
+            operations::removeMissionFolder(request(kScenario[k].mission), work, progress);
         else
-            InstallAndLaunch(request(kScenario[k].mission), work, progress);
+            operations::install(request(kScenario[k].mission), work, progress);
     }
     void recover() {
         TZipArchiver work;
         configure(work);
         ProgressSink progress;
-        RecoverInterruptedOperations(work, progress);
+        operations::recover(work, progress);
     }
     void play(int k) {
         for (const Play& p : kPlays)
@@ -201,7 +202,7 @@ struct FolderCrashTest : ::testing::TestWithParam<CrashSample> {
     // The mission's folder counts as installed: its record says so, or it holds the mission
     // file as another loader's folder would.
     bool installed(const std::string& mission) {
-        return RecordedMissionFolder(request(mission)).installed ||
+        return RecordedMissionFolder(programContext(), request(mission)).installed ||
                missionfolders::holdsMission(fms + mission, "miss20.mis",
                                             members[mission]["miss20.mis"].size());
     }
@@ -307,7 +308,7 @@ TEST_P(FolderCrashTest, NothingIsLost) {
         EXPECT_EQ(losses(k), std::vector<std::string>{}) << k;
         play(k);
     }
-    EXPECT_EQ(RecordedMissionFolder(request("a")).name, "a");
+    EXPECT_EQ(RecordedMissionFolder(programContext(), request("a")).name, "a");
     if (members["a"].count("snd/tone.mp3")) {
         ASSERT_EQ(wav.compare(0, 4, "RIFF"), 0);
     }

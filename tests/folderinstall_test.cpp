@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/MissionFolders.h"
 #include "game/MissionRecords.h"
@@ -83,7 +84,7 @@ struct FolderTest : ::testing::Test {
     // Runs the operation; the start the stand-in recorded ("" when none was awaited).
     std::string run(const InstallRequest& r, bool starts = true) {
         std::remove(started.c_str());
-        InstallAndLaunch(r, work, progress);
+        operations::install(r, work, progress);
         if (!starts || r.action != InstallAction::Play) return "";
         for (int i = 0; i < 250 && !fsx::fileExists(started); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -139,7 +140,7 @@ TEST_F(FolderTest, InstallPlaySwitchRemoveLeavesGameFilesAlone) {
     }());
 
     // Removed: saves archive checked and holding both, folder gone; back on reinstall.
-    ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+    ASSERT_TRUE(operations::removeMissionFolder(request(a), work, progress));
     EXPECT_FALSE(fsx::directoryExists(G + "FMs/Alpha_Mission_"));
     EXPECT_EQ(runCommand("unzip -tqq '" + G + "allsaves/Alpha Mission!_saves.zip'"), 0);
     run(request(a, InstallAction::InstallOnly));
@@ -295,7 +296,7 @@ TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
              save("SAVES/game0001.sav", "classic slot 1");
              mode(true);
              run(request(a, InstallAction::InstallOnly));
-             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             ASSERT_TRUE(operations::removeMissionFolder(request(a), work, progress));
          },
          {"folder slot 1", "classic slot 1"}},
         {"adopted folder",
@@ -303,15 +304,16 @@ TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
              const std::string a = archive("a.zip", kA);
              run(request(a, InstallAction::InstallOnly));
              save("FMs/a/saves/game0000.sav", "T");
-             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             ASSERT_TRUE(operations::removeMissionFolder(request(a), work, progress));
              save("FMs/a/miss20.mis", "A mission");
              save("FMs/a/saves/game0000.sav", "O");
              run(request(a, InstallAction::InstallOnly));
-             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             ASSERT_TRUE(operations::removeMissionFolder(request(a), work, progress));
              // T is kept as an older version, and comes back in a free slot.
-             const std::vector<std::string> older = OlderSavedGames(request(a), work);
+             const std::vector<std::string> older = operations::olderSavedGames(request(a), work);
              ASSERT_EQ(older.size(), 1u);
-             EXPECT_EQ(BringBackSavedGame(request(a), older[0], work, progress), "game0001.sav");
+             EXPECT_EQ(operations::bringBackSavedGame(request(a), older[0], work, progress),
+                       "game0001.sav");
              EXPECT_EQ(storedSaves(G + "allsaves/a_saves.zip")["game0001.sav"], "T");
          },
          {"T", "O"}},
@@ -325,8 +327,8 @@ TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
                  run(request(sevenZ, InstallAction::InstallOnly));
                  save("FMs/Foo_7z/saves/game0000.sav", std::string("7z ") + round);
              }
-             ASSERT_TRUE(RemoveMissionFolder(request(zip), work, progress));
-             ASSERT_TRUE(RemoveMissionFolder(request(sevenZ), work, progress));
+             ASSERT_TRUE(operations::removeMissionFolder(request(zip), work, progress));
+             ASSERT_TRUE(operations::removeMissionFolder(request(sevenZ), work, progress));
              EXPECT_EQ(storedSaves(G + "allsaves/Foo_saves.zip")["game0000.sav"], "zip 2");
              EXPECT_EQ(storedSaves(G + "allsaves/Foo.7z_saves.zip")["game0000.sav"], "7z 2");
          },
@@ -339,7 +341,7 @@ TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
              save("FMs/a/saves/old/game0000.sav", "deep");
              save("FMs/a/saves/screenshots\\dump000.png", "backslash");
              save("FMs/a/screenshots/dump000.png", "screenshot");
-             ASSERT_TRUE(RemoveMissionFolder(request(a), work, progress));
+             ASSERT_TRUE(operations::removeMissionFolder(request(a), work, progress));
              run(request(a, InstallAction::InstallOnly));
              // Found as the game finds them, without regard to case.
              EXPECT_EQ(readFile(fsx::resolve(G + "FMs/a/saves/old/game0000.sav")), "deep");
@@ -387,15 +389,15 @@ TEST_F(FolderTest, AFolderIsOursOnlyWhileItsMissionIsThere) {
     dir.write("Thief2/FMs/a/saves/game0000.sav", "ours");
     InstallRequest analysed = request(a);
     analysed.mission.missionFileSize = std::string("A mission").size();
-    ASSERT_TRUE(RemoveMissionFolder(analysed, work, progress));
+    ASSERT_TRUE(operations::removeMissionFolder(analysed, work, progress));
     const Files theirs = {{"miss20.mis", "Another loader's mission"},
                           {"saves/game0000.sav", "theirs"}};
     for (const auto& [name, content] : theirs) dir.write("Thief2/FMs/a/" + name, content);
 
     EXPECT_TRUE(missionfolders::installedRecords(*app().settings, 2, G).empty());
-    EXPECT_FALSE(RecordedMissionFolder(analysed).installed);
+    EXPECT_FALSE(RecordedMissionFolder(programContext(), analysed).installed);
     prompts.messages.clear();
-    EXPECT_FALSE(RemoveMissionFolder(analysed, work, progress));
+    EXPECT_FALSE(operations::removeMissionFolder(analysed, work, progress));
     EXPECT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(run(analysed).substr(0, 8), "-fm=a_2\n");
     EXPECT_EQ(folder("a"), theirs);

@@ -167,14 +167,14 @@ TEST_F(GameStart, EachLauncherStartsTheGameItsOwnWay) {
             "PATH",
             (T + "bin:" + T + "flatpakbin" + (c.steamOnPath ? ":" + T + "steambin" : "")).c_str());
         ASSERT_TRUE(startWithRunner(c.runner, c.dir, c.exe, {"-fm=My Mission", "/home/p/a b.txt"},
-                                    c.custom));
+                                    c.custom, launcher::startCommandSetting(app().settings.get())));
         EXPECT_EQ(waitForRecord(), c.expected);
         path.reset();
     }
     // The game's own start command, from the settings, overrides its launcher.
     launcher::storeGameStartCommand(*app().settings, 2, "'" + umu + "' --no-gui");
     path.emplace("PATH", (T + "bin").c_str());
-    ASSERT_TRUE(startFromGameDir(G, "thief2.exe", {"-fm=x"}));
+    ASSERT_TRUE(startFromGameDir(app().settings.get(), 2, G, "thief2.exe", {"-fm=x"}));
     EXPECT_EQ(waitForRecord(), umu + "\n--no-gui|" + exe + "-fm=x|\n" + cwd + T + "pfx\n\n\n");
 }
 
@@ -209,7 +209,8 @@ TEST_F(GameStart, AMissingLauncherIsNamedAndNothingStarts) {
         SCOPED_TRACE(c.message);
         const std::string exe =
             c.failure == StartFailure::protonUnknown ? "dromed.exe" : "thief2.exe";
-        const launcher::StartResult r = startWithRunner(c.runner, G, exe, {}, "");
+        const launcher::StartResult r = startWithRunner(
+            c.runner, G, exe, {}, "", launcher::startCommandSetting(app().settings.get()));
         EXPECT_EQ(r.failure, c.failure);
         EXPECT_EQ(startFailureMessage("<22>", r), c.message);
     }

@@ -56,24 +56,27 @@ TEST_F(GameStateTest, InstalledStateFromMarker) {
     ReadInstalledState(game);
     EXPECT_EQ(game.installed, "/missions/calendra.zip");
     EXPECT_EQ(game.installedCheck, "12345");
-    EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: calendra.zip");
+    EXPECT_EQ(CurrentBarPart(2, game, app().settings.get()),
+              std::string(26, ' ') + "Thief 2: calendra.zip");
     // By its title once its record holds one.
     app().settings = std::make_unique<IniFile>(dir.file("Tallowmere.ini"));
     app().settings->WriteString("calendra.12345", "title", "Calendra's Cradle");
-    EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: Calendra's Cradle");
+    EXPECT_EQ(CurrentBarPart(2, game, app().settings.get()),
+              std::string(26, ' ') + "Thief 2: Calendra's Cradle");
     app().settings.reset();
     // Half installed: marked as such.
     app().languageSlots[90] = "(incomplete)";
     dir.write("Tallowmere.Current", "/missions/calendra.zip\r\nunfinished\r\n");
     ReadInstalledState(game);
-    EXPECT_EQ(CurrentBarPart(2, game), std::string(26, ' ') + "Thief 2: calendra.zip (incomplete)");
+    EXPECT_EQ(CurrentBarPart(2, game, app().settings.get()),
+              std::string(26, ' ') + "Thief 2: calendra.zip (incomplete)");
 
     // An empty marker: nothing after "Thief 1: ".
     dir.write("Tallowmere.Current", "");
     ReadInstalledState(game);
     EXPECT_EQ(game.installed, "");
     EXPECT_EQ(game.installedCheck, "");
-    EXPECT_EQ(CurrentBarPart(1, game), std::string(26, ' ') + "Thief 1: ");
+    EXPECT_EQ(CurrentBarPart(1, game, app().settings.get()), std::string(26, ' ') + "Thief 1: ");
 }
 
 TEST_F(GameStateTest, MarkerFoundWithoutRegardToCase) {
@@ -87,7 +90,8 @@ TEST_F(GameStateTest, StatusLineHoldsOnlyConfiguredGames) {
     app().thiefdata[1] = GameRecord{};
     app().thiefdata[2] = GameRecord{};
     app().thiefdata[2].gameDir = dir.path();
-    EXPECT_EQ(RefreshInstalledState(), "Installed:" + std::string(26, ' ') + "Thief 2:  Original");
+    EXPECT_EQ(RefreshInstalledState(app().settings.get(), app().thiefdata),
+              "Installed:" + std::string(26, ' ') + "Thief 2:  Original");
 }
 
 }  // namespace

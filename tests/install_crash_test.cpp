@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
@@ -191,14 +192,14 @@ struct CrashTest : ::testing::TestWithParam<CrashSample> {
         request.languageItems = {"english"};
         request.selectedLanguage = "english";
         ProgressSink progress;
-        InstallAndLaunch(request, zip2, progress);
+        operations::install(request, zip2, progress);
     }
 
     void recover() {
         TZipArchiver zip, zip2;
         configure(zip, zip2);
         ProgressSink progress;
-        RecoverInterruptedOperations(zip2, progress);
+        operations::recover(zip2, progress);
     }
 
     void operation(int k) { install(kMissionOf[k]); }

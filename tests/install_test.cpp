@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/InstallState.h"
@@ -159,7 +160,7 @@ struct InstallTest : ::testing::Test {
         };
         InstallOutcome outcome;
         try {
-            outcome = InstallAndLaunch(request, zip2, progress);
+            outcome = operations::install(request, zip2, progress);
         } catch (...) {
             refresh();
             ++installOnlyDisabled;
@@ -696,7 +697,7 @@ TEST_F(InstallTest, InterruptedOperationIsFinishedAtTheNextStart) {
         if (!row.marker.empty()) textfile::writeLines(G + "Tallowmere.Current", row.marker);
 
         zip.SetZipFileName(dir.path() + "selected.zip");
-        EXPECT_TRUE(RecoverInterruptedOperations(zip2, progress));
+        EXPECT_TRUE(operations::recover(zip2, progress));
         EXPECT_EQ(marker(), (std::vector<std::string>{" Original", "-1"}));
         EXPECT_EQ(app().thiefdata[2].installed, " Original");
         EXPECT_EQ(readFile(G + "strings/goals.str"), "original goals");
@@ -707,7 +708,7 @@ TEST_F(InstallTest, InterruptedOperationIsFinishedAtTheNextStart) {
         EXPECT_EQ(storedSaves(G + "allsaves/" + savedTo + "_saves.zip").count("game0000.sav"), 1u);
         EXPECT_EQ(zip.ZipFileName(), dir.path() + "selected.zip");
         // Nothing is left to finish.
-        EXPECT_FALSE(RecoverInterruptedOperations(zip2, progress));
+        EXPECT_FALSE(operations::recover(zip2, progress));
     }
 }
 

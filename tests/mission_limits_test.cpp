@@ -9,6 +9,7 @@
 
 #include <functional>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
@@ -54,22 +55,24 @@ TEST(MissionLimits, ReadmeFloodStaysBoundedAndItsCacheIsReadBack) {
     dir.write("Tallowmere.ini", "");  // settings and cache beside the program
     openAppFiles(dir.path());
     app().thiefdata[2].gameDir = dir.path() + "T2/";
-    const std::string cacheDir = missionCacheDir();
+    const std::string cacheDir = missionCacheDir(programContext());
     ASSERT_EQ(cacheDir.rfind(dir.path(), 0), 0u);
     const auto analyse = [&] {
-        std::unique_ptr<MissionArchive> mission = openAnalysedMission(archive, key);
+        std::unique_ptr<MissionArchive> mission = openAnalysedMission(cacheDir, archive, key);
         InfoPanel panel;
         SelectedMission selected;
         ProgressSink progress;
-        AnalyseMission(*mission, key, panel, selected, progress);
+        AnalyseMission(programContext(), *mission, key, panel, selected, progress);
         return !mission->sequential() || !panel.questMemo.empty();
     };
     long first = 0, second = 0;
     EXPECT_EQ(inChild(analyse, first), 0);
     // The second selection reads the cache the first one wrote, not the archive.
-    EXPECT_EQ(inChild([&] { return !openAnalysedMission(archive, key)->sequential() && analyse(); },
-                      second),
-              0);
+    EXPECT_EQ(
+        inChild(
+            [&] { return !openAnalysedMission(cacheDir, archive, key)->sequential() && analyse(); },
+            second),
+        0);
     closeAppFiles();
     // Read-mes of 16 MB each: a few of them, never more than kMaxPassBytes, held twice at
     // most by the analysis, where all sixty took 3.7 GB.

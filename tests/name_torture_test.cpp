@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
@@ -98,7 +99,7 @@ struct NameTorture : ::testing::Test {
         request.selectionName = text::extractFileName(path);
         ProgressSink progress;
         try {
-            InstallAndLaunch(request, zip2, progress);
+            operations::install(request, zip2, progress);
         } catch (...) {
             ReadInstalledState(app().thiefdata[2]);
             throw;

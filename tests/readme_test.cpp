@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/ReadmeText.h"
@@ -149,7 +150,8 @@ TEST(Readme, HostileReadmeInAnArchiveIsAnalysed) {
         InfoPanel panel;
         SelectedMission mission;
         ProgressSink progress;
-        ASSERT_NO_THROW(AnalyseArchive(zip, "Vault." + std::to_string(fsx::fileSize(path)), panel,
+        ASSERT_NO_THROW(AnalyseArchive(programContext(), zip,
+                                       "Vault." + std::to_string(fsx::fileSize(path)), panel,
                                        mission, progress));
         EXPECT_FALSE(panel.questMemoHtml);
         EXPECT_FALSE(panel.questMemo.empty());

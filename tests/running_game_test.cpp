@@ -11,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
@@ -331,7 +332,7 @@ struct RunningGame : ::testing::Test {
         request.recordKey = RecordKey(
             {"", "", request.selectionName, "", std::to_string(fsx::fileSize(path)), "", ""});
         ProgressSink progress;
-        if (InstallAndLaunch(request, zip2, progress).refreshed)
+        if (operations::install(request, zip2, progress).refreshed)
             ReadInstalledState(app().thiefdata[2]);
     }
     std::map<std::string, std::string> files() {
@@ -363,7 +364,7 @@ TEST_F(RunningGame, NothingIsInstalledOrRemovedUntilTheGameHasEnded) {
     textfile::writeLines(G + "Tallowmere.Current", marker);
     const auto interrupted = files();
     ProgressSink progress;
-    EXPECT_FALSE(RecoverInterruptedOperations(zip2, progress));
+    EXPECT_FALSE(operations::recover(zip2, progress));
     ASSERT_EQ(prompts.messages.size(), 2u);
     EXPECT_EQ(prompts.messages[1].text, "<124> " + program + "\n\n<125> %s");
     EXPECT_EQ(files(), interrupted);

@@ -234,7 +234,7 @@ TEST(Mp3Conversion, OneDecoderLoadsTheModulePerFileAndCarriesTheLastOutputName) 
     rec.position = 100;
     ScriptedPrompter prompter;
     env.set("TM_FAKE_PLUGIN_BUSY", "3");  // each file decodes for three mode queries
-    ConvertMp3Files({a, b}, rec.ui, 1);
+    ConvertMp3Files({a, b}, rec.ui, app().exeDir, 1);
     EXPECT_EQ(prompter.processEventsCalls, 6);  // window events run while waiting
 
     const std::string aw = dir.path() + "a.wav", bw = dir.path() + "b.wav";
@@ -270,14 +270,14 @@ TEST(Mp3Conversion, FailuresKeepTheMp3AndStopTheList) {
     // No plug-in beside the program.
     TempDir noPlugin;
     app().exeDir = noPlugin.path();
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui, 1); }), 10);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui, app().exeDir, 1); }), 10);
     EXPECT_TRUE(fsx::fileExists(a));
     EXPECT_EQ(rec.statuses.size(), 1u);
 
     // A module that reports success without writing the WAV file.
     app().exeDir = kFakeDir;
     env.set("TM_FAKE_PLUGIN_NOWAV", "1");
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui, 1); }), 6);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a, b}, rec.ui, app().exeDir, 1); }), 6);
     EXPECT_TRUE(fsx::fileExists(a));
     EXPECT_TRUE(fsx::fileExists(b));
     EXPECT_EQ(env.calls().back(), "unload|");
@@ -286,13 +286,13 @@ TEST(Mp3Conversion, FailuresKeepTheMp3AndStopTheList) {
     unsetenv("TM_FAKE_PLUGIN_NOWAV");
     env.set("TM_FAKE_PLUGIN_FAIL", "SMOpen");
     env.set("TM_FAKE_PLUGIN_ERROR", "5");
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a}, rec.ui, 1); }), 5);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({a}, rec.ui, app().exeDir, 1); }), 5);
     EXPECT_TRUE(fsx::fileExists(a));
     EXPECT_EQ(env.calls().back(), "unload|");
 
     // Nothing is loaded for an empty list.
     env.clear();
-    ConvertMp3Files({}, rec.ui);
+    ConvertMp3Files({}, rec.ui, app().exeDir);
     EXPECT_TRUE(env.calls().empty());
 }
 
@@ -304,7 +304,7 @@ TEST(Mp3Decoder, DecodesToPcmWavWithTheStreamsRateAndChannels) {
     app().exeDir = kRealDir;
     RecordedUi rec;
     ScriptedPrompter prompter;
-    ConvertMp3Files({mono, stereo}, rec.ui);
+    ConvertMp3Files({mono, stereo}, rec.ui, app().exeDir);
 
     struct Expect {
         std::string wav;
@@ -348,8 +348,8 @@ TEST(Mp3Decoder, DamagedInputLeavesNoWavAndKeepsTheMp3) {
     writeFile(cut, sample("tone_stereo44k.mp3").substr(0, 3));
     app().exeDir = kRealDir;
     RecordedUi rec;
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({bad}, rec.ui); }), 5);
-    EXPECT_EQ(codeOf([&] { ConvertMp3Files({cut}, rec.ui); }), 5);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({bad}, rec.ui, app().exeDir); }), 5);
+    EXPECT_EQ(codeOf([&] { ConvertMp3Files({cut}, rec.ui, app().exeDir); }), 5);
     EXPECT_TRUE(fsx::fileExists(bad));
     EXPECT_TRUE(fsx::fileExists(cut));
     EXPECT_FALSE(fsx::pathExists(dir.path() + "bad.wav"));
@@ -410,7 +410,7 @@ TEST(Mp3Converter, SeveralDecodersEndAsOneDoes) {
         TempDir dir;
         RecordedUi rec;
         ConvertMp3Files({dir.write("m.mp3", samples[0]), dir.write("s.mp3", samples[1])}, rec.ui,
-                        1);
+                        app().exeDir, 1);
         expected[0] = readFile(dir.path() + "m.wav");
         expected[1] = readFile(dir.path() + "s.wav");
     }
@@ -433,7 +433,7 @@ TEST(Mp3Converter, SeveralDecodersEndAsOneDoes) {
             const std::string data = i == row.damaged ? std::string(3000, 'x') : samples[i % 2];
             files.push_back(dir.write("T" + std::to_string(i) + ".mp3", data));
         }
-        Mp3Converter converter(rec.ui, row.decoders);
+        Mp3Converter converter(rec.ui, app().exeDir, row.decoders);
         if (row.cancelAt) converter.cancelled = [&] { return rec.statuses.size() >= row.cancelAt; };
         for (const std::string& f : files) {
             converter.add(f);

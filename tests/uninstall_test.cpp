@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
@@ -99,7 +100,7 @@ struct UninstallTest : ::testing::Test {
         textfile::writeLines(G + "Tallowmere.Current", lines);
         app().thiefdata[2].installed = installed;
     }
-    void run() { UninstallMission(2, zip2, progress); }
+    void run() { operations::uninstall(2, zip2, progress); }
     std::string saves(const std::string& base) { return G + "allsaves/" + base + "_saves.zip"; }
     bool addedFile(const std::string& name) const {
         return std::any_of(addedFiles.begin(), addedFiles.end(), [&](const std::string& f) {

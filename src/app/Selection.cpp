@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "app/Operations.h"
+
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "archive/ZipMessages.h"
@@ -34,10 +36,12 @@ int analyse(TZipArchiver& zip, const std::string& path, const std::string& recor
             InfoPanel& panel, SelectedMission& mission, ProgressSink* shown) {
     ProgressSink silent;
     ProgressSink& progress = shown ? *shown : silent;
+    const GameContext context = programContext();
     if (missionArchiveExtension(path) == ".zip")
-        return AnalyseArchive(zip, recordKey, panel, mission, progress);
-    std::unique_ptr<MissionArchive> archive = openAnalysedMission(path, recordKey);
-    const int game = AnalyseMission(*archive, recordKey, panel, mission, progress);
+        return AnalyseArchive(context, zip, recordKey, panel, mission, progress);
+    std::unique_ptr<MissionArchive> archive =
+        openAnalysedMission(missionCacheDir(context), path, recordKey);
+    const int game = AnalyseMission(context, *archive, recordKey, panel, mission, progress);
     zip.ExtrBaseDir = app().thiefdata[game].gameDir;
     return game;
 }

@@ -10,7 +10,7 @@
 #include "platform/Prompter.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 std::string UnknownLanguageMessage(const std::string& value) {
     return "Your language \"" + value +
@@ -52,26 +52,25 @@ namespace {
 constexpr int kInFoldersSlot = 215;  // "missions in their folders:"
 
 // The installed mission by the title its record holds, else by its archive's file name.
-std::string installedName(const GameRecord& game) {
+std::string installedName(const GameRecord& game, const IniFile* settings) {
     const std::string file = text::extractFileName(game.installed);
     const std::string& size = game.installedCheck;
-    if (!app().settings || size.empty() || size.size() > 18 ||
+    if (!settings || size.empty() || size.size() > 18 ||
         size.find_first_not_of("0123456789") != std::string::npos)
         return file;
     const std::string title =
-        app().settings->ReadString(ArchiveRecordKey(file, std::stoll(size)), "title", "_");
+        settings->ReadString(ArchiveRecordKey(file, std::stoll(size)), "title", "_");
     return title.empty() || title == "_" ? file : title;
 }
 
 }  // namespace
 
-std::string CurrentBarPart(int number, const GameRecord& game) {
+std::string CurrentBarPart(int number, const GameRecord& game, const IniFile* settings) {
     std::string part =
-        std::string(26, ' ') + games::find(number)->name + ": " + installedName(game);
+        std::string(26, ' ') + games::find(number)->name + ": " + installedName(game, settings);
     // An install or uninstall that did not complete: the next Play removes it.
     if (game.installedCheck == kUnfinished) part += " " + slot(90);
     // The game itself stays as it is while missions play from their folders: say how many.
-    const IniFile* settings = app().settings.get();
     if (settings && missionfolders::enabled(settings, number, game.gameDir)) {
         const size_t inFolders =
             missionfolders::installedRecords(*settings, number, game.gameDir).size();
@@ -80,13 +79,13 @@ std::string CurrentBarPart(int number, const GameRecord& game) {
     return part;
 }
 
-std::string RefreshInstalledState() {
+std::string RefreshInstalledState(const IniFile* settings, std::map<int, GameRecord>& games) {
     std::string bar = slot(16);
     for (const games::Game& known : games::all()) {
-        GameRecord& game = app().thiefdata[known.number];
+        GameRecord& game = games[known.number];
         if (game.gameDir.empty()) continue;
         ReadInstalledState(game);
-        bar += CurrentBarPart(known.number, game);
+        bar += CurrentBarPart(known.number, game, settings);
     }
     return bar;
 }

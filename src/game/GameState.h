@@ -4,7 +4,11 @@
 
 #include <string>
 
-#include "state/AppState.h"
+#include <map>
+
+#include "state/GameRecord.h"
+
+class IniFile;
 
 // Where users send an "install.cfg" whose language the program does not know.
 inline constexpr const char* kContactAddress = "tallowmere@example.org";
@@ -25,9 +29,10 @@ void ReadGameLanguage(GameRecord& game);
 void ReadInstalledState(GameRecord& game);
 
 // The part of the top status line for game `number`: 26 blanks, the game's name, ": " and
-// the installed mission's title (else its archive's name).
-std::string CurrentBarPart(int number, const GameRecord& game);
+// the installed mission's title as its record in `settings` holds it (else its archive's
+// name).
+std::string CurrentBarPart(int number, const GameRecord& game, const IniFile* settings);
 
-// Refreshes the installed state of every configured game and returns the whole top
-// status line (slot 16 followed by each configured game's part).
-std::string RefreshInstalledState();
+// Refreshes the installed state of every configured game of `games` and returns the whole
+// top status line (slot 16 followed by each configured game's part).
+std::string RefreshInstalledState(const IniFile* settings, std::map<int, GameRecord>& games);

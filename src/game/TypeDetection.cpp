@@ -12,14 +12,8 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
-
-IniFile& store() {
-    if (!app().settings) throw EInOutError("The settings store is not open");
-    return *app().settings;
-}
 
 bool hasMissionFile(const std::vector<ArchiveMember>& members) {
     for (const ArchiveMember& m : members) {
@@ -60,10 +54,6 @@ bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::stri
     return isMission(settings, section, path);
 }
 
-bool IsMissionArchive(const std::string& dir, const std::string& fileName) {
-    return IsMissionArchive(store(), dir, fileName);
-}
-
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip) {
     const int32_t stored = settings.ReadInteger(section, "type", 0);
@@ -80,11 +70,6 @@ uint8_t DecideGame(IniFile& settings, const std::string& section, const std::str
         [stream](const std::string& marker) { return ContainsMarker(marker, stream); }));
     settings.WriteInteger(section, "type", game);
     return game;
-}
-
-uint8_t DecideGame(const std::string& section, const std::string& missionMember,
-                   TZipArchiver& zip) {
-    return DecideGame(store(), section, missionMember, zip);
 }
 
 bool ContainsMarker(const std::string& marker, const char* data, size_t size) {

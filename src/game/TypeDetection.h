@@ -22,7 +22,6 @@ std::string ArchiveRecordKey(const std::string& fileName, int64_t size);
 // mission without a stored "type", so that it is listed with the reason. `dir` ends in the
 // separator.
 bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName);
-bool IsMissionArchive(const std::string& dir, const std::string& fileName);
 
 // The game of the mission in record `section`: a stored game is taken; otherwise
 // `missionMember` is extracted into memory through `zip` and searched for the games' markers
@@ -30,7 +29,6 @@ bool IsMissionArchive(const std::string& dir, const std::string& fileName);
 // cannot be extracted or is encrypted while zip.Password is empty: a game is never guessed.
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip);
-uint8_t DecideGame(const std::string& section, const std::string& missionMember, TZipArchiver& zip);
 
 // Whether `marker` occurs anywhere in the whole content of `stream` (from its start,
 // whatever its position). False without a stream or with an empty marker.

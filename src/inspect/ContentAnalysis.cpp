@@ -8,6 +8,7 @@
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
+#include "game/GameContext.h"
 #include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionRecords.h"
@@ -17,9 +18,10 @@
 #include "inspect/ReadmeText.h"
 #include "platform/Checksum.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Progress.h"
-#include "platform/Prompter.h"
 #include "platform/TextUtil.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -322,10 +324,10 @@ std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSou
 }
 
 void chooseReadme(MemberSource& source, const MemberScan& scan, ReadmePictures& pictures,
-                  InfoPanel& panel) {
+                  InfoPanel& panel, ProgressSink& progress) {
     for (const std::string& member : scan.namedReadmes) {
         loadMemo(source, member, panel, pictures);
-        prompter().processEvents();
+        progress.processEvents();
     }
     if (!panel.questMemo.empty()) return;
     for (const std::string& member : scan.texts) {
@@ -403,9 +405,10 @@ void showUnreadable(const MissionArchive& archive, ArchiveStatus status, InfoPan
 
 // The analysis over an archive whose member list reads as `status`. Nothing but the member
 // names is used of an archive that is not Ok.
-int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::string& recordKey,
-                   InfoPanel& panel, SelectedMission& sel, ProgressSink& progress) {
-    IniFile& settings = *app().settings;
+int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveStatus status,
+                   const std::string& recordKey, InfoPanel& panel, SelectedMission& sel,
+                   ProgressSink& progress) {
+    IniFile& settings = context.settings;
     // Counts, type and title reach the disk in one store.
     IniBatch batch(settings);
     resetPanel(panel, sel);
@@ -426,17 +429,18 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
         MemberSource source(archive);
         source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
         ReadmePictures pictures(archive.members());
-        chooseReadme(source, scan, pictures, panel);
+        chooseReadme(source, scan, pictures, panel, progress);
         game = decideGame(settings, recordKey, source, sel);
         if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
         if (game != 0)
             title = readTitle(settings, recordKey, source, sel, scan.title.missionNumber);
         pictures.read(source, panel);
-        if (game != 0 && archive.sequential()) storeMissionCache(recordKey, archive, source.kept());
+        if (game != 0 && archive.sequential())
+            storeMissionCache(missionCacheDir(context), recordKey, archive, source.kept());
     }
 
     progress.status("");
-    prompter().processEvents();
+    progress.processEvents();
     if (game == 0) {
         showUnreadable(archive, status, panel, sel);
         batch.Commit();
@@ -449,7 +453,7 @@ int analyseMission(MissionArchive& archive, ArchiveStatus status, const std::str
         panel.questMemo = slot(212);
         panel.questMemoHtml = false;
     }
-    const GameRecord& record = app().thiefdata[game];
+    const GameRecord& record = context.games[game];
     const std::string& gameName = games::find(game)->name;
     if (title.size() >= 4)
         panel.questinfo = gameName + " : " + ShownTitle(title);
@@ -482,19 +486,20 @@ bool needsPassword(TZipArchiver& zip) {
 
 }  // namespace
 
-int AnalyseMission(MissionArchive& archive, const std::string& recordKey, InfoPanel& panel,
-                   SelectedMission& mission, ProgressSink& progress) {
-    return analyseMission(archive, archive.status(), recordKey, panel, mission, progress);
+int AnalyseMission(const GameContext& context, MissionArchive& archive,
+                   const std::string& recordKey, InfoPanel& panel, SelectedMission& mission,
+                   ProgressSink& progress) {
+    return analyseMission(context, archive, archive.status(), recordKey, panel, mission, progress);
 }
 
-int AnalyseArchive(TZipArchiver& zip, const std::string& recordKey, InfoPanel& panel,
-                   SelectedMission& mission, ProgressSink& progress) {
+int AnalyseArchive(const GameContext& context, TZipArchiver& zip, const std::string& recordKey,
+                   InfoPanel& panel, SelectedMission& mission, ProgressSink& progress) {
     const ComponentProgress shown(zip, progress, slot(71), kExtractWordSlot);
     std::unique_ptr<MissionArchive> archive = zipMission(zip);
     const bool locked = needsPassword(zip);
     const ArchiveStatus status = locked ? ArchiveStatus::Encrypted : archive->status();
-    const int game = analyseMission(*archive, status, recordKey, panel, mission, progress);
+    const int game = analyseMission(context, *archive, status, recordKey, panel, mission, progress);
     panel.passwordOffered = locked;
-    zip.ExtrBaseDir = app().thiefdata[game].gameDir;
+    zip.ExtrBaseDir = context.games[game].gameDir;
     return game;
 }

@@ -11,11 +11,11 @@
 #include <sstream>
 
 #include "base/DurableWrite.h"
+#include "game/GameContext.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 
@@ -40,14 +40,14 @@ std::string stamp(const std::string& path) {
     return text;
 }
 
-std::string cacheFile(const std::string& recordKey) {
+std::string cacheFile(const std::string& cacheDir, const std::string& recordKey) {
     std::string name;
     for (char c : recordKey) name += (isalnum(static_cast<unsigned char>(c)) || c == '.') ? c : '_';
     const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(recordKey.data()),
                             static_cast<uInt>(recordKey.size()));
     char suffix[16];
     snprintf(suffix, sizeof suffix, "-%08lx", crc);
-    return missionCacheDir() + name.substr(0, 120) + suffix;
+    return cacheDir + name.substr(0, 120) + suffix;
 }
 
 // What one cache file holds of the archive: its members, the kept texts less `dropped`,
@@ -189,25 +189,29 @@ class CachedMission final : public MissionArchive {
 
 }  // namespace
 
-std::string missionCacheDir() {
+std::string missionCacheDir(const std::string& settingsFile, const std::string& exeDir) {
     // A copy that keeps its settings beside itself keeps its cache there too; any other
     // uses the desktop's cache folder.
-    const std::string settings = app().settings ? app().settings->fileName() : std::string();
-    const size_t slash = settings.find_last_of(fsx::kPathDelim);
+    const size_t slash = settingsFile.find_last_of(fsx::kPathDelim);
     const std::string folder =
-        slash == std::string::npos ? std::string() : settings.substr(0, slash + 1);
+        slash == std::string::npos ? std::string() : settingsFile.substr(0, slash + 1);
     const std::string desktop = apppaths::cacheDir();
-    if (desktop.empty() || (!app().exeDir.empty() && folder == app().exeDir))
+    if (desktop.empty() || (!exeDir.empty() && folder == exeDir))
         return folder + "cache" + fsx::kPathDelim;
     return desktop;
 }
 
-void storeMissionCache(const std::string& recordKey, const MissionArchive& archive,
+std::string missionCacheDir(const GameContext& context) {
+    return missionCacheDir(context.settings.fileName(), context.exeDir);
+}
+
+void storeMissionCache(const std::string& cacheDir, const std::string& recordKey,
+                       const MissionArchive& archive,
                        const std::map<std::string, std::string>& kept) {
     if (archive.status() != ArchiveStatus::Ok) return;
-    if (!fsx::forceDirectories(missionCacheDir())) return;
+    if (!fsx::forceDirectories(cacheDir)) return;
     Content content{archive.members(), kept, archive.unreadable(), {}};
-    const std::string file = cacheFile(recordKey);
+    const std::string file = cacheFile(cacheDir, recordKey);
     if (!fitCache(content)) {
         ::unlink(file.c_str());  // an older one would describe another file
         return;
@@ -215,14 +219,18 @@ void storeMissionCache(const std::string& recordKey, const MissionArchive& archi
     writeReplacing(file, serialise(archive.path(), content));
 }
 
-std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,
+std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& cacheDir,
+                                                    const std::string& path,
                                                     const std::string& recordKey) {
     Cached cached;
-    if (missionArchiveExtension(path) != ".zip" && parse(cacheFile(recordKey), path, cached))
+    if (missionArchiveExtension(path) != ".zip" &&
+        parse(cacheFile(cacheDir, recordKey), path, cached))
         return std::make_unique<CachedMission>(path, std::move(cached));
     return openMissionArchive(path);
 }
 
-bool missionCacheKept(const std::string& path, const std::string& recordKey) {
-    return missionArchiveExtension(path) != ".zip" && fsx::fileExists(cacheFile(recordKey));
+bool missionCacheKept(const std::string& cacheDir, const std::string& path,
+                      const std::string& recordKey) {
+    return missionArchiveExtension(path) != ".zip" &&
+           fsx::fileExists(cacheFile(cacheDir, recordKey));
 }

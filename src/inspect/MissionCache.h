@@ -9,20 +9,28 @@
 
 #include "archive/MissionArchive.h"
 
-// The folder of the caches, ending in the separator: "cache" beside the settings of a copy
-// that keeps its settings beside itself, else the user's cache folder for the program.
-std::string missionCacheDir();
+struct GameContext;
 
-// Keeps `archive`'s member list and the member data in `kept` under `recordKey`. Failures
-// are ignored: the cache only saves time.
-void storeMissionCache(const std::string& recordKey, const MissionArchive& archive,
+// The folder of the caches, ending in the separator: "cache" beside the settings of a copy
+// that keeps its settings beside itself (`settingsFile` in the program's folder `exeDir`),
+// else the user's cache folder for the program.
+std::string missionCacheDir(const std::string& settingsFile, const std::string& exeDir);
+// The same for the settings and the program's folder of `context`.
+std::string missionCacheDir(const GameContext& context);
+
+// Keeps `archive`'s member list and the member data in `kept` under `recordKey`, in the
+// folder `cacheDir`. Failures are ignored: the cache only saves time.
+void storeMissionCache(const std::string& cacheDir, const std::string& recordKey,
+                       const MissionArchive& archive,
                        const std::map<std::string, std::string>& kept);
 
-// The mission at `path` for record `recordKey`: served from its cache when one was kept
-// for this very file; otherwise the archive itself.
-std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& path,
+// The mission at `path` for record `recordKey`: served from its cache in `cacheDir` when one
+// was kept for this very file; otherwise the archive itself.
+std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& cacheDir,
+                                                    const std::string& path,
                                                     const std::string& recordKey);
 
-// True when a cache file is kept for the .7z or .rar mission at `path` (whether it still
-// fits the archive is told only by reading it).
-bool missionCacheKept(const std::string& path, const std::string& recordKey);
+// True when a cache file is kept in `cacheDir` for the .7z or .rar mission at `path`
+// (whether it still fits the archive is told only by reading it).
+bool missionCacheKept(const std::string& cacheDir, const std::string& path,
+                      const std::string& recordKey);

@@ -4,7 +4,7 @@
 #include "inspect/MissionCache.h"
 #include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ TitleSource titleSourceOf(const std::vector<ArchiveMember>& members, const std::
 }
 
 std::string titleLanguage() {
-    return app().interfaceLanguage;
+    return interfaceLanguage();
 }
 
 std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber) {
@@ -79,8 +79,9 @@ std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber)
     return title;
 }
 
-std::optional<std::string> readMissionTitle(const std::string& path, const std::string& recordKey) {
-    return readMissionTitle(*openAnalysedMission(path, recordKey), titleLanguage());
+std::optional<std::string> readMissionTitle(const std::string& cacheDir, const std::string& path,
+                                            const std::string& recordKey) {
+    return readMissionTitle(*openAnalysedMission(cacheDir, path, recordKey), titleLanguage());
 }
 
 std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::string& language) {
@@ -92,6 +93,7 @@ std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::
     return titleFromTitlesFile(data, source.missionNumber);
 }
 
-bool missionTitleReadsQuickly(const std::string& path, const std::string& recordKey) {
-    return missionArchiveExtension(path) == ".zip" || missionCacheKept(path, recordKey);
+bool missionTitleReadsQuickly(const std::string& cacheDir, const std::string& path,
+                              const std::string& recordKey) {
+    return missionArchiveExtension(path) == ".zip" || missionCacheKept(cacheDir, path, recordKey);
 }

@@ -30,7 +30,7 @@ struct TitleSource {
 TitleSource titleSourceOf(const std::vector<ArchiveMember>& members, const std::string& language);
 
 // The game language folder whose titles a player of the interface's language reads
-// ("english" for the English interface).
+// ("english" for the English interface), as the language table says.
 std::string titleLanguage();
 
 // The title the titles file `bytes` gives mission `missionNumber`: from the last line
@@ -39,13 +39,16 @@ std::string titleLanguage();
 std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber);
 
 // The title of the mission archive at `path` whose record is `recordKey`, read through the
-// mission's cache when it has one; nothing when the archive or its titles file cannot be
-// read (the next try may succeed).
-std::optional<std::string> readMissionTitle(const std::string& path, const std::string& recordKey);
+// mission's cache in `cacheDir` when it has one; nothing when the archive or its titles file
+// cannot be read (the next try may succeed).
+std::optional<std::string> readMissionTitle(const std::string& cacheDir, const std::string& path,
+                                            const std::string& recordKey);
 // The same from an archive opened already, in `language` (any thread: it touches nothing
 // but `archive`).
 std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::string& language);
 
 // True when the title of the archive at `path` reads quickly: a ZIP archive, or one whose
-// cache is kept; a .7z or .rar otherwise decodes what lies before its titles file.
-bool missionTitleReadsQuickly(const std::string& path, const std::string& recordKey);
+// cache is kept in `cacheDir`; a .7z or .rar otherwise decodes what lies before its titles
+// file.
+bool missionTitleReadsQuickly(const std::string& cacheDir, const std::string& path,
+                              const std::string& recordKey);

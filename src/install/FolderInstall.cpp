@@ -12,6 +12,7 @@
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
+#include "game/GameContext.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
 #include "game/Games.h"
@@ -26,11 +27,10 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Progress.h"
-#include "platform/Prompter.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Settings.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace fs = std::filesystem;
 
@@ -56,17 +56,8 @@ constexpr int kFolderHoldsOtherSlot = 138;
 constexpr int kNotInstalledSlot = 139;
 
 // A message and nothing else done: the operation ends here.
-struct Refused {
-    std::string text;
-};
-
 [[noreturn]] void refuse(int slotNumber, const std::string& detail) {
-    throw Refused{slot(slotNumber) + (detail.empty() ? "" : "\n" + detail)};
-}
-
-IniFile& settingsFile() {
-    if (!app().settings) throw EInOutError("The settings store is not open");
-    return *app().settings;
+    throw OperationFailed(slot(slotNumber) + (detail.empty() ? "" : "\n" + detail));
 }
 
 // The mission path of a game directory, as the player can be told about it.
@@ -116,8 +107,8 @@ void removeTree(const std::string& path) {
     if (ec) throw EInOutError(ec.message() + ": " + path);
 }
 
-int compressionLevel() {
-    return settings::get(&settingsFile(), settings::compressionLevel);
+int compressionLevel(const IniFile& settings) {
+    return settings::get(&settings, settings::compressionLevel);
 }
 
 // The mission of the request as its folder holds it.
@@ -129,10 +120,10 @@ missionfolders::FolderMission folderMission(const InstallRequest& request) {
 // The archive a mission's record came from: the file its record names (or, for a record of
 // an earlier version, the archive of its name and size beside `sibling`); empty when it is
 // not known.
-std::string ownerArchive(const std::string& ownerKey, const std::string& sibling) {
+std::string ownerArchive(const IniFile& settings, const std::string& ownerKey,
+                         const std::string& sibling) {
     const std::string dir = sibling.substr(0, sibling.find_last_of(fsx::kPathDelim) + 1);
-    const std::string recorded =
-        missionfolders::recordedMission(settingsFile(), ownerKey).archiveName;
+    const std::string recorded = missionfolders::recordedMission(settings, ownerKey).archiveName;
     if (!recorded.empty()) return dir + recorded;
     const std::string stem = rowNameOf(ownerKey);
     if (stem.size() >= ownerKey.size()) return {};
@@ -177,13 +168,13 @@ void restoreFolderSaves(const TZipArchiver& work, const std::string& gameDir,
 }
 
 // Takes out a classic install still in the game directory (or an interrupted one), so that
-// the game directory never holds both kinds. False when the game's own files could not all
-// be brought back.
-bool noClassicInstall(const Operation& op) {
-    GameRecord& record = app().thiefdata[op.game];
+// the game directory never holds both kinds. Throws OperationFailed when the game's own
+// files could not all be brought back.
+void takeOutClassicInstall(const Operation& op) {
+    GameRecord& record = op.record();
     ReadInstalledState(record);
-    if (record.installed == kOriginalArchive && !InterruptedOperation(op.gameDir)) return true;
-    return UninstallMission(op.game, op.work, op.progress);
+    if (record.installed == kOriginalArchive && !InterruptedOperation(op.gameDir)) return;
+    UninstallMission(record, compressionLevel(op.context.settings), op.work, op.progress);
 }
 
 // A folder name free in the mission path and among the names given out, for the archive:
@@ -192,7 +183,7 @@ bool noClassicInstall(const Operation& op) {
 std::string freeFolderName(const Operation& op, bool withExtension) {
     std::vector<std::string> taken = missionfolders::folderNamesIn(op.root);
     const std::vector<std::string> claimed =
-        missionfolders::claimedFolders(settingsFile(), op.game);
+        missionfolders::claimedFolders(op.context.settings, op.game);
     taken.insert(taken.end(), claimed.begin(), claimed.end());
     const std::string& archivePath = op.request.mission.archivePath;
     if (withExtension) {
@@ -210,9 +201,10 @@ std::string freeFolderName(const Operation& op, bool withExtension) {
 // holds the mission or is free, else a new one (the base name when free or holding this
 // very mission, left by another loader). Refuses names that are not safe. A name another
 // archive's record holds is never shared: only a changed version of the same archive (same
-// file name, another size, the old file gone) takes its folder over, when the player says so.
-std::string folderName(const Operation& op) {
-    IniFile& store = settingsFile();
+// file name, another size, the old file gone) takes its folder over, when the player says
+// so; nothing when the player says no.
+std::optional<std::string> folderName(const Operation& op) {
+    IniFile& store = op.context.settings;
     const std::string& key = op.request.recordKey;
     const missionfolders::FolderMission mission = folderMission(op.request);
     std::string name = missionfolders::recordedFolder(store, key);
@@ -234,7 +226,7 @@ std::string folderName(const Operation& op) {
             return base;  // free, or another loader's folder of this mission: used as it is
         return freeFolderName(op, false);
     }
-    const std::string earlier = ownerArchive(owner, op.request.mission.archivePath);
+    const std::string earlier = ownerArchive(store, owner, op.request.mission.archivePath);
     const bool sameArchive =
         earlier.empty() || fsx::sameName(text::extractFileName(earlier),
                                          text::extractFileName(op.request.mission.archivePath));
@@ -245,7 +237,7 @@ std::string folderName(const Operation& op) {
     // installed. Replaced only when the player says so; its saved games are kept.
     if (prompter().message(slot(kArchiveChangedSlot) + "\n" + path, PromptButtons::YesNo,
                            PromptIcon::Question) != PromptResult::Yes)
-        throw Refused{};
+        return std::nullopt;
     return base;
 }
 
@@ -260,7 +252,7 @@ void removeInstalledFolder(const Operation& op, const std::string& name,
     const std::string savesZip = fsx::resolve(SavesArchivePath(op.gameDir, archivePath));
     try {
         savedgames::store(op.work, savesZip, folder, savedgames::missionFolderSaves(folder),
-                          compressionLevel(), op.progress);
+                          compressionLevel(op.context.settings), op.progress);
     } catch (const EInOutError& e) {
         refuse(kSavesUncheckedSlot, e.what());
     }
@@ -284,8 +276,9 @@ void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::
     try {
         op.progress.barPosition(0);
         op.progress.showBar(true);
-        const std::vector<PlannedMember> plan = planMembers(archive.members(), dir, "", false);
-        extractAndConvert(archive, op.progress, dir, plan);
+        const std::vector<PlannedMember> plan =
+            planMembers(archive.members(), dir, "", false, op.progress);
+        extractAndConvert(archive, op.progress, dir, plan, op.context.exeDir);
         const FlagsPlan flags = flagsPlan(op.request.mission, dir);
         fsx::crashPoint();
         writeMissionFlags(dir, op.request.mission.missionFileMember, op.game, plan,
@@ -307,24 +300,25 @@ void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::
     op.progress.status("");
 }
 
-// True when the game or DromEd was started.
-bool start(const Operation& op, const std::string& name) {
+// Starts the game or DromEd with the mission's folder, as the request asks.
+void start(const Operation& op, const std::string& name, InstallOutcome& outcome) {
     const std::vector<std::string> arguments = {"-fm=" + name};
+    if (op.request.action == InstallAction::InstallOnly) return;
     if (op.request.action == InstallAction::Editor)
-        return startEditor(op.gameDir, op.request.mission, arguments);
-    if (op.request.action == InstallAction::Play)
-        return startGame(op.gameDir, op.request.recordKey, arguments);
-    return false;
+        startEditor(op, arguments);
+    else
+        startGame(op, arguments);
+    outcome.started = true;
 }
 
 // Installs the mission unless it is in its folder already, then starts it.
 void installAndStart(Operation& op, InstallOutcome& outcome) {
     // The row's date (a start) or its installed mark may change.
     outcome.refreshed = true;
-    const MissionFolder recorded = RecordedMissionFolder(op.request);
+    const MissionFolder recorded = RecordedMissionFolder(op.context, op.request);
     if (recorded.installed) {
-        if (!noClassicInstall(op)) return;
-        outcome.started = start(op, recorded.name);
+        takeOutClassicInstall(op);
+        start(op, recorded.name, outcome);
         return;
     }
     op.root = usableRoot(op.gameDir);
@@ -335,16 +329,18 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     for (const ArchiveMember& m : archive->members())
         if (m.name == sized.mission.missionFileMember) sized.mission.missionFileSize = m.size;
     sized.mission.memberRoot = MemberRoot(archive->members());
-    Operation sizedOp{sized, op.work, op.progress, op.game, op.gameDir, op.root};
-    const std::string name = folderName(sizedOp);
-    IniFile& store = settingsFile();
+    Operation sizedOp{op.context, sized, op.work, op.progress, op.game, op.gameDir, op.root};
+    const std::optional<std::string> chosen = folderName(sizedOp);
+    if (!chosen) return;
+    const std::string& name = *chosen;
+    IniFile& store = op.context.settings;
     const std::string owner = missionfolders::folderOwner(store, op.game, name);
-    if (!noClassicInstall(op)) return;
+    takeOutClassicInstall(op);
     const std::string folder = op.root + name;
     const missionfolders::FolderMission mission = folderMission(sized);
     if (!owner.empty() && owner != op.request.recordKey && fsx::directoryExists(folder)) {
         // The changed archive replaces the folder of its earlier version, saves kept.
-        const std::string earlier = ownerArchive(owner, op.request.mission.archivePath);
+        const std::string earlier = ownerArchive(store, owner, op.request.mission.archivePath);
         removeInstalledFolder(op, name, earlier.empty() ? op.request.mission.archivePath : earlier);
         store.WriteString(owner, "fm folder", "");
     } else if (fsx::directoryExists(folder) &&
@@ -353,22 +349,23 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
     }
     missionfolders::claimFolder(store, op.game, name, op.request.recordKey, mission);
     if (!fsx::directoryExists(folder)) extractIntoFolder(sizedOp, *archive, name);
-    outcome.started = start(op, name);
+    start(op, name, outcome);
 }
 
 }  // namespace
 
-bool UsesMissionFolders(uint8_t game) {
+bool UsesMissionFolders(const GameContext& context, uint8_t game) {
     if (!games::known(game)) return false;
-    return missionfolders::enabled(app().settings.get(), game, app().thiefdata[game].gameDir);
+    return missionfolders::enabled(&context.settings, game, context.games[game].gameDir);
 }
 
-MissionFolder RecordedMissionFolder(const InstallRequest& request) {
+MissionFolder RecordedMissionFolder(const GameContext& context, const InstallRequest& request) {
     MissionFolder folder;
     const uint8_t game = request.mission.currentGame;
-    if (!games::known(game) || !app().settings) return folder;
-    const std::string& gameDir = app().thiefdata[game].gameDir;
-    const std::string name = missionfolders::recordedFolder(*app().settings, request.recordKey);
+    if (!games::known(game)) return folder;
+    const IniFile& settings = context.settings;
+    const std::string& gameDir = context.games[game].gameDir;
+    const std::string name = missionfolders::recordedFolder(settings, request.recordKey);
     if (gameDir.empty() || !missionfolders::validFolderName(name)) return folder;
     try {
         folder.root = missionfolders::missionRoot(gameDir);
@@ -377,11 +374,11 @@ MissionFolder RecordedMissionFolder(const InstallRequest& request) {
     }
     if (folder.root.empty()) return folder;
     // A name another mission's record owns is not this mission's.
-    const std::string owner = missionfolders::folderOwner(*app().settings, game, name);
+    const std::string owner = missionfolders::folderOwner(settings, game, name);
     if (!owner.empty() && owner != request.recordKey) return folder;
     folder.name = name;
     missionfolders::FolderMission mission =
-        missionfolders::recordedMission(*app().settings, request.recordKey);
+        missionfolders::recordedMission(settings, request.recordKey);
     if (!request.mission.missionFileMember.empty()) {
         const std::string missionFile = installedMissionFile(request.mission);
         if (!StaysInside(missionFile)) return folder;
@@ -398,53 +395,37 @@ MissionFolder RecordedMissionFolder(const InstallRequest& request) {
     return folder;
 }
 
-InstallOutcome InstallIntoMissionFolder(const InstallRequest& request, TZipArchiver& work,
-                                        ProgressSink& progress) {
-    InstallOutcome outcome;
+void InstallIntoMissionFolder(GameContext& context, const InstallRequest& request,
+                              TZipArchiver& work, ProgressSink& progress, InstallOutcome& outcome) {
     const uint8_t game = request.mission.currentGame;
-    if (!games::known(game) || app().thiefdata[game].gameDir.empty()) return outcome;
-    const std::string& gameDir = app().thiefdata[game].gameDir;
-    if (stillRunning(gameDir)) return outcome;
+    if (!games::known(game) || context.games[game].gameDir.empty()) return;
+    const std::string& gameDir = context.games[game].gameDir;
+    refuseWhileRunning(gameDir);
     const BusyScope busyScope(progress);
     outcome.ran = true;
-    settings::set(settingsFile(), settings::lastSelection, request.selectionName);
-    Operation op{request, work, progress, game, gameDir, {}};
-    try {
-        installAndStart(op, outcome);
-    } catch (const Refused& refused) {
-        if (!refused.text.empty())
-            prompter().message(refused.text, PromptButtons::Ok, PromptIcon::Warning);
-    }
-    return outcome;
+    settings::set(context.settings, settings::lastSelection, request.selectionName);
+    Operation op{context, request, work, progress, game, gameDir, {}};
+    installAndStart(op, outcome);
 }
 
-bool RemoveMissionFolder(const InstallRequest& request, TZipArchiver& work,
+void RemoveMissionFolder(GameContext& context, const InstallRequest& request, TZipArchiver& work,
                          ProgressSink& progress) {
     const uint8_t game = request.mission.currentGame;
-    const MissionFolder folder = RecordedMissionFolder(request);
-    if (!folder.installed) {
-        prompter().message(slot(kNotInstalledSlot), PromptButtons::Ok, PromptIcon::Information);
-        return false;
-    }
-    const std::string& gameDir = app().thiefdata[game].gameDir;
-    if (stillRunning(gameDir)) return false;
+    const MissionFolder folder = RecordedMissionFolder(context, request);
+    if (!folder.installed) throw OperationFailed(slot(kNotInstalledSlot), PromptIcon::Information);
+    const std::string& gameDir = context.games[game].gameDir;
+    refuseWhileRunning(gameDir);
     const BusyScope busyScope(progress);
-    Operation op{request, work, progress, game, gameDir, folder.root};
-    try {
-        removeInstalledFolder(op, folder.name, request.mission.archivePath);
-    } catch (const Refused& refused) {
-        prompter().message(refused.text, PromptButtons::Ok, PromptIcon::Warning);
-        return false;
-    }
-    return true;
+    Operation op{context, request, work, progress, game, gameDir, folder.root};
+    removeInstalledFolder(op, folder.name, request.mission.archivePath);
 }
 
-bool RecoverMissionFolders(TZipArchiver& /*work*/, ProgressSink& /*progress*/) {
+bool RecoverMissionFolders(GameContext& context) {
     bool recovered = false;
     for (const games::Game& known : games::all()) {
         const auto game = static_cast<uint8_t>(known.number);
-        const std::string& gameDir = app().thiefdata[game].gameDir;
-        if (gameDir.empty() || !UsesMissionFolders(game)) continue;
+        const std::string& gameDir = context.games[game].gameDir;
+        if (gameDir.empty() || !UsesMissionFolders(context, game)) continue;
         std::string root;
         try {
             root = missionfolders::missionRoot(gameDir);
@@ -465,11 +446,12 @@ bool RecoverMissionFolders(TZipArchiver& /*work*/, ProgressSink& /*progress*/) {
     return recovered;
 }
 
-std::vector<std::string> OlderSavedGames(const InstallRequest& request, TZipArchiver& work) {
+std::vector<std::string> OlderSavedGames(const GameContext& context, const InstallRequest& request,
+                                         TZipArchiver& work) {
     const uint8_t game = request.mission.currentGame;
-    if (!games::known(game) || app().thiefdata[game].gameDir.empty()) return {};
+    if (!games::known(game) || context.games[game].gameDir.empty()) return {};
     const std::string savesZip =
-        fsx::resolve(SavesArchivePath(app().thiefdata[game].gameDir, request.mission.archivePath));
+        fsx::resolve(SavesArchivePath(context.games[game].gameDir, request.mission.archivePath));
     try {
         return savedgames::olderSavedGames(work, savesZip);
     } catch (const EInOutError&) {
@@ -477,25 +459,28 @@ std::vector<std::string> OlderSavedGames(const InstallRequest& request, TZipArch
     }
 }
 
-std::string BringBackSavedGame(const InstallRequest& request, const std::string& version,
-                               TZipArchiver& work, ProgressSink& progress) {
+std::string BringBackSavedGame(GameContext& context, const InstallRequest& request,
+                               const std::string& version, TZipArchiver& work,
+                               ProgressSink& progress) {
     const uint8_t game = request.mission.currentGame;
     if (!games::known(game)) return {};
-    GameRecord& record = app().thiefdata[game];
-    if (record.gameDir.empty() || stillRunning(record.gameDir)) return {};
+    GameRecord& record = context.games[game];
+    if (record.gameDir.empty()) return {};
+    refuseWhileRunning(record.gameDir);
     const BusyScope busyScope(progress);
     // Where the mission's saved games are now: its folder, the game's SAVES while it is the
     // classic install, else only its saves archive.
     std::string savesDir;
-    const MissionFolder folder = RecordedMissionFolder(request);
+    const MissionFolder folder = RecordedMissionFolder(context, request);
     if (folder.installed) {
         savesDir = folder.path() + fsx::kPathDelim + kSavesFolder;
     } else {
         ReadInstalledState(record);
-        if (!UsesMissionFolders(game) && record.installed == request.mission.archivePath)
+        if (!UsesMissionFolders(context, game) && record.installed == request.mission.archivePath)
             savesDir = gamedir::path(record.gameDir, gamedir::kSavesDir);
     }
     return savedgames::bringBack(
         work, fsx::resolve(SavesArchivePath(record.gameDir, request.mission.archivePath)), version,
-        savesDir.empty() ? std::string() : fsx::resolve(savesDir), compressionLevel(), progress);
+        savesDir.empty() ? std::string() : fsx::resolve(savesDir),
+        compressionLevel(context.settings), progress);
 }

@@ -7,7 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -29,17 +29,6 @@ constexpr int kProtonUnknownSlot = 163;
 
 constexpr const char* kSteamFlatpakId = "com.valvesoftware.Steam";
 
-// The game whose record names `gameDir`; 0 when none does.
-int gameOf(const std::string& gameDir) {
-    for (const games::Game& game : games::all())
-        if (!gameDir.empty() && app().thiefdata[game.number].gameDir == gameDir) return game.number;
-    return 0;
-}
-
-std::string globalStartCommand() {
-    return launcher::startCommandSetting(app().settings.get());
-}
-
 // The words `head`, then `tail`.
 std::vector<std::string> command(std::vector<std::string> head,
                                  const std::vector<std::string>& tail) {
@@ -49,8 +38,9 @@ std::vector<std::string> command(std::vector<std::string> head,
 
 // The start command of Windows programs, `exe` and `arguments`, with WINEPREFIX `prefix`.
 StartResult startInPrefix(const std::string& prefix, const std::string& exe,
-                          const std::string& gameDir, const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = launcher::splitStartCommand(globalStartCommand());
+                          const std::string& gameDir, const std::vector<std::string>& arguments,
+                          const std::string& startCommand) {
+    std::vector<std::string> words = launcher::splitStartCommand(startCommand);
     if (words.empty()) words = {launcher::kDefaultStartCommand};
     words.push_back(exe);
     return launcher::startCommandWords(command(words, arguments), gameDir,
@@ -131,14 +121,14 @@ StartResult startEditorInSteamPrefix(const GameRunner& runner, const std::string
 // Heroic and Lutris: their Wine build, or Heroic's Proton, in their prefix.
 StartResult startWithWineBuild(const GameRunner& runner, const std::string& exe,
                                const std::string& gameDir,
-                               const std::vector<std::string>& arguments) {
+                               const std::vector<std::string>& arguments,
+                               const std::string& startCommand) {
     const std::string prefix =
         runner.prefix.empty() ? launcher::findWinePrefix(gameDir) : runner.prefix;
     if (runner.wine.empty()) {
         // The launcher uses the system's Wine: the start command of Windows programs.
-        if (prefix.empty())
-            return launcher::startProgram(exe, gameDir, globalStartCommand(), arguments);
-        return startInPrefix(prefix, exe, gameDir, arguments);
+        if (prefix.empty()) return launcher::startProgram(exe, gameDir, startCommand, arguments);
+        return startInPrefix(prefix, exe, gameDir, arguments, startCommand);
     }
     const std::string wine = launcher::findProgram(runner.wine);
     if (wine.empty()) return {StartFailure::wineBuildMissing, runner.wine};
@@ -156,11 +146,11 @@ StartResult startWithWineBuild(const GameRunner& runner, const std::string& exe,
 
 StartResult startWithRunner(const GameRunner& runner, const std::string& gameDir,
                             const std::string& exeName, const std::vector<std::string>& arguments,
-                            const std::string& customCommand) {
+                            const std::string& customCommand, const std::string& startCommand) {
     const std::string exe = gamedir::path(gameDir, exeName);
     if (!launcher::isWindowsProgram(exe)) {
         // A native program (or none): started by itself, or the reason it cannot be.
-        return launcher::startProgram(exe, gameDir, globalStartCommand(), arguments);
+        return launcher::startProgram(exe, gameDir, startCommand, arguments);
     }
     std::vector<std::string> windowsArguments;
     for (const std::string& argument : arguments)
@@ -178,20 +168,19 @@ StartResult startWithRunner(const GameRunner& runner, const std::string& gameDir
         case Source::heroic:
         case Source::heroicFlatpak:
         case Source::lutris:
-            return startWithWineBuild(runner, exe, gameDir, windowsArguments);
+            return startWithWineBuild(runner, exe, gameDir, windowsArguments, startCommand);
         case Source::winePrefix:
             break;
     }
-    return launcher::startProgram(exe, gameDir, globalStartCommand(), windowsArguments);
+    return launcher::startProgram(exe, gameDir, startCommand, windowsArguments);
 }
 
-StartResult startFromGameDir(const std::string& gameDir, const std::string& exeName,
+StartResult startFromGameDir(const IniFile* settings, int game, const std::string& gameDir,
+                             const std::string& exeName,
                              const std::vector<std::string>& arguments) {
-    const int game = gameOf(gameDir);
-    const std::string custom =
-        game ? launcher::gameStartCommandSetting(app().settings.get(), game) : std::string();
     return startWithRunner(gamesources::runnerFor(gameDir, gamesources::homeFolder()), gameDir,
-                           exeName, arguments, custom);
+                           exeName, arguments, launcher::gameStartCommandSetting(settings, game),
+                           launcher::startCommandSetting(settings));
 }
 
 std::string startFailureMessage(const std::string& failed, const StartResult& result) {

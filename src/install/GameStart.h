@@ -10,9 +10,13 @@
 #include "game/GameSources.h"
 #include "platform/Launcher.h"
 
-// Starts `exeName` of the game directory `gameDir` with `arguments`, as startWithRunner
-// does with the runner gamesources::runnerFor recognises and the game's own start command.
-launcher::StartResult startFromGameDir(const std::string& gameDir, const std::string& exeName,
+class IniFile;
+
+// Starts `exeName` of game `game`'s directory `gameDir` with `arguments`, as
+// startWithRunner does with the runner gamesources::runnerFor recognises and the start
+// commands `settings` name (the game's own, the one of Windows programs).
+launcher::StartResult startFromGameDir(const IniFile* settings, int game,
+                                       const std::string& gameDir, const std::string& exeName,
                                        const std::vector<std::string>& arguments = {});
 
 // Starts `exeName` of `gameDir` with `arguments`, not waited for:
@@ -25,10 +29,12 @@ launcher::StartResult startFromGameDir(const std::string& gameDir, const std::st
 // - Heroic, Lutris: their Wine build (or "<proton> run") in their prefix;
 // - a plain prefix: the start command of Windows programs in the nearest prefix.
 // Absolute paths among the arguments of a Windows program are handed over as "Z:\..." paths.
+// `startCommand` is the player's start command of Windows programs (empty: the default one).
 launcher::StartResult startWithRunner(const gamesources::GameRunner& runner,
                                       const std::string& gameDir, const std::string& exeName,
                                       const std::vector<std::string>& arguments,
-                                      const std::string& customCommand);
+                                      const std::string& customCommand,
+                                      const std::string& startCommand);
 
 // The message for a failed start: `failed` (the language text naming the program), and
 // what is missing when the start command, Steam or the game's Wine build could not be found.

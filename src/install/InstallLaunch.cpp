@@ -18,6 +18,7 @@
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/ComponentProgress.h"
+#include "game/GameContext.h"
 #include "game/GameDir.h"
 #include "game/GameState.h"
 #include "game/Games.h"
@@ -34,12 +35,11 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
-#include "platform/Prompter.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -93,11 +93,9 @@ void moveLegacySaves(const std::string& archive, const std::string& gameDir,
     std::string renamed, stayed;
     for (const fsx::DirEntry& e : fsx::listDirectory(legacy, "*"))
         if (!moveLegacyEntry(from + e.name, saves, e.name, renamed)) stayed += "\n" + e.name;
-    if (!renamed.empty())
-        prompter().message(slot(84) + renamed, PromptButtons::Ok, PromptIcon::Information);
+    if (!renamed.empty()) progress.notice(slot(84) + renamed, PromptIcon::Information);
     if (!stayed.empty()) {
-        prompter().message(slot(86) + " " + legacy + stayed, PromptButtons::Ok,
-                           PromptIcon::Warning);
+        progress.notice(slot(86) + " " + legacy + stayed, PromptIcon::Warning);
         return;
     }
     if (!fsx::syncPath(saves) || !fsx::removeDirectory(legacy))
@@ -169,7 +167,7 @@ void backUpReplacedFiles(Operation& op, const std::vector<PlannedMember>& plan,
     work.SetZipFileName(backupZip);
     work.FSpecArgs.clear();
     work.AddOptions = {AddOptsEnum::AddDirNames, AddOptsEnum::AddMove};
-    work.AddCompLevel = settings::get(app().settings.get(), settings::compressionLevel);
+    work.AddCompLevel = settings::get(&op.context.settings, settings::compressionLevel);
     std::vector<std::string> backup;
     std::set<std::string> seen;
     auto addBackup = [&](const std::string& name) {
@@ -218,14 +216,14 @@ void listPlannedFiles(Marker& marker, const std::string& gameDir,
 void installMission(Operation& op, Marker& marker, MissionArchive& archive) {
     const std::string& gameDir = op.gameDir;
     ProgressSink& progress = op.progress;
-    const std::string language = effectiveLanguage(op.request, app().thiefdata[op.game]);
+    const std::string language = effectiveLanguage(op.request, op.record());
 
     // 2.-3. What each member becomes. Every name is checked here, once, before anything is
     // planned; the members left out are reported together.
     progress.barPosition(0);
     progress.showBar(true);
-    std::vector<PlannedMember> plan =
-        planMembers(archive.members(), gameDir, language, !op.request.languageItems.empty());
+    std::vector<PlannedMember> plan = planMembers(archive.members(), gameDir, language,
+                                                  !op.request.languageItems.empty(), progress);
 
     // 4.-5.
     const FlagsPlan flags = flagsPlan(op.request.mission, gameDir);
@@ -234,7 +232,7 @@ void installMission(Operation& op, Marker& marker, MissionArchive& archive) {
     listPlannedFiles(marker, gameDir, plan, flagsFile, flags);
 
     // 6.-8.
-    extractAndConvert(archive, progress, gameDir, plan);
+    extractAndConvert(archive, progress, gameDir, plan, op.context.exeDir);
 
     // 9.-10.
     writeMissionFlags(gameDir, op.request.mission.missionFileMember, op.game, plan, flagsFile,
@@ -251,21 +249,19 @@ void installMission(Operation& op, Marker& marker, MissionArchive& archive) {
 }
 
 // Makes the requested archive the installed one: the mission installed before and
-// anything an interrupted operation left goes first. False when the game's own files could
-// not all be brought back: nothing more is done then.
-bool installSelected(Operation& op, std::optional<Marker>& marker) {
+// anything an interrupted operation left goes first. Throws OperationFailed when the game's
+// own files could not all be brought back: nothing more is done then.
+void installSelected(Operation& op, std::optional<Marker>& marker) {
     const std::string& archive = op.request.mission.archivePath;
     // The marker could not name such a file: nothing is changed.
-    if (HasControlCharacter(archive)) {
-        prompter().message(slot(106) + " " + shownName(archive) + "\n" + slot(112),
-                           PromptButtons::Ok, PromptIcon::Warning);
-        return false;
-    }
+    if (HasControlCharacter(archive))
+        throw OperationFailed(slot(106) + " " + shownName(archive) + "\n" + slot(112));
     // A .7z or .rar mission whose member list cannot be read changes nothing.
     const std::unique_ptr<MissionArchive> opened = openSelected(archive, op.request, op.work);
-    if (!UninstallMission(op.game, op.work, op.progress)) return false;
+    UninstallMission(op.record(), settings::get(&op.context.settings, settings::compressionLevel),
+                     op.work, op.progress);
     // 5. Until it is finished, the marker says that the install is not complete.
-    marker.emplace(app().thiefdata[op.game]);
+    marker.emplace(op.record());
     marker->begin(archive);
     // 6.-8. The saves archive first, then the legacy folder, so that a clash of names is
     // settled by keeping both copies.
@@ -277,17 +273,16 @@ bool installSelected(Operation& op, std::optional<Marker>& marker) {
     if (opened) installMission(op, *marker, *opened);
     // 11.
     marker->finish(std::to_string(fsx::fileSize(archive)));
-    return true;
 }
 
 // Steps 2 to 13.
 void runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& outcome) {
     if (!games::known(op.game)) return;
-    GameRecord& record = app().thiefdata[op.game];
+    GameRecord& record = op.record();
     op.gameDir = record.gameDir;
 
     // 2. Remember the selection.
-    settings::set(*app().settings, settings::lastSelection, op.request.selectionName);
+    settings::set(op.context.settings, settings::lastSelection, op.request.selectionName);
     if (op.gameDir.empty()) return;
 
     // 3. Already installed: only what the marker says, and only when no operation in the
@@ -296,13 +291,15 @@ void runOperation(Operation& op, std::optional<Marker>& marker, InstallOutcome& 
     const std::string& archive = op.request.mission.archivePath;
     outcome.refreshed = true;
     if (InterruptedOperation(op.gameDir) || !IsAlreadyInstalled(archive, record))
-        if (!installSelected(op, marker)) return;
+        installSelected(op, marker);
 
     // 12. Start.
+    if (op.request.action == InstallAction::InstallOnly) return;
     if (op.request.action == InstallAction::Editor)
-        outcome.started = startEditor(op.gameDir, op.request.mission);
-    else if (op.request.action == InstallAction::Play)
-        outcome.started = startGame(op.gameDir, op.request.recordKey);
+        startEditor(op);
+    else
+        startGame(op);
+    outcome.started = true;
 }
 
 }  // namespace
@@ -328,21 +325,20 @@ int32_t TodayDayNumber() {
 
 namespace {
 
-InstallOutcome installAndLaunch(const InstallRequest& request, TZipArchiver& work,
-                                ProgressSink& progress) {
-    InstallOutcome outcome;
+void installAndLaunch(GameContext& context, const InstallRequest& request, TZipArchiver& work,
+                      ProgressSink& progress, InstallOutcome& outcome) {
     const uint8_t game = request.mission.currentGame;
     // A mission of a game that plays missions from folders of their own; the game row
     // starts the game itself, without a mission.
-    if (request.mission.archivePath != kOriginal && UsesMissionFolders(game))
-        return InstallIntoMissionFolder(request, work, progress);
+    if (request.mission.archivePath != kOriginal && UsesMissionFolders(context, game))
+        return InstallIntoMissionFolder(context, request, work, progress, outcome);
     // Nothing goes in or out while a program started from the game directory may still be
     // writing a saved game.
-    if (stillRunning(games::known(game) ? app().thiefdata[game].gameDir : "")) return outcome;
+    refuseWhileRunning(games::known(game) ? context.games[game].gameDir : "");
     // 1. Busy state, ended however the operation ends.
     const BusyScope busyScope(progress);
     outcome.ran = true;
-    Operation op{request, work, progress, game, {}, {}};
+    Operation op{context, request, work, progress, game, {}, {}};
     std::optional<Marker> marker;
     try {
         runOperation(op, marker, outcome);
@@ -354,16 +350,17 @@ InstallOutcome installAndLaunch(const InstallRequest& request, TZipArchiver& wor
         }
         throw;
     }
-    return outcome;
 }
 
 }  // namespace
 
-InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
-                                ProgressSink& progress) {
+InstallOutcome InstallAndLaunch(GameContext& context, const InstallRequest& request,
+                                TZipArchiver& work, ProgressSink& progress) {
     InstallOutcome outcome;
     try {
-        outcome = installAndLaunch(request, work, progress);
+        installAndLaunch(context, request, work, progress, outcome);
+    } catch (const OperationFailed& failure) {
+        outcome.failure = failure;
     } catch (...) {
         progress.status("");  // not the step it stopped in
         throw;
@@ -375,19 +372,20 @@ InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& wor
     return outcome;
 }
 
-bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress) {
+bool RecoverInterruptedOperations(GameContext& context, TZipArchiver& work,
+                                  ProgressSink& progress) {
     bool recovered = false;
     for (const games::Game& known : games::all()) {
         const auto game = static_cast<uint8_t>(known.number);
-        GameRecord& record = app().thiefdata[game];
+        GameRecord& record = context.games[game];
         // A marker or archive being rewritten when the program was killed leaves its
         // temporary file also when the operation had not begun to change anything.
         RemoveTemporaryFiles(record.gameDir, {});
         if (!InterruptedOperation(record.gameDir)) continue;
         // Left for later while a program of the game directory runs.
         if (const auto busy = running::stillRunningFrom(record.gameDir)) {
-            prompter().message(running::describe(slot(124), *busy) + "\n\n" + slot(125),
-                               PromptButtons::Ok, PromptIcon::Warning);
+            progress.notice(running::describe(slot(124), *busy) + "\n\n" + slot(125),
+                            PromptIcon::Warning);
             continue;
         }
         progress.status(slot(87));
@@ -395,12 +393,16 @@ bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress) {
         InstallRequest request;
         request.mission.currentGame = game;
         request.mission.archivePath = kOriginal;
-        Operation op{request, work, progress, game, record.gameDir, {}};
+        Operation op{context, request, work, progress, game, record.gameDir, {}};
         std::optional<Marker> marker;
-        installSelected(op, marker);
+        try {
+            installSelected(op, marker);
+        } catch (const OperationFailed& failure) {
+            progress.notice(failure.what(), failure.icon());
+        }
         recovered = true;
     }
-    if (RecoverMissionFolders(work, progress)) recovered = true;
+    if (RecoverMissionFolders(context)) recovered = true;
     progress.status("");
     return recovered;
 }

@@ -4,12 +4,14 @@
 // installed before), brings back its saved games and starts the game or the editor.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "game/SelectedMission.h"
 #include "platform/Errors.h"
 
+struct GameContext;
 class ProgressSink;
 class TZipArchiver;
 
@@ -37,6 +39,9 @@ struct InstallOutcome {
     bool refreshed = false;  // what is installed may have changed: the row and the top bar
                              // are to be read again
     bool started = false;    // the game or DromEd was started
+    // What stopped the operation short of what was asked (the game still runs, a start
+    // failed, the game's own files could not all be brought back), for the player to be told.
+    std::optional<OperationFailed> failure;
 };
 
 // Thrown when the player stopped the install (Escape): what it had put in place so far is
@@ -46,19 +51,22 @@ class InstallCancelled : public TmError {
     using TmError::TmError;
 };
 
-// Runs the request. `work` is a component of the caller's, set up for the program (engine
-// folder, messages), used for the backup and saves archives; the mission's own archive is
-// opened from its path. Steps, the bar and the player's cancel go through `progress`.
-// Throws what stops the operation, having saved what the marker gathered. However it ends,
-// the status line no longer shows a step; after a start it says that the game or DromEd is
-// starting.
-InstallOutcome InstallAndLaunch(const InstallRequest& request, TZipArchiver& work,
-                                ProgressSink& progress);
+// Runs the request on the games and settings of `context`. `work` is a component of the
+// caller's, set up for the program (engine folder, messages), used for the backup and saves
+// archives; the mission's own archive is opened from its path. Steps, the bar, notices and
+// the player's cancel go through `progress`. An OperationFailed ends it in the outcome's
+// failure; any other error is thrown, having saved what the marker gathered. However it
+// ends, the status line no longer shows a step; after a start it says that the game or
+// DromEd is starting.
+InstallOutcome InstallAndLaunch(GameContext& context, const InstallRequest& request,
+                                TZipArchiver& work, ProgressSink& progress);
 
 // At start-up: in each configured game directory where an install or uninstall was
 // interrupted, finishes the removal of the mission and brings back the game's own files
-// and saved games, as a return to the original game does. True when anything was done.
-bool RecoverInterruptedOperations(TZipArchiver& work, ProgressSink& progress);
+// and saved games, as a return to the original game does. A game left as it is (one of its
+// programs runs, its files could not all be brought back) is a notice of `progress`, and
+// the others go on. True when anything was done.
+bool RecoverInterruptedOperations(GameContext& context, TZipArchiver& work, ProgressSink& progress);
 
 // Day number of a date: days since 30 December 1899.
 int32_t DayNumber(int year, unsigned month, unsigned day);

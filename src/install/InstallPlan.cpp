@@ -8,9 +8,9 @@
 #include "game/GameDir.h"
 #include "game/InstallState.h"
 #include "platform/FileSystem.h"
-#include "platform/Prompter.h"
+#include "platform/Progress.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -166,7 +166,7 @@ std::string shownName(std::string name) {
 // and its restore could then reach another file than the one replaced).
 std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members,
                                        const std::string& gameDir, const std::string& language,
-                                       bool languageChoice) {
+                                       bool languageChoice, ProgressSink& progress) {
     std::vector<PlannedMember> plan;
     std::string controlNames, ownNames, caseNames;
     FolderNames onDisk;
@@ -202,7 +202,7 @@ std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members
     for (const auto& [slotNumber, names] :
          {std::pair{82, ownNames}, std::pair{110, controlNames}, std::pair{111, caseNames}})
         if (!names.empty()) text += (text.empty() ? "" : "\n\n") + slot(slotNumber) + names;
-    if (!text.empty()) prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
+    if (!text.empty()) progress.notice(text, PromptIcon::Warning);
     return plan;
 }
 

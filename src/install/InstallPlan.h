@@ -10,6 +10,8 @@
 
 #include "archive/MissionArchive.h"
 
+class ProgressSink;
+
 // One member the installation puts into the game directory.
 struct PlannedMember {
     std::string member;                 // as listed
@@ -25,10 +27,11 @@ struct PlannedMember {
 // a control character (they could not be listed in the marker), members that would land
 // on the program's own files, and members whose names meet several entries on disk that
 // differ only in case, or meet one only by a folding the engines do not share (the backup
-// and its restore could then reach another file than the one replaced).
+// and its restore could then reach another file than the one replaced). The members left
+// out are a notice of `progress`.
 std::vector<PlannedMember> planMembers(const std::vector<ArchiveMember>& members,
                                        const std::string& gameDir, const std::string& language,
-                                       bool languageChoice);
+                                       bool languageChoice, ProgressSink& progress);
 
 // The name of an existing file of the game directory as stored on disk, relative to the
 // game directory; nothing when there is no such file.

@@ -14,12 +14,12 @@
 #include "install/SoundPlayer.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Progress.h"
-#include "platform/Prompter.h"
 #include "platform/RunningPrograms.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -183,12 +183,9 @@ void appendLines(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-// The language file's words for why an archive cannot be read.
-bool stillRunning(const std::string& gameDir) {
-    const auto busy = running::stillRunningFrom(gameDir);
-    if (!busy) return false;
-    prompter().message(running::describe(slot(124), *busy), PromptButtons::Ok, PromptIcon::Warning);
-    return true;
+void refuseWhileRunning(const std::string& gameDir) {
+    if (const auto busy = running::stillRunningFrom(gameDir))
+        throw OperationFailed(running::describe(slot(124), *busy));
 }
 
 std::string unreadableText(const ArchiveStatus status) {
@@ -237,11 +234,11 @@ std::unique_ptr<MissionArchive> openSelected(const std::string& archive,
 // 7 has moved them; one bar covers both. Throws when not everything was extracted and
 // converted, or when the player cancelled.
 void extractAndConvert(MissionArchive& archive, ProgressSink& progress, const std::string& gameDir,
-                       const std::vector<PlannedMember>& plan) {
+                       const std::vector<PlannedMember>& plan, const std::string& exeDir) {
     progress.barPosition(0);
     ExtractionPlan extraction = extractionPlan(gameDir, plan);
     const CancellableScope cancellable(progress);
-    Mp3Converter converter(progress);
+    Mp3Converter converter(progress, exeDir);
     converter.cancelled = [&progress] { return progress.cancelled(); };
     {
         MissionExtraction shown(progress, converter, std::move(extraction.convertEarly));
@@ -302,8 +299,9 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
         throw EInOutError(slot(108) + " " + copy);
 }
 
-bool startEditor(const std::string& gameDir, const SelectedMission& mission,
-                 const std::vector<std::string>& arguments) {
+void startEditor(const Operation& op, const std::vector<std::string>& arguments) {
+    const std::string& gameDir = op.gameDir;
+    const SelectedMission& mission = op.request.mission;
     const std::string cfg = gamedir::path(gameDir, gamedir::kDromedCfg);
     const std::string line = gamedir::kEditorScriptLine;
     if (fsx::fileExists(cfg)) {
@@ -323,19 +321,17 @@ bool startEditor(const std::string& gameDir, const SelectedMission& mission,
         if (l.find_first_of("\r\n") != std::string::npos)
             throw EInOutError(slot(110) + " " + shownName(l));
     textfile::writeLines(gamedir::path(gameDir, gamedir::kEditorScript), script);
-    const launcher::StartResult started =
-        startFromGameDir(gameDir, gameIn(gameDir).editorStart, arguments);
-    if (!started) prompter().message(startFailureMessage(slot(20), started));
-    return static_cast<bool>(started);
+    const launcher::StartResult started = startFromGameDir(&op.context.settings, op.game, gameDir,
+                                                           gameIn(gameDir).editorStart, arguments);
+    if (!started) throw OperationFailed(startFailureMessage(slot(20), started), PromptIcon::None);
 }
 
-bool startGame(const std::string& gameDir, const std::string& recordKey,
-               const std::vector<std::string>& arguments) {
-    const games::Game& game = gameIn(gameDir);
-    const launcher::StartResult started = startFromGameDir(gameDir, game.program, arguments);
-    if (started)
-        app().settings->WriteInteger(recordKey, "date", TodayDayNumber());
-    else
-        prompter().message(startFailureMessage(slot(game.startFailureSlot), started));
-    return static_cast<bool>(started);
+void startGame(const Operation& op, const std::vector<std::string>& arguments) {
+    const games::Game& game = gameIn(op.gameDir);
+    const launcher::StartResult started =
+        startFromGameDir(&op.context.settings, op.game, op.gameDir, game.program, arguments);
+    if (!started)
+        throw OperationFailed(startFailureMessage(slot(game.startFailureSlot), started),
+                              PromptIcon::None);
+    op.context.settings.WriteInteger(op.request.recordKey, "date", TodayDayNumber());
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/MissionArchive.h"
+#include "game/GameContext.h"
 #include "install/InstallLaunch.h"
 #include "install/InstallPlan.h"
 #include "platform/Progress.h"
@@ -19,20 +20,23 @@ class TZipArchiver;
 // The archive path of a game row: the original game, no mission.
 inline constexpr const char* kOriginalArchive = " Original";
 
-// One run of an install operation: the request, what it works with, the game it concerns
-// and, for a game with mission folders, its mission path.
+// One run of an install operation: the program's games and settings, the request, what it
+// works with, the game it concerns and, for a game with mission folders, its mission path.
 struct Operation {
+    GameContext& context;
     const InstallRequest& request;
     TZipArchiver& work;
     ProgressSink& progress;
     uint8_t game = 0;
     std::string gameDir;
     std::string root;
+
+    GameRecord& record() const { return context.games[game]; }
 };
 
-// True, having told the player which program, while a program started from the game
+// Throws OperationFailed, naming the program, while a program started from the game
 // directory runs: nothing goes in or out then, so that no saved game is lost half-written.
-bool stillRunning(const std::string& gameDir);
+void refuseWhileRunning(const std::string& gameDir);
 
 // The language file's words for why an archive cannot be read.
 std::string unreadableText(ArchiveStatus status);
@@ -51,8 +55,9 @@ std::unique_ptr<MissionArchive> openSelected(const std::string& archive,
 
 // Extracts the planned members into `gameDir` and converts the MP3 files to WAV. Throws
 // when not everything was extracted and converted, or when the player cancelled.
+// `exeDir` is the program's folder (its sound plug-in).
 void extractAndConvert(MissionArchive& archive, ProgressSink& progress, const std::string& gameDir,
-                       const std::vector<PlannedMember>& plan);
+                       const std::vector<PlannedMember>& plan, const std::string& exeDir);
 
 // Step 4: the mission number and the flags file the game needs when the mission brings no
 // flags file. Neither file is ever written through a link: what lies behind it is not the
@@ -72,14 +77,12 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
                        const std::vector<PlannedMember>& plan, bool flagsFile,
                        const FlagsPlan& flags);
 
-// Starts DromEd of the game directory with its editor script loading the mission's file.
-// False (the player was told) when it could not be started.
-bool startEditor(const std::string& gameDir, const SelectedMission& mission,
-                 const std::vector<std::string>& arguments = {});
-// Starts the game of the game directory; on success the record's "date" is today. False
-// (the player was told) when it could not be started.
-bool startGame(const std::string& gameDir, const std::string& recordKey,
-               const std::vector<std::string>& arguments = {});
+// Starts DromEd of the operation's game directory with its editor script loading the
+// mission's file. Throws OperationFailed when it could not be started.
+void startEditor(const Operation& op, const std::vector<std::string>& arguments = {});
+// Starts the game of the operation's game directory; the request's record's "date" is
+// today then. Throws OperationFailed when it could not be started.
+void startGame(const Operation& op, const std::vector<std::string>& arguments = {});
 
 // The busy state for the life of the object; the bar goes when it ends, however it ends.
 class BusyScope {

@@ -12,7 +12,7 @@
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -28,9 +28,9 @@ unsigned onePerCore() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::unique_ptr<TSoundPlayer> makePlayer() {
+std::unique_ptr<TSoundPlayer> makePlayer(const std::string& exeDir) {
     auto player = std::make_unique<TSoundPlayer>();
-    player->setPathToDLL(apppaths::libraryDir(app().exeDir) + apppaths::kPluginName);
+    player->setPathToDLL(apppaths::libraryDir(exeDir) + apppaths::kPluginName);
     player->setInputMode(TSoundInputMode::imFile);
     player->setOutputMode(TSoundOutputMode::omFile);
     player->setOutputDevNum(-1);
@@ -42,8 +42,8 @@ std::unique_ptr<TSoundPlayer> makePlayer() {
 
 }  // namespace
 
-Mp3Converter::Mp3Converter(ProgressSink& progress, unsigned decoders)
-    : progress_(progress), decoders_(decoders == 0 ? onePerCore() : decoders) {}
+Mp3Converter::Mp3Converter(ProgressSink& progress, const std::string& exeDir, unsigned decoders)
+    : progress_(progress), exeDir_(exeDir), decoders_(decoders == 0 ? onePerCore() : decoders) {}
 
 // Decoders still running are stopped by their players; the plug-in leaves no partial WAV
 // file and their MP3 files stay.
@@ -96,7 +96,7 @@ void Mp3Converter::startWaiting() {
 
 void Mp3Converter::start(Decoder& decoder, const std::string& mp3) {
     progress_.status(fileStatus(slot(1), kConvertWordSlot, mp3));
-    if (!decoder.player) decoder.player = makePlayer();
+    if (!decoder.player) decoder.player = makePlayer(exeDir_);
     TSoundPlayer& player = *decoder.player;
     try {
         player.LoadModule();
@@ -130,9 +130,9 @@ void Mp3Converter::complete(Decoder& decoder) {
 }
 
 void ConvertMp3Files(const std::vector<std::string>& files, ProgressSink& progress,
-                     unsigned decoders) {
+                     const std::string& exeDir, unsigned decoders) {
     if (files.empty()) return;
-    Mp3Converter converter(progress, decoders);
+    Mp3Converter converter(progress, exeDir, decoders);
     for (const std::string& f : files) converter.add(f);
     converter.finish();
 }

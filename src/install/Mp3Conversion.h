@@ -20,8 +20,9 @@ class TSoundPlayer;
 
 class Mp3Converter {
   public:
-    // `decoders` 0 means one per core.
-    explicit Mp3Converter(ProgressSink& progress, unsigned decoders = 0);
+    // `exeDir`: the program's folder, whose sound plug-in decodes; `decoders` 0 means one
+    // per core.
+    Mp3Converter(ProgressSink& progress, const std::string& exeDir, unsigned decoders = 0);
     ~Mp3Converter();
     Mp3Converter(const Mp3Converter&) = delete;
     Mp3Converter& operator=(const Mp3Converter&) = delete;
@@ -57,13 +58,15 @@ class Mp3Converter {
     void startWaiting();
 
     ProgressSink& progress_;
+    std::string exeDir_;
     std::vector<Decoder> decoders_;
     std::deque<std::string> waiting_;
     std::exception_ptr failure_;
 };
 
 // Decodes each file of `files` (full paths of .mp3 files) into a .wav file beside it and
-// deletes the .mp3, on `decoders` decoders at once (0: one per core). Throws ESoundPlayer
-// when the plug-in fails (the files not yet converted stay).
+// deletes the .mp3, on `decoders` decoders at once (0: one per core), with the sound plug-in
+// of the program in `exeDir`. Throws ESoundPlayer when the plug-in fails (the files not yet
+// converted stay).
 void ConvertMp3Files(const std::vector<std::string>& files, ProgressSink& progress,
-                     unsigned decoders = 0);
+                     const std::string& exeDir, unsigned decoders = 0);

@@ -16,7 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace fs = std::filesystem;
 

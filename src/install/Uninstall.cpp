@@ -18,11 +18,10 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
-#include "platform/Prompter.h"
-#include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/GameRecord.h"
+#include "state/LanguageTable.h"
 
 namespace fs = std::filesystem;
 
@@ -231,14 +230,13 @@ bool savedGamesLeft(const std::string& savesDir) {
 // games' rule and read back, then deleted from SAVES. False when some of them are still in
 // SAVES afterwards; throws EInOutError, having deleted none, when they could not be stored.
 bool storeSavedGames(TZipArchiver& zip2, const std::string& gameDir, const std::string& installed,
-                     ProgressSink& progress) {
+                     int level, ProgressSink& progress) {
     progress.barPosition(0);
     progress.showBar(true);
     fsx::forceDirectories(gamedir::path(gameDir, gamedir::kAllSavesDir));
     const std::string savesZip = fsx::resolve(SavesArchivePath(gameDir, installed));
     const std::string savesDir = fsx::resolve(gamedir::path(gameDir, gamedir::kSavesDir));
     const std::vector<savedgames::SaveFile> files = savedgames::savesFolderSaves(savesDir);
-    const int level = settings::get(app().settings.get(), settings::compressionLevel);
     try {
         savedgames::store(zip2, savesZip, savesDir, files, level, progress);
     } catch (const EInOutError& e) {
@@ -275,12 +273,12 @@ bool syncRestoredFiles(TZipArchiver& zip, const std::string& gameDir) {
     return fsx::syncBelow(gameDir, files);
 }
 
-// Brings the game's own files back from the backup archive and deletes it. False when the
-// backup could not be completely restored: it stays, and the player is told.
-bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, ProgressSink& progress) {
+// Brings the game's own files back from the backup archive and deletes it. Throws
+// OperationFailed when the backup could not be completely restored: it stays.
+void restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, ProgressSink& progress) {
     const std::string backup = gamedir::path(gameDir, gamedir::kBackupZip);
     zip.SetZipFileName(backup);
-    if (!fsx::fileExists(backup)) return true;
+    if (!fsx::fileExists(backup)) return;
     // A restore killed half-way leaves its temporary files beside the members.
     RemoveTemporaryFiles(gameDir, memberFolders(zip, gameDir));
 
@@ -307,13 +305,12 @@ bool restoreGameFiles(TZipArchiver& zip, const std::string& gameDir, ProgressSin
     // The backup holds the game's own files: it goes only once every one is back on disk.
     if (complete) {
         fsx::deleteFile(backup);
-        return true;
+        return;
     }
     const std::string text = slot(85) + " " + std::to_string(zip.SuccessCount) + " / " +
                              std::to_string(members) + " - " + backup;
     progress.status(text);
-    prompter().message(text, PromptButtons::Ok, PromptIcon::Warning);
-    return false;
+    throw OperationFailed(text);
 }
 
 }  // namespace
@@ -376,14 +373,14 @@ std::string EarlierSavesArchivePath(const std::string& gameDir, const std::strin
            ArchiveBaseName(installed) + "_saves.zip";
 }
 
-bool UninstallMission(uint8_t gameNumber, TZipArchiver& work, ProgressSink& progress) {
+void UninstallMission(GameRecord& game, int compressionLevel, TZipArchiver& work,
+                      ProgressSink& progress) {
     progress.status(slot(26));
     progress.processEvents();
 
-    GameRecord& game = app().thiefdata[gameNumber];
     // Without a game directory every name below would be relative to whatever folder is
     // current: nothing is touched then.
-    if (game.gameDir.empty()) return true;
+    if (game.gameDir.empty()) return;
     std::vector<std::string> lines = Marker::read(game.gameDir);
     const bool hasMarker = !lines.empty();
     if (hasMarker && lines.size() < 2) lines.resize(2);
@@ -400,8 +397,8 @@ bool UninstallMission(uint8_t gameNumber, TZipArchiver& work, ProgressSink& prog
     }
     // The player's saved games go first, before anything of the mission is removed; when
     // they cannot be stored nothing else happens.
-    if (!storeSavedGames(work, game.gameDir, installed, progress))
+    if (!storeSavedGames(work, game.gameDir, installed, compressionLevel, progress))
         throw EInOutError(slot(81) + " " + SavesArchivePath(game.gameDir, installed));
     if (hasMarker) removeInstalledFiles(game, lines);
-    return restoreGameFiles(work, game.gameDir, progress);
+    restoreGameFiles(work, game.gameDir, progress);
 }

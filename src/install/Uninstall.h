@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+struct GameRecord;
 class ProgressSink;
 class TZipArchiver;
 
@@ -36,9 +37,10 @@ std::string SavesArchivePath(const std::string& gameDir, const std::string& inst
 // of its own yet, so that saves stored before are not hidden by the newer name.
 std::string EarlierSavesArchivePath(const std::string& gameDir, const std::string& installed);
 
-// Uninstalls the mission installed in game `gameNumber` (app().thiefdata), the one line 1
-// of its marker names: stores the saved games first, then deletes the mission's files and
-// restores the game's own files, through the component `work`. Throws EInOutError, having
-// removed nothing, when the saved games could not be stored; returns false when the backup
-// archive could not be completely restored (it stays; the player was told).
-bool UninstallMission(uint8_t gameNumber, TZipArchiver& work, ProgressSink& progress);
+// Uninstalls the mission installed in the game of record `game`, the one line 1 of its
+// marker names: stores the saved games first (at `compressionLevel`), then deletes the
+// mission's files and restores the game's own files, through the component `work`. Throws
+// EInOutError, having removed nothing, when the saved games could not be stored;
+// OperationFailed when the backup archive could not be completely restored (it stays).
+void UninstallMission(GameRecord& game, int compressionLevel, TZipArchiver& work,
+                      ProgressSink& progress);

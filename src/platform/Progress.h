@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Prompter.h"
+
 class ProgressSink {
   public:
     virtual ~ProgressSink() = default;
@@ -25,4 +27,7 @@ class ProgressSink {
     virtual void busy(bool /*on*/) {}
     // Lets pending window events run (repaints, the key that cancels).
     virtual void processEvents() {}
+    // What the player is told while the operation goes on (members left out, saved games
+    // renamed, a game whose recovery waits): a message of its own, with its icon.
+    virtual void notice(const std::string& /*text*/, PromptIcon /*icon*/) {}
 };

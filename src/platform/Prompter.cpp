@@ -1,9 +1,11 @@
 #include "platform/Prompter.h"
 
+#include "platform/Errors.h"
+
 namespace {
 
 class SilentPrompter : public Prompter {
-public:
+  public:
     PromptResult message(const std::string&, PromptButtons, PromptIcon, const std::string&,
                          PromptResult defaultButton) override {
         return defaultButton;
@@ -20,7 +22,9 @@ Prompter* g_current = nullptr;
 
 }  // namespace
 
-Prompter& prompter() { return g_current ? *g_current : g_silent; }
+Prompter& prompter() {
+    return g_current ? *g_current : g_silent;
+}
 
 Prompter* setPrompter(Prompter* p) {
     Prompter* old = g_current;
@@ -30,4 +34,10 @@ Prompter* setPrompter(Prompter* p) {
 
 void showError(const std::string& message) {
     prompter().message(message, PromptButtons::Ok, PromptIcon::Error);
+}
+
+void showError(const std::exception& error) {
+    const auto* failed = dynamic_cast<const OperationFailed*>(&error);
+    prompter().message(error.what(), PromptButtons::Ok,
+                       failed ? failed->icon() : PromptIcon::Error);
 }

@@ -4,6 +4,7 @@
 // The widget library installs a Qt implementation; tests install a scripted one, so no
 // test ever blocks.
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -14,7 +15,7 @@ enum class PromptResult { Ok, Cancel, Yes, No, Retry };
 // A modal dialog as the prompter sees it: something that can be run modally and that
 // answers with a result code (1 = accepted/OK, 0 = rejected/Cancel, or a dialog's own).
 class ModalDialog {
-public:
+  public:
     virtual ~ModalDialog() = default;
     // The dialog's name (its objectName), by which a scripted prompter finds its answer.
     virtual std::string dialogName() const = 0;
@@ -23,7 +24,7 @@ public:
 };
 
 class Prompter {
-public:
+  public:
     virtual ~Prompter() = default;
 
     // A message box. `caption` empty means the application title. Texts are 8-bit
@@ -55,7 +56,7 @@ Prompter* setPrompter(Prompter* p);
 
 // Shows the busy cursor for the life of the object.
 class BusyCursor {
-public:
+  public:
     BusyCursor() { prompter().setBusyCursor(true); }
     ~BusyCursor() { prompter().setBusyCursor(false); }
     BusyCursor(const BusyCursor&) = delete;
@@ -64,3 +65,6 @@ public:
 
 // Shows an error that escaped an operation, as the application's standard error display.
 void showError(const std::string& message);
+// The same for an exception: an OperationFailed (platform/Errors.h) with its own icon, any
+// other with its text.
+void showError(const std::exception& error);

@@ -3,9 +3,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/IniFile.h"
 #include "platform/Settings.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 
@@ -14,29 +14,53 @@ std::function<void()>& applyHook() {
     return hook;
 }
 
+LanguageTable& installed() {
+    static LanguageTable table;
+    return table;
+}
+
 }  // namespace
 
 std::function<void()> setLanguageApplyHook(std::function<void()> hook) {
     return std::exchange(applyHook(), std::move(hook));
 }
 
-void LoadLanguageTable() {
-    AppState& a = app();
-    std::array<std::string, kLanguageSlotCount + 1> table;
+LanguageTable useLanguageTable(LanguageTable table) {
+    return std::exchange(installed(), std::move(table));
+}
+
+std::string readLanguageTable(const IniFile* settings, const IniFile* languageFile,
+                              LanguageTexts& texts) {
+    LanguageTexts table;
     // The chosen section is read once: the store and the file do not change while the
     // table is being filled, so every slot sees the same choice.
     const settings::Text chosen{settings::language.section, settings::language.key, "1"};
-    const std::string choice = settings::get(a.settings.get(), chosen);
+    const std::string choice = settings::get(settings, chosen);
     std::string section = "English";
-    if (a.languageFile) section = a.languageFile->ReadString("languages", choice, "English");
-    if (a.languageFile) {
+    if (languageFile) section = languageFile->ReadString("languages", choice, "English");
+    if (languageFile) {
         for (int n = 1; n <= kLanguageSlotCount; ++n) {
             const std::string key = std::to_string(n);
-            const std::string english = a.languageFile->ReadString("English", key, "");
-            table[static_cast<size_t>(n)] = a.languageFile->ReadString(section, key, english);
+            const std::string english = languageFile->ReadString("English", key, "");
+            table[static_cast<size_t>(n)] = languageFile->ReadString(section, key, english);
         }
     }
-    a.languageSlots = std::move(table);
-    a.interfaceLanguage = text::lowerAscii(section);
+    texts = std::move(table);
+    return text::lowerAscii(section);
+}
+
+void LoadLanguageTable() {
+    if (installed().load) installed().load();
     if (applyHook()) applyHook()();
+}
+
+const std::string& slot(int n) {
+    static const std::string empty;
+    if (n < 1 || n > kLanguageSlotCount || !installed().texts) return empty;
+    return (*installed().texts)[static_cast<size_t>(n)];
+}
+
+const std::string& interfaceLanguage() {
+    static const std::string english = "english";
+    return installed().interfaceLanguage ? *installed().interfaceLanguage : english;
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/Operations.h"
 #include "app/Selection.h"
 #include "app/ui/MainForm.h"
 #include "archive/ZipArchiver.h"
@@ -128,7 +129,7 @@ void RecoverFromMainForm() {
     if (!mainform) return;
     Tmainform& f = *mainform;
     try {
-        if (RecoverInterruptedOperations(*f.Zip2, *mainFormProgress(f))) f.ScanCatalogue(true);
+        if (operations::recover(*f.Zip2, *mainFormProgress(f))) f.ScanCatalogue(true);
     } catch (const std::exception& e) {
         f.ProgressBar->setVisible(false);
         prompter().message(e.what(), PromptButtons::Ok, PromptIcon::Error);
@@ -144,15 +145,16 @@ void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallActi
     const std::unique_ptr<ProgressSink> progress = mainFormProgress(f);
     InstallOutcome outcome;
     try {
-        outcome = InstallAndLaunch(request, *f.Zip2, *progress);
+        outcome = operations::install(request, *f.Zip2, *progress);
     } catch (const InstallCancelled&) {
         // Stopped by the player: said calmly, with the state the game is left in. A mission
         // folder's unfinished copy is gone already; in the game directory the files come out
         // at the next start.
         showWhatIsLeft(f);
         f.installonlybutton->setEnabled(false);
-        prompter().message(slot(UsesMissionFolders(request.mission.currentGame) ? 183 : 180),
-                           PromptButtons::Ok, PromptIcon::Information);
+        prompter().message(
+            slot(UsesMissionFolders(programContext(), request.mission.currentGame) ? 183 : 180),
+            PromptButtons::Ok, PromptIcon::Information);
         return;
     } catch (...) {
         showWhatIsLeft(f);  // what the marker now says
@@ -179,7 +181,7 @@ void RemoveMissionFolderFromMainForm(const SelectionHandler& selection) {
     if (row < 1) return;
     const InstallRequest request = requestFromMainForm(f, selection, InstallAction::InstallOnly);
     try {
-        RemoveMissionFolder(request, *f.Zip2, *mainFormProgress(f));
+        operations::removeMissionFolder(request, *f.Zip2, *mainFormProgress(f));
     } catch (...) {
         showWhatIsLeft(f);  // a folder renamed for removal no longer counts as installed
         throw;
@@ -197,7 +199,7 @@ void BringBackSavedGameFromMainForm(const SelectionHandler& selection) {
     Tmainform& f = *mainform;
     if (f.QuestGrid->Row() < 1) return;
     const InstallRequest request = requestFromMainForm(f, selection, InstallAction::InstallOnly);
-    const std::vector<std::string> versions = OlderSavedGames(request, *f.Zip2);
+    const std::vector<std::string> versions = operations::olderSavedGames(request, *f.Zip2);
     if (versions.empty()) {
         prompter().message(slot(209), PromptButtons::Ok, PromptIcon::Information);
         return;
@@ -205,7 +207,7 @@ void BringBackSavedGameFromMainForm(const SelectionHandler& selection) {
     TOlderSavesDlg dialog(versions, &f);
     if (prompter().runModal(dialog) != QDialog::Accepted || dialog.picked().empty()) return;
     const std::string slotName =
-        BringBackSavedGame(request, dialog.picked(), *f.Zip2, *mainFormProgress(f));
+        operations::bringBackSavedGame(request, dialog.picked(), *f.Zip2, *mainFormProgress(f));
     if (!slotName.empty())
         prompter().message(text::withArgument(slot(210), slotName), PromptButtons::Ok,
                            PromptIcon::Information);

@@ -11,6 +11,7 @@
 #include "archive/MissionArchive.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "game/MissionRecords.h"
+#include "inspect/MissionCache.h"
 #include "inspect/MissionTitle.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
@@ -135,12 +136,13 @@ void TitleReading::read(std::vector<TitleRead> reads) {
     std::vector<TitleRead> later;
     if (app().settings) {
         IniFile& settings = *app().settings;
+        const std::string cacheDir = missionCacheDir(settings.fileName(), app().exeDir);
         for (TitleRead& r : reads) {
-            if (!missionTitleReadsQuickly(r.path, r.recordKey)) {
+            if (!missionTitleReadsQuickly(cacheDir, r.path, r.recordKey)) {
                 later.push_back(std::move(r));
                 continue;
             }
-            if (std::optional<std::string> title = readMissionTitle(r.path, r.recordKey))
+            if (std::optional<std::string> title = readMissionTitle(cacheDir, r.path, r.recordKey))
                 storeTitle(settings, impl_->grid, r.row, *title);
         }
     }

@@ -16,9 +16,11 @@
 #include "game/MissionRecords.h"
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Prompter.h"
 #include "platform/Settings.h"
 #include "platform/TextUtil.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -216,7 +218,7 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
             state.hold();
         }
         ReadInstalledState(game);
-        bar += CurrentBarPart(known.number, game);
+        bar += CurrentBarPart(known.number, game, &state.settings);
         if (env.setCurrentBar) env.setCurrentBar(bar);
     }
     return true;
@@ -238,7 +240,7 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
         Mission mission = missionOfArchive(file.dir, entry.name, file.ext,
                                            static_cast<int64_t>(entry.size), ownName);
         if (ownName ? !isMissionUnder(settings, mission.recordKey, mission.archivePath)
-                    : !IsMissionArchive(file.dir, entry.name))
+                    : !IsMissionArchive(settings, file.dir, entry.name))
             continue;
         store.load(mission);
         const bool titled = store.hasTitle(mission.recordKey);
@@ -289,7 +291,8 @@ unsigned FullScanCount() {
 
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (refreshOnly) {
-        if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState());
+        if (env.setCurrentBar)
+            env.setCurrentBar(RefreshInstalledState(env.settings, *env.games));
         if (env.grid && env.settings) markInstalledRows(*env.grid, *env.settings, *env.games);
         return;
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "state/AppState.h"
+#include "state/GameRecord.h"
 
 class IniFile;
 class TMissionGrid;

@@ -3,8 +3,22 @@
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
 
+namespace {
+
+// The language table slot() reads is the program's own, read from its files.
+void installLanguageTable(AppState& state) {
+    useLanguageTable({&state.languageSlots, &state.interfaceLanguage, [&state] {
+                          state.interfaceLanguage = readLanguageTable(
+                              state.settings.get(), state.languageFile.get(), state.languageSlots);
+                      }});
+}
+
+}  // namespace
+
 AppState& app() {
     static AppState state;
+    static const bool tableInstalled = (installLanguageTable(state), true);
+    (void)tableInstalled;
     return state;
 }
 
@@ -23,10 +37,4 @@ void closeAppFiles() {
     AppState& a = app();
     a.languageFile.reset();
     a.settings.reset();
-}
-
-const std::string& slot(int n) {
-    static const std::string empty;
-    if (n < 1 || n > kLanguageSlotCount) return empty;
-    return app().languageSlots[static_cast<size_t>(n)];
 }
