@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
@@ -23,7 +24,6 @@
 #include "platform/IniFile.h"
 #include "platform/Progress.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

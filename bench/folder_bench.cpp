@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/MissionRecords.h"
@@ -42,7 +43,6 @@
 #include "platform/RunningPrograms.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "state/AppState.h"
+#include "app/AppState.h"
 #include "state/LanguageTable.h"
 
 namespace {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/MissionRecords.h"
@@ -26,7 +27,6 @@
 #include "platform/Progress.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

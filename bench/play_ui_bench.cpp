@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -27,7 +28,6 @@
 #include "platform/Launcher.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 
 namespace {

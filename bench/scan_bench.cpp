@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -40,7 +41,6 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 
 extern char** environ;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
@@ -29,7 +30,6 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 
 namespace {

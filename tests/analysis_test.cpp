@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
@@ -8,7 +9,6 @@
 #include "inspect/MissionCache.h"
 #include "inspect/MissionTitle.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

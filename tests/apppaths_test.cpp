@@ -8,11 +8,11 @@
 
 #include <string>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "inspect/MissionCache.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/GameState.h"
@@ -29,7 +30,6 @@
 #include "install/MissionFlags.h"
 #include "install/Uninstall.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/CrashChild.h"
 #include "support/TestSupport.h"
 

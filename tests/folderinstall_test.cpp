@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "game/MissionFolders.h"
@@ -19,7 +20,6 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 

@@ -9,9 +9,9 @@
 #include <optional>
 #include <thread>
 
+#include "app/AppState.h"
 #include "install/GameStart.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

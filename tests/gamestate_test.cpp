@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "app/AppState.h"
 #include "game/GameState.h"
 #include "platform/IniFile.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

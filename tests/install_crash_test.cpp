@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
@@ -32,7 +33,6 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "support/CrashChild.h"
 #include "support/StoredSaves.h"
 #include "support/TestSupport.h"

@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
@@ -23,7 +24,6 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "support/StoredSaves.h"
 #include "support/TestSupport.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "state/AppState.h"
+#include "app/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 

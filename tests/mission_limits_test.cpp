@@ -9,12 +9,12 @@
 
 #include <functional>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

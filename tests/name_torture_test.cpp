@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
@@ -22,7 +23,6 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/StoredSaves.h"
 #include "support/TestSupport.h"

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/ReadmeText.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

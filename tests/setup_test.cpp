@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/AppState.h"
+#include "app/Operations.h"
 #include "dialogs/SetupLogic.h"
 #include "game/MissionFolders.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/PeImage.h"
 #include "support/TestSupport.h"
@@ -51,7 +52,7 @@ class Setup : public ::testing::Test {
         return dir.path() + name;
     }
     SetupState valid() {
-        SetupState s = LoadSetupState();
+        SetupState s = LoadSetupState(programSetupFiles());
         s.missionDirs = {dir.path() + "missions"};
         s.games[1].dir = thief1("t1");
         return s;
@@ -73,17 +74,17 @@ class Setup : public ::testing::Test {
 
 TEST_F(Setup, GameBesideTheProgramIsOfferedOnlyWhenNoneIsStored) {
     dir.write("THIEF.EXE", "MZ");
-    EXPECT_EQ(LoadSetupState().games[1].dir, dir.path());
-    EXPECT_EQ(LoadSetupState().games[2].dir, "");
+    EXPECT_EQ(LoadSetupState(programSetupFiles()).games[1].dir, dir.path());
+    EXPECT_EQ(LoadSetupState(programSetupFiles()).games[2].dir, "");
     ini().WriteString("options", "thief1dir", "/games/t1");
-    EXPECT_EQ(LoadSetupState().games[1].dir, "/games/t1");
+    EXPECT_EQ(LoadSetupState(programSetupFiles()).games[1].dir, "/games/t1");
 }
 
 TEST_F(Setup, LoadsStoredValues) {
     dir.write("Tallowmere.ini",
               "[options]\nlanguage=2\ncompression level=8\n[window]\ntop=5\n"
               "[Mission Directories]\n/b=1\n/C=1\n/a=1\n");
-    SetupState s = LoadSetupState();
+    SetupState s = LoadSetupState(programSetupFiles());
     EXPECT_EQ(s.languages, (std::vector<std::string>{"English", "German"}));
     EXPECT_EQ(s.missionDirs, (std::vector<std::string>{"/a", "/b", "/C"}));
     EXPECT_EQ(s.languageIndex, 1);
@@ -94,29 +95,29 @@ TEST_F(Setup, LoadsStoredValues) {
     const std::pair<int, int> levels[] = {{9999, 9}, {10, 9}, {0, 1}, {-3, 1}};
     for (const auto& [stored, shown] : levels) {
         ini().WriteInteger("options", "compression level", stored);
-        EXPECT_EQ(LoadSetupState().compressLevel, shown) << stored;
+        EXPECT_EQ(LoadSetupState(programSetupFiles()).compressLevel, shown) << stored;
     }
     ini().WriteInteger("window", "top", 9999);
-    EXPECT_EQ(LoadSetupState().windowMode, 0);
+    EXPECT_EQ(LoadSetupState(programSetupFiles()).windowMode, 0);
 }
 
 TEST_F(Setup, LanguageBeyondTheListSelectsNothingAndOkStoresZero) {
     ini().WriteInteger("options", "language", 3);
-    SetupState s = LoadSetupState();
+    SetupState s = LoadSetupState(programSetupFiles());
     EXPECT_EQ(s.languageIndex, -1);
     for (int stored : {0, -5, -2147483647 - 1}) {
         ini().WriteInteger("options", "language", stored);
-        EXPECT_EQ(LoadSetupState().languageIndex, -1) << stored;
+        EXPECT_EQ(LoadSetupState(programSetupFiles()).languageIndex, -1) << stored;
     }
-    EXPECT_FALSE(SetupOk(s, hooks));  // no mission directory
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));  // no mission directory
     EXPECT_EQ(ini().ReadString("options", "language", ""), "0");
 }
 
 TEST_F(Setup, LanguageListEndsAtTheFirstGap) {
     dir.write("Tallowmere.dat", "[languages]\n1=English\n2=German\n3=French\n5=Spanish\n");
-    EXPECT_EQ(LoadSetupState().languages.size(), 3u);
+    EXPECT_EQ(LoadSetupState(programSetupFiles()).languages.size(), 3u);
     ini().WriteInteger("options", "language", 3);
-    EXPECT_EQ(LoadSetupState().languageIndex, 2);
+    EXPECT_EQ(LoadSetupState(programSetupFiles()).languageIndex, 2);
 }
 
 TEST_F(Setup, MissionDirectoriesSortWithoutRegardToCaseAndRepeat) {
@@ -129,9 +130,9 @@ TEST_F(Setup, MissionDirectoriesSortWithoutRegardToCaseAndRepeat) {
 }
 
 TEST_F(Setup, NoMissionDirectoryComesFirstAndTheLanguageIsStillTaken) {
-    SetupState s = LoadSetupState();
+    SetupState s = LoadSetupState(programSetupFiles());
     s.languageIndex = 1;
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(texts(), (std::vector<std::string>{"Keine Missionen"}));
     EXPECT_EQ(prompts.messages[0].icon, PromptIcon::Error);
     EXPECT_EQ(prompts.messages[0].buttons, PromptButtons::Ok);
@@ -142,9 +143,9 @@ TEST_F(Setup, NoMissionDirectoryComesFirstAndTheLanguageIsStillTaken) {
 }
 
 TEST_F(Setup, NoGameDirectory) {
-    SetupState s = LoadSetupState();
+    SetupState s = LoadSetupState(programSetupFiles());
     s.missionDirs = {"/m"};
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(texts(), (std::vector<std::string>{"No game"}));
 }
 
@@ -152,7 +153,7 @@ TEST_F(Setup, BothGameChecksRunAndNothingIsWritten) {
     SetupState s = valid();
     s.games[1].dir = dir.path() + "nothing";
     s.games[2].dir = dir.path() + "none/";
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(texts(),
               (std::vector<std::string>{
                   "Cannot find thief.exe in the directory given for Thief 1 - please check.",
@@ -161,7 +162,7 @@ TEST_F(Setup, BothGameChecksRunAndNothingIsWritten) {
     dir.write("nothing/thief.exe", "MZ");
     dir.write("none/THIEF2.EXE", "MZ");
     prompts.messages.clear();
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(texts(),
               (std::vector<std::string>{
                   "Cannot find install.cfg in the directory given for Thief 1 - please check.",
@@ -179,7 +180,7 @@ TEST_F(Setup, OkWritesEverythingAndRescans) {
     s.games[2].dir = thief2("t2");
     s.compressLevel = 7;
     s.windowMode = 0;
-    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(ini().ReadSection("mission directories"), (std::vector<std::string>{"/m/b", "/m/a"}));
     EXPECT_EQ(ini().ReadString("options", "thief1dir", ""), s.games[1].dir);  // typed, no separator
@@ -191,7 +192,7 @@ TEST_F(Setup, OkWritesEverythingAndRescans) {
     EXPECT_EQ(scans, 1);
 
     s.windowMode = 1;
-    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(maximised, 1);
     EXPECT_EQ(geometrySaves, 1);
     EXPECT_EQ(scans, 2);
@@ -202,7 +203,7 @@ TEST_F(Setup, MissingConvictWarnsOnEveryOkButPasses) {
     s.games[1].dir = thief1("bare", false);
     dir.write("bare/crfs/x", "");
     for (int round = 1; round <= 2; ++round) {
-        EXPECT_TRUE(SetupOk(s, hooks));
+        EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
         ASSERT_EQ(prompts.messages.size(), static_cast<size_t>(round));
         EXPECT_EQ(prompts.messages.back().text, "No convict");
         EXPECT_EQ(prompts.messages.back().icon, PromptIcon::Warning);
@@ -215,7 +216,7 @@ TEST_F(Setup, RearrangementMovesResourceFilesAndRewritesInstallCfg) {
     dir.write("t1/MOTIONS.CRF", "m");
     dir.write("t1/keep.txt", "k");
     prompts.answers = {PromptResult::Yes};
-    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].text, "Move?\nReally?");
     EXPECT_EQ(prompts.messages[0].buttons, PromptButtons::YesNo);
@@ -234,7 +235,7 @@ TEST_F(Setup, RearrangementMovesResourceFilesAndRewritesInstallCfg) {
 
     // Done once: no second question.
     prompts.messages.clear();
-    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
 }
 
@@ -243,7 +244,7 @@ TEST_F(Setup, DeclinedRearrangementIsNotAskedAgainAndOkGoesOn) {
     dir.write("t1/obj.crf", "o");
     s.games[2].dir = dir.path() + "no-t2";
     prompts.answers = {PromptResult::No};
-    EXPECT_FALSE(SetupOk(s, hooks));  // the Thief 2 check still runs
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));  // the Thief 2 check still runs
     ASSERT_EQ(prompts.messages.size(), 2u);
     EXPECT_EQ(prompts.messages[0].text, "Move?\nReally?");
     EXPECT_EQ(prompts.messages[1].text.substr(0, 21), "Cannot find thief2.ex");
@@ -254,13 +255,13 @@ TEST_F(Setup, DeclinedRearrangementIsNotAskedAgainAndOkGoesOn) {
     // The No is kept: the next OK does not ask again.
     s.games[2].dir.clear();
     prompts.messages.clear();
-    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(fsx::pathExists(dir.file("t1/crfs")));
     // Nor is a folder without loose resource files asked about.
     SetupState bare = valid();
     bare.games[1].dir = thief1("bare");
-    EXPECT_TRUE(SetupOk(bare, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), bare, hooks));
     EXPECT_TRUE(prompts.messages.empty());
 }
 
@@ -269,7 +270,7 @@ TEST_F(Setup, Thief2IsNeverRearranged) {
     dir.write("t1/crfs/x", "");
     s.games[2].dir = thief2("t2");
     dir.write("t2/obj.crf", "o");
-    EXPECT_TRUE(SetupOk(s, hooks));
+    EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(fsx::pathExists(dir.file("t2/crfs")));
 }
@@ -279,7 +280,7 @@ TEST_F(Setup, FailedCopyUndoesTheMovesAndEndsTheOk) {
     dir.write("t1/obj.crf", "o");
     dir.write("t1/OLDinstall.cfg/blocker", "");  // a folder: the copy fails
     prompts.answers = {PromptResult::Yes};
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     ASSERT_EQ(prompts.messages.size(), 2u);
     EXPECT_EQ(prompts.messages[1].icon, PromptIcon::Error);
     EXPECT_NE(prompts.messages[1].text.find("OLDinstall.cfg"), std::string::npos);
@@ -307,7 +308,7 @@ TEST_F(Setup, UnwritableSettingsKeepTheDialogOpen) {
     writeFile(path, "[options]\nlanguage=1\n");
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     SetupState s = valid();
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(texts(), (std::vector<std::string>{"Unable to write to " + path}));
     EXPECT_EQ(scans, 0);
 }
@@ -320,7 +321,7 @@ TEST_F(Setup, FailedStoreLeavesTheEarlierSettingsWhole) {
     dir.write("t1/crfs/x", "");
     s.windowMode = 1;
     hooks.saveWindowGeometry = [&] { chmod(path.c_str(), 0444); };
-    EXPECT_FALSE(SetupOk(s, hooks));
+    EXPECT_FALSE(SetupOk(programSetupFiles(), s, hooks));
     EXPECT_EQ(texts(), (std::vector<std::string>{"Unable to write to " + path}));
     chmod(path.c_str(), 0644);
     IniFile fresh(path);
@@ -348,8 +349,8 @@ TEST_F(Setup, StartCommandIsStoredAndAMissingOneIsPointedOutOnce) {
     };
     for (const Step& step : steps) {
         s.startCommand = step.command;
-        EXPECT_TRUE(SetupOk(s, hooks));
-        EXPECT_EQ(LoadSetupState().startCommand, step.command);
+        EXPECT_TRUE(SetupOk(programSetupFiles(), s, hooks));
+        EXPECT_EQ(LoadSetupState(programSetupFiles()).startCommand, step.command);
         EXPECT_EQ(prompts.messages.size(), step.messages) << step.command;
     }
     const std::string umu = "Not found: " + dir.path() + "no such/umu-run";
@@ -383,7 +384,7 @@ TEST_F(Setup, FolderChoiceFollowsTheGameDirectoryUntilChosenAndOnlyAChoiceIsStor
             shown += s.games[2].folders.on ? '1' : '0';
         }
         EXPECT_EQ(shown, row.shown) << row.stored << row.clickAt;
-        ASSERT_TRUE(SetupOk(s, hooks));
+        ASSERT_TRUE(SetupOk(programSetupFiles(), s, hooks));
         const int kept = missionfolders::chosen(ini(), 2)
                              ? int(missionfolders::enabled(&ini(), 2, std::string()))
                              : -1;
@@ -451,10 +452,10 @@ TEST_F(Setup, OwnStartCommandIsStoredOnlyWhileGiven) {
     for (const std::string command :
          {"steam -applaunch 211600", "  ", "\"/opt/my proton/proton\" \"run\"", ""}) {
         s.games[1].command = command;
-        ASSERT_TRUE(SetupOk(s, hooks));
+        ASSERT_TRUE(SetupOk(programSetupFiles(), s, hooks));
         const bool given = command.find_first_not_of(' ') != std::string::npos;
         EXPECT_EQ(ini().ValueExists("options", key), given) << command;
-        EXPECT_EQ(LoadSetupState().games[1].command, given ? command : "");
-        EXPECT_EQ(LoadSetupState().games[2].command, "lutris rungame");
+        EXPECT_EQ(LoadSetupState(programSetupFiles()).games[1].command, given ? command : "");
+        EXPECT_EQ(LoadSetupState(programSetupFiles()).games[2].command, "lutris rungame");
     }
 }

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "app/AppState.h"
 #include "install/Mp3Conversion.h"
 #include "install/SoundPlayer.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

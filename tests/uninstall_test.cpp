@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <set>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/ZipArchiver.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "state/AppState.h"
+#include "app/AppState.h"
 
 #include "platform/AppPaths.h"
 #include "platform/FileSystem.h"

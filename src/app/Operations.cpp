@@ -1,12 +1,12 @@
 #include "app/Operations.h"
 
+#include "app/AppState.h"
 #include "install/FolderInstall.h"
 #include "install/Uninstall.h"
 #include "platform/Errors.h"
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/Settings.h"
-#include "state/AppState.h"
 
 namespace {
 
@@ -38,6 +38,11 @@ GameContext programContext() {
     AppState& a = app();
     if (!a.settings) throw EInOutError("The settings store is not open");
     return {*a.settings, a.thiefdata, a.exeDir};
+}
+
+SetupFiles programSetupFiles() {
+    const AppState& a = app();
+    return {a.settings.get(), a.languageFile.get(), a.exeDir};
 }
 
 namespace operations {

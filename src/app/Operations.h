@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/SetupLogic.h"
 #include "game/GameContext.h"
 #include "install/InstallLaunch.h"
 
@@ -16,6 +17,8 @@ class TZipArchiver;
 // The program's games, settings and folder. Throws EInOutError while the settings store is
 // not open.
 GameContext programContext();
+// The program's settings store, language file and folder, as the setup reads and writes them.
+SetupFiles programSetupFiles();
 
 namespace operations {
 

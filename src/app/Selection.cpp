@@ -4,6 +4,7 @@
 
 #include "app/Operations.h"
 
+#include "app/AppState.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "archive/ZipMessages.h"
@@ -16,7 +17,6 @@
 #include "platform/Progress.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "app/StartUp.h"
 
+#include "app/AppState.h"
 #include "dialogs/SetupLogic.h"
 #include "game/Games.h"
 #include "platform/FileSystem.h"
 #include "platform/Settings.h"
-#include "state/AppState.h"
 
 bool isFirstRun() {
     return setupNeverConfirmed(app().settings.get());

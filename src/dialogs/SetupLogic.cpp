@@ -16,12 +16,12 @@
 #include "game/MissionFolders.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Launcher.h"
 #include "platform/Prompter.h"
 #include "platform/Settings.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 
 namespace {
@@ -101,7 +101,8 @@ void replaceLinesAtomically(const std::string& path, const std::vector<std::stri
 // The check of the OK for the directory of game `game`. Returns false when it failed;
 // `aborted` is set when the rearrangement of Thief 1's resources failed (which ends the OK
 // at once).
-bool checkGameDir(const games::Game& game, const std::string& typed, bool& aborted) {
+bool checkGameDir(IniFile* settings, const games::Game& game, const std::string& typed,
+                  bool& aborted) {
     const std::string d = gameDirOf(typed);
     for (const std::string& needed : {game.program, std::string(gamedir::kInstallCfg)}) {
         if (!fsx::fileExists(d + needed)) {
@@ -114,7 +115,6 @@ bool checkGameDir(const games::Game& game, const std::string& typed, bool& abort
         prompter().message(slot(17), PromptButtons::Ok, PromptIcon::Warning);
     // Asked only while loose resource files lie in the folder (they may be in RES already),
     // and once: the player's No is kept for the folder.
-    IniFile* settings = app().settings.get();
     const bool loose = !fsx::listDirectory(d, "*.crf").empty();
     const bool declined = settings && settings::get(settings, settings::crfsDeclined) == d;
     if (!fsx::directoryExists(d + gamedir::kCrfsDir) && loose && !declined) {
@@ -142,15 +142,15 @@ size_t insertMissionDir(std::vector<std::string>& dirs, const std::string& dir) 
     return static_cast<size_t>(index);
 }
 
-SetupState LoadSetupState() {
-    const AppState& a = app();
-    const IniFile* settings = a.settings.get();
-    const IniFile* languageFile = a.languageFile.get();
+SetupState LoadSetupState(const SetupFiles& files) {
+    const IniFile* settings = files.settings;
+    const IniFile* languageFile = files.languageFile;
+    const std::string& exeDir = files.exeDir;
     SetupState s;
 
     auto gameDir = [&](const std::string& key, const std::string& exe) {
         std::string dir = settings::get(settings, settings::gameDirectory(key));
-        if (dir.empty() && !a.exeDir.empty() && fsx::fileExists(a.exeDir + exe)) dir = a.exeDir;
+        if (dir.empty() && !exeDir.empty() && fsx::fileExists(exeDir + exe)) dir = exeDir;
         return dir;
     };
     for (const games::Game& game : games::all()) {
@@ -182,8 +182,10 @@ SetupState LoadSetupState() {
     const int32_t level = settings::get(settings, settings::compressionLevel);
     s.compressLevel = std::clamp(level, kMinCompressLevel, kMaxCompressLevel);
 
-    s.windowMode =
-        settings && settings::get(settings, settings::windowTop, kNotSet) != kNotSet ? 1 : 0;
+    s.windowMode = settings && settings::get(settings, settings::windowTop, settings::kNotSet) !=
+                                   settings::kNotSet
+                       ? 1
+                       : 0;
     s.startCommand = launcher::startCommandSetting(settings);
     if (settings) {
         for (const games::Game& game : games::all())
@@ -193,7 +195,8 @@ SetupState LoadSetupState() {
 }
 
 bool setupNeverConfirmed(const IniFile* settings) {
-    return !settings || settings::get(settings, settings::compressionLevel, kNotSet) == kNotSet;
+    return !settings || settings::get(settings, settings::compressionLevel, settings::kNotSet) ==
+                            settings::kNotSet;
 }
 
 GameLookup launcherGameLookup() {
@@ -362,8 +365,8 @@ void warnOfMissingStartCommand(const SetupState& state, const IniFile* settings)
 
 }  // namespace
 
-bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
-    IniFile* settings = app().settings.get();
+bool SetupOk(const SetupFiles& files, const SetupState& state, const SetupHooks& hooks) {
+    IniFile* settings = files.settings;
     try {
         // The language first, so that a change takes effect even when a check fails.
         if (settings) settings::set(*settings, settings::language, state.languageIndex + 1);
@@ -384,7 +387,7 @@ bool SetupOk(const SetupState& state, const SetupHooks& hooks) {
             const auto g = state.games.find(game.number);
             if (g == state.games.end() || g->second.dir.empty()) continue;
             bool aborted = false;
-            if (!checkGameDir(game, g->second.dir, aborted)) passed = false;
+            if (!checkGameDir(settings, game, g->second.dir, aborted)) passed = false;
             if (aborted) return false;
         }
         if (!passed) return false;

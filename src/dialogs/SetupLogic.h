@@ -74,8 +74,16 @@ bool missionDirLess(const std::string& a, const std::string& b);
 // Returns its index.
 size_t insertMissionDir(std::vector<std::string>& dirs, const std::string& dir);
 
+// What the setup reads and writes: the program's settings store, its language file and its
+// folder. A store or file that is not open is read as empty and nothing is written to it.
+struct SetupFiles {
+    IniFile* settings = nullptr;
+    const IniFile* languageFile = nullptr;
+    std::string exeDir;  // ends in the separator
+};
+
 // Reads the settings store, the language file and the program's directory into a state.
-SetupState LoadSetupState();
+SetupState LoadSetupState(const SetupFiles& files);
 
 // What the OK needs of the main window. Each one not set is skipped.
 struct SetupHooks {
@@ -92,7 +100,7 @@ std::function<void()> setSetupDialogHook(std::function<void()> hook);
 // The OK of the setup dialog. Returns true when the dialog may close; false when a check
 // failed, the rearrangement failed or a setting could not be written (each shown to the
 // user through the prompter). Errors of the scan are thrown.
-bool SetupOk(const SetupState& state, const SetupHooks& hooks);
+bool SetupOk(const SetupFiles& files, const SetupState& state, const SetupHooks& hooks);
 
 // The engine version line for the game program of game `game` (1 or 2) in `gameDir`: the
 // file version of its version resource, named NewDark where the directory holds NewDark's

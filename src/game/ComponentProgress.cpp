@@ -1,7 +1,7 @@
 #include "game/ComponentProgress.h"
 
 #include "platform/Progress.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 ComponentProgress::ComponentProgress(TZipArchiver& zip, ProgressSink& sink, std::string stepText,
                                      int wordSlot, int64_t total)

@@ -4,6 +4,7 @@
 #include "game/Games.h"
 #include "game/InstallState.h"
 #include "game/MissionFolders.h"
+#include "game/MissionRecords.h"
 #include "game/TypeDetection.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -52,20 +53,20 @@ namespace {
 constexpr int kInFoldersSlot = 215;  // "missions in their folders:"
 
 // The installed mission by the title its record holds, else by its archive's file name.
-std::string installedName(const GameRecord& game, const IniFile* settings) {
+std::string installedName(const GameRecord& game, IniFile* settings) {
     const std::string file = text::extractFileName(game.installed);
     const std::string& size = game.installedCheck;
     if (!settings || size.empty() || size.size() > 18 ||
         size.find_first_not_of("0123456789") != std::string::npos)
         return file;
     const std::string title =
-        settings->ReadString(ArchiveRecordKey(file, std::stoll(size)), "title", "_");
+        MissionStore(*settings).storedTitle(ArchiveRecordKey(file, std::stoll(size)), "_");
     return title.empty() || title == "_" ? file : title;
 }
 
 }  // namespace
 
-std::string CurrentBarPart(int number, const GameRecord& game, const IniFile* settings) {
+std::string CurrentBarPart(int number, const GameRecord& game, IniFile* settings) {
     std::string part =
         std::string(26, ' ') + games::find(number)->name + ": " + installedName(game, settings);
     // An install or uninstall that did not complete: the next Play removes it.
@@ -79,7 +80,7 @@ std::string CurrentBarPart(int number, const GameRecord& game, const IniFile* se
     return part;
 }
 
-std::string RefreshInstalledState(const IniFile* settings, std::map<int, GameRecord>& games) {
+std::string RefreshInstalledState(IniFile* settings, std::map<int, GameRecord>& games) {
     std::string bar = slot(16);
     for (const games::Game& known : games::all()) {
         GameRecord& game = games[known.number];

@@ -31,8 +31,8 @@ void ReadInstalledState(GameRecord& game);
 // The part of the top status line for game `number`: 26 blanks, the game's name, ": " and
 // the installed mission's title as its record in `settings` holds it (else its archive's
 // name).
-std::string CurrentBarPart(int number, const GameRecord& game, const IniFile* settings);
+std::string CurrentBarPart(int number, const GameRecord& game, IniFile* settings);
 
 // Refreshes the installed state of every configured game of `games` and returns the whole
 // top status line (slot 16 followed by each configured game's part).
-std::string RefreshInstalledState(const IniFile* settings, std::map<int, GameRecord>& games);
+std::string RefreshInstalledState(IniFile* settings, std::map<int, GameRecord>& games);

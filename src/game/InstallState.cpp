@@ -9,7 +9,8 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/GameRecord.h"
+#include "state/LanguageTable.h"
 
 namespace {
 

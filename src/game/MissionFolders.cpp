@@ -172,6 +172,10 @@ std::string recordedFolder(const IniFile& settings, const std::string& recordKey
     return settings.ReadString(recordKey, kFolderKey, "");
 }
 
+void forgetRecordedFolder(IniFile& settings, const std::string& recordKey) {
+    settings.WriteString(recordKey, kFolderKey, "");
+}
+
 std::string folderOwner(const IniFile& settings, int game, const std::string& name) {
     for (const std::string& key : settings.ReadSection(ownersSection(game)))
         if (fsx::sameName(key, name)) return settings.ReadString(ownersSection(game), key, "");

@@ -63,6 +63,8 @@ bool validFolderName(const std::string& name);
 
 // The mission folder a mission's record keeps ("fm folder"); empty when it has none.
 std::string recordedFolder(const IniFile& settings, const std::string& recordKey);
+// The record no longer keeps a folder (a later version of the archive took it over).
+void forgetRecordedFolder(IniFile& settings, const std::string& recordKey);
 // The record key of the mission that owns folder `name` of game `game`; empty when none.
 std::string folderOwner(const IniFile& settings, int game, const std::string& name);
 // What a mission's record keeps of the mission in its folder: the archive's file name and

@@ -49,6 +49,19 @@ bool MissionStore::hasTitle(const std::string& key) const {
     return settings_.ReadString(key, kTitle, "_") != "_";
 }
 
+std::string MissionStore::storedTitle(const std::string& key, const std::string& absent) const {
+    return settings_.ReadString(key, kTitle, absent);
+}
+
+void MissionStore::storeTitle(const std::string& key, const std::string& title) {
+    settings_.WriteString(key, kTitle, title);
+}
+
+void MissionStore::setCount(const std::string& key, const char* name, int count) {
+    if (settings_.ReadString(key, name, "") != std::to_string(count))
+        settings_.WriteInteger(key, name, count);
+}
+
 int MissionStore::type(const std::string& key, int absent) const {
     return settings_.ReadInteger(key, kType, absent);
 }

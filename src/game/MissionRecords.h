@@ -34,6 +34,12 @@ class MissionStore {
 
     // The record holds a title (an empty one included): the title need not be read again.
     bool hasTitle(const std::string& key) const;
+    // The title as stored, `absent` when none; stores one as it is.
+    std::string storedTitle(const std::string& key, const std::string& absent) const;
+    void storeTitle(const std::string& key, const std::string& title);
+    // A content count ("books", "meshes", ...); a record that holds it already is left as
+    // it is, so that an analysis repeated stores nothing.
+    void setCount(const std::string& key, const char* name, int count);
     // The stored type (0 = a mission of no decided game, else the game), `absent` when none.
     int type(const std::string& key, int absent) const;
     void setType(const std::string& key, int type);

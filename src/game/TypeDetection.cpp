@@ -8,6 +8,7 @@
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/Games.h"
+#include "game/MissionRecords.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -31,7 +32,7 @@ bool isMission(IniFile& settings, const std::string& section, const std::string&
     if (status == ArchiveStatus::NotFound || status == ArchiveStatus::NotArchive) return false;
     if (status != ArchiveStatus::Ok) return true;
     if (!hasMissionFile(archive->members())) return false;
-    settings.WriteInteger(section, "type", 0);
+    MissionStore(settings).setType(section, 0);
     return true;
 }
 
@@ -42,21 +43,21 @@ std::string ArchiveRecordKey(const std::string& fileName, int64_t size) {
     // names their real extension.
     const std::string ext = missionArchiveExtension(fileName);
     const size_t cut = ext.empty() || ext == ".zip" ? 4 : ext.size();
-    std::string key = fileName.size() > cut ? fileName.substr(0, fileName.size() - cut) : "";
-    key.append(1, '.').append(std::to_string(size));
-    return text::removeChars(key, "]");
+    return recordKeyOf(fileName.size() > cut ? fileName.substr(0, fileName.size() - cut) : "",
+                       std::to_string(size));
 }
 
 bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::string& fileName) {
     const std::string path = dir + fileName;
     const std::string section = ArchiveRecordKey(fileName, fsx::fileSize64(path));
-    if (settings.ReadInteger(section, "type", -1) != -1) return true;
+    if (MissionStore(settings).type(section, -1) != -1) return true;
     return isMission(settings, section, path);
 }
 
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip) {
-    const int32_t stored = settings.ReadInteger(section, "type", 0);
+    MissionStore store(settings);
+    const int stored = store.type(section, 0);
     if (games::known(stored)) return static_cast<uint8_t>(stored);
     // An encrypted mission file is not even tried without a password given on purpose.
     if (zip.Password.empty()) {
@@ -68,7 +69,7 @@ uint8_t DecideGame(IniFile& settings, const std::string& section, const std::str
     if (stream == nullptr) return 0;
     const auto game = static_cast<uint8_t>(games::byMarker(
         [stream](const std::string& marker) { return ContainsMarker(marker, stream); }));
-    settings.WriteInteger(section, "type", game);
+    store.setType(section, game);
     return game;
 }
 

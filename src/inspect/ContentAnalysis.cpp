@@ -264,10 +264,9 @@ void storeCounts(IniFile& settings, const std::string& recordKey, const MemberSc
     const std::pair<const char*, int> counts[] = {
         {"books", scan.books},     {"meshes", scan.meshes}, {"movies", scan.movies},
         {"objects", scan.objects}, {"sounds", scan.sounds}, {"textures", scan.textures}};
-    for (const auto& [key, count] : counts) {
-        if (count > 0 && settings.ReadString(recordKey, key, "") != std::to_string(count))
-            settings.WriteInteger(recordKey, key, count);
-    }
+    MissionStore store(settings);
+    for (const auto& [key, count] : counts)
+        if (count > 0) store.setCount(recordKey, key, count);
     panel.bookscheck = scan.books > 0;
     panel.creaturescheck = scan.meshes > 0;
     panel.moviescheck = scan.movies > 0;
@@ -285,11 +284,10 @@ std::set<std::string> membersToRead(IniFile& settings, const std::string& record
     std::set<std::string> names(scan.namedReadmes.begin(), scan.namedReadmes.begin() + named);
     if (!scan.texts.empty()) names.insert(scan.texts.front());
     if (scan.texts.empty() && !scan.richReadme.empty()) names.insert(scan.richReadme);
-    const int32_t type = settings.ReadInteger(recordKey, "type", 0);
-    if (!sel.missionFileMember.empty() && type != 1 && type != 2)
+    const MissionStore store(settings);
+    if (!sel.missionFileMember.empty() && !games::known(store.type(recordKey, 0)))
         names.insert(sel.missionFileMember);
-    if (!sel.titlesMember.empty() && settings.ReadString(recordKey, "title", "_") == "_")
-        names.insert(sel.titlesMember);
+    if (!sel.titlesMember.empty() && !store.hasTitle(recordKey)) names.insert(sel.titlesMember);
     return names;
 }
 
@@ -298,20 +296,22 @@ std::set<std::string> membersToRead(IniFile& settings, const std::string& record
 int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& source,
                const SelectedMission& sel) {
     if (sel.missionFileMember.empty()) return 1;
-    const int32_t stored = settings.ReadInteger(recordKey, "type", 0);
+    MissionStore store(settings);
+    const int stored = store.type(recordKey, 0);
     if (games::known(stored)) return stored;
     std::string data;
     if (!source.read(sel.missionFileMember, kMissionFileCap, data)) return 0;
     const int game = games::byMarker([&data](const std::string& marker) {
         return ContainsMarker(marker, data.data(), data.size());
     });
-    settings.WriteInteger(recordKey, "type", game);
+    store.setType(recordKey, game);
     return game;
 }
 
 std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSource& source,
                       const SelectedMission& sel, uint8_t titleNumber) {
-    const std::string stored = settings.ReadString(recordKey, "title", "_");
+    MissionStore store(settings);
+    const std::string stored = store.storedTitle(recordKey, "_");
     std::string title(1, '"');
     title.append(stored).push_back('"');
     if (stored != "_" || sel.titlesMember.empty()) return title;
@@ -319,7 +319,7 @@ std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSou
     source.read(sel.titlesMember, kTextCap, data);
     title = titleFromTitlesFile(data, titleNumber);
 
-    settings.WriteString(recordKey, "title", title);
+    store.storeTitle(recordKey, title);
     return title;
 }
 

@@ -342,7 +342,7 @@ void installAndStart(Operation& op, InstallOutcome& outcome) {
         // The changed archive replaces the folder of its earlier version, saves kept.
         const std::string earlier = ownerArchive(store, owner, op.request.mission.archivePath);
         removeInstalledFolder(op, name, earlier.empty() ? op.request.mission.archivePath : earlier);
-        store.WriteString(owner, "fm folder", "");
+        missionfolders::forgetRecordedFolder(store, owner);
     } else if (fsx::directoryExists(folder) &&
                !missionfolders::holdsRecordedMission(folder, mission)) {
         refuse(kFolderHoldsOtherSlot, folder);

@@ -8,6 +8,7 @@
 #include "game/ComponentProgress.h"
 #include "game/GameDir.h"
 #include "game/Games.h"
+#include "game/MissionRecords.h"
 #include "install/GameStart.h"
 #include "install/MissionFlags.h"
 #include "install/Mp3Conversion.h"
@@ -333,5 +334,5 @@ void startGame(const Operation& op, const std::vector<std::string>& arguments) {
     if (!started)
         throw OperationFailed(startFailureMessage(slot(game.startFailureSlot), started),
                               PromptIcon::None);
-    op.context.settings.WriteInteger(op.request.recordKey, "date", TodayDayNumber());
+    MissionStore(op.context.settings).setLastStart(op.request.recordKey, TodayDayNumber());
 }

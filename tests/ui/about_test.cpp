@@ -15,9 +15,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/AppState.h"
 #include "dialogs/FileVersionInfo.h"
 #include "dialogs/ui/About.h"
-#include "state/AppState.h"
 #include "support/TestSupport.h"
 
 namespace {

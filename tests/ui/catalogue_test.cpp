@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
@@ -27,7 +28,6 @@
 #include "inspect/InfoPanel.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 

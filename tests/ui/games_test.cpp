@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "archive/ZipArchiver.h"
@@ -18,7 +19,6 @@
 #include "game/Games.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 

@@ -28,6 +28,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/AppState.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
@@ -46,7 +47,6 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/StoredSaves.h"
 #include "support/TestSupport.h"

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/AppState.h"
 #include "app/StartUp.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
@@ -31,7 +32,6 @@
 #include "game/ComponentProgress.h"
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "catalogue/ui/MissionGrid.h"
@@ -24,7 +25,6 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ui/Tooltips.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 

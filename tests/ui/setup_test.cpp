@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "app/AppState.h"
+#include "app/Operations.h"
 #include "app/ui/MainForm.h"
 #include "catalogue/ui/QuestGridDraw.h"
 #include "dialogs/SetupLogic.h"
@@ -33,7 +35,6 @@
 #include "dialogs/ui/Setup.h"
 #include "game/MissionFolders.h"
 #include "platform/FileSystem.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 #include "support/PeImage.h"
 #include "support/TestSupport.h"
@@ -63,7 +64,7 @@ class SetupDialog : public ::testing::Test {
         openAppFiles(dir.path());
         LoadLanguageTable();
         previous_ = setSetupDialogHook(nullptr);
-        InstallSetupDialog();
+        InstallSetupDialog(programSetupFiles);
         // The launchers' files of this machine are never read.
         previousLookup_ = setSetupGameLookup({[this] {
                                                   ++finds;

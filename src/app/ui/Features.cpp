@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <map>
 
+#include "app/AppState.h"
+#include "app/Operations.h"
 #include "app/Selection.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
@@ -30,7 +32,6 @@
 #include "dialogs/ui/Setup.h"
 #include "game/MissionRecords.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 
@@ -254,7 +255,7 @@ void InstallFeatureHooks() {
     g_panel = InfoPanel{};
     g_selection = SelectionHandler{};
     g_selectionHeld = false;
-    InstallSetupDialog();
+    InstallSetupDialog(programSetupFiles);
     MainFormHooks& hooks = mainFormHooks();
     hooks.scanCatalogue = [](bool refreshOnly) {
         ScanCatalogue(refreshOnly, scanEnv());

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/AppState.h"
 #include "app/Operations.h"
 #include "app/Selection.h"
 #include "app/ui/MainForm.h"
@@ -20,7 +21,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include <iterator>
 #include <map>
 
+#include "app/AppState.h"
 #include "app/StartUp.h"
 #include "app/ui/MainFormFilter.h"
 #include "app/ui/ReadmeDocument.h"
@@ -39,7 +40,6 @@
 #include "platform/Settings.h"
 #include "platform/TextUtil.h"
 #include "platform/ui/QtPrompter.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 
 #ifdef _WIN32

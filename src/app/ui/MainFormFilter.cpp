@@ -8,10 +8,10 @@
 #include <functional>
 #include <utility>
 
+#include "app/AppState.h"
 #include "catalogue/RowFilter.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

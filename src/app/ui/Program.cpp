@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <exception>
 
+#include "app/AppState.h"
 #include "app/StartUp.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "dialogs/SetupLogic.h"
 #include "platform/Prompter.h"
-#include "state/AppState.h"
 #include "state/LanguageTable.h"
 
 bool TmApplication::notify(QObject* receiver, QEvent* event) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "archive/MissionArchive.h"
 #include "catalogue/ui/MissionGrid.h"
@@ -15,7 +16,6 @@
 #include "inspect/MissionTitle.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
 
 namespace {
 

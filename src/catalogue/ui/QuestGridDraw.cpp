@@ -8,7 +8,7 @@
 
 #include "catalogue/ui/MissionGrid.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 

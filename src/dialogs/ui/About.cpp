@@ -16,7 +16,7 @@
 #include "dialogs/FileVersionInfo.h"
 #include "platform/Launcher.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 

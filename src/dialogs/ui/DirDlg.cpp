@@ -28,7 +28,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 

@@ -9,9 +9,14 @@
 #include "dialogs/ui/DirDlg.h"
 #include "dialogs/ui/Setup.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
+
+std::function<SetupFiles()>& setupFiles() {
+    static std::function<SetupFiles()> files;
+    return files;
+}
 
 void runSetupDialog() {
     auto chooser = std::make_unique<TSelectDirDlg>();
@@ -41,6 +46,7 @@ void runSetupDialog() {
     chooser->OKBtn->setText(text::display(slot(73)));
     chooser->setWindowTitle(text::display(slot(31)));
 
+    if (setupFiles()) setup->Files = setupFiles()();
     setup->LoadSettings();
     prompter().runModal(*setup);
 
@@ -51,6 +57,7 @@ void runSetupDialog() {
 
 }  // namespace
 
-void InstallSetupDialog() {
+void InstallSetupDialog(std::function<SetupFiles()> files) {
+    setupFiles() = std::move(files);
     setSetupDialogHook(runSetupDialog);
 }

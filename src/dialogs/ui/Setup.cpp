@@ -22,7 +22,7 @@
 #include "dialogs/ui/Hintctrl.h"
 #include "platform/Settings.h"
 #include "platform/TextUtil.h"
-#include "state/AppState.h"
+#include "state/LanguageTable.h"
 
 namespace {
 
@@ -487,8 +487,8 @@ void TSetupDlg::orderTabs() {
 }
 
 void TSetupDlg::LoadSettings() {
-    SetState(LoadSetupState());
-    if (setupNeverConfirmed(app().settings.get())) findOnFirstStart();
+    SetState(LoadSetupState(Files));
+    if (setupNeverConfirmed(Files.settings)) findOnFirstStart();
 }
 
 void TSetupDlg::findOnFirstStart() {
@@ -625,7 +625,7 @@ void TSetupDlg::browse(THEdit* edit, std::string& typed) {
 void TSetupDlg::OKBtnClick() {
     // An error stays with this dialog, which remains open.
     try {
-        if (SetupOk(State(), Hooks)) accept();
+        if (SetupOk(Files, State(), Hooks)) accept();
     } catch (const std::exception& e) {
         showError(e.what());
     } catch (...) {

@@ -93,6 +93,8 @@ class TSetupDlg : public QDialog, public ModalDialog {
     TSelectDirDlg* SelectDirDlg = nullptr;
     // What OK asks of the main window; by default the main window's own actions.
     SetupHooks Hooks;
+    // The files it reads and writes.
+    SetupFiles Files;
     // Where Find games looks; by default the launchers' files (setSetupGameLookup).
     GameLookup Games;
 
@@ -148,7 +150,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
 };
 
 // Registers the setup dialog as the one RunSetupDialog shows.
-void InstallSetupDialog();
+void InstallSetupDialog(std::function<SetupFiles()> files);
 // What each setup dialog made from now on does to the main window (the main window
 // registers them; none at first). Returns the previous ones.
 SetupHooks setSetupMainWindowHooks(SetupHooks hooks);
