@@ -123,3 +123,36 @@ TEST(LibraryFilter, WordsSelectMissions) {
     filter.setText("tag:heist");
     EXPECT_EQ(matching(filter, changed), "ACDF");
 }
+
+TEST(LibraryFilter, TitleSortKey) {
+    const struct {
+        const char* title;
+        const char* key;
+    } cases[] = {
+        {"The Keep", "keep"},
+        {"  the   Keep ", "keep"},
+        {"A Night Out", "night out"},
+        {"A", "a"},
+        {"The", "the"},
+        {"The ...", "the ..."},
+        {"Theatre", "theatre"},
+        {"A-Team", "a-team"},
+        {"\"The Keep\"", "keep\""},
+        {"'Twas Night", "twas night"},
+        {"...And Then", "and then"},
+        {"« Le Château »", "chateau »"},
+        {"Les Misérables", "miserables"},
+        {"La Cité", "cite"},
+        {"El Dorado", "dorado"},
+        {"Der Turm", "turm"},
+        {"Die Burg", "burg"},
+        {"Das Boot", "boot"},
+        {"L'Auberge", "auberge"},
+        {"L’Été", "ete"},
+        {"L'Hôtel", "l'hotel"},
+        {"The \"Quoted\" Keep", "quoted\" keep"},
+        {"Ánother Day", "another day"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(titleSortKey(c.title), QString::fromUtf8(c.key)) << c.title;
+}

@@ -271,3 +271,30 @@ const LibraryFilter::Folded& LibraryFilter::folded(const Mission& m) {
     f.lastStartDay = dayOf(m.lastStart);
     return f;
 }
+
+QString titleSortKey(const std::string& title) {
+    QString key = foldForSearch(title).simplified();
+    const auto skipPunctuation = [](QString& s) {
+        qsizetype i = 0;
+        while (i < s.size() && !s[i].isLetterOrNumber()) ++i;
+        s.remove(0, i);
+    };
+    skipPunctuation(key);
+    static const char16_t* const articles[] = {u"the", u"a",  u"der", u"die", u"das",
+                                               u"le",  u"la", u"les", u"el"};
+    const qsizetype space = key.indexOf(u' ');
+    if (space > 0) {
+        const QStringView first = QStringView(key).left(space);
+        for (const char16_t* article : articles) {
+            if (first != QStringView(article)) continue;
+            QString rest = key.mid(space + 1);
+            skipPunctuation(rest);
+            if (!rest.isEmpty()) key = rest;
+            return key;
+        }
+    }
+    if (key.size() > 2 && key[0] == u'l' && (key[1] == u'\'' || key[1] == u'\u2019') &&
+        QStringView(u"aeiou").contains(key[2]))
+        key.remove(0, 2);
+    return key;
+}

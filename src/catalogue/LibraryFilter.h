@@ -1,5 +1,6 @@
 #pragma once
-// The library's filter: the typed text as words that each must hold for a mission.
+// The library's filter: the typed text as words that each must hold for a mission, and the
+// key titles sort by.
 //
 // Words are separated by blanks; double quotes group blanks into one word, and a word that
 // begins with a quote is taken literally (never as a key). Texts compare folded as
@@ -77,3 +78,8 @@ class LibraryFilter {
     std::vector<Word> words_;
     std::unordered_map<std::string, Folded> cache_;
 };
+
+// The key a title sorts by: folded, without leading quote marks and punctuation and without
+// a leading article ("The", "A", "Der", "Die", "Das", "Le", "La", "Les", "El", or "L'"
+// before a vowel) when more text follows it.
+QString titleSortKey(const std::string& title);
