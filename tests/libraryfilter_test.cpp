@@ -156,3 +156,24 @@ TEST(LibraryFilter, TitleSortKey) {
     for (const auto& c : cases)
         EXPECT_EQ(titleSortKey(c.title), QString::fromUtf8(c.key)) << c.title;
 }
+
+TEST(LibraryFilter, TagsRoundTrip) {
+    using Tags = std::vector<std::string>;
+    const struct {
+        const char* text;
+        Tags tags;
+    } cases[] = {
+        {"genre:heist, author:Alice", {"genre:heist", "author:Alice"}},
+        {" Genre : Heist ,short", {"genre:Heist", "misc:short"}},
+        {"genre:heist, GENRE:HÉIST, genre:heist", {"genre:heist"}},
+        {",, :x, y:, ", {"misc:x"}},
+        {"short, misc:Short", {"misc:short"}},
+        {"a:b:c", {"a:b:c"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseTags(c.text), c.tags) << c.text;
+        EXPECT_EQ(parseTags(tagsText(c.tags)), c.tags) << c.text;
+    }
+    EXPECT_EQ(tagsText({"genre:heist", "author:Alice"}), "genre:heist, author:Alice");
+}

@@ -1,5 +1,6 @@
 #include "catalogue/LibraryFilter.h"
 
+#include <QSet>
 #include <charconv>
 
 #include "catalogue/RowFilter.h"
@@ -297,4 +298,31 @@ QString titleSortKey(const std::string& title) {
         QStringView(u"aeiou").contains(key[2]))
         key.remove(0, 2);
     return key;
+}
+
+std::vector<std::string> parseTags(const std::string& typed) {
+    std::vector<std::string> out;
+    QSet<QString> seen;
+    for (const QString& piece : text::display(typed).split(u',')) {
+        const qsizetype colon = piece.indexOf(u':');
+        QString category = colon < 0 ? QString() : piece.left(colon).trimmed().toLower();
+        const QString tag = (colon < 0 ? piece : piece.mid(colon + 1)).trimmed();
+        if (tag.isEmpty()) continue;
+        if (category.isEmpty()) category = QStringLiteral("misc");
+        std::string whole = text::fromDisplay(category + u':' + tag);
+        const QString key = foldForSearch(whole);
+        if (seen.contains(key)) continue;
+        seen.insert(key);
+        out.push_back(std::move(whole));
+    }
+    return out;
+}
+
+std::string tagsText(const std::vector<std::string>& tags) {
+    std::string out;
+    for (const auto& tag : tags) {
+        if (!out.empty()) out += ", ";
+        out += tag;
+    }
+    return out;
 }

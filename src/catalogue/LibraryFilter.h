@@ -1,6 +1,6 @@
 #pragma once
 // The library's filter: the typed text as words that each must hold for a mission, and the
-// key titles sort by.
+// keys the library sorts and groups by (title sort key, tags as typed).
 //
 // Words are separated by blanks; double quotes group blanks into one word, and a word that
 // begins with a quote is taken literally (never as a key). Texts compare folded as
@@ -83,3 +83,11 @@ class LibraryFilter {
 // a leading article ("The", "A", "Der", "Die", "Das", "Le", "La", "Les", "El", or "L'"
 // before a vowel) when more text follows it.
 QString titleSortKey(const std::string& title);
+
+// The tags of a text as typed ("genre:heist, author:Alice"): comma-separated, each trimmed
+// around its category and tag; a tag without a category goes under "misc"; categories in
+// lower case; a tag whose folded form repeats an earlier one, or with nothing after its
+// category, is dropped.
+std::vector<std::string> parseTags(const std::string& text);
+// The tags as parseTags reads them back: joined with ", ".
+std::string tagsText(const std::vector<std::string>& tags);
