@@ -2,6 +2,8 @@
 
 #include <QSet>
 #include <charconv>
+#include <cstdint>
+#include <string_view>
 
 #include "catalogue/RowFilter.h"
 #include "platform/TextUtil.h"
@@ -10,6 +12,24 @@ namespace {
 
 QString fold(const QString& typed) {
     return foldForSearch(text::fromDisplay(typed));
+}
+
+// Appends `s` as foldForSearch folds it, quicker for the plain ASCII most record texts are:
+// folding leaves such a text as it is but for its capitals.
+void appendFolded(QString& out, const std::string& s) {
+    for (const char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            out += foldForSearch(s);
+            return;
+        }
+    }
+    for (const char c : s) out += QLatin1Char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+QString foldText(const std::string& s) {
+    QString out;
+    appendFolded(out, s);
+    return out;
 }
 
 // The typed text cut into words: blanks separate them outside double quotes; inside quotes
@@ -179,14 +199,60 @@ Read readKey(const QString& w, LibraryFilter::Word& out) {
     return Read::Plain;
 }
 
-QString foldedLines(const std::vector<std::string>& texts) {
-    QString out;
-    for (const auto& t : texts) {
-        if (!out.isEmpty()) out += u'\n';
-        out += foldForSearch(t);
+void appendFoldedLines(QString& out, const std::vector<std::string>& texts) {
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (i > 0) out += u'\n';
+        appendFolded(out, texts[i]);
     }
-    return out;
 }
+
+// The texts a mission's fold is made from, each after its length, so that two missions
+// have the same source only when every text is the same. A Source either writes them or
+// checks them against a source written before, without copying them.
+class Source {
+  public:
+    explicit Source(std::string* out) : out_(out) {}
+    explicit Source(std::string_view written) : written_(written) {}
+
+    // Whether the source checked so far is the one written before.
+    bool same() const { return same_ && at_ == written_.size(); }
+
+    Source& operator<<(const Mission& m) {
+        return *this << m.title << m.author << m.name << m.tags << m.finishedOn << m.lastStart;
+    }
+    Source& operator<<(const std::string& s) {
+        size(s.size());
+        if (out_) {
+            *out_ += s;
+        } else {
+            same_ = same_ && written_.substr(at_, s.size()) == s;
+            at_ += s.size();
+        }
+        return *this;
+    }
+    Source& operator<<(const std::vector<std::string>& texts) {
+        size(texts.size());
+        for (const auto& t : texts) *this << t;
+        return *this;
+    }
+
+  private:
+    void size(size_t n) {
+        const auto size = static_cast<uint32_t>(n);
+        const std::string_view bytes(reinterpret_cast<const char*>(&size), sizeof size);
+        if (out_) {
+            out_->append(bytes);
+        } else {
+            same_ = same_ && written_.substr(at_, bytes.size()) == bytes;
+            at_ += bytes.size();
+        }
+    }
+
+    std::string* out_ = nullptr;
+    std::string_view written_;
+    size_t at_ = 0;
+    bool same_ = true;
+};
 
 bool isFinished(const Mission& m) {
     return m.finished || !m.finishedOn.empty();
@@ -229,18 +295,19 @@ bool LibraryFilter::matches(const Mission& m, int32_t today) {
 bool LibraryFilter::holds(const Word& w, const Mission& m, const Folded& f, int32_t today) const {
     switch (w.key) {
         case Key::Plain:
-            return f.anyText.contains(w.text);
+            return QStringView(f.text).left(f.tagsEnd).contains(w.text);
         case Key::Tag:
-            return !m.tags.empty() && f.tagText.contains(w.text);
+            return !m.tags.empty() && f.part(f.tagsAt, f.tagsEnd).contains(w.text);
         case Key::Author:
-            return !m.author.empty() && f.authorText.contains(w.text);
+            return !m.author.empty() && f.part(f.authorAt, f.authorEnd).contains(w.text);
         case Key::Finished:
             return isFinished(m);
         case Key::Unfinished:
             return !isFinished(m);
         case Key::FinishedOn:
             return w.text.isEmpty() ? isFinished(m)
-                                    : !m.finishedOn.empty() && f.finishedText.contains(w.text);
+                                    : !m.finishedOn.empty() &&
+                                          QStringView(f.text).mid(f.finishedAt).contains(w.text);
         case Key::Rating:
             return m.rating >= 0 && compare(m.rating, w.op, w.number);
         case Key::Game:
@@ -255,26 +322,32 @@ bool LibraryFilter::holds(const Word& w, const Mission& m, const Folded& f, int3
 
 const LibraryFilter::Folded& LibraryFilter::folded(const Mission& m) {
     Folded& f = cache_[m.recordKey];
-    if (!f.anyText.isEmpty() && f.title == m.title && f.author == m.author && f.name == m.name &&
-        f.tags == m.tags && f.finishedOn == m.finishedOn && f.lastStart == m.lastStart)
-        return f;
-    f.title = m.title;
-    f.author = m.author;
-    f.name = m.name;
-    f.tags = m.tags;
-    f.finishedOn = m.finishedOn;
-    f.lastStart = m.lastStart;
-    f.authorText = foldForSearch(m.author);
-    f.tagText = foldedLines(m.tags);
-    f.finishedText = foldedLines(m.finishedOn);
-    f.anyText = foldForSearch(m.title) + u'\n' + f.authorText + u'\n' + foldForSearch(m.name) +
-                u'\n' + f.tagText;
+    if (!f.text.isEmpty() && (Source(f.source) << m).same()) return f;
+    f.source.clear();
+    Source(&f.source) << m;
+    QString& t = f.text;
+    t.clear();
+    t.reserve(static_cast<qsizetype>(f.source.size()));
+    appendFolded(t, m.title);
+    t += u'\n';
+    f.authorAt = t.size();
+    appendFolded(t, m.author);
+    f.authorEnd = t.size();
+    t += u'\n';
+    appendFolded(t, m.name);
+    t += u'\n';
+    f.tagsAt = t.size();
+    appendFoldedLines(t, m.tags);
+    f.tagsEnd = t.size();
+    t += u'\n';
+    f.finishedAt = t.size();
+    appendFoldedLines(t, m.finishedOn);
     f.lastStartDay = dayOf(m.lastStart);
     return f;
 }
 
 QString titleSortKey(const std::string& title) {
-    QString key = foldForSearch(title).simplified();
+    QString key = foldText(title).simplified();
     const auto skipPunctuation = [](QString& s) {
         qsizetype i = 0;
         while (i < s.size() && !s[i].isLetterOrNumber()) ++i;

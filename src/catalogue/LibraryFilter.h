@@ -61,16 +61,17 @@ class LibraryFilter {
     };
 
   private:
-    // What the words read of one mission, folded once: kept per record key while the texts
-    // it was made from stay the same.
+    // What the words read of one mission, folded once and kept per record key while the
+    // texts it was made from (its source) stay the same: one text of the title, author,
+    // archive name, tags and difficulties finished on, a line each (a tag or difficulty each).
     struct Folded {
-        std::string title, author, name, lastStart;
-        std::vector<std::string> tags, finishedOn;
-        QString anyText;  // title, author, name and tags, one per line
-        QString authorText;
-        QString tagText;           // the tags, one per line
-        QString finishedText;      // the difficulties finished on, one per line
+        std::string source;
+        QString text;
+        qsizetype authorAt = 0, authorEnd = 0, tagsAt = 0, tagsEnd = 0, finishedAt = 0;
         int32_t lastStartDay = 0;  // 0 = never played
+        QStringView part(qsizetype at, qsizetype end) const {
+            return QStringView(text).mid(at, end - at);
+        }
     };
     const Folded& folded(const Mission& m);
     bool holds(const Word& w, const Mission& m, const Folded& f, int32_t today) const;
