@@ -1,7 +1,8 @@
 // The library's filter over 2,500 missions with ratings, tags, notes and authors: each key of
 // a typed query of words, each key of plain words beside the grid's RowFilter over the same
 // titles, and a sort of the missions by their title sort keys (goal: under 30 ms each).
-// The first pass over a text folds every mission (cold); the others read the folds kept.
+// The first pass over a text starts from an empty filter, so its first key folds every
+// mission (cold); later passes are timed five times each (warm, the median).
 // Usage: library_filter_bench
 
 #include <QString>
@@ -90,11 +91,11 @@ void printKeys(const std::string& typed, const std::vector<Key>& keys, const std
                Worst& worst) {
     for (size_t k = 0; k < keys.size(); ++k) {
         const double warm = bench::median(keys[k].warmMs);
-        std::printf("  %-42s cold %6.2f ms  warm %6.2f ms  %4d shown",
+        std::printf("  %-42s 1st pass %6.2f ms  warm %6.2f ms  %4d shown",
                     typed.substr(0, k + 1).c_str(), keys[k].coldMs, warm, keys[k].shown);
         if (peer) {
             const double peerWarm = bench::median((*peer)[k].warmMs);
-            std::printf("   RowFilter cold %6.2f warm %6.2f ms (%4d)  warm ratio %5.1fx",
+            std::printf("   RowFilter 1st pass %6.2f warm %6.2f ms (%4d)  warm ratio %5.1fx",
                         (*peer)[k].coldMs, peerWarm, (*peer)[k].shown,
                         peerWarm > 0 ? warm / peerWarm : 0.0);
         }
@@ -158,7 +159,7 @@ int main() {
 
     const double all = std::max({worst.cold, worst.warm, worstSort});
     std::printf(
-        "worst key cold %.2f ms (the first folds every mission), warm %.2f ms; worst "
+        "worst key on the 1st pass %.2f ms (the first folds every mission), warm %.2f ms; worst "
         "sort %.2f ms; worst %.2f ms (goal < %.0f ms): %s\n",
         worst.cold, worst.warm, worstSort, all, kGoalMs, all < kGoalMs ? "met" : "MISSED");
     return all < kGoalMs ? 0 : 1;
