@@ -140,3 +140,39 @@ TEST(Mission, OfArchiveNamesItsFile) {
     EXPECT_EQ(twin.recordKey, "Foo.7z.10");
     EXPECT_EQ(twin.place(), "/m/Foo.7z");
 }
+
+// The library's fields go into the record and come back; what the mission says of itself
+// never overwrites what the player typed; play time adds up.
+TEST(MissionStore, LibraryFieldsRoundTrip) {
+    TempDir dir;
+    IniFile ini(dir.file("Tallowmere.ini"));
+    MissionStore store(ini);
+    Mission typed = missionNamed("Vault", "10");
+    store.setRating(typed, 7);
+    store.setTags(typed, {"genre:heist", "author:Alice"});
+    store.setComment(typed, "Line one\nC:\\Thief\\n is a path\n");
+    store.setAuthor(typed, "Alice");
+    store.setFinishedOn(typed, {"Hard", "Expert"});
+    store.fillFound(typed, "Someone else", "2003-05-17");
+    store.noteAdded(typed, 46000);
+    store.noteAdded(typed, 47000);
+    store.addPlayTime(typed.recordKey, 3);
+    store.addPlayTime(typed.recordKey, 4);
+    Mission read = missionNamed("Vault", "10");
+    store.load(read);
+    EXPECT_EQ(read.rating, 7);
+    EXPECT_EQ(read.tags, typed.tags);
+    EXPECT_EQ(read.comment, typed.comment);
+    EXPECT_EQ(read.author, "Alice");
+    EXPECT_EQ(read.releaseDate, "2003-05-17");
+    EXPECT_EQ(read.finishedOn, (std::vector<std::string>{"Hard", "Expert"}));
+    EXPECT_TRUE(read.finished);
+    EXPECT_EQ(read.dateAdded, 46000);
+    EXPECT_EQ(read.playSeconds, 7);
+    // No rating, and ratings beyond the scale read as none.
+    store.setRating(read, -1);
+    EXPECT_FALSE(ini.ValueExists("Vault.10", "rating"));
+    ini.WriteString("Vault.10", "rating", "11");
+    store.load(read);
+    EXPECT_EQ(read.rating, -1);
+}

@@ -1,5 +1,7 @@
 #include "game/MissionRecords.h"
 
+#include <algorithm>
+
 #include "platform/IniFile.h"
 #include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
@@ -10,6 +12,68 @@ constexpr const char* kType = "type";
 constexpr const char* kTitle = "title";
 constexpr const char* kFinished = "finished";
 constexpr const char* kLastStart = "date";
+constexpr const char* kFinishedOn = "finished on";
+constexpr const char* kRating = "rating";
+constexpr const char* kTags = "tags";
+constexpr const char* kComment = "comment";
+constexpr const char* kAuthor = "author";
+constexpr const char* kReleaseDate = "release date";
+constexpr const char* kDateAdded = "date added";
+constexpr const char* kPlayTime = "play time";
+
+// A list as a record keeps it: the items joined by ", "; read back split at the commas,
+// each trimmed, empty ones dropped.
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        std::string item = text::trim(text.substr(start, comma - start));
+        if (!item.empty()) items.push_back(std::move(item));
+        start = comma + 1;
+    }
+    return items;
+}
+
+// Notes of several lines in one value: line breaks as "\n", a backslash doubled.
+std::string escapedLines(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c != '\r')
+            out += c;
+    }
+    return out;
+}
+
+std::string unescapedLines(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
+            out += text[i + 1] == 'n' ? '\n' : '\\';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+int64_t numberOr(const std::string& text, int64_t absent) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 18)
+        return absent;
+    return std::stoll(text);
+}
 
 const std::string& textOf(const std::vector<std::string>& row, size_t col) {
     static const std::string empty;
@@ -33,6 +97,78 @@ void MissionStore::load(Mission& mission) const {
         mission.gameRow ? mission.name : ShownTitle(settings_.ReadString(key, kTitle, ""));
     mission.finished = settings_.ReadBool(key, kFinished, false);
     mission.lastStart = settings_.ReadString(key, kLastStart, "");
+    mission.finishedOn = split(settings_.ReadString(key, kFinishedOn, ""));
+    const int64_t rating = numberOr(settings_.ReadString(key, kRating, ""), -1);
+    mission.rating = rating >= 0 && rating <= 10 ? static_cast<int>(rating) : -1;
+    mission.tags = split(settings_.ReadString(key, kTags, ""));
+    mission.comment = unescapedLines(settings_.ReadString(key, kComment, ""));
+    mission.author = settings_.ReadString(key, kAuthor, "");
+    mission.releaseDate = settings_.ReadString(key, kReleaseDate, "");
+    mission.dateAdded =
+        static_cast<int32_t>(numberOr(settings_.ReadString(key, kDateAdded, ""), 0));
+    mission.playSeconds = numberOr(settings_.ReadString(key, kPlayTime, ""), 0);
+}
+
+void MissionStore::setText(const std::string& key, const char* name, const std::string& value) {
+    if (value.empty()) {
+        if (settings_.ValueExists(key, name)) settings_.DeleteKey(key, name);
+    } else {
+        settings_.WriteString(key, name, value);
+    }
+}
+
+void MissionStore::setRating(Mission& mission, int rating) {
+    const int kept = rating >= 0 && rating <= 10 ? rating : -1;
+    setText(mission.recordKey, kRating, kept < 0 ? "" : std::to_string(kept));
+    mission.rating = kept;
+}
+
+void MissionStore::setTags(Mission& mission, std::vector<std::string> tags) {
+    setText(mission.recordKey, kTags, joined(tags));
+    mission.tags = std::move(tags);
+}
+
+void MissionStore::setComment(Mission& mission, const std::string& comment) {
+    setText(mission.recordKey, kComment, escapedLines(comment));
+    mission.comment = comment;
+}
+
+void MissionStore::setAuthor(Mission& mission, const std::string& author) {
+    setText(mission.recordKey, kAuthor, author);
+    mission.author = author;
+}
+
+void MissionStore::setReleaseDate(Mission& mission, const std::string& date) {
+    setText(mission.recordKey, kReleaseDate, date);
+    mission.releaseDate = date;
+}
+
+void MissionStore::setFinishedOn(Mission& mission, std::vector<std::string> difficulties) {
+    IniBatch batch(settings_);
+    setText(mission.recordKey, kFinishedOn, joined(difficulties));
+    if (!difficulties.empty()) settings_.WriteBool(mission.recordKey, kFinished, true);
+    batch.Commit();
+    if (!difficulties.empty()) mission.finished = true;
+    mission.finishedOn = std::move(difficulties);
+}
+
+void MissionStore::fillFound(Mission& mission, const std::string& author, const std::string& date) {
+    const bool newAuthor = !author.empty() && !settings_.ValueExists(mission.recordKey, kAuthor);
+    const bool newDate = !date.empty() && !settings_.ValueExists(mission.recordKey, kReleaseDate);
+    if (newAuthor) setAuthor(mission, author);
+    if (newDate) setReleaseDate(mission, date);
+}
+
+void MissionStore::noteAdded(Mission& mission, int32_t day) {
+    if (settings_.ValueExists(mission.recordKey, kDateAdded) || day <= 0) return;
+    settings_.WriteInteger(mission.recordKey, kDateAdded, day);
+    mission.dateAdded = day;
+}
+
+void MissionStore::addPlayTime(const std::string& key, int64_t seconds) {
+    if (seconds <= 0) return;
+    const int64_t before = numberOr(settings_.ReadString(key, kPlayTime, ""), 0);
+    settings_.WriteString(key, kPlayTime, std::to_string(before + seconds));
 }
 
 void MissionStore::setFinished(Mission& mission, bool finished) {

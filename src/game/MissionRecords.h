@@ -48,8 +48,28 @@ class MissionStore {
     // The day the mission was last started, as a day number.
     void setLastStart(const std::string& key, int32_t dayNumber);
 
+    // The player's library. Each writes the record, then `mission`; a failed write throws
+    // and leaves `mission` as it was. A rating below 0 or an empty text removes the key.
+    void setRating(Mission& mission, int rating);
+    void setTags(Mission& mission, std::vector<std::string> tags);
+    void setComment(Mission& mission, const std::string& comment);
+    void setAuthor(Mission& mission, const std::string& author);
+    void setReleaseDate(Mission& mission, const std::string& date);
+    // The difficulties finished on; any makes the mission finished, none leaves the
+    // finished box as it is.
+    void setFinishedOn(Mission& mission, std::vector<std::string> difficulties);
+    // What the mission says of itself (found, not typed): each fills only a field the record
+    // does not hold yet, so that the player's correction stays.
+    void fillFound(Mission& mission, const std::string& author, const std::string& date);
+    // The first scan that saw the archive: `day` unless the record has a day already.
+    void noteAdded(Mission& mission, int32_t day);
+    // Adds `seconds` of play to the record's play time.
+    void addPlayTime(const std::string& key, int64_t seconds);
+
     IniFile& settings() const { return settings_; }
 
   private:
+    void setText(const std::string& key, const char* name, const std::string& value);
+
     IniFile& settings_;
 };

@@ -9,8 +9,9 @@
 #include <utility>
 
 #include "app/AppState.h"
-#include "catalogue/RowFilter.h"
+#include "catalogue/LibraryFilter.h"
 #include "catalogue/ui/MissionGrid.h"
+#include "install/InstallLaunch.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -76,10 +77,11 @@ class MissionFilter : public QObject {
         grid_.setUpdatesEnabled(false);
         // Grid row n (1 on) is the view's row n - 1: row 0 is the title bar.
         static const Mission none;
+        const int32_t today = TodayDayNumber();
         for (int row = 1; row < rows; ++row) {
             const Mission* listed = grid_.MissionAt(row);
             const Mission& mission = listed ? *listed : none;
-            const bool keep = filter_.matches(mission.title, mission.name);
+            const bool keep = !filter_.active() || filter_.matches(mission, today);
             if (grid_.isRowHidden(row - 1) == keep) grid_.setRowHidden(row - 1, !keep);
             shown += keep ? 1 : 0;
             // The counts in the caption are of missions: a game's own row is none.
@@ -130,7 +132,7 @@ class MissionFilter : public QObject {
     QWidget& window_;
     QLineEdit& edit_;
     TMissionGrid& grid_;
-    RowFilter filter_;
+    LibraryFilter filter_;
     std::function<void()> disableCommands_;
     bool pending_ = false;
     bool hidden_ = false;
