@@ -13,11 +13,6 @@
 
 namespace {
 
-std::function<SetupFiles()>& setupFiles() {
-    static std::function<SetupFiles()> files;
-    return files;
-}
-
 void runSetupDialog() {
     auto chooser = std::make_unique<TSelectDirDlg>();
     auto setup = std::make_unique<TSetupDlg>();
@@ -46,7 +41,6 @@ void runSetupDialog() {
     chooser->OKBtn->setText(text::display(slot(73)));
     chooser->setWindowTitle(text::display(slot(31)));
 
-    if (setupFiles()) setup->Files = setupFiles()();
     setup->LoadSettings();
     prompter().runModal(*setup);
 
@@ -58,6 +52,6 @@ void runSetupDialog() {
 }  // namespace
 
 void InstallSetupDialog(std::function<SetupFiles()> files) {
-    setupFiles() = std::move(files);
+    setSetupFiles(std::move(files));
     setSetupDialogHook(runSetupDialog);
 }

@@ -84,6 +84,15 @@ QString skippedFiles(const gamesources::Discovery& found) {
 
 }  // namespace
 
+std::function<SetupFiles()>& setupFiles() {
+    static std::function<SetupFiles()> files;
+    return files;
+}
+
+void setSetupFiles(std::function<SetupFiles()> files) {
+    setupFiles() = std::move(files);
+}
+
 SetupHooks setSetupMainWindowHooks(SetupHooks hooks) {
     return std::exchange(mainWindowHooks(), std::move(hooks));
 }
@@ -190,6 +199,7 @@ QLabel* makeNote(QWidget* parent, const char* name) {
 TSetupDlg::TSetupDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       Hooks(mainWindowHooks()),
+      Files(setupFiles() ? setupFiles()() : SetupFiles{}),
       Games(gameLookup()) {
     setObjectName("SetupDlg");
     setModal(true);

@@ -93,7 +93,7 @@ class TSetupDlg : public QDialog, public ModalDialog {
     TSelectDirDlg* SelectDirDlg = nullptr;
     // What OK asks of the main window; by default the main window's own actions.
     SetupHooks Hooks;
-    // The files it reads and writes.
+    // The files it reads and writes (those setSetupFiles gives when it is made).
     SetupFiles Files;
     // Where Find games looks; by default the launchers' files (setSetupGameLookup).
     GameLookup Games;
@@ -154,6 +154,8 @@ void InstallSetupDialog(std::function<SetupFiles()> files);
 // What each setup dialog made from now on does to the main window (the main window
 // registers them; none at first). Returns the previous ones.
 SetupHooks setSetupMainWindowHooks(SetupHooks hooks);
+// Where each setup dialog made from now on finds the files it reads and writes.
+void setSetupFiles(std::function<SetupFiles()> files);
 // Where each setup dialog made from now on finds games (launcherGameLookup at first).
 // Returns the previous one.
 GameLookup setSetupGameLookup(GameLookup lookup);
