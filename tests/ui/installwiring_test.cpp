@@ -210,6 +210,24 @@ TEST_F(InstallWiring, PlayInstallsTheSelectedMissionAndStartsTheGame) {
                                 kStartNoteMs + 2000));
 }
 
+// The seconds the game ran go into the mission's record once it has gone, and show in the
+// mission's entry.
+TEST_F(InstallWiring, PlayTimeIsTheGameRunFromStartToExit) {
+    const std::string exe = dir.write("Thief2/thief2.exe", "#!/bin/sh\nsleep 3\n");
+    ::chmod(exe.c_str(), 0755);
+    const std::string path = missions + "Vault.zip";
+    ASSERT_TRUE(makeZip(path, {{"miss20.mis", "SKYOBJVAR"}, {"strings/goals.str", "goals"}}));
+    ASSERT_TRUE(scanAndSelect("Vault"));
+    form->playbutton->click();
+    const std::string key = "Vault." + std::to_string(fsx::fileSize(path));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return app().settings->ReadInteger(key, "play time", 0) > 0; }, 20000));
+    const int seconds = app().settings->ReadInteger(key, "play time", 0);
+    EXPECT_GE(seconds, 2);
+    EXPECT_LE(seconds, 5);
+    EXPECT_EQ(grid().MissionAt(rowOf("Vault"))->playSeconds, seconds);
+}
+
 TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
     ASSERT_TRUE(makeZip(missions + "Keep.zip", {{"miss20.mis", "SKYOBJVAR"}}));
     ASSERT_TRUE(scanAndSelect("Keep"));

@@ -12,6 +12,7 @@
 #include "app/Operations.h"
 #include "app/Selection.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/PlayClock.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "dialogs/ui/OlderSavesDlg.h"
@@ -110,6 +111,18 @@ void showOutcome(Tmainform& f, int row) {
     f.ScanCatalogue(true);
 }
 
+// The grid's mission of record `key` read again (its play time grew).
+void reloadMission(const std::string& key) {
+    if (!mainform || !app().settings) return;
+    TMissionGrid& grid = *mainform->QuestGrid;
+    const int row =
+        grid.FindMission([&key](const Mission& mission) { return mission.recordKey == key; });
+    if (row == 0) return;
+    Mission mission = *grid.MissionAt(row);
+    MissionStore(*app().settings).load(mission);
+    grid.SetMission(row, std::move(mission));
+}
+
 // After an operation that failed part way: the window shows what is on disk now, as far as
 // that can be read.
 void showWhatIsLeft(Tmainform& f) {
@@ -163,6 +176,9 @@ void InstallAndLaunchFromMainForm(const SelectionHandler& selection, InstallActi
     }
     if (outcome.refreshed) showOutcome(f, row);
     if (outcome.ran) f.installonlybutton->setEnabled(false);
+    if (outcome.started && request.action == InstallAction::Play)
+        watchPlayTime(f, app().thiefdata[request.mission.currentGame].gameDir, request.recordKey,
+                      [key = request.recordKey] { reloadMission(key); });
     // "Starting the game..." covers the seconds the game takes to appear, not the game.
     if (outcome.started) {
         const std::string shown = f.StatusBar->SimpleText();

@@ -1,0 +1,71 @@
+#include "app/ui/PlayClock.h"
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <optional>
+
+#include "app/AppState.h"
+#include "game/MissionRecords.h"
+#include "platform/RunningPrograms.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLookMs = 500;                        // how often the processes are looked at
+constexpr std::chrono::seconds kAppearWithin{120};  // a launcher may take its time
+
+class PlayClock : public QObject {
+  public:
+    PlayClock(QObject& owner, std::string gameDir, std::string recordKey,
+              std::function<void()> counted)
+        : QObject(&owner),
+          gameDir_(std::move(gameDir)),
+          recordKey_(std::move(recordKey)),
+          counted_(std::move(counted)),
+          started_(Clock::now()) {
+        timer_.setInterval(kLookMs);
+        connect(&timer_, &QTimer::timeout, this, [this] { look(); });
+        timer_.start();
+    }
+
+  private:
+    void look() {
+        const auto now = Clock::now();
+        const bool running = !running::programsFrom(gameDir_).empty();
+        if (running) {
+            if (!firstSeen_) firstSeen_ = now;
+            lastSeen_ = now;
+            return;
+        }
+        if (!firstSeen_) {
+            if (now - started_ > kAppearWithin) deleteLater();
+            return;
+        }
+        // Gone: it ran from its first sighting to half way between the last two looks.
+        const auto ran = *lastSeen_ - *firstSeen_ + std::chrono::milliseconds(kLookMs / 2);
+        const auto seconds = std::chrono::round<std::chrono::seconds>(ran).count();
+        timer_.stop();
+        if (app().settings && seconds > 0) {
+            MissionStore(*app().settings).addPlayTime(recordKey_, seconds);
+            if (counted_) counted_();
+        }
+        deleteLater();
+    }
+
+    std::string gameDir_;
+    std::string recordKey_;
+    std::function<void()> counted_;
+    Clock::time_point started_;
+    std::optional<Clock::time_point> firstSeen_, lastSeen_;
+    QTimer timer_;
+};
+
+}  // namespace
+
+void watchPlayTime(QObject& owner, const std::string& gameDir, const std::string& recordKey,
+                   std::function<void()> counted) {
+    if (gameDir.empty() || recordKey.empty()) return;
+    new PlayClock(owner, gameDir, recordKey, std::move(counted));
+}
