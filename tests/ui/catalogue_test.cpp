@@ -452,6 +452,39 @@ TEST_F(Catalogue, LibraryWordsNarrowTheCount) {
     }
 }
 
+// An archive seen for the first time is added today and its author, release date and tags
+// come from what it says of itself, never over what the player wrote.
+TEST_F(Catalogue, ANewArchiveSaysWhoMadeItAndWhen) {
+    ASSERT_TRUE(makeZip(missions + "Said.zip", {{"miss20.mis", "SKYOBJVAR"},
+                                                {"fm.ini",
+                                                 "NiceName=Said\r\nReleaseDate=2004-06-01\r\n"
+                                                 "Tags=author:Alice, genre:heist\r\n"}}));
+    ASSERT_TRUE(makeZip(missions + "Typed.zip", {{"miss20.mis", "SKYOBJVAR"},
+                                                 {"readme.txt", "The Typed\r\nAuthor: Bob\r\n"}}));
+    const std::string typedKey = "Typed." + std::to_string(fsx::fileSize(missions + "Typed.zip"));
+    settings().WriteString(typedKey, "author", "Carol");
+    form->ScanCatalogue(false);
+    const auto said = [&](const char* name) { return *grid().MissionAt(rowOf(name)); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !said("Said").author.empty(); }, 10000));
+    QTest::qWait(300);
+    const struct {
+        const char* name;
+        std::string author, date;
+        std::vector<std::string> tags;
+    } expected[] = {{"Said", "Alice", "2004-06-01", {"author:Alice", "genre:heist"}},
+                    {"Typed", "Carol", "2020-05-17", {}}};  // the members' date
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.name);
+        Mission m = said(e.name);
+        EXPECT_EQ(m.author, e.author);
+        EXPECT_EQ(m.releaseDate, e.date);
+        EXPECT_EQ(m.tags, e.tags);
+        EXPECT_GT(m.dateAdded, 40000);
+        MissionStore(settings()).load(m);  // and so the record holds
+        EXPECT_EQ(m.author, e.author);
+    }
+}
+
 // Titles in every code page show right after the first scan, .7z ones read in the background,
 // and the filter finds them; a title stored as 8-bit text by an earlier version shows decoded
 // too, and a second scan reads no archive for its titles.

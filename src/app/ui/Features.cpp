@@ -31,6 +31,7 @@
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
 #include "game/MissionRecords.h"
+#include "install/InstallLaunch.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -242,6 +243,10 @@ ScanEnv scanEnv() {
         if (!g_selectionHeld) selectRow(col, row);
     };
     env.readTitles = [](std::vector<TitleRead> reads) { titleReading().read(std::move(reads)); };
+    env.readFacts = [](std::vector<TitleRead> reads) {
+        titleReading().readFacts(std::move(reads));
+    };
+    env.today = TodayDayNumber();
     return env;
 }
 

@@ -13,6 +13,7 @@
 #include "catalogue/ui/MissionGrid.h"
 #include "game/MissionRecords.h"
 #include "inspect/MissionCache.h"
+#include "inspect/MissionFacts.h"
 #include "inspect/MissionTitle.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
@@ -31,6 +32,84 @@ void storeTitle(IniFile& settings, TMissionGrid& grid, int row, const std::strin
     grid.SetMission(row, std::move(mission));
 }
 
+// What the archives seen for the first time say of themselves, read on a thread of its own
+// and kept in their records (never over what the player wrote) a few times a second.
+class FactsReading {
+  public:
+    explicit FactsReading(TMissionGrid& grid) : grid_(grid) {
+        timer_.setInterval(kDeliveryMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { deliver(); });
+    }
+    ~FactsReading() { stop(); }
+    FactsReading(const FactsReading&) = delete;
+    FactsReading& operator=(const FactsReading&) = delete;
+
+    void start(std::vector<TitleRead> reads) {
+        stop();
+        worker_ = std::thread([this, reads = std::move(reads)] {
+            for (const TitleRead& r : reads) {
+                if (stopping_) break;
+                std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
+                MissionFacts facts = findMissionFacts(*archive);
+                const std::lock_guard<std::mutex> hold(lock_);
+                done_[r.recordKey] = std::move(facts);
+            }
+            finished_ = true;
+        });
+        timer_.start();
+    }
+
+  private:
+    void stop() {
+        stopping_ = true;
+        if (worker_.joinable()) worker_.join();
+        stopping_ = false;
+        finished_ = false;
+        timer_.stop();
+        done_.clear();
+    }
+
+    // An install under way (the window is disabled then) writes the settings itself: the
+    // facts wait for it.
+    void deliver() {
+        if ((mainform && !mainform->isEnabled()) || !app().settings) return;
+        const bool last = finished_;
+        std::map<std::string, MissionFacts> facts;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            facts.swap(done_);
+        }
+        if (!facts.empty()) {
+            IniBatch batch(*app().settings);
+            MissionStore store(*app().settings);
+            for (int row = 1; row < grid_.RowCount(); ++row) {
+                const Mission* listed = grid_.MissionAt(row);
+                const auto found = listed ? facts.find(listed->recordKey) : facts.end();
+                if (found == facts.end()) continue;
+                Mission mission = *listed;
+                const MissionFacts& said = found->second;
+                store.fillFound(mission, said.author, said.releaseDate);
+                if (mission.tags.empty() && !said.tags.empty()) store.setTags(mission, said.tags);
+                grid_.SetMission(row, std::move(mission));
+            }
+            batch.Commit();
+        }
+        if (last) {
+            timer_.stop();
+            if (worker_.joinable()) worker_.join();
+            finished_ = false;
+        }
+    }
+
+    TMissionGrid& grid_;
+    QTimer timer_;
+    std::thread worker_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> finished_{false};
+    std::mutex lock_;
+    std::map<std::string, MissionFacts> done_;  // by record key
+};
+
 }  // namespace
 
 struct TitleReading::Impl {
@@ -43,6 +122,8 @@ struct TitleReading::Impl {
     std::map<std::string, std::optional<std::string>> done;  // by record key
     size_t left = 0;                                         // under `lock`
     std::string note;                                        // the status text shown
+
+    FactsReading facts{grid};
 
     Impl(TMissionGrid& g, TStatusLine& s) : grid(g), status(s) {
         timer.setInterval(kDeliveryMs);
@@ -125,6 +206,10 @@ TitleReading::TitleReading(TMissionGrid& grid, TStatusLine& status)
 TitleReading::~TitleReading() {
     impl_->stopping = true;
     if (impl_->worker.joinable()) impl_->worker.join();
+}
+
+void TitleReading::readFacts(std::vector<TitleRead> reads) {
+    impl_->facts.start(std::move(reads));
 }
 
 bool TitleReading::busy() const {

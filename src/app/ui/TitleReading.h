@@ -22,6 +22,10 @@ class TitleReading {
 
     // The scan's hook: reads the titles of `reads`, stopping the reads of an earlier scan.
     void read(std::vector<TitleRead> reads);
+    // Reads what the archives of `reads` say of themselves (author, release date, tags) on a
+    // thread of its own, without a note, and keeps it in their records where the player
+    // has not written the same already; stops the reads of an earlier scan.
+    void readFacts(std::vector<TitleRead> reads);
     // True while titles are being read in the background.
     bool busy() const;
 

@@ -225,13 +225,14 @@ bool addGameRows(const ScanEnv& env, ScanState& state, unsigned myScan, std::str
 }
 
 // One row per mission archive of every mission directory, in the listing's order. Returns
-// the rows whose record holds no title yet.
-std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
+// the rows whose record holds no title yet; `firstSeen` gets those seen for the first time.
+std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings,
+                                      std::vector<TitleRead>& firstSeen) {
     std::vector<TitleRead> untitled;
     const std::vector<ArchiveFile> archives = missionArchiveFiles(settings);
     g_scannedArchives = signatureOf(archives);
     const std::set<std::string> ownNames = namedWithExtension(archives);
-    const MissionStore store(settings);
+    MissionStore store(settings);
     for (const ArchiveFile& file : archives) {
         const fsx::DirEntry& entry = file.entry;
         // Named with its extension when it shares name and size with an archive of another
@@ -244,9 +245,12 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings) {
             continue;
         store.load(mission);
         const bool titled = store.hasTitle(mission.recordKey);
+        const bool seen = mission.dateAdded != 0;
+        if (!seen) store.noteAdded(mission, env.today);
         const std::string key = mission.recordKey;
         const int row = env.grid->AppendMission(std::move(mission));
         if (!titled) untitled.push_back({key, file.dir + entry.name, row});
+        if (!seen) firstSeen.push_back({key, file.dir + entry.name, row});
     }
     return untitled;
 }
@@ -291,8 +295,7 @@ unsigned FullScanCount() {
 
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
     if (refreshOnly) {
-        if (env.setCurrentBar)
-            env.setCurrentBar(RefreshInstalledState(env.settings, *env.games));
+        if (env.setCurrentBar) env.setCurrentBar(RefreshInstalledState(env.settings, *env.games));
         if (env.grid && env.settings) markInstalledRows(*env.grid, *env.settings, *env.games);
         return;
     }
@@ -314,8 +317,10 @@ void ScanCatalogue(bool refreshOnly, const ScanEnv& env) {
 
     std::string lastGameRow;
     if (!addGameRows(env, state, myScan, lastGameRow)) return;
-    std::vector<TitleRead> untitled = addMissionRows(env, settings);
+    std::vector<TitleRead> firstSeen;
+    std::vector<TitleRead> untitled = addMissionRows(env, settings, firstSeen);
     if (env.readTitles && !untitled.empty()) env.readTitles(std::move(untitled));
+    if (env.readFacts && !firstSeen.empty()) env.readFacts(std::move(firstSeen));
     finishGrid(env, settings);
     markInstalledRows(grid, settings, *env.games);
     const int selected = rowToSelect(grid, settings, lastGameRow);

@@ -32,6 +32,10 @@ struct ScanEnv {
     // Reads the titles of the rows that have none yet: those that read quickly into their
     // rows at once (the scan has not sorted them yet), the others later on.
     std::function<void(std::vector<TitleRead>)> readTitles;
+    // Reads what the archives seen for the first time say of themselves (author, release
+    // date, tags), in the background.
+    std::function<void(std::vector<TitleRead>)> readFacts;
+    int32_t today = 0;  // the day number a newly seen archive is added on
 };
 
 void ScanCatalogue(bool refreshOnly, const ScanEnv& env);
