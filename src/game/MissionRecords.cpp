@@ -165,6 +165,32 @@ void MissionStore::noteAdded(Mission& mission, int32_t day) {
     mission.dateAdded = day;
 }
 
+namespace {
+
+const char* const kLibraryKeys[] = {kFinished, kLastStart, kFinishedOn,  kRating,    kTags,
+                                    kComment,  kAuthor,    kReleaseDate, kDateAdded, kPlayTime};
+
+}  // namespace
+
+int32_t MissionStore::lastStartDay(const std::string& key) const {
+    return settings_.ReadInteger(key, kLastStart, 0);
+}
+
+bool MissionStore::holdsLibrary(const std::string& key) const {
+    for (const char* name : kLibraryKeys)
+        if (settings_.ValueExists(key, name)) return true;
+    return false;
+}
+
+void MissionStore::carryLibrary(Mission& mission, const std::string& from) {
+    IniBatch batch(settings_);
+    for (const char* name : kLibraryKeys)
+        if (settings_.ValueExists(from, name))
+            settings_.WriteString(mission.recordKey, name, settings_.ReadString(from, name, ""));
+    batch.Commit();
+    load(mission);
+}
+
 void MissionStore::addPlayTime(const std::string& key, int64_t seconds) {
     if (seconds <= 0) return;
     const int64_t before = numberOr(settings_.ReadString(key, kPlayTime, ""), 0);

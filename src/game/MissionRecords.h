@@ -45,8 +45,9 @@ class MissionStore {
     void setType(const std::string& key, int type);
     // Forgets the stored type; true when there was one.
     bool forgetType(const std::string& key);
-    // The day the mission was last started, as a day number.
+    // The day the mission was last started, as a day number (0: never).
     void setLastStart(const std::string& key, int32_t dayNumber);
+    int32_t lastStartDay(const std::string& key) const;
 
     // The player's library. Each writes the record, then `mission`; a failed write throws
     // and leaves `mission` as it was. A rating below 0 or an empty text removes the key.
@@ -65,6 +66,14 @@ class MissionStore {
     void noteAdded(Mission& mission, int32_t day);
     // Adds `seconds` of play to the record's play time.
     void addPlayTime(const std::string& key, int64_t seconds);
+
+    // True when the record holds anything of the player's library (the finished box, the
+    // last start and the fields above).
+    bool holdsLibrary(const std::string& key) const;
+    // A newer version of an archive (same name, another size, the old one gone) carries on
+    // the library of the old one's record `from`: copied into `mission`'s record, which is
+    // read again. The old record stays as it is.
+    void carryLibrary(Mission& mission, const std::string& from);
 
     IniFile& settings() const { return settings_; }
 

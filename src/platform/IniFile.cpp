@@ -624,6 +624,13 @@ bool IniFile::SectionExists(const std::string& section) const {
     return impl_->current().find(section) != nullptr;
 }
 
+std::vector<std::string> IniFile::Sections() const {
+    impl_->applyPending();
+    std::vector<std::string> names;
+    for (const Section& s : impl_->current().sections) names.push_back(s.name);
+    return names;
+}
+
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
     impl_->applyPending();
     const Section* s = impl_->current().find(section);

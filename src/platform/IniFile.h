@@ -52,6 +52,8 @@ class IniFile {
     void BeginBatch();
     void EndBatch();
     bool SectionExists(const std::string& section) const;
+    // Section names in file order (each once, as first written).
+    std::vector<std::string> Sections() const;
     bool ValueExists(const std::string& section, const std::string& key) const;
 
   private:

@@ -485,6 +485,40 @@ TEST_F(Catalogue, ANewArchiveSaysWhoMadeItAndWhen) {
     }
 }
 
+// A newer version of an archive (same name, another size, the old one gone) carries on its
+// library; two archives of one name present at once keep theirs apart.
+TEST_F(Catalogue, AnUpdatedArchiveKeepsItsLibrary) {
+    const auto keyOf = [&](const std::string& file, const std::string& name) {
+        return name + "." + std::to_string(fsx::fileSize(missions + file));
+    };
+    mission("Vault.zip");
+    mission("Twin.zip");
+    for (const auto& [file, name] : {std::pair{"Vault.zip", "Vault"}, {"Twin.zip", "Twin"}}) {
+        settings().WriteString(keyOf(file, name), "rating", "9");
+        settings().WriteString(keyOf(file, name), "tags", "genre:heist");
+    }
+    form->ScanCatalogue(false);
+    // Vault.zip replaced by a longer version; another Twin.zip arrives in another folder.
+    ASSERT_TRUE(makeZip(missions + "Vault.zip", {{"miss20.mis", "SKYOBJVAR, version 2"}}));
+    const std::string more = dir.path() + "More/";
+    fsx::forceDirectories(more);
+    ASSERT_TRUE(makeZip(more + "Twin.zip", {{"miss20.mis", "SKYOBJVAR, version 2"}}));
+    settings().WriteString("mission directories", more, "1");
+    form->ScanCatalogue(false);
+    const struct {
+        const char* file;
+        int rating;
+    } expected[] = {{"Missions/Vault.zip", 9}, {"Missions/Twin.zip", 9}, {"More/Twin.zip", -1}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.file);
+        const std::string path = dir.path() + e.file;
+        const int row = grid().FindMission([&](const Mission& m) { return m.archivePath == path; });
+        ASSERT_GT(row, 0);
+        EXPECT_EQ(grid().MissionAt(row)->rating, e.rating);
+        EXPECT_EQ(grid().MissionAt(row)->tags.size(), e.rating < 0 ? 0u : 1u);
+    }
+}
+
 // Titles in every code page show right after the first scan, .7z ones read in the background,
 // and the filter finds them; a title stored as 8-bit text by an earlier version shows decoded
 // too, and a second scan reads no archive for its titles.

@@ -173,6 +173,59 @@ bool isMissionUnder(IniFile& settings, const std::string& key, const std::string
     return true;
 }
 
+// The records of archives no longer listed, by the name their key begins with (lower case):
+// where a newer version of an archive finds the library of the one it replaced. Built at
+// the first question, from every record of the settings.
+class EarlierVersions {
+  public:
+    EarlierVersions(const IniFile& settings, const std::vector<ArchiveFile>& listed)
+        : settings_(settings) {
+        for (const ArchiveFile& file : listed) {
+            const std::string size = std::to_string(file.entry.size);
+            const std::string stem =
+                file.entry.name.substr(0, file.entry.name.size() - file.ext.size());
+            listed_.insert(text::lowerAscii(recordKeyOf(stem, size)));
+            listed_.insert(text::lowerAscii(recordKeyOf(file.entry.name, size)));
+        }
+    }
+
+    // The record of an archive of `mission`'s name and another size, no longer listed, that
+    // holds a library; the one started last when there are several. Empty when none.
+    std::string of(const Mission& mission, const MissionStore& store) {
+        if (!indexed_) index();
+        const auto found = byName_.find(text::lowerAscii(text::removeChars(mission.name, "]")));
+        if (found == byName_.end()) return {};
+        std::string best;
+        int32_t bestStart = -1;
+        for (const std::string& key : found->second) {
+            if (listed_.count(text::lowerAscii(key)) != 0 || !store.holdsLibrary(key)) continue;
+            const int32_t started = store.lastStartDay(key);
+            if (started > bestStart) {
+                best = key;
+                bestStart = started;
+            }
+        }
+        return best;
+    }
+
+  private:
+    void index() {
+        indexed_ = true;
+        for (const std::string& section : settings_.Sections()) {
+            const size_t dot = section.rfind('.');
+            if (dot == std::string::npos || dot + 1 == section.size() ||
+                section.find_first_not_of("0123456789", dot + 1) != std::string::npos)
+                continue;
+            byName_[text::lowerAscii(section.substr(0, dot))].push_back(section);
+        }
+    }
+
+    const IniFile& settings_;
+    std::set<std::string> listed_;
+    std::map<std::string, std::vector<std::string>> byName_;
+    bool indexed_ = false;
+};
+
 // The scan's busy cursor and its one store of the settings, both let go while the setup
 // dialog runs.
 struct ScanState {
@@ -233,6 +286,7 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings,
     g_scannedArchives = signatureOf(archives);
     const std::set<std::string> ownNames = namedWithExtension(archives);
     MissionStore store(settings);
+    EarlierVersions earlier(settings, archives);
     for (const ArchiveFile& file : archives) {
         const fsx::DirEntry& entry = file.entry;
         // Named with its extension when it shares name and size with an archive of another
@@ -246,6 +300,10 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings,
         store.load(mission);
         const bool titled = store.hasTitle(mission.recordKey);
         const bool seen = mission.dateAdded != 0;
+        // A newer version of an archive carries on the library of the one it replaced.
+        if (!seen && !store.holdsLibrary(mission.recordKey))
+            if (const std::string from = earlier.of(mission, store); !from.empty())
+                store.carryLibrary(mission, from);
         if (!seen) store.noteAdded(mission, env.today);
         const std::string key = mission.recordKey;
         const int row = env.grid->AppendMission(std::move(mission));
