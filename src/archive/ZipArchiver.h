@@ -75,6 +75,9 @@ class TZipArchiver {
     TNotifyEvent OnDirUpdate;
 
     // --- Engine interface -------------------------------------------------------------
+    // True while an engine call of any component runs (its callbacks may let events run):
+    // the engines are loaded for the process, one call at a time, on the main thread.
+    static bool EngineBusy();
     std::vector<std::string> FSpecArgs;
     std::vector<std::string> FSpecArgsExcl;
     std::string ExtrBaseDir;

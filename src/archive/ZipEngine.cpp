@@ -226,7 +226,21 @@ void TZipArchiver::UnloadEngine(int id) {
     slot = EngineSlot{};
 }
 
+namespace {
+int g_engineCalls = 0;  // engine calls running, nested ones counted
+}  // namespace
+
+bool TZipArchiver::EngineBusy() {
+    return g_engineCalls > 0;
+}
+
 int32_t TZipArchiver::CallEngine(int id, void* params, int failureId) {
+    struct Running {
+        Running() { ++g_engineCalls; }
+        ~Running() { --g_engineCalls; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    } running;
     const bool outerFailed = callbackFailed_;
     callbackFailed_ = false;
     int32_t result;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
@@ -189,6 +191,113 @@ void MissionStore::carryLibrary(Mission& mission, const std::string& from) {
             settings_.WriteString(mission.recordKey, name, settings_.ReadString(from, name, ""));
     batch.Commit();
     load(mission);
+}
+
+namespace {
+
+constexpr const char* kLibraryHeader = "Tallowmere library";
+constexpr const char* kFormatKey = "format";
+constexpr const char* kFormat = "1";
+
+bool isLibraryKey(const std::string& name) {
+    for (const char* key : kLibraryKeys)
+        if (text::equalsNoCase(name, key)) return true;
+    return false;
+}
+
+// A value the record can hold under `key`.
+bool validValue(const std::string& key, const std::string& value) {
+    const auto digits = [&value] {
+        return !value.empty() && value.size() <= 18 &&
+               value.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (key == kFinished) return value == "0" || value == "1";
+    if (key == kRating) return digits() && std::stoll(value) <= 10;
+    if (key == kLastStart || key == kDateAdded || key == kPlayTime) return digits();
+    return true;
+}
+
+// The union of two lists, in the order first seen, without regard to case.
+std::string unionOf(const std::string& mine, const std::string& theirs) {
+    std::vector<std::string> items = split(mine);
+    for (const std::string& item : split(theirs)) {
+        const bool known = std::any_of(items.begin(), items.end(), [&](const std::string& i) {
+            return text::equalsNoCase(i, item);
+        });
+        if (!known) items.push_back(item);
+    }
+    return joined(items);
+}
+
+// The merged value of `key` from the record's `mine` and the file's `theirs` (both present).
+std::string merged(const std::string& key, const std::string& mine, const std::string& theirs) {
+    if (key == kFinished) return mine == "1" || theirs == "1" ? "1" : "0";
+    if (key == kFinishedOn || key == kTags) return unionOf(mine, theirs);
+    if (key == kLastStart || key == kPlayTime)
+        return std::stoll(theirs) > numberOr(mine, 0) ? theirs : mine;
+    if (key == kDateAdded) {
+        const int64_t a = numberOr(mine, 0);
+        const int64_t b = std::stoll(theirs);
+        return a == 0 || (b != 0 && b < a) ? theirs : mine;
+    }
+    if (key == kComment) {
+        if (mine.empty() || mine.find(theirs) != std::string::npos)
+            return mine.empty() ? theirs : mine;
+        return mine + "\\n" + theirs;
+    }
+    return mine.empty() ? theirs : mine;  // rating, author, release date: the record's own
+}
+
+}  // namespace
+
+size_t MissionStore::exportLibrary(const std::string& path) const {
+    IniFile file(path);
+    IniBatch batch(file);
+    for (const std::string& section : file.Sections()) file.EraseSection(section);
+    file.WriteString(kLibraryHeader, kFormatKey, kFormat);
+    size_t written = 0;
+    for (const std::string& key : settings_.Sections()) {
+        if (!holdsLibrary(key)) continue;
+        for (const char* name : kLibraryKeys)
+            if (settings_.ValueExists(key, name))
+                file.WriteString(key, name, settings_.ReadString(key, name, ""));
+        ++written;
+    }
+    batch.Commit();
+    return written;
+}
+
+size_t MissionStore::importLibrary(const std::string& path) {
+    if (!fsx::fileExists(path)) throw EInOutError("The library file " + path + " cannot be read.");
+    const IniFile file(path);
+    const std::vector<std::string> sections = file.Sections();
+    if (sections.empty() || sections.front() != kLibraryHeader ||
+        file.ReadString(kLibraryHeader, kFormatKey, "") != kFormat)
+        throw EInOutError(path + " is not a library of missions written by this program.");
+    // Everything is checked before anything is written.
+    for (size_t i = 1; i < sections.size(); ++i) {
+        for (const std::string& key : file.ReadSection(sections[i])) {
+            if (!isLibraryKey(key) ||
+                !validValue(text::lowerAscii(key), file.ReadString(sections[i], key, "")))
+                throw EInOutError(path + " is damaged: [" + sections[i] + "] " + key + ".");
+        }
+    }
+    IniBatch batch(settings_);
+    for (size_t i = 1; i < sections.size(); ++i) {
+        const std::string& record = sections[i];
+        for (const char* key : kLibraryKeys) {
+            if (!file.ValueExists(record, key)) continue;
+            const std::string theirs = file.ReadString(record, key, "");
+            const std::string value =
+                settings_.ValueExists(record, key)
+                    ? merged(key, settings_.ReadString(record, key, ""), theirs)
+                    : theirs;
+            if (value != settings_.ReadString(record, key, ""))
+                settings_.WriteString(record, key, value);
+        }
+    }
+    batch.Commit();
+    return sections.size() - 1;
 }
 
 void MissionStore::addPlayTime(const std::string& key, int64_t seconds) {

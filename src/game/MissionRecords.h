@@ -75,6 +75,18 @@ class MissionStore {
     // read again. The old record stays as it is.
     void carryLibrary(Mission& mission, const std::string& from);
 
+    // The library of every record, in a file of its own at `path` (written whole, or not
+    // at all), keyed as the records are: by archive name and size. Returns the number of
+    // missions written.
+    size_t exportLibrary(const std::string& path) const;
+    // Merges the library file at `path` into the records without losing either side: the
+    // finished box, difficulties and tags of both, the later last start, the earlier day
+    // added, the longer play time, both notes, and a rating, author or release date of the
+    // file where the record has none. A file that is not such a library, or is damaged, is
+    // refused with EInOutError (its text says why) and changes nothing. Returns the number
+    // of missions merged.
+    size_t importLibrary(const std::string& path);
+
     IniFile& settings() const { return settings_; }
 
   private:

@@ -1,5 +1,7 @@
 #include "app/ui/TitleReading.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QTimer>
 #include <atomic>
 #include <map>
@@ -10,6 +12,7 @@
 #include "app/AppState.h"
 #include "app/ui/MainForm.h"
 #include "archive/MissionArchive.h"
+#include "archive/ZipArchiver.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "game/MissionRecords.h"
 #include "inspect/MissionCache.h"
@@ -32,13 +35,18 @@ void storeTitle(IniFile& settings, TMissionGrid& grid, int row, const std::strin
     grid.SetMission(row, std::move(mission));
 }
 
-// What the archives seen for the first time say of themselves, read on a thread of its own
-// and kept in their records (never over what the player wrote) a few times a second.
+// What the archives seen for the first time say of themselves, read in the background and
+// kept in their records (never over what the player wrote) a few times a second. ZIP
+// archives go through the engines, which serve the main thread alone: they are read there,
+// a few milliseconds at a time, once the scan has settled and while no engine call runs
+// and the window is free; the others on a thread of their own.
 class FactsReading {
   public:
     explicit FactsReading(TMissionGrid& grid) : grid_(grid) {
         timer_.setInterval(kDeliveryMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] { deliver(); });
+        zipTimer_.setInterval(kZipSliceEveryMs);
+        QObject::connect(&zipTimer_, &QTimer::timeout, [this] { readZipSlice(); });
     }
     ~FactsReading() { stop(); }
     FactsReading(const FactsReading&) = delete;
@@ -46,7 +54,10 @@ class FactsReading {
 
     void start(std::vector<TitleRead> reads) {
         stop();
-        worker_ = std::thread([this, reads = std::move(reads)] {
+        std::vector<TitleRead> others;
+        for (TitleRead& r : reads)
+            (missionArchiveExtension(r.path) == ".zip" ? zips_ : others).push_back(std::move(r));
+        worker_ = std::thread([this, reads = std::move(others)] {
             for (const TitleRead& r : reads) {
                 if (stopping_) break;
                 std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
@@ -56,24 +67,51 @@ class FactsReading {
             }
             finished_ = true;
         });
+        settled_ = QDateTime::currentMSecsSinceEpoch() + kSettleMs;
         timer_.start();
+        if (!zips_.empty()) zipTimer_.start();
     }
 
   private:
+    static constexpr int kSettleMs = 2000;       // after the scan, before the first ZIP
+    static constexpr int kZipSliceEveryMs = 25;  // a slice of ZIP reading this often
+    static constexpr int kZipSliceMs = 8;        // and this long at most
+
     void stop() {
         stopping_ = true;
         if (worker_.joinable()) worker_.join();
         stopping_ = false;
         finished_ = false;
         timer_.stop();
+        zipTimer_.stop();
+        zips_.clear();
         done_.clear();
     }
 
-    // An install under way (the window is disabled then) writes the settings itself: the
-    // facts wait for it.
+    // The window is free for reading: no install under way (the window is disabled then),
+    // no dialog open, no engine call running.
+    static bool windowFree() {
+        return !(mainform && !mainform->isEnabled()) && !QApplication::activeModalWidget() &&
+               !TZipArchiver::EngineBusy();
+    }
+
+    void readZipSlice() {
+        if (QDateTime::currentMSecsSinceEpoch() < settled_ || !windowFree()) return;
+        const qint64 until = QDateTime::currentMSecsSinceEpoch() + kZipSliceMs;
+        while (!zips_.empty() && QDateTime::currentMSecsSinceEpoch() < until) {
+            const TitleRead r = std::move(zips_.back());
+            zips_.pop_back();
+            std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
+            MissionFacts facts = findMissionFacts(*archive);
+            const std::lock_guard<std::mutex> hold(lock_);
+            done_[r.recordKey] = std::move(facts);
+        }
+        if (zips_.empty()) zipTimer_.stop();
+    }
+
     void deliver() {
-        if ((mainform && !mainform->isEnabled()) || !app().settings) return;
-        const bool last = finished_;
+        if (!windowFree() || !app().settings) return;
+        const bool last = finished_ && zips_.empty();
         std::map<std::string, MissionFacts> facts;
         {
             const std::lock_guard<std::mutex> hold(lock_);
@@ -102,7 +140,9 @@ class FactsReading {
     }
 
     TMissionGrid& grid_;
-    QTimer timer_;
+    QTimer timer_, zipTimer_;
+    std::vector<TitleRead> zips_;  // read from the back
+    qint64 settled_ = 0;
     std::thread worker_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> finished_{false};
