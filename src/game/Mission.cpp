@@ -10,6 +10,12 @@ int Mission::markedGame() const {
     return games::known(stored) ? stored : 0;
 }
 
+bool holdsLibrary(const Mission& m) {
+    return m.finished || !m.lastStart.empty() || !m.finishedOn.empty() || m.rating >= 0 ||
+           !m.tags.empty() || !m.comment.empty() || !m.author.empty() || !m.releaseDate.empty() ||
+           m.dateAdded != 0 || m.playSeconds != 0;
+}
+
 std::string recordKeyOf(const std::string& name, const std::string& sizeText) {
     if (!sizeText.empty()) {
         std::string key;

@@ -55,6 +55,10 @@ struct Mission {
     std::string place() const { return dir + name; }
 };
 
+// True when the mission carries anything of the player's library (the finished box, the
+// last start and the library's fields).
+bool holdsLibrary(const Mission& mission);
+
 // The record section of an archive listed as `name` with size `sizeText`: name + "." +
 // size with every "]" removed; a game row's text from its second character, at most 30.
 std::string recordKeyOf(const std::string& name, const std::string& sizeText);

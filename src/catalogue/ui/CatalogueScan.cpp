@@ -287,6 +287,7 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings,
     const std::set<std::string> ownNames = namedWithExtension(archives);
     MissionStore store(settings);
     EarlierVersions earlier(settings, archives);
+    std::vector<std::string> added;
     for (const ArchiveFile& file : archives) {
         const fsx::DirEntry& entry = file.entry;
         // Named with its extension when it shares name and size with an archive of another
@@ -301,15 +302,21 @@ std::vector<TitleRead> addMissionRows(const ScanEnv& env, IniFile& settings,
         const bool titled = store.hasTitle(mission.recordKey);
         const bool seen = mission.dateAdded != 0;
         // A newer version of an archive carries on the library of the one it replaced.
-        if (!seen && !store.holdsLibrary(mission.recordKey))
+        if (!seen && !holdsLibrary(mission))
             if (const std::string from = earlier.of(mission, store); !from.empty())
                 store.carryLibrary(mission, from);
-        if (!seen) store.noteAdded(mission, env.today);
+        // Its day added is written after the listing: writes between reads cost the store
+        // a merge each.
+        if (mission.dateAdded == 0 && env.today > 0) {
+            mission.dateAdded = env.today;
+            added.push_back(mission.recordKey);
+        }
         const std::string key = mission.recordKey;
         const int row = env.grid->AppendMission(std::move(mission));
         if (!titled) untitled.push_back({key, file.dir + entry.name, row});
         if (!seen) firstSeen.push_back({key, file.dir + entry.name, row});
     }
+    for (const std::string& key : added) store.setDateAdded(key, env.today);
     return untitled;
 }
 
