@@ -176,3 +176,57 @@ TEST(MissionStore, LibraryFieldsRoundTrip) {
     store.load(read);
     EXPECT_EQ(read.rating, -1);
 }
+
+// A library exported on one machine merges into another's records without losing either
+// side; a damaged or foreign file is refused and changes nothing.
+TEST(MissionStore, LibraryTravelsByFile) {
+    TempDir dir;
+    IniFile there(dir.file("there.ini"));
+    there.WriteString("Vault.10", "rating", "8");
+    there.WriteString("Vault.10", "tags", "genre:heist, length:long");
+    there.WriteString("Vault.10", "finished", "1");
+    there.WriteString("Vault.10", "date", "45010");
+    there.WriteString("Vault.10", "comment", "Their note");
+    there.WriteString("Vault.10", "type", "2");  // no library: not carried
+    there.WriteString("Only.5", "play time", "60");
+    const std::string file = dir.file("library.ini");
+    EXPECT_EQ(MissionStore(there).exportLibrary(file), 2u);
+
+    IniFile here(dir.file("here.ini"));
+    here.WriteString("Vault.10", "rating", "6");
+    here.WriteString("Vault.10", "tags", "Genre:Heist, misc:dark");
+    here.WriteString("Vault.10", "finished", "0");
+    here.WriteString("Vault.10", "date", "45020");
+    here.WriteString("Vault.10", "comment", "My note");
+    MissionStore store(here);
+    EXPECT_EQ(store.importLibrary(file), 2u);
+    const std::pair<const char*, const char*> merged[] = {
+        {"rating", "6"},
+        {"tags", "Genre:Heist, misc:dark, length:long"},
+        {"finished", "1"},
+        {"date", "45020"},
+        {"comment", "My note\\nTheir note"}};
+    for (const auto& [key, value] : merged)
+        EXPECT_EQ(here.ReadString("Vault.10", key, ""), value) << key;
+    EXPECT_EQ(here.ReadString("Only.5", "play time", ""), "60");
+    EXPECT_FALSE(here.ValueExists("Vault.10", "type"));
+    // Importing the same file again changes nothing more.
+    store.importLibrary(file);
+    EXPECT_EQ(here.ReadString("Vault.10", "comment", ""), "My note\\nTheir note");
+
+    // Damaged files: nothing is written.
+    const std::string before = readFile(here.fileName());
+    const std::string damaged[] = {
+        "[Vault.10]\nrating=9\n",  // no header
+        "[Tallowmere library]\nformat=1\n[Vault.10]\nrating=eleven\n"
+        "[Tallowmere library end]\nmissions=1\n",                            // bad value
+        "[Tallowmere library]\nformat=1\n[Vault.10]\nrating=9\n[X.1]\nrat",  // cut short
+        "\x50\x4b\x03\x04 binary",
+    };
+    for (const std::string& text : damaged) {
+        writeFile(dir.file("bad.ini"), text);
+        EXPECT_THROW(store.importLibrary(dir.file("bad.ini")), EInOutError) << text;
+        EXPECT_EQ(readFile(here.fileName()), before);
+    }
+    EXPECT_THROW(store.importLibrary(dir.file("missing.ini")), EInOutError);
+}

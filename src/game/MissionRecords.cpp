@@ -198,6 +198,9 @@ namespace {
 constexpr const char* kLibraryHeader = "Tallowmere library";
 constexpr const char* kFormatKey = "format";
 constexpr const char* kFormat = "1";
+// Written last, with the number of missions: a file cut short lacks it.
+constexpr const char* kLibraryEnd = "Tallowmere library end";
+constexpr const char* kCountKey = "missions";
 
 bool isLibraryKey(const std::string& name) {
     for (const char* key : kLibraryKeys)
@@ -263,6 +266,7 @@ size_t MissionStore::exportLibrary(const std::string& path) const {
                 file.WriteString(key, name, settings_.ReadString(key, name, ""));
         ++written;
     }
+    file.WriteString(kLibraryEnd, kCountKey, std::to_string(written));
     batch.Commit();
     return written;
 }
@@ -275,7 +279,11 @@ size_t MissionStore::importLibrary(const std::string& path) {
         file.ReadString(kLibraryHeader, kFormatKey, "") != kFormat)
         throw EInOutError(path + " is not a library of missions written by this program.");
     // Everything is checked before anything is written.
-    for (size_t i = 1; i < sections.size(); ++i) {
+    if (sections.size() < 2 || sections.back() != kLibraryEnd ||
+        file.ReadString(kLibraryEnd, kCountKey, "") != std::to_string(sections.size() - 2))
+        throw EInOutError(path + " is damaged: it ends before its last mission.");
+    const size_t missions = sections.size() - 2;
+    for (size_t i = 1; i <= missions; ++i) {
         for (const std::string& key : file.ReadSection(sections[i])) {
             if (!isLibraryKey(key) ||
                 !validValue(text::lowerAscii(key), file.ReadString(sections[i], key, "")))
@@ -283,7 +291,7 @@ size_t MissionStore::importLibrary(const std::string& path) {
         }
     }
     IniBatch batch(settings_);
-    for (size_t i = 1; i < sections.size(); ++i) {
+    for (size_t i = 1; i <= missions; ++i) {
         const std::string& record = sections[i];
         for (const char* key : kLibraryKeys) {
             if (!file.ValueExists(record, key)) continue;
@@ -297,7 +305,11 @@ size_t MissionStore::importLibrary(const std::string& path) {
         }
     }
     batch.Commit();
-    return sections.size() - 1;
+    return missions;
+}
+
+void MissionStore::setDateAdded(const std::string& key, int32_t day) {
+    settings_.WriteInteger(key, kDateAdded, day);
 }
 
 void MissionStore::addPlayTime(const std::string& key, int64_t seconds) {

@@ -64,6 +64,8 @@ class MissionStore {
     void fillFound(Mission& mission, const std::string& author, const std::string& date);
     // The first scan that saw the archive: `day` unless the record has a day already.
     void noteAdded(Mission& mission, int32_t day);
+    // The day added, written as it is.
+    void setDateAdded(const std::string& key, int32_t day);
     // Adds `seconds` of play to the record's play time.
     void addPlayTime(const std::string& key, int64_t seconds);
 
