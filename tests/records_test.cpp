@@ -154,8 +154,7 @@ TEST(MissionStore, LibraryFieldsRoundTrip) {
     store.setAuthor(typed, "Alice");
     store.setFinishedOn(typed, {"Hard", "Expert"});
     store.fillFound(typed, "Someone else", "2003-05-17");
-    store.noteAdded(typed, 46000);
-    store.noteAdded(typed, 47000);
+    store.setDateAdded(typed.recordKey, 46000);
     store.addPlayTime(typed.recordKey, 3);
     store.addPlayTime(typed.recordKey, 4);
     Mission read = missionNamed("Vault", "10");

@@ -161,12 +161,6 @@ void MissionStore::fillFound(Mission& mission, const std::string& author, const 
     if (newDate) setReleaseDate(mission, date);
 }
 
-void MissionStore::noteAdded(Mission& mission, int32_t day) {
-    if (settings_.ValueExists(mission.recordKey, kDateAdded) || day <= 0) return;
-    settings_.WriteInteger(mission.recordKey, kDateAdded, day);
-    mission.dateAdded = day;
-}
-
 namespace {
 
 const char* const kLibraryKeys[] = {kFinished, kLastStart, kFinishedOn,  kRating,    kTags,
@@ -179,9 +173,10 @@ int32_t MissionStore::lastStartDay(const std::string& key) const {
 }
 
 bool MissionStore::holdsLibrary(const std::string& key) const {
-    for (const char* name : kLibraryKeys)
-        if (settings_.ValueExists(key, name)) return true;
-    return false;
+    Mission mission;
+    mission.recordKey = key;
+    load(mission);
+    return ::holdsLibrary(mission);
 }
 
 void MissionStore::carryLibrary(Mission& mission, const std::string& from) {

@@ -62,15 +62,12 @@ class MissionStore {
     // What the mission says of itself (found, not typed): each fills only a field the record
     // does not hold yet, so that the player's correction stays.
     void fillFound(Mission& mission, const std::string& author, const std::string& date);
-    // The first scan that saw the archive: `day` unless the record has a day already.
-    void noteAdded(Mission& mission, int32_t day);
-    // The day added, written as it is.
+    // The day the first scan saw the archive.
     void setDateAdded(const std::string& key, int32_t day);
     // Adds `seconds` of play to the record's play time.
     void addPlayTime(const std::string& key, int64_t seconds);
 
-    // True when the record holds anything of the player's library (the finished box, the
-    // last start and the fields above).
+    // True when the record holds anything of the player's library (::holdsLibrary).
     bool holdsLibrary(const std::string& key) const;
     // A newer version of an archive (same name, another size, the old one gone) carries on
     // the library of the old one's record `from`: copied into `mission`'s record, which is

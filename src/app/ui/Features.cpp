@@ -117,12 +117,8 @@ SelectionEnv selectionEnv() {
     env.rowCount = [&grid] { return grid.RowCount(); };
     env.mission = [&grid](int r) { return grid.MissionAt(r); };
     env.reloadRow = [&grid](int r) {
-        const Mission* listed = grid.MissionAt(r);
-        if (listed == nullptr || !app().settings) return;
-        Mission mission = *listed;
-        MissionStore(*app().settings).load(mission);
-        const bool retitled = mission.title != listed->title;
-        grid.SetMission(r, std::move(mission));
+        if (!app().settings) return;
+        const bool retitled = grid.ReloadMission(r, MissionStore(*app().settings));
         // A title the selection read takes its place in a list sorted by title, once the
         // selection is done (the row stays selected as it moves).
         constexpr int kTitle = columnOf(MissionColumn::Title);

@@ -102,12 +102,7 @@ InstallRequest requestFromMainForm(Tmainform& f, const SelectionHandler& selecti
 
 // The row and the top bar read again after an operation.
 void showOutcome(Tmainform& f, int row) {
-    TMissionGrid& grid = *f.QuestGrid;
-    if (const Mission* listed = grid.MissionAt(row); listed && app().settings) {
-        Mission mission = *listed;
-        MissionStore(*app().settings).load(mission);
-        grid.SetMission(row, std::move(mission));
-    }
+    if (app().settings) f.QuestGrid->ReloadMission(row, MissionStore(*app().settings));
     f.ScanCatalogue(true);
 }
 
@@ -117,10 +112,7 @@ void reloadMission(const std::string& key) {
     TMissionGrid& grid = *mainform->QuestGrid;
     const int row =
         grid.FindMission([&key](const Mission& mission) { return mission.recordKey == key; });
-    if (row == 0) return;
-    Mission mission = *grid.MissionAt(row);
-    MissionStore(*app().settings).load(mission);
-    grid.SetMission(row, std::move(mission));
+    grid.ReloadMission(row, MissionStore(*app().settings));
 }
 
 // After an operation that failed part way: the window shows what is on disk now, as far as

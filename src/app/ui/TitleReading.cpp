@@ -60,10 +60,7 @@ class FactsReading {
         worker_ = std::thread([this, reads = std::move(others)] {
             for (const TitleRead& r : reads) {
                 if (stopping_) break;
-                std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
-                MissionFacts facts = findMissionFacts(*archive);
-                const std::lock_guard<std::mutex> hold(lock_);
-                done_[r.recordKey] = std::move(facts);
+                readOne(r);
             }
             finished_ = true;
         });
@@ -95,16 +92,20 @@ class FactsReading {
                !TZipArchiver::EngineBusy();
     }
 
+    // What the archive of `r` says of itself, handed to the next delivery.
+    void readOne(const TitleRead& r) {
+        std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
+        MissionFacts facts = findMissionFacts(*archive);
+        const std::lock_guard<std::mutex> hold(lock_);
+        done_[r.recordKey] = std::move(facts);
+    }
+
     void readZipSlice() {
         if (QDateTime::currentMSecsSinceEpoch() < settled_ || !windowFree()) return;
         const qint64 until = QDateTime::currentMSecsSinceEpoch() + kZipSliceMs;
         while (!zips_.empty() && QDateTime::currentMSecsSinceEpoch() < until) {
-            const TitleRead r = std::move(zips_.back());
+            readOne(zips_.back());
             zips_.pop_back();
-            std::unique_ptr<MissionArchive> archive = openMissionArchive(r.path);
-            MissionFacts facts = findMissionFacts(*archive);
-            const std::lock_guard<std::mutex> hold(lock_);
-            done_[r.recordKey] = std::move(facts);
         }
         if (zips_.empty()) zipTimer_.stop();
     }

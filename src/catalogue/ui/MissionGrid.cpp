@@ -1,5 +1,7 @@
 #include "catalogue/ui/MissionGrid.h"
 
+#include "game/MissionRecords.h"
+
 std::string missionCellText(const Mission& mission, MissionColumn column) {
     switch (column) {
         case MissionColumn::Game:
@@ -61,6 +63,16 @@ void TMissionGrid::SetMission(int row, Mission mission) {
     if (MissionAt(row) == nullptr) return;
     missions_[RowTag(row) - 1] = std::move(mission);
     showRow(row);
+}
+
+bool TMissionGrid::ReloadMission(int row, const MissionStore& store) {
+    const Mission* listed = MissionAt(row);
+    if (listed == nullptr) return false;
+    Mission mission = *listed;
+    store.load(mission);
+    const bool retitled = mission.title != listed->title;
+    SetMission(row, std::move(mission));
+    return retitled;
 }
 
 int TMissionGrid::FindMission(const std::function<bool(const Mission&)>& match) const {

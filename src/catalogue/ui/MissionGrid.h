@@ -11,6 +11,8 @@
 #include "catalogue/ui/StringGridEx.h"
 #include "game/Mission.h"
 
+class MissionStore;
+
 // The columns, in their order on screen.
 enum class MissionColumn { Game, Title, Name, Folder, Size, Finished, LastStart, Count };
 
@@ -41,6 +43,8 @@ class TMissionGrid : public TStringGridEx {
     const Mission* SelectedMission() const { return MissionAt(Row()); }
     // Replaces the mission of `row` and shows it.
     void SetMission(int row, Mission mission);
+    // Reads the record of `row`'s mission again and shows it; true when its title changed.
+    bool ReloadMission(int row, const MissionStore& store);
     // The first data row whose mission `match` accepts; 0 when none.
     int FindMission(const std::function<bool(const Mission&)>& match) const;
     // Number of data rows that are missions (game rows left out).
