@@ -130,7 +130,7 @@ bool IsNumericColumn(const std::vector<std::vector<std::string>>& rows, int firs
 }
 
 std::vector<int> SortOrder(const std::vector<std::vector<std::string>>& rows, int first, int last,
-                           int col, bool numeric, SortDirType dir) {
+                           int col, bool numeric, SortDirType dir, const SortTextKey& textKey) {
     if (first < 0 || last >= static_cast<int>(rows.size()) || first > last) return {};
     if (numeric) {
         return orderBy<double>(rows, first, last, col, dir, [](const std::string& c) {
@@ -141,8 +141,8 @@ std::vector<int> SortOrder(const std::vector<std::vector<std::string>>& rows, in
     }
     // std::string compares through char_traits<char>, i.e. as unsigned bytes (memcmp), and a
     // prefix comes before the longer text.
-    return orderBy<std::string>(rows, first, last, col, dir, [](const std::string& c) {
-        std::string k = c;
+    return orderBy<std::string>(rows, first, last, col, dir, [&textKey](const std::string& c) {
+        std::string k = textKey ? textKey(c) : c;
         for (char& ch : k)
             if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         return k;
@@ -150,10 +150,10 @@ std::vector<int> SortOrder(const std::vector<std::vector<std::string>>& rows, in
 }
 
 std::vector<int> SortRowRange(std::vector<std::vector<std::string>>& rows, int first, int last,
-                              int col, SortDirType dir) {
+                              int col, SortDirType dir, const SortTextKey& textKey) {
     if (first < 0 || last >= static_cast<int>(rows.size()) || first > last) return {};
     const bool numeric = IsNumericColumn(rows, first, last, col);
-    const std::vector<int> order = SortOrder(rows, first, last, col, numeric, dir);
+    const std::vector<int> order = SortOrder(rows, first, last, col, numeric, dir, textKey);
     std::vector<std::vector<std::string>> moved(order.size());
     std::vector<int> newRow(order.size());
     for (size_t i = 0; i < order.size(); ++i) {

@@ -2,6 +2,7 @@
 // Sorting of grid rows by one column: numeric when every cell of the column converts to a
 // number (an empty cell counting as -999999999), text otherwise.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,13 +27,15 @@ bool IsNumericColumn(const std::vector<std::vector<std::string>>& rows, int firs
 // number of the row that goes to row first + i. Numeric or text keys as `numeric` says;
 // text keys are compared upper-cased (a-z only), byte by byte as unsigned bytes. Rows with
 // equal keys are ordered by their cells in column order (byte-wise), so the result does not
-// depend on the rows' former order; Descending is the exact reverse of Ascending.
+// depend on the rows' former order; Descending is the exact reverse of Ascending. A text
+// key is `textKey` of the cell when given.
+using SortTextKey = std::function<std::string(const std::string& cell)>;
 std::vector<int> SortOrder(const std::vector<std::vector<std::string>>& rows, int first, int last,
-                           int col, bool numeric, SortDirType dir);
+                           int col, bool numeric, SortDirType dir, const SortTextKey& textKey = {});
 
 // Sorts rows first..last of `rows` in place by column `col` (numeric when IsNumericColumn),
 // moving every row once. Returns, for each former row number first..last, its new row
 // number (index = former row - first). Does nothing (and returns an empty list) when the
 // range is empty or out of bounds.
 std::vector<int> SortRowRange(std::vector<std::vector<std::string>>& rows, int first, int last,
-                              int col, SortDirType dir);
+                              int col, SortDirType dir, const SortTextKey& textKey = {});

@@ -16,8 +16,31 @@ class IniFile;
 // catalogue scan reads in the background; 195-199 the directory chooser; 200-204 the setup
 // dialog's captions with keys of their own (OK, Cancel, Thief 2's folder box, the command
 // labels); 205 the grid's sort menu; 206-211 saved games kept and brought back; 212 a mission
-// without a read-me.
-inline constexpr int kLanguageSlotCount = 216;
+// without a read-me; 217-259 the player's library (named below), 260-269 screenshots,
+// 270-289 the filter panel.
+inline constexpr int kLanguageSlotCount = 289;
+
+// The library's texts: column titles (in column order), the finished box without a
+// difficulty, the panel, the grid menu's library commands and their messages.
+namespace libraryslot {
+inline constexpr int kFinishedOn = 217;  // ... 224: the library's column titles
+inline constexpr int kUnknown = 225;
+inline constexpr int kNotes = 226;
+inline constexpr int kMarkFinishedOn = 227;
+inline constexpr int kRate = 228;
+inline constexpr int kNoRating = 229;
+inline constexpr int kAddTag = 230;
+inline constexpr int kRemoveTag = 231;
+inline constexpr int kTagToAdd = 232;
+inline constexpr int kExport = 233;
+inline constexpr int kImport = 234;
+inline constexpr int kFileType = 235;
+inline constexpr int kExported = 236;
+inline constexpr int kImported = 237;
+inline constexpr int kNotImported = 238;
+inline constexpr int kLibrary = 239;
+inline constexpr int kNotFinished = 240;
+}  // namespace libraryslot
 
 // Slots 1..kLanguageSlotCount; slot 0 is not used.
 using LanguageTexts = std::array<std::string, kLanguageSlotCount + 1>;

@@ -27,7 +27,8 @@ namespace {
 unsigned g_fullScans = 0;
 
 // Column titles, by column (the finished box's caption without its key).
-constexpr int kTitleSlots[columnOf(MissionColumn::Count)] = {78, 75, 77, 79, 76, 14, 80};
+constexpr int kTitleSlots[columnOf(MissionColumn::Count)] = {
+    78, 75, 77, 79, 76, 14, 80, libraryslot::kFinishedOn, 218, 219, 220, 221, 222, 223, 224};
 
 // The first row whose mission's `field`, passed through `form`, equals `value` without
 // regard to case; 0 when there is none.
@@ -329,7 +330,7 @@ void finishGrid(const ScanEnv& env, IniFile& settings) {
     grid.SetColumnTitles(titles);
     grid.SortMenuTitle = text::display(slot(205));
     grid.AutoSizeColumns(QuestGridCellText);
-    grid.ApplyColumnFlags(settings::get(&settings, settings::columns));
+    grid.ApplyColumnFlags(missionColumnFlags(settings::get(&settings, settings::columns)));
     grid.SortIndex = columnOf(MissionColumn::Title);
     grid.SortRows();
     if (env.setCaption)

@@ -1,6 +1,17 @@
 #include "catalogue/ui/MissionGrid.h"
 
+#include "catalogue/LibraryFilter.h"
 #include "game/MissionRecords.h"
+
+namespace {
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+}  // namespace
 
 std::string missionCellText(const Mission& mission, MissionColumn column) {
     switch (column) {
@@ -18,14 +29,45 @@ std::string missionCellText(const Mission& mission, MissionColumn column) {
             return mission.finished ? "F" : "";
         case MissionColumn::LastStart:
             return mission.lastStart;
+        case MissionColumn::FinishedOn:
+            return !mission.finishedOn.empty() ? joined(mission.finishedOn)
+                   : mission.finished          ? "?"
+                                               : "";
+        case MissionColumn::Rating:
+            return mission.rating >= 0 ? std::to_string(mission.rating) : "";
+        case MissionColumn::Tags:
+            return joined(mission.tags);
+        case MissionColumn::Author:
+            return mission.author;
+        case MissionColumn::ReleaseDate:
+            return mission.releaseDate;
+        case MissionColumn::DateAdded:
+            return mission.dateAdded > 0 ? std::to_string(mission.dateAdded) : "";
+        case MissionColumn::PlayTime:
+            return mission.playSeconds > 0 ? std::to_string(mission.playSeconds) : "";
+        case MissionColumn::Format:
+            return mission.gameRow || mission.format.empty() ? "" : mission.format.substr(1);
         case MissionColumn::Count:
             break;
     }
     return std::string();
 }
 
+std::string missionColumnFlags(const std::string& stored) {
+    constexpr int kFirstLibraryColumn = columnOf(MissionColumn::FinishedOn);
+    std::string flags = stored.substr(0, columnOf(MissionColumn::Count));
+    for (int c = static_cast<int>(flags.size()); c < columnOf(MissionColumn::Count); ++c)
+        flags += c < kFirstLibraryColumn ? '1' : '0';
+    return flags;
+}
+
+std::string missionSortText(int col, const std::string& cell) {
+    return col == columnOf(MissionColumn::Title) ? titleSortKey(cell).toStdString() : cell;
+}
+
 TMissionGrid::TMissionGrid(QWidget* parent) : TStringGridEx(parent) {
     SetColCount(columnOf(MissionColumn::Count));
+    SortText = missionSortText;
 }
 
 void TMissionGrid::BeginMissions() {

@@ -13,8 +13,26 @@
 
 class MissionStore;
 
-// The columns, in their order on screen.
-enum class MissionColumn { Game, Title, Name, Folder, Size, Finished, LastStart, Count };
+// The columns, in their order on screen. The library's columns come after the first seven
+// and are hidden until the player shows them (missionColumnFlags).
+enum class MissionColumn {
+    Game,
+    Title,
+    Name,
+    Folder,
+    Size,
+    Finished,
+    LastStart,
+    FinishedOn,
+    Rating,
+    Tags,
+    Author,
+    ReleaseDate,
+    DateAdded,
+    PlayTime,
+    Format,
+    Count
+};
 
 inline constexpr int columnOf(MissionColumn c) {
     return static_cast<int>(c);
@@ -22,8 +40,19 @@ inline constexpr int columnOf(MissionColumn c) {
 
 // The text a column holds for `mission`: the game mark's code (a game row's game and "0",
 // a mission's stored type and "1"), the title, the name, the folder, the size in bytes,
-// "F" when finished, the day number of the last start.
+// "F" when finished, the day number of the last start; the difficulties finished on (or
+// "?" when finished on none named), the rating 0..10, the tags, the author, the release
+// date, the day number the archive was added, the seconds played (each empty when not
+// known), the archive's extension. Numbers stay numbers, so that their columns sort as such.
 std::string missionCellText(const Mission& mission, MissionColumn column);
+
+// The column flags to apply ("1" shown, "0" hidden per column): the stored ones, and for a
+// column they do not cover yet its default (the library's columns hidden).
+std::string missionColumnFlags(const std::string& stored);
+
+// The key a column's text sorts by: a title without its leading article ("The", "Der",
+// "La", ...); other columns by their text.
+std::string missionSortText(int col, const std::string& cell);
 
 class TMissionGrid : public TStringGridEx {
     Q_OBJECT

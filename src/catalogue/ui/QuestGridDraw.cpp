@@ -138,10 +138,40 @@ QString DateCellText(const std::string& cell, const QLocale& locale) {
     return s.isEmpty() ? text::display(cell) : s;
 }
 
+QString RatingStarsText(const std::string& cell) {
+    int64_t rating = 0;
+    if (!CellToInt64(cell, rating) || rating < 0 || rating > 10) return QString();
+    QString stars;
+    for (int64_t star = 0; star < 5; ++star) {
+        const int64_t left = rating - 2 * star;
+        stars += left >= 2 ? QChar(0x2605) : left == 1 ? QChar(0x00BD) : QChar(0x2606);
+    }
+    return stars;
+}
+
+QString PlayTimeText(const std::string& cell) {
+    int64_t seconds = 0;
+    if (!CellToInt64(cell, seconds) || seconds < 0) return text::display(cell);
+    const int64_t minutes = std::max<int64_t>(1, (seconds + 30) / 60);
+    return QStringLiteral("%1:%2").arg(minutes / 60).arg(minutes % 60, 2, 10, QChar('0'));
+}
+
 QString QuestGridCellText(int col, const std::string& cell) {
-    if (col == columnOf(MissionColumn::Size)) return SizeCellText(cell);
-    if (col == columnOf(MissionColumn::LastStart)) return DateCellText(cell);
-    return text::display(cell);
+    switch (static_cast<MissionColumn>(col)) {
+        case MissionColumn::Size:
+            return SizeCellText(cell);
+        case MissionColumn::LastStart:
+        case MissionColumn::DateAdded:
+            return DateCellText(cell);
+        case MissionColumn::Rating:
+            return RatingStarsText(cell);
+        case MissionColumn::PlayTime:
+            return cell.empty() ? QString() : PlayTimeText(cell);
+        case MissionColumn::FinishedOn:
+            return cell == "?" ? text::display(slot(libraryslot::kUnknown)) : text::display(cell);
+        default:
+            return text::display(cell);
+    }
 }
 
 void QuestGridDrawCell(TMissionGrid* grid, int col, int row, const QRect& rect, QPainter& painter,
@@ -184,9 +214,11 @@ void QuestGridDrawCell(TMissionGrid* grid, int col, int row, const QRect& rect, 
             drawImage(painter, rect, images.finished);
             break;
         case MissionColumn::LastStart:
+        case MissionColumn::DateAdded:
+        case MissionColumn::PlayTime:
             if (cell.empty()) break;
             painter.fillRect(rect, fill);
-            drawRightAligned(painter, rect, DateCellText(cell));
+            drawRightAligned(painter, rect, QuestGridCellText(col, cell));
             break;
         default:
             break;

@@ -39,7 +39,14 @@ bool CellToInt64(const std::string& cell, int64_t& out);
 QString SizeCellText(const std::string& cell, const QLocale& locale = QLocale());
 QString DateCellText(const std::string& cell, const QLocale& locale = QLocale());
 
-// The text a data cell of column `col` shows (sizes and dates formatted as above).
+// A rating 0..10 as five stars with halves ("★★★½☆" for 7); empty for a text that is no
+// rating.
+QString RatingStarsText(const std::string& cell);
+// Seconds as hours and minutes, "h:mm" ("1:05", "0:01" for anything under two minutes).
+QString PlayTimeText(const std::string& cell);
+
+// The text a data cell of column `col` shows (sizes and dates formatted as above, ratings in
+// stars, play time in hours and minutes, a finished box without a difficulty as "Unknown").
 QString QuestGridCellText(int col, const std::string& cell);
 
 // The mission grid's cell-drawing event (call after the grid's default drawing).

@@ -125,11 +125,11 @@ class StringGridModel : public QAbstractTableModel {
         }
     }
     // Sorts the data rows; persistent indexes (current cell, selection) follow their rows.
-    void sortRows(int col, SortDirType dir) {
+    void sortRows(int col, SortDirType dir, const SortTextKey& textKey) {
         const int last = static_cast<int>(rows.size()) - 1;
         if (last < 1) return;
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        const std::vector<int> newRow = SortRowRange(rows, 1, last, col, dir);
+        const std::vector<int> newRow = SortRowRange(rows, 1, last, col, dir, textKey);
         const std::vector<uint8_t> before = marks;
         const std::vector<size_t> tagsBefore = tags;
         for (size_t i = 0; i < newRow.size(); ++i) {
@@ -284,7 +284,7 @@ TStringGridEx::TStringGridEx(QWidget* parent)
     setModel(model_);
     setItemDelegate(new GridCellDelegate(this));
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDragEnabled(false);
     setTabKeyNavigation(false);
@@ -385,6 +385,22 @@ void TStringGridEx::SetRowTag(int row, size_t tag) {
 int TStringGridEx::Row() const {
     const QModelIndex i = currentIndex();
     return i.isValid() ? i.row() + 1 : 0;
+}
+
+std::vector<int> TStringGridEx::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedRows()) rows.push_back(i.row() + 1);
+    if (rows.empty() && Row() > 0) rows.push_back(Row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TStringGridEx::SetCurrentRowInSelection(int row) {
+    if (row < 1 || row >= RowCount()) return;
+    const QModelIndex cur = currentIndex();
+    selectionModel()->setCurrentIndex(
+        model_->index(row - 1, cur.isValid() ? cur.column() : firstVisibleColumn()),
+        QItemSelectionModel::NoUpdate);
 }
 
 int TStringGridEx::firstVisibleColumn() const {
@@ -656,7 +672,10 @@ void TStringGridEx::SortRows() {
     BusyCursor busy;
     const int before = Row();
     const int beforeCol = before > 0 ? currentIndex().column() : -1;
-    model_->sortRows(SortIndex, SortDirection);
+    SortTextKey textKey;
+    if (SortText)
+        textKey = [this, col = SortIndex](const std::string& cell) { return SortText(col, cell); };
+    model_->sortRows(SortIndex, SortDirection, textKey);
     // The current index followed its row; select that row as a whole again.
     if (before > 0) {
         const int now = Row();

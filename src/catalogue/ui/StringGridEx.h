@@ -57,6 +57,11 @@ class TStringGridEx : public QTableView {
     // OnSelectCell; a row out of range clears the selection.
     int Row() const;
     void SetRow(int row);
+    // The selected data rows in ascending order: those Ctrl and Shift added to the current
+    // row as well (the current row alone when nothing else is selected); empty when none.
+    std::vector<int> SelectedRows() const;
+    // Makes `row` the current row and keeps the other selected rows selected.
+    void SetCurrentRowInSelection(int row);
 
     int ColWidth(int col) const;           // -1 = hidden
     void SetColWidth(int col, int width);  // below 0 hides
@@ -89,6 +94,9 @@ class TStringGridEx : public QTableView {
 
     int SortIndex = 0;
     SortDirType SortDirection = SortDirType::Ascending;
+    // The text a column's cell sorts by when the column sorts as text; the cell itself when
+    // not set.
+    std::function<std::string(int col, const std::string& cell)> SortText;
 
     // The column menu (created with the grid, filled by ApplyColumnFlags): one entry a
     // column, then the sort submenu (titled SortMenuTitle when the menu is filled) with one
