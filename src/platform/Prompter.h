@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class PromptIcon { None, Information, Warning, Error, Question };
@@ -41,6 +42,19 @@ class Prompter {
 
     // Runs a modal dialog and returns its result.
     virtual int runModal(ModalDialog& dialog) = 0;
+
+    // Asks for a line of text, `text` its start: true when confirmed, `text` then holding
+    // what was typed. `suggestions` complete what is typed. Cancelled by default.
+    virtual bool line(const std::string& /*title*/, const std::string& /*prompt*/,
+                      std::string& /*text*/, const std::vector<std::string>& /*suggestions*/) {
+        return false;
+    }
+    // Asks for a file to write (`save`) or to read: its path, empty when cancelled.
+    // `filter` is a file type as "Name (*.ext)"; `suggested` the path offered first.
+    virtual std::string file(bool /*save*/, const std::string& /*title*/,
+                             const std::string& /*filter*/, const std::string& /*suggested*/) {
+        return std::string();
+    }
 
     // Lets pending window events run (repaint, input). No-op without a window system.
     virtual void processEvents() {}

@@ -103,6 +103,10 @@ class ScriptedPrompter : public Prompter {
     std::vector<PasswordPrompt> passwordPrompts;
     std::deque<std::pair<bool, std::string>> passwords;  // next password answers
 
+    // Next answers of line() (false: cancelled) and file() (empty: cancelled).
+    std::deque<std::pair<bool, std::string>> lines;
+    std::deque<std::string> files;
+
     // Handlers by dialog name; a dialog without one returns 0 (cancelled).
     std::map<std::string, std::function<int(ModalDialog&)>> dialogs;
     std::vector<std::string> dialogsRun;
@@ -116,6 +120,20 @@ class ScriptedPrompter : public Prompter {
                          const std::string& caption, PromptResult defaultButton) override;
     bool password(const std::string& title, const std::string& prompt, std::string& text) override;
     int runModal(ModalDialog& dialog) override;
+    bool line(const std::string&, const std::string&, std::string& text,
+              const std::vector<std::string>&) override {
+        if (lines.empty()) return false;
+        const auto [ok, typed] = lines.front();
+        lines.pop_front();
+        if (ok) text = typed;
+        return ok;
+    }
+    std::string file(bool, const std::string&, const std::string&, const std::string&) override {
+        if (files.empty()) return std::string();
+        std::string path = files.front();
+        files.pop_front();
+        return path;
+    }
     void processEvents() override {
         ++processEventsCalls;
         if (onProcessEvents) onProcessEvents();

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include "app/AppState.h"
+#include "app/ui/LibraryPanel.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
@@ -519,6 +521,161 @@ TEST_F(Catalogue, AnUpdatedArchiveKeepsItsLibrary) {
     }
 }
 
+// The library's columns show what the records hold and sort by it, numbers as numbers and
+// titles without their article; they are hidden until the player shows one, which stays.
+TEST_F(Catalogue, LibraryColumnsSortByWhatTheyHold) {
+    using Record = std::vector<std::pair<const char*, const char*>>;
+    const std::pair<const char*, Record> held[] = {
+        {"A",
+         {{"title", "The Zebra"},
+          {"rating", "10"},
+          {"tags", "genre:heist"},
+          {"author", "Cid"},
+          {"release date", "2004-01-01"},
+          {"date added", "45000"},
+          {"play time", "30"},
+          {"finished", "1"}}},
+        {"B",
+         {{"title", "Apple"},
+          {"rating", "3"},
+          {"author", "alice"},
+          {"release date", "1999"},
+          {"date added", "46000"},
+          {"play time", "7200"},
+          {"finished", "1"},
+          {"finished on", "Expert"}}},
+        {"C",
+         {{"title", "Der Bau"},
+          {"rating", "0"},
+          {"tags", "length:short"},
+          {"author", "Bob"},
+          {"play time", "600"}}},
+    };
+    for (const auto& [name, record] : held) {
+        const std::string path = mission(std::string(name) + ".zip");
+        const std::string key = std::string(name) + "." + std::to_string(fsx::fileSize(path));
+        for (const auto& [k, v] : record) settings().WriteString(key, k, v);
+    }
+    form->ScanCatalogue(false);
+    const auto order = [&] {
+        std::string names;
+        for (int r = 1; r < grid().RowCount(); ++r)
+            if (!grid().MissionAt(r)->gameRow) names += grid().MissionAt(r)->name;
+        return names;
+    };
+    // C has no day added in its record: the scan gives it today's.
+    const std::pair<MissionColumn, const char*> sorted[] = {
+        {MissionColumn::Title, "BCA"},       {MissionColumn::Rating, "CBA"},
+        {MissionColumn::Tags, "BAC"},        {MissionColumn::Author, "BCA"},
+        {MissionColumn::ReleaseDate, "CBA"}, {MissionColumn::DateAdded, "ABC"},
+        {MissionColumn::PlayTime, "ACB"},    {MissionColumn::FinishedOn, "CAB"},
+    };
+    for (const auto& [column, expected] : sorted) {
+        SCOPED_TRACE(columnOf(column));
+        grid().SortIndex = -1;
+        grid().SortByColumn(columnOf(column));
+        EXPECT_EQ(order(), expected);
+        // Hidden until shown.
+        EXPECT_EQ(grid().ColWidth(columnOf(column)) < 0, column != MissionColumn::Title);
+    }
+    const Mission& b = *grid().MissionAt(rowOf("B"));
+    EXPECT_EQ(QuestGridCellText(columnOf(MissionColumn::Rating),
+                                missionCellText(b, MissionColumn::Rating)),
+              QString::fromUtf8("\u2605\u00BD\u2606\u2606\u2606"));
+    EXPECT_EQ(QuestGridCellText(columnOf(MissionColumn::PlayTime),
+                                missionCellText(b, MissionColumn::PlayTime)),
+              "2:00");
+
+    const int rating = columnOf(MissionColumn::Rating);
+    grid().ToggleColumn(grid().ColumnMenu()->actions().at(rating));
+    form->ScanCatalogue(false);
+    EXPECT_GE(grid().ColWidth(rating), 0);
+    EXPECT_LT(grid().ColWidth(columnOf(MissionColumn::Tags)), 0);
+}
+
+// The grid menu's library commands act on every selected mission at once, and the library
+// travels in a file of its own: a damaged one is refused and changes nothing.
+TEST_F(Catalogue, LibraryCommandsActOnEverySelectedMission) {
+    for (const char* name : {"A.zip", "B.zip", "C.zip"}) mission(name);
+    form->ScanCatalogue(false);
+    select(rowOf("A"));
+    grid().SetRow(rowOf("A"));
+    grid().selectionModel()->select(grid().model()->index(rowOf("C") - 1, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const auto command = [&](const char* menuName, const QString& text) {
+        emit form->GridMenu->aboutToShow();
+        QMenu* menu = form->GridMenu->findChild<QMenu*>(menuName);
+        for (QAction* a : menu ? menu->actions() : form->GridMenu->actions())
+            if (a->text() == text || a->objectName() == text) return a->trigger();
+        ADD_FAILURE() << menuName << " " << text.toStdString();
+    };
+    prompts.lines.push_back({true, "genre:heist, misc:x"});
+    command("", "addtagaction");
+    command("ratemenu", RatingStarsText("8"));
+    command("finishedonmenu", "Expert");
+    command("removetagmenu", "misc:x");
+    const struct {
+        const char* name;
+        int rating;
+        std::vector<std::string> tags, finishedOn;
+    } expected[] = {{"A", 8, {"genre:heist"}, {"Expert"}},
+                    {"B", -1, {}, {}},
+                    {"C", 8, {"genre:heist"}, {"Expert"}}};
+    const auto check = [&] {
+        for (const auto& e : expected) {
+            SCOPED_TRACE(e.name);
+            Mission m = *grid().MissionAt(rowOf(e.name));
+            MissionStore(settings()).load(m);
+            EXPECT_EQ(m.rating, e.rating);
+            EXPECT_EQ(m.tags, e.tags);
+            EXPECT_EQ(m.finishedOn, e.finishedOn);
+            EXPECT_EQ(m.finished, !e.finishedOn.empty());
+        }
+    };
+    check();
+
+    const std::string file = dir.path() + "mine.tmlibrary";
+    prompts.files.push_back(file);
+    command("", "exportlibraryaction");
+    ASSERT_TRUE(fsx::fileExists(file));
+    std::string text = readFile(file);
+    dir.write("cut.tmlibrary", text.substr(0, text.find("[Tallowmere library end]")));
+    prompts.files.push_back(dir.path() + "cut.tmlibrary");
+    const size_t shown = prompts.messages.size();
+    command("", "importlibraryaction");
+    ASSERT_EQ(prompts.messages.size(), shown + 1);
+    EXPECT_EQ(prompts.messages.back().icon, PromptIcon::Error);
+    check();
+}
+
+// The panel writes what the player changes into the mission's record: stars in halves, the
+// difficulty finished on (and with it the finished box), the author, and the notes when he
+// moves on to another mission.
+TEST_F(Catalogue, ThePanelWritesWhatThePlayerChanges) {
+    for (const char* name : {"A.zip", "B.zip"}) mission(name);
+    form->ScanCatalogue(false);
+    form->show();
+    select(rowOf("A"));
+    grid().SetRow(rowOf("A"));
+    LibraryPanel& panel = *form->Library;
+    QTest::mouseClick(panel.Rating, Qt::LeftButton, {}, QPoint(2 * 20 + 4, 9));  // 2.5 stars
+    panel.findChild<QCheckBox*>("FinishedOnHard")->click();
+    panel.AuthorEdit->setText("Dana");
+    emit panel.AuthorEdit->editingFinished();
+    panel.CommentEdit->setPlainText("first\nsecond");
+    select(rowOf("B"));
+    grid().SetRow(rowOf("B"));
+    Mission a = *grid().MissionAt(rowOf("A"));
+    MissionStore(settings()).load(a);
+    EXPECT_EQ(a.rating, 5);
+    EXPECT_EQ(a.finishedOn, std::vector<std::string>{"Hard"});
+    EXPECT_TRUE(a.finished);
+    EXPECT_EQ(a.author, "Dana");
+    EXPECT_EQ(a.comment, "first\nsecond");
+    EXPECT_FALSE(form->finished->isChecked());  // B's box
+    EXPECT_EQ(panel.AuthorEdit->text(), "");
+}
+
 // Titles in every code page show right after the first scan, .7z ones read in the background,
 // and the filter finds them; a title stored as 8-bit text by an earlier version shows decoded
 // too, and a second scan reads no archive for its titles.
@@ -780,7 +937,7 @@ TEST_F(Catalogue, KeyboardFindsSortsAndOpensTheColumnMenu) {
         EXPECT_TRUE(g.ColumnMenu()->actions().contains(g.SortMenu()->menuAction()));
         g.ColumnMenu()->hide();
     }
-    ASSERT_EQ(g.SortMenu()->actions().size(), 7);
+    ASSERT_EQ(g.SortMenu()->actions().size(), columnOf(MissionColumn::Count));
     g.SortMenu()->actions()[6]->trigger();
     EXPECT_EQ(g.SortIndex, 6);
 

@@ -19,6 +19,7 @@
 #include "app/Operations.h"
 #include "app/Selection.h"
 #include "app/ui/InstallWiring.h"
+#include "app/ui/LibraryCommands.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
@@ -145,6 +146,7 @@ void selectRow(int col, int row) {
     env.progress = progress.get();
     g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, env);
     showPanel();
+    showLibraryPanel(*mainform, row);
     showRemoveCommand(row);
 }
 
@@ -306,8 +308,13 @@ void InstallFeatureHooks() {
         const Mission* listed = grid.MissionAt(row);
         if (listed == nullptr || !app().settings) return;
         Mission mission = *listed;
-        MissionStore(*app().settings).setFinished(mission, mainform->finished->isChecked());
+        MissionStore store(*app().settings);
+        const bool checked = mainform->finished->isChecked();
+        // Not finished at all is finished on no difficulty either.
+        if (!checked && !mission.finishedOn.empty()) store.setFinishedOn(mission, {});
+        store.setFinished(mission, checked);
         grid.SetMission(row, std::move(mission));
-        g_panel.finished = mainform->finished->isChecked();
+        g_panel.finished = checked;
+        showLibraryPanel(*mainform);
     };
 }

@@ -27,6 +27,8 @@
 
 #include "app/AppState.h"
 #include "app/StartUp.h"
+#include "app/ui/LibraryCommands.h"
+#include "app/ui/LibraryPanel.h"
 #include "app/ui/MainFormFilter.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
@@ -205,6 +207,7 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     small.setPixelSize(11);
     setFont(small);
     createControls();
+    installLibrary(*this);
     Zip = std::make_unique<TZipArchiver>();
     Zip2 = std::make_unique<TZipArchiver>();
     setUpArchiver(*Zip);
@@ -272,9 +275,10 @@ void Tmainform::createControls() {
     createSplitHandles();
     // Tab goes as the window is read: the filter above the grid, the grid, the panel beside
     // it, the read-me, the finished box and the commands.
-    QWidget* const chain[] = {FilterEdit,        QuestGrid,    LanguageCombo, PasswordButton,
-                              questMemo,         finished,     playbutton,    dromedbutton,
-                              installonlybutton, removebutton, SetupButton,   AboutButton};
+    QWidget* const chain[] = {FilterEdit,   QuestGrid,         LanguageCombo, PasswordButton,
+                              questMemo,    Library,           finished,      playbutton,
+                              dromedbutton, installonlybutton, removebutton,  SetupButton,
+                              AboutButton};
     for (size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 }
 
@@ -387,6 +391,8 @@ void Tmainform::createMemoAndCommands() {
         questMemo->setPalette(pal);
     }
 
+    Library = new LibraryPanel(this);
+
     finished = new QCheckBox(this);
     finished->setObjectName("finished");
     finished->resize(65, 17);
@@ -472,6 +478,7 @@ void Tmainform::ApplyLanguage() {
     caption(SetupButton, 72);
     hint(SetupButton, 67);
     FilterEdit->setPlaceholderText(text::display(slot(104)));
+    applyLibraryLanguage(*this);
     applyInterfaceLocale();
     QuestGrid->viewport()->update();  // dates and sizes as the language writes them
 }
@@ -564,7 +571,7 @@ void Tmainform::FormResize() {
     const int panel2Top = h - kStatusBarHeight - kPanel2Height;
     Panel2->setGeometry(0, panel2Top, w, kPanel2Height);
     const int memoTop = kCurrentBarHeight + panel1Height;
-    questMemo->setGeometry(0, memoTop, w, std::max(0, panel2Top - memoTop));
+    const int memoHeight = std::max(0, panel2Top - memoTop);
 
     // Inside Panel1: Panel3 on the right, the grid fills the rest.
     const int innerHeight = std::max(0, panel1Height - 2 * kBevel);
@@ -572,6 +579,9 @@ void Tmainform::FormResize() {
         std::clamp(panelWidth_, kPanel3Width, std::max(kPanel3Width, w - kNarrowestList));
     const int panel3Left = std::max(kBevel, w - kBevel - panelWidth);
     Panel3->setGeometry(panel3Left, kBevel, panelWidth, innerHeight);
+    // The read-me below the grid, the library below the panel.
+    questMemo->setGeometry(0, memoTop, panel3Left, memoHeight);
+    Library->setGeometry(panel3Left, memoTop, w - panel3Left, memoHeight);
     Questinfo->resize(panelWidth - 18, Questinfo->height());
     noteslabel->resize(panelWidth - 24, noteslabel->height());
     // The filter field above the grid.
@@ -616,6 +626,7 @@ void Tmainform::RestoreWindowGeometry() {
 }
 
 void Tmainform::FormClose() {
+    Library->commitTyped();
     deleteEditorScripts();
     if (remembersWindowGeometry()) SaveWindowGeometry();
     saveColumnWidths(*QuestGrid);
@@ -682,7 +693,13 @@ void Tmainform::QuestGridContextMenu(const QPoint& pos) {
         bool canSelect = true;
         QuestGridSelectCell(QuestGrid, index.column(), row, canSelect);
         if (!canSelect) return;
-        QuestGrid->SetRow(row);
+        // A click on one of several selected rows keeps them selected, for the library's
+        // commands that act on them all.
+        const std::vector<int> selected = QuestGrid->SelectedRows();
+        if (std::find(selected.begin(), selected.end(), row) != selected.end())
+            QuestGrid->SetCurrentRowInSelection(row);
+        else
+            QuestGrid->SetRow(row);
     }
     GridMenu->popup(QuestGrid->viewport()->mapToGlobal(pos));
 }

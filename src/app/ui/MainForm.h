@@ -25,6 +25,7 @@ class QPainter;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
+class LibraryPanel;
 class ReadmeView;
 class TStringGridEx;
 class TMissionGrid;
@@ -99,6 +100,8 @@ class Tmainform : public QWidget {
     QFrame* OrigPanel;
     QCheckBox* finished;
     ReadmeView* questMemo;
+    // Beside the read-me, below the information panel: the player's library of the mission.
+    LibraryPanel* Library;
     QFrame* Panel2;
     QToolButton* playbutton;
     QToolButton* dromedbutton;

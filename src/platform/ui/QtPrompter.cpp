@@ -1,8 +1,13 @@
 #include "platform/ui/QtPrompter.h"
 
 #include <QApplication>
+#include <QCompleter>
 #include <QCursor>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QStringList>
 #include <utility>
 
 #include "platform/TextUtil.h"
@@ -112,6 +117,38 @@ bool QtPrompter::password(const std::string& title, const std::string& prompt, s
 
 int QtPrompter::runModal(ModalDialog& dialog) {
     return dialog.execModal();
+}
+
+bool QtPrompter::line(const std::string& title, const std::string& prompt, std::string& text,
+                      const std::vector<std::string>& suggestions) {
+    QInputDialog dialog(QApplication::activeWindow());
+    dialog.setObjectName("LineDialog");
+    dialog.setWindowTitle(text::display(title));
+    dialog.setLabelText(text::display(prompt));
+    dialog.setTextValue(QString::fromStdString(text));
+    // The completer goes onto the dialog's own line edit once it exists.
+    QStringList words;
+    for (const std::string& s : suggestions) words << QString::fromStdString(s);
+    auto* completer = new QCompleter(words, &dialog);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    dialog.show();
+    if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setCompleter(completer);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    text = dialog.textValue().toStdString();
+    return true;
+}
+
+std::string QtPrompter::file(bool save, const std::string& title, const std::string& filter,
+                             const std::string& suggested) {
+    QWidget* parent = QApplication::activeWindow();
+    const QString path = save ? QFileDialog::getSaveFileName(parent, text::display(title),
+                                                             QString::fromStdString(suggested),
+                                                             text::display(filter))
+                              : QFileDialog::getOpenFileName(parent, text::display(title),
+                                                             QString::fromStdString(suggested),
+                                                             text::display(filter));
+    return path.toStdString();
 }
 
 // Long operations call this for every member and every block they write; the window is

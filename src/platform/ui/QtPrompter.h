@@ -26,6 +26,10 @@ class QtPrompter : public Prompter {
                          const std::string& caption, PromptResult defaultButton) override;
     bool password(const std::string& title, const std::string& prompt, std::string& text) override;
     int runModal(ModalDialog& dialog) override;
+    bool line(const std::string& title, const std::string& prompt, std::string& text,
+              const std::vector<std::string>& suggestions) override;
+    std::string file(bool save, const std::string& title, const std::string& filter,
+                     const std::string& suggested) override;
     void processEvents() override;
     void setBusyCursor(bool busy) override;
 
