@@ -2,10 +2,16 @@
 // dates, and all of it read from a real archive.
 
 #include <gtest/gtest.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
 
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "inspect/MissionFacts.h"
+#include "inspect/MissionPictures.h"
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 
@@ -240,6 +246,108 @@ TEST(MissionFacts, ArchiveGivesWhatItSaysOfItself) {
     auto broken = openMissionArchive(dir.file("Broken.zip"), like, "");
     const MissionFacts f = findMissionFacts(*broken);
     EXPECT_TRUE(f.title.empty() && f.author.empty() && f.releaseDate.empty());
+}
+
+// Noon of 1 January of `year`, local time.
+std::time_t newYear(int year) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mday = 1;
+    t.tm_hour = 12;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+// The pictures of a mission from its archive, its folder, its saves archive (members dated
+// 2020) and the game directory, in the order the strip shows them.
+TEST(MissionPictures, SourcesGiveTheirPicturesInOrder) {
+    using Members = std::vector<std::pair<std::string, std::string>>;
+    using Files = std::vector<std::pair<std::string, int>>;  // file, year written
+    struct Case {
+        const char* label;
+        Members archive, saves;
+        Files folder, gameDir;
+        int installedYear;
+        std::vector<std::string> expected;  // "name origin"
+    };
+    const auto bytes = [](size_t n) { return std::string(n, 'p'); };
+    Members packed = {{"Packed/miss20.mis", "m"}};
+    std::vector<std::string> packedShown;
+    for (char c = 'a'; c <= 'j'; ++c) {
+        packed.push_back({std::string("Packed/Shots/") + c + ".JPG", bytes(1500)});
+        if (packedShown.size() < kMaxShippedPictures)
+            packedShown.push_back(std::string("Shots/") + c + ".JPG 0");
+    }
+    const Case cases[] = {
+        {"every source",
+         {{"miss20.mis", "m"},
+          {"extras/art.png", bytes(2000)},
+          {"title.png", bytes(2000)},
+          {"Screens/view.jpeg", bytes(2000)},
+          {"fam/stone/full.gif", bytes(2000)},
+          {"obj/txt16/crate.png", bytes(2000)},
+          {"intrface/page001.png", bytes(2000)},
+          {"extras/thing.bmp", bytes(2000)},
+          {"icon.png", bytes(100)}},
+         {{"game0000.sav", "s"},
+          {"screenshots\\dump000.png", bytes(3000)},
+          {"screenshots\\dump001.png", bytes(3001)},
+          {"older\\2020-01-01 10.00.00\\screenshots\\dump002.png", bytes(3002)}},
+         {{"dump000.png", 2021}, {"notes.txt", 2021}},
+         {{"dump005.png", 2021}, {"dump006.png", 2023}},
+         2022,
+         {"Screens/view.jpeg 0", "title.png 0", "extras/art.png 0", "dump006.png 3",
+          "dump000.png 1", "dump001.png 2"}},
+        {"packed in a folder, at most eight shipped", packed, {}, {}, {}, 2000, packedShown},
+    };
+    if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL"))
+        GTEST_SKIP() << "extraction engine not built";
+    TZipArchiver like;
+    like.Unattended = true;
+    like.SetDLLDirectory(TM_TEST_BIN_DIR);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const auto place = [&](const std::string& folder, const Files& files) {
+            for (const auto& [name, year] : files) {
+                const std::string path = dir.write(folder + "/screenshots/" + name, bytes(3000));
+                const utimbuf times{newYear(year), newYear(year)};
+                ASSERT_EQ(utime(path.c_str(), &times), 0);
+            }
+        };
+        place("Folder", c.folder);
+        place("Game", c.gameDir);
+        ASSERT_TRUE(makeZip(dir.file("Mission.zip"), c.archive));
+        CountingArchive archive(openMissionArchive(dir.file("Mission.zip"), like, ""));
+        std::unique_ptr<CountingArchive> saves;
+        if (!c.saves.empty()) {
+            ASSERT_TRUE(makeZip(dir.file("Mission_saves.zip"), c.saves));
+            saves = std::make_unique<CountingArchive>(
+                openMissionArchive(dir.file("Mission_saves.zip"), like, ""));
+        }
+        PictureSources sources;
+        sources.archive = &archive;
+        sources.missionFolder = c.folder.empty() ? "" : dir.file("Folder");
+        sources.saves = saves.get();
+        sources.gameDir = c.gameDir.empty() ? "" : dir.file("Game");
+        sources.gameDirSince = fsx::unixToDos(newYear(c.installedYear));
+        std::vector<std::string> shown;
+        for (const MissionPicture& p : findMissionPictures(sources)) {
+            shown.push_back(p.name + " " + std::to_string(static_cast<int>(p.origin)));
+            EXPECT_GE(p.bytes.size(), 1500u) << p.name;
+        }
+        EXPECT_EQ(shown, c.expected);
+        // One pass over each archive, for the pictures alone; never a kept older version.
+        EXPECT_EQ(archive.passes, 1);
+        EXPECT_EQ(archive.asked.size(),
+                  static_cast<size_t>(std::count_if(
+                      c.expected.begin(), c.expected.end(),
+                      [](const std::string& e) { return e.substr(e.size() - 2) == " 0"; })));
+        if (saves) {
+            EXPECT_EQ(saves->passes, 1);
+            EXPECT_EQ(saves->asked, (std::set<std::string>{"screenshots\\dump001.png"}));
+        }
+    }
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <utime.h>
 #include <QApplication>
 #include <QBuffer>
 #include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -21,9 +25,14 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
+#include "app/ui/ScreenshotStrip.h"
+#include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/MissionGrid.h"
+#include "game/GameContext.h"
+#include "game/MissionFolders.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "state/LanguageTable.h"
 #include "support/TestSupport.h"
 
@@ -319,6 +328,144 @@ TEST(ReadmeScroll, EachReadmeOpensAtItsTop) {
             view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
             ASSERT_GT(view.verticalScrollBar()->value(), 0);
         }
+    }
+}
+
+// The strip shows a thumbnail of every picture that decodes; a double click, or Enter,
+// opens the larger view on that picture, fitted to it at the screen's pixel ratio.
+TEST(ScreenshotStrip, ShowsThumbnailsAndOpensTheLargerView) {
+    ScriptedPrompter prompts;
+    ScreenshotStrip strip;
+    strip.resize(400, 120);
+    strip.show();
+    strip.showPictures({{"title.png", PictureOrigin::Shipped, 0, picture(640, 480, Qt::red)},
+                        {"broken.png", PictureOrigin::Shipped, 0, std::string(2000, 'x')},
+                        {"dump001.png", PictureOrigin::MissionFolder, 0x5A910000u,
+                         picture(320, 180, Qt::blue, "JPG")},
+                        {"dump000.bmp", PictureOrigin::SavesArchive, 0x58910000u,
+                         picture(64, 64, Qt::green, "BMP")}});
+    QListWidget& list = *strip.list;
+    ASSERT_EQ(list.count(), 3);
+    for (int i = 0; i < list.count(); ++i) EXPECT_FALSE(list.item(i)->icon().isNull());
+
+    struct Opened {
+        int index;
+        QString caption;
+        QSize shown, room;
+        qreal ratio, labelRatio;
+        QColor centre;
+    };
+    std::vector<Opened> opened;
+    prompts.dialogs["ScreenshotView"] = [&](ModalDialog& dialog) {
+        auto& view = dynamic_cast<ScreenshotView&>(dialog);
+        view.show();
+        QApplication::processEvents();
+        const QPixmap shown = view.picture->pixmap();
+        const QImage image = shown.toImage();
+        opened.push_back({view.current(), view.caption->text(),
+                          shown.deviceIndependentSize().toSize(), view.picture->size(),
+                          shown.devicePixelRatio(), view.picture->devicePixelRatioF(),
+                          image.pixelColor(image.width() / 2, image.height() / 2)});
+        return 0;
+    };
+    const QRect first = list.visualItemRect(list.item(0));
+    // A player's double click: a click, then the second press that makes it a double one.
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, first.center());
+    list.setCurrentRow(1);
+    QTest::keyClick(&list, Qt::Key_Return);
+
+    ASSERT_EQ(opened.size(), 2u);
+    const struct {
+        QString name;
+        QColor colour;
+        double aspect;
+    } expected[] = {{"title.png", Qt::red, 4.0 / 3}, {"dump001.png", Qt::blue, 16.0 / 9}};
+    for (size_t i = 0; i < opened.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(opened[i].index, static_cast<int>(i));
+        EXPECT_TRUE(opened[i].caption.contains(expected[i].name));
+        EXPECT_EQ(opened[i].ratio, opened[i].labelRatio);
+        EXPECT_TRUE(opened[i].shown.width() == opened[i].room.width() ||
+                    opened[i].shown.height() == opened[i].room.height());
+        EXPECT_LE(opened[i].shown.width(), opened[i].room.width());
+        EXPECT_LE(opened[i].shown.height(), opened[i].room.height());
+        EXPECT_NEAR(double(opened[i].shown.width()) / opened[i].shown.height(), expected[i].aspect,
+                    0.05);
+        EXPECT_LE(std::abs(opened[i].centre.blue() - QColor(expected[i].colour).blue()), 8);
+        EXPECT_LE(std::abs(opened[i].centre.red() - QColor(expected[i].colour).red()), 8);
+    }
+}
+
+// Where the selection finds a mission's pictures: in its archive, and the player's in the
+// folder its record keeps and its saves archive, or in the game directory where it is
+// installed, there only those taken since its install.
+TEST(ScreenshotStrip, SelectedMissionShowsItsPictures) {
+    struct Case {
+        const char* label;
+        bool inFolder, inGameDir;
+        std::vector<QString> expected;  // tooltips start with the names
+    };
+    const Case cases[] = {
+        {"in its folder", true, false, {"title.png", "dump000.png", "dump001.png"}},
+        {"installed in the game directory", false, true, {"title.png", "dump004.png"}},
+        {"not installed", false, false, {"title.png"}},
+    };
+    if (!fsx::fileExists(std::string(TM_TEST_BIN_DIR) + "/UNZENG.DLL"))
+        GTEST_SKIP() << "engines not built";
+    QImage noise(48, 48, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, QRandomGenerator::global()->generate());
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    noise.save(&buffer, "PNG");
+    const std::string bytes = png.toStdString();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const std::string gameDir = dir.path() + "Thief2/";
+        const auto written = [&](const std::string& path, int year) {
+            dir.write(path, bytes);
+            const std::time_t t = fsx::dosToUnix(uint32_t(year - 1980) << 25 | 1u << 21 | 1u << 16);
+            const utimbuf times{t, t};
+            utime(dir.file(path).c_str(), &times);
+        };
+        fsx::forceDirectories(gameDir + "allsaves");
+        fsx::forceDirectories(dir.path() + "Missions");
+        ASSERT_TRUE(
+            makeZip(dir.file("Missions/Mission.zip"), {{"miss20.mis", "m"}, {"title.png", bytes}}));
+        Mission mission =
+            missionOfArchive(dir.path() + "Missions/", "Mission.zip", ".zip",
+                             fsx::fileSize64(dir.file("Missions/Mission.zip")), false);
+        mission.type = "2";
+        IniFile settings(dir.path() + "Tallowmere.ini");
+        std::map<int, GameRecord> games;
+        games[2].gameDir = gameDir;
+        if (c.inFolder) {
+            missionfolders::claimFolder(settings, 2, "Mission", mission.recordKey, {});
+            written("Thief2/FMs/Mission/screenshots/dump000.png", 2021);
+            ASSERT_TRUE(makeZip(gameDir + "allsaves/Mission_saves.zip",
+                                {{"screenshots\\dump001.png", bytes},
+                                 {"older\\2019-01-01 10.00.00\\screenshots\\dump009.png", bytes}}));
+        }
+        if (c.inGameDir) {
+            games[2].installed = mission.archivePath;
+            games[2].installedCheck = mission.sizeText;
+            written("Thief2/screenshots/dump003.png", 2021);
+            written("Thief2/Tallowmere.Current", 2022);
+            written("Thief2/screenshots/dump004.png", 2023);
+        }
+        TZipArchiver zip;
+        zip.SetDLLDirectory(TM_TEST_BIN_DIR);
+        pointComponentAt(zip, mission.archivePath);
+        ScreenshotStrip strip;
+        showMissionPictures(strip, zip, mission, GameContext{settings, games, dir.path()});
+        std::vector<QString> shown;
+        for (int i = 0; i < strip.list->count(); ++i)
+            shown.push_back(strip.list->item(i)->toolTip().section(QLatin1Char(' '), 0, 0));
+        EXPECT_EQ(shown, c.expected);
     }
 }
 
