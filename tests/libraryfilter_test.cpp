@@ -25,15 +25,20 @@ std::vector<Mission> library() {
     l.back().finishedOn = {"Expert"};
     l.back().lastStart = std::to_string(kToday - 10);
     l.back().dateAdded = kToday - 100;
+    l.back().releaseDate = "2004-06-01";
     l.push_back(mission("The Café Vault", "Bob", {"genre:horror"}, 4, "1"));
     l.back().dateAdded = kToday - 3;
+    l.back().releaseDate = "2010";
     l.push_back(mission("Shadow Keep", "Élise", {"genre:heist", "misc:short"}, 10, "2"));
     l.back().finishedOn = {"Normal"};
     l.back().lastStart = std::to_string(kToday - 40) + ".5";
+    l.back().releaseDate = "2015-06-20";
     l.push_back(mission("Ink Tower", "", {}, -1, ""));
     l.back().lastStart = std::to_string(kToday);
     l.push_back(mission("Dark Heist Party", "Carol", {"genre:mystery"}, 8, "1"));
+    l.back().releaseDate = "2015-06";
     l.push_back(mission("Alchemist's Den", "Alan", {"genre:heist"}, 9, "2"));
+    l.back().releaseDate = "2015";
     l.push_back(missionOfGame(1));
     l.push_back(missionOfGame(2));
     return l;
@@ -106,6 +111,17 @@ TEST(LibraryFilter, WordsSelectMissions) {
         {"played<3x", ""},
         {"added<7d", "B"},
         {"added>7d", "ACDEFGH"},
+        {"released>=2010", "BCEF"},
+        {"released<2010", "A"},
+        {"released<2015-06", "AB"},
+        {"released<=2015-06", "ABCEF"},
+        {"released>2015-06-01", "C"},
+        {"released=2015", "CEF"},
+        {"released:2015-06", "CEF"},
+        {"-released>=2010", "ADGH"},
+        {"released>=", "ABCDEFGH"},
+        {"released>=20x", ""},
+        {"released<2015-13", ""},
         {"tag:heist rating>=8 unfinished author:al", "F"},
         {"tag:heist rating>=8 unfinished author:", "F"},
     };

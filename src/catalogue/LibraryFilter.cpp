@@ -1,6 +1,7 @@
 #include "catalogue/LibraryFilter.h"
 
 #include <QSet>
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string_view>
@@ -121,6 +122,16 @@ int32_t dayOf(const std::string& s) {
     return read.ec == std::errc() && day > 0 ? day : 0;
 }
 
+// The number of known parts of a release date number: 1 (year), 2 (month) or 3 (day).
+int dateParts(int64_t date) {
+    return date % 100 != 0 ? 3 : date % 10000 != 0 ? 2 : 1;
+}
+
+// A release date number with only its first `parts` parts.
+int64_t dateCut(int64_t date, int parts) {
+    return parts >= 3 ? date : parts == 2 ? date / 100 * 100 : date / 10000 * 10000;
+}
+
 bool compare(int64_t value, LibraryFilter::Op op, int64_t against) {
     using Op = LibraryFilter::Op;
     switch (op) {
@@ -187,6 +198,15 @@ Read readKey(const QString& w, LibraryFilter::Word& out) {
         const QStringView value = rest.mid(opLength);
         if (value.isEmpty()) return Read::Typing;
         return readCount(value, out.number) ? Read::Word : Read::Plain;
+    }
+    if (name == u"released") {
+        const int opLength = readOp(rest, out.op);
+        if (opLength == 0) return Read::Plain;
+        out.key = Key::Released;
+        const QStringView value = rest.mid(opLength);
+        if (value.isEmpty()) return Read::Typing;
+        out.number = releaseDateNumber(value.toString().toStdString());
+        return out.number != 0 ? Read::Word : Read::Plain;
     }
     if (name == u"played" || name == u"added") {
         if (!rest.startsWith(u'<') && !rest.startsWith(u'>')) return Read::Plain;
@@ -316,6 +336,12 @@ bool LibraryFilter::holds(const Word& w, const Mission& m, const Folded& f, int3
             return within(f.lastStartDay, today, w.number) == (w.op == Op::Less);
         case Key::Added:
             return within(m.dateAdded, today, w.number) == (w.op == Op::Less);
+        case Key::Released: {
+            const int64_t released = releaseDateNumber(m.releaseDate);
+            const int parts = std::min(dateParts(released), dateParts(w.number));
+            return released != 0 &&
+                   compare(dateCut(released, parts), w.op, dateCut(w.number, parts));
+        }
     }
     return false;
 }
@@ -344,6 +370,21 @@ const LibraryFilter::Folded& LibraryFilter::folded(const Mission& m) {
     appendFoldedLines(t, m.finishedOn);
     f.lastStartDay = dayOf(m.lastStart);
     return f;
+}
+
+int64_t releaseDateNumber(std::string_view date) {
+    const auto part = [&](size_t at, size_t length, int64_t& out) {
+        return date.size() >= at + length &&
+               std::from_chars(date.data() + at, date.data() + at + length, out).ptr ==
+                   date.data() + at + length;
+    };
+    int64_t year = 0, month = 0, day = 0;
+    const size_t length = date.size();
+    if (length != 4 && length != 7 && length != 10) return 0;
+    if (!part(0, 4, year) || year < 1) return 0;
+    if (length >= 7 && (date[4] != '-' || !part(5, 2, month) || month < 1 || month > 12)) return 0;
+    if (length == 10 && (date[7] != '-' || !part(8, 2, day) || day < 1 || day > 31)) return 0;
+    return year * 10000 + month * 100 + day;
 }
 
 QString titleSortKey(const std::string& title) {
