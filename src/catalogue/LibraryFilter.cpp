@@ -37,6 +37,7 @@ QString foldText(const std::string& s) {
 // a blank (or a line break) is one space of the word.
 struct Token {
     QString text;
+    qsizetype at = 0, end = 0;  // where it stands in the typed text
     bool negated = false;
     bool literal = false;  // began with a quote: no key is read from it
 };
@@ -51,6 +52,7 @@ std::vector<Token> tokens(const QString& typed) {
             continue;
         }
         Token t;
+        t.at = i;
         if (typed[i] == u'-') {
             t.negated = true;
             ++i;
@@ -70,6 +72,7 @@ std::vector<Token> tokens(const QString& typed) {
                 t.text += c;
             }
         }
+        t.end = i;
         // A lone "-" (or "-" before empty quotes) is the start of a negated word.
         if (!t.text.isEmpty()) out.push_back(std::move(t));
     }
@@ -286,20 +289,36 @@ bool within(int32_t day, int32_t today, int64_t days) {
 
 }  // namespace
 
-void LibraryFilter::setText(const QString& typed) {
-    words_.clear();
+std::vector<LibraryFilter::Typed> LibraryFilter::read(const QString& typed) {
+    std::vector<Typed> out;
     for (Token& t : tokens(typed)) {
-        Word w;
+        Typed& typedWord = out.emplace_back();
+        typedWord.at = t.at;
+        typedWord.end = t.end;
+        Word& w = typedWord.word;
         w.negated = t.negated;
         const QString folded = fold(t.text);
         const Read read = t.literal ? Read::Plain : readKey(folded, w);
-        if (read == Read::Typing) continue;
+        typedWord.typing = read == Read::Typing;
         if (read == Read::Plain) {
             w = Word{};
             w.negated = t.negated;
             w.text = folded;
+            continue;
         }
-        words_.push_back(std::move(w));
+        // The key's name is letters and its ":" or operator the first of these characters.
+        qsizetype op = 0;
+        while (op < t.text.size() && !QStringView(u":<>=").contains(t.text[op])) ++op;
+        Op unused = Op::Equal;
+        typedWord.value = t.text.mid(op + readOp(QStringView(t.text).mid(op), unused));
+    }
+    return out;
+}
+
+void LibraryFilter::setText(const QString& typed) {
+    words_.clear();
+    for (Typed& t : read(typed)) {
+        if (!t.typing) words_.push_back(std::move(t.word));
     }
 }
 

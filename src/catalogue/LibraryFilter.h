@@ -65,6 +65,15 @@ class LibraryFilter {
         QString text;        // folded, for the text keys
         int64_t number = 0;  // rating, game, days, or date (releaseDateNumber)
     };
+    // A word as it stands in the typed text.
+    struct Typed {
+        qsizetype at = 0, end = 0;  // where it stands, its "-" and quotes included
+        Word word;                  // as setText reads it
+        QString value;              // a key word's text after its ":" or operator, as typed
+        bool typing = false;        // a key word without its value yet (setText skips it)
+    };
+    // The words of a typed text as setText reads them.
+    static std::vector<Typed> read(const QString& typed);
 
   private:
     // What the words read of one mission, folded once and kept per record key while the
