@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "catalogue/FilterWords.h"
 #include "catalogue/LibraryFilter.h"
 
 namespace {
@@ -25,15 +26,20 @@ std::vector<Mission> library() {
     l.back().finishedOn = {"Expert"};
     l.back().lastStart = std::to_string(kToday - 10);
     l.back().dateAdded = kToday - 100;
+    l.back().releaseDate = "2004-06-01";
     l.push_back(mission("The Café Vault", "Bob", {"genre:horror"}, 4, "1"));
     l.back().dateAdded = kToday - 3;
+    l.back().releaseDate = "2010";
     l.push_back(mission("Shadow Keep", "Élise", {"genre:heist", "misc:short"}, 10, "2"));
     l.back().finishedOn = {"Normal"};
     l.back().lastStart = std::to_string(kToday - 40) + ".5";
+    l.back().releaseDate = "2015-06-20";
     l.push_back(mission("Ink Tower", "", {}, -1, ""));
     l.back().lastStart = std::to_string(kToday);
     l.push_back(mission("Dark Heist Party", "Carol", {"genre:mystery"}, 8, "1"));
+    l.back().releaseDate = "2015-06";
     l.push_back(mission("Alchemist's Den", "Alan", {"genre:heist"}, 9, "2"));
+    l.back().releaseDate = "2015";
     l.push_back(missionOfGame(1));
     l.push_back(missionOfGame(2));
     return l;
@@ -106,6 +112,17 @@ TEST(LibraryFilter, WordsSelectMissions) {
         {"played<3x", ""},
         {"added<7d", "B"},
         {"added>7d", "ACDEFGH"},
+        {"released>=2010", "BCEF"},
+        {"released<2010", "A"},
+        {"released<2015-06", "AB"},
+        {"released<=2015-06", "ABCEF"},
+        {"released>2015-06-01", "C"},
+        {"released=2015", "CEF"},
+        {"released:2015-06", "CEF"},
+        {"-released>=2010", "ADGH"},
+        {"released>=", "ABCDEFGH"},
+        {"released>=20x", ""},
+        {"released<2015-13", ""},
         {"tag:heist rating>=8 unfinished author:al", "F"},
         {"tag:heist rating>=8 unfinished author:", "F"},
     };
@@ -122,6 +139,43 @@ TEST(LibraryFilter, WordsSelectMissions) {
     changed[3].tags = {"genre:heist"};
     filter.setText("tag:heist");
     EXPECT_EQ(matching(filter, changed), "ACDF");
+}
+
+// The panel's choice written as words in place of the panel's words of the typed text, the
+// typist's other words kept; the words read back give the same choice.
+TEST(LibraryFilter, PanelWordsRoundTrip) {
+    using F = PanelChoice::Finished;
+    const struct {
+        const char* typed;
+        PanelChoice read;  // of the typed text
+        PanelChoice choice;
+        const char* written;
+    } cases[] = {
+        {"heist", {}, {}, "heist"},
+        {"heist \"open quote", {}, {.game = 1}, "heist \"open quote\" game:1"},
+        {"heist  -foo",
+         {},
+         {{"genre:heist"}, {"misc:long mission"}, 7, 10, F::On, "Expert", 2, "2010", "2015-06"},
+         "heist -foo tag:genre:heist -tag:\"misc:long mission\" rating>=7 rating<=10 "
+         "finished:Expert game:2 released>=2010 released<=2015-06"},
+        {"tag:Old rating>=3 \"tag:lit\" rating>4 -game:1 played<30d released>=2010-05-01 "
+         "unfinished game:9 rating<=",
+         {.includeTags = {"Old"}, .ratingFrom = 3, .finished = F::Unfinished},
+         {.excludeTags = {"genre:horror"}, .finished = F::OnAny},
+         "\"tag:lit\" rating>4 -game:1 played<30d released>=2010-05-01 game:9 rating<= "
+         "-tag:genre:horror finished"},
+        {"Rating=8 FINISHED:hard released=2015-06 rating>=2 tag:\"Genre:Long Heist\" game:1",
+         {{"Genre:Long Heist"}, {}, 2, 8, F::On, "hard", 1, "2015-06", "2015-06"},
+         {.ratingTo = 0, .finished = F::Unfinished, .releasedFrom = "1999"},
+         "rating<=0 unfinished released>=1999"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(panelChoiceOf(c.typed), c.read) << c.typed;
+        const std::string written = withPanelWords(c.typed, c.choice);
+        EXPECT_EQ(written, c.written) << c.typed;
+        EXPECT_EQ(panelChoiceOf(written), c.choice) << c.typed;
+        EXPECT_EQ(withPanelWords(written, panelChoiceOf(written)), written) << c.typed;
+    }
 }
 
 TEST(LibraryFilter, TitleSortKey) {

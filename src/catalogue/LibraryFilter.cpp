@@ -1,6 +1,7 @@
 #include "catalogue/LibraryFilter.h"
 
 #include <QSet>
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string_view>
@@ -36,6 +37,7 @@ QString foldText(const std::string& s) {
 // a blank (or a line break) is one space of the word.
 struct Token {
     QString text;
+    qsizetype at = 0, end = 0;  // where it stands in the typed text
     bool negated = false;
     bool literal = false;  // began with a quote: no key is read from it
 };
@@ -50,6 +52,7 @@ std::vector<Token> tokens(const QString& typed) {
             continue;
         }
         Token t;
+        t.at = i;
         if (typed[i] == u'-') {
             t.negated = true;
             ++i;
@@ -69,6 +72,7 @@ std::vector<Token> tokens(const QString& typed) {
                 t.text += c;
             }
         }
+        t.end = i;
         // A lone "-" (or "-" before empty quotes) is the start of a negated word.
         if (!t.text.isEmpty()) out.push_back(std::move(t));
     }
@@ -119,6 +123,16 @@ int32_t dayOf(const std::string& s) {
     int32_t day = 0;
     const std::from_chars_result read = std::from_chars(s.data(), s.data() + s.size(), day);
     return read.ec == std::errc() && day > 0 ? day : 0;
+}
+
+// The number of known parts of a release date number: 1 (year), 2 (month) or 3 (day).
+int dateParts(int64_t date) {
+    return date % 100 != 0 ? 3 : date % 10000 != 0 ? 2 : 1;
+}
+
+// A release date number with only its first `parts` parts.
+int64_t dateCut(int64_t date, int parts) {
+    return parts >= 3 ? date : parts == 2 ? date / 100 * 100 : date / 10000 * 10000;
 }
 
 bool compare(int64_t value, LibraryFilter::Op op, int64_t against) {
@@ -187,6 +201,15 @@ Read readKey(const QString& w, LibraryFilter::Word& out) {
         const QStringView value = rest.mid(opLength);
         if (value.isEmpty()) return Read::Typing;
         return readCount(value, out.number) ? Read::Word : Read::Plain;
+    }
+    if (name == u"released") {
+        const int opLength = readOp(rest, out.op);
+        if (opLength == 0) return Read::Plain;
+        out.key = Key::Released;
+        const QStringView value = rest.mid(opLength);
+        if (value.isEmpty()) return Read::Typing;
+        out.number = releaseDateNumber(value.toString().toStdString());
+        return out.number != 0 ? Read::Word : Read::Plain;
     }
     if (name == u"played" || name == u"added") {
         if (!rest.startsWith(u'<') && !rest.startsWith(u'>')) return Read::Plain;
@@ -266,20 +289,36 @@ bool within(int32_t day, int32_t today, int64_t days) {
 
 }  // namespace
 
-void LibraryFilter::setText(const QString& typed) {
-    words_.clear();
+std::vector<LibraryFilter::Typed> LibraryFilter::read(const QString& typed) {
+    std::vector<Typed> out;
     for (Token& t : tokens(typed)) {
-        Word w;
+        Typed& typedWord = out.emplace_back();
+        typedWord.at = t.at;
+        typedWord.end = t.end;
+        Word& w = typedWord.word;
         w.negated = t.negated;
         const QString folded = fold(t.text);
         const Read read = t.literal ? Read::Plain : readKey(folded, w);
-        if (read == Read::Typing) continue;
+        typedWord.typing = read == Read::Typing;
         if (read == Read::Plain) {
             w = Word{};
             w.negated = t.negated;
             w.text = folded;
+            continue;
         }
-        words_.push_back(std::move(w));
+        // The key's name is letters and its ":" or operator the first of these characters.
+        qsizetype op = 0;
+        while (op < t.text.size() && !QStringView(u":<>=").contains(t.text[op])) ++op;
+        Op unused = Op::Equal;
+        typedWord.value = t.text.mid(op + readOp(QStringView(t.text).mid(op), unused));
+    }
+    return out;
+}
+
+void LibraryFilter::setText(const QString& typed) {
+    words_.clear();
+    for (Typed& t : read(typed)) {
+        if (!t.typing) words_.push_back(std::move(t.word));
     }
 }
 
@@ -316,6 +355,12 @@ bool LibraryFilter::holds(const Word& w, const Mission& m, const Folded& f, int3
             return within(f.lastStartDay, today, w.number) == (w.op == Op::Less);
         case Key::Added:
             return within(m.dateAdded, today, w.number) == (w.op == Op::Less);
+        case Key::Released: {
+            const int64_t released = releaseDateNumber(m.releaseDate);
+            const int parts = std::min(dateParts(released), dateParts(w.number));
+            return released != 0 &&
+                   compare(dateCut(released, parts), w.op, dateCut(w.number, parts));
+        }
     }
     return false;
 }
@@ -344,6 +389,21 @@ const LibraryFilter::Folded& LibraryFilter::folded(const Mission& m) {
     appendFoldedLines(t, m.finishedOn);
     f.lastStartDay = dayOf(m.lastStart);
     return f;
+}
+
+int64_t releaseDateNumber(std::string_view date) {
+    const auto part = [&](size_t at, size_t length, int64_t& out) {
+        return date.size() >= at + length &&
+               std::from_chars(date.data() + at, date.data() + at + length, out).ptr ==
+                   date.data() + at + length;
+    };
+    int64_t year = 0, month = 0, day = 0;
+    const size_t length = date.size();
+    if (length != 4 && length != 7 && length != 10) return 0;
+    if (!part(0, 4, year) || year < 1) return 0;
+    if (length >= 7 && (date[4] != '-' || !part(5, 2, month) || month < 1 || month > 12)) return 0;
+    if (length == 10 && (date[7] != '-' || !part(8, 2, day) || day < 1 || day > 31)) return 0;
+    return year * 10000 + month * 100 + day;
 }
 
 QString titleSortKey(const std::string& title) {

@@ -18,6 +18,10 @@
 //                    exact opposite (never played passes it). Units d, w (7 days), m (30),
 //                    y (365), none = days
 //   added<7d         the same for the day the archive was first seen (0 = not known)
+//   released>=2010   the release date compares so (operators as rating; 2010, 2010-06 or
+//                    2010-06-15), as far as both dates are known: 2015-06-20 is neither
+//                    before nor after 2015-06, and 2015 equals 2015-06; a mission without a
+//                    release date fails every comparison
 // A leading "-" negates a word. A word with an unknown key, or a known key with a value
 // that does not read (rating>=x), is a plain word. A comparison or game word with nothing
 // after its operator, and a lone "-", are being typed and hold for every mission.
@@ -25,6 +29,7 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -49,7 +54,8 @@ class LibraryFilter {
         Rating,
         Game,
         Played,
-        Added
+        Added,
+        Released
     };
     enum class Op { Less, LessEqual, Equal, GreaterEqual, Greater };
     struct Word {
@@ -57,8 +63,17 @@ class LibraryFilter {
         bool negated = false;
         Op op = Op::Equal;
         QString text;        // folded, for the text keys
-        int64_t number = 0;  // rating, game, or days
+        int64_t number = 0;  // rating, game, days, or date (releaseDateNumber)
     };
+    // A word as it stands in the typed text.
+    struct Typed {
+        qsizetype at = 0, end = 0;  // where it stands, its "-" and quotes included
+        Word word;                  // as setText reads it
+        QString value;              // a key word's text after its ":" or operator, as typed
+        bool typing = false;        // a key word without its value yet (setText skips it)
+    };
+    // The words of a typed text as setText reads them.
+    static std::vector<Typed> read(const QString& typed);
 
   private:
     // What the words read of one mission, folded once and kept per record key while the
@@ -79,6 +94,10 @@ class LibraryFilter {
     std::vector<Word> words_;
     std::unordered_map<std::string, Folded> cache_;
 };
+
+// A release date as a number: year * 10000 + month * 100 + day, the parts not known 0
+// ("2015-06" is 20150600); 0 for a text that is not "YYYY", "YYYY-MM" or "YYYY-MM-DD".
+int64_t releaseDateNumber(std::string_view date);
 
 // The key a title sorts by: folded, without leading quote marks and punctuation and without
 // a leading article ("The", "A", "Der", "Die", "Das", "Le", "La", "Les", "El", or "L'"

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -14,6 +17,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "app/AppState.h"
@@ -452,6 +456,57 @@ TEST_F(Catalogue, LibraryWordsNarrowTheCount) {
         EXPECT_EQ(form->windowTitle().toStdString(),
                   "Tallowmere v9  -  " + std::to_string(count) + " <105> 4 <15>");
     }
+}
+
+// The filter panel, opened from the button in the filter field, writes its choices as words
+// into the field beside the typed ones, the caption counts what they leave, and the panel
+// opens again on the words the field holds.
+TEST_F(Catalogue, FilterPanelWritesItsWordsIntoTheField) {
+    const std::pair<const char*, const char*> held[] = {
+        {"Heist", "genre:heist"}, {"Crypt", "genre:horror, genre:heist"}, {"Manor", ""}};
+    for (const auto& [name, tags] : held) {
+        const std::string path = mission(std::string(name) + ".zip");
+        const std::string key = std::string(name) + "." + std::to_string(fsx::fileSize(path));
+        settings().WriteString(key, "rating", name[0] == 'M' ? "4" : "8");
+        settings().WriteString(key, "tags", tags);
+    }
+    form->ScanCatalogue(false);
+    form->show();
+    form->FilterEdit->setText("-zzz");
+    const auto openPanel = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        form->FilterEdit->findChild<QAction*>("FilterPanelButton")->trigger();
+        return form->findChild<QWidget*>("FilterPanel");
+    };
+    QWidget* panel = openPanel();
+    ASSERT_NE(panel, nullptr);
+    auto* exclude = panel->findChild<QListWidget*>("ExcludeTags");
+    auto* ratingFrom = panel->findChild<QComboBox*>("RatingFrom");
+    ASSERT_EQ(exclude->count(), 2);
+    EXPECT_EQ(exclude->item(1)->text(), "genre:horror");
+    const struct {
+        std::function<void()> choose;
+        const char* field;
+        int count;
+    } steps[] = {
+        {[&] { exclude->item(1)->setCheckState(Qt::Checked); }, "-zzz -tag:genre:horror", 2},
+        {[&] { ratingFrom->setCurrentIndex(ratingFrom->findData(8)); },
+         "-zzz -tag:genre:horror rating>=8", 1},
+    };
+    for (const auto& step : steps) {
+        step.choose();
+        EXPECT_EQ(form->FilterEdit->text().toStdString(), step.field);
+        EXPECT_EQ(form->windowTitle().toStdString(),
+                  "Tallowmere v9  -  " + std::to_string(step.count) + " <105> 3 <15>");
+    }
+    panel->close();
+    form->FilterEdit->setText("rating>=4 -zzz tag:genre:heist");
+    panel = openPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->findChild<QComboBox*>("RatingFrom")->currentData().toInt(), 4);
+    const QListWidget* include = panel->findChild<QListWidget*>("IncludeTags");
+    EXPECT_EQ(include->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(include->item(1)->checkState(), Qt::Unchecked);
 }
 
 // An archive seen for the first time is added today and its author, release date and tags

@@ -1,6 +1,9 @@
 #include "app/ui/MainFormFilter.h"
 
 #include <QAbstractItemModel>
+#include <QAction>
+#include <QEvent>
+#include <QIcon>
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QShortcut>
@@ -9,6 +12,8 @@
 #include <utility>
 
 #include "app/AppState.h"
+#include "app/ui/FilterPanel.h"
+#include "catalogue/FilterWords.h"
 #include "catalogue/LibraryFilter.h"
 #include "catalogue/ui/MissionGrid.h"
 #include "install/InstallLaunch.h"
@@ -48,6 +53,7 @@ class MissionFilter : public QObject {
             connect(down, &QShortcut::activated, this,
                     [this] { grid_.setFocus(Qt::ShortcutFocusReason); });
         }
+        addPanelButton();
         // A rescan or a sort rebuilds the rows: the filter applies to the new ones.
         QAbstractItemModel* model = grid.model();
         connect(model, &QAbstractItemModel::modelReset, this, &MissionFilter::applyLater);
@@ -57,6 +63,29 @@ class MissionFilter : public QObject {
     }
 
   private:
+    // The button inside the field that opens the filter panel with the tags of the listed
+    // missions. Its tooltip is read when it shows, so it follows the language.
+    void addPanelButton() {
+        panelButton_ = edit_.addAction(QIcon(QStringLiteral(":/mainform/icons/filter.svg")),
+                                       QLineEdit::TrailingPosition);
+        panelButton_->setObjectName("FilterPanelButton");
+        for (QObject* button : panelButton_->associatedObjects())
+            if (button != &edit_) button->installEventFilter(this);
+        connect(panelButton_, &QAction::triggered, this, [this] {
+            std::vector<const Mission*> missions;
+            for (int row = 1; row < grid_.RowCount(); ++row)
+                if (const Mission* m = grid_.MissionAt(row); m && !m->gameRow)
+                    missions.push_back(m);
+            openFilterPanel(edit_, tagsInUse(missions));
+        });
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ToolTip)
+            panelButton_->setToolTip(text::display(slot(kPanelButtonSlot)));
+        return QObject::eventFilter(watched, event);
+    }
+
     void applyLater() {
         if (pending_) return;
         pending_ = true;
@@ -129,9 +158,12 @@ class MissionFilter : public QObject {
         window_.setWindowTitle(text::display(caption));
     }
 
+    static constexpr int kPanelButtonSlot = 270;
+
     QWidget& window_;
     QLineEdit& edit_;
     TMissionGrid& grid_;
+    QAction* panelButton_ = nullptr;
     LibraryFilter filter_;
     std::function<void()> disableCommands_;
     bool pending_ = false;

@@ -6,7 +6,8 @@
 // the field, Down goes on from it to the grid, Escape clears it, and clearing brings back
 // every row with the selection. The selection stays on a row that is shown: a hidden
 // selected row gives way to the first row shown, or to no selection at all when no row is
-// shown.
+// shown. A button in the field opens the filter panel (FilterPanel.h), which writes the same
+// words into the field.
 
 #include <functional>
 
