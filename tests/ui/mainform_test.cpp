@@ -81,11 +81,13 @@ TEST_F(MainForm, EveryControlExistsUnderItsName) {
         "objectscheck", "creaturescheck", "gamesyscheck",  "bookscheck",   "moviescheck",
         "NotesCaption", "noteslabel",     "LanguageCombo", "OrigPanel",    "finished",
         "questMemo",    "Panel2",         "playbutton",    "dromedbutton", "installonlybutton",
-        "removebutton", "SetupButton",    "AboutButton",   "ProgressBar",  "StatusBar"};
+        "removebutton", "SetupButton",    "AboutButton",   "ProgressBar",  "StatusBar",
+        "LibraryPanel", "RatingStars",    "TagsEdit",      "AuthorEdit",   "ReleaseDateEdit",
+        "CommentEdit",  "ScreenshotStrip"};
     for (const char* name : names) EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
     EXPECT_EQ(f.objectName(), "mainform");
     EXPECT_EQ(mainform, &f);
-    EXPECT_EQ(f.QuestGrid->ColCount(), 7);
+    EXPECT_EQ(f.QuestGrid->ColCount(), columnOf(MissionColumn::Count));
     EXPECT_EQ(f.QuestGrid->RowCount(), 2);
     EXPECT_TRUE(f.LanguageCombo->isHidden());
     EXPECT_TRUE(f.OrigPanel->isHidden());
@@ -284,11 +286,12 @@ TEST_F(MainForm, CloseWritesColumnsOnlyOnceTheGridHasAColumnMenu) {
         form.reset();
     }
     Tmainform& f = create();
-    f.QuestGrid->ApplyColumnFlags("1111111");
-    ASSERT_EQ(f.QuestGrid->ColumnFlags(), "1111111");
+    const std::string flags = missionColumnFlags("1111111");
+    f.QuestGrid->ApplyColumnFlags(flags);
+    ASSERT_EQ(f.QuestGrid->ColumnFlags(), flags);
     f.show();
     f.close();
-    EXPECT_EQ(app().settings->ReadString("options", "columns", "@"), "1111111");
+    EXPECT_EQ(app().settings->ReadString("options", "columns", "@"), flags);
 }
 
 TEST_F(MainForm, CloseSavesGeometryOnlyInRememberedMode) {

@@ -20,9 +20,11 @@
 #include "app/Selection.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/LibraryCommands.h"
+#include "app/ui/LibraryPanel.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
+#include "app/ui/ScreenshotStrip.h"
 #include "app/ui/TitleReading.h"
 #include "archive/ZipArchiver.h"
 #include "catalogue/ui/CatalogueScan.h"
@@ -147,6 +149,12 @@ void selectRow(int col, int row) {
     g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, env);
     showPanel();
     showLibraryPanel(*mainform, row);
+    if (const Mission* mission = mainform->QuestGrid->MissionAt(row);
+        mission && !g_selection.failed())
+        showMissionPictures(*mainform->Library->Screenshots, *mainform->Zip, *mission,
+                            programContext());
+    else
+        mainform->Library->Screenshots->clear();
     showRemoveCommand(row);
 }
 

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "app/ui/ScreenshotStrip.h"
 #include "catalogue/LibraryFilter.h"
 #include "game/MissionRecords.h"
 #include "inspect/MissionFacts.h"
@@ -183,6 +184,8 @@ LibraryPanel::LibraryPanel(QWidget* parent) : QScrollArea(parent) {
     for (QWidget* field : std::initializer_list<QWidget*>{FinishedOnBoxes, Rating, TagsEdit,
                                                           AuthorEdit, ReleaseDateEdit, CommentEdit})
         form_->addRow(new QLabel(inner), field);
+    Screenshots = new ScreenshotStrip(inner);
+    form_->addRow(new QLabel(inner), Screenshots);
     setWidget(inner);
 
     connect(TagsEdit, &QLineEdit::editingFinished, this, [this] {
@@ -208,7 +211,8 @@ LibraryPanel::LibraryPanel(QWidget* parent) : QScrollArea(parent) {
 
 void LibraryPanel::applyLanguage() {
     // The fields' captions: the titles of their columns.
-    const int titles[] = {libraryslot::kFinishedOn, 218, 219, 220, 221, libraryslot::kNotes};
+    const int titles[] = {libraryslot::kFinishedOn, 218, 219, 220, 221, libraryslot::kNotes,
+                          libraryslot::kScreenshots};
     for (int i = 0; i < form_->rowCount() && i < static_cast<int>(std::size(titles)); ++i) {
         const QLayoutItem* item = form_->itemAt(i, QFormLayout::LabelRole);
         if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr)

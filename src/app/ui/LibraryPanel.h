@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class MissionStore;
+class ScreenshotStrip;
 
 // Five stars, each in halves: a click on a star's left half gives the half, on its right
 // half the whole star; a click on the rating shown takes it away. Keys: Left/Minus and
@@ -68,6 +69,8 @@ class LibraryPanel : public QScrollArea {
     QLineEdit* AuthorEdit;
     QLineEdit* ReleaseDateEdit;
     QPlainTextEdit* CommentEdit;
+    // The pictures the mission ships and the screenshots taken in it (the selection fills it).
+    ScreenshotStrip* Screenshots;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
