@@ -32,17 +32,20 @@ QString shown(int n) {
 
 // The missions of the selected rows (game rows left out), each changed through the store
 // and shown again.
+// A failed write is shown; the rows changed before it stay changed, as their records are.
 void changeSelected(Tmainform& form, const Change& change) {
-    if (!app().settings) return;
-    MissionStore store(*app().settings);
-    TMissionGrid& grid = *form.QuestGrid;
-    for (const int row : grid.SelectedRows()) {
-        const Mission* listed = grid.MissionAt(row);
-        if (listed == nullptr || listed->gameRow) continue;
-        Mission mission = *listed;
-        change(store, mission);
-        grid.SetMission(row, std::move(mission));
-    }
+    Tmainform::RunHandler([&form, &change] {
+        if (!app().settings) return;
+        MissionStore store(*app().settings);
+        TMissionGrid& grid = *form.QuestGrid;
+        for (const int row : grid.SelectedRows()) {
+            const Mission* listed = grid.MissionAt(row);
+            if (listed == nullptr || listed->gameRow) continue;
+            Mission mission = *listed;
+            change(store, mission);
+            grid.SetMission(row, std::move(mission));
+        }
+    });
     showLibraryPanel(form);
 }
 
@@ -164,6 +167,27 @@ void importLibrary(Tmainform& form) {
                        PromptButtons::Ok, PromptIcon::Information);
 }
 
+// A change in the panel, to the mission it was made to (found by its record key and place,
+// wherever the list moved it meanwhile).
+void applyEdit(Tmainform& form, const std::string& key, const std::string& place,
+               const LibraryPanel::Edit& change) {
+    if (!app().settings) return;
+    TMissionGrid& grid = *form.QuestGrid;
+    const int row = grid.FindMission(
+        [&](const Mission& m) { return m.recordKey == key && m.place() == place; });
+    const Mission* listed = grid.MissionAt(row);
+    if (listed == nullptr) return;
+    Mission mission = *listed;
+    MissionStore store(*app().settings);
+    change(store, mission);
+    const bool current = row == grid.Row();
+    grid.SetMission(row, std::move(mission));
+    if (current) {
+        const QSignalBlocker block(form.finished);
+        form.finished->setChecked(grid.MissionAt(row)->finished);
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> tagsInUse(const TMissionGrid& grid) {
@@ -197,21 +221,7 @@ void showLibraryPanel(Tmainform& form, int row) {
 void installLibrary(Tmainform& form) {
     form.Library->onEdit = [&form](const std::string& key, const std::string& place,
                                    const LibraryPanel::Edit& change) {
-        if (!app().settings) return;
-        TMissionGrid& grid = *form.QuestGrid;
-        const int row = grid.FindMission(
-            [&](const Mission& m) { return m.recordKey == key && m.place() == place; });
-        const Mission* listed = grid.MissionAt(row);
-        if (listed == nullptr) return;
-        Mission mission = *listed;
-        MissionStore store(*app().settings);
-        change(store, mission);
-        const bool current = row == grid.Row();
-        grid.SetMission(row, std::move(mission));
-        if (current) {
-            const QSignalBlocker block(form.finished);
-            form.finished->setChecked(grid.MissionAt(row)->finished);
-        }
+        Tmainform::RunHandler([&] { applyEdit(form, key, place, change); });
     };
 
     QMenu& menu = *form.GridMenu;
