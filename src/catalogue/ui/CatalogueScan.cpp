@@ -329,8 +329,9 @@ void finishGrid(const ScanEnv& env, IniFile& settings) {
     for (const int titleSlot : kTitleSlots) titles.push_back(text::withoutKeyMark(slot(titleSlot)));
     grid.SetColumnTitles(titles);
     grid.SortMenuTitle = text::display(slot(205));
-    grid.AutoSizeColumns(QuestGridCellText);
-    grid.ApplyColumnFlags(missionColumnFlags(settings::get(&settings, settings::columns)));
+    const std::string flags = missionColumnFlags(settings::get(&settings, settings::columns));
+    grid.AutoSizeColumns(QuestGridCellText, flags);
+    grid.ApplyColumnFlags(flags);
     grid.SortIndex = columnOf(MissionColumn::Title);
     grid.SortRows();
     if (env.setCaption)

@@ -315,6 +315,7 @@ void TStringGridEx::SetColCount(int n) {
     lastWidths_.resize(static_cast<size_t>(n), kDefaultColWidth);
     userWidths_.resize(static_cast<size_t>(n), 0);
     natural_.resize(static_cast<size_t>(n), 0);
+    unmeasured_.resize(static_cast<size_t>(n), 0);
     least_.resize(static_cast<size_t>(n), 0);
     for (int c = old; c < n; ++c) SetColWidth(c, kDefaultColWidth);
 }
@@ -563,15 +564,23 @@ int TStringGridEx::fittedWidth(int col) const {
 
 void TStringGridEx::fitNatural(int col) {
     const auto c = static_cast<size_t>(col);
+    unmeasured_[c] = 0;
     const int content = contentWidth(col);
     natural_[c] = std::max(titleFit(col), content);
     least_[c] = std::min(natural_[c], content <= kShortContent ? std::max(content, kLeastGivenWidth)
                                                                : kLongContentLeast);
 }
 
-void TStringGridEx::AutoSizeColumns(const ShownText& shown) {
+void TStringGridEx::AutoSizeColumns(const ShownText& shown, const std::string& hidden) {
     shown_ = shown;
-    for (int c = 0; c < model_->cols; ++c) fitNatural(c);
+    for (int c = 0; c < model_->cols; ++c) {
+        const auto i = static_cast<size_t>(c);
+        unmeasured_[i] = i < hidden.size() && hidden[i] == '0';
+        if (unmeasured_[i])
+            natural_[i] = least_[i] = titleFit(c);
+        else
+            fitNatural(c);
+    }
     for (int c = 0; c < model_->cols; ++c) {
         const auto i = static_cast<size_t>(c);
         SetColWidth(c, userWidths_[i] > 0 ? userWidths_[i] : natural_[i]);
@@ -646,6 +655,12 @@ void TStringGridEx::ToggleColumn(QAction* entry) {
     const int col = tag / kTagFactor;
     if (col < 0 || col >= model_->cols) return;
     if (entry->isChecked()) {
+        const auto c = static_cast<size_t>(col);
+        if (unmeasured_[c]) {
+            fitNatural(col);
+            SetColWidth(col, userWidths_[c] > 0 ? userWidths_[c] : natural_[c]);
+            return;
+        }
         SetColWidth(col, tag % kTagFactor);
     } else {
         const int w = widths_[static_cast<size_t>(col)];

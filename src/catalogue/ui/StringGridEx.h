@@ -70,8 +70,10 @@ class TStringGridEx : public QTableView {
     // so that a bold row fits as well), or as wide as the player made it (UserColWidth); shows
     // hidden columns again. With `shown`, a data cell is measured by the text it gives for
     // the cell, so that a column fits what the cell drawing shows.
+    // A column whose character in `hidden` is "0" is fitted to its title only, and to its
+    // cells once it is shown (a column the player keeps hidden costs no measuring).
     using ShownText = std::function<QString(int col, const std::string& cell)>;
-    void AutoSizeColumns(const ShownText& shown = {});
+    void AutoSizeColumns(const ShownText& shown = {}, const std::string& hidden = {});
     // The width the player gave a column by dragging its title's edge, 0 when none: it wins
     // over fitting (a double click on the edge fits the column again and forgets it). Setting
     // one (a remembered width) sizes the column at once; 0 forgets it.
@@ -170,13 +172,14 @@ class TStringGridEx : public QTableView {
     StringGridModel* model_;
     StringGridTitleBar* titleBar_;
     QMenu* menu_;
-    std::vector<int> widths_;        // -1 = hidden
-    std::vector<int> lastWidths_;    // last visible width of each column
-    std::vector<int> userWidths_;    // 0 = none
-    std::vector<int> natural_;       // fitted to the contents by AutoSizeColumns; 0 = not yet
-    std::vector<int> least_;         // the least it keeps when it gives room to the stretch
-    ShownText shown_;                // of the last AutoSizeColumns
-    std::vector<QAction*> entries_;  // the column menu's entry of each column
+    std::vector<int> widths_;          // -1 = hidden
+    std::vector<int> lastWidths_;      // last visible width of each column
+    std::vector<int> userWidths_;      // 0 = none
+    std::vector<int> natural_;         // fitted to the contents by AutoSizeColumns; 0 = not yet
+    std::vector<uint8_t> unmeasured_;  // fitted to the title only, the cells not yet measured
+    std::vector<int> least_;           // the least it keeps when it gives room to the stretch
+    ShownText shown_;                  // of the last AutoSizeColumns
+    std::vector<QAction*> entries_;    // the column menu's entry of each column
     QMenu* sortMenu_ = nullptr;
     int stretch_ = -1;
     bool filling_ = false;       // fillRoom is resizing the stretch column
