@@ -128,7 +128,7 @@ std::string ownerArchive(const IniFile& settings, const std::string& ownerKey,
     const std::string stem = rowNameOf(ownerKey);
     if (stem.size() >= ownerKey.size()) return {};
     const std::string size = ownerKey.substr(stem.size() + 1);
-    for (const char* ext : {".zip", ".7z", ".rar"})
+    for (const std::string& ext : missionArchiveExtensions())
         for (const std::string& name : fsx::namesLike(dir, stem + ext))
             if (std::to_string(fsx::fileSize64(dir + name)) == size) return dir + name;
     return {};

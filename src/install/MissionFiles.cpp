@@ -34,7 +34,7 @@ const games::Game& gameIn(const std::string& gameDir) {
 const std::string kOriginal = kOriginalArchive;
 
 bool isZip(const std::string& archive) {
-    return missionArchiveExtension(archive) == ".zip";
+    return readsAsZip(archive);
 }
 
 // Shows the extraction of the mission's members and hands each MP3 file to the converter
