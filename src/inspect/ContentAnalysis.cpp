@@ -241,6 +241,18 @@ void scanMember(const std::string& member, const std::string& base, MemberScan& 
     }
 }
 
+// German read-mes are mostly named "liesmich" ("read me"): among the read-mes that are not
+// named like the archive they come first for a German interface and last for any other,
+// each group in archive order.
+void orderByLanguage(std::vector<std::string>& texts, const std::string& language) {
+    const bool german = language == "german";
+    std::stable_partition(texts.begin(), texts.end(), [german](const std::string& member) {
+        const bool liesmich =
+            text::lowerAscii(text::extractFileName(member)).starts_with("liesmich");
+        return liesmich == german;
+    });
+}
+
 void resetPanel(InfoPanel& panel, SelectedMission& sel) {
     sel.missionFlagsPresent = false;
     panel.mapcheck = panel.automapcheck = panel.goalscheck = panel.gamesyscheck = false;
@@ -421,6 +433,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
         if (member.name == sel.missionFileMember) sel.missionFileSize = member.size;
     }
     sel.titlesMember = scan.title.titlesMember;
+    orderByLanguage(scan.texts, titleLanguage());
     storeCounts(settings, recordKey, scan, panel);
 
     int game = 0;
