@@ -306,11 +306,17 @@ std::set<std::string> membersToRead(IniFile& settings, const std::string& record
 // The game of the mission: 0 when its mission file cannot be read (a game is never guessed
 // and never stored for it).
 int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& source,
-               const SelectedMission& sel) {
+               const std::vector<ArchiveMember>& members, const SelectedMission& sel) {
     if (sel.missionFileMember.empty()) return 1;
     MissionStore store(settings);
     const int stored = store.type(recordKey, 0);
     if (games::known(stored)) return stored;
+    std::vector<std::string> names;
+    for (const ArchiveMember& member : members) names.push_back(member.name);
+    if (const int byMembers = GameByMembers(names); byMembers != 0) {
+        store.setType(recordKey, byMembers);
+        return byMembers;
+    }
     std::string data;
     if (!source.read(sel.missionFileMember, kMissionFileCap, data)) return 0;
     const int game = games::byMarker([&data](const std::string& marker) {
@@ -443,7 +449,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
         source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
         ReadmePictures pictures(archive.members());
         chooseReadme(source, scan, pictures, panel, progress);
-        game = decideGame(settings, recordKey, source, sel);
+        game = decideGame(settings, recordKey, source, archive.members(), sel);
         if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
         if (game != 0)
             title = readTitle(settings, recordKey, source, sel, scan.title.missionNumber);
@@ -475,7 +481,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
     panel.origPanelVisible = false;
 
     offerLanguages(scan, record.language, panel);
-    if (!panel.goalscheck) panel.noteslabel += slot(32) + "\n";
+    if (games::find(game)->expectsGoals && !panel.goalscheck) panel.noteslabel += slot(32) + "\n";
     if (games::find(game)->expectsMap && !panel.mapcheck) panel.noteslabel += slot(33) + "\n";
     panel.notesCaptionVisible = !panel.noteslabel.empty();
     panel.installOnlyEnabled = !IsAlreadyInstalled(archive.path(), record);
