@@ -136,6 +136,26 @@ TEST_F(AnalysisTest, IndicatorsAndCountsFromNames) {
 TEST_F(AnalysisTest, NamedReadmeWinsOverEarlierText) {
     analyse("MyMission.zip", {{"notes.txt", "notes"}, {"docs/MyMission.TXT", "the readme"}});
     EXPECT_EQ(panel.questMemo, "the readme");
+    // A German read-me ("liesmich") is shown for a German interface, another one before it
+    // for any other; one named like the archive still wins.
+    const Members both = {{"LiesMich.txt", "deutsch"}, {"readme.txt", "english"}};
+    const struct {
+        const char* language;
+        Members members;
+        const char* shown;
+    } languages[] = {{"german", both, "deutsch"},
+                     {"english", both, "english"},
+                     {"english", {{"liesmich.txt", "deutsch"}}, "deutsch"},
+                     {"german",
+                      {{"readme.txt", "english"}, {"Lang.txt", "named"}, {"liesmich.txt", "d"}},
+                      "named"}};
+    for (const auto& c : languages) {
+        SCOPED_TRACE(c.shown);
+        app().interfaceLanguage = c.language;
+        analyse("Lang.zip", c.members);
+        EXPECT_EQ(panel.questMemo, c.shown);
+    }
+    app().interfaceLanguage = "english";
     // Without any read-me the pane says so.
     app().languageSlots[212] = "<212>";
     analyse("Bare.zip", {{"miss20.mis", "SKYOBJVAR"}});

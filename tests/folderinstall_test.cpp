@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -378,6 +379,67 @@ TEST_F(FolderTest, ASavedGameIsNeverReplacedByAnother) {
         EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front().text;
         EXPECT_EQ(fsx::currentDirectory(), cwd);
     }
+}
+
+// System Shock 2 keeps each saved game as a slot folder in the mission folder: it is stored
+// whole, a slot stored over another keeps the other's whole set under one older time, and
+// such a set comes back whole into a free slot folder, in the saves archive or on disk.
+TEST_F(FolderTest, ASlotFolderIsKeptAndBroughtBackWhole) {
+    const std::string S = dir.path() + "SS2/";
+    dir.write("SS2/shock2.exe", "#!/bin/sh\n");
+    dir.write("SS2/cam_mod.ini", "; NewDark\n");
+    app().thiefdata[3] = GameRecord{};
+    app().thiefdata[3].gameDir = S;
+    InstallRequest r = request(archive("s.zip", {{"shock2.gam", "g"}, {"earth.mis", "e"}}),
+                               InstallAction::InstallOnly);
+    r.mission.currentGame = 3;
+    r.mission.missionFileMember = "earth.mis";
+    r.mission.missionNumber = 0;
+    const auto slotFolders = [&] {
+        Files files;
+        snapshot(S + "FMs/s/", "", files, {"earth.mis", "shock2.gam"});
+        return files;
+    };
+    const auto play = [&](const Files& written) {
+        run(r);
+        runCommand("rm -rf '" + S + "FMs/s/save_3'");
+        for (const auto& [name, content] : written) dir.write("SS2/FMs/s/" + name, content);
+        ASSERT_TRUE(operations::removeMissionFolder(r, work, progress));
+    };
+    const Files first = {{"save_3/earth.mis", "v1 earth"},
+                         {"save_3/medsci1.mis", "v1 medsci"},
+                         {"current/earth.mis", "now"}};
+    play(first);
+    run(r);
+    EXPECT_EQ(slotFolders(), first);
+    play({{"save_3/earth.mis", "v2 earth"}});  // a new game in slot 3: medsci1 is not in it
+
+    Files stored, older;
+    for (const auto& [name, content] : storedSaves(S + "allsaves/s_saves.zip")) {
+        std::string slashed = name;
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        const bool old = slashed.rfind("older/", 0) == 0;
+        (old ? older : stored)[old ? slashed.substr(slashed.find("/save_3/") + 1) : slashed] =
+            content;
+    }
+    EXPECT_EQ(stored, (Files{{"save_3/earth.mis", "v2 earth"}, {"current/earth.mis", "now"}}));
+    EXPECT_EQ(older,
+              (Files{{"save_3/earth.mis", "v1 earth"}, {"save_3/medsci1.mis", "v1 medsci"}}));
+    const std::vector<std::string> versions = operations::olderSavedGames(r, work);
+    ASSERT_EQ(versions.size(), 1u);
+    EXPECT_EQ(versions[0].substr(versions[0].size() - 7), "\\save_3");
+
+    // Into the saves archive while it is not installed, then on disk while it is.
+    EXPECT_EQ(operations::bringBackSavedGame(r, versions[0], work, progress), "save_0");
+    run(r);
+    EXPECT_EQ(operations::bringBackSavedGame(r, versions[0], work, progress), "save_1");
+    EXPECT_EQ(slotFolders(), (Files{{"save_0/earth.mis", "v1 earth"},
+                                    {"save_0/medsci1.mis", "v1 medsci"},
+                                    {"save_1/earth.mis", "v1 earth"},
+                                    {"save_1/medsci1.mis", "v1 medsci"},
+                                    {"save_3/earth.mis", "v2 earth"},
+                                    {"current/earth.mis", "now"}}));
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 // A folder is a mission's only while it holds its mission file as the archive has it: one

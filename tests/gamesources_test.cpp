@@ -203,6 +203,47 @@ TEST(GameSources, BrokenLauncherFilesAreNotedAndTheRestIsFound) {
     }
 }
 
+// System Shock 2 is found wherever Thief is: beside Thief in each launcher and prefix, the
+// game's own program and install.cfg telling it, its store id starting it through Steam.
+TEST(GameSources, SystemShock2IsFoundWhereverThiefIs) {
+    LauncherHome h;
+    const std::string& H = h.H;
+    const auto shock2 = [&h](const std::string& dir) { h.thief(dir, "SHOCK2.EXE"); };
+    h.put(h.card + "/steamapps/appmanifest_238210.acf", "\"AppState\" { \"installdir\" \"SS2\" }");
+    shock2(h.card + "/steamapps/common/SS2");
+    h.put(h.F + "/steamapps/appmanifest_238210.acf", "\"AppState\" { \"installdir\" \"SS2\" }");
+    shock2(h.F + "/steamapps/common/SS2");
+    h.put(H + "/.config/heroic/gog_store/installed.json",
+          R"({"installed": [{"appName": "1207658930", "install_path": ")" + H +
+              R"(/Games/Heroic/Thief Gold"}, {"appName": "1207659242", "install_path": ")" + H +
+              R"(/Games/Heroic/SS2"}]})");
+    shock2(H + "/Games/Heroic/SS2");
+    h.put(H + "/.config/lutris/games/ss2.yml",
+          "game:\n  exe: ~/Games/ss2/drive_c/SS2/shock2.exe\n  prefix: ~/Games/ss2\n");
+    shock2(H + "/Games/ss2/drive_c/SS2");
+    shock2(H + "/Games/X/drive_c/GOG Games/System Shock 2");
+    const std::vector<std::string> expected = {
+        h.card + "/steamapps/common/SS2/ | 3 | " +
+            runner(Source::steam, "Steam", "238210", h.S, h.card + "/steamapps/compatdata/238210"),
+        h.F + "/steamapps/common/SS2/ | 3 | " +
+            runner(Source::steamFlatpak, "Steam (Flatpak)", "238210", h.F,
+                   h.F + "/steamapps/compatdata/238210"),
+        H + "/Games/Heroic/SS2/ | 3 | " + runner(Source::heroic, "Heroic", "", "", ""),
+        H + "/Games/ss2/drive_c/SS2/ | 3 | " +
+            runner(Source::lutris, "Lutris", "", "", H + "/Games/ss2"),
+        H + "/Games/X/drive_c/GOG Games/System Shock 2/ | 3 | " +
+            runner(Source::winePrefix, "Wine prefix ~/Games/X", "", "", H + "/Games/X"),
+    };
+    const gamesources::Discovery found = gamesources::findGames(H);
+    std::vector<std::string> got;
+    for (const auto& game : found.games)
+        if (game.game == 3) got.push_back(describe(game));
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(
+        describe(gamesources::runnerFor(h.card + "/steamapps/common/ss2", H)),
+        runner(Source::steam, "Steam", "238210", h.S, h.card + "/steamapps/compatdata/238210"));
+}
+
 TEST(GameSources, ATypedDirectoryIsRecognisedByTheLauncherThatHasIt) {
     LauncherHome h;
     const std::string& H = h.H;

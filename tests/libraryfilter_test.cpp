@@ -18,7 +18,7 @@ Mission mission(const std::string& title, const std::string& author, std::vector
     return m;
 }
 
-// Missions A..F and the games' own rows G (Thief 1) and H (Thief 2).
+// Missions A..F (D System Shock 2's) and the games' own rows G (Thief 1) and H (Thief 2).
 std::vector<Mission> library() {
     std::vector<Mission> l;
     l.push_back(mission("Lost City", "Alice Smith", {"genre:heist", "setting:city"}, 8, "2"));
@@ -34,7 +34,7 @@ std::vector<Mission> library() {
     l.back().finishedOn = {"Normal"};
     l.back().lastStart = std::to_string(kToday - 40) + ".5";
     l.back().releaseDate = "2015-06-20";
-    l.push_back(mission("Ink Tower", "", {}, -1, ""));
+    l.push_back(mission("Ink Tower", "", {}, -1, "3"));  // System Shock 2
     l.back().lastStart = std::to_string(kToday);
     l.push_back(mission("Dark Heist Party", "Carol", {"genre:mystery"}, 8, "1"));
     l.back().releaseDate = "2015-06";
@@ -100,6 +100,7 @@ TEST(LibraryFilter, WordsSelectMissions) {
         {"-author:", "DGH"},
         {"game:1", "BEG"},
         {"game:2", "ACFH"},
+        {"game:3", "D"},
         {"game:", "ABCDEFGH"},
         {"played<30d", "AD"},
         {"played<6w", "ACD"},

@@ -92,8 +92,8 @@ TEST(MissionStore, LoadsTheRecord) {
 
 // The game mark of a mission: its stored type when that is a known game's number.
 TEST(Mission, MarkedGameOfStoredTypes) {
-    const std::pair<const char*, int> cases[] = {{"1", 1}, {"2", 2},  {"0", 0}, {"", 0},
-                                                 {"3", 0}, {"12", 0}, {"x", 0}};
+    const std::pair<const char*, int> cases[] = {{"1", 1}, {"2", 2}, {"3", 3},  {"0", 0},
+                                                 {"", 0},  {"4", 0}, {"12", 0}, {"x", 0}};
     for (const auto& [type, game] : cases) {
         Mission m;
         m.type = type;

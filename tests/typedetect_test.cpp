@@ -150,3 +150,48 @@ TEST(TypeDetection, DecideGameSearchesTheMissionFileOnce) {
     EXPECT_EQ(DecideGame(ini, "Enc.1", "miss20.mis", zip), 2);
     EXPECT_EQ(ini.ReadInteger("Enc.1", "type", -1), 2);
 }
+
+// The game of a mission: its members first (System Shock 2's level names and game system,
+// never beside a numbered Thief mission file), else the marker in its mission file.
+TEST(TypeDetection, MembersTellSystemShock2BeforeTheMarkersTellThief) {
+    if (!haveUnzipEngine()) GTEST_SKIP() << "extraction engine not built";
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> members;  // the mission file last
+        int game;
+    };
+    const Row rows[] = {
+        {"SS2 levels and game system, a Thief 2 marker in them",
+         {{"shock2.gam", "gam"},
+          {"strings/english/misc.str", "s"},
+          {"medsci1.mis", "m"},
+          {"earth.mis", "SKYOBJVAR"}},
+         3},
+        {"new level names beside SS2's game system",
+         {{"SHOCK2.GAM", "gam"}, {"obj/x.bin", "o"}, {"Deck9.mis", "d"}},
+         3},
+        {"an SS2 level name alone, packed in a folder",
+         {{"Pack/snd/a.wav", "w"}, {"Pack/station.mis", "s"}},
+         3},
+        {"a numbered mission file beside SS2's names is Thief's",
+         {{"shock2.gam", "gam"}, {"earth.mis", "e"}, {"miss20.mis", "SKYOBJVAR"}},
+         2},
+        {"Thief 2 by its marker", {{"MISS21.MIS", "xx SKYOBJVAR xx"}}, 2},
+        {"Thief 1, no fact of another game", {{"dark.gam", "g"}, {"mylevel.mis", "m"}}, 1},
+    };
+    TempDir dir;
+    IniFile ini(dir.file("Tallowmere.ini"));
+    TZipArchiver zip;
+    zip.Unattended = true;
+    zip.SetDLLDirectory(TM_TEST_BIN_DIR);
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string path = dir.file("M" + std::to_string(++n) + ".zip");
+        ASSERT_TRUE(makeZip(path, row.members));
+        zip.SetZipFileName(path);
+        const std::string key = "M" + std::to_string(n) + ".1";
+        EXPECT_EQ(DecideGame(ini, key, row.members.back().first, zip), row.game);
+        EXPECT_EQ(ini.ReadInteger(key, "type", -1), row.game);
+    }
+}

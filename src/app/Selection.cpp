@@ -37,8 +37,7 @@ int analyse(TZipArchiver& zip, const std::string& path, const std::string& recor
     ProgressSink silent;
     ProgressSink& progress = shown ? *shown : silent;
     const GameContext context = programContext();
-    if (missionArchiveExtension(path) == ".zip")
-        return AnalyseArchive(context, zip, recordKey, panel, mission, progress);
+    if (readsAsZip(path)) return AnalyseArchive(context, zip, recordKey, panel, mission, progress);
     std::unique_ptr<MissionArchive> archive =
         openAnalysedMission(missionCacheDir(context), path, recordKey);
     const int game = AnalyseMission(context, *archive, recordKey, panel, mission, progress);

@@ -1,5 +1,7 @@
 #include "archive/MissionArchive.h"
 
+#include <fstream>
+
 #include "archive/ZipArchiver.h"
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
@@ -99,7 +101,7 @@ bool MissionArchive::readMember(const std::string& name, uint64_t cap, std::stri
 }
 
 const std::vector<std::string>& missionArchiveExtensions() {
-    static const std::vector<std::string> extensions = {".zip", ".7z", ".rar"};
+    static const std::vector<std::string> extensions = {".zip", ".7z", ".rar", ".ss2mod"};
     return extensions;
 }
 
@@ -109,6 +111,14 @@ std::string missionArchiveExtension(const std::string& fileName) {
         if (ext == known) return ext;
     }
     return std::string();
+}
+
+bool readsAsZip(const std::string& path) {
+    const std::string ext = missionArchiveExtension(path);
+    if (ext != ".ss2mod") return ext == ".zip";
+    std::ifstream in(fsx::resolve(path), std::ios::binary);
+    char signature[2] = {};
+    return in.read(signature, 2) && signature[0] == 'P' && signature[1] == 'K';
 }
 
 std::string MemberRoot(const std::vector<ArchiveMember>& members) {
@@ -154,14 +164,14 @@ std::unique_ptr<MissionArchive> ownZipMission(const std::string& path, SetUp set
 }  // namespace
 
 std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path) {
-    if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
+    if (!readsAsZip(path)) return libarchiveMission(path);
     return ownZipMission(path, [](TZipArchiver& zip) { zip.Unattended = true; });
 }
 
 std::unique_ptr<MissionArchive> openMissionArchive(const std::string& path,
                                                    const TZipArchiver& like,
                                                    const std::string& password) {
-    if (missionArchiveExtension(path) != ".zip") return libarchiveMission(path);
+    if (!readsAsZip(path)) return libarchiveMission(path);
     return ownZipMission(path, [&](TZipArchiver& zip) {
         zip.SetDLLDirectory(like.DLLDirectory());
         zip.CodePage = like.CodePage;

@@ -96,10 +96,16 @@ class MissionArchive {
     std::set<std::string> unreadable_;
 };
 
-// The extensions of mission archives, lower case with the dot: ".zip", ".7z", ".rar".
+// The extensions of mission archives, lower case with the dot: ".zip", ".7z", ".rar", and
+// ".ss2mod", System Shock 2's old mission packages.
 const std::vector<std::string>& missionArchiveExtensions();
 // The mission archive extension of `fileName` (lower case), empty when it has none.
 std::string missionArchiveExtension(const std::string& fileName);
+// Whether the mission archive `path` is read as a ZIP archive: a ".zip", and a ".ss2mod"
+// that begins like one ("PK"; the package is a ZIP archive under another name). Any other
+// ".ss2mod" is read by its content as a .7z or .rar is, and one that is no archive is no
+// mission.
+bool readsAsZip(const std::string& path);
 
 // The one folder a download packs the whole mission in ("Mission\" of "Mission\miss20.mis",
 // "Mission\strings\titles.str", ...): the folder every member lies in when a mission file

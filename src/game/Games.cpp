@@ -15,6 +15,7 @@ std::vector<Game> makeTable() {
     thief1.program = "thief.exe";
     thief1.editor = "dromed.exe";
     thief1.editorStart = "dromEd.exe";
+    thief1.editorConfig = "dromed.cfg";
     thief1.dirSetting = "thief1dir";
     thief1.steamAppIds = {"211600"};
     thief1.difficulties = {"Normal", "Hard", "Expert"};
@@ -43,7 +44,38 @@ std::vector<Game> makeTable() {
     thief2.startFailureSlot = 22;
     thief2.labelName = "Label2";
     thief2.browseName = "Button4";
-    return {thief1, thief2};
+
+    Game shock2;
+    shock2.number = 3;
+    shock2.name = "System Shock 2";
+    shock2.mark = "shock2";
+    shock2.program = "shock2.exe";
+    shock2.editor = "shocked.exe";
+    shock2.editorStart = "shockEd.exe";
+    shock2.editorConfig = "shocked.cfg";
+    shock2.dirSetting = "shock2dir";
+    // Known by its members, not by a marker (byMarker's catch-all is the first game
+    // without one, Thief 1).
+    shock2.steamAppIds = {"238210"};
+    shock2.difficulties = {"Easy", "Normal", "Hard", "Impossible"};
+    shock2.gamesysName = "shock2.gam";
+    shock2.levelNames = {"earth",  "station", "medsci1", "medsci2", "eng1",     "eng2",
+                         "hydro1", "hydro2",  "hydro3",  "ops1",    "ops2",     "ops3",
+                         "ops4",   "rec1",    "rec2",    "rec3",    "command1", "command2",
+                         "rick1",  "rick2",   "rick3",   "many",    "shodan"};
+    shock2.expectsMap = false;
+    shock2.expectsGoals = false;  // its objectives live in the level files
+    shock2.foldersOnly = true;
+    shock2.saveSlotPrefix = "save_";
+    shock2.saveSlotCount = 15;
+    shock2.saveFolders = {"current"};
+    shock2.foldersCaptionSlot = 290;
+    shock2.commandLabelSlot = 291;
+    shock2.startFailureSlot = 292;
+    shock2.labelName = "Label11";
+    shock2.browseName = "Button11";
+    shock2.labelCaption = "S&ystem Shock 2";
+    return {thief1, thief2, shock2};
 }
 
 std::vector<Game>& table() {

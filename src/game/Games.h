@@ -12,12 +12,13 @@ struct Game {
     // The key everywhere a game is stored: a record's "type", the first digit of a type
     // mark ("21"), the setting of its directory, the index of its state.
     int number = 0;
-    std::string name;         // "Thief 2", the same in every language
-    std::string mark;         // the picture of its mark in the list ("thief2")
-    std::string program;      // the game program in its directory
-    std::string editor;       // the level editor, whose presence enables it
-    std::string editorStart;  // the name the editor is started by
-    std::string dirSetting;   // its directory in the settings' options ("thief2dir")
+    std::string name;          // "Thief 2", the same in every language
+    std::string mark;          // the picture of its mark in the list ("thief2")
+    std::string program;       // the game program in its directory
+    std::string editor;        // the level editor, whose presence enables it
+    std::string editorStart;   // the name the editor is started by
+    std::string editorConfig;  // the editor's own settings, which gain the script's line
+    std::string dirSetting;    // its directory in the settings' options ("thief2dir")
     // A mission file holding this text is this game's; the game whose marker is empty
     // takes the missions no other marker claims.
     std::string missionMarker;
@@ -29,6 +30,23 @@ struct Game {
     std::string firstMissionFlags;
     // Its missions are expected to have a map; the panel notes one without.
     bool expectsMap = false;
+    // Its missions are expected to have goals ("goals.str"); the panel notes them missing.
+    bool expectsGoals = true;
+    // Its missions are recognised by their members before any marker is searched: a mission
+    // with no numbered mission file ("missNN.mis") is this game's when it holds the game's
+    // own game system (`gamesysName`) or a level file named like one of the game's own
+    // (`levelNames`, lower case, without ".mis"). Empty for games known by their markers.
+    std::string gamesysName;
+    std::vector<std::string> levelNames;
+    // Its missions are only ever installed into mission folders (never into the game
+    // directory), and without the Thief steps: no flags file, no numbered mission file.
+    bool foldersOnly = false;
+    // Its saved games are folders in the mission folder: `saveSlotPrefix` and a number below
+    // `saveSlotCount` ("save_0" ... "save_14"), and the folders of `saveFolders` ("current").
+    // Empty for games that keep saved games as files in a "saves" folder.
+    std::string saveSlotPrefix;
+    int saveSlotCount = 0;
+    std::vector<std::string> saveFolders;
     // The setup dialog's controls of the game: the caption slots of its mission-folder box
     // and of its start command's label, the names of its directory label and browse button.
     int foldersCaptionSlot = 0;
@@ -36,6 +54,9 @@ struct Game {
     int startFailureSlot = 0;  // the message when its program does not start
     std::string labelName;
     std::string browseName;
+    // The caption of its directory label with its key ("S&ystem Shock 2"); empty: its name
+    // with the key on its last word ("Thief &2").
+    std::string labelCaption;
 };
 
 // Every game, in the order of their numbers.

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "archive/MissionArchive.h"
+#include "game/Games.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -150,6 +151,8 @@ bool holdsMission(const std::string& folder, const std::string& missionFile, uin
 }
 
 bool enabled(const IniFile* settings, int game, const std::string& gameDir) {
+    // A game that plays fan missions only from mission folders has no other way.
+    if (const games::Game* known = games::find(game); known && known->foldersOnly) return true;
     if (settings::has(settings, settings::missionFolders(game)))
         return settings::get(settings, settings::missionFolders(game));
     return supportsMissionFolders(gameDir);

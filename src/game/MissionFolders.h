@@ -49,7 +49,8 @@ std::vector<std::string> folderNamesIn(const std::string& root);
 // them) with that size. A folder another loader installed counts, and is used as it is.
 bool holdsMission(const std::string& folder, const std::string& missionFile, uint64_t size);
 
-// Whether missions of game `game` (1 or 2) go into mission folders: the player's choice
+// Whether missions of game `game` go into mission folders: always for a game that plays
+// them only from there (games::Game::foldersOnly); else the player's choice
 // ("options"/"mission folders <game>"), else whether the game directory supports them.
 bool enabled(const IniFile* settings, int game, const std::string& gameDir);
 void storeEnabled(IniFile& settings, int game, bool on);

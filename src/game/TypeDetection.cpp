@@ -36,6 +36,12 @@ bool isMission(IniFile& settings, const std::string& section, const std::string&
     return true;
 }
 
+// "miss20.mis", "miss1.mis": the file name of a numbered Thief mission (lower case).
+bool numberedMissionFile(const std::string& file) {
+    if (file.size() <= 8 || !file.starts_with("miss") || !file.ends_with(".mis")) return false;
+    return file.find_first_not_of("0123456789", 4) == file.size() - 4;
+}
+
 }  // namespace
 
 std::string ArchiveRecordKey(const std::string& fileName, int64_t size) {
@@ -54,11 +60,40 @@ bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::stri
     return isMission(settings, section, path);
 }
 
+int GameByMembers(const std::vector<std::string>& memberNames) {
+    std::vector<std::string> files, levels;  // lower-case file names; stems of the ".mis"
+    for (const std::string& name : memberNames) {
+        const std::string file = text::lowerAscii(text::extractFileName(name));
+        if (numberedMissionFile(file)) return 0;
+        files.push_back(file);
+        if (file.size() > 4 && file.ends_with(".mis"))
+            levels.push_back(file.substr(0, file.size() - 4));
+    }
+    if (levels.empty()) return 0;
+    const auto holds = [](const std::vector<std::string>& list, const std::string& name) {
+        return std::find(list.begin(), list.end(), name) != list.end();
+    };
+    for (const games::Game& game : games::all()) {
+        if (game.gamesysName.empty() && game.levelNames.empty()) continue;
+        if (!game.gamesysName.empty() && holds(files, text::lowerAscii(game.gamesysName)))
+            return game.number;
+        for (const std::string& level : levels)
+            if (holds(game.levelNames, level)) return game.number;
+    }
+    return 0;
+}
+
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip) {
     MissionStore store(settings);
     const int stored = store.type(section, 0);
     if (games::known(stored)) return static_cast<uint8_t>(stored);
+    std::vector<std::string> names;
+    for (const ZipDirEntry& e : zip.Entries()) names.push_back(e.FileName);
+    if (const int byMembers = GameByMembers(names); byMembers != 0) {
+        store.setType(section, byMembers);
+        return static_cast<uint8_t>(byMembers);
+    }
     // An encrypted mission file is not even tried without a password given on purpose.
     if (zip.Password.empty()) {
         for (const ZipDirEntry& e : zip.Entries()) {

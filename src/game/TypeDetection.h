@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class IniFile;
 class TZipArchiver;
@@ -25,10 +26,20 @@ bool IsMissionArchive(IniFile& settings, const std::string& dir, const std::stri
 
 // The game of the mission in record `section`: a stored game is taken; otherwise
 // `missionMember` is extracted into memory through `zip` and searched for the games' markers
-// (games::byMarker), and the result is stored. 0, and nothing stored, when the member
+// (games::byMarker), unless the member names tell the game (GameByMembers); the result is
+// stored. 0, and nothing stored, when the member
 // cannot be extracted or is encrypted while zip.Password is empty: a game is never guessed.
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,
                    TZipArchiver& zip);
+
+// The game the member names of a mission tell, before any mission file is read; 0 when
+// they tell none (the markers decide then). A mission holding a numbered mission file
+// ("missNN.mis", in any folder) is a Thief mission and tells none: both Thief games need
+// one. Otherwise it is the first game with recognisable members (games::Game::gamesysName,
+// levelNames) whose game system it holds (a member named so, in any folder, beside at least
+// one ".mis"), or one of whose own level names names a ".mis" of it: System Shock 2's
+// "shock2.gam", "earth.mis", "medsci1.mis" and so on.
+int GameByMembers(const std::vector<std::string>& memberNames);
 
 // Whether `marker` occurs anywhere in the whole content of `stream` (from its start,
 // whatever its position). False without a stream or with an empty marker.

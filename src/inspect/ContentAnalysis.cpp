@@ -241,6 +241,18 @@ void scanMember(const std::string& member, const std::string& base, MemberScan& 
     }
 }
 
+// German read-mes are mostly named "liesmich" ("read me"): among the read-mes that are not
+// named like the archive they come first for a German interface and last for any other,
+// each group in archive order.
+void orderByLanguage(std::vector<std::string>& texts, const std::string& language) {
+    const bool german = language == "german";
+    std::stable_partition(texts.begin(), texts.end(), [german](const std::string& member) {
+        const bool liesmich =
+            text::lowerAscii(text::extractFileName(member)).starts_with("liesmich");
+        return liesmich == german;
+    });
+}
+
 void resetPanel(InfoPanel& panel, SelectedMission& sel) {
     sel.missionFlagsPresent = false;
     panel.mapcheck = panel.automapcheck = panel.goalscheck = panel.gamesyscheck = false;
@@ -294,11 +306,17 @@ std::set<std::string> membersToRead(IniFile& settings, const std::string& record
 // The game of the mission: 0 when its mission file cannot be read (a game is never guessed
 // and never stored for it).
 int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& source,
-               const SelectedMission& sel) {
+               const std::vector<ArchiveMember>& members, const SelectedMission& sel) {
     if (sel.missionFileMember.empty()) return 1;
     MissionStore store(settings);
     const int stored = store.type(recordKey, 0);
     if (games::known(stored)) return stored;
+    std::vector<std::string> names;
+    for (const ArchiveMember& member : members) names.push_back(member.name);
+    if (const int byMembers = GameByMembers(names); byMembers != 0) {
+        store.setType(recordKey, byMembers);
+        return byMembers;
+    }
     std::string data;
     if (!source.read(sel.missionFileMember, kMissionFileCap, data)) return 0;
     const int game = games::byMarker([&data](const std::string& marker) {
@@ -421,6 +439,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
         if (member.name == sel.missionFileMember) sel.missionFileSize = member.size;
     }
     sel.titlesMember = scan.title.titlesMember;
+    orderByLanguage(scan.texts, titleLanguage());
     storeCounts(settings, recordKey, scan, panel);
 
     int game = 0;
@@ -430,7 +449,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
         source.prefetch(membersToRead(settings, recordKey, scan, sel), sel.missionFileMember);
         ReadmePictures pictures(archive.members());
         chooseReadme(source, scan, pictures, panel, progress);
-        game = decideGame(settings, recordKey, source, sel);
+        game = decideGame(settings, recordKey, source, archive.members(), sel);
         if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
         if (game != 0)
             title = readTitle(settings, recordKey, source, sel, scan.title.missionNumber);
@@ -462,7 +481,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
     panel.origPanelVisible = false;
 
     offerLanguages(scan, record.language, panel);
-    if (!panel.goalscheck) panel.noteslabel += slot(32) + "\n";
+    if (games::find(game)->expectsGoals && !panel.goalscheck) panel.noteslabel += slot(32) + "\n";
     if (games::find(game)->expectsMap && !panel.mapcheck) panel.noteslabel += slot(33) + "\n";
     panel.notesCaptionVisible = !panel.noteslabel.empty();
     panel.installOnlyEnabled = !IsAlreadyInstalled(archive.path(), record);

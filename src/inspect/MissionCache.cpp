@@ -223,14 +223,12 @@ std::unique_ptr<MissionArchive> openAnalysedMission(const std::string& cacheDir,
                                                     const std::string& path,
                                                     const std::string& recordKey) {
     Cached cached;
-    if (missionArchiveExtension(path) != ".zip" &&
-        parse(cacheFile(cacheDir, recordKey), path, cached))
+    if (!readsAsZip(path) && parse(cacheFile(cacheDir, recordKey), path, cached))
         return std::make_unique<CachedMission>(path, std::move(cached));
     return openMissionArchive(path);
 }
 
 bool missionCacheKept(const std::string& cacheDir, const std::string& path,
                       const std::string& recordKey) {
-    return missionArchiveExtension(path) != ".zip" &&
-           fsx::fileExists(cacheFile(cacheDir, recordKey));
+    return !readsAsZip(path) && fsx::fileExists(cacheFile(cacheDir, recordKey));
 }

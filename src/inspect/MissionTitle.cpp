@@ -95,5 +95,5 @@ std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::
 
 bool missionTitleReadsQuickly(const std::string& cacheDir, const std::string& path,
                               const std::string& recordKey) {
-    return missionArchiveExtension(path) == ".zip" || missionCacheKept(cacheDir, path, recordKey);
+    return readsAsZip(path) || missionCacheKept(cacheDir, path, recordKey);
 }

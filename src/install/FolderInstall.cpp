@@ -107,6 +107,13 @@ void removeTree(const std::string& path) {
     if (ec) throw EInOutError(ec.message() + ": " + path);
 }
 
+// How the game keeps its saved games in a mission folder beside "saves".
+savedgames::SlotFolders slotFoldersOf(uint8_t game) {
+    const games::Game* known = games::find(game);
+    if (!known) return {};
+    return {known->saveSlotPrefix, known->saveSlotCount, known->saveFolders};
+}
+
 int compressionLevel(const IniFile& settings) {
     return settings::get(&settings, settings::compressionLevel);
 }
@@ -128,7 +135,7 @@ std::string ownerArchive(const IniFile& settings, const std::string& ownerKey,
     const std::string stem = rowNameOf(ownerKey);
     if (stem.size() >= ownerKey.size()) return {};
     const std::string size = ownerKey.substr(stem.size() + 1);
-    for (const char* ext : {".zip", ".7z", ".rar"})
+    for (const std::string& ext : missionArchiveExtensions())
         for (const std::string& name : fsx::namesLike(dir, stem + ext))
             if (std::to_string(fsx::fileSize64(dir + name)) == size) return dir + name;
     return {};
@@ -251,8 +258,9 @@ void removeInstalledFolder(const Operation& op, const std::string& name,
     op.progress.processEvents();
     const std::string savesZip = fsx::resolve(SavesArchivePath(op.gameDir, archivePath));
     try {
-        savedgames::store(op.work, savesZip, folder, savedgames::missionFolderSaves(folder),
-                          compressionLevel(op.context.settings), op.progress);
+        const savedgames::SlotFolders layout = slotFoldersOf(op.game);
+        savedgames::store(op.work, savesZip, folder, savedgames::missionFolderSaves(folder, layout),
+                          compressionLevel(op.context.settings), op.progress, layout);
     } catch (const EInOutError& e) {
         refuse(kSavesUncheckedSlot, e.what());
     }
@@ -266,7 +274,7 @@ void removeInstalledFolder(const Operation& op, const std::string& name,
 }
 
 // Extracts the mission into a folder of the program's own in the mission path, converts its
-// tracks, gives it a flags file when it has none and brings back its saved games; then
+// tracks, gives a Thief mission a flags file when it has none and brings back its saved games; then
 // renames the complete folder into place. Whatever stops it removes the half-built folder.
 void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::string& name) {
     const std::string building = op.root + kInstallPrefix + name;
@@ -279,11 +287,15 @@ void extractIntoFolder(const Operation& op, MissionArchive& archive, const std::
         const std::vector<PlannedMember> plan =
             planMembers(archive.members(), dir, "", false, op.progress);
         extractAndConvert(archive, op.progress, dir, plan, op.context.exeDir);
-        const FlagsPlan flags = flagsPlan(op.request.mission, dir);
-        fsx::crashPoint();
-        writeMissionFlags(dir, op.request.mission.missionFileMember, op.game, plan,
-                          flags.write && !flags.linked, flags);
-        fsx::crashPoint();
+        // A game that plays missions only from their folders needs no Thief flags file.
+        const games::Game* known = games::find(op.game);
+        if (known && !known->foldersOnly) {
+            const FlagsPlan flags = flagsPlan(op.request.mission, dir);
+            fsx::crashPoint();
+            writeMissionFlags(dir, op.request.mission.missionFileMember, op.game, plan,
+                              flags.write && !flags.linked, flags);
+            fsx::crashPoint();
+        }
         restoreFolderSaves(op.work, op.gameDir, op.request.mission.archivePath, dir);
         // A folder that may not all be on the disk never counts as installed.
         if (!fsx::syncTree(dir)) throw EInOutError(slot(108) + " " + op.root + name);
@@ -453,7 +465,7 @@ std::vector<std::string> OlderSavedGames(const GameContext& context, const Insta
     const std::string savesZip =
         fsx::resolve(SavesArchivePath(context.games[game].gameDir, request.mission.archivePath));
     try {
-        return savedgames::olderSavedGames(work, savesZip);
+        return savedgames::olderSavedGames(work, savesZip, slotFoldersOf(game));
     } catch (const EInOutError&) {
         return {};
     }
@@ -472,8 +484,11 @@ std::string BringBackSavedGame(GameContext& context, const InstallRequest& reque
     // classic install, else only its saves archive.
     std::string savesDir;
     const MissionFolder folder = RecordedMissionFolder(context, request);
+    const savedgames::SlotFolders layout = slotFoldersOf(game);
     if (folder.installed) {
-        savesDir = folder.path() + fsx::kPathDelim + kSavesFolder;
+        // A game with slot folders keeps them right in the mission folder.
+        savesDir =
+            layout.prefix.empty() ? folder.path() + fsx::kPathDelim + kSavesFolder : folder.path();
     } else {
         ReadInstalledState(record);
         if (!UsesMissionFolders(context, game) && record.installed == request.mission.archivePath)
@@ -482,5 +497,5 @@ std::string BringBackSavedGame(GameContext& context, const InstallRequest& reque
     return savedgames::bringBack(
         work, fsx::resolve(SavesArchivePath(record.gameDir, request.mission.archivePath)), version,
         savesDir.empty() ? std::string() : fsx::resolve(savesDir),
-        compressionLevel(context.settings), progress);
+        compressionLevel(context.settings), progress, layout);
 }

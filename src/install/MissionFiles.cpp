@@ -24,17 +24,18 @@
 
 namespace {
 
-// The game whose program `gameDir` holds; without one, the table's last, whose start then
-// fails with its own message.
-const games::Game& gameIn(const std::string& gameDir) {
-    const games::Game* game = games::withProgramIn(gameDir);
-    return game ? *game : games::all().back();
+// The game whose program the operation's game directory holds; without one, the
+// operation's game, whose start then fails with its own message.
+const games::Game& gameIn(const Operation& op) {
+    const games::Game* game = games::withProgramIn(op.gameDir);
+    if (!game) game = games::find(op.game);
+    return game ? *game : games::all().front();
 }
 
 const std::string kOriginal = kOriginalArchive;
 
 bool isZip(const std::string& archive) {
-    return missionArchiveExtension(archive) == ".zip";
+    return readsAsZip(archive);
 }
 
 // Shows the extraction of the mission's members and hands each MP3 file to the converter
@@ -303,7 +304,7 @@ void writeMissionFlags(const std::string& gameDir, const std::string& missionFil
 void startEditor(const Operation& op, const std::vector<std::string>& arguments) {
     const std::string& gameDir = op.gameDir;
     const SelectedMission& mission = op.request.mission;
-    const std::string cfg = gamedir::path(gameDir, gamedir::kDromedCfg);
+    const std::string cfg = gamedir::path(gameDir, gameIn(op).editorConfig);
     const std::string line = gamedir::kEditorScriptLine;
     if (fsx::fileExists(cfg)) {
         bool present = false;
@@ -322,13 +323,13 @@ void startEditor(const Operation& op, const std::vector<std::string>& arguments)
         if (l.find_first_of("\r\n") != std::string::npos)
             throw EInOutError(slot(110) + " " + shownName(l));
     textfile::writeLines(gamedir::path(gameDir, gamedir::kEditorScript), script);
-    const launcher::StartResult started = startFromGameDir(&op.context.settings, op.game, gameDir,
-                                                           gameIn(gameDir).editorStart, arguments);
+    const launcher::StartResult started =
+        startFromGameDir(&op.context.settings, op.game, gameDir, gameIn(op).editorStart, arguments);
     if (!started) throw OperationFailed(startFailureMessage(slot(20), started), PromptIcon::None);
 }
 
 void startGame(const Operation& op, const std::vector<std::string>& arguments) {
-    const games::Game& game = gameIn(op.gameDir);
+    const games::Game& game = gameIn(op);
     const launcher::StartResult started =
         startFromGameDir(&op.context.settings, op.game, op.gameDir, game.program, arguments);
     if (!started)

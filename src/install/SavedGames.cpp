@@ -1,6 +1,7 @@
 #include "install/SavedGames.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -25,6 +26,7 @@ namespace savedgames {
 namespace {
 
 constexpr int kStoringSavesSlot = 24;
+constexpr int kNoFreeSlotSlot = 293;
 // Where the versions being kept wait, beside the saves archive, until they are stored.
 constexpr const char* kStagingPrefix = ".tallowmere-older-";
 // Characters the engines read as patterns or separators, or a Windows name cannot hold: a
@@ -139,11 +141,17 @@ class Staging {
     const std::string& path() const { return path_; }
     const std::vector<std::string>& names() const { return names_; }
 
-    // Keeps `data` to be stored as `name`.
-    void put(const std::string& name, const std::string& data) {
+    // Keeps `data` to be stored as `name`, last written at `dosTime` when that is given.
+    void put(const std::string& name, const std::string& data, uint32_t dosTime = 0) {
         const std::string file = path_ + fsx::kPathDelim + slashed(name);
         fsx::forceDirectories(file.substr(0, file.find_last_of(fsx::kPathDelim)));
         if (!fsx::atomicWrite(file, data)) throw EInOutError(file);
+        if (dosTime != 0) {
+            const auto when = std::chrono::system_clock::from_time_t(
+                static_cast<std::time_t>(fsx::dosToUnix(dosTime)));
+            std::error_code ec;
+            fs::last_write_time(file, std::chrono::file_clock::from_sys(when), ec);
+        }
         names_.push_back(slashed(name));
     }
     void copy(const std::string& name, const std::string& from) {
@@ -218,7 +226,192 @@ bool isDirectoryEntry(const fs::directory_entry& e) {
     return e.is_directory(ec) && !e.is_symlink(ec);
 }
 
+// True when `folder` (one name) is a slot folder of `layout`: the prefix and a slot number
+// ("save_3"), or one of the further folders ("current"), without regard to case.
+bool isSlotFolder(const std::string& folder, const SlotFolders& layout) {
+    for (const std::string& other : layout.others)
+        if (fsx::sameName(folder, other)) return true;
+    const size_t cut = layout.prefix.size();
+    if (layout.prefix.empty() || folder.size() <= cut || folder.size() > cut + 3 ||
+        !fsx::sameName(folder.substr(0, cut), layout.prefix) ||
+        folder.find_first_not_of("0123456789", cut) != std::string::npos)
+        return false;
+    return std::stoi(folder.substr(cut)) < layout.count;
+}
+
+// The slot folder named `number` ("save_5").
+std::string slotFolderName(const SlotFolders& layout, int number) {
+    return layout.prefix + std::to_string(number);
+}
+
+// The stored members of one slot folder, by nameKey.
+Directory slotMembers(const Directory& entries, const std::string& slotKey,
+                      const SlotFolders& layout) {
+    Directory members;
+    for (const auto& [key, entry] : entries)
+        if (!isOlderVersion(entry.name) &&
+            fsx::foldKey(slotFolderOf(entry.name, layout)) == slotKey)
+            members.emplace(key, entry);
+    return members;
+}
+
+// Where a kept set of slot files goes: "older\<time>\" (" (2)" and on when that holds
+// another set); "" when it holds this very set already.
+std::string freeOlderSetFolder(uint32_t time, const std::string& slotKey, const Directory& set,
+                               const Directory& entries) {
+    const std::string stamp = olderVersionName("", time);  // "older\<time>\"
+    for (int n = 1;; ++n) {
+        const std::string folder =
+            n == 1 ? stamp : stamp.substr(0, stamp.size() - 1) + " (" + std::to_string(n) + ")\\";
+        const std::string prefix = nameKey(folder) + slotKey + "\\";
+        bool used = false, same = true;
+        for (const auto& [key, entry] : entries) {
+            if (key.compare(0, prefix.size(), prefix) != 0) continue;
+            used = true;
+            const auto kept = set.find(key.substr(nameKey(folder).size()));
+            same = same && kept != set.end() && kept->second.contents == entry.contents;
+        }
+        if (!used) return folder;
+        if (same) return {};
+    }
+}
+
+// A slot folder whose stored set differs from the files given keeps that whole set as an
+// older version, staged for the archive; its names no longer given go into `dropped`.
+// The slot's files given then take its names as any file does.
+void keepReplacedSlots(TZipArchiver& work, const std::string& savesZip,
+                       const std::vector<Pending>& pending, const SlotFolders& layout,
+                       Directory& entries, Staging& staging,
+                       std::vector<std::pair<std::string, Contents>>& expected,
+                       std::set<std::string>& dropped) {
+    std::map<std::string, std::vector<const Pending*>> given;  // by folded slot folder
+    for (const Pending& f : pending)
+        if (const std::string folder = slotFolderOf(f.name, layout); !folder.empty() && !f.older)
+            given[fsx::foldKey(folder)].push_back(&f);
+    for (const auto& [slotKey, files] : given) {
+        const Directory stored = slotMembers(entries, slotKey, layout);
+        if (stored.empty()) continue;
+        bool same = stored.size() == files.size();
+        for (const Pending* f : files) {
+            const auto it = stored.find(nameKey(f->name));
+            same = same && it != stored.end() && it->second.contents == f->contents;
+        }
+        if (same) continue;
+        uint32_t newest = 0;
+        for (const auto& [key, entry] : stored) newest = std::max(newest, entry.time);
+        const std::string folder = freeOlderSetFolder(newest, slotKey, stored, entries);
+        for (const auto& [key, entry] : stored) {
+            if (!folder.empty()) {
+                const std::string older = folder + backslashed(entry.name);
+                staging.put(older, memberData(work, savesZip, entry.name), entry.time);
+                entries[nameKey(older)] = {older, entry.contents, entry.time};
+                expected.emplace_back(older, entry.contents);
+            }
+            const bool givenAgain = std::any_of(files.begin(), files.end(), [&](const Pending* f) {
+                return nameKey(f->name) == key;
+            });
+            if (!givenAgain) dropped.insert(key);
+        }
+    }
+}
+
+// Writes the saves archive anew beside it, without the members `dropped` (their contents
+// are kept under older names already), with the staged and the given files, reads it back
+// and renames it into place. The members it keeps keep their times.
+void rewriteWithout(TZipArchiver& work, const std::string& savesZip, const std::string& root,
+                    const std::set<std::string>& dropped, Staging& staging,
+                    const std::map<std::string, std::string>& fromRoot, int compressionLevel,
+                    std::vector<std::pair<std::string, Contents>>& expected) {
+    const std::string folder = savesZip.substr(0, savesZip.find_last_of(fsx::kPathDelim) + 1);
+    const std::string fresh = folder + kStagingPrefix + savesZip.substr(folder.size()) + ".new";
+    std::error_code ec;
+    fs::remove(fresh, ec);
+    std::set<std::string> replaced;  // staged or given anew
+    for (const std::string& name : staging.names()) replaced.insert(nameKey(name));
+    for (const auto& [path, name] : fromRoot) replaced.insert(nameKey(name));
+    for (const auto& [key, entry] : readDirectory(work, savesZip)) {
+        if (dropped.count(key) || replaced.count(key)) continue;
+        staging.put(entry.name, memberData(work, savesZip, entry.name), entry.time);
+        expected.emplace_back(entry.name, entry.contents);
+    }
+    std::map<std::string, std::string> staged;
+    for (const std::string& name : staging.names()) staged[name] = name;
+    try {
+        addFiles(work, fresh, staging.path(), staged, compressionLevel);
+        addFiles(work, fresh, root, fromRoot, compressionLevel);
+        if (!fsx::syncPath(fresh)) throw EInOutError(fresh);
+        const std::vector<std::string> notStored = missing(readDirectory(work, fresh), expected);
+        if (!notStored.empty()) throw EInOutError(fresh + "\n" + notStored.front());
+        fsx::crashPoint();
+        fs::rename(fresh, savesZip);
+        fsx::crashPoint();
+    } catch (...) {
+        fs::remove(fresh, ec);
+        throw;
+    }
+}
+
+// The kept slot set a member of "older" belongs to ("older\<time>\save_3" of
+// "older\<time>\save_3\earth.mis"); "" for a member of none.
+std::string olderSlotSet(const std::string& memberName, const SlotFolders& layout) {
+    const std::string name = backslashed(memberName);
+    const size_t time = name.find('\\');
+    const size_t slotStart = time == std::string::npos ? time : name.find('\\', time + 1);
+    if (slotStart == std::string::npos) return {};
+    const std::string rest = name.substr(slotStart + 1);
+    const std::string folder = slotFolderOf(rest, layout);
+    return folder.empty() ? std::string() : name.substr(0, slotStart + 1 + folder.size());
+}
+
+// Brings the kept slot set `set` back whole as the first slot folder free in `folder` (the
+// mission folder; "" when it is not installed) and in the archive. Returns its name.
+std::string bringBackSlot(TZipArchiver& work, const std::string& savesZip, const std::string& set,
+                          const std::string& folder, int compressionLevel, ProgressSink& progress,
+                          const SlotFolders& layout) {
+    const Directory entries = readDirectory(work, savesZip);
+    const std::string setPrefix = nameKey(set) + "\\";
+    std::vector<Stored> members;
+    for (const auto& [key, entry] : entries)
+        if (key.compare(0, setPrefix.size(), setPrefix) == 0) members.push_back(entry);
+    if (members.empty()) throw EInOutError(savesZip + "\n" + set);
+    std::string slotName;
+    for (int n = 0; n < layout.count && slotName.empty(); ++n) {
+        const std::string candidate = slotFolderName(layout, n);
+        const bool onDisk =
+            !folder.empty() && fsx::pathExists(text::withTrailingDelim(folder) + candidate);
+        if (!onDisk && slotMembers(entries, fsx::foldKey(candidate), layout).empty())
+            slotName = candidate;
+    }
+    if (slotName.empty()) throw EInOutError(slot(kNoFreeSlotSlot) + "\n" + savesZip);
+    // The set is made under a name of the program's own and renamed once it is complete.
+    Staging copy(folder.empty() ? savesZip + ".back" : text::withTrailingDelim(folder) + slotName);
+    std::vector<SaveFile> files;
+    for (const Stored& member : members) {
+        const std::string rest = backslashed(member.name).substr(setPrefix.size());
+        const std::string name = slotName + "\\" + rest;
+        copy.put(folder.empty() ? name : rest, memberData(work, savesZip, member.name),
+                 member.time);
+        files.push_back({name, slashed(name)});
+    }
+    if (folder.empty()) {
+        store(work, savesZip, copy.path(), files, compressionLevel, progress, layout);
+        return slotName;
+    }
+    const std::string target = text::withTrailingDelim(folder) + slotName;
+    if (!fsx::syncTree(copy.path()) || !fsx::moveFile(copy.path(), target) ||
+        !fsx::syncPath(folder))
+        throw EInOutError(target);
+    return slotName;
+}
+
 }  // namespace
+
+std::string slotFolderOf(const std::string& name, const SlotFolders& layout) {
+    const size_t cut = name.find_first_of("\\/");
+    if (cut == std::string::npos) return {};
+    const std::string folder = name.substr(0, cut);
+    return isSlotFolder(folder, layout) ? folder : std::string();
+}
 
 bool isOlderVersion(const std::string& memberName) {
     const std::string prefix = std::string(kOlderFolder) + "\\";
@@ -240,14 +433,15 @@ std::string olderVersionName(const std::string& name, uint32_t dosTime) {
     return std::string(kOlderFolder) + "\\" + stamp + "\\" + backslashed(name);
 }
 
-std::vector<SaveFile> missionFolderSaves(const std::string& folder) {
+std::vector<SaveFile> missionFolderSaves(const std::string& folder, const SlotFolders& layout) {
     std::vector<SaveFile> files;
     std::vector<std::string> refused;
     std::error_code ec;
     for (const fs::directory_entry& top : fs::directory_iterator(folder, ec)) {
         const std::string topName = top.path().filename().string();
         const bool saves = fsx::sameName(topName, "saves");
-        if (!saves && !fsx::sameName(topName, "screenshots")) continue;
+        if (!saves && !fsx::sameName(topName, "screenshots") && !isSlotFolder(topName, layout))
+            continue;
         if (!isDirectoryEntry(top)) {
             refused.push_back(topName);
             continue;
@@ -287,7 +481,8 @@ std::vector<SaveFile> savesFolderSaves(const std::string& savesDir) {
 }
 
 void store(TZipArchiver& work, const std::string& savesZip, const std::string& root,
-           std::vector<SaveFile> files, int compressionLevel, ProgressSink& progress) {
+           std::vector<SaveFile> files, int compressionLevel, ProgressSink& progress,
+           const SlotFolders& layout) {
     if (files.empty()) return;
     const std::string base = text::withTrailingDelim(root);
     std::vector<Pending> pending;
@@ -304,8 +499,17 @@ void store(TZipArchiver& work, const std::string& savesZip, const std::string& r
     Staging staging(savesZip);
     std::map<std::string, std::string> fromRoot;  // relative path -> name
     std::vector<std::pair<std::string, Contents>> expected;
+    std::set<std::string> dropped;  // names whose members go, kept under older names
+    keepReplacedSlots(work, savesZip, pending, layout, entries, staging, expected, dropped);
     for (Pending& f : pending) {
-        if (f.older) {
+        if (!f.older && !slotFolderOf(f.name, layout).empty()) {
+            // A slot folder's file: what it replaces was kept with its whole set above.
+            const auto stored = entries.find(nameKey(f.name));
+            if (stored != entries.end() && stored->second.contents == f.contents) {
+                expected.emplace_back(stored->second.name, f.contents);
+                continue;
+            }
+        } else if (f.older) {
             f.name = freeOlderName(f.name, f.dosTime, f.contents, entries);
             if (f.name.empty()) continue;  // kept already
             entries[nameKey(f.name)] = {f.name, f.contents, f.dosTime};
@@ -332,9 +536,14 @@ void store(TZipArchiver& work, const std::string& savesZip, const std::string& r
     }
     std::map<std::string, std::string> staged;
     for (const std::string& name : staging.names()) staged[name] = name;
-    // The versions being kept go in first: the name is given away only after that.
-    addFiles(work, savesZip, staging.path(), staged, compressionLevel);
-    addFiles(work, savesZip, root, fromRoot, compressionLevel);
+    if (!dropped.empty()) {
+        rewriteWithout(work, savesZip, root, dropped, staging, fromRoot, compressionLevel,
+                       expected);
+    } else {
+        // The versions being kept go in first: the name is given away only after that.
+        addFiles(work, savesZip, staging.path(), staged, compressionLevel);
+        addFiles(work, savesZip, root, fromRoot, compressionLevel);
+    }
     const std::string folder = savesZip.substr(0, savesZip.find_last_of(fsx::kPathDelim));
     if (!fsx::syncPath(savesZip) || !fsx::syncPath(folder)) throw EInOutError(savesZip);
 
@@ -346,22 +555,33 @@ void store(TZipArchiver& work, const std::string& savesZip, const std::string& r
     }
 }
 
-std::vector<std::string> olderSavedGames(TZipArchiver& work, const std::string& savesZip) {
-    std::vector<std::pair<uint32_t, std::string>> found;
-    for (const auto& [key, entry] : readDirectory(work, savesZip))
-        if (isOlderVersion(entry.name) &&
-            text::lowerAscii(text::extractFileExt(entry.name)) == ".sav")
-            found.emplace_back(entry.time, entry.name);
-    std::sort(found.begin(), found.end(), std::greater<>());
+std::vector<std::string> olderSavedGames(TZipArchiver& work, const std::string& savesZip,
+                                         const SlotFolders& layout) {
+    std::map<std::string, std::pair<uint32_t, std::string>> found;  // by nameKey
+    for (const auto& [key, entry] : readDirectory(work, savesZip)) {
+        if (!isOlderVersion(entry.name)) continue;
+        if (const std::string set = olderSlotSet(entry.name, layout); !set.empty()) {
+            auto& [time, name] = found[nameKey(set)];
+            time = std::max(time, entry.time);
+            name = set;
+        } else if (text::lowerAscii(text::extractFileExt(entry.name)) == ".sav") {
+            found[key] = {entry.time, entry.name};
+        }
+    }
+    std::vector<std::pair<uint32_t, std::string>> sorted;
+    for (const auto& [key, version] : found) sorted.push_back(version);
+    std::sort(sorted.begin(), sorted.end(), std::greater<>());
     std::vector<std::string> names;
-    for (const auto& [time, name] : found) names.push_back(name);
+    for (const auto& [time, name] : sorted) names.push_back(name);
     return names;
 }
 
 std::string bringBack(TZipArchiver& work, const std::string& savesZip,
                       const std::string& olderMember, const std::string& savesDir,
-                      int compressionLevel, ProgressSink& progress) {
+                      int compressionLevel, ProgressSink& progress, const SlotFolders& layout) {
     if (!isOlderVersion(olderMember)) throw EInOutError(savesZip + "\n" + olderMember);
+    if (const std::string set = olderSlotSet(olderMember + "\\", layout); set == olderMember)
+        return bringBackSlot(work, savesZip, set, savesDir, compressionLevel, progress, layout);
     const std::string data = memberData(work, savesZip, olderMember);
     const Directory entries = readDirectory(work, savesZip);
     // A slot free where the saved game goes, and in the archive (whose names come back).

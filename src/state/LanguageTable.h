@@ -17,8 +17,8 @@ class IniFile;
 // dialog's captions with keys of their own (OK, Cancel, Thief 2's folder box, the command
 // labels); 205 the grid's sort menu; 206-211 saved games kept and brought back; 212 a mission
 // without a read-me; 217-259 the player's library (named below), 260-269 screenshots,
-// 270-289 the filter panel.
-inline constexpr int kLanguageSlotCount = 289;
+// 270-289 the filter panel, 290-309 System Shock 2.
+inline constexpr int kLanguageSlotCount = 309;
 
 // The library's texts: column titles (in column order), the finished box without a
 // difficulty, the panel, the grid menu's library commands and their messages.

@@ -103,12 +103,16 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
     mission("A.ZIP");
     mission("b.Zip");
     mission("x.zipx");
+    mission("Old.SS2MOD");  // System Shock 2's mission package: a ZIP under another name
     dir.write("Missions/notzip.txt", "x");
+    dir.write("Missions/fake.ss2mod", "no ZIP inside");
     app().languageSlots[76] = "";                   // a size title narrower than any size
     app().languageSlots[14] = "Fini&shed && done";  // the finished box's caption, with its key
     form->ScanCatalogue(false);
 
-    ASSERT_EQ(grid().RowCount(), 4);
+    ASSERT_EQ(grid().RowCount(), 5);
+    EXPECT_EQ(rowOf("fake"), 0);
+    ASSERT_GT(rowOf("Old"), 0);
     const int gameRow = rowOf(" Original (Thief 2)");
     ASSERT_GT(gameRow, 0);
     EXPECT_EQ(grid().Cell(0, gameRow), "20");
@@ -129,13 +133,17 @@ TEST_F(Catalogue, ScanListsGameRowAndMissionArchives) {
     // Titles of row 0 and the caption with the count of missions (the game's row is none).
     EXPECT_EQ(grid().Cell(1, 0), "<75>");
     EXPECT_EQ(grid().Cell(5, 0), "Finished & done");
-    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  2 <15>");
+    EXPECT_EQ(form->windowTitle().toStdString(), "Tallowmere v9  -  3 <15>");
     // The status line holds only the Thief 2 part.
     EXPECT_EQ(form->CurrentBar->SimpleText(), "<16>" + std::string(26, ' ') + "Thief 2:  Original");
     // Nothing remembered: the last game row is remembered (its leading blank, as any blank
     // around a value, does not read back) and selected.
     EXPECT_EQ(settings().ReadString("options", "last selection", "@"), "Original (Thief 2)");
     EXPECT_EQ(grid().Row(), gameRow);
+    // The package is read as the ZIP archive it is.
+    select(rowOf("Old"));
+    EXPECT_EQ(grid().MissionAt(rowOf("Old"))->markedGame(), 2);
+    EXPECT_NE(form->Questinfo->text().indexOf("Title of Old.SS2MOD"), -1);
 }
 
 TEST_F(Catalogue, FirstScanStoresTypesAndSelectionDecidesTheGame) {

@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "app/AppState.h"
 #include "app/ui/InstallWiring.h"
@@ -512,6 +513,115 @@ TEST_F(InstallWiring, AFoundSteamGamePlaysItsMissionThroughSteam) {
     snapshot(thief2, "", after, {"FMs"});
     EXPECT_EQ(after, before);
     // Steam starts its game itself: no word about the missing Wine.
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+// System Shock 2 from Steam beside Thief 2, both with NewDark: Find games finds both, an SS2
+// mission is marked as SS2 and goes whole into SS2's FMs folder, started through Steam by
+// SS2's app id; a Thief mission still starts Thief. No game file outside FMs changes, and
+// the SS2 mission's slot folders survive its removal and come back with its reinstall.
+TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders) {
+    const std::string root = std::filesystem::canonical(dir.path()).string() + "/";
+    const std::string home = root + "home", steam = home + "/.local/share/Steam";
+    const std::string common = "library/steamapps/common/";
+    const std::string thief2 = root + common + "Thief 2/", shock2 = root + common + "SS2/";
+    dir.write("home/.local/share/Steam/steamapps/libraryfolders.vdf",
+              "\"libraryfolders\" { \"0\" { \"path\" \"" + steam + "\" } \"1\" { \"path\" \"" +
+                  root + "library\" } }");
+    std::string pe(0x100, '\0');  // a Windows program, not executable
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = char(0x80);
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    for (const auto& [id, folder, exe] : {std::tuple{"211740", "Thief 2", "thief2.exe"},
+                                          std::tuple{"238210", "SS2", "shock2.exe"}}) {
+        dir.write(std::string("library/steamapps/appmanifest_") + id + ".acf",
+                  std::string("\"AppState\" { \"installdir\" \"") + folder + "\" }");
+        const std::string at = common + folder + "/";
+        dir.write(at + exe, pe);
+        dir.write(at + "install.cfg", "language english\r\n");
+        dir.write(at + "cam_mod.ini", "; NewDark\n");
+    }
+    dir.write(common + "SS2/cam.cfg", "game shock\n");
+    std::map<std::string, std::string> before, after;
+    snapshot(thief2, "thief2/", before);
+    snapshot(shock2, "shock2/", before);
+    const Members shockMembers = {{"readme.txt", "Shock read-me"},
+                                  {"shock2.gam", "game system"},
+                                  {"strings/english/misc.str", "strings"},
+                                  {"obj/crate.bin", "object"},
+                                  {"medsci1.mis", "medsci"},
+                                  {"earth.mis", "earth"}};
+    ASSERT_TRUE(makeZip(missions + "Shock.zip", shockMembers));
+    ASSERT_TRUE(makeZip(missions + "Vault.zip", {{"miss20.mis", "SKYOBJVAR"}}));
+    const std::string steamRecord = root + "steam-args";
+    ::chmod(dir.write("bin/steam", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + steamRecord +
+                                       ".new' && /bin/mv '" + steamRecord + ".new' '" +
+                                       steamRecord + "'\n")
+                .c_str(),
+            0755);
+    const EnvGuard homeSet("HOME", home), pathSet("PATH", root + "bin");
+    const auto started = [&] {
+        for (int i = 0; i < 250 && !fsx::fileExists(steamRecord); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string args = readFile(steamRecord);
+        std::remove(steamRecord.c_str());
+        return args;
+    };
+
+    std::vector<std::string> found;
+    prompts.dialogs["SetupDlg"] = [&](ModalDialog& d) {
+        auto& setup = dynamic_cast<TSetupDlg&>(d);
+        setup.findChild<QPushButton*>("findgames")->click();
+        auto* list = setup.findChild<QListWidget*>("foundgames");
+        for (int i = 0; i < list->count(); ++i) {
+            found.push_back(list->item(i)->text().toStdString());
+            list->setCurrentRow(i);
+            setup.findChild<QPushButton*>("usegame")->click();
+        }
+        setup.OKBtn->click();
+        return setup.result();
+    };
+    form->show();
+    form->SetupButton->click();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(app().settings->ReadString("options", "thief2dir", ""), thief2);
+    EXPECT_EQ(app().settings->ReadString("options", "shock2dir", ""), shock2);
+
+    ASSERT_GT(rowOf("Shock"), 0);
+    clickRow(rowOf("Shock"));
+    EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->markedGame(), 3);
+    EXPECT_NE(form->Questinfo->text().indexOf("System Shock 2"), -1);
+    EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnImpossible"), nullptr);  // SS2's library
+    form->playbutton->click();
+    EXPECT_EQ(started(), "-applaunch\n238210\n-fm=Shock\n");
+    std::map<std::string, std::string> installed, members;
+    snapshot(shock2 + "FMs/Shock/", "", installed);
+    for (const auto& [name, content] : shockMembers) members[name] = content;
+    EXPECT_EQ(installed, members);  // every member, and no flags file
+
+    clickRow(rowOf("Vault"));
+    EXPECT_EQ(grid().MissionAt(rowOf("Vault"))->markedGame(), 2);
+    EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnExpert"), nullptr);
+    form->playbutton->click();
+    EXPECT_EQ(started(), "-applaunch\n211740\n-fm=Vault\n");
+    snapshot(thief2, "thief2/", after, {"thief2/FMs"});
+    snapshot(shock2, "shock2/", after, {"shock2/FMs"});
+    EXPECT_EQ(after, before);
+
+    // The game's slot folders, and the game under way, go with the folder and come back.
+    for (const auto& [name, content] :
+         {std::pair{"save_0/earth.mis", "slot 0 earth"}, std::pair{"save_0/game.sav", "slot 0"},
+          std::pair{"save_3/medsci1.mis", "slot 3"}, std::pair{"current/earth.mis", "now"}})
+        dir.write(common + "SS2/FMs/Shock/" + name, content);
+    std::map<std::string, std::string> played;
+    snapshot(shock2 + "FMs/Shock/", "", played);
+    clickRow(rowOf("Shock"));
+    form->removebutton->click();
+    EXPECT_FALSE(fsx::pathExists(shock2 + "FMs/Shock"));
+    form->installonlybutton->click();
+    std::map<std::string, std::string> reinstalled;
+    snapshot(shock2 + "FMs/Shock/", "", reinstalled);
+    EXPECT_EQ(reinstalled, played);
     EXPECT_TRUE(prompts.messages.empty());
 }
 

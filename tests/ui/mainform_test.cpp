@@ -30,6 +30,7 @@
 #include "catalogue/ui/QuestGridDraw.h"
 #include "dialogs/SetupLogic.h"
 #include "game/ComponentProgress.h"
+#include "game/Games.h"
 #include "platform/FileSystem.h"
 #include "platform/TextUtil.h"
 #include "state/LanguageTable.h"
@@ -95,7 +96,7 @@ TEST_F(MainForm, EveryControlExistsUnderItsName) {
     EXPECT_EQ(f.ProgressBar->maximum(), 100);
     EXPECT_TRUE(f.questMemo->isReadOnly());
     EXPECT_EQ(f.minimumSize(), QSize(610, 400));
-    EXPECT_EQ(f.ImageList.games.size(), 2u);
+    EXPECT_EQ(f.ImageList.games.size(), games::all().size());
     for (const auto& [game, image] : f.ImageList.games)
         for (const QPixmap& shown : {image, f.ImageList.finished}) {
             EXPECT_EQ(shown.size(), QSize(16, 16));

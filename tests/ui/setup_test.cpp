@@ -661,6 +661,7 @@ TEST_F(SetupDialog, EveryKeyOfACaptionReachesItsControlInEveryLanguage) {
         {"t1folders", "t1folders"},
         {"Label2", "t2dir"},
         {"t2folders", "t2folders"},
+        {"Label11", "t3dir"},
         {"findgames", "findgames"},
         {"usegame", "usegame"},
         {"CompressLabel", "compresslevel"},
@@ -670,6 +671,7 @@ TEST_F(SetupDialog, EveryKeyOfACaptionReachesItsControlInEveryLanguage) {
         {"StartBox", "startcommand"},
         {"t1commandLabel", "t1command"},
         {"t2commandLabel", "t2command"},
+        {"t3commandLabel", "t3command"},
         {"OKBtn", "OKBtn"},
         {"CancelBtn", "CancelBtn"},
     };
@@ -712,11 +714,12 @@ TEST_F(SetupDialog, EveryKeyOfACaptionReachesItsControlInEveryLanguage) {
 // Tab enters the window choice at its checked item only; the arrow keys move within it.
 TEST_F(SetupDialog, TabGoesTopToBottomAndLeftToRight) {
     found.games = {{1, "/g/t1/", {}}};  // Use can be pressed
+    // System Shock 2's mission folders are no choice: its box takes no focus.
     const std::vector<std::string> order = {
-        "missiondirs",   "AddBtn",    "RemoveBtn",  "t1dir",        "Button3",   "t1folders",
-        "t2dir",         "Button4",   "t2folders",  "foundgames",   "findgames", "usegame",
-        "compresslevel", "Window0",   "Language",   "startcommand", "t1command", "t2command",
-        "OKBtn",         "CancelBtn", "missiondirs"};
+        "missiondirs", "AddBtn",    "RemoveBtn",     "t1dir",   "Button3",   "t1folders",
+        "t2dir",       "Button4",   "t2folders",     "t3dir",   "Button11",  "foundgames",
+        "findgames",   "usegame",   "compresslevel", "Window0", "Language",  "startcommand",
+        "t1command",   "t2command", "t3command",     "OKBtn",   "CancelBtn", "missiondirs"};
     run([&](TSetupDlg& d) {
         EXPECT_TRUE(showActive(d));
         d.missiondirs->setFocus();

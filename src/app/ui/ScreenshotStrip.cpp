@@ -341,8 +341,7 @@ void showMissionPictures(ScreenshotStrip& strip, TZipArchiver& zip, const Missio
     // The engines take one call at a time: while one runs, only files on disk are read.
     const bool engineFree = !TZipArchiver::EngineBusy();
     const QuietComponent quiet(zip);
-    if (engineFree && missionArchiveExtension(mission.archivePath) == ".zip" &&
-        zip.ZipFileName() == mission.archivePath) {
+    if (engineFree && readsAsZip(mission.archivePath) && zip.ZipFileName() == mission.archivePath) {
         archive = zipMission(zip);
         sources.archive = archive.get();
     }

@@ -55,8 +55,7 @@ class FactsReading {
     void start(std::vector<TitleRead> reads) {
         stop();
         std::vector<TitleRead> others;
-        for (TitleRead& r : reads)
-            (missionArchiveExtension(r.path) == ".zip" ? zips_ : others).push_back(std::move(r));
+        for (TitleRead& r : reads) (readsAsZip(r.path) ? zips_ : others).push_back(std::move(r));
         worker_ = std::thread([this, reads = std::move(others)] {
             for (const TitleRead& r : reads) {
                 if (stopping_) break;

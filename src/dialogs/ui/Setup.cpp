@@ -258,6 +258,7 @@ void TSetupDlg::addGameRows(const games::Game& game) {
     // The game's name is the same in every language; its number is the key.
     QString caption = text::display(game.name);
     caption.insert(caption.lastIndexOf(QLatin1Char(' ')) + 1, QLatin1Char('&'));
+    if (!game.labelCaption.empty()) caption = text::display(game.labelCaption);
     rows.label = makeLabel(ThiefBox, game.labelName.c_str(), caption);
     rows.dir = new THEdit(ThiefBox);
     rows.dir->setObjectName(QString::fromStdString("t" + n + "dir"));
@@ -269,6 +270,8 @@ void TSetupDlg::addGameRows(const games::Game& game) {
     rows.folders->setObjectName(QString::fromStdString("t" + n + "folders"));
     rows.folders->setToolTip(text::display(slot(kFoldersHintSlot)));
     connect(rows.folders, &QCheckBox::clicked, this, [&choice](bool on) { choice.choose(on); });
+    // A game that plays fan missions only from mission folders offers no choice.
+    rows.folders->setEnabled(!game.foldersOnly);
     rows.version = makeLabel(ThiefBox, ("t" + n + "version").c_str(), QString());
     rows.runner = makeLabel(ThiefBox, ("t" + n + "runner").c_str(), QString());
     gameRows_->addWidget(rows.label, top, 0);
@@ -287,7 +290,8 @@ void TSetupDlg::gameDirChanged(int number) {
     const std::string dir = pathOf(rows.dir, typed_[number]);
     MissionFolderChoice& choice = folderChoices_[number];
     choice.follow(dir);
-    rows.folders->setChecked(choice.on);
+    const games::Game* known = games::find(number);
+    rows.folders->setChecked(choice.on || (known && known->foldersOnly));
     rows.version->setText(text::display(engineVersionText(dir, number)));
     QString runner;
     if (!dir.empty() && Games.runner)
@@ -402,7 +406,8 @@ void TSetupDlg::createButtons() {
 
 // The boxes in one column; in two when one column is taller than the screen (a small
 // screen, or a large scale): the missions and options on the left, the games, the language
-// and the start commands on the right; OK and Cancel below. The dialog opens at
+// and the start commands on the right (the start commands on the left when the right is
+// still too tall); OK and Cancel below. The dialog opens at
 // the size its contents ask for, wider when the screen has room (so that paths show
 // whole), and centred on the screen.
 void TSetupDlg::arrange() {
@@ -453,6 +458,12 @@ void TSetupDlg::arrange() {
         right->addStretch(1);
         columns->setStretch(1, 1);
         all->invalidate();
+        // Still too tall (three games on a small screen): the start commands go left.
+        if (heightAt(widthWanted()) > room.height() - kFrame) {
+            right->removeWidget(StartBox);
+            left->insertWidget(left->count() - 1, StartBox);
+            all->invalidate();
+        }
     }
     const int w = widthWanted();
     resize(w, std::min(heightAt(w), room.height() - kFrame));
