@@ -133,6 +133,16 @@ int byMarker(const std::function<bool(const std::string& marker)>& holds) {
     return unmarked;
 }
 
+std::string editorCaption(int number) {
+    const Game* game = find(number);
+    if (game == nullptr && !all().empty()) game = &all().front();
+    if (game == nullptr) return std::string();
+    std::string caption = game->editorStart.substr(0, game->editorStart.rfind('.'));
+    if (!caption.empty() && caption[0] >= 'a' && caption[0] <= 'z')
+        caption[0] = static_cast<char>(caption[0] - 'a' + 'A');
+    return caption;
+}
+
 std::string originalRowText(int number) {
     const Game* game = find(number);
     return game ? " Original (" + game->name + ")" : std::string();

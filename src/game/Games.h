@@ -94,4 +94,8 @@ int byMarker(const std::function<bool(const std::string& marker)>& holds);
 // The text of a game's own row in the mission list (" Original (Thief 2)").
 std::string originalRowText(int number);
 
+// The name of a game's editor on its button, from the name it is started by: "DromEd",
+// "ShockEd". The first game's for a number no game has.
+std::string editorCaption(int number);
+
 }  // namespace games

@@ -592,6 +592,7 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->markedGame(), 3);
     EXPECT_NE(form->Questinfo->text().indexOf("System Shock 2"), -1);
     EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnImpossible"), nullptr);  // SS2's library
+    EXPECT_EQ(form->dromedbutton->text(), "&ShockEd");
     form->playbutton->click();
     EXPECT_EQ(started(), "-applaunch\n238210\n-fm=Shock\n");
     std::map<std::string, std::string> installed, members;
@@ -602,6 +603,7 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     clickRow(rowOf("Vault"));
     EXPECT_EQ(grid().MissionAt(rowOf("Vault"))->markedGame(), 2);
     EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnExpert"), nullptr);
+    EXPECT_EQ(form->dromedbutton->text(), "&DromEd");
     form->playbutton->click();
     EXPECT_EQ(started(), "-applaunch\n211740\n-fm=Vault\n");
     snapshot(thief2, "thief2/", after, {"thief2/FMs"});

@@ -33,6 +33,7 @@
 #include "dialogs/SetupLogic.h"
 #include "dialogs/ui/About.h"
 #include "dialogs/ui/Setup.h"
+#include "game/Games.h"
 #include "game/MissionRecords.h"
 #include "install/InstallLaunch.h"
 #include "platform/TextUtil.h"
@@ -149,6 +150,10 @@ void selectRow(int col, int row) {
     g_selection.QuestGridSelectCell(col, row, *mainform->Zip, g_panel, env);
     showPanel();
     showLibraryPanel(*mainform, row);
+    // The editor button names the editor of the mission's game.
+    const Mission* selected = mainform->QuestGrid->MissionAt(row);
+    mainform->dromedbutton->setText(
+        QString::fromStdString("&" + games::editorCaption(selected ? selected->markedGame() : 0)));
     if (const Mission* mission = mainform->QuestGrid->MissionAt(row);
         mission && !g_selection.failed())
         showMissionPictures(*mainform->Library->Screenshots, *mainform->Zip, *mission,
