@@ -31,7 +31,7 @@
 
 namespace {
 
-constexpr int kTitleSlot = 260;
+constexpr int kTitleSlot = libraryslot::kScreenshots;
 constexpr int kPreviousSlot = 261;
 constexpr int kNextSlot = 262;
 constexpr int kShippedSlot = 263;
