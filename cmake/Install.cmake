@@ -49,11 +49,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tallowmere)
 set(CPACK_PACKAGE_VENDOR "The Tallowmere developers")
 set(CPACK_PACKAGE_CONTACT "The Tallowmere developers <tallowmere@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "loader for Thief 1 and Thief 2 fan missions")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "loader for Thief 1, Thief 2 and System Shock 2 fan missions")
 set(CPACK_PACKAGE_DESCRIPTION
     "Tallowmere lists the fan mission archives of your mission folders, shows what each one
-contains, installs it into the game folder of Thief 1 or Thief 2 and starts the game
-(through Wine, in the Wine prefix that holds the game) or the level editor DromEd. It
+contains, installs it into Thief 1, Thief 2 or System Shock 2 and starts the game
+(through Wine, in the Wine prefix that holds the game) or its level editor, DromEd or
+ShockEd. It
 takes the previous mission out first, puts back the game files it had replaced and
 keeps each mission's saved games.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -76,7 +76,8 @@ Request read(int argc, const char* const* argv, std::string& refused) {
 std::string usage(const std::string& programName, const std::string& exeDir) {
     return "Usage: " + programName + " [OPTION]...\n" +
            "Lists the fan mission archives of your mission folders, installs a mission into\n"
-           "Thief 1 or Thief 2 and starts the game (under Wine) or the level editor DromEd.\n"
+           "Thief 1, Thief 2 or System Shock 2 and starts the game (under Wine) or its level\n"
+           "editor, DromEd or ShockEd.\n"
            "\n"
            "Options:\n"
            "  -h, --help     show this help and exit\n"

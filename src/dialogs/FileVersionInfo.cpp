@@ -441,7 +441,7 @@ std::vector<uint8_t> BuildVersionResource() {
     const size_t root = w.Begin("VS_VERSION_INFO", 0, fixed, uint16_t(fixed.size()));
     const size_t strings = w.Begin("StringFileInfo", 1, {}, 0);
     const size_t table = w.Begin("040904b0", 1, {}, 0);
-    w.String("Comments", "Loader for Thief 1 and Thief 2 fan missions");
+    w.String("Comments", "Loader for Thief 1, Thief 2 and System Shock 2 fan missions");
     w.String("CompanyName", "The Tallowmere developers");
     w.String("FileDescription", "Tallowmere fan mission loader");
     w.String("FileVersion", version);

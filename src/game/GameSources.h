@@ -33,7 +33,7 @@ struct GameRunner {
                             // folder holding "pfx"); empty: found above the game directory
 };
 
-// A Thief 1 or Thief 2 directory found in a launcher's files or a prefix.
+// A game directory (Thief 1, Thief 2, System Shock 2) found in a launcher's files or a prefix.
 struct FoundGame {
     int game = 0;     // 1 or 2
     std::string dir;  // the game directory, ending in the separator

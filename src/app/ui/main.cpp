@@ -1,4 +1,4 @@
-// Tallowmere: loader for Thief 1 and Thief 2 fan missions.
+// Tallowmere: loader for Thief 1, Thief 2 and System Shock 2 fan missions.
 
 #include <QIcon>
 #include <cstdio>
