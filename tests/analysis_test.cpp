@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "app/AppState.h"
 #include "app/Operations.h"
 #include "archive/MissionArchive.h"
 #include "archive/ZipArchiver.h"
 #include "game/InstallState.h"
+#include "game/MissionRecords.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
 #include "inspect/MissionTitle.h"
@@ -212,6 +215,40 @@ TEST_F(AnalysisTest, ShortTitleCountsAsNone) {
     EXPECT_EQ(panel.questinfo, "Thief 2 <47>");
     analyse("n.zip", {{"miss20.mis", "SKYOBJVAR"}, {"strings/titles.str", "title_21: \"Y\"\r\n"}});
     EXPECT_EQ(panel.questinfo, "Thief 2 <47>");
+}
+
+// A System Shock 2 mission's boxes tell its texts, level maps, scripts and logs in place of
+// Thief's goals, map, automap and books; it is titled by its fm.ini or read-me, also when
+// its record was stored without a title.
+TEST_F(AnalysisTest, ASystemShock2MissionIsShownInItsOwnTerms) {
+    app().thiefdata[3].gameDir = dir.path() + "SS2/";
+    app().thiefdata[3].language = 1;
+    const Members shock = {{"earth.mis", "level"},
+                           {"shock2.gam", "gamesys"},
+                           {"strings/english/misc.str", "texts"},
+                           {"intrface/loading.pcx", "loading screen"},
+                           {"intrface/medsci1/page000.pcx", "map"},
+                           {"snd2/logs/log1.wav", "log"},
+                           {"cutscenes/cs1.avi", "cutscene"},
+                           {"readme.txt", "Arboretum\n\na fan mission for System Shock 2\n"}};
+    const std::string key = analyse("Arbo.zip", shock);
+    EXPECT_EQ(panel.questinfo, "System Shock 2 : \"Arboretum\"");
+    const std::array<bool, 5> shown = {panel.goalscheck, panel.mapcheck, panel.automapcheck,
+                                       panel.bookscheck, panel.moviescheck};
+    EXPECT_EQ(shown, (std::array<bool, 5>{true, true, false, true, true}));
+    EXPECT_EQ(panel.boxCaptions, (std::array<int, 10>{296, 39, 295, 41, 42, 43, 44, 37, 294, 46}));
+    EXPECT_EQ(panel.noteslabel, "");  // no goals file or map is missed
+
+    MissionStore(ini()).storeTitle(key, "\"\"");
+    Members named = shock;
+    named.push_back({"fm.ini", "NiceName=Ponterbee Station\n"});
+    EXPECT_EQ(ini().ReadString(analyse("Arbo.zip", shock), "title", ""), "Arboretum");
+    EXPECT_EQ(ini().ReadString(analyse("Ponter.zip", named), "title", ""), "Ponterbee Station");
+
+    // A Thief mission's loading screen is its map, and its boxes are Thief's again.
+    analyse("T.zip", {{"miss20.mis", "SKYOBJVAR"}, {"intrface/loading.pcx", ""}});
+    EXPECT_TRUE(panel.mapcheck);
+    EXPECT_EQ(panel.boxCaptions, kThiefBoxCaptions);
 }
 
 TEST_F(AnalysisTest, LanguageChoiceForThiefTwo) {

@@ -89,6 +89,30 @@ TEST(MissionFacts, ReadmeNamesTheAuthor) {
     }
 }
 
+TEST(MissionFacts, ReadmeGivesTheTitle) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Arboretum\n\n   a fan mission for System Shock 2\n   by Thomas Green\n", "Arboretum"},
+        {"### Proov (\"test\" in english) ###\n\na fan mission for System Shock 2\n",
+         "Proov (\"test\" in english)"},
+        {"\n\n*** Ponterbee Station ***\nby Christine Schneider\n", "Ponterbee Station"},
+        {"The Lost Vault by Heidi, a fan mission for Thief 2\n", "The Lost Vault"},
+        {"Readme\nTitle: The Vault\nAuthor: Alice\n", "The Vault"},
+        {"Mission name:\n  Sector 9\n", "Sector 9"},
+        {"Titel: Die Gruft\n", "Die Gruft"},
+        {"Name: Alice\nA fan mission\n", ""},
+        {"README for my mission\nby Bob\n", ""},
+        {"Welcome to my first mission, which took me three long years to build for you.\n"
+         "by Bob\n",
+         ""},
+        {"Some Station\n\nStory\n\nIt was dark.\n\nYou wake up.\n", ""},
+        {"", ""},
+    };
+    for (const auto& [readme, title] : cases) {
+        SCOPED_TRACE(readme);
+        EXPECT_EQ(titleFromReadme(readme), title);
+    }
+}
+
 TEST(MissionFacts, ReadmeGivesTheReleaseDate) {
     const std::pair<std::string, std::string> cases[] = {
         {"Date: 2003-05-17", "2003-05-17"},

@@ -65,6 +65,8 @@ std::vector<Game> makeTable() {
                          "rick1",  "rick2",   "rick3",   "many",    "shodan"};
     shock2.expectsMap = false;
     shock2.expectsGoals = false;  // its objectives live in the level files
+    shock2.contentTerms = ContentTerms::Shock;
+    shock2.titledByReadme = true;
     shock2.foldersOnly = true;
     shock2.saveSlotPrefix = "save_";
     shock2.saveSlotCount = 15;

@@ -8,6 +8,10 @@
 
 namespace games {
 
+// What the information panel's content boxes tell of a game's missions: Thief's goals, map,
+// automap and books, or System Shock 2's texts, level maps, scripts and logs.
+enum class ContentTerms { Thief, Shock };
+
 struct Game {
     // The key everywhere a game is stored: a record's "type", the first digit of a type
     // mark ("21"), the setting of its directory, the index of its state.
@@ -32,6 +36,10 @@ struct Game {
     bool expectsMap = false;
     // Its missions are expected to have goals ("goals.str"); the panel notes them missing.
     bool expectsGoals = true;
+    ContentTerms contentTerms = ContentTerms::Thief;
+    // Its missions seldom carry a titles file ("strings\titles.str"): one without is titled
+    // by its fm.ini or its read-me.
+    bool titledByReadme = false;
     // Its missions are recognised by their members before any marker is searched: a mission
     // with no numbered mission file ("missNN.mis") is this game's when it holds the game's
     // own game system (`gamesysName`) or a level file named like one of the game's own

@@ -20,6 +20,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Progress.h"
+#include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
 #include "state/LanguageTable.h"
 
@@ -187,10 +188,15 @@ namespace {
 // What one pass over the member names gives beyond the panel's boxes.
 struct MemberScan {
     int books = 0, textures = 0, meshes = 0, objects = 0, movies = 0, sounds = 0;
+    // What System Shock 2's boxes show in place of Thief's goals, map, automap and books:
+    // texts of its own ("strings\*.str"), level maps ("intrface\<level>\*.pcx"), scripts
+    // (".osm", "sq_scripts\*.nut") and e-mails and logs ("snd2\").
+    bool shockTexts = false, shockMaps = false, shockScripts = false, shockLogs = false;
     bool languageFlags[5] = {false, false, false, false, false};
     std::vector<std::string> namedReadmes;  // "<archive name>.txt", in archive order
     std::vector<std::string> texts;         // every ".txt", in archive order
     std::string richReadme;                 // the .rtf/.html/.htm/.glml read-me, if any
+    std::string fmIni;                      // "fm.ini" beside the mission's files, if any
     TitleSource title;
 };
 
@@ -207,6 +213,33 @@ std::string archiveBaseName(const std::string& path) {
         base.find_first_not_of("0123456789", part + 5) == std::string::npos)
         base.resize(part);
     return base;
+}
+
+bool isLanguageName(const std::string& lowerName) {
+    return std::find(std::begin(languageNames), std::end(languageNames), lowerName) !=
+           std::end(languageNames);
+}
+
+void scanShockMember(const std::string& n, const std::string& f, const std::string& e,
+                     MemberScan& scan) {
+    if (contains(n, "strings\\") && e == ".str" && f != "missflag.str") scan.shockTexts = true;
+    if (const size_t at = n.find("intrface\\"); at != std::string::npos && e == ".pcx") {
+        const size_t from = at + 9;
+        const size_t slash = n.find('\\', from);
+        if (slash != std::string::npos && !isLanguageName(n.substr(from, slash - from)))
+            scan.shockMaps = true;
+    }
+    if (e == ".osm" || (contains(n, "sq_scripts\\") && e == ".nut")) scan.shockScripts = true;
+    if (contains(n, "snd2\\") && (e == ".wav" || e == ".mp3" || e == ".ogg")) scan.shockLogs = true;
+}
+
+// The boxes a System Shock 2 mission shows in place of Thief's.
+void showInShockTerms(const MemberScan& scan, InfoPanel& panel) {
+    panel.goalscheck = scan.shockTexts;
+    panel.mapcheck = scan.shockMaps;
+    panel.automapcheck = scan.shockScripts;
+    panel.bookscheck = scan.shockLogs;
+    panel.boxCaptions = {296, 39, 295, 41, 42, 43, 44, 37, 294, 46};
 }
 
 void scanMember(const std::string& member, const std::string& base, MemberScan& scan,
@@ -229,11 +262,15 @@ void scanMember(const std::string& member, const std::string& base, MemberScan& 
     if (contains(n, "fam\\") && contains(n, ".pcx")) ++scan.textures;
     if (contains(n, "mesh\\")) ++scan.meshes;
     if (contains(n, "obj\\")) ++scan.objects;
-    if (contains(n, "movies\\") && contains(n, ".avi")) ++scan.movies;
+    if ((contains(n, "movies\\") || contains(n, "cutscenes\\")) && e == ".avi") ++scan.movies;
     if (contains(n, "snd\\") && (contains(n, ".wav") || contains(n, ".mp3"))) ++scan.sounds;
     if (e == ".gam") panel.gamesyscheck = true;
+    scanShockMember(n, f, e, scan);
     if (contains(n, "strings\\") && contains(n, "missflag.str")) sel.missionFlagsPresent = true;
     scan.title.consider(member, titleLanguage());
+    if (scan.fmIni.empty() &&
+        text::lowerAscii(WithoutMemberRoot(member, sel.memberRoot)) == "fm.ini")
+        scan.fmIni = member;
     if (e == ".mis") {
         sel.missionFileMember = member;
         MissionNumberFromName(text::lowerAscii(WithoutMemberRoot(member, sel.memberRoot)),
@@ -267,6 +304,7 @@ void resetPanel(InfoPanel& panel, SelectedMission& sel) {
     panel.questMemoHtml = false;
     panel.questMemoPictures.clear();
     panel.passwordOffered = false;
+    panel.boxCaptions = kThiefBoxCaptions;
 }
 
 // Counts into the record; a record that holds the count already is left alone, so that
@@ -300,6 +338,7 @@ std::set<std::string> membersToRead(IniFile& settings, const std::string& record
     if (!sel.missionFileMember.empty() && !games::known(store.type(recordKey, 0)))
         names.insert(sel.missionFileMember);
     if (!sel.titlesMember.empty() && !store.hasTitle(recordKey)) names.insert(sel.titlesMember);
+    if (!scan.fmIni.empty() && sel.titlesMember.empty()) names.insert(scan.fmIni);
     return names;
 }
 
@@ -326,16 +365,33 @@ int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& so
     return game;
 }
 
+// The title of a mission without a titles file whose game titles such missions by their
+// fm.ini or read-me; read again while the record holds none, so that records stored before
+// that was known gain one.
+std::string titleFromFacts(MissionStore& store, const std::string& recordKey, MemberSource& source,
+                           const MemberScan& scan, const InfoPanel& panel) {
+    std::string fmIni;
+    if (!scan.fmIni.empty()) source.read(scan.fmIni, kTextCap, fmIni);
+    const std::string title =
+        titleFromFmIniOrReadme(text::decodeText(fmIni), panel.questMemoHtml ? "" : panel.questMemo);
+    if (title.size() > 2 || !store.hasTitle(recordKey)) store.storeTitle(recordKey, title);
+    return title;
+}
+
 std::string readTitle(IniFile& settings, const std::string& recordKey, MemberSource& source,
-                      const SelectedMission& sel, uint8_t titleNumber) {
+                      const SelectedMission& sel, const MemberScan& scan, const InfoPanel& panel,
+                      int game) {
     MissionStore store(settings);
     const std::string stored = store.storedTitle(recordKey, "_");
+    if (sel.titlesMember.empty() && games::find(game)->titledByReadme &&
+        (stored == "_" || stored.empty()))
+        return titleFromFacts(store, recordKey, source, scan, panel);
     std::string title(1, '"');
     title.append(stored).push_back('"');
     if (stored != "_" || sel.titlesMember.empty()) return title;
     std::string data;
     source.read(sel.titlesMember, kTextCap, data);
-    title = titleFromTitlesFile(data, titleNumber);
+    title = titleFromTitlesFile(data, scan.title.missionNumber);
 
     store.storeTitle(recordKey, title);
     return title;
@@ -451,8 +507,7 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
         chooseReadme(source, scan, pictures, panel, progress);
         game = decideGame(settings, recordKey, source, archive.members(), sel);
         if (game == 0) status = ArchiveStatus::Damaged;  // its mission file does not read
-        if (game != 0)
-            title = readTitle(settings, recordKey, source, sel, scan.title.missionNumber);
+        if (game != 0) title = readTitle(settings, recordKey, source, sel, scan, panel, game);
         pictures.read(source, panel);
         if (game != 0 && archive.sequential())
             storeMissionCache(missionCacheDir(context), recordKey, archive, source.kept());
@@ -480,6 +535,8 @@ int analyseMission(const GameContext& context, MissionArchive& archive, ArchiveS
         panel.questinfo = gameName + " " + slot(47);
     panel.origPanelVisible = false;
 
+    if (games::find(game)->contentTerms == games::ContentTerms::Shock)
+        showInShockTerms(scan, panel);
     offerLanguages(scan, record.language, panel);
     if (games::find(game)->expectsGoals && !panel.goalscheck) panel.noteslabel += slot(32) + "\n";
     if (games::find(game)->expectsMap && !panel.mapcheck) panel.noteslabel += slot(33) + "\n";

@@ -3,16 +3,22 @@
 // mirrors InfoPanel onto its controls; the analysis and the selection handler only change these
 // values.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+inline constexpr std::array<int, 10> kThiefBoxCaptions = {38, 39, 40, 41, 42, 43, 44, 37, 45, 46};
 
 struct InfoPanel {
     std::string questinfo;  // heading
     bool goalscheck = false, mapcheck = false, automapcheck = false, texturecheck = false,
          soundscheck = false, objectscheck = false, creaturescheck = false, gamesyscheck = false,
          bookscheck = false, moviescheck = false;
+    // The language slots of the boxes' captions, in the order above (goals ... movies), as
+    // the game of the mission names what they show.
+    std::array<int, 10> boxCaptions = kThiefBoxCaptions;
     bool notesCaptionVisible = false;
     std::string noteslabel;                  // lines separated by line feeds
     std::vector<std::string> languageItems;  // LanguageCombo

@@ -447,6 +447,66 @@ std::string authorFromReadme(const std::string& text) {
     return {};
 }
 
+namespace {
+
+// A title as written on its line: without the frame around it ("### Proov ###", "*** X ***",
+// quotes) and runs of blanks; empty when what is left is no title (no letter or digit, too
+// long, a sentence, or the read-me naming itself).
+QString cleanTitle(QString s) {
+    static const QString frame = QStringLiteral("#*=~_|+<>[]\"'-:.\x2013\x2014");
+    while (!s.isEmpty() && (s.front().isSpace() || frame.contains(s.front()))) s.remove(0, 1);
+    while (!s.isEmpty() && (s.back().isSpace() || frame.contains(s.back()))) s.chop(1);
+    s = s.simplified();
+    if (s.isEmpty() || s.size() > kTitleLineChars) return {};
+    if (!std::any_of(s.begin(), s.end(), [](QChar c) { return c.isLetterOrNumber(); })) return {};
+    if (s.split(QLatin1Char(' '), Qt::SkipEmptyParts).size() > kTitleWords) return {};
+    thread_local const QRegularExpression notTitle(
+        R"(read\s*-?\s*me|liesmich|lisez|\.txt$|^(?:version|v\d|date|datum|author|autor|auteur)\b)"
+        R"(|^(?:name|file\s*name|e-?mail|contact|game|size)\s*:)",
+        kNoCase);
+    return notTitle.match(s).hasMatch() ? QString() : s;
+}
+
+}  // namespace
+
+std::string titleFromReadme(const std::string& text) {
+    const std::vector<QString> lines = readmeLines(text);
+    const size_t top = std::min(lines.size(), kTitleLines);
+    // "Name:" alone names the author as often as the mission: only "Mission name:".
+    thread_local const QRegularExpression label(
+        R"(^[^\p{L}\p{N}]*(?:(?:mission|fm|level)\s+(?:title|name)|title|titel|titre|t[ií]tulo))"
+        R"((?:\s*[:=]|\t|\s{2,})\s*(.*)$)",
+        kNoCase);
+    for (size_t i = 0; i < top; ++i) {
+        const QRegularExpressionMatch m = label.match(lines[i]);
+        if (!m.hasMatch()) continue;
+        if (QString title = cleanTitle(afterLabel(lines, i, m.captured(1))); !title.isEmpty())
+            return title.toStdString();
+    }
+    // Else the first line, when the lines below it say what it is the title of: "a fan
+    // mission for System Shock 2", "by Thomas Green".
+    size_t first = 0;
+    while (first < top && lines[first].isEmpty()) ++first;
+    if (first >= top) return {};
+    thread_local const QRegularExpression says(
+        R"(fan\s*-?\s*mission|\bmission\s+(?:for|f(?:ü|ue)r|pour|para)\b|\bcampaign\b|^(?:by|von|par|por)\s)",
+        kNoCase);
+    thread_local const QRegularExpression titleBy(R"(^(.+?)\s+(?:by|von|par|por)\s+\S.*$)",
+                                                  kNoCase);
+    QString line = lines[first];
+    if (says.match(line).hasMatch()) {
+        // "Arboretum by Thomas Green" on one line.
+        const QRegularExpressionMatch m = titleBy.match(line);
+        return m.hasMatch() ? cleanTitle(m.captured(1)).toStdString() : std::string();
+    }
+    for (size_t k = first + 1, seen = 0; k < top && seen < 3; ++k) {
+        if (lines[k].isEmpty()) continue;
+        ++seen;
+        if (says.match(lines[k]).hasMatch()) return cleanTitle(line).toStdString();
+    }
+    return {};
+}
+
 std::string dateFromReadme(const std::string& text) {
     const std::vector<QString> lines = readmeLines(text);
     thread_local const QRegularExpression label(
@@ -518,7 +578,7 @@ int readmeRank(const std::string& lowerName, const std::string& archiveStem) {
 
 MissionFacts findMissionFacts(MissionArchive& archive) {
     MissionFacts facts;
-    std::string readmeAuthor, readmeDate;
+    std::string readmeAuthor, readmeDate, readmeTitle;
     try {
         const std::vector<ArchiveMember>& members = archive.members();
         const std::string root = MemberRoot(members);
@@ -578,14 +638,16 @@ MissionFacts findMissionFacts(MissionArchive& archive) {
         for (const std::string& name : order) {
             const auto it = data.find(name);
             if (it == data.end()) continue;
-            if (!readmeAuthor.empty() && !readmeDate.empty()) break;
+            if (!readmeAuthor.empty() && !readmeDate.empty() && !readmeTitle.empty()) break;
             const std::string text = readmePlainText(name, it->second);
             if (readmeAuthor.empty()) readmeAuthor = authorFromReadme(text);
             if (readmeDate.empty()) readmeDate = dateFromReadme(text);
+            if (readmeTitle.empty()) readmeTitle = titleFromReadme(text);
         }
     } catch (const std::exception&) {
         // A damaged archive: what was read so far stands.
     }
+    if (facts.title.empty()) facts.title = readmeTitle;
     if (facts.author.empty()) facts.author = readmeAuthor;
     if (facts.releaseDate.empty()) facts.releaseDate = readmeDate;
     if (facts.releaseDate.empty()) facts.releaseDate = dateFromMembers(archive.members());

@@ -10,7 +10,7 @@
 #include "archive/MissionArchive.h"
 
 struct MissionFacts {
-    std::string title;              // from fm.ini NiceName, empty when none
+    std::string title;              // fm.ini's NiceName, else the read-me's; empty when none
     std::string author;             // empty when not found
     std::string releaseDate;        // "YYYY-MM-DD", "YYYY-MM" or "YYYY": as much as is known
     std::vector<std::string> tags;  // "category:tag", from fm.ini Tags
@@ -34,6 +34,13 @@ std::string infoFileFromFmIni(const std::string& text);
 // it in another column, trimmed of trailing punctuation; empty when no line names a
 // plausible one (1 to 60 characters, a few words, no sentence).
 std::string authorFromReadme(const std::string& text);
+// The title a read-me (UTF-8 text) gives its mission in its first lines: a "Title:" line
+// (also "Mission title:", "Mission name:", "Titel:", "Titre:", "Título:"), else the first
+// line when one of the three below it says what it is ("a fan mission for System Shock 2",
+// "by Thomas Green"), without the frame drawn around it ("### Proov ###") and without
+// " by <name>" on the same line. Empty when no line reads as a title (a few words, no
+// sentence, not the read-me's own name).
+std::string titleFromReadme(const std::string& text);
 // The release date a read-me's first lines give ("Date:", "Release date:", "Released:",
 // their German and French forms, else a "Version ..." line holding a date), normalized to
 // "YYYY-MM-DD", "YYYY-MM" or "YYYY". Dates are read as 2003-05-17, 17.05.2003, 17/05/2003
@@ -50,7 +57,8 @@ std::string dateFromMembers(const std::vector<ArchiveMember>& members);
 // The facts of an opened mission archive: fm.ini (in any case, at the root or in the
 // folder the mission is packed in) and the best few read-mes at the root (the one fm.ini
 // names, then names such as "readme", "liesmich", "lisezmoi" or the archive's own name)
-// are read in one bounded pass; the fm.ini's title, tags and description; its author tag,
-// else the read-me's author; its release date, else the read-me's, else the members'.
+// are read in one bounded pass; the fm.ini's title, else the read-me's; its tags and
+// description; its author tag, else the read-me's author; its release date, else the
+// read-me's, else the members'.
 // Reads no other member. A damaged archive gives what could be read; nothing is thrown.
 MissionFacts findMissionFacts(MissionArchive& archive);

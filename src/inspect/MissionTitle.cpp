@@ -1,7 +1,10 @@
 #include "inspect/MissionTitle.h"
 
+#include "game/Games.h"
+#include "game/TypeDetection.h"
 #include "inspect/ContentAnalysis.h"
 #include "inspect/MissionCache.h"
+#include "inspect/MissionFacts.h"
 #include "platform/TextDecode.h"
 #include "platform/TextUtil.h"
 #include "state/LanguageTable.h"
@@ -24,7 +27,27 @@ std::string cutUtf8(const std::string& s, size_t limit) {
     return s.substr(0, end);
 }
 
+std::string quoted(const std::string& title) {
+    return "\"" + cutUtf8(title, kTitleBytes - 2) + "\"";
+}
+
+// The title of an archive without a titles file: "\"\"", unless its members say it is a
+// mission of a game that titles such missions by their fm.ini or read-me.
+std::string titleWithoutTitlesFile(MissionArchive& archive) {
+    std::vector<std::string> names;
+    for (const ArchiveMember& m : archive.members()) names.push_back(m.name);
+    const games::Game* game = games::find(GameByMembers(names));
+    if (game == nullptr || !game->titledByReadme) return "\"\"";
+    return quoted(findMissionFacts(archive).title);
+}
+
 }  // namespace
+
+std::string titleFromFmIniOrReadme(const std::string& fmIniText, const std::string& readmeText) {
+    std::string title = factsFromFmIni(fmIniText).title;
+    if (title.empty()) title = titleFromReadme(readmeText);
+    return quoted(title);
+}
 
 void TitleSource::consider(const std::string& name, const std::string& language) {
     const std::string n = text::lowerAscii(name);
@@ -87,7 +110,7 @@ std::optional<std::string> readMissionTitle(const std::string& cacheDir, const s
 std::optional<std::string> readMissionTitle(MissionArchive& archive, const std::string& language) {
     if (archive.status() != ArchiveStatus::Ok) return std::nullopt;
     const TitleSource source = titleSourceOf(archive.members(), language);
-    if (source.titlesMember.empty()) return std::string("\"\"");
+    if (source.titlesMember.empty()) return titleWithoutTitlesFile(archive);
     std::string data;
     if (!archive.readMember(source.titlesMember, kTitlesCap, data)) return std::nullopt;
     return titleFromTitlesFile(data, source.missionNumber);

@@ -38,6 +38,11 @@ std::string titleLanguage();
 // most 256 bytes and never a letter cut in half; "\"\"" when no line names it.
 std::string titleFromTitlesFile(const std::string& bytes, uint8_t missionNumber);
 
+// The title, quoted as titles are stored, of a mission without a titles file whose game
+// titles such missions by their fm.ini or read-me: the NiceName of `fmIniText`, else the
+// title the read-me `readmeText` gives (both UTF-8); "\"\"" when neither gives one.
+std::string titleFromFmIniOrReadme(const std::string& fmIniText, const std::string& readmeText);
+
 // The title of the mission archive at `path` whose record is `recordKey`, read through the
 // mission's cache in `cacheDir` when it has one; nothing when the archive or its titles file
 // cannot be read (the next try may succeed).

@@ -545,7 +545,8 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     std::map<std::string, std::string> before, after;
     snapshot(thief2, "thief2/", before);
     snapshot(shock2, "shock2/", before);
-    const Members shockMembers = {{"readme.txt", "Shock read-me"},
+    const Members shockMembers = {{"readme.txt", "Arboretum\n\na fan mission for System Shock 2\n"},
+                                  {"snd2/logs/log1.wav", "a log"},
                                   {"shock2.gam", "game system"},
                                   {"strings/english/misc.str", "strings"},
                                   {"obj/crate.bin", "object"},
@@ -590,7 +591,11 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     ASSERT_GT(rowOf("Shock"), 0);
     clickRow(rowOf("Shock"));
     EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->markedGame(), 3);
-    EXPECT_NE(form->Questinfo->text().indexOf("System Shock 2"), -1);
+    // Titled by its read-me, already as the scan listed it; its panel in its own terms.
+    EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->title, "Arboretum");
+    EXPECT_EQ(form->Questinfo->text(), "System Shock 2 : \"Arboretum\"");
+    EXPECT_EQ(form->bookscheck->text(), text::display(slot(294)));
+    EXPECT_TRUE(form->bookscheck->isChecked());
     EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnImpossible"), nullptr);  // SS2's library
     EXPECT_EQ(form->dromedbutton->text(), "&ShockEd");
     form->playbutton->click();
@@ -604,6 +609,7 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     EXPECT_EQ(grid().MissionAt(rowOf("Vault"))->markedGame(), 2);
     EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnExpert"), nullptr);
     EXPECT_EQ(form->dromedbutton->text(), "&DromEd");
+    EXPECT_EQ(form->bookscheck->text(), text::display(slot(45)));
     form->playbutton->click();
     EXPECT_EQ(started(), "-applaunch\n211740\n-fm=Vault\n");
     snapshot(thief2, "thief2/", after, {"thief2/FMs"});

@@ -94,6 +94,7 @@ void showPanel() {
         {f.creaturescheck, p.creaturescheck}, {f.gamesyscheck, p.gamesyscheck},
         {f.bookscheck, p.bookscheck},         {f.moviescheck, p.moviescheck}};
     for (const auto& [box, checked] : boxes) box->setChecked(checked);
+    f.setContentCaptions(p.boxCaptions);
     f.noteslabel->setText(text::display(p.noteslabel));
     f.NotesCaption->setVisible(p.notesCaptionVisible);
     f.LanguageCombo->clear();

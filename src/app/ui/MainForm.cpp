@@ -465,16 +465,7 @@ void Tmainform::ApplyLanguage() {
     caption(finished, 14);
     NotesCaption->setText(text::display(slot(25)));
     caption(PasswordButton, 117);
-    caption(gamesyscheck, 37);
-    caption(goalscheck, 38);
-    caption(mapcheck, 39);
-    caption(automapcheck, 40);
-    caption(texturecheck, 41);
-    caption(soundscheck, 42);
-    caption(objectscheck, 43);
-    caption(creaturescheck, 44);
-    caption(bookscheck, 45);
-    caption(moviescheck, 46);
+    setContentCaptions(contentCaptions_);
     caption(SetupButton, 72);
     hint(SetupButton, 67);
     FilterEdit->setPlaceholderText(text::display(slot(104)));
@@ -755,6 +746,12 @@ void Tmainform::closeEvent(QCloseEvent* e) {
     // A failed settings write is shown, but never keeps the window from closing.
     RunHandler([this] { FormClose(); });
     e->accept();
+}
+
+void Tmainform::setContentCaptions(const std::array<int, 10>& captionSlots) {
+    contentCaptions_ = captionSlots;
+    for (size_t i = 0; i < contentBoxes_.size(); ++i)
+        contentBoxes_[i]->setText(text::display(slot(contentCaptions_[i])));
 }
 
 bool Tmainform::eventFilter(QObject* watched, QEvent* e) {

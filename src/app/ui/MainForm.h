@@ -13,6 +13,7 @@
 
 #include "archive/ZipTypes.h"
 #include "catalogue/ui/QuestGridDraw.h"
+#include "inspect/InfoPanel.h"
 #include "install/InstallLaunch.h"
 
 class QAction;
@@ -138,6 +139,9 @@ class Tmainform : public QWidget {
 
     // Applies the language table to captions and hints.
     void ApplyLanguage();
+    // The content boxes' captions, by language slot in the boxes' order (InfoPanel's), kept
+    // through a change of language.
+    void setContentCaptions(const std::array<int, 10>& captionSlots);
     // The locale and Qt's own translation of the interface's language.
     static void applyInterfaceLocale();
     // Window geometry in section "window": top and left of the frame, client height and
@@ -194,6 +198,7 @@ class Tmainform : public QWidget {
     void setUpArchiver(TZipArchiver& zip);
 
     std::array<QCheckBox*, 10> contentBoxes_{};
+    std::array<int, 10> contentCaptions_ = kThiefBoxCaptions;
     uint16_t autoPlayMessage_ = 0;
     mutable int64_t progressPosition_ = 0;
     int64_t progressMax_ = 100;
