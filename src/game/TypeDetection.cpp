@@ -32,7 +32,7 @@ bool isMission(IniFile& settings, const std::string& section, const std::string&
     if (status == ArchiveStatus::NotFound || status == ArchiveStatus::NotArchive) return false;
     if (status != ArchiveStatus::Ok) return true;
     if (!hasMissionFile(archive->members())) return false;
-    MissionStore(settings).setType(section, 0);
+    MissionStore(settings).setType(section, FoundMissionType(archive->members()));
     return true;
 }
 
@@ -81,6 +81,13 @@ int GameByMembers(const std::vector<std::string>& memberNames) {
             if (holds(game.levelNames, level)) return game.number;
     }
     return 0;
+}
+
+int FoundMissionType(const std::vector<ArchiveMember>& members) {
+    std::vector<std::string> names;
+    names.reserve(members.size());
+    for (const ArchiveMember& m : members) names.push_back(m.name);
+    return GameByMembers(names);
 }
 
 uint8_t DecideGame(IniFile& settings, const std::string& section, const std::string& missionMember,

@@ -10,6 +10,7 @@
 class IniFile;
 class TZipArchiver;
 class TZipStream;
+struct ArchiveMember;
 
 // Record section of an archive: file name less its extension (for ".zip" and names of no
 // mission archive extension: its last four characters), ".", size in bytes, every "]" removed.
@@ -40,6 +41,11 @@ uint8_t DecideGame(IniFile& settings, const std::string& section, const std::str
 // one ".mis"), or one of whose own level names names a ".mis" of it: System Shock 2's
 // "shock2.gam", "earth.mis", "medsci1.mis" and so on.
 int GameByMembers(const std::vector<std::string>& memberNames);
+
+// The type a newly found mission's record starts with: the game its members tell
+// (GameByMembers), else 0 (no game decided yet), so that the list marks such a mission
+// before it is ever selected.
+int FoundMissionType(const std::vector<ArchiveMember>& members);
 
 // Whether `marker` occurs anywhere in the whole content of `stream` (from its start,
 // whatever its position). False without a stream or with an empty marker.

@@ -589,8 +589,8 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     EXPECT_EQ(app().settings->ReadString("options", "shock2dir", ""), shock2);
 
     ASSERT_GT(rowOf("Shock"), 0);
+    EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->markedGame(), 3);  // marked before selected
     clickRow(rowOf("Shock"));
-    EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->markedGame(), 3);
     // Titled by its read-me, already as the scan listed it; its panel in its own terms.
     EXPECT_EQ(grid().MissionAt(rowOf("Shock"))->title, "Arboretum");
     EXPECT_EQ(form->Questinfo->text(), "System Shock 2 : \"Arboretum\"");

@@ -169,7 +169,7 @@ bool isMissionUnder(IniFile& settings, const std::string& key, const std::string
                 return text::lowerAscii(m.name).find(".mis") != std::string::npos;
             }))
             return false;
-        store.setType(key, 0);
+        store.setType(key, FoundMissionType(members));
     }
     return true;
 }
