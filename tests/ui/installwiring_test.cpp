@@ -227,6 +227,15 @@ TEST_F(InstallWiring, PlayTimeIsTheGameRunFromStartToExit) {
     EXPECT_GE(seconds, 2);
     EXPECT_LE(seconds, 5);
     EXPECT_EQ(grid().MissionAt(rowOf("Vault"))->playSeconds, seconds);
+
+    // Closing the window while the game runs counts what it ran until then, once.
+    form->playbutton->click();
+    QTest::qWait(2500);
+    form->close();
+    const int closed = app().settings->ReadInteger(key, "play time", 0);
+    EXPECT_GE(closed, seconds + 1);
+    QTest::qWait(2000);  // the game has gone since: nothing more is added
+    EXPECT_EQ(app().settings->ReadInteger(key, "play time", 0), closed);
 }
 
 TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {

@@ -1,5 +1,6 @@
 #include "app/ui/PlayClock.h"
 
+#include <QEvent>
 #include <QObject>
 #include <QTimer>
 #include <chrono>
@@ -28,6 +29,7 @@ class PlayClock : public QObject {
         timer_.setInterval(kLookMs);
         connect(&timer_, &QTimer::timeout, this, [this] { look(); });
         timer_.start();
+        owner.installEventFilter(this);
     }
 
   private:
@@ -44,8 +46,19 @@ class PlayClock : public QObject {
             return;
         }
         // Gone: it ran from its first sighting to half way between the last two looks.
-        const auto ran = *lastSeen_ - *firstSeen_ + std::chrono::milliseconds(kLookMs / 2);
-        const auto seconds = std::chrono::round<std::chrono::seconds>(ran).count();
+        count(*lastSeen_ + std::chrono::milliseconds(kLookMs / 2));
+    }
+
+    // The window closing while the game runs: what it ran so far is counted now, as
+    // nothing will watch it from here on.
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == parent() && e->type() == QEvent::Close && firstSeen_ && timer_.isActive())
+            count(Clock::now());
+        return false;
+    }
+
+    void count(Clock::time_point until) {
+        const auto seconds = std::chrono::round<std::chrono::seconds>(until - *firstSeen_).count();
         timer_.stop();
         if (app().settings && seconds > 0) {
             MissionStore(*app().settings).addPlayTime(recordKey_, seconds);

@@ -1,7 +1,8 @@
 #pragma once
 // The play time of a mission: once its game has been started, the clock watches for the
 // game's process (started by us, by Steam or by another launcher, as running::programsFrom
-// finds it) and, when it has gone, adds the seconds it ran to the mission's record.
+// finds it) and, when it has gone, adds the seconds it ran to the mission's record; when the
+// window closes first, the seconds it ran until then.
 
 #include <functional>
 #include <string>
