@@ -665,6 +665,11 @@ TEST_F(Catalogue, LibraryCommandsActOnEverySelectedMission) {
     grid().SetRow(rowOf("A"));
     grid().selectionModel()->select(grid().model()->index(rowOf("C") - 1, 0),
                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // A sort keeps the selection on its missions: C, B, A.
+    grid().SortByColumn(columnOf(MissionColumn::Name));
+    grid().SortByColumn(columnOf(MissionColumn::Name));
+    EXPECT_EQ(grid().SelectedRows(), (std::vector<int>{rowOf("C"), rowOf("A")}));
+    EXPECT_EQ(grid().Row(), rowOf("A"));
     const auto command = [&](const char* menuName, const QString& text) {
         emit form->GridMenu->aboutToShow();
         QMenu* menu = form->GridMenu->findChild<QMenu*>(menuName);

@@ -687,17 +687,20 @@ void TStringGridEx::SortRows() {
     BusyCursor busy;
     const int before = Row();
     const int beforeCol = before > 0 ? currentIndex().column() : -1;
+    const bool several = selectionModel()->selectedRows().size() > 1;
     SortTextKey textKey;
     if (SortText)
         textKey = [this, col = SortIndex](const std::string& cell) { return SortText(col, cell); };
     model_->sortRows(SortIndex, SortDirection, textKey);
-    // The current index followed its row; select that row as a whole again.
+    // The current index and the selection followed their rows; a single selected row is
+    // selected as a whole again, several stay as they are.
     if (before > 0) {
         const int now = Row();
         if (now > 0) {
             selectionModel()->setCurrentIndex(
                 model_->index(now - 1, std::max(beforeCol, 0)),
-                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                several ? QItemSelectionModel::NoUpdate
+                        : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         }
     }
     viewport()->update();
