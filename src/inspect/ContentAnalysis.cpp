@@ -350,9 +350,7 @@ int decideGame(IniFile& settings, const std::string& recordKey, MemberSource& so
     MissionStore store(settings);
     const int stored = store.type(recordKey, 0);
     if (games::known(stored)) return stored;
-    std::vector<std::string> names;
-    for (const ArchiveMember& member : members) names.push_back(member.name);
-    if (const int byMembers = GameByMembers(names); byMembers != 0) {
+    if (const int byMembers = FoundMissionType(members); byMembers != 0) {
         store.setType(recordKey, byMembers);
         return byMembers;
     }

@@ -34,9 +34,7 @@ std::string quoted(const std::string& title) {
 // The title of an archive without a titles file: "\"\"", unless its members say it is a
 // mission of a game that titles such missions by their fm.ini or read-me.
 std::string titleWithoutTitlesFile(MissionArchive& archive) {
-    std::vector<std::string> names;
-    for (const ArchiveMember& m : archive.members()) names.push_back(m.name);
-    const games::Game* game = games::find(GameByMembers(names));
+    const games::Game* game = games::find(FoundMissionType(archive.members()));
     if (game == nullptr || !game->titledByReadme) return "\"\"";
     return quoted(findMissionFacts(archive).title);
 }
