@@ -146,6 +146,10 @@ int main(int argc, char** argv) {
                 later.size());
     std::printf("first selection    %8.1f ms  (goal < 100 ms)   %s\n", f,
                 f < 100 ? "ok" : "MISSED");
+    // The process's first run finds no memory freed by an earlier one to reuse: the
+    // selection a player makes first after starting the program.
+    std::printf("  in a new process %8.1f ms  (goal < 100 ms)   %s\n", first.front(),
+                first.front() < 100 ? "ok" : "MISSED");
     std::printf("later selection    %8.1f ms  (goal < 20 ms)    %s\n", l, l < 20 ? "ok" : "MISSED");
     if (failures) std::printf("\n%d WRONG RESULTS\n", failures);
     return failures ? 1 : 0;

@@ -251,6 +251,15 @@ TEST_F(AnalysisTest, ASystemShock2MissionIsShownInItsOwnTerms) {
     EXPECT_EQ(panel.boxCaptions, kThiefBoxCaptions);
 }
 
+// A large mission file (extracted into a block of huge pages) arrives whole: the marker at
+// its very end decides the game.
+TEST_F(AnalysisTest, ALargeMissionFileIsReadToItsEnd) {
+    std::string level(6 << 20, 'x');
+    level.replace(level.size() - 9, 9, "SKYOBJVAR");
+    analyse("large.zip", {{"miss20.mis", level}});
+    EXPECT_EQ(mission.currentGame, 2);
+}
+
 TEST_F(AnalysisTest, LanguageChoiceForThiefTwo) {
     app().thiefdata[2].language = 1;  // english game
     analyse("l.zip", {{"miss20.mis", "SKYOBJVAR"},

@@ -26,10 +26,8 @@ class ZipMission final : public MissionArchive {
         const std::vector<ArchiveMember> listed = members_;
         for (const ArchiveMember& member : listed) {
             if (names.count(member.name) == 0 || member.size > cap) continue;
-            const TZipStream* stream = zip_.ExtractToStream(member.name);
-            if (stream == nullptr || static_cast<uint64_t>(stream->Size()) > cap) continue;
-            std::string data(stream->Memory() ? stream->Memory() : "",
-                             static_cast<size_t>(stream->Size()));
+            std::string data;
+            if (!zip_.ExtractToString(member.name, data) || data.size() > cap) continue;
             if (!take(member, data)) break;
         }
         return ArchiveStatus::Ok;

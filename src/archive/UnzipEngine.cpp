@@ -12,6 +12,7 @@
 #include "archive/EngineRecordSupport.h"
 #include "archive/ZipArchiver.h"
 #include "platform/FileSystem.h"
+#include "platform/LargeBlock.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -115,6 +116,22 @@ TZipStream* TZipArchiver::ExtractToStream(const std::string& memberName) {
     return &memberStream_;
 }
 
+bool TZipArchiver::ExtractToString(const std::string& memberName, std::string& out) {
+    out.clear();
+    if (unzipBusy_) return false;
+    struct Target {
+        TZipArchiver& zip;
+        ~Target() {
+            zip.streamTarget_ = nullptr;
+            zip.memberStream_.Clear();  // it pointed into the string
+        }
+    } target{*this};
+    streamTarget_ = &out;
+    if (ExtractToStream(memberName) != nullptr) return true;
+    out.clear();
+    return false;
+}
+
 // The member a stream request names, with the block it goes into sized; null when the
 // directory has no such member.
 const ZipDirEntry* TZipArchiver::StreamMember(const std::string& archive) {
@@ -133,7 +150,12 @@ const ZipDirEntry* TZipArchiver::StreamMember(const std::string& archive) {
     const uint64_t size = member->UncompressedSize64;
     if (size > kMaxStreamSize) throw EZipArchiver(10103, true);
     if (size > ProducibleSize(*member, archive)) throw EZipArchiver(10203, true);
-    memberStream_.SetSize(static_cast<int64_t>(size));
+    if (streamTarget_ != nullptr) {
+        resizeForWrite(*streamTarget_, static_cast<size_t>(size));
+        memberStream_.SetPointer(streamTarget_->data(), static_cast<int64_t>(size));
+    } else {
+        memberStream_.SetSize(static_cast<int64_t>(size));
+    }
     return member;
 }
 

@@ -110,6 +110,9 @@ class TZipArchiver {
     // extracted. An empty name keeps the first entry of FSpecArgs.
     TZipStream* ExtractToStream(const std::string& memberName);
     TZipStream& MemberStream() { return memberStream_; }
+    // Extracts one member straight into `out` (no block of the stream's, no copy); false,
+    // with `out` empty, when nothing was extracted.
+    bool ExtractToString(const std::string& memberName, std::string& out);
 
     int GetZipEngineVersion();
     int GetUnzipEngineVersion();
@@ -210,6 +213,7 @@ class TZipArchiver {
     bool unzipBusy_ = false;
     int64_t totalSize_ = 0;
     TZipStream memberStream_;
+    std::string* streamTarget_ = nullptr;  // ExtractToString's string, while it runs
 
     // --- Engine loading, requests and callbacks (ZipEngine.cpp, UnzipEngine.cpp,
     // ZipCallback.cpp, ZipSpan.cpp) ---------------------------------------------------
