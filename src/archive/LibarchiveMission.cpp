@@ -22,11 +22,15 @@
 #include "archive/SevenZipHeader.h"
 #include "base/DurableWrite.h"
 #include "platform/FileSystem.h"
+#include "platform/LargeBlock.h"
 #include "platform/TextUtil.h"
 
 namespace {
 
 constexpr size_t kOpenBlock = 1 << 16;
+// Room asked for a member read into memory, at most: address space only, which its pages
+// take from the system as the data arrives.
+constexpr uint64_t kRoomAsked = uint64_t(64) << 20;
 // A member list longer than this is not a mission.
 constexpr size_t kMaxMembers = 500000;
 
@@ -272,6 +276,8 @@ class LibarchiveMission final : public MissionArchive {
             seen.insert(member.name);
             if (member.size > std::min(cap, budget)) continue;
             std::string data;
+            // The size the header gives is only room asked for, never trusted beyond that.
+            reserveForWrite(data, static_cast<size_t>(std::min<uint64_t>(member.size, kRoomAsked)));
             const ArchiveStatus status = readData(reader.get(), std::min(cap, budget), data);
             if (status == ArchiveStatus::TooLarge) continue;
             if (status != ArchiveStatus::Ok) {

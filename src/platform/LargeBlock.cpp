@@ -13,7 +13,7 @@ constexpr size_t kLargeBlock = 2 * kHugePage;  // smaller blocks gain little
 
 }  // namespace
 
-void resizeForWrite(std::string& out, size_t size) {
+void reserveForWrite(std::string& out, size_t size) {
 #ifdef __linux__
     if (size >= kLargeBlock && out.capacity() < size) {
         out.clear();
@@ -25,5 +25,10 @@ void resizeForWrite(std::string& out, size_t size) {
         if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
     }
 #endif
+    out.reserve(size);
+}
+
+void resizeForWrite(std::string& out, size_t size) {
+    reserveForWrite(out, size);
     out.resize(size);
 }
