@@ -101,6 +101,7 @@ TEST(MissionFacts, ReadmeGivesTheTitle) {
         {"Titel: Die Gruft\n", "Die Gruft"},
         {"Name: Alice\nA fan mission\n", ""},
         {"README for my mission\nby Bob\n", ""},
+        {"System Shock 2\nA fan mission by Bob\n", ""},
         {"Welcome to my first mission, which took me three long years to build for you.\n"
          "by Bob\n",
          ""},

@@ -462,7 +462,8 @@ QString cleanTitle(QString s) {
     if (s.split(QLatin1Char(' '), Qt::SkipEmptyParts).size() > kTitleWords) return {};
     thread_local const QRegularExpression notTitle(
         R"(read\s*-?\s*me|liesmich|lisez|\.txt$|^(?:version|v\d|date|datum|author|autor|auteur)\b)"
-        R"(|^(?:name|file\s*name|e-?mail|contact|game|size)\s*:)",
+        R"(|^(?:name|file\s*name|e-?mail|contact|game|size)\s*:)"
+        R"(|^(?:system\s*shock\s*2?|thief(?:\s*(?:2|ii|gold|\d?\s*:?\s*the\s+(?:dark\s+project|metal\s+age)))?)$)",
         kNoCase);
     return notTitle.match(s).hasMatch() ? QString() : s;
 }
