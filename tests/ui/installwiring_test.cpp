@@ -80,6 +80,39 @@ struct EnvGuard {
 
 // A main window with every feature connected, on a temporary program directory holding a
 // Thief 2 game directory and a mission directory.
+// A Windows program (not executable here), as a game directory holds one.
+std::string windowsProgram() {
+    std::string pe(0x100, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = char(0x80);
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    return pe;
+}
+
+// A stand-in Steam in `binDir`, recording its arguments one a line: the arguments of its
+// next start, waited for and taken (empty when it was not started within five seconds).
+class StandInSteam {
+  public:
+    StandInSteam(TempDir& dir, const std::string& binDir, const std::string& record)
+        : record_(record) {
+        ::chmod(dir.write(binDir + "/steam", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record +
+                                                 ".new' && /bin/mv '" + record + ".new' '" +
+                                                 record + "'\n")
+                    .c_str(),
+                0755);
+    }
+    std::string started() const {
+        for (int i = 0; i < 250 && !fsx::fileExists(record_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string args = readFile(record_);
+        std::remove(record_.c_str());
+        return args;
+    }
+
+  private:
+    std::string record_;
+};
+
 class InstallWiring : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -468,23 +501,14 @@ TEST_F(InstallWiring, AFoundSteamGamePlaysItsMissionThroughSteam) {
                   library + "\" } }");
     dir.write("library/steamapps/appmanifest_211740.acf",
               "\"AppState\" { \"appid\" \"211740\" \"installdir\" \"Thief 2\" }");
-    std::string pe(0x100, '\0');
-    pe.replace(0, 2, "MZ");
-    pe[0x3C] = char(0x80);
-    pe.replace(0x80, 4, std::string("PE\0\0", 4));
-    dir.write(gameIn + "thief2.exe", pe);  // a Windows program, not executable
+    dir.write(gameIn + "thief2.exe", windowsProgram());
     dir.write(gameIn + "install.cfg", "language english\r\n");
     dir.write(gameIn + "cam_mod.ini", "; NewDark\n");
     std::map<std::string, std::string> before, after;
     snapshot(thief2, "", before);
     ASSERT_TRUE(makeZip(missions + "Vault.zip", {{"miss20.mis", "SKYOBJVAR"}}));
-    // Only a stand-in Steam, recording its arguments one a line, is on the PATH.
-    const std::string steamRecord = root + "steam-args";
-    ::chmod(dir.write("bin/steam", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + steamRecord +
-                                       ".new' && /bin/mv '" + steamRecord + ".new' '" +
-                                       steamRecord + "'\n")
-                .c_str(),
-            0755);
+    // Only a stand-in Steam is on the PATH.
+    const StandInSteam steamIn(dir, "bin", root + "steam-args");
     const EnvGuard homeSet("HOME", home), pathSet("PATH", root + "bin");
 
     std::vector<std::string> found;
@@ -505,8 +529,7 @@ TEST_F(InstallWiring, AFoundSteamGamePlaysItsMissionThroughSteam) {
     const bool selected = rowOf("Vault") > 0;
     if (selected) clickRow(rowOf("Vault"));
     form->playbutton->click();
-    for (int i = 0; i < 250 && !fsx::fileExists(steamRecord); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string args = steamIn.started();
 
     EXPECT_EQ(found.size(), 2u);
     EXPECT_NE(std::find_if(found.begin(), found.end(),
@@ -518,7 +541,7 @@ TEST_F(InstallWiring, AFoundSteamGamePlaysItsMissionThroughSteam) {
     ASSERT_TRUE(selected);
     EXPECT_EQ(missionfolders::folderNamesIn(thief2 + "FMs/"), std::vector<std::string>{"Vault"});
     EXPECT_TRUE(fsx::fileExists(thief2 + "FMs/Vault/miss20.mis"));
-    EXPECT_EQ(readFile(steamRecord), "-applaunch\n211740\n-fm=Vault\n");
+    EXPECT_EQ(args, "-applaunch\n211740\n-fm=Vault\n");
     snapshot(thief2, "", after, {"FMs"});
     EXPECT_EQ(after, before);
     // Steam starts its game itself: no word about the missing Wine.
@@ -537,16 +560,12 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     dir.write("home/.local/share/Steam/steamapps/libraryfolders.vdf",
               "\"libraryfolders\" { \"0\" { \"path\" \"" + steam + "\" } \"1\" { \"path\" \"" +
                   root + "library\" } }");
-    std::string pe(0x100, '\0');  // a Windows program, not executable
-    pe.replace(0, 2, "MZ");
-    pe[0x3C] = char(0x80);
-    pe.replace(0x80, 4, std::string("PE\0\0", 4));
     for (const auto& [id, folder, exe] : {std::tuple{"211740", "Thief 2", "thief2.exe"},
                                           std::tuple{"238210", "SS2", "shock2.exe"}}) {
         dir.write(std::string("library/steamapps/appmanifest_") + id + ".acf",
                   std::string("\"AppState\" { \"installdir\" \"") + folder + "\" }");
         const std::string at = common + folder + "/";
-        dir.write(at + exe, pe);
+        dir.write(at + exe, windowsProgram());
         dir.write(at + "install.cfg", "language english\r\n");
         dir.write(at + "cam_mod.ini", "; NewDark\n");
     }
@@ -563,20 +582,8 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
                                   {"earth.mis", "earth"}};
     ASSERT_TRUE(makeZip(missions + "Shock.zip", shockMembers));
     ASSERT_TRUE(makeZip(missions + "Vault.zip", {{"miss20.mis", "SKYOBJVAR"}}));
-    const std::string steamRecord = root + "steam-args";
-    ::chmod(dir.write("bin/steam", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + steamRecord +
-                                       ".new' && /bin/mv '" + steamRecord + ".new' '" +
-                                       steamRecord + "'\n")
-                .c_str(),
-            0755);
+    const StandInSteam steamIn(dir, "bin", root + "steam-args");
     const EnvGuard homeSet("HOME", home), pathSet("PATH", root + "bin");
-    const auto started = [&] {
-        for (int i = 0; i < 250 && !fsx::fileExists(steamRecord); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const std::string args = readFile(steamRecord);
-        std::remove(steamRecord.c_str());
-        return args;
-    };
 
     std::vector<std::string> found;
     prompts.dialogs["SetupDlg"] = [&](ModalDialog& d) {
@@ -608,7 +615,7 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     EXPECT_NE(form->findChild<QCheckBox*>("FinishedOnImpossible"), nullptr);  // SS2's library
     EXPECT_EQ(form->dromedbutton->text(), "&ShockEd");
     form->playbutton->click();
-    EXPECT_EQ(started(), "-applaunch\n238210\n-fm=Shock\n");
+    EXPECT_EQ(steamIn.started(), "-applaunch\n238210\n-fm=Shock\n");
     std::map<std::string, std::string> installed, members;
     snapshot(shock2 + "FMs/Shock/", "", installed);
     for (const auto& [name, content] : shockMembers) members[name] = content;
@@ -620,7 +627,7 @@ TEST_F(InstallWiring, ASystemShock2MissionPlaysBesideThiefAndKeepsItsSlotFolders
     EXPECT_EQ(form->dromedbutton->text(), "&DromEd");
     EXPECT_EQ(form->bookscheck->text(), text::display(slot(45)));
     form->playbutton->click();
-    EXPECT_EQ(started(), "-applaunch\n211740\n-fm=Vault\n");
+    EXPECT_EQ(steamIn.started(), "-applaunch\n211740\n-fm=Vault\n");
     snapshot(thief2, "thief2/", after, {"thief2/FMs"});
     snapshot(shock2, "shock2/", after, {"shock2/FMs"});
     EXPECT_EQ(after, before);
