@@ -30,8 +30,10 @@
 #include <tuple>
 
 #include "app/AppState.h"
+#include "app/PlayWatch.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/PlayClock.h"
 #include "app/ui/Program.h"
 #include "app/ui/ReadmeDocument.h"
 #include "archive/ZipArchiver.h"
@@ -261,14 +263,33 @@ TEST_F(InstallWiring, PlayTimeIsTheGameRunFromStartToExit) {
     EXPECT_LE(seconds, 5);
     EXPECT_EQ(grid().MissionAt(rowOf("Vault"))->playSeconds, seconds);
 
-    // Closing the window while the game runs counts what it ran until then, once.
-    form->playbutton->click();
-    QTest::qWait(2500);
-    form->close();
-    const int closed = app().settings->ReadInteger(key, "play time", 0);
-    EXPECT_GE(closed, seconds + 1);
-    QTest::qWait(2000);  // the game has gone since: nothing more is added
-    EXPECT_EQ(app().settings->ReadInteger(key, "play time", 0), closed);
+    // Closing the window while the game runs: the program started as a watcher counts the
+    // whole run once the game has ended, and the next start adds it; without a watcher, the
+    // run until the close is counted, once.
+    const std::string pending = playwatch::pendingDir(app().settings->fileName());
+    for (const bool watcher : {true, false}) {
+        SCOPED_TRACE(watcher);
+        playWatcherProgram() = watcher ? std::string(TM_TEST_BIN_DIR) + "/Tallowmere" : "";
+        const int before = app().settings->ReadInteger(key, "play time", 0);
+        form->show();
+        form->playbutton->click();
+        QTest::qWait(1500);
+        form->close();
+        const int closed = app().settings->ReadInteger(key, "play time", 0);
+        if (watcher) {
+            EXPECT_EQ(closed, before);
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return !fsx::listDirectory(pending, "*.playtime").empty(); }, 15000));
+            EXPECT_EQ(playwatch::merge(*app().settings, pending), 1);
+            EXPECT_TRUE(fsx::listDirectory(pending, "*.playtime").empty());
+            EXPECT_GE(app().settings->ReadInteger(key, "play time", 0), before + 2);
+        } else {
+            EXPECT_GE(closed, before + 1);
+            QTest::qWait(2500);  // the game has gone since: nothing more is added
+            EXPECT_EQ(app().settings->ReadInteger(key, "play time", 0), closed);
+        }
+    }
+    playWatcherProgram().clear();
 }
 
 TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {

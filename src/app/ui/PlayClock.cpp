@@ -1,12 +1,15 @@
 #include "app/ui/PlayClock.h"
 
+#include <QDateTime>
 #include <QEvent>
 #include <QObject>
+#include <QProcess>
 #include <QTimer>
 #include <chrono>
 #include <optional>
 
 #include "app/AppState.h"
+#include "app/PlayWatch.h"
 #include "game/MissionRecords.h"
 #include "platform/RunningPrograms.h"
 
@@ -37,7 +40,10 @@ class PlayClock : public QObject {
         const auto now = Clock::now();
         const bool running = !running::programsFrom(gameDir_).empty();
         if (running) {
-            if (!firstSeen_) firstSeen_ = now;
+            if (!firstSeen_) {
+                firstSeen_ = now;
+                firstSeenWall_ = QDateTime::currentSecsSinceEpoch();
+            }
             lastSeen_ = now;
             return;
         }
@@ -49,11 +55,23 @@ class PlayClock : public QObject {
         count(*lastSeen_ + std::chrono::milliseconds(kLookMs / 2));
     }
 
-    // The window closing while the game runs: what it ran so far is counted now, as
-    // nothing will watch it from here on.
+    // The window closing while the game runs: a watcher of its own counts the whole run
+    // once the game has ended; without one, what it ran so far is counted now.
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == parent() && e->type() == QEvent::Close && firstSeen_ && timer_.isActive())
+        if (watched != parent() || e->type() != QEvent::Close || !firstSeen_ || !timer_.isActive())
+            return false;
+        const std::string& watcher = playWatcherProgram();
+        if (!watcher.empty() && app().settings &&
+            QProcess::startDetached(
+                QString::fromStdString(watcher),
+                {playwatch::kOption, QString::fromStdString(gameDir_),
+                 QString::fromStdString(recordKey_), QString::number(firstSeenWall_),
+                 QString::fromStdString(playwatch::pendingDir(app().settings->fileName()))})) {
+            timer_.stop();
+            deleteLater();
+        } else {
             count(Clock::now());
+        }
         return false;
     }
 
@@ -72,10 +90,16 @@ class PlayClock : public QObject {
     std::function<void()> counted_;
     Clock::time_point started_;
     std::optional<Clock::time_point> firstSeen_, lastSeen_;
+    qint64 firstSeenWall_ = 0;  // Unix time of the first sighting
     QTimer timer_;
 };
 
 }  // namespace
+
+std::string& playWatcherProgram() {
+    static std::string program;
+    return program;
+}
 
 void watchPlayTime(QObject& owner, const std::string& gameDir, const std::string& recordKey,
                    std::function<void()> counted) {

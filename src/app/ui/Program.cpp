@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/AppState.h"
+#include "app/PlayWatch.h"
 #include "app/StartUp.h"
 #include "app/ui/InstallWiring.h"
 #include "app/ui/MainForm.h"
@@ -39,6 +40,14 @@ void selectGridRow(Tmainform& form) {
 
 Program::Program(const std::string& exeDir) {
     openAppFiles(exeDir);
+    // The play time watchers counted since the last start; a record that cannot be
+    // written keeps its file for the next start.
+    if (app().settings) {
+        try {
+            playwatch::merge(*app().settings, playwatch::pendingDir(app().settings->fileName()));
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 Program::~Program() {

@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "app/CommandLine.h"
+#include "app/PlayWatch.h"
+#include "app/ui/PlayClock.h"
 #include "app/ui/Program.h"
 #include "archive/ui/PasswordDlg.h"
 #include "platform/FileSystem.h"
@@ -12,6 +14,8 @@
 #include "platform/ui/Tooltips.h"
 
 int main(int argc, char** argv) {
+    // Started as the watcher of a game's play time: no window, no display needed.
+    if (const int rc = playwatch::answer(argc, argv); rc >= 0) return rc;
     if (const std::optional<int> rc = commandline::answer(argc, argv, fsx::exeDirectory()))
         return *rc;
     if (!haveDisplay()) {
@@ -31,6 +35,7 @@ int main(int argc, char** argv) {
         QIcon::fromTheme(QStringLiteral("io.github.tallowmere.Tallowmere"),
                          QIcon(QStringLiteral(":/mainform/icons/tallowmere.svg"))));
     Tooltips::install();
+    playWatcherProgram() = TmApplication::applicationFilePath().toStdString();
     QtPrompter prompter(RunPasswordDialog);
     setPrompter(&prompter);
     InstallFeatureHooks();
