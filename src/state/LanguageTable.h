@@ -40,6 +40,7 @@ inline constexpr int kImported = 237;
 inline constexpr int kNotImported = 238;
 inline constexpr int kLibrary = 239;
 inline constexpr int kNotFinished = 240;
+inline constexpr int kRandomMission = 241;
 inline constexpr int kScreenshots = 260;
 }  // namespace libraryslot
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -654,6 +656,33 @@ TEST_F(Catalogue, LibraryColumnsSortByWhatTheyHold) {
     form->ScanCatalogue(false);
     EXPECT_GE(grid().ColWidth(rating), 0);
     EXPECT_LT(grid().ColWidth(columnOf(MissionColumn::Tags)), 0);
+}
+
+// The grid menu picks a mission at random among the rows shown, the unfinished ones first.
+TEST_F(Catalogue, ARandomMissionIsAnUnfinishedOneShown) {
+    for (const char* name : {"A.zip", "B.zip", "C.zip"}) mission(name);
+    form->ScanCatalogue(false);
+    for (const char* name : {"A", "C"}) {
+        Mission m = *grid().MissionAt(rowOf(name));
+        MissionStore(settings()).setFinished(m, true);
+        grid().SetMission(rowOf(name), m);
+    }
+    QAction* random = form->GridMenu->findChild<QAction*>("randommissionaction");
+    ASSERT_NE(random, nullptr);
+    const struct {
+        const char* typed;
+        std::set<std::string> picked;
+    } steps[] = {{"", {"B"}}, {"-B", {"A", "C"}}, {"zzz", {}}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.typed);
+        form->FilterEdit->setText(step.typed);
+        std::set<std::string> picked;
+        for (int i = 0; i < 20; ++i) {
+            random->trigger();
+            if (grid().Row() > 0) picked.insert(grid().Cell(2, grid().Row()));
+        }
+        EXPECT_EQ(picked, step.picked);
+    }
 }
 
 // The grid menu's library commands act on every selected mission at once, and the library

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QMenu>
+#include <QRandomGenerator>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <functional>
@@ -218,6 +219,27 @@ void showLibraryPanel(Tmainform& form, int row) {
     }
 }
 
+// A mission picked at random among the rows shown that are not finished (among every row
+// shown when all are), selected as a click selects it.
+void pickRandomMission(Tmainform& form) {
+    TMissionGrid& grid = *form.QuestGrid;
+    std::vector<int> shown, unfinished;
+    for (int row = 1; row < grid.RowCount(); ++row) {
+        const Mission* mission = grid.MissionAt(row);
+        if (mission == nullptr || mission->gameRow || grid.isRowHidden(row - 1)) continue;
+        shown.push_back(row);
+        if (!mission->finished) unfinished.push_back(row);
+    }
+    const std::vector<int>& from = unfinished.empty() ? shown : unfinished;
+    if (from.empty()) return;
+    const int row = from[QRandomGenerator::global()->bounded(static_cast<quint32>(from.size()))];
+    bool canSelect = true;
+    if (grid.OnSelectCell) grid.OnSelectCell(&grid, 0, row, canSelect);
+    if (!canSelect) return;
+    grid.SetRow(row);
+    grid.scrollTo(grid.model()->index(row - 1, 0));
+}
+
 void installLibrary(Tmainform& form) {
     form.Library->onEdit = [&form](const std::string& key, const std::string& place,
                                    const LibraryPanel::Edit& change) {
@@ -239,6 +261,9 @@ void installLibrary(Tmainform& form) {
     exportAction->setObjectName("exportlibraryaction");
     auto* importAction = menu.addAction(QString());
     importAction->setObjectName("importlibraryaction");
+    menu.addSeparator();
+    auto* randomAction = menu.addAction(QString());
+    randomAction->setObjectName("randommissionaction");
 
     QObject::connect(&menu, &QMenu::aboutToShow, &form,
                      [&form, finishedMenu, rateMenu, removeTagMenu] {
@@ -252,6 +277,8 @@ void installLibrary(Tmainform& form) {
                      [] { Tmainform::RunHandler(exportLibrary); });
     QObject::connect(importAction, &QAction::triggered, &form,
                      [&form] { Tmainform::RunHandler([&form] { importLibrary(form); }); });
+    QObject::connect(randomAction, &QAction::triggered, &form,
+                     [&form] { Tmainform::RunHandler([&form] { pickRandomMission(form); }); });
     applyLibraryLanguage(form);
 }
 
@@ -261,9 +288,11 @@ void applyLibraryLanguage(Tmainform& form) {
                                                  {"removetagmenu", libraryslot::kRemoveTag}};
     for (const auto& [name, n] : menus)
         if (auto* menu = form.GridMenu->findChild<QMenu*>(name)) menu->setTitle(shown(n));
-    const std::pair<const char*, int> actions[] = {{"addtagaction", libraryslot::kAddTag},
-                                                   {"exportlibraryaction", libraryslot::kExport},
-                                                   {"importlibraryaction", libraryslot::kImport}};
+    const std::pair<const char*, int> actions[] = {
+        {"addtagaction", libraryslot::kAddTag},
+        {"exportlibraryaction", libraryslot::kExport},
+        {"importlibraryaction", libraryslot::kImport},
+        {"randommissionaction", libraryslot::kRandomMission}};
     for (const auto& [name, n] : actions)
         if (auto* action = form.GridMenu->findChild<QAction*>(name)) action->setText(shown(n));
     form.Library->applyLanguage();
