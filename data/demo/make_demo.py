@@ -3,8 +3,8 @@
 
 Usage: make_demo.py DEMO_DIR BIN_DIR
 
-DEMO_DIR receives a stand-in Thief 2 game directory ("thief2") and a mission directory
-("missions") with a few small sample mission archives. BIN_DIR/Tallowmere.ini is written
+DEMO_DIR receives stand-in Thief 2 and System Shock 2 game directories ("thief2",
+"shock2") and a mission directory ("missions") with a few small sample mission archives. BIN_DIR/Tallowmere.ini is written
 to point at them with the setup completed, unless that file exists already (a user's own
 settings are never replaced).
 """
@@ -15,11 +15,11 @@ import sys
 import zipfile
 
 GAME_SCRIPT = r"""#!/bin/sh
-# Stand-in for the Thief 2 executable of the demo: notes each start in thief2.log beside
+# Stand-in for the @GAME@ executable of the demo: notes each start in @LOG@ beside
 # itself and shows a short message when a message tool is available, without waiting.
 here=$(cd "$(dirname "$0")" && pwd)
-echo "$(date '+%Y-%m-%d %H:%M:%S') started in $(pwd) with: $*" >> "$here/thief2.log"
-msg="Thief 2 (demo stand-in) was started in $(pwd)"
+echo "$(date '+%Y-%m-%d %H:%M:%S') started in $(pwd) with: $*" >> "$here/@LOG@"
+msg="@GAME@ (demo stand-in) was started in $(pwd) with: $*"
 if command -v notify-send >/dev/null 2>&1; then
     notify-send "Tallowmere demo" "$msg" >/dev/null 2>&1 &
 elif command -v zenity >/dev/null 2>&1; then
@@ -31,7 +31,7 @@ exit 0
 """
 
 INSTALL_CFG = """\
-; Thief 2 installation settings (demo)
+; @GAME@ installation settings (demo)
 language english
 install_path .
 cd_path .
@@ -89,22 +89,58 @@ def make_archive(path, name, title, game, readme, number):
         z.writestr(name + ".txt", readme)
 
 
+# A System Shock 2 mission: level files named like the game's own beside its game system,
+# no numbered mission file; its title comes from fm.ini.
+SHOCK_MISSION = ("DeckSeven", "Deck Seven",
+                 "Deck Seven\r\n"
+                 "a fan mission for System Shock 2\r\n\r\n"
+                 "The Von Braun's seventh deck went dark an hour ago. Find out why.\r\n"
+                 "Requires NewDark 2.4 or later.\r\n")
+
+
+def make_shock_archive(path, name, title, readme):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("shock2.gam", b"LG\x00\x00DARKFILE" + bytes(range(64)) * 4)
+        for level in ("medsci1", "medsci2"):
+            z.writestr(level + ".mis", b"LG\x00\x00DARKFILE" + bytes(range(64)) * 8)
+            z.writestr("intrface/%s/english/map.pcx" % level, bytes(256))
+        z.writestr("fm.ini", "NiceName=%s\r\nReleaseDate=2026-10-31\r\n" % title)
+        z.writestr("strings/english/misc.str", 'hello: "Deck Seven"\r\n')
+        z.writestr("snd2/english/log_medsci1_01.wav", b"RIFF" + bytes(400))
+        z.writestr("obj/locker.bin", bytes(range(200)))
+        z.writestr("mesh/midwife.bin", bytes(range(120)) * 2)
+        z.writestr(name + ".txt", readme)
+
+
+def make_game(directory, program, game, extra_files):
+    os.makedirs(directory, exist_ok=True)
+    exe = os.path.join(directory, program)
+    log = os.path.splitext(program)[0] + ".log"
+    with open(exe, "w") as f:
+        f.write(GAME_SCRIPT.replace("@GAME@", game).replace("@LOG@", log))
+    os.chmod(exe, os.stat(exe).st_mode | stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH)
+    with open(os.path.join(directory, "install.cfg"), "w", newline="\r\n") as f:
+        f.write(INSTALL_CFG.replace("@GAME@", game))
+    for name, text in extra_files.items():
+        with open(os.path.join(directory, name), "w", newline="\r\n") as f:
+            f.write(text)
+
+
 def main():
     if len(sys.argv) != 3:
         sys.stderr.write(__doc__)
         return 2
     demo, bindir = (os.path.abspath(a) for a in sys.argv[1:3])
     game = os.path.join(demo, "thief2")
+    shock = os.path.join(demo, "shock2")
     missions = os.path.join(demo, "missions")
     for d in (game, os.path.join(game, "strings"), os.path.join(game, "SAVES"), missions):
         os.makedirs(d, exist_ok=True)
 
-    exe = os.path.join(game, "thief2.exe")
-    with open(exe, "w") as f:
-        f.write(GAME_SCRIPT)
-    os.chmod(exe, os.stat(exe).st_mode | stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH)
-    with open(os.path.join(game, "install.cfg"), "w", newline="\r\n") as f:
-        f.write(INSTALL_CFG)
+    make_game(game, "thief2.exe", "Thief 2", {})
+    make_game(shock, "shock2.exe", "System Shock 2",
+              {"cam_mod.ini": "; NewDark mission folders (demo)\nfm_path FMs\n"})
+    os.makedirs(os.path.join(shock, "FMs"), exist_ok=True)
     with open(os.path.join(game, "strings", "missflag.str"), "w", newline="\r\n") as f:
         f.write('miss_1: "no_briefing, no_loadout"\nmiss_2: "no_briefing"\n')
     for i in range(3):
@@ -113,6 +149,8 @@ def main():
 
     for i, (name, title, kind, readme) in enumerate(MISSIONS):
         make_archive(os.path.join(missions, name + ".zip"), name, title, kind, readme, 20 + i)
+    name, title, readme = SHOCK_MISSION
+    make_shock_archive(os.path.join(missions, name + ".zip"), name, title, readme)
 
     ini = os.path.join(bindir, "Tallowmere.ini")
     if not os.path.exists(ini):
@@ -120,6 +158,7 @@ def main():
         with open(ini, "w", newline="\r\n") as f:
             f.write("[options]\n"
                     "thief2dir=%s%s\n" % (game, os.sep) +
+                    "shock2dir=%s%s\n" % (shock, os.sep) +
                     "language=1\n"
                     "compression level=5\n"
                     "\n[mission directories]\n"
@@ -127,7 +166,7 @@ def main():
         print("Demo settings written to " + ini)
     else:
         print("Keeping the existing settings " + ini)
-    print("Demo game directory: " + game)
+    print("Demo game directories: " + game + ", " + shock)
     print("Demo missions: " + missions)
     return 0
 
