@@ -773,6 +773,32 @@ TEST_F(Catalogue, ThePanelWritesWhatThePlayerChanges) {
     EXPECT_EQ(panel.AuthorEdit->text(), "");
 }
 
+// The difficulties finished on stay in sight however narrow the panel: one row when it
+// fits, else as many columns as fit.
+TEST_F(Catalogue, EveryDifficultyBoxStaysInSight) {
+    LibraryPanel panel;
+    Mission m;
+    m.recordKey = "Deck.zip";
+    const std::vector<std::string> shock = {"Easy", "Normal", "Hard", "Impossible"};
+    panel.showMission(&m, shock, {});
+    panel.show();
+    for (const int width : {900, 340, 270}) {
+        SCOPED_TRACE(width);
+        panel.resize(width, 300);
+        QApplication::processEvents();
+        std::set<int> rows;
+        for (const std::string& name : shock) {
+            const auto* box =
+                panel.findChild<QCheckBox*>(QString::fromStdString("FinishedOn" + name));
+            ASSERT_NE(box, nullptr);
+            const QRect at(box->mapTo(panel.viewport(), QPoint(0, 0)), box->size());
+            EXPECT_LE(at.right(), panel.viewport()->width()) << name;
+            rows.insert(at.top());
+        }
+        EXPECT_EQ(rows.size() == 1, width == 900);
+    }
+}
+
 // Titles in every code page show right after the first scan, .7z ones read in the background,
 // and the filter finds them; a title stored as 8-bit text by an earlier version shows decoded
 // too, and a second scan reads no archive for its titles.

@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <QCompleter>
 #include <QFormLayout>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -156,12 +156,11 @@ LibraryPanel::LibraryPanel(QWidget* parent) : QScrollArea(parent) {
 
     FinishedOnBoxes = new QWidget(inner);
     FinishedOnBoxes->setObjectName("FinishedOnBoxes");
-    auto* boxes = new QHBoxLayout(FinishedOnBoxes);
+    auto* boxes = new QGridLayout(FinishedOnBoxes);
     boxes->setContentsMargins(0, 0, 0, 0);
     unknown_ = new QLabel(FinishedOnBoxes);
     unknown_->setObjectName("FinishedOnUnknown");
-    boxes->addWidget(unknown_);
-    boxes->addStretch(1);
+    boxes->addWidget(unknown_, 0, 0);
     Rating = new StarRating(inner);
     Rating->onChanged = [this](int rating) {
         edit([rating](MissionStore& store, Mission& m) { store.setRating(m, rating); });
@@ -219,6 +218,35 @@ void LibraryPanel::applyLanguage() {
             label->setText(shown(text::withoutKeyMark(slot(titles[i]))));
     }
     unknown_->setText(QStringLiteral("(%1)").arg(shown(slot(libraryslot::kUnknown))));
+    placeFinishedBoxes();
+}
+
+void LibraryPanel::resizeEvent(QResizeEvent* e) {
+    QScrollArea::resizeEvent(e);
+    placeFinishedBoxes();
+}
+
+// The difficulty boxes stand in one row when the panel is wide enough, else in as many
+// columns as fit, so that a narrow window hides none of them ("Impossible" is long).
+void LibraryPanel::placeFinishedBoxes() {
+    auto* grid = static_cast<QGridLayout*>(FinishedOnBoxes->layout());
+    const QLayoutItem* label = form_->itemAt(0, QFormLayout::LabelRole);
+    const QMargins margins = form_->contentsMargins();
+    const int room = viewport()->width() - margins.left() - margins.right() - form_->spacing() -
+                     (label ? label->sizeHint().width() : 0);
+    int widest = 1;
+    for (const QCheckBox* box : finishedBoxes_) widest = std::max(widest, box->sizeHint().width());
+    const int gap = std::max(0, grid->horizontalSpacing());
+    const int count = static_cast<int>(finishedBoxes_.size());
+    const int columns = std::clamp((room + gap) / (widest + gap), 1, std::max(1, count));
+    for (int column = 0; column < grid->columnCount(); ++column) grid->setColumnStretch(column, 0);
+    for (int i = 0; i < count; ++i) {
+        grid->removeWidget(finishedBoxes_[i]);
+        grid->addWidget(finishedBoxes_[i], i / columns, i % columns);
+    }
+    grid->removeWidget(unknown_);
+    grid->addWidget(unknown_, 0, count == 0 ? 0 : columns);
+    grid->setColumnStretch(count == 0 ? 0 : columns, 1);
 }
 
 void LibraryPanel::edit(const Edit& change) {
@@ -242,7 +270,6 @@ void LibraryPanel::commitTyped() {
 }
 
 void LibraryPanel::showFinishedOn(const std::vector<std::string>& difficulties) {
-    auto* row = static_cast<QHBoxLayout*>(FinishedOnBoxes->layout());
     // The boxes are made again only for another game's difficulties.
     std::vector<std::string> now;
     for (const QCheckBox* box : finishedBoxes_)
@@ -254,7 +281,6 @@ void LibraryPanel::showFinishedOn(const std::vector<std::string>& difficulties) 
             auto* box = new QCheckBox(shown(name), FinishedOnBoxes);
             box->setObjectName(QString::fromStdString("FinishedOn" + name));
             box->setProperty("difficulty", QString::fromStdString(name));
-            row->insertWidget(static_cast<int>(finishedBoxes_.size()), box);
             finishedBoxes_.push_back(box);
             connect(box, &QCheckBox::clicked, this, [this, name](bool checked) {
                 std::vector<std::string> on = shown_.finishedOn;
@@ -269,6 +295,7 @@ void LibraryPanel::showFinishedOn(const std::vector<std::string>& difficulties) 
                 });
             });
         }
+        placeFinishedBoxes();
     }
     // Finished, but on no difficulty named.
     unknown_->setVisible(shown_.finished && shown_.finishedOn.empty());

@@ -74,10 +74,12 @@ class LibraryPanel : public QScrollArea {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
   private:
     void edit(const Edit& change);
     void showFinishedOn(const std::vector<std::string>& difficulties);
+    void placeFinishedBoxes();
 
     QFormLayout* form_ = nullptr;
     std::vector<QCheckBox*> finishedBoxes_;
