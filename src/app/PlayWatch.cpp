@@ -18,6 +18,10 @@ namespace {
 
 constexpr int64_t kMaxWatchSeconds = 7 * 24 * 3600;
 constexpr const char* kExtension = ".playtime";
+// The pending files whose time the records hold already: a file is removed only after its
+// time is written, and the program may stop (or the power fail) in between. A name stays
+// here until a later start finds its file gone (names are never reused).
+constexpr const char* kMergedSection = "play time merged";
 
 int64_t now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -60,19 +64,28 @@ int answer(int argc, const char* const* argv) {
 }
 
 int merge(IniFile& settings, const std::string& pendingDir) {
+    for (const std::string& name : settings.ReadSection(kMergedSection))
+        if (!fsx::fileExists(pendingDir + name)) settings.DeleteKey(kMergedSection, name);
     int merged = 0;
     for (const fsx::DirEntry& entry :
          fsx::listDirectory(pendingDir, std::string("*") + kExtension)) {
         const std::string& name = entry.name;
         if (entry.isDirectory) continue;
+        if (settings.ValueExists(kMergedSection, name)) {
+            fsx::deleteFile(pendingDir + name);
+            continue;
+        }
         std::ifstream in(fsx::resolve(pendingDir + name));
         std::string key, seconds;
         if (!std::getline(in, key) || !std::getline(in, seconds) || key.empty()) continue;
         char* end = nullptr;
         const long long added = std::strtoll(seconds.c_str(), &end, 10);
         if (end == seconds.c_str() || *end != '\0' || added <= 0) continue;
-        // The record holds it (each write reaches the disk) before the file goes.
+        // The record holds the time, and that it holds it, before the file goes.
+        IniBatch batch(settings);
         MissionStore(settings).addPlayTime(key, added);
+        settings.WriteString(kMergedSection, name, "1");
+        batch.Commit();
         fsx::deleteFile(pendingDir + name);
         ++merged;
     }

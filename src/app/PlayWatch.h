@@ -31,8 +31,8 @@ int watch(const std::string& gameDir, const std::string& recordKey, int64_t sinc
 int answer(int argc, const char* const* argv);
 
 // Adds every pending play time in `pendingDir` to its record in `settings`, then removes
-// its file (a file that cannot be read is left for the next start). Returns how many were
-// added.
+// its file (a file that cannot be read is left for the next start). A file whose time was
+// added before its removal was cut short is only removed. Returns how many were added.
 int merge(IniFile& settings, const std::string& pendingDir);
 
 }  // namespace playwatch

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -290,6 +291,22 @@ TEST_F(InstallWiring, PlayTimeIsTheGameRunFromStartToExit) {
         }
     }
     playWatcherProgram().clear();
+}
+
+// A watcher's play time is counted once, though its file outlives the merge (the program
+// stopped, or the power failed, before its removal reached the disk) at every later start.
+TEST_F(InstallWiring, AWatchersPlayTimeIsCountedOnce) {
+    IniFile& settings = *app().settings;
+    const std::string pending = playwatch::pendingDir(settings.fileName());
+    ASSERT_TRUE(fsx::forceDirectories(pending));
+    for (int start = 0; start < 3; ++start) {
+        std::ofstream(pending + "7-8.playtime") << "Vault.100\n60\n";
+        EXPECT_EQ(playwatch::merge(settings, pending), start == 0 ? 1 : 0);
+        EXPECT_EQ(settings.ReadInteger("Vault.100", "play time", 0), 60);
+        EXPECT_FALSE(fsx::fileExists(pending + "7-8.playtime"));
+    }
+    playwatch::merge(settings, pending);  // its file gone for good: nothing more is kept
+    EXPECT_TRUE(settings.ReadSection("play time merged").empty());
 }
 
 TEST_F(InstallWiring, InstallOnlyDisablesItsButtonAndStartsNothing) {
